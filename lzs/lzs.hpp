@@ -1,0 +1,29 @@
+// The LZS format: a 4-byte little-endian payload length, then groups of one
+// flag byte and up to eight items (literal bytes and two-byte back-references
+// into a 4096-byte window).
+#pragma once
+
+#include <cstdint>
+
+namespace lzs {
+
+inline constexpr std::uint32_t HeaderSize = 4;
+inline constexpr std::uint32_t WindowSize = 4096;
+inline constexpr std::uint32_t WindowMask = WindowSize - 1;
+// Window position of output index k is (k - WindowBias) mod WindowSize.
+inline constexpr std::uint32_t WindowBias = 18;
+inline constexpr std::uint32_t MinCopy = 3;
+inline constexpr std::uint32_t MaxCopy = 18;
+// Every payload byte yields at most this many output bytes (a two-byte
+// back-reference yields at most MaxCopy bytes).
+inline constexpr std::uint32_t MaxExpansion = MaxCopy / 2;
+
+}  // namespace lzs
+
+// Checks the image's header against imageLength and expands the payload into
+// outputArea, which must hold MaxExpansion * (imageLength - HeaderSize) bytes.
+// Returns the number of bytes written; 0 when the image is rejected (4 bytes or
+// fewer, or a header that is not imageLength - 4) or yields no byte.
+// Reads only image[0, imageLength), writes only the output it returns.
+std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
+                        std::uint8_t* outputArea);

@@ -1,0 +1,315 @@
+// The Windows operations the program calls, on POSIX. Each keeps the
+// results the run relies on: the invalid-handle value or FALSE on failure,
+// with a Windows error code as the last-error code.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "platform/hooks.hpp"
+#include "platform/native.hpp"
+
+namespace {
+
+DWORD lastError = NO_ERROR;
+std::string processCommandLine;
+bool haveCommandLine = false;
+
+// The program holds two files at most; a few more slots cost nothing.
+struct OpenFile {
+  bool used;
+  int fd;
+  DWORD access;
+  DWORD share;
+  dev_t device;
+  ino_t inode;
+  std::string name;
+};
+OpenFile files[8];
+
+DWORD ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    case EROFS: return ERROR_WRITE_PROTECT;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
+    case EFBIG: return ERROR_FILE_TOO_LARGE;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case EBUSY:
+    case ETXTBSY: return ERROR_SHARING_VIOLATION;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+OpenFile* FileOf(HANDLE handle) {
+  for (OpenFile& file : files) {
+    if (&file == handle && file.used) return &file;
+  }
+  return nullptr;
+}
+
+// Two opens of one file must each allow what the other does, as on Windows.
+bool SharingAllows(const struct stat& info, DWORD access, DWORD share) {
+  for (const OpenFile& other : files) {
+    if (!other.used || other.device != info.st_dev || other.inode != info.st_ino) continue;
+    const bool newDenied = ((access & GENERIC_READ) && !(other.share & FILE_SHARE_READ)) ||
+                           ((access & GENERIC_WRITE) && !(other.share & FILE_SHARE_WRITE));
+    const bool oldDenied = ((other.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) ||
+                           ((other.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE));
+    if (newDenied || oldDenied) return false;
+  }
+  return true;
+}
+
+HANDLE Fail(DWORD error) {
+  lastError = error;
+  return INVALID_HANDLE_VALUE;
+}
+
+std::string Hex(DWORD value) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text(8, '0');
+  for (int k = 7; k >= 0; --k, value >>= 4) text[static_cast<std::size_t>(k)] = digits[value & 0xF];
+  return text;
+}
+
+std::string NameOf(HANDLE handle) {
+  const OpenFile* file = FileOf(handle);
+  return file != nullptr ? file->name : "?";
+}
+
+}  // namespace
+
+void native::SetProcessArguments(int argc, const char* const* argv) {
+  processCommandLine = BuildCommandLine(argc, argv);
+  haveCommandLine = true;
+}
+
+LPSTR GetCommandLineA() {
+  LPSTR line = nullptr;
+  if (fault::OverridesCommandLine(&line)) return line;
+  return haveCommandLine ? processCommandLine.data() : nullptr;
+}
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD flags, HANDLE) {
+  fault::Record("CreateFileA(" + std::string(name) + "," + Hex(access) + "," + Hex(share) + "," +
+                Hex(disposition) + "," + Hex(flags) + ")");
+  DWORD injected = NO_ERROR;
+  if (fault::ShouldFail(fault::Op::CreateFileA, &injected)) return Fail(injected);
+
+  OpenFile* slot = nullptr;
+  for (OpenFile& file : files) {
+    if (!file.used) {
+      slot = &file;
+      break;
+    }
+  }
+  if (slot == nullptr) return Fail(ERROR_TOO_MANY_OPEN_FILES);
+  if (disposition != OPEN_EXISTING && disposition != CREATE_ALWAYS)
+    return Fail(ERROR_INVALID_PARAMETER);
+
+  // Open without truncating first: an existing file is emptied only once
+  // sharing allows it, so a file that is open for reading stays intact.
+  const int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  const int create = disposition == CREATE_ALWAYS ? O_CREAT : 0;
+  const int fd = open(name, mode | create | O_CLOEXEC, 0666);
+  if (fd < 0) return Fail(ErrorFromErrno(errno));
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    close(fd);
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  if (!SharingAllows(info, access, share)) {
+    close(fd);
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  if (disposition == CREATE_ALWAYS && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+    const int error = errno;
+    close(fd);
+    return Fail(ErrorFromErrno(error));
+  }
+  *slot = OpenFile{true, fd, access, share, info.st_dev, info.st_ino, name};
+  lastError = NO_ERROR;
+  return slot;
+}
+
+DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+  fault::Record("GetFileSize(" + NameOf(handle) + ")");
+  DWORD injected = NO_ERROR;
+  const OpenFile* file = FileOf(handle);
+  struct stat info {};
+  if (fault::ShouldFail(fault::Op::GetFileSize, &injected)) {
+    lastError = injected;
+    return INVALID_FILE_SIZE;
+  }
+  if (file == nullptr || fstat(file->fd, &info) != 0) {
+    lastError = file == nullptr ? ERROR_INVALID_HANDLE : ErrorFromErrno(errno);
+    return INVALID_FILE_SIZE;
+  }
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
+  lastError = NO_ERROR;
+  return static_cast<DWORD>(size);
+}
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+  fault::Record("ReadFile(" + NameOf(handle) + "," + std::to_string(toRead) + ")");
+  *read = 0;
+  DWORD injected = NO_ERROR;
+  if (fault::ShouldFail(fault::Op::ReadFile, &injected)) {
+    lastError = injected;
+    return FALSE;
+  }
+  const OpenFile* file = FileOf(handle);
+  if (file == nullptr) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  // Like a Windows file read: everything asked for, unless the file ends.
+  const DWORD limit = fault::ReadLimit(toRead);
+  auto* bytes = static_cast<char*>(buffer);
+  while (*read < limit) {
+    const ssize_t n = ::read(file->fd, bytes + *read, limit - *read);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      lastError = ErrorFromErrno(errno);
+      return FALSE;
+    }
+    if (n == 0) break;
+    *read += static_cast<DWORD>(n);
+  }
+  lastError = NO_ERROR;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+  fault::Record("WriteFile(" + NameOf(handle) + "," + std::to_string(toWrite) + ")");
+  *written = 0;
+  DWORD injected = NO_ERROR;
+  if (fault::ShouldFail(fault::Op::WriteFile, &injected)) {
+    lastError = injected;
+    return FALSE;
+  }
+  const OpenFile* file = FileOf(handle);
+  if (file == nullptr) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  const DWORD limit = fault::WriteLimit(toWrite);
+  const auto* bytes = static_cast<const char*>(buffer);
+  while (*written < limit) {
+    const ssize_t n = ::write(file->fd, bytes + *written, limit - *written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      lastError = n < 0 ? ErrorFromErrno(errno) : ERROR_WRITE_FAULT;
+      return FALSE;
+    }
+    *written += static_cast<DWORD>(n);
+  }
+  lastError = NO_ERROR;
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  fault::Record("CloseHandle(" + NameOf(handle) + ")");
+  OpenFile* file = FileOf(handle);
+  if (file == nullptr) {
+    lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  const int result = close(file->fd);
+  *file = OpenFile{};
+  if (result != 0) {
+    lastError = ErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR name) {
+  fault::Record("DeleteFileA(" + std::string(name) + ")");
+  DWORD injected = NO_ERROR;
+  if (fault::ShouldFail(fault::Op::DeleteFileA, &injected)) {
+    lastError = injected;
+    return FALSE;
+  }
+  if (unlink(name) != 0) {
+    lastError = ErrorFromErrno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+  fault::Record("GlobalAlloc(" + Hex(flags) + "," + std::to_string(bytes) + ")");
+  DWORD injected = NO_ERROR;
+  if (fault::ShouldFail(fault::Op::GlobalAlloc, &injected)) {
+    lastError = injected;
+    return nullptr;
+  }
+  // Always zero-filled; the program asks for GMEM_ZEROINIT anyway.
+  void* block = std::calloc(1, bytes);
+  if (block == nullptr) lastError = ERROR_NOT_ENOUGH_MEMORY;
+  return block;
+}
+
+HGLOBAL GlobalFree(HGLOBAL block) {
+  fault::Record("GlobalFree");
+  std::free(block);
+  return nullptr;
+}
+
+DWORD GetLastError() { return lastError; }
+
+void SetLastError(DWORD code) { lastError = code; }
+
+// No tones here: a terminal has no speaker worth waking.
+BOOL Beep(DWORD frequency, DWORD duration) {
+  fault::Record("Beep(" + std::to_string(frequency) + "," + std::to_string(duration) + ")");
+  return TRUE;
+}
+
+void Sleep(DWORD milliseconds) {
+  fault::Record("Sleep(" + std::to_string(milliseconds) + ")");
+  timespec pause{static_cast<time_t>(milliseconds / 1000),
+                 static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+// A notice goes to standard error, caption first.
+int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+  fault::Record("MessageBoxA(" + Hex(type) + ")");
+  const std::string shown = native::Cp1251ToUtf8(caption) + "\n" + native::Cp1251ToUtf8(text) + "\n";
+  const char* p = shown.data();
+  std::size_t left = shown.size();
+  while (left > 0) {
+    const ssize_t n = write(STDERR_FILENO, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return IDOK;
+}
+
+void ExitProcess(UINT exitCode) {
+  fault::Record("ExitProcess(" + std::to_string(exitCode) + ")");
+  fault::OnExit();
+  _exit(static_cast<int>(exitCode & 0xFF));
+}
