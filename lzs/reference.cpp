@@ -1,0 +1,48 @@
+#include "lzs/reference.hpp"
+
+#include "lzs/lzs.hpp"
+
+using namespace lzs;
+
+std::uint32_t DecodeLzsReference(const std::uint8_t* image, std::uint32_t imageLength,
+                        std::uint8_t* outputArea) {
+  if (imageLength <= HeaderSize) return 0;
+  const std::uint32_t payloadLength =
+      std::uint32_t{image[0]} | std::uint32_t{image[1]} << 8 |
+      std::uint32_t{image[2]} << 16 | std::uint32_t{image[3]} << 24;
+  if (payloadLength != imageLength - HeaderSize) return 0;
+
+  const std::uint8_t* in = image + HeaderSize;
+  std::uint32_t remaining = payloadLength;  // payload bytes not yet consumed
+  std::uint32_t i = 0;                      // output bytes written so far
+
+  while (remaining > 0) {
+    std::uint32_t flags = *in++;
+    --remaining;
+    for (int item = 0; item < 8; ++item, flags >>= 1) {
+      if (flags & 1) {
+        // Literal: one byte, copied unchanged.
+        if (remaining == 0) return i;
+        outputArea[i++] = *in++;
+        --remaining;
+      } else {
+        // Back-reference: a lone trailing byte is ignored.
+        if (remaining < 2) return i;
+        const std::uint32_t b0 = in[0];
+        const std::uint32_t b1 = in[1];
+        in += 2;
+        remaining -= 2;
+        const std::uint32_t position = b0 | (b1 >> 4) << 8;
+        const std::uint32_t length = (b1 & 0x0F) + MinCopy;
+        const std::uint32_t distance = (i - position - WindowBias) & WindowMask;
+        // Byte by byte, so that an overlapping source repeats what this copy
+        // has just written. Before the start of the output the window reads
+        // as zeros; distance 0 names the byte about to be written, also zero.
+        for (std::uint32_t n = 0; n < length; ++n, ++i) {
+          outputArea[i] = (distance == 0 || i < distance) ? 0 : outputArea[i - distance];
+        }
+      }
+    }
+  }
+  return i;
+}
