@@ -1,0 +1,67 @@
+// DecodeLzs against the plain reference decoder on arbitrary images.
+//
+// The first input byte chooses how the rest becomes an image, so that most
+// runs get past the header check:
+//   0: the rest as it is (header included);
+//   1, 2: a correct header for the rest as payload;
+//   3: a header one too large or one too small for the rest.
+// Each decoder writes into its own heap area of exactly 9 x payload length
+// bytes, so a write one byte too far is caught by AddressSanitizer; the image
+// is an exact-size heap copy, so is a read one byte too far.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "lzs/lzs.hpp"
+#include "lzs/reference.hpp"
+
+namespace {
+
+constexpr std::uint8_t Untouched = 0xA5;
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1 || size > 0x10000) return 0;
+  const unsigned mode = data[0] % 4;
+  const std::uint8_t* rest = data + 1;
+  const std::size_t restLength = size - 1;
+
+  std::size_t imageLength = restLength;
+  if (mode != 0) imageLength = lzs::HeaderSize + restLength;
+  auto image = std::make_unique<std::uint8_t[]>(imageLength);
+  if (mode == 0) {
+    std::memcpy(image.get(), rest, restLength);
+  } else {
+    std::uint32_t header = static_cast<std::uint32_t>(restLength);
+    if (mode == 3) header += (restLength % 2 == 0) ? 1u : 0xFFFFFFFFu;
+    for (unsigned k = 0; k < 4; ++k) image[k] = static_cast<std::uint8_t>(header >> (8 * k));
+    std::memcpy(image.get() + lzs::HeaderSize, rest, restLength);
+  }
+
+  const auto length = static_cast<std::uint32_t>(imageLength);
+  const std::size_t areaSize =
+      length > lzs::HeaderSize ? std::size_t{lzs::MaxExpansion} * (length - lzs::HeaderSize) : 0;
+  auto fast = std::make_unique<std::uint8_t[]>(areaSize);
+  auto plain = std::make_unique<std::uint8_t[]>(areaSize);
+  std::memset(fast.get(), Untouched, areaSize);
+  std::memset(plain.get(), Untouched, areaSize);
+
+  const std::uint32_t fastLength = DecodeLzs(image.get(), length, fast.get());
+  const std::uint32_t plainLength = DecodeLzsReference(image.get(), length, plain.get());
+
+  Check(fastLength == plainLength);
+  Check(fastLength <= areaSize);
+  Check(std::memcmp(fast.get(), plain.get(), fastLength) == 0);
+  // A rejected header or a wrong header always gives 0.
+  if (mode == 3) Check(fastLength == 0);
+  // Nothing past the returned length is written.
+  for (std::size_t k = fastLength; k < areaSize; ++k) Check(fast[k] == Untouched);
+  return 0;
+}
