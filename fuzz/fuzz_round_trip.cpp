@@ -1,0 +1,66 @@
+// EncodeLzs then DecodeLzs gives the input back, for arbitrary inputs.
+//
+// The first input byte chooses the parse (optimal or greedy) and whether one
+// encoder object is reused across inputs; the rest is the data. The image
+// must carry a correct header, decode in an area of exactly 9 x payload
+// length bytes to exactly the data, and the optimal image must be no larger
+// than the greedy one.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "lzs/encode.hpp"
+#include "lzs/lzs.hpp"
+
+namespace {
+
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+
+std::uint32_t HeaderOf(const std::vector<std::uint8_t>& image) {
+  return std::uint32_t{image[0]} | std::uint32_t{image[1]} << 8 | std::uint32_t{image[2]} << 16 |
+         std::uint32_t{image[3]} << 24;
+}
+
+// The image decoded in an exact-size area; the image is copied to an
+// exact-size heap block too, so that a read past its end is caught.
+std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& image) {
+  const std::size_t payloadLength = image.size() - lzs::HeaderSize;
+  auto copy = std::make_unique<std::uint8_t[]>(image.size());
+  std::memcpy(copy.get(), image.data(), image.size());
+  auto area = std::make_unique<std::uint8_t[]>(lzs::MaxExpansion * payloadLength);
+  const std::uint32_t n =
+      DecodeLzs(copy.get(), static_cast<std::uint32_t>(image.size()), area.get());
+  return std::vector<std::uint8_t>(area.get(), area.get() + n);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const bool reuse = data[0] & 1;
+  const lzs::Parse parse = (data[0] & 2) ? lzs::Parse::Greedy : lzs::Parse::Optimal;
+  const std::uint8_t* input = data + 1;
+  const std::size_t length = size - 1;
+
+  static lzs::LzsEncoder shared;
+  lzs::LzsEncoder fresh;
+  lzs::LzsEncoder& encoder = reuse ? shared : fresh;
+  const std::vector<std::uint8_t> image = encoder.Encode(input, length, parse);
+
+  Check(image.size() >= lzs::HeaderSize);
+  Check(HeaderOf(image) == image.size() - lzs::HeaderSize);
+  const std::vector<std::uint8_t> decoded = Decode(image);
+  Check(decoded.size() == length);
+  Check(length == 0 || std::memcmp(decoded.data(), input, length) == 0);
+
+  if (parse == lzs::Parse::Optimal) {
+    Check(image == EncodeLzs(input, length));
+    Check(image.size() <= EncodeLzsGreedy(input, length).size());
+  }
+  return 0;
+}
