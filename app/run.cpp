@@ -59,8 +59,8 @@ void AllocateBlock() {
   runState.block = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, blockSize);
   if (runState.block == nullptr) TakeGeneralErrorRoad();
   const UINT_PTR start = reinterpret_cast<UINT_PTR>(runState.block);
-  runState.outputArea =
-      reinterpret_cast<BYTE*>((start + runState.fileSize + BlockGranule) & ~UINT_PTR{BlockGranule - 1});
+  runState.outputArea = reinterpret_cast<BYTE*>((start + runState.fileSize + BlockGranule) &
+                                                ~UINT_PTR{BlockGranule - 1});
 }
 
 void WriteOutput() {

@@ -11,13 +11,13 @@ inline constexpr DWORD NameCapacity = 512;          // 511 characters and a zero
 struct RunState {
   DWORD exitCode;
   DWORD optionFlags;
-  void* block;          // the one block holding input and output, or null
-  HANDLE inputHandle;   // null when not held
-  HANDLE outputHandle;  // null when not held
+  void* block;            // the one block holding input and output, or null
+  HANDLE inputHandle;     // null when not held
+  HANDLE outputHandle;    // null when not held
   bool outputUnfinished;  // the output file exists but was not fully written
-  DWORD byteCount;      // bytes read, then decoded, then written
+  DWORD byteCount;        // bytes read, then decoded, then written
   DWORD fileSize;
-  BYTE* outputArea;     // inside block
+  BYTE* outputArea;  // inside block
   char inputName[NameCapacity];
   char outputName[NameCapacity];
 };

@@ -5,11 +5,10 @@
 using namespace lzs;
 
 std::uint32_t DecodeLzsReference(const std::uint8_t* image, std::uint32_t imageLength,
-                        std::uint8_t* outputArea) {
+                                 std::uint8_t* outputArea) {
   if (imageLength <= HeaderSize) return 0;
-  const std::uint32_t payloadLength =
-      std::uint32_t{image[0]} | std::uint32_t{image[1]} << 8 |
-      std::uint32_t{image[2]} << 16 | std::uint32_t{image[3]} << 24;
+  const std::uint32_t payloadLength = std::uint32_t{image[0]} | std::uint32_t{image[1]} << 8 |
+                                      std::uint32_t{image[2]} << 16 | std::uint32_t{image[3]} << 24;
   if (payloadLength != imageLength - HeaderSize) return 0;
 
   const std::uint8_t* in = image + HeaderSize;

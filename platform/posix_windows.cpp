@@ -125,7 +125,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 
   // Open without truncating first: an existing file is emptied only once
   // sharing allows it, so a file that is open for reading stays intact.
-  const int mode = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  const int mode =
+      (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
   const int create = disposition == CREATE_ALWAYS ? O_CREAT : 0;
   const int fd = open(name, mode | create | O_CLOEXEC, 0666);
   if (fd < 0) return Fail(ErrorFromErrno(errno));
@@ -295,7 +296,8 @@ void Sleep(DWORD milliseconds) {
 // A notice goes to standard error, caption first.
 int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   fault::Record("MessageBoxA(" + Hex(type) + ")");
-  const std::string shown = native::Cp1251ToUtf8(caption) + "\n" + native::Cp1251ToUtf8(text) + "\n";
+  const std::string shown =
+      native::Cp1251ToUtf8(caption) + "\n" + native::Cp1251ToUtf8(text) + "\n";
   const char* p = shown.data();
   std::size_t left = shown.size();
   while (left > 0) {
