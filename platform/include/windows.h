@@ -67,11 +67,11 @@ inline constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 LPSTR GetCommandLineA();
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
-DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh);
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                LPOVERLAPPED overlapped);
-BOOL CloseHandle(HANDLE object);
+BOOL CloseHandle(HANDLE handle);
 BOOL DeleteFileA(LPCSTR name);
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
 HGLOBAL GlobalFree(HGLOBAL block);
