@@ -19,6 +19,10 @@
 
 namespace {
 
+// Both areas start with the same non-zero bytes, so that a decoder that
+// reads an output byte before writing it cannot pass by luck of zeros. What
+// lies past the returned length is not compared: the fast decoder may write
+// there, inside the area.
 constexpr std::uint8_t Untouched = 0xA5;
 
 void Check(bool ok) {
@@ -61,7 +65,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(std::memcmp(fast.get(), plain.get(), fastLength) == 0);
   // A rejected header or a wrong header always gives 0.
   if (mode == 3) Check(fastLength == 0);
-  // Nothing past the returned length is written.
-  for (std::size_t k = fastLength; k < areaSize; ++k) Check(fast[k] == Untouched);
   return 0;
 }
