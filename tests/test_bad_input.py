@@ -62,7 +62,7 @@ class BadInputNative(unittest.TestCase):
                 self.assertEqual(result.stdout, b"")
                 cases.check_files(self, case, layout, ending)
             finally:
-                cases.release(case, work)
+                cases.release(case, layout)
 
     def test_cases(self) -> None:
         for case in cases.CASES:

@@ -1,0 +1,73 @@
+"""Bad input through the Windows program under Wine: every case of
+tests/bad_input_cases.py, run with an exact command line through the
+launcher and a relay log, with its ending, exit code, notice (the text the
+program hands to MessageBoxA) and the files it leaves.
+
+There is no display, so a notice box fails at once and the run goes on to
+its end; the notice is read from the MessageBoxA call in the log. Wine runs
+as root here, so a read-only folder is also made immutable (chattr +i).
+"""
+
+from __future__ import annotations
+
+import os
+import shutil
+import sys
+import unittest
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+sys.path.insert(0, str(HERE.parent))
+import bad_input_cases as cases  # noqa: E402
+import wine  # noqa: E402
+
+
+class BadInputWine(unittest.TestCase):
+    syntax_error_code: int
+
+    @classmethod
+    def setUpClass(cls) -> None:
+        # /D without a quote after it: a SyntaxError, whatever else holds.
+        work = wine.work_path()
+        work.mkdir(parents=True, exist_ok=True)
+        cls.syntax_error_code = wine.run_exe("lzs-unpack.exe /D x.lzs", work).exit_code
+
+    def test_syntax_error_code(self) -> None:
+        # Not a code of another ending.
+        self.assertNotIn(self.syntax_error_code, (0, cases.INVALID_DATA))
+
+    def run_case(self, index: int, case: cases.Case) -> None:
+        work = wine.work_path() / "bad_input" / str(index)
+        if work.exists():
+            shutil.rmtree(work)
+        work.mkdir(parents=True)
+        layout = cases.lay_out(case, work, immutable=os.geteuid() == 0)
+        try:
+            command_line = " ".join(["lzs-unpack.exe", *case.arguments()])
+            result = wine.run_exe(command_line, work, relay=True)
+            ending, code = case.expectation("wine")
+            if code == cases.SYNTAX_ERROR_CODE:
+                code = self.syntax_error_code
+            self.assertEqual(result.exit_code, code, f"exit code of {command_line[:80]}")
+            notices = [result.string(call.args[1]) for call in result.calls_to("MessageBoxA")]
+            notice = cases.NOTICE_FIRST_LINE[ending]
+            if notice is None:
+                self.assertEqual(notices, [], "a notice where none is due")
+            else:
+                self.assertEqual(len(notices), 1, "one notice expected")
+                self.assertTrue(notices[0].startswith(notice + b"\r\n"),
+                                f"wrong notice: {notices[0][:60]!r}")
+            cases.check_files(self, case, layout, ending)
+        finally:
+            cases.release(case, layout)
+        shutil.rmtree(work)
+
+    def test_cases(self) -> None:
+        for index, case in enumerate(cases.CASES):
+            with self.subTest(case.name):
+                self.run_case(index, case)
+
+
+if __name__ == "__main__":
+    unittest.main()
