@@ -216,14 +216,35 @@ TEST(NativeFiles, OpenErrorsBecomeWindowsCodes) {
   }
 }
 
-// Without the right to read, on a system that enforces it for this user.
-TEST(NativeFiles, UnreadableInputIsAccessDenied) {
-  TempDir dir;
-  PutFile(dir / "x.lzs", WorkedExample);
-  ASSERT_EQ(chmod((dir / "x.lzs").c_str(), 0), 0);
-  if (access((dir / "x.lzs").c_str(), R_OK) == 0) GTEST_SKIP() << "file modes not enforced (root)";
-  const Outcome outcome = RunInChild(dir.path(), [] { fault::SetCommandLine("p /D\"x.lzs\""); });
-  EXPECT_EQ(outcome.exitCode, 5);
+// File modes, with root's rights dropped in the child so that they count.
+struct ModeCase {
+  const char* what;
+  mode_t inputMode;
+  mode_t folderMode;  // of sub/, where the output goes; owned by the test user
+  int exitCode;
+};
+
+TEST(NativeFiles, ModesBecomeAccessDenied) {
+  const ModeCase cases[] = {
+      {"readable input, folder open to all", 0644, 0777, 0},
+      {"unreadable input", 0, 0777, 5},
+      {"output folder not writable", 0644, 0555, 5},
+  };
+  for (const ModeCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    PutFile(dir / "x.lzs", WorkedExample);
+    fs::create_directory(dir / "sub");
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dir / "x.lzs").c_str(), c.inputMode), 0);
+    ASSERT_EQ(chmod((dir / "sub").c_str(), c.folderMode), 0);
+    const Outcome outcome = RunInChild(dir.path(), [] {
+      if (geteuid() == 0 && setuid(65534) != 0) _exit(126);  // nobody
+      fault::SetCommandLine("p /D\"x.lzs\" /O\"sub/out\"");
+    });
+    EXPECT_EQ(outcome.exitCode, c.exitCode);
+    EXPECT_EQ(fs::exists(dir / "sub/out"), c.exitCode == 0);
+  }
 }
 
 }  // namespace
