@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -119,8 +120,12 @@ bool ReadInput(const std::string& name, std::vector<std::uint8_t>& data) {
   return ok;
 }
 
-// Writes the image; on any failure removes what was written.
+// Writes the image; on any failure removes what was written (unless the
+// output is a device or the like, which is never removed).
 bool WriteOutput(const std::string& name, const std::vector<std::uint8_t>& image) {
+  std::error_code ignored;
+  const auto status = std::filesystem::status(name, ignored);
+  const bool removable = !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
   std::FILE* file = std::fopen(name.c_str(), "wb");
   if (file == nullptr) {
     std::fprintf(stderr, "lzs-pack: cannot create '%s': %s\n", name.c_str(), std::strerror(errno));
@@ -132,7 +137,7 @@ bool WriteOutput(const std::string& name, const std::vector<std::uint8_t>& image
   ok = std::fclose(file) == 0 && ok;
   if (!ok) {
     std::fprintf(stderr, "lzs-pack: cannot write '%s': %s\n", name.c_str(), std::strerror(error != 0 ? error : errno));
-    std::remove(name.c_str());
+    if (removable) std::remove(name.c_str());
   }
   return ok;
 }
