@@ -215,6 +215,22 @@ TEST(FindLongestMatches, EqualsPlainSearch) {
   }
 }
 
+TEST(FindLongestMatches, FindsThreeBytesBehindOthersOfTheSameHash) {
+  // Three bytes, 4000 random ones (among which, for some seeds, three that
+  // hash alike), the three again: always a match at the end.
+  lzs::LzsEncoder encoder;
+  for (std::uint32_t seed = 0; seed < 200; ++seed) {
+    Bytes input = {'x', 'y', 'z'};
+    const Bytes noise = Random(4000, 256, seed);
+    input.insert(input.end(), noise.begin(), noise.end());
+    input.insert(input.end(), {'x', 'y', 'z'});
+    std::vector<std::uint8_t> lengths;
+    std::vector<std::uint16_t> distances;
+    encoder.FindLongestMatches(input.data(), input.size(), lengths, distances);
+    EXPECT_EQ(lengths[input.size() - 3], 3) << "seed " << seed;
+  }
+}
+
 // The smallest image size over every parse of the input, each counted in
 // bytes exactly (flag bytes per group of eight items included). A copy at i
 // may have any distance from 1 to 4095; those above i + MaxCopy read only

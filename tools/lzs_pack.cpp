@@ -97,6 +97,11 @@ bool ReadInput(const std::string& name, std::vector<std::uint8_t>& data) {
     std::fprintf(stderr, "lzs-pack: cannot open '%s': %s\n", name.c_str(), std::strerror(errno));
     return false;
   }
+  // Reserve what the file holds now, so that reading does not grow the
+  // buffer to twice the size.
+  std::error_code ignored;
+  const std::uintmax_t size = std::filesystem::file_size(name, ignored);
+  if (size != static_cast<std::uintmax_t>(-1) && size <= MaxInputSize) data.reserve(static_cast<std::size_t>(size));
   std::uint8_t buffer[1 << 16];
   bool ok = true;
   for (;;) {
