@@ -165,6 +165,11 @@ std::uint32_t LzsEncoder::FindMatch(std::uint32_t pos, std::uint32_t& distance) 
   return length;
 }
 
+std::size_t LzsEncoder::WorkspaceBytes() const {
+  return text_.capacity() + sizeof(ItemCode) * items_.capacity() +
+         sizeof(std::uint32_t) * (head_.capacity() + tree_.capacity() + head3_.capacity() + chain3_.capacity());
+}
+
 // A match of MinCopy bytes for pos: the first position from `three` on down
 // its hash chain that holds the same three bytes.
 std::uint32_t LzsEncoder::FindThree(std::uint32_t pos, std::uint32_t three, std::uint32_t& distance) const {

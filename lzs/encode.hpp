@@ -35,6 +35,9 @@ class LzsEncoder {
   std::vector<std::uint8_t> Encode(const std::uint8_t* data, std::size_t size,
                                    Parse parse = Parse::Optimal);
 
+  // Bytes of workspace the object holds now.
+  std::size_t WorkspaceBytes() const;
+
   // The longest match at every input position, as found by the match search
   // that Encode uses: lengths[i] is 0 when no match of 3 or more bytes
   // exists, else the length; distances[i] is a distance at which it occurs.
