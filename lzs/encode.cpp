@@ -71,15 +71,15 @@ void LzsEncoder::Prepare(const std::uint8_t* data, std::size_t size) {
 // for it (0 when shorter than MinCopy), with its distance.
 //
 // Matches of four bytes or more: the positions of the window that share a
-// hash of their first four bytes form a binary search tree,
-// ordered by the bytes that follow each position (compared up to MaxCopy
-// bytes). Every insertion puts the new position at the root and splits the old
-// tree along the search path into the parts that sort below and above it, so a
-// parent is always newer than its children and the first position found
-// outside the window ends the search: all below it are older still. The
-// nearest positions in sort order, above and below, both lie on the search
-// path, and one of them shares the longest prefix with pos; so the match found
-// is the longest there is. A position equal to pos over all MaxCopy bytes is
+// hash of their first four bytes form a binary search tree, ordered by the
+// bytes that follow each position (compared up to MaxCopy bytes). Every
+// insertion puts the new position at the root and splits the old tree along
+// the search path into the parts that sort below and above it, so a parent is
+// always newer than its children and the first position found outside the
+// window ends the search: all below it are older still. The nearest positions
+// in sort order, above and below, both lie on the search path, and one of
+// them shares the longest prefix with pos; so the match found is the longest
+// there is. A position equal to pos over all MaxCopy bytes is
 // replaced by pos, which is nearer for every later search.
 //
 // Matches of three bytes: the positions that share a hash of their first
