@@ -1,6 +1,6 @@
 // Packing speed of EncodeLzs (and of the greedy parse, for comparison) on
-// 8 MiB inputs: the corpus files if LZS_CORPUS_DIR names a folder made by
-// make-corpus, and degenerate inputs made here (all zeros, a repeated short
+// 8 MiB inputs: the corpus files that make-corpus wrote into the build folder
+// (or into the folder that LZS_CORPUS_DIR names), and degenerate inputs made here (all zeros, a repeated short
 // pattern, random bytes, a counter). Bytes/s is input bytes packed per second;
 // workspace_per_byte is the encoder's working memory per input byte.
 #include <benchmark/benchmark.h>
@@ -19,8 +19,8 @@ constexpr std::size_t InputSize = 8u << 20;
 
 std::vector<std::uint8_t> ReadCorpusFile(const char* name) {
   const char* dir = std::getenv("LZS_CORPUS_DIR");
+  if (dir == nullptr) dir = LZS_DEFAULT_CORPUS_DIR;
   std::vector<std::uint8_t> data;
-  if (dir == nullptr) return data;
   std::FILE* file = std::fopen((std::string(dir) + "/" + name).c_str(), "rb");
   if (file == nullptr) return data;
   data.resize(InputSize);
@@ -49,7 +49,7 @@ std::vector<std::uint8_t> MakeInput(int kind) {
 
 void Pack(benchmark::State& state, const std::vector<std::uint8_t>& data, lzs::Parse parse) {
   if (data.empty()) {
-    state.SkipWithError("no input (set LZS_CORPUS_DIR to a make-corpus folder)");
+    state.SkipWithError("no corpus file (build the corpus target, or set LZS_CORPUS_DIR)");
     return;
   }
   lzs::LzsEncoder encoder;

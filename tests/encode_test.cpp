@@ -170,6 +170,14 @@ TEST(EncodeLzs, LeadingZerosComeFromBeforeTheStart) {
   }
 }
 
+TEST(LzsEncoder, WorkspaceStaysSmall) {
+  // At most 16 bytes of working memory per input byte on a large input.
+  const Bytes input = Text(1u << 22, 9);
+  lzs::LzsEncoder encoder;
+  encoder.Encode(input.data(), input.size());
+  EXPECT_LE(encoder.WorkspaceBytes(), 16 * input.size());
+}
+
 TEST(EncodeLzs, RefusesTooLargeInput) {
   const std::uint8_t byte = 0;
   // The data is never read: the size alone is refused.
