@@ -161,6 +161,11 @@ int main(int argc, char** argv) {
       break;
   }
 
+  std::error_code ignored;
+  if (std::filesystem::equivalent(options.input, options.output, ignored)) {
+    std::fprintf(stderr, "lzs-pack: the output '%s' is the input file itself\n", options.output.c_str());
+    return 1;
+  }
   std::vector<std::uint8_t> data;
   if (!ReadInput(options.input, data)) return 1;
   if (data.empty()) {
