@@ -39,7 +39,7 @@ import signal
 import struct
 import subprocess
 import sys
-import time
+import threading
 from pathlib import Path
 
 WINE = os.environ.get("LZS_WINE", "/usr/lib/wine/wine64")
@@ -152,10 +152,14 @@ def relay_include() -> str:
                     for library, name in PeImage(exe_path()).imports())
 
 
-def set_relay_include(display: bool) -> None:
-    """Writes `relay_include` into a prefix's registry."""
+def _prefix_env(x11: bool) -> dict[str, str]:
+    return {**wine_env(), "WINEPREFIX": str(prefix_path(x11))}
+
+
+def set_relay_include(x11: bool) -> None:
+    """Writes `relay_include` into the registry of one prefix."""
     _wine(["reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",
-           "/d", relay_include(), "/f"], wine_env(":0" if display else None))
+           "/d", relay_include(), "/f"], _prefix_env(x11))
 
 
 def start_server() -> None:
@@ -172,10 +176,13 @@ def start_server() -> None:
     _wine(["cmd.exe", "/c", "exit"], wine_env())
 
 
-def stop_servers() -> None:
-    """Ends the servers of both prefixes and every Wine process they hold."""
-    for display in (None, ":0"):
-        env = wine_env(display)
+def stop_servers(display: bool | None = None) -> None:
+    """Ends the server of the plain prefix (display=False), of the X11 one
+    (True) or of both (None), and every Wine process they hold."""
+    for x11 in (False, True):
+        if display is not None and x11 != display:
+            continue
+        env = _prefix_env(x11)
         if Path(env["WINEPREFIX"]).exists():
             _server(["-k"], env)
 
@@ -445,73 +452,98 @@ def _limit_file_size(limit: int):
     return apply
 
 
+class RunningExe:
+    """A run started by `start_exe`. A thread reads the launcher's standard
+    output and error all along, so the run never waits on a full pipe (a
+    notice shown on X can take a while to be closed)."""
+
+    def __init__(self, process: subprocess.Popen):
+        self.process = process
+        self.out = bytearray()
+        self.err = bytearray()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self) -> None:
+        # Wine processes that a run starts on the way (the desktop process,
+        # the services) inherit the pipes and may hold them open long after,
+        # so the end of the launcher, not the end of the pipes, ends the
+        # reading; the program has ended before the launcher, so all it wrote
+        # is in the pipes by then.
+        buffers = {self.process.stdout: self.out, self.process.stderr: self.err}
+        with selectors.DefaultSelector() as selector:
+            for stream in buffers:
+                os.set_blocking(stream.fileno(), False)
+                selector.register(stream, selectors.EVENT_READ)
+            while selector.get_map():
+                ended = self.process.poll() is not None
+                ready = selector.select(0 if ended else 0.05)
+                if ended and not ready:
+                    break
+                for key, _ in ready:
+                    chunk = os.read(key.fileobj.fileno(), 1 << 16)
+                    if chunk:
+                        buffers[key.fileobj] += chunk
+                    else:
+                        selector.unregister(key.fileobj)
+        for stream in buffers:
+            stream.close()
+
+    def poll(self) -> int | None:
+        """The launcher's status once it has ended, else None."""
+        return self.process.poll()
+
+    def kill(self) -> None:
+        """Kills the launcher's process group."""
+        try:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+
+    def wait(self, timeout: float) -> tuple[bytes, bytes]:
+        """Waits for the launcher's end and returns what it and the program
+        wrote to standard output and error; kills the run and raises
+        TimeoutError after timeout seconds."""
+        try:
+            self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            self.process.wait()
+            self._reader.join()
+            raise TimeoutError(f"the run did not end within {timeout} s")
+        self._reader.join()
+        return bytes(self.out), bytes(self.err)
+
+
 def start_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
-              display: str | None = None,
-              file_size_limit: int | None = None) -> subprocess.Popen:
+              display: str | None = None, file_size_limit: int | None = None,
+              extra_env: dict[str, str] | None = None) -> RunningExe:
     """Starts the program through the launcher and returns at once; finish
     the run with `finish_exe`. The arguments are those of `run_exe`."""
     debug = "-all,+relay,+loaddll" if relay else "-all"
     env = wine_env(display, debug)
+    env.update(extra_env or {})
     env["LZS_PROGRAM"] = windows_path(exe_path())
     env["LZS_COMMAND_LINE"] = command_line
-    return subprocess.Popen(
+    return RunningExe(subprocess.Popen(
         [WINE, str(launcher_path())], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
-        preexec_fn=_limit_file_size(file_size_limit) if file_size_limit is not None else None)
+        preexec_fn=_limit_file_size(file_size_limit) if file_size_limit is not None else None))
 
 
-def _collect_output(process: subprocess.Popen, timeout: float) -> tuple[bytes, bytes]:
-    """Reads the launcher's standard output and error until the launcher has
-    ended. Wine processes that a run starts on the way (the desktop process,
-    the services) inherit the same pipes and may hold them open long after,
-    so the end of the launcher, not the end of the pipes, ends the reading;
-    the program has ended before the launcher, so all it wrote is in the pipes
-    by then."""
-    streams = {process.stdout: bytearray(), process.stderr: bytearray()}
-    for stream in streams:
-        os.set_blocking(stream.fileno(), False)
-    deadline = time.monotonic() + timeout
-    with selectors.DefaultSelector() as selector:
-        for stream in streams:
-            selector.register(stream, selectors.EVENT_READ)
-        while True:
-            ended = process.poll() is not None
-            for key, _ in selector.select(0 if ended else 0.05):
-                chunk = os.read(key.fileobj.fileno(), 1 << 16)
-                if chunk:
-                    streams[key.fileobj] += chunk
-                else:
-                    selector.unregister(key.fileobj)
-            if ended and not selector.select(0):
-                break
-            if not selector.get_map():
-                process.wait()
-                break
-            if time.monotonic() > deadline:
-                try:
-                    os.killpg(process.pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
-                process.wait()
-                raise TimeoutError(f"the run did not end within {timeout} s")
-    for stream in streams:
-        stream.close()
-    return bytes(streams[process.stdout]), bytes(streams[process.stderr])
-
-
-def finish_exe(process: subprocess.Popen, relay: bool = False, timeout: float = 60) -> RunResult:
+def finish_exe(run: RunningExe, relay: bool = False, timeout: float = 60) -> RunResult:
     """Waits for a run started by `start_exe` and reads its outcome. A run
     still going after timeout seconds is killed and raises TimeoutError; a
     launcher that could not start the program raises RuntimeError."""
-    out, err = _collect_output(process, timeout)
+    out, err = run.wait(timeout)
+    status = run.process.returncode
     log = err.decode("latin-1")
     m = re.search(rb"^exit code (\d+)$", out, re.M)
     if not m:
-        raise RuntimeError(f"the launcher failed (status {process.returncode}): "
-                           f"{out!r} {log[-2000:]}")
+        raise RuntimeError(f"the launcher failed (status {status}): {out!r} {log[-2000:]}")
     exit_code = int(m.group(1))
-    if exit_code & 0xFF != process.returncode:
-        raise RuntimeError(f"launcher status {process.returncode} for exit code {exit_code}")
+    if exit_code & 0xFF != status:
+        raise RuntimeError(f"launcher status {status} for exit code {exit_code}")
     image = PeImage(exe_path())
     calls = parse_relay(log, image) if relay else None
     return RunResult(exit_code, calls, image, log)
@@ -519,7 +551,7 @@ def finish_exe(process: subprocess.Popen, relay: bool = False, timeout: float = 
 
 def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
             display: str | None = None, file_size_limit: int | None = None,
-            timeout: float = 60) -> RunResult:
+            extra_env: dict[str, str] | None = None, timeout: float = 60) -> RunResult:
     """Runs the program once with exactly this command line (its own path
     first, as the program sees it: it need not be the real path) in the
     folder cwd, and returns the exit code and, with relay=True, the platform
@@ -529,8 +561,11 @@ def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
     None there is no display and every message box fails at once.
     file_size_limit: an RLIMIT_FSIZE in bytes for the run, to make the
     program's write fail (limit 0) or write short (a limit below the output
-    size); SIGXFSZ is ignored so the write returns instead."""
-    process = start_exe(command_line, cwd, relay, display, file_size_limit)
+    size); SIGXFSZ is ignored so the write returns instead.
+    extra_env: more environment for the run, such as LC_ALL (Wine takes its
+    ANSI code page from the Unix locale: ru_RU gives Windows-1251).
+    timeout: seconds before the run is killed and TimeoutError raised."""
+    process = start_exe(command_line, cwd, relay, display, file_size_limit, extra_env)
     return finish_exe(process, relay, timeout)
 
 
