@@ -36,9 +36,9 @@ BAD_ARGUMENTS = 160  # a silent exit when the platform holds no other code
 FILE_NOT_FOUND = 2
 FILENAME_EXCED_RANGE = 206
 # A silent exit after a refused command line ends with the last-error code
-# the platform holds at that moment: 160 natively, where none is held, but
-# under Wine whatever its loader left. The Wine test learns that code from a
-# plainly malformed command line and expects it wherever this stands.
+# the platform holds at that moment, or 160 when it holds none: 160 natively,
+# but under Wine whatever its loader left. The Wine test reads that code from
+# the program's GetLastError call wherever this stands.
 SYNTAX_ERROR_CODE = -1
 
 # The worked example: 6 payload bytes that decode to ABCABCABC.
