@@ -61,7 +61,7 @@ void LzsEncoder::Prepare(const std::uint8_t* data, std::size_t size) {
   head_.assign(std::size_t{1} << HashBits, None);
   head3_.assign(std::size_t{1} << HashBits, None);
   chain3_.assign(WindowSize, None);
-  tree_.assign(2 * WindowSize, None);
+  tree_.assign(std::size_t{2} * WindowSize, None);
   // The zero bytes before the input are sources like any other.
   std::uint32_t distance = 0;
   for (std::uint32_t pos = ZeroStart; pos < InputStart; ++pos) FindMatch(pos, distance);

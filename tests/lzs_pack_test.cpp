@@ -86,7 +86,7 @@ TEST_F(LzsPack, PacksToNamedOutputAndReportsSizes) {
   EXPECT_FALSE(fs::exists(dir_ / "a.bin.lzs"));
   EXPECT_NE(result.output.find("5000 bytes"), std::string::npos) << result.output;
   EXPECT_NE(result.output.find(std::to_string(image.size()) + " bytes"), std::string::npos) << result.output;
-  EXPECT_NE(result.output.find("%"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find('%'), std::string::npos) << result.output;
 }
 
 TEST_F(LzsPack, HelpAndVersion) {

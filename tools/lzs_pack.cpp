@@ -101,7 +101,8 @@ bool ReadInput(const std::string& name, std::vector<std::uint8_t>& data) {
   // buffer to twice the size.
   std::error_code ignored;
   const std::uintmax_t size = std::filesystem::file_size(name, ignored);
-  if (size != static_cast<std::uintmax_t>(-1) && size <= MaxInputSize) data.reserve(static_cast<std::size_t>(size));
+  // A failure gives static_cast<std::uintmax_t>(-1), which is above the limit.
+  if (size <= MaxInputSize) data.reserve(static_cast<std::size_t>(size));
   std::uint8_t buffer[1 << 16];
   bool ok = true;
   for (;;) {
