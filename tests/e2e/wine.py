@@ -185,6 +185,7 @@ def stop_servers(display: bool | None = None) -> None:
         env = _prefix_env(x11)
         if Path(env["WINEPREFIX"]).exists():
             _server(["-k"], env)
+            _server(["-w"], env)
 
 
 # --------------------------------------------------------------------------
