@@ -1,6 +1,94 @@
+// The fast decoder. It keeps the outline of the format (header, groups, eight
+// items, literal or back-reference) and runs two loops over it:
+//
+//  - the fast loop handles whole groups while at least FastInputMargin payload
+//    bytes remain. That margin proves, once per group, that every read of the
+//    group (including 8-byte literal loads past its last byte) stays inside
+//    the image, and that every wide store stays inside the output area;
+//  - the exact loop, byte by byte like the format description, finishes the
+//    last few groups, where the payload may end in the middle of a group.
+//
+// Output room follows from input room: every payload byte yields at most
+// MaxExpansion output bytes, so with R payload bytes left the area still has
+// at least MaxExpansion * R bytes of room past the current end. Wide stores
+// may write bytes past the end of the current item; the items that follow
+// overwrite them, and bytes past the returned length are left undefined.
+
+#include <bit>
+#include <cstdint>
+
 #include "lzs/lzs.hpp"
 
 using namespace lzs;
+
+namespace {
+
+// Largest group: one flag byte and eight two-byte back-references.
+constexpr std::uint32_t MaxGroupSize = 1 + 8 * 2;
+// A literal run loads 8 bytes, up to 7 of them past the group's last byte.
+constexpr std::uint32_t LiteralChunk = 8;
+constexpr std::uint32_t FastInputMargin = MaxGroupSize + LiteralChunk;
+// The widest store of one item: a back-reference copied in two 16-byte
+// chunks. At the last item of a fast group at least FastInputMargin -
+// MaxGroupSize payload bytes are left, so the room is at least
+// MaxExpansion * LiteralChunk = 72 bytes, more than this.
+constexpr std::uint32_t MaxItemStore = 32;
+static_assert(MaxExpansion * (FastInputMargin - MaxGroupSize) >= MaxItemStore);
+
+// Fixed-size copies: the compiler turns them into plain loads and stores
+// (never a call). Each loads its whole chunk before storing it, so a chunk
+// may read bytes that the previous chunk has just stored.
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
+  std::uint64_t chunk;
+  __builtin_memcpy(&chunk, from, sizeof chunk);
+  __builtin_memcpy(to, &chunk, sizeof chunk);
+}
+
+inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
+  std::uint64_t chunk[2];
+  __builtin_memcpy(chunk, from, sizeof chunk);
+  __builtin_memcpy(to, chunk, sizeof chunk);
+}
+
+// For a back-reference of distance d below 8, the smallest multiple of d that
+// is at least 8. The copy repeats with period d, so, once its first 8 bytes
+// are written, each later byte equals the one this many bytes before it.
+constexpr std::uint8_t PatternStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+
+// One back-reference of the exact rule: byte by byte, zeros where the source
+// lies before the start of the output or on the byte being written.
+inline std::uint32_t CopyExact(std::uint8_t* outputArea, std::uint32_t i,
+                               std::uint32_t distance, std::uint32_t length) {
+  for (std::uint32_t n = 0; n < length; ++n, ++i) {
+    outputArea[i] = (distance == 0 || i < distance) ? 0 : outputArea[i - distance];
+  }
+  return i;
+}
+
+// One back-reference in the fast loop, where the caller has proven
+// MaxItemStore bytes of room at out. Writes `length` correct bytes at out and
+// possibly some undefined bytes after them, within MaxItemStore.
+inline void CopyWide(std::uint8_t* out, std::uint32_t distance, std::uint32_t length) {
+  const std::uint8_t* from = out - distance;
+  if (distance >= 16) {
+    // Chunks no wider than the distance read only bytes already written.
+    Copy16(out, from);
+    if (length > 16) Copy16(out + 16, from + 16);
+  } else if (distance >= 8) {
+    Copy8(out, from);
+    Copy8(out + 8, from + 8);
+    if (length > 16) Copy8(out + 16, from + 16);
+  } else {
+    // A short pattern: its first 8 bytes one at a time, the rest in chunks
+    // from one whole number of periods back.
+    for (int n = 0; n < 8; ++n) out[n] = from[n];
+    const std::uint32_t step = PatternStep[distance];
+    Copy8(out + 8, out + 8 - step);
+    if (length > 16) Copy8(out + 16, out + 16 - step);
+  }
+}
+
+}  // namespace
 
 std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
                         std::uint8_t* outputArea) {
@@ -10,10 +98,51 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
       std::uint32_t{image[2]} << 16 | std::uint32_t{image[3]} << 24;
   if (payloadLength != imageLength - HeaderSize) return 0;
 
-  const std::uint8_t* in = image + HeaderSize;
-  std::uint32_t remaining = payloadLength;  // payload bytes not yet consumed
-  std::uint32_t i = 0;                      // output bytes written so far
+  const std::uint8_t* in = image + HeaderSize;  // next payload byte
+  const std::uint8_t* const inEnd = in + payloadLength;
+  std::uint8_t* out = outputArea;  // next output byte
 
+  // Fast loop: whole groups, with room proven by FastInputMargin.
+  while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin) {
+    std::uint32_t flags = *in++;
+    std::uint32_t items = 8;  // items left in this group
+    while (items > 0) {
+      if (flags & 1) {
+        // A run of literals, up to the end of the group, in one chunk.
+        const std::uint32_t run = static_cast<std::uint32_t>(std::countr_one(flags));
+        Copy8(out, in);
+        in += run;
+        out += run;
+        flags >>= run;
+        items -= run;
+      } else {
+        const std::uint32_t b0 = in[0];
+        const std::uint32_t b1 = in[1];
+        in += 2;
+        const std::uint32_t position = b0 | (b1 >> 4) << 8;
+        const std::uint32_t length = (b1 & 0x0F) + MinCopy;
+        const std::uint32_t i = static_cast<std::uint32_t>(out - outputArea);
+        const std::uint32_t distance = (i - position - WindowBias) & WindowMask;
+        if (distance != 0 && distance <= i) {
+          CopyWide(out, distance, length);
+        } else if (distance == 0) {
+          // The source is the byte about to be written: zeros.
+          __builtin_memset(out, 0, MaxCopy);
+        } else {
+          // The source starts before the output: zeros, then bytes of this
+          // same copy (only within the first WindowSize output bytes).
+          CopyExact(outputArea, i, distance, length);
+        }
+        out += length;
+        flags >>= 1;
+        --items;
+      }
+    }
+  }
+
+  // Exact loop: the last groups, checked byte by byte.
+  std::uint32_t remaining = static_cast<std::uint32_t>(inEnd - in);
+  std::uint32_t i = static_cast<std::uint32_t>(out - outputArea);
   while (remaining > 0) {
     std::uint32_t flags = *in++;
     --remaining;
@@ -33,12 +162,7 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
         const std::uint32_t position = b0 | (b1 >> 4) << 8;
         const std::uint32_t length = (b1 & 0x0F) + MinCopy;
         const std::uint32_t distance = (i - position - WindowBias) & WindowMask;
-        // Byte by byte, so that an overlapping source repeats what this copy
-        // has just written. Before the start of the output the window reads
-        // as zeros; distance 0 names the byte about to be written, also zero.
-        for (std::uint32_t n = 0; n < length; ++n, ++i) {
-          outputArea[i] = (distance == 0 || i < distance) ? 0 : outputArea[i - distance];
-        }
+        i = CopyExact(outputArea, i, distance, length);
       }
     }
   }
