@@ -25,15 +25,14 @@ namespace {
 
 // Largest group: one flag byte and eight two-byte back-references.
 constexpr std::uint32_t MaxGroupSize = 1 + 8 * 2;
-// A literal run loads 8 bytes, up to 7 of them past the group's last byte.
-constexpr std::uint32_t LiteralChunk = 8;
-constexpr std::uint32_t FastInputMargin = MaxGroupSize + LiteralChunk;
-// The widest store of one item: a back-reference copied in two 16-byte
-// chunks. At the last item of a fast group at least FastInputMargin -
-// MaxGroupSize payload bytes are left, so the room is at least
-// MaxExpansion * LiteralChunk = 72 bytes, more than this.
-constexpr std::uint32_t MaxItemStore = 32;
-static_assert(MaxExpansion * (FastInputMargin - MaxGroupSize) >= MaxItemStore);
+// The wide copy of one item: two 16-byte chunks, enough for MaxCopy bytes.
+constexpr std::uint32_t WideCopy = 32;
+// A literal's wide copy loads WideCopy payload bytes, up to WideCopy - 1 of
+// them past the group's last byte.
+constexpr std::uint32_t FastInputMargin = MaxGroupSize + WideCopy;
+// At the last item of a fast group at least WideCopy payload bytes are left,
+// so the output area has room for any item's wide store.
+static_assert(MaxExpansion * (FastInputMargin - MaxGroupSize) >= WideCopy);
 
 // Fixed-size copies: the compiler turns them into plain loads and stores
 // (never a call). Each loads its whole chunk before storing it, so a chunk
@@ -65,26 +64,23 @@ inline std::uint32_t CopyExact(std::uint8_t* outputArea, std::uint32_t i,
   return i;
 }
 
-// One back-reference in the fast loop, where the caller has proven
-// MaxItemStore bytes of room at out. Writes `length` correct bytes at out and
-// possibly some undefined bytes after them, within MaxItemStore.
-inline void CopyWide(std::uint8_t* out, std::uint32_t distance, std::uint32_t length) {
+// A back-reference whose source overlaps the bytes it writes (distance 1 to
+// 15), in the fast loop, where WideCopy bytes of room at out are proven.
+// Writes `length` correct bytes at out and up to 24 bytes in all.
+inline void CopyOverlapping(std::uint8_t* out, std::uint32_t distance) {
   const std::uint8_t* from = out - distance;
-  if (distance >= 16) {
+  if (distance >= 8) {
     // Chunks no wider than the distance read only bytes already written.
-    Copy16(out, from);
-    if (length > 16) Copy16(out + 16, from + 16);
-  } else if (distance >= 8) {
     Copy8(out, from);
     Copy8(out + 8, from + 8);
-    if (length > 16) Copy8(out + 16, from + 16);
+    Copy8(out + 16, from + 16);
   } else {
     // A short pattern: its first 8 bytes one at a time, the rest in chunks
     // from one whole number of periods back.
     for (int n = 0; n < 8; ++n) out[n] = from[n];
     const std::uint32_t step = PatternStep[distance];
     Copy8(out + 8, out + 8 - step);
-    if (length > 16) Copy8(out + 16, out + 16 - step);
+    Copy8(out + 16, out + 16 - step);
   }
 }
 
@@ -105,38 +101,48 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
   // Fast loop: whole groups, with room proven by FastInputMargin.
   while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin) {
     std::uint32_t flags = *in++;
-    std::uint32_t items = 8;  // items left in this group
-    while (items > 0) {
-      if (flags & 1) {
-        // A run of literals, up to the end of the group, in one chunk.
-        const std::uint32_t run = static_cast<std::uint32_t>(std::countr_one(flags));
-        Copy8(out, in);
-        in += run;
-        out += run;
-        flags >>= run;
-        items -= run;
+    if (flags == 0xFF) {
+      // Eight literals.
+      Copy8(out, in);
+      in += 8;
+      out += 8;
+      continue;
+    }
+    for (int item = 0; item < 8; ++item, flags >>= 1) {
+      // A literal is copied like a back-reference whose source is the
+      // payload itself, one byte long; so both kinds share one wide copy
+      // and the choice between them costs no branch. Only back-references
+      // that overlap their own output or start before it leave that path.
+      const std::uint32_t literal = flags & 1;
+      const std::uint32_t b0 = in[0];
+      const std::uint32_t b1 = in[1];
+      const std::uint32_t position = b0 | (b1 >> 4) << 8;
+      const std::uint32_t i = static_cast<std::uint32_t>(out - outputArea);
+      const std::uint32_t distance = (i - position - WindowBias) & WindowMask;
+      // Branch-free choices: all ones for a literal, zero for a reference.
+      const std::uint32_t literalMask = 0 - literal;
+      const std::uint32_t length = (((b1 & 0x0F) + MinCopy) & ~literalMask) | literal;
+      const std::uint32_t far = (distance >= 16) & (distance <= i);
+      if (literal | far) {
+        const std::uintptr_t fromLiteral = reinterpret_cast<std::uintptr_t>(in);
+        const std::uintptr_t fromReference = reinterpret_cast<std::uintptr_t>(out - distance);
+        const std::uintptr_t mask = 0 - std::uintptr_t{literal};
+        const std::uint8_t* from =
+            reinterpret_cast<const std::uint8_t*>((fromLiteral & mask) | (fromReference & ~mask));
+        Copy16(out, from);
+        Copy16(out + 16, from + 16);
+      } else if (distance != 0 && distance <= i) {
+        CopyOverlapping(out, distance);
+      } else if (distance == 0) {
+        // The source is the byte about to be written: zeros.
+        __builtin_memset(out, 0, MaxCopy);
       } else {
-        const std::uint32_t b0 = in[0];
-        const std::uint32_t b1 = in[1];
-        in += 2;
-        const std::uint32_t position = b0 | (b1 >> 4) << 8;
-        const std::uint32_t length = (b1 & 0x0F) + MinCopy;
-        const std::uint32_t i = static_cast<std::uint32_t>(out - outputArea);
-        const std::uint32_t distance = (i - position - WindowBias) & WindowMask;
-        if (distance != 0 && distance <= i) {
-          CopyWide(out, distance, length);
-        } else if (distance == 0) {
-          // The source is the byte about to be written: zeros.
-          __builtin_memset(out, 0, MaxCopy);
-        } else {
-          // The source starts before the output: zeros, then bytes of this
-          // same copy (only within the first WindowSize output bytes).
-          CopyExact(outputArea, i, distance, length);
-        }
-        out += length;
-        flags >>= 1;
-        --items;
+        // The source starts before the output: zeros, then bytes of this
+        // same copy (only within the first WindowSize output bytes).
+        CopyExact(outputArea, i, distance, length);
       }
+      in += 2 - literal;
+      out += length;
     }
   }
 
