@@ -49,10 +49,25 @@ inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
   __builtin_memcpy(to, chunk, sizeof chunk);
 }
 
-// For a back-reference of distance d below 8, the smallest multiple of d that
-// is at least 8. The copy repeats with period d, so, once its first 8 bytes
-// are written, each later byte equals the one this many bytes before it.
-constexpr std::uint8_t PatternStep[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+// A back-reference of distance d below 8 repeats its d source bytes. Its
+// first 8 bytes are those bytes times PatternSpread[d] (copies side by side);
+// the pattern then goes on at phase PatternPhase[d] = 8 mod d.
+constexpr std::uint64_t Spread(std::uint32_t d) {
+  std::uint64_t spread = 0;
+  for (std::uint32_t byte = 0; byte < 8; byte += d) spread |= std::uint64_t{1} << (8 * byte);
+  return spread;
+}
+constexpr std::uint64_t PatternSpread[8] = {0,         Spread(1), Spread(2), Spread(3),
+                                            Spread(4), Spread(5), Spread(6), Spread(7)};
+constexpr std::uint8_t PatternPhase[8] = {0, 0, 0, 2, 0, 3, 2, 1};
+
+// The next 8 bytes of a pattern of period d whose last 8 bytes are `bytes`:
+// they start with `bytes` from the phase on; since 8 - PatternPhase[d] is a
+// multiple of d, those go on with their own first bytes again.
+inline std::uint64_t NextPattern(std::uint64_t bytes, std::uint32_t phase) {
+  const std::uint64_t rest = bytes >> (8 * phase);
+  return rest | rest << ((64 - 8 * phase) & 63);
+}
 
 // One back-reference of the exact rule: byte by byte, zeros where the source
 // lies before the start of the output or on the byte being written.
@@ -64,24 +79,92 @@ inline std::uint32_t CopyExact(std::uint8_t* outputArea, std::uint32_t i,
   return i;
 }
 
-// A back-reference whose source overlaps the bytes it writes (distance 1 to
-// 15), in the fast loop, where WideCopy bytes of room at out are proven.
-// Writes `length` correct bytes at out and up to 24 bytes in all.
-inline void CopyOverlapping(std::uint8_t* out, std::uint32_t distance) {
-  const std::uint8_t* from = out - distance;
-  if (distance >= 8) {
-    // Chunks no wider than the distance read only bytes already written.
-    Copy8(out, from);
-    Copy8(out + 8, from + 8);
-    Copy8(out + 16, from + 16);
+// A back-reference that is not a plain wide copy, in the fast loop, where
+// WideCopy bytes of room at outputArea + i are proven. Writes `length`
+// correct bytes there and at most WideCopy bytes in all.
+inline void CopyShort(std::uint8_t* outputArea, std::uint32_t i, std::uint32_t distance,
+                      std::uint32_t length) {
+  std::uint8_t* out = outputArea + i;
+  if (distance == 0) {
+    // The source is the byte about to be written: zeros.
+    __builtin_memset(out, 0, MaxCopy);
+  } else if (distance > i) {
+    // The source starts before the output: zeros, then bytes of this same
+    // copy (only within the first WindowSize output bytes).
+    CopyExact(outputArea, i, distance, length);
+  } else if (distance >= 8) {
+    // Overlapping its own output: 8-byte chunks, no wider than the
+    // distance, read only bytes already written.
+    Copy8(out, out - distance);
+    Copy8(out + 8, out + 8 - distance);
+    Copy8(out + 16, out + 16 - distance);
   } else {
-    // A short pattern: its first 8 bytes one at a time, the rest in chunks
-    // from one whole number of periods back.
-    for (int n = 0; n < 8; ++n) out[n] = from[n];
-    const std::uint32_t step = PatternStep[distance];
-    Copy8(out + 8, out + 8 - step);
-    Copy8(out + 16, out + 16 - step);
+    // A pattern of period 1 to 7, built in a register.
+    std::uint64_t source;
+    __builtin_memcpy(&source, out - distance, sizeof source);
+    const std::uint64_t keep = (std::uint64_t{1} << (8 * distance)) - 1;
+    std::uint64_t bytes = (source & keep) * PatternSpread[distance];
+    const std::uint32_t phase = PatternPhase[distance];
+    for (int chunk = 0; chunk < 3; ++chunk) {
+      __builtin_memcpy(out + 8 * chunk, &bytes, sizeof bytes);
+      bytes = NextPattern(bytes, phase);
+    }
   }
+}
+
+// One group in the fast loop. While the output is shorter than the window,
+// a source may lie before its start (NearStart); after that it cannot.
+template <bool NearStart>
+inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputArea,
+                            std::uint8_t*& outCursor) {
+  const std::uint8_t* in = inCursor;
+  std::uint8_t* out = outCursor;
+  std::uint32_t flags = *in++;
+  if (flags == 0xFF) {
+    // Eight literals.
+    Copy8(out, in);
+    inCursor = in + 8;
+    outCursor = out + 8;
+    return;
+  }
+#pragma GCC unroll 8
+  for (int item = 0; item < 8; ++item, flags >>= 1) {
+    // A literal is copied like a back-reference whose source is the payload
+    // itself, one byte long. Both kinds share one wide copy, and the choice
+    // of source and length is made with a mask, not a branch, since flag
+    // bits follow no pattern a predictor could learn. Only back-references
+    // that overlap their own output or start before it leave that path.
+    const std::uint32_t literal = flags & 1;
+    const std::uint32_t b0 = in[0];  // for a literal, the two bytes below
+    const std::uint32_t b1 = in[1];  // mean nothing and go unused
+    const std::uint32_t i = static_cast<std::uint32_t>(out - outputArea);
+    const std::uint32_t back = i - WindowBias - (b0 | (b1 >> 4) << 8);
+    const std::uint32_t distance = back & WindowMask;
+    const std::uint32_t copyLength = (b1 & 0x0F) + MinCopy;
+
+    const std::uintptr_t literalMask = 0 - std::uintptr_t{literal};  // all ones for a literal
+    const std::uintptr_t fromOutput = reinterpret_cast<std::uintptr_t>(out) - distance;
+    const std::uintptr_t fromPayload = reinterpret_cast<std::uintptr_t>(in);
+    const auto* from =
+        reinterpret_cast<const std::uint8_t*>(fromOutput + ((fromPayload - fromOutput) & literalMask));
+    const std::uint32_t length =
+        copyLength - ((copyLength - 1) & static_cast<std::uint32_t>(literalMask));
+
+    // Wide: a literal, or a source at least 16 bytes back (and, near the
+    // start, not before the output).
+    std::uint32_t wide = (back & (WindowMask & ~15u)) | literal;
+    if constexpr (NearStart) wide &= (distance <= i) | literal;
+    if (wide != 0) {
+      Copy16(out, from);
+      Copy16(out + 16, from + 16);
+    } else {
+      CopyShort(outputArea, i, distance, length);
+    }
+    in += 2 - literal;
+    out += length;
+  }
+  inCursor = in;
+  outCursor = out;
 }
 
 }  // namespace
@@ -98,52 +181,13 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
   const std::uint8_t* const inEnd = in + payloadLength;
   std::uint8_t* out = outputArea;  // next output byte
 
-  // Fast loop: whole groups, with room proven by FastInputMargin.
+  // Fast loop: whole groups, with room proven by FastInputMargin; first
+  // while sources may lie before the output, then without that test.
+  while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin && out - outputArea < WindowSize) {
+    DecodeFastGroup<true>(in, outputArea, out);
+  }
   while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin) {
-    std::uint32_t flags = *in++;
-    if (flags == 0xFF) {
-      // Eight literals.
-      Copy8(out, in);
-      in += 8;
-      out += 8;
-      continue;
-    }
-    for (int item = 0; item < 8; ++item, flags >>= 1) {
-      // A literal is copied like a back-reference whose source is the
-      // payload itself, one byte long; so both kinds share one wide copy
-      // and the choice between them costs no branch. Only back-references
-      // that overlap their own output or start before it leave that path.
-      const std::uint32_t literal = flags & 1;
-      const std::uint32_t b0 = in[0];
-      const std::uint32_t b1 = in[1];
-      const std::uint32_t position = b0 | (b1 >> 4) << 8;
-      const std::uint32_t i = static_cast<std::uint32_t>(out - outputArea);
-      const std::uint32_t distance = (i - position - WindowBias) & WindowMask;
-      // Branch-free choices: all ones for a literal, zero for a reference.
-      const std::uint32_t literalMask = 0 - literal;
-      const std::uint32_t length = (((b1 & 0x0F) + MinCopy) & ~literalMask) | literal;
-      const std::uint32_t far = (distance >= 16) & (distance <= i);
-      if (literal | far) {
-        const std::uintptr_t fromLiteral = reinterpret_cast<std::uintptr_t>(in);
-        const std::uintptr_t fromReference = reinterpret_cast<std::uintptr_t>(out - distance);
-        const std::uintptr_t mask = 0 - std::uintptr_t{literal};
-        const std::uint8_t* from =
-            reinterpret_cast<const std::uint8_t*>((fromLiteral & mask) | (fromReference & ~mask));
-        Copy16(out, from);
-        Copy16(out + 16, from + 16);
-      } else if (distance != 0 && distance <= i) {
-        CopyOverlapping(out, distance);
-      } else if (distance == 0) {
-        // The source is the byte about to be written: zeros.
-        __builtin_memset(out, 0, MaxCopy);
-      } else {
-        // The source starts before the output: zeros, then bytes of this
-        // same copy (only within the first WindowSize output bytes).
-        CopyExact(outputArea, i, distance, length);
-      }
-      in += 2 - literal;
-      out += length;
-    }
+    DecodeFastGroup<false>(in, outputArea, out);
   }
 
   // Exact loop: the last groups, checked byte by byte.
