@@ -1,0 +1,92 @@
+// Packing speed of EncodeLzs (and of the greedy parse, for comparison) on
+// 8 MiB inputs: the corpus files if LZS_CORPUS_DIR names a folder made by
+// make-corpus, and degenerate inputs made here (all zeros, a repeated short
+// pattern, random bytes). Bytes/s is input bytes packed per second.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "lzs/encode.hpp"
+
+namespace {
+
+constexpr std::size_t InputSize = 8u << 20;
+
+std::vector<std::uint8_t> ReadCorpusFile(const char* name) {
+  const char* dir = std::getenv("LZS_CORPUS_DIR");
+  std::vector<std::uint8_t> data;
+  if (dir == nullptr) return data;
+  std::FILE* file = std::fopen((std::string(dir) + "/" + name).c_str(), "rb");
+  if (file == nullptr) return data;
+  data.resize(InputSize);
+  data.resize(std::fread(data.data(), 1, data.size(), file));
+  std::fclose(file);
+  return data;
+}
+
+std::vector<std::uint8_t> MakeInput(int kind) {
+  std::vector<std::uint8_t> data(InputSize, 0);
+  if (kind == 1) {
+    const char pattern[] = "abcab";
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(pattern[i % 5]);
+  } else if (kind == 2) {
+    std::uint64_t state = 12345;
+    for (auto& byte : data) {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      byte = static_cast<std::uint8_t>(state >> 56);
+    }
+  }
+  return data;
+}
+
+void Pack(benchmark::State& state, const std::vector<std::uint8_t>& data, lzs::Parse parse) {
+  if (data.empty()) {
+    state.SkipWithError("no input (set LZS_CORPUS_DIR to a make-corpus folder)");
+    return;
+  }
+  lzs::LzsEncoder encoder;
+  std::size_t imageSize = 0;
+  for (auto _ : state) {
+    const std::vector<std::uint8_t> image = encoder.Encode(data.data(), data.size(), parse);
+    imageSize = image.size();
+    benchmark::DoNotOptimize(image.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+  state.counters["image_bytes"] = static_cast<double>(imageSize);
+}
+
+void BM_PackText(benchmark::State& state) {
+  static const auto data = ReadCorpusFile("text.bin");
+  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
+}
+void BM_PackBinary(benchmark::State& state) {
+  static const auto data = ReadCorpusFile("binary.bin");
+  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
+}
+void BM_PackZeros(benchmark::State& state) {
+  static const auto data = MakeInput(0);
+  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
+}
+void BM_PackPattern(benchmark::State& state) {
+  static const auto data = MakeInput(1);
+  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
+}
+void BM_PackRandom(benchmark::State& state) {
+  static const auto data = MakeInput(2);
+  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
+}
+
+// Argument 0: optimal parse, 1: greedy parse.
+BENCHMARK(BM_PackText)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackBinary)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackZeros)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackPattern)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackRandom)->Arg(0)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,277 @@
+#include "lzs/encode.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "lzs/lzs.hpp"
+
+namespace lzs {
+namespace {
+
+// The text that the match search works on is the input with zero bytes
+// before it: a copy at output index 0 may reach back 4095 bytes, all of which
+// read as zero. Those start at text index WindowSize and the input at
+// InputStart; the first WindowSize bytes are never searched, so that index 0
+// can stand for "no position" and is outside the window of every position.
+constexpr std::uint32_t MaxDistance = WindowSize - 1;
+constexpr std::uint32_t ZeroStart = WindowSize;
+constexpr std::uint32_t InputStart = ZeroStart + MaxDistance;
+constexpr std::uint32_t None = 0;
+constexpr int HashBits = 16;
+constexpr std::uint32_t SearchPadding = 24;
+constexpr std::uint64_t LiteralBits = 9;
+constexpr std::uint64_t ReferenceBits = 17;
+
+std::uint32_t Hash3(const std::uint8_t* p) {
+  const std::uint32_t v = std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2];
+  return (v * 2654435761u) >> (32 - HashBits);
+}
+
+// True when a back-reference from cur to c is allowed: c lies 1 to
+// MaxDistance bytes before cur. Never true for None.
+bool InWindow(std::uint32_t c, std::uint32_t cur) { return cur - c - 1 < MaxDistance; }
+
+// Eight bytes from p as one number, the first byte highest, so that numbers
+// compare like the byte strings they hold.
+std::uint64_t LoadOrdered(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
+
+std::uint32_t ItemLength(ItemCode code) { return code == 0 ? 1 : (code & 0x0F) + MinCopy; }
+
+}  // namespace
+
+void LzsEncoder::Prepare(const std::uint8_t* data, std::size_t size) {
+  // The match search reads up to 23 bytes past the end.
+  text_.resize(InputStart + size + SearchPadding);
+  std::fill_n(text_.begin(), InputStart, std::uint8_t{0});
+  if (size > 0) std::memcpy(text_.data() + InputStart, data, size);
+  std::fill_n(text_.end() - SearchPadding, SearchPadding, std::uint8_t{0});
+  textEnd_ = static_cast<std::uint32_t>(InputStart + size);
+  head_.assign(std::size_t{1} << HashBits, None);
+  tree_.assign(2 * WindowSize, None);
+  // The zero bytes before the input are sources like any other.
+  std::uint32_t distance = 0;
+  for (std::uint32_t pos = ZeroStart; pos < InputStart; ++pos) FindMatch(pos, distance);
+}
+
+// Inserts pos into the match tree and returns the length of the longest match
+// for it (0 when shorter than MinCopy), with its distance.
+//
+// The positions of the window that share a hash form a binary search tree,
+// ordered by the bytes that follow each position (compared up to MaxCopy
+// bytes). Every insertion puts the new position at the root and splits the old
+// tree along the search path into the parts that sort below and above it, so a
+// parent is always newer than its children and the first position found
+// outside the window ends the search: all below it are older still. The
+// nearest positions in sort order, above and below, both lie on the search
+// path, and one of them shares the longest prefix with pos; so the match found
+// is the longest there is. A position equal to pos over all MaxCopy bytes is
+// replaced by pos, which is nearer for every later search.
+std::uint32_t LzsEncoder::FindMatch(std::uint32_t pos, std::uint32_t& distance) {
+  const std::uint32_t limit = std::min(MaxCopy, textEnd_ - pos);
+  if (limit < MinCopy) return 0;
+  const std::uint8_t* const text = text_.data();
+  const std::uint8_t* const here = text + pos;
+  const std::uint32_t hash = Hash3(here);
+  std::uint32_t candidate = head_[hash];
+  head_[hash] = pos;
+
+  // The first 24 bytes at pos, as three numbers that compare like the bytes.
+  const std::uint64_t y0 = LoadOrdered(here);
+  const std::uint64_t y1 = LoadOrdered(here + 8);
+  const std::uint64_t y2 = LoadOrdered(here + 16);
+
+  // tree[2k] and tree[2k + 1] hold the children of the position in window
+  // slot k: the roots of the parts that sort below and above it. link[1] is
+  // the entry that the next position found to sort below pos goes into,
+  // link[0] the one for the next position above.
+  std::uint32_t* const tree = tree_.data();
+  std::uint32_t link[2] = {2 * (pos & WindowMask) + 1, 2 * (pos & WindowMask)};
+  std::uint32_t best = 0;
+  std::uint32_t bestCandidate = None;
+  for (;;) {
+    if (!InWindow(candidate, pos)) {
+      tree[link[0]] = None;
+      tree[link[1]] = None;
+      break;
+    }
+    const std::uint32_t node = 2 * (candidate & WindowMask);
+    const std::uint8_t* const there = text + candidate;
+    // The first eight bytes that are not all equal decide the order.
+    std::uint64_t x = LoadOrdered(there);
+    std::uint64_t y = y0;
+    std::uint32_t length = 0;
+    if (x == y) {
+      x = LoadOrdered(there + 8);
+      y = y1;
+      length = 8;
+      if (x == y) {
+        x = LoadOrdered(there + 16);
+        y = y2;
+        length = 16;
+      }
+    }
+    length += x == y ? 8 : static_cast<std::uint32_t>(std::countl_zero(x ^ y)) / 8;
+    if (length >= limit) {
+      // Equal as far as a match can reach: pos takes its place.
+      best = limit;
+      bestCandidate = candidate;
+      tree[link[1]] = tree[node];
+      tree[link[0]] = tree[node + 1];
+      break;
+    }
+    if (length > best) {
+      best = length;
+      bestCandidate = candidate;
+    }
+    // Which way the search goes is as good as a coin toss, so it is taken
+    // by indexing rather than by a branch. A position below pos is followed
+    // by the part above it, and the other way round.
+    const int below = x < y;
+    tree[link[below]] = candidate;
+    link[below] = node + below;
+    candidate = tree[node + below];
+  }
+  if (best < MinCopy) return 0;
+  distance = pos - bestCandidate;
+  return best;
+}
+
+void LzsEncoder::FindLongestMatches(const std::uint8_t* data, std::size_t size,
+                                    std::vector<std::uint8_t>& lengths,
+                                    std::vector<std::uint16_t>& distances) {
+  lengths.assign(size, 0);
+  distances.assign(size, 0);
+  if (size > MaxEncodeSize) return;
+  Prepare(data, size);
+  for (std::size_t i = 0; i < size; ++i) {
+    std::uint32_t distance = 0;
+    lengths[i] = static_cast<std::uint8_t>(FindMatch(static_cast<std::uint32_t>(InputStart + i), distance));
+    if (lengths[i] != 0) distances[i] = static_cast<std::uint16_t>(distance);
+  }
+}
+
+// Both parsers leave in items_[k] the item that ends at input position k on
+// the chosen path (k = 1 to size).
+
+// Shortest path, forward: when position i is reached its cost is final, and it
+// offers a literal to i + 1 and a copy of every length from MinCopy to its
+// longest match. Only the costs of i to i + MaxCopy are live, kept in a ring.
+void LzsEncoder::ParseOptimal(std::size_t size) {
+  constexpr std::uint32_t RingMask = 31;
+  static_assert(RingMask + 1 > MaxCopy);
+  std::uint64_t cost[RingMask + 1];
+  std::fill_n(cost, RingMask + 1, ~std::uint64_t{0});
+  cost[0] = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    cost[(i + MaxCopy) & RingMask] = ~std::uint64_t{0};
+    std::uint32_t distance = 0;
+    const std::uint32_t longest = FindMatch(static_cast<std::uint32_t>(InputStart + i), distance);
+    const std::uint64_t here = cost[i & RingMask];
+    if (here + LiteralBits < cost[(i + 1) & RingMask]) {
+      cost[(i + 1) & RingMask] = here + LiteralBits;
+      items_[i + 1] = 0;
+    }
+    const std::uint64_t copy = here + ReferenceBits;
+    const auto base = static_cast<ItemCode>(distance << 4);
+    for (std::uint32_t length = MinCopy; length <= longest; ++length) {
+      std::uint64_t& there = cost[(i + length) & RingMask];
+      if (copy < there) {
+        there = copy;
+        items_[i + length] = static_cast<ItemCode>(base | (length - MinCopy));
+      }
+    }
+  }
+}
+
+void LzsEncoder::ParseGreedy(std::size_t size) {
+  std::size_t next = 0;  // where the next item starts
+  for (std::size_t i = 0; i < size; ++i) {
+    std::uint32_t distance = 0;
+    const std::uint32_t longest = FindMatch(static_cast<std::uint32_t>(InputStart + i), distance);
+    if (i != next) continue;  // inside the last copy: only keep the tree up to date
+    if (longest >= MinCopy) {
+      next = i + longest;
+      items_[next] = static_cast<ItemCode>(distance << 4 | (longest - MinCopy));
+    } else {
+      next = i + 1;
+      items_[next] = 0;
+    }
+  }
+}
+
+std::vector<std::uint8_t> LzsEncoder::WriteImage(std::size_t size) {
+  // Walk the path back from the end, moving each item to the position where
+  // it starts, and count the image bytes on the way.
+  std::size_t itemCount = 0;
+  std::size_t itemBytes = 0;
+  if (size > 0) {
+    std::size_t p = size;
+    ItemCode code = items_[p];
+    while (p > 0) {
+      const std::size_t start = p - ItemLength(code);
+      const ItemCode earlier = items_[start];
+      items_[start] = code;
+      ++itemCount;
+      itemBytes += code == 0 ? 1 : 2;
+      p = start;
+      code = earlier;
+    }
+  }
+  const std::size_t payload = (itemCount + 7) / 8 + itemBytes;
+  std::vector<std::uint8_t> image(HeaderSize + payload);
+  for (std::uint32_t k = 0; k < HeaderSize; ++k) image[k] = static_cast<std::uint8_t>(payload >> (8 * k));
+
+  std::uint8_t* out = image.data() + HeaderSize;
+  std::uint8_t* flags = out;
+  int item = 8;  // items in the current group
+  for (std::size_t i = 0; i < size;) {
+    if (item == 8) {
+      flags = out++;
+      *flags = 0;
+      item = 0;
+    }
+    const ItemCode code = items_[i];
+    if (code == 0) {
+      *flags |= static_cast<std::uint8_t>(1u << item);
+      *out++ = text_[InputStart + i];
+    } else {
+      const std::uint32_t distance = code >> 4;
+      const std::uint32_t position = (static_cast<std::uint32_t>(i) - WindowBias - distance) & WindowMask;
+      *out++ = static_cast<std::uint8_t>(position);
+      *out++ = static_cast<std::uint8_t>((position >> 8) << 4 | (code & 0x0F));
+    }
+    ++item;
+    i += ItemLength(code);
+  }
+  return image;
+}
+
+std::vector<std::uint8_t> LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse parse) {
+  if (size > MaxEncodeSize) return {};
+  Prepare(data, size);
+  items_.assign(size + 1, 0);
+  if (parse == Parse::Optimal) {
+    ParseOptimal(size);
+  } else {
+    ParseGreedy(size);
+  }
+  return WriteImage(size);
+}
+
+}  // namespace lzs
+
+std::vector<std::uint8_t> EncodeLzs(const std::uint8_t* data, std::size_t size) {
+  lzs::LzsEncoder encoder;
+  return encoder.Encode(data, size, lzs::Parse::Optimal);
+}
+
+std::vector<std::uint8_t> EncodeLzsGreedy(const std::uint8_t* data, std::size_t size) {
+  lzs::LzsEncoder encoder;
+  return encoder.Encode(data, size, lzs::Parse::Greedy);
+}

@@ -1,0 +1,66 @@
+// The LZS encoder: turns bytes into an LZS image (4-byte little-endian payload
+// length, then groups of one flag byte and up to eight items) that DecodeLzs
+// expands to exactly those bytes.
+//
+// A literal costs 9 bits and a back-reference 17 bits, the flag bit included,
+// so the smallest image is a shortest path over the input positions. The
+// encoder finds the longest match (3 to 18 bytes, distance 1 to 4095, the zero
+// bytes before the start of the output included) exactly at every position
+// and picks the cheapest parse by dynamic programming. It never writes a
+// back-reference of distance 0.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lzs {
+
+// Largest input the encoder takes; its image must fit the 32-bit header.
+inline constexpr std::size_t MaxEncodeSize = std::size_t{1} << 31;
+
+// One item of a parse, packed in 16 bits: 0 is a literal, otherwise the
+// distance (1 to 4095) in the high 12 bits and the copy length minus 3 in
+// the low 4 bits.
+using ItemCode = std::uint16_t;
+
+enum class Parse { Optimal, Greedy };
+
+// Owns the workspace (about 3 bytes per input byte, plus 300 KiB of match
+// tables), so that one object can pack many inputs without reallocating.
+class LzsEncoder {
+ public:
+  // Returns the whole image, header included; an empty vector only when size
+  // is above MaxEncodeSize.
+  std::vector<std::uint8_t> Encode(const std::uint8_t* data, std::size_t size,
+                                   Parse parse = Parse::Optimal);
+
+  // The longest match at every input position, as found by the match search
+  // that Encode uses: lengths[i] is 0 when no match of 3 or more bytes
+  // exists, else the length; distances[i] is a distance at which it occurs.
+  void FindLongestMatches(const std::uint8_t* data, std::size_t size,
+                          std::vector<std::uint8_t>& lengths,
+                          std::vector<std::uint16_t>& distances);
+
+ private:
+  void Prepare(const std::uint8_t* data, std::size_t size);
+  std::uint32_t FindMatch(std::uint32_t pos, std::uint32_t& distance);
+  void ParseOptimal(std::size_t size);
+  void ParseGreedy(std::size_t size);
+  std::vector<std::uint8_t> WriteImage(std::size_t size);
+
+  std::vector<std::uint8_t> text_;       // zero prefix, then the input
+  std::uint32_t textEnd_ = 0;
+  std::vector<std::uint32_t> head_;      // newest position per 3-byte hash
+  std::vector<std::uint32_t> tree_;      // two children per window slot
+  std::vector<ItemCode> items_;          // per position, see the parsers
+};
+
+}  // namespace lzs
+
+// The smallest LZS image of data[0, size).
+std::vector<std::uint8_t> EncodeLzs(const std::uint8_t* data, std::size_t size);
+
+// The image of a greedy parse (the longest match at each position), for
+// comparison.
+std::vector<std::uint8_t> EncodeLzsGreedy(const std::uint8_t* data, std::size_t size);
