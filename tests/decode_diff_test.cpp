@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "lzs/encode.hpp"
 #include "lzs/lzs.hpp"
 #include "lzs/reference.hpp"
 
@@ -262,6 +263,50 @@ TEST(DecodeDiff, RejectedImages) {
                              Bytes{0x02, 0, 0, 0, 0xFF}, Bytes{0x00, 0, 0, 0, 0xFF}}) {
     EXPECT_EQ(DecodeGuarded(DecodeLzs, image, 0).size(), 0u);
     ExpectSameAsReference(image, "rejected image of " + std::to_string(image.size()) + " bytes");
+  }
+}
+
+// Images made by the encoder, optimal and greedy, of inputs like those of the
+// round-trip tests: they must also decode back to their input.
+TEST(DecodeDiff, EncodedImages) {
+  std::mt19937 rng(5);
+  auto random = [&](std::size_t size, std::uint32_t alphabet) {
+    Bytes out(size);
+    for (auto& byte : out) byte = static_cast<std::uint8_t>(rng() % alphabet);
+    return out;
+  };
+  auto runs = [&](std::size_t size) {
+    Bytes out;
+    while (out.size() < size) out.insert(out.end(), 1 + rng() % 40, static_cast<std::uint8_t>(rng() % 4));
+    out.resize(size);
+    return out;
+  };
+  auto words = [&](std::size_t size, std::size_t zeros) {
+    static const char* const list[] = {"the ", "LZS ", "window ", "of ", "and ", "file, ", "a ", "byte. ", "\n"};
+    Bytes out(std::min(size, zeros), 0);
+    while (out.size() < size) {
+      const char* word = list[rng() % 9];
+      out.insert(out.end(), word, word + std::strlen(word));
+    }
+    out.resize(size);
+    return out;
+  };
+  std::vector<std::size_t> sizes;
+  for (std::size_t n = 0; n <= 60; ++n) sizes.push_back(n);
+  for (const std::size_t n : {4095, 4096, 4097, 4114, 8192, 20000, 100000}) sizes.push_back(n);
+  lzs::LzsEncoder encoder;
+  for (const std::size_t size : sizes) {
+    const Bytes inputs[] = {random(size, 256), random(size, 3),  runs(size),         words(size, 0),
+                            words(size, 30),   Bytes(size, 0),   Bytes(size, 0xFF)};
+    for (const Bytes& input : inputs) {
+      for (const lzs::Parse parse : {lzs::Parse::Optimal, lzs::Parse::Greedy}) {
+        const std::string what = "size " + std::to_string(size) + ", input " + std::to_string(&input - inputs) +
+                                 (parse == lzs::Parse::Optimal ? ", optimal" : ", greedy");
+        const Bytes image = encoder.Encode(input.data(), input.size(), parse);
+        ExpectSameAsReference(image, what);
+        EXPECT_TRUE(DecodeGuarded(DecodeLzs, image, 0x77) == input) << what;
+      }
+    }
   }
 }
 
