@@ -76,7 +76,7 @@ inline std::uint32_t CopyExact(std::uint8_t* outputArea, std::uint32_t i,
   for (std::uint32_t n = 0; n < length; ++n, ++i) {
     outputArea[i] = (distance == 0 || i < distance) ? 0 : outputArea[i - distance];
   }
-  return i;
+  return static_cast<std::uint32_t>(i);
 }
 
 // A back-reference that is not a plain wide copy, in the fast loop, where
@@ -112,59 +112,72 @@ inline void CopyShort(std::uint8_t* outputArea, std::uint32_t i, std::uint32_t d
   }
 }
 
+// Per flag byte, one byte per item: -1 (all ones) for a literal, 0 for a
+// back-reference.
+struct LiteralMaskTable {
+  std::int8_t masks[256][8];
+};
+constexpr LiteralMaskTable MakeLiteralMasks() {
+  LiteralMaskTable table{};
+  for (int flags = 0; flags < 256; ++flags) {
+    for (int item = 0; item < 8; ++item) table.masks[flags][item] = (flags >> item & 1) ? -1 : 0;
+  }
+  return table;
+}
+constexpr LiteralMaskTable LiteralMasks = MakeLiteralMasks();
+
 // One group in the fast loop. While the output is shorter than the window,
 // a source may lie before its start (NearStart); after that it cannot.
 template <bool NearStart>
-inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputArea,
-                            std::uint8_t*& outCursor) {
+inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputArea, std::size_t& outIndex) {
   const std::uint8_t* in = inCursor;
-  std::uint8_t* out = outCursor;
-  std::uint32_t flags = *in++;
+  std::size_t i = outIndex;
+  const std::uint32_t flags = *in++;
   if (flags == 0xFF) {
     // Eight literals.
-    Copy8(out, in);
+    Copy8(outputArea + i, in);
     inCursor = in + 8;
-    outCursor = out + 8;
+    outIndex = i + 8;
     return;
   }
+  const std::int8_t* literalMasks = LiteralMasks.masks[flags];
 #pragma GCC unroll 8
-  for (int item = 0; item < 8; ++item, flags >>= 1) {
+  for (int item = 0; item < 8; ++item) {
     // A literal is copied like a back-reference whose source is the payload
     // itself, one byte long. Both kinds share one wide copy, and the choice
     // of source and length is made with a mask, not a branch, since flag
     // bits follow no pattern a predictor could learn. Only back-references
     // that overlap their own output or start before it leave that path.
-    const std::uint32_t literal = flags & 1;
-    const std::uint32_t b0 = in[0];  // for a literal, the two bytes below
-    const std::uint32_t b1 = in[1];  // mean nothing and go unused
-    const std::uint32_t i = static_cast<std::uint32_t>(out - outputArea);
-    const std::uint32_t back = i - WindowBias - (b0 | (b1 >> 4) << 8);
-    const std::uint32_t distance = back & WindowMask;
-    const std::uint32_t copyLength = (b1 & 0x0F) + MinCopy;
+    const std::uintptr_t literalMask = static_cast<std::uintptr_t>(std::intptr_t{literalMasks[item]});
+    const std::size_t b0 = in[0];  // for a literal, the two bytes below
+    const std::size_t b1 = in[1];  // mean nothing and go unused
+    const std::size_t back = i - WindowBias - (b0 | (b1 >> 4) << 8);
+    const std::size_t distance = back & WindowMask;
+    const std::size_t copyLength = (b1 & 0x0F) + MinCopy;
+    const std::size_t length = copyLength + ((1 - copyLength) & literalMask);
 
-    const std::uintptr_t literalMask = 0 - std::uintptr_t{literal};  // all ones for a literal
+    std::uint8_t* out = outputArea + i;
     const std::uintptr_t fromOutput = reinterpret_cast<std::uintptr_t>(out) - distance;
     const std::uintptr_t fromPayload = reinterpret_cast<std::uintptr_t>(in);
     const auto* from =
         reinterpret_cast<const std::uint8_t*>(fromOutput + ((fromPayload - fromOutput) & literalMask));
-    const std::uint32_t length =
-        copyLength - ((copyLength - 1) & static_cast<std::uint32_t>(literalMask));
 
     // Wide: a literal, or a source at least 16 bytes back (and, near the
     // start, not before the output).
-    std::uint32_t wide = (back & (WindowMask & ~15u)) | literal;
-    if constexpr (NearStart) wide &= (distance <= i) | literal;
+    std::size_t wide = (back & (WindowMask & ~std::size_t{15})) | literalMask;
+    if constexpr (NearStart) wide &= (distance <= i) | literalMask;
     if (wide != 0) {
       Copy16(out, from);
       Copy16(out + 16, from + 16);
     } else {
-      CopyShort(outputArea, i, distance, length);
+      CopyShort(outputArea, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(distance),
+                static_cast<std::uint32_t>(length));
     }
-    in += 2 - literal;
-    out += length;
+    in += 2 + static_cast<std::intptr_t>(literalMask);
+    i += length;
   }
   inCursor = in;
-  outCursor = out;
+  outIndex = i;
 }
 
 }  // namespace
@@ -179,32 +192,31 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
 
   const std::uint8_t* in = image + HeaderSize;  // next payload byte
   const std::uint8_t* const inEnd = in + payloadLength;
-  std::uint8_t* out = outputArea;  // next output byte
+  std::size_t i = 0;  // output bytes written so far
 
   // Fast loop: whole groups, with room proven by FastInputMargin; first
   // while sources may lie before the output, then without that test.
-  while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin && out - outputArea < WindowSize) {
-    DecodeFastGroup<true>(in, outputArea, out);
+  while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin && i < WindowSize) {
+    DecodeFastGroup<true>(in, outputArea, i);
   }
   while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin) {
-    DecodeFastGroup<false>(in, outputArea, out);
+    DecodeFastGroup<false>(in, outputArea, i);
   }
 
   // Exact loop: the last groups, checked byte by byte.
   std::uint32_t remaining = static_cast<std::uint32_t>(inEnd - in);
-  std::uint32_t i = static_cast<std::uint32_t>(out - outputArea);
   while (remaining > 0) {
     std::uint32_t flags = *in++;
     --remaining;
     for (int item = 0; item < 8; ++item, flags >>= 1) {
       if (flags & 1) {
         // Literal: one byte, copied unchanged.
-        if (remaining == 0) return i;
+        if (remaining == 0) return static_cast<std::uint32_t>(i);
         outputArea[i++] = *in++;
         --remaining;
       } else {
         // Back-reference: a lone trailing byte is ignored.
-        if (remaining < 2) return i;
+        if (remaining < 2) return static_cast<std::uint32_t>(i);
         const std::uint32_t b0 = in[0];
         const std::uint32_t b1 = in[1];
         in += 2;
@@ -212,9 +224,9 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
         const std::uint32_t position = b0 | (b1 >> 4) << 8;
         const std::uint32_t length = (b1 & 0x0F) + MinCopy;
         const std::uint32_t distance = (i - position - WindowBias) & WindowMask;
-        i = CopyExact(outputArea, i, distance, length);
+        i = CopyExact(outputArea, static_cast<std::uint32_t>(i), distance, length);
       }
     }
   }
-  return i;
+  return static_cast<std::uint32_t>(i);
 }
