@@ -3,8 +3,9 @@
 //
 //  - the fast loop handles whole groups while at least FastInputMargin payload
 //    bytes remain. That margin proves, once per group, that every read of the
-//    group (including 8-byte literal loads past its last byte) stays inside
-//    the image, and that every wide store stays inside the output area;
+//    group (including the wide loads of a literal, past the group's last
+//    byte) stays inside the image, and that every wide store stays inside the
+//    output area;
 //  - the exact loop, byte by byte like the format description, finishes the
 //    last few groups, where the payload may end in the middle of a group.
 //
@@ -14,7 +15,7 @@
 // may write bytes past the end of the current item; the items that follow
 // overwrite them, and bytes past the returned length are left undefined.
 
-#include <bit>
+#include <cstddef>
 #include <cstdint>
 
 #include "lzs/lzs.hpp"
@@ -76,7 +77,7 @@ inline std::uint32_t CopyExact(std::uint8_t* outputArea, std::uint32_t i,
   for (std::uint32_t n = 0; n < length; ++n, ++i) {
     outputArea[i] = (distance == 0 || i < distance) ? 0 : outputArea[i - distance];
   }
-  return static_cast<std::uint32_t>(i);
+  return i;
 }
 
 // A back-reference that is not a plain wide copy, in the fast loop, where
@@ -164,9 +165,9 @@ inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputA
 
     // Wide: a literal, or a source at least 16 bytes back (and, near the
     // start, not before the output).
-    std::size_t wide = (back & (WindowMask & ~std::size_t{15})) | literalMask;
-    if constexpr (NearStart) wide &= (distance <= i) | literalMask;
-    if (wide != 0) {
+    bool wide = ((back & (WindowMask & ~std::size_t{15})) | literalMask) != 0;
+    if constexpr (NearStart) wide = wide & ((distance <= i) | (literalMask != 0));
+    if (wide) {
       Copy16(out, from);
       Copy16(out + 16, from + 16);
     } else {
@@ -223,7 +224,7 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
         remaining -= 2;
         const std::uint32_t position = b0 | (b1 >> 4) << 8;
         const std::uint32_t length = (b1 & 0x0F) + MinCopy;
-        const std::uint32_t distance = (i - position - WindowBias) & WindowMask;
+        const auto distance = static_cast<std::uint32_t>((i - position - WindowBias) & WindowMask);
         i = CopyExact(outputArea, static_cast<std::uint32_t>(i), distance, length);
       }
     }
