@@ -23,6 +23,12 @@ constexpr std::uint32_t SearchPadding = 24;
 constexpr std::uint64_t LiteralBits = 9;
 constexpr std::uint64_t ReferenceBits = 17;
 
+std::uint32_t Hash4(const std::uint8_t* p) {
+  std::uint32_t v = 0;
+  std::memcpy(&v, p, 4);
+  return (v * 2654435761u) >> (32 - HashBits);
+}
+
 std::uint32_t Hash3(const std::uint8_t* p) {
   const std::uint32_t v = std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2];
   return (v * 2654435761u) >> (32 - HashBits);
@@ -53,6 +59,8 @@ void LzsEncoder::Prepare(const std::uint8_t* data, std::size_t size) {
   std::fill_n(text_.end() - SearchPadding, SearchPadding, std::uint8_t{0});
   textEnd_ = static_cast<std::uint32_t>(InputStart + size);
   head_.assign(std::size_t{1} << HashBits, None);
+  head3_.assign(std::size_t{1} << HashBits, None);
+  chain3_.assign(WindowSize, None);
   tree_.assign(2 * WindowSize, None);
   // The zero bytes before the input are sources like any other.
   std::uint32_t distance = 0;
@@ -62,22 +70,35 @@ void LzsEncoder::Prepare(const std::uint8_t* data, std::size_t size) {
 // Inserts pos into the match tree and returns the length of the longest match
 // for it (0 when shorter than MinCopy), with its distance.
 //
-// The positions of the window that share a hash form a binary search tree,
-// ordered by the bytes that follow each position (compared up to MaxCopy
-// bytes). Every insertion puts the new position at the root and splits the old
-// tree along the search path into the parts that sort below and above it, so a
-// parent is always newer than its children and the first position found
-// outside the window ends the search: all below it are older still. The
-// nearest positions in sort order, above and below, both lie on the search
-// path, and one of them shares the longest prefix with pos; so the match found
-// is the longest there is. A position equal to pos over all MaxCopy bytes is
+// Matches of four bytes or more: the positions of the window that share a
+// hash of their first four bytes form a binary search tree, ordered by the
+// bytes that follow each position (compared up to MaxCopy bytes). Every
+// insertion puts the new position at the root and splits the old tree along
+// the search path into the parts that sort below and above it, so a parent is
+// always newer than its children and the first position found outside the
+// window ends the search: all below it are older still. The nearest positions
+// in sort order, above and below, both lie on the search path, and one of
+// them shares the longest prefix with pos; so the match found is the longest
+// there is. A position equal to pos over all MaxCopy bytes is
 // replaced by pos, which is nearer for every later search.
+//
+// Matches of three bytes: the positions that share a hash of their first
+// three bytes are chained, newest first; the first one in the window with the
+// same three bytes is the match. It is looked for only when the tree finds no
+// longer one.
 std::uint32_t LzsEncoder::FindMatch(std::uint32_t pos, std::uint32_t& distance) {
   const std::uint32_t limit = std::min(MaxCopy, textEnd_ - pos);
   if (limit < MinCopy) return 0;
   const std::uint8_t* const text = text_.data();
   const std::uint8_t* const here = text + pos;
-  const std::uint32_t hash = Hash3(here);
+  // Three bytes: the newest position with the same hash is usually the
+  // same three bytes; older ones are chained.
+  const std::uint32_t hash3 = Hash3(here);
+  std::uint32_t three = head3_[hash3];
+  head3_[hash3] = pos;
+  chain3_[pos & WindowMask] = three;
+  if (limit == MinCopy) return FindThree(pos, three, distance);
+  const std::uint32_t hash = Hash4(here);
   std::uint32_t candidate = head_[hash];
   head_[hash] = pos;
 
@@ -92,54 +113,73 @@ std::uint32_t LzsEncoder::FindMatch(std::uint32_t pos, std::uint32_t& distance) 
   // link[0] the one for the next position above.
   std::uint32_t* const tree = tree_.data();
   std::uint32_t link[2] = {2 * (pos & WindowMask) + 1, 2 * (pos & WindowMask)};
+  // The best match so far as (common bits << 12) | distance: the larger,
+  // the longer.
   std::uint32_t best = 0;
-  std::uint32_t bestCandidate = None;
   for (;;) {
-    if (!InWindow(candidate, pos)) {
+    const std::uint32_t span = pos - candidate;
+    if (span - 1 >= MaxDistance) {
       tree[link[0]] = None;
       tree[link[1]] = None;
       break;
     }
     const std::uint32_t node = 2 * (candidate & WindowMask);
+    const std::uint32_t belowChild = tree[node];
+    const std::uint32_t aboveChild = tree[node + 1];
     const std::uint8_t* const there = text + candidate;
     // The first eight bytes that are not all equal decide the order.
     std::uint64_t x = LoadOrdered(there);
     std::uint64_t y = y0;
-    std::uint32_t length = 0;
+    std::uint32_t bits = 0;  // leading bits in common
     if (x == y) {
       x = LoadOrdered(there + 8);
       y = y1;
-      length = 8;
+      bits = 64;
       if (x == y) {
         x = LoadOrdered(there + 16);
         y = y2;
-        length = 16;
+        bits = 128;
       }
     }
-    length += x == y ? 8 : static_cast<std::uint32_t>(std::countl_zero(x ^ y)) / 8;
-    if (length >= limit) {
+    bits += x == y ? 64 : static_cast<std::uint32_t>(std::countl_zero(x ^ y));
+    if (bits >= 8 * limit) {
       // Equal as far as a match can reach: pos takes its place.
-      best = limit;
-      bestCandidate = candidate;
-      tree[link[1]] = tree[node];
-      tree[link[0]] = tree[node + 1];
+      best = 8 * limit << 12 | span;
+      tree[link[1]] = belowChild;
+      tree[link[0]] = aboveChild;
       break;
     }
-    if (length > best) {
-      best = length;
-      bestCandidate = candidate;
-    }
+    best = std::max(best, bits << 12 | span);
     // Which way the search goes is as good as a coin toss, so it is taken
-    // by indexing rather than by a branch. A position below pos is followed
-    // by the part above it, and the other way round.
-    const int below = x < y;
+    // without a branch. A position below pos is followed by the part above
+    // it, and the other way round.
+    const std::uint32_t below = x < y;
+    const std::uint32_t isBelow = 0u - below;
     tree[link[below]] = candidate;
     link[below] = node + below;
-    candidate = tree[node + below];
+    candidate = (aboveChild & isBelow) | (belowChild & ~isBelow);
   }
-  if (best < MinCopy) return 0;
-  distance = pos - bestCandidate;
-  return best;
+  const std::uint32_t length = (best >> 12) / 8;
+  if (length <= MinCopy) return FindThree(pos, three, distance);
+  distance = best & WindowMask;
+  return length;
+}
+
+std::size_t LzsEncoder::WorkspaceBytes() const {
+  return text_.capacity() + sizeof(ItemCode) * items_.capacity() +
+         sizeof(std::uint32_t) * (head_.capacity() + tree_.capacity() + head3_.capacity() + chain3_.capacity());
+}
+
+// A match of MinCopy bytes for pos: the first position from `three` on down
+// its hash chain that holds the same three bytes.
+std::uint32_t LzsEncoder::FindThree(std::uint32_t pos, std::uint32_t three, std::uint32_t& distance) const {
+  const std::uint8_t* const text = text_.data();
+  while (InWindow(three, pos) && std::memcmp(text + three, text + pos, MinCopy) != 0) {
+    three = chain3_[three & WindowMask];
+  }
+  if (!InWindow(three, pos)) return 0;
+  distance = pos - three;
+  return MinCopy;
 }
 
 void LzsEncoder::FindLongestMatches(const std::uint8_t* data, std::size_t size,
@@ -162,12 +202,19 @@ void LzsEncoder::FindLongestMatches(const std::uint8_t* data, std::size_t size,
 // Shortest path, forward: when position i is reached its cost is final, and it
 // offers a literal to i + 1 and a copy of every length from MinCopy to its
 // longest match. Only the costs of i to i + MaxCopy are live, kept in a ring.
+//
+// A copy from i to k is no gain when an earlier position j, no dearer than i,
+// already offered a copy to k: so the lengths up to the reach of the last
+// position that pushed the reach furthest are skipped when that position was
+// no dearer. The parse is the same as without the skip.
 void LzsEncoder::ParseOptimal(std::size_t size) {
   constexpr std::uint32_t RingMask = 31;
   static_assert(RingMask + 1 > MaxCopy);
   std::uint64_t cost[RingMask + 1];
   std::fill_n(cost, RingMask + 1, ~std::uint64_t{0});
   cost[0] = 0;
+  std::size_t reach = 0;          // furthest position offered a copy so far
+  std::uint64_t reachCost = 0;    // the cost of the position that offered it
   for (std::size_t i = 0; i < size; ++i) {
     cost[(i + MaxCopy) & RingMask] = ~std::uint64_t{0};
     std::uint32_t distance = 0;
@@ -177,9 +224,16 @@ void LzsEncoder::ParseOptimal(std::size_t size) {
       cost[(i + 1) & RingMask] = here + LiteralBits;
       items_[i + 1] = 0;
     }
+    if (longest == 0) continue;
+    std::uint32_t shortest = MinCopy;
+    if (reachCost <= here && reach > i + MinCopy) shortest = static_cast<std::uint32_t>(reach - i) + 1;
+    if (i + longest >= reach) {
+      reach = i + longest;
+      reachCost = here;
+    }
     const std::uint64_t copy = here + ReferenceBits;
     const auto base = static_cast<ItemCode>(distance << 4);
-    for (std::uint32_t length = MinCopy; length <= longest; ++length) {
+    for (std::uint32_t length = shortest; length <= longest; ++length) {
       std::uint64_t& there = cost[(i + length) & RingMask];
       if (copy < there) {
         there = copy;

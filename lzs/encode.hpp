@@ -26,7 +26,7 @@ using ItemCode = std::uint16_t;
 
 enum class Parse { Optimal, Greedy };
 
-// Owns the workspace (about 3 bytes per input byte, plus 300 KiB of match
+// Owns the workspace (about 3 bytes per input byte, plus 560 KiB of match
 // tables), so that one object can pack many inputs without reallocating.
 class LzsEncoder {
  public:
@@ -34,6 +34,9 @@ class LzsEncoder {
   // is above MaxEncodeSize.
   std::vector<std::uint8_t> Encode(const std::uint8_t* data, std::size_t size,
                                    Parse parse = Parse::Optimal);
+
+  // Bytes of workspace the object holds now.
+  std::size_t WorkspaceBytes() const;
 
   // The longest match at every input position, as found by the match search
   // that Encode uses: lengths[i] is 0 when no match of 3 or more bytes
@@ -45,14 +48,17 @@ class LzsEncoder {
  private:
   void Prepare(const std::uint8_t* data, std::size_t size);
   std::uint32_t FindMatch(std::uint32_t pos, std::uint32_t& distance);
+  std::uint32_t FindThree(std::uint32_t pos, std::uint32_t three, std::uint32_t& distance) const;
   void ParseOptimal(std::size_t size);
   void ParseGreedy(std::size_t size);
   std::vector<std::uint8_t> WriteImage(std::size_t size);
 
   std::vector<std::uint8_t> text_;       // zero prefix, then the input
   std::uint32_t textEnd_ = 0;
-  std::vector<std::uint32_t> head_;      // newest position per 3-byte hash
+  std::vector<std::uint32_t> head_;      // match tree root per 4-byte hash
   std::vector<std::uint32_t> tree_;      // two children per window slot
+  std::vector<std::uint32_t> head3_;     // newest position per 3-byte hash
+  std::vector<std::uint32_t> chain3_;    // the one before, per window slot
   std::vector<ItemCode> items_;          // per position, see the parsers
 };
 

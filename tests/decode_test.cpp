@@ -1,23 +1,169 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "lzs/lzs.hpp"
+#include "lzs/reference.hpp"
 
 namespace {
 
-std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& image) {
-  std::vector<std::uint8_t> out(9 * image.size() + 1, 0xCC);
-  const std::uint32_t n = DecodeLzs(image.data(), static_cast<std::uint32_t>(image.size()), out.data());
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint8_t Sentinel = 0xCC;
+
+// An image with a correct header for the payload.
+Bytes Image(const Bytes& payload) {
+  const auto n = static_cast<std::uint32_t>(payload.size());
+  Bytes image = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                 static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+  image.insert(image.end(), payload.begin(), payload.end());
+  return image;
+}
+
+// The two bytes of a back-reference to window position p, copying length bytes.
+Bytes Reference(std::uint32_t p, std::uint32_t length) {
+  return {static_cast<std::uint8_t>(p & 0xFF),
+          static_cast<std::uint8_t>((p >> 8) << 4 | (length - lzs::MinCopy))};
+}
+
+// The window position that gives distance d at output index i.
+std::uint32_t PositionFor(std::uint32_t i, std::uint32_t d) {
+  return (i - d - lzs::WindowBias) & lzs::WindowMask;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+using Decoder = std::uint32_t (*)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
+
+// Decodes into an area of exactly the guaranteed size followed by sentinels,
+// and checks that nothing past the area was written.
+Bytes Decode(Decoder decode, const Bytes& image) {
+  const std::size_t payload = image.size() > 4 ? image.size() - 4 : 0;
+  const std::size_t area = lzs::MaxExpansion * payload;
+  Bytes out(area + 64, Sentinel);
+  const std::uint32_t n = decode(image.data(), static_cast<std::uint32_t>(image.size()), out.data());
+  EXPECT_LE(n, area);
+  for (std::size_t k = area; k < out.size(); ++k) {
+    if (out[k] != Sentinel) {
+      ADD_FAILURE() << "byte " << k << " written past the output area of " << area;
+      break;
+    }
+  }
   out.resize(n);
   return out;
 }
 
-TEST(DecodeLzs, WorkedExample) {
-  const std::vector<std::uint8_t> image = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
-  const std::vector<std::uint8_t> expected = {'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'};
-  EXPECT_EQ(Decode(image), expected);
+struct DecodeCase {
+  const char* name;
+  Bytes image;
+  Bytes expected;  // empty: rejected, result 0
+};
+
+std::vector<DecodeCase> DecodeCases() {
+  const Bytes worked = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  Bytes headerHigh = worked;
+  headerHigh[0] = 0x07;
+  Bytes headerLow = worked;
+  headerLow[0] = 0x05;
+  Bytes headerHighByte = worked;
+  headerHighByte[3] = 0x01;
+
+  // 4104 literal bytes, then a back-reference of distance 0.
+  Bytes longLiterals;
+  Bytes longOutput;
+  for (int group = 0; group < 513; ++group) {
+    longLiterals.push_back(0xFF);
+    for (int k = 0; k < 8; ++k) {
+      const auto byte = static_cast<std::uint8_t>(1 + (group * 8 + k) % 251);
+      longLiterals.push_back(byte);
+      longOutput.push_back(byte);
+    }
+  }
+  const auto pastWindow = static_cast<std::uint32_t>(longOutput.size());
+  Bytes distanceZeroFar = Concat({longLiterals, {0x00}, Reference(PositionFor(pastWindow, 0), 7)});
+  Bytes distanceZeroFarOut = longOutput;
+  distanceZeroFarOut.insert(distanceZeroFarOut.end(), 7, 0);
+  // Distance 4095 at the same place reaches back to output index 9.
+  Bytes farthest = Concat({longLiterals, {0x00}, Reference(PositionFor(pastWindow, 4095), 3)});
+  Bytes farthestOut = longOutput;
+  farthestOut.insert(farthestOut.end(), longOutput.begin() + 9, longOutput.begin() + 12);
+
+  Bytes eightLongest = {0x00};
+  for (int k = 0; k < 8; ++k) {
+    const Bytes ref = Reference(0x123, lzs::MaxCopy);
+    eightLongest.insert(eightLongest.end(), ref.begin(), ref.end());
+  }
+
+  return {
+      {"worked example", worked, Text("ABCABCABC")},
+      {"header one larger", headerHigh, {}},
+      {"header one smaller", headerLow, {}},
+      {"header high byte set", headerHighByte, {}},
+      {"empty image", {}, {}},
+      {"one byte", {0x01}, {}},
+      {"header only", {0x00, 0, 0, 0}, {}},
+      {"flag byte only, back-reference without bytes", {0x01, 0, 0, 0, 0x00}, {}},
+      {"flag byte only, literal without byte", {0x01, 0, 0, 0, 0x01}, {}},
+      {"single literal", Image({0x01, 'z'}), Text("z")},
+      {"back-reference at index 0 writes zeros whatever the position",
+       Image(Concat({{0x00}, Reference(0x9A7, 5)})), Bytes(5, 0)},
+      {"distance 1 repeats the last byte",
+       Image(Concat({{0x01, 'x'}, Reference(PositionFor(1, 1), 6)})), Text("xxxxxxx")},
+      {"distance 3 repeats a pattern",
+       Image(Concat({{0x07, 'a', 'b', 'c'}, Reference(PositionFor(3, 3), 8)})), Text("abcabcabcab")},
+      {"distance 0 writes zeros",
+       Image(Concat({{0x03, 'p', 'q'}, Reference(PositionFor(2, 0), 4)})),
+       Concat({Text("pq"), Bytes(4, 0)})},
+      {"distance 0 after more than 4096 bytes still writes zeros", Image(distanceZeroFar),
+       distanceZeroFarOut},
+      {"distance 4095 reaches the farthest byte", Image(farthest), farthestOut},
+      {"source straddling index 0 reads zeros, then this copy's bytes",
+       Image(Concat({{0x03, 'A', 'B'}, Reference(PositionFor(2, 4), 6)})),
+       {'A', 'B', 0, 0, 'A', 'B', 0, 0}},
+      {"seventeen payload bytes yield 144", Image(eightLongest), Bytes(144, 0)},
+      {"back-reference cut short is dropped", Image({0x01, 'k', 0x10}), Text("k")},
+      {"lone byte after a full group is dropped",
+       Image({0xFF, '1', '2', '3', '4', '5', '6', '7', '8', 0x00, 0x55}), Text("12345678")},
+      {"flag bits left after the payload are ignored",
+       Image(Concat({{0xFD, 'm'}, Reference(PositionFor(1, 1), 3)})), Text("mmmm")},
+      {"second group continues the output",
+       Image(Concat({{0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0x00},
+                     Reference(PositionFor(8, 8), 10)})),
+       Text("abcdefghabcdefghab")},
+  };
+}
+
+class DecodeTest : public testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeTest, GivesExpectedBytes) {
+  EXPECT_EQ(Decode(DecodeLzs, GetParam().image), GetParam().expected);
+}
+
+TEST_P(DecodeTest, ReferenceDecoderAgrees) {
+  EXPECT_EQ(Decode(DecodeLzsReference, GetParam().image), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, DecodeTest, testing::ValuesIn(DecodeCases()),
+                         [](const testing::TestParamInfo<DecodeCase>& info) {
+                           std::string name;
+                           for (const char c : std::string(info.param.name))
+                             name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
+
+TEST(DecodeLzs, LeavesTheImageUnchanged) {
+  const Bytes image = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  Bytes copy = image;
+  Decode(DecodeLzs, copy);
+  EXPECT_EQ(copy, image);
 }
 
 }  // namespace

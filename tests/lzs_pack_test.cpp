@@ -139,6 +139,7 @@ TEST_F(LzsPack, RefusesWhatItCannotPack) {
       {Path("noise.bin"), "too large", "noise.bin.lzs"},
       {Path("a.bin") + " -o " + Path("no/such/dir.lzs"), "cannot create", "no"},
       {Path("a.bin") + " -o " + Path("folder"), "cannot create", "folder/a.bin.lzs"},
+      {Path("a.bin") + " -o " + Path("./a.bin"), "is the input file itself", "a.bin.lzs"},
   };
   for (const auto& c : cases) {
     const Result result = RunPack(c.arguments);
@@ -146,6 +147,7 @@ TEST_F(LzsPack, RefusesWhatItCannotPack) {
     EXPECT_NE(result.output.find(c.message), std::string::npos) << c.arguments << ": " << result.output;
     EXPECT_FALSE(fs::exists(dir_ / c.output)) << c.output;
   }
+  EXPECT_EQ(ReadFile(dir_ / "a.bin"), sample_);
 }
 
 TEST_F(LzsPack, ReportsAFailedWrite) {

@@ -97,6 +97,11 @@ bool ReadInput(const std::string& name, std::vector<std::uint8_t>& data) {
     std::fprintf(stderr, "lzs-pack: cannot open '%s': %s\n", name.c_str(), std::strerror(errno));
     return false;
   }
+  // Reserve what the file holds now, so that reading does not grow the
+  // buffer to twice the size.
+  std::error_code ignored;
+  const std::uintmax_t size = std::filesystem::file_size(name, ignored);
+  if (size != static_cast<std::uintmax_t>(-1) && size <= MaxInputSize) data.reserve(static_cast<std::size_t>(size));
   std::uint8_t buffer[1 << 16];
   bool ok = true;
   for (;;) {
@@ -156,6 +161,11 @@ int main(int argc, char** argv) {
       break;
   }
 
+  std::error_code ignored;
+  if (std::filesystem::equivalent(options.input, options.output, ignored)) {
+    std::fprintf(stderr, "lzs-pack: the output '%s' is the input file itself\n", options.output.c_str());
+    return 1;
+  }
   std::vector<std::uint8_t> data;
   if (!ReadInput(options.input, data)) return 1;
   if (data.empty()) {

@@ -1,0 +1,172 @@
+"""What the end-to-end suites share: LZS images made here, the program's
+notice texts as the user must see them, and a TestCase base class that runs
+the program in a fresh folder of its own and checks the endings."""
+
+from __future__ import annotations
+
+import os
+import shutil
+import unittest
+from pathlib import Path
+
+import wine
+
+# The worked example: 6 payload bytes; three literals, then a back-reference
+# of length 6 three bytes back.
+WORKED_EXAMPLE = bytes.fromhex("06000000074142 43EEF3".replace(" ", ""))
+WORKED_EXAMPLE_DECODED = b"ABCABCABC"
+
+MAX_INPUT_SIZE = 8 * 1024 * 1024
+MB_FLAGS = 0x00042000  # MB_TOPMOST | MB_TASKMODAL, MB_OK, no icon
+
+GENERIC_READ = 0x80000000
+GENERIC_WRITE = 0x40000000
+FILE_SHARE_READ = 1
+CREATE_ALWAYS = 2
+OPEN_EXISTING = 3
+FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000
+GMEM_FIXED_ZEROINIT = 0x0040
+INVALID_HANDLE = 0xFFFFFFFFFFFFFFFF
+
+ERROR_INVALID_DATA = 13
+ERROR_HANDLE_EOF = 38
+ERROR_WRITE_FAULT = 29
+ERROR_BAD_ARGUMENTS = 160
+ERROR_FILE_TOO_LARGE = 223
+
+
+def cp1251(text: str) -> bytes:
+    return text.encode("cp1251")
+
+
+CAPTION = cp1251("Tamrok [2009-02-05, Olvane]")
+USAGE_TEXT = cp1251(
+    "\t[Cmd line]\r\n"
+    " Decompress LZS:\r\n"
+    'exe /D"PACKED file" [/O"Result file"]\r\n'
+    " Result file will be overwritten (if no /O - <PACKED>.DeLZS).\r\n"
+    " Input file kicked off if >8 MB (allocated memory = size*10).\r\n"
+    "\r\n"
+    "\t[Ком.строка]\r\n"
+    " Распаковать LZS:\r\n"
+    'exe /D"СЖАТЫЙ файл" [/O"Итоговый файл"]\r\n'
+    " Итоговый файл перезапишется (без /O - <СЖАТЫЙ>.DeLZS).\r\n"
+    " Входной файл отфутболивается, если >8 МБ (выделяемая память = размер*10).")
+FORMAT_ERROR_TEXT = cp1251("Error! Input file is not LZS?\r\nОшибка! Входной файл не LZS?")
+GENERAL_ERROR_TEXT = cp1251(
+    "Error! Check the files, free memory size, etc.\r\n"
+    "Ошибка! Проверьте файлы, свободную память и т.д.")
+
+
+def pattern(length: int) -> bytes:
+    """length bytes that repeat only every 251 bytes."""
+    unit = bytes((i * 7 + 3) % 256 for i in range(251))
+    return (unit * (length // 251 + 1))[:length]
+
+
+def literal_image(data: bytes, trailing_flag: bool = False) -> bytes:
+    """An LZS image of all-literal groups (flag 0xFF, then up to 8 literals)
+    that decodes to data; trailing_flag adds a last flag byte with nothing
+    after it, which adds no output."""
+    payload = b"".join(b"\xff" + data[i:i + 8] for i in range(0, len(data), 8))
+    if trailing_flag:
+        payload += b"\xff"
+    return len(payload).to_bytes(4, "little") + payload
+
+
+def image_of_size(size: int) -> tuple[bytes, bytes]:
+    """An LZS image of exactly size bytes (size >= 5) and what it decodes
+    to: all-literal groups, the last one cut to fit."""
+    payload_length = size - 4
+    groups, rest = divmod(payload_length, 9)
+    literals = groups * 8 + max(rest - 1, 0)
+    data = pattern(literals)
+    image = literal_image(data, trailing_flag=rest == 1)
+    assert len(image) == size
+    return image, data
+
+
+def block_size(file_size: int) -> int:
+    return (file_size * 10 + 1024) & ~511
+
+
+class ExeTestCase(unittest.TestCase):
+    """Runs the program in a fresh folder per test (self.dir, under the
+    build folder) and checks what a run left behind."""
+
+    def setUp(self) -> None:
+        self.dir = wine.work_path() / self.id().split(".", 1)[1]
+        if self.dir.exists():
+            shutil.rmtree(self.dir)
+        self.dir.mkdir(parents=True)
+
+    def write(self, name: str, data: bytes) -> Path:
+        path = self.dir / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        return path
+
+    def run_exe(self, command_line: str, **kwargs) -> wine.RunResult:
+        """Runs the program with relay on (unless relay=False is given)."""
+        kwargs.setdefault("relay", True)
+        return wine.run_exe(command_line, self.dir, **kwargs)
+
+    def snapshot(self) -> dict[str, tuple[int, int, bytes | None]]:
+        """Every file in the test folder with its size, change time and, for
+        files up to 16 MiB, its bytes."""
+        files = {}
+        for path in sorted(self.dir.rglob("*")):
+            if path.is_file():
+                st = path.stat()
+                data = path.read_bytes() if st.st_size <= 16 << 20 else None
+                files[str(path.relative_to(self.dir))] = (st.st_size, st.st_mtime_ns, data)
+        return files
+
+    # -- the endings, as the platform calls show them
+
+    def assert_exit(self, result: wine.RunResult, code: int) -> None:
+        self.assertEqual(result.exit_code, code)
+        exits = result.calls_to("ExitProcess")
+        self.assertEqual([c.values() for c in exits], [[code]])
+        self.assertEqual(result.calls[-1].name, "ExitProcess")
+
+    def assert_notice(self, result: wine.RunResult, text: bytes) -> None:
+        """Exactly one notice, with this text, the caption and the flags."""
+        boxes = result.calls_to("MessageBoxA")
+        self.assertEqual(len(boxes), 1, result.call_names())
+        owner, text_arg, caption_arg, flags = boxes[0].args
+        self.assertEqual(owner.value, 0)
+        self.assertEqual(result.string(text_arg), text)
+        self.assertEqual(result.string(caption_arg), CAPTION)
+        self.assertEqual(flags.value, MB_FLAGS)
+
+    def assert_no_notice(self, result: wine.RunResult) -> None:
+        self.assertEqual(result.calls_to("MessageBoxA"), [])
+
+    def assert_no_signal(self, result: wine.RunResult) -> None:
+        self.assertEqual(result.calls_to("Beep") + result.calls_to("Sleep"), [])
+
+    def assert_general_error(self, result: wine.RunResult, code: int) -> None:
+        """The general-error road: the code read from the platform right
+        before the notice is the exit code."""
+        names = result.call_names()
+        self.assertIn("GetLastError", names)
+        last_error = result.calls_to("GetLastError")[-1]
+        self.assertEqual(last_error.retval, code)
+        self.assertEqual(names.index("MessageBoxA"), result.calls.index(last_error) + 1)
+        self.assert_notice(result, GENERAL_ERROR_TEXT)
+        self.assert_no_signal(result)
+        self.assert_exit(result, code)
+
+    def assert_released(self, result: wine.RunResult, input_handle: int,
+                        output_handle: int | None, block: int | None) -> None:
+        """Cleanup's order: input, output (and a delete of an unfinished
+        output right after it, checked by the caller), block, then the exit."""
+        releases = [(c.name, c.values()) for c in result.calls
+                    if c.name in ("CloseHandle", "GlobalFree")]
+        expected = [("CloseHandle", [input_handle])]
+        if output_handle is not None:
+            expected.append(("CloseHandle", [output_handle]))
+        if block is not None:
+            expected.append(("GlobalFree", [block]))
+        self.assertEqual(releases, expected)

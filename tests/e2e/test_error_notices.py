@@ -1,0 +1,136 @@
+"""The format-error and general-error endings of the real exe under Wine: the
+notice, the exit code, what is released, and what is left on disk."""
+
+import os
+import unittest
+
+from e2e_case import (ERROR_FILE_TOO_LARGE, ERROR_HANDLE_EOF, ERROR_INVALID_DATA,
+                      ERROR_WRITE_FAULT, FORMAT_ERROR_TEXT, INVALID_HANDLE, MAX_INPUT_SIZE,
+                      WORKED_EXAMPLE, ExeTestCase, image_of_size)
+
+OLD_OUTPUT = b"an older output that must stay as it is"
+
+
+class FormatErrorTest(ExeTestCase):
+    def test_images_that_are_not_lzs(self):
+        example = WORKED_EXAMPLE
+        cases = {
+            "1 byte": example[:1],
+            "2 bytes": example[:2],
+            "3 bytes": example[:3],
+            "4 bytes": example[:4],
+            "header one too large": (7).to_bytes(4, "little") + example[4:],
+            "header one too small": (5).to_bytes(4, "little") + example[4:],
+            "byte appended": example + b"A",
+            "no decoded byte": bytes.fromhex("0100000001"),
+        }
+        for what, image in cases.items():
+            with self.subTest(what=what):
+                self.write("in.lzs", image)
+                self.write("in.lzs.DeLZS", OLD_OUTPUT)
+                before = self.snapshot()
+                result = self.run_exe('p /D"in.lzs"')
+                self.assertEqual(result.call_names(), [
+                    "GetCommandLineA", "CreateFileA", "GetFileSize", "GlobalAlloc", "ReadFile",
+                    "MessageBoxA", "CloseHandle", "GlobalFree", "ExitProcess"])
+                self.assert_notice(result, FORMAT_ERROR_TEXT)
+                opened = result.calls_to("CreateFileA")[0].retval
+                block = result.calls_to("GlobalAlloc")[0].retval
+                self.assert_released(result, opened, None, block)
+                self.assert_exit(result, ERROR_INVALID_DATA)
+                self.assertEqual(self.snapshot(), before)
+
+    def test_no_output_made_when_none_existed(self):
+        self.write("in.lzs", b"\x06\x00\x00\x00\x07")
+        result = self.run_exe('p /D"in.lzs" /O"never.bin"')
+        self.assert_exit(result, ERROR_INVALID_DATA)
+        self.assertEqual(self.snapshot().keys(), {"in.lzs"})
+
+
+class GeneralErrorTest(ExeTestCase):
+    def assert_size_refused(self, line, code):
+        before = self.snapshot()
+        result = self.run_exe(line)
+        self.assertEqual(result.call_names(), [
+            "GetCommandLineA", "CreateFileA", "GetFileSize", "GetLastError", "MessageBoxA",
+            "CloseHandle", "ExitProcess"])
+        self.assert_general_error(result, code)
+        self.assert_released(result, result.calls_to("CreateFileA")[0].retval, None, None)
+        self.assertEqual(self.snapshot(), before)
+
+    def test_empty_input(self):
+        self.write("in.lzs", b"")
+        self.write("in.lzs.DeLZS", OLD_OUTPUT)
+        self.assert_size_refused('p /D"in.lzs"', ERROR_HANDLE_EOF)
+        self.write("other.lzs", b"")
+        self.assert_size_refused('p /D"other.lzs"', ERROR_HANDLE_EOF)
+        self.assertFalse((self.dir / "other.lzs.DeLZS").exists())
+
+    def test_input_one_byte_above_8_mib(self):
+        image, _ = image_of_size(MAX_INPUT_SIZE + 1)  # a valid image: only its size is wrong
+        path = self.write("big.lzs", image)
+        self.addCleanup(path.unlink)
+        self.write("out.bin", OLD_OUTPUT)
+        self.assert_size_refused('p /D"big.lzs" /O"out.bin"', ERROR_FILE_TOO_LARGE)
+        self.assert_size_refused('p /D"big.lzs"', ERROR_FILE_TOO_LARGE)
+
+    def test_input_above_4_gib_is_not_taken_by_its_low_part(self):
+        # 4 GiB + 10 bytes, starting with the worked example: its low 32 bits
+        # alone would pass for the 10-byte file.
+        path = self.write("huge.lzs", WORKED_EXAMPLE)
+        self.addCleanup(path.unlink)
+        os.truncate(path, (1 << 32) + len(WORKED_EXAMPLE))
+        if path.stat().st_blocks * 512 > (1 << 20):
+            self.skipTest("the file system here has no sparse files")
+        self.assert_size_refused('p /D"huge.lzs"', ERROR_FILE_TOO_LARGE)
+
+    def test_output_that_cannot_be_created(self):
+        self.write("in.lzs", WORKED_EXAMPLE)
+        (self.dir / "adir").mkdir()
+        # (output name, the code Wine reports for the failed create)
+        for name, code in (("in.lzs", 32),             # ERROR_SHARING_VIOLATION
+                           ("nodir\\out.bin", 3),       # ERROR_PATH_NOT_FOUND
+                           ("adir", 5)):                # ERROR_ACCESS_DENIED
+            with self.subTest(name=name):
+                before = self.snapshot()
+                result = self.run_exe(f'p /D"in.lzs" /O"{name}"')
+                self.assertEqual(result.call_names(), [
+                    "GetCommandLineA", "CreateFileA", "GetFileSize", "GlobalAlloc", "ReadFile",
+                    "CreateFileA", "GetLastError", "MessageBoxA", "CloseHandle", "GlobalFree",
+                    "ExitProcess"])
+                opened, created = result.calls_to("CreateFileA")
+                self.assertEqual(result.string(created.args[0]), name.encode())
+                self.assertEqual(created.retval, INVALID_HANDLE)
+                self.assert_general_error(result, code)
+                self.assert_released(result, opened.retval, None,
+                                     result.calls_to("GlobalAlloc")[0].retval)
+                self.assertEqual(self.snapshot(), before)
+
+    def test_failed_or_short_write_deletes_the_output(self):
+        self.write("in.lzs", WORKED_EXAMPLE)
+        # (file size limit for the run, the exit code): with no byte allowed
+        # the write fails (Wine gives ERROR_GEN_FAILURE for EFBIG); with 4 of
+        # the 9 bytes allowed it writes short.
+        for limit, code in ((0, 31), (4, ERROR_WRITE_FAULT)):
+            with self.subTest(limit=limit):
+                self.write("out.bin", OLD_OUTPUT)
+                result = self.run_exe('p /D"in.lzs" /O"out.bin"', file_size_limit=limit)
+                self.assertEqual(result.call_names(), [
+                    "GetCommandLineA", "CreateFileA", "GetFileSize", "GlobalAlloc", "ReadFile",
+                    "CreateFileA", "WriteFile", "GetLastError", "MessageBoxA", "CloseHandle",
+                    "CloseHandle", "DeleteFileA", "GlobalFree", "ExitProcess"])
+                opened, created = result.calls_to("CreateFileA")
+                self.assertEqual(result.calls_to("WriteFile")[0].retval, 1 if limit else 0)
+                self.assert_general_error(result, code)
+                self.assert_released(result, opened.retval, created.retval,
+                                     result.calls_to("GlobalAlloc")[0].retval)
+                delete = result.calls_to("DeleteFileA")[0]
+                self.assertEqual(result.string(delete.args[0]), b"out.bin")
+                self.assertEqual(result.calls.index(delete),
+                                 result.calls.index(result.calls_to("CloseHandle")[1]) + 1)
+                self.assertEqual(self.snapshot().keys(), {"in.lzs"})
+                self.assertEqual((self.dir / "in.lzs").read_bytes(), WORKED_EXAMPLE)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,81 @@
+// lzs-launch: starts a program with an exact command line and ends with the
+// program's exit code.
+//
+// Wine builds a command line from its Unix arguments and quotes them its own
+// way, so the line to hand over is taken from the environment instead:
+//   LZS_PROGRAM       the Windows path of the program to start
+//   LZS_COMMAND_LINE  the whole command line, program path included, byte for byte
+// The program path inside the line is only text: it need not name the program
+// that is started. After the program ends, "exit code N" (decimal, all 32 bits)
+// is written to standard output, since a Unix exit status keeps only 8 of them.
+#include <windows.h>
+
+namespace {
+
+constexpr DWORD LineCapacity = 32768;  // the longest command line Windows takes
+constexpr DWORD LaunchFailed = 255;
+
+// Static, so zero-filled without a memset call.
+char commandLine[LineCapacity];
+char programPath[LineCapacity];
+STARTUPINFOA startupInfo;
+PROCESS_INFORMATION processInfo;
+
+void WriteText(DWORD stream, const char* text) {
+  DWORD length = 0;
+  while (text[length] != '\0') ++length;
+  DWORD written = 0;
+  WriteFile(GetStdHandle(stream), text, length, &written, nullptr);
+}
+
+void WriteNumber(DWORD stream, DWORD value) {
+  char digits[11];
+  int n = 10;
+  digits[n] = '\0';
+  do {
+    digits[--n] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  WriteText(stream, digits + n);
+}
+
+[[noreturn]] void Fail(const char* what) {
+  const DWORD error = GetLastError();
+  WriteText(STD_ERROR_HANDLE, "lzs-launch: ");
+  WriteText(STD_ERROR_HANDLE, what);
+  WriteText(STD_ERROR_HANDLE, " failed, error ");
+  WriteNumber(STD_ERROR_HANDLE, error);
+  WriteText(STD_ERROR_HANDLE, "\n");
+  ExitProcess(LaunchFailed);
+}
+
+// Reads a variable that must be set; an empty value counts as set.
+void ReadVariable(const char* name, char* value) {
+  SetLastError(NO_ERROR);
+  const DWORD length = GetEnvironmentVariableA(name, value, LineCapacity);
+  if (length == 0 && GetLastError() != NO_ERROR) Fail(name);
+  if (length >= LineCapacity) Fail(name);
+}
+
+}  // namespace
+
+extern "C" [[noreturn]] void Launch() {
+  ReadVariable("LZS_PROGRAM", programPath);
+  ReadVariable("LZS_COMMAND_LINE", commandLine);
+
+  startupInfo.cb = sizeof(startupInfo);
+  if (!CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startupInfo, &processInfo))
+    Fail("CreateProcessA");
+  if (WaitForSingleObject(processInfo.hProcess, INFINITE) != WAIT_OBJECT_0)
+    Fail("WaitForSingleObject");
+  DWORD exitCode = 0;
+  if (!GetExitCodeProcess(processInfo.hProcess, &exitCode)) Fail("GetExitCodeProcess");
+  CloseHandle(processInfo.hThread);
+  CloseHandle(processInfo.hProcess);
+
+  WriteText(STD_OUTPUT_HANDLE, "exit code ");
+  WriteNumber(STD_OUTPUT_HANDLE, exitCode);
+  WriteText(STD_OUTPUT_HANDLE, "\n");
+  ExitProcess(exitCode);
+}
