@@ -1,6 +1,187 @@
+// The fast decoder. It keeps the outline of the format (header, groups, eight
+// items, literal or back-reference) and runs two loops over it:
+//
+//  - the fast loop handles whole groups while at least FastInputMargin payload
+//    bytes remain. That margin proves, once per group, that every read of the
+//    group (including the wide loads of a literal, past the group's last
+//    byte) stays inside the image, and that every wide store stays inside the
+//    output area;
+//  - the exact loop, byte by byte like the format description, finishes the
+//    last few groups, where the payload may end in the middle of a group.
+//
+// Output room follows from input room: every payload byte yields at most
+// MaxExpansion output bytes, so with R payload bytes left the area still has
+// at least MaxExpansion * R bytes of room past the current end. Wide stores
+// may write bytes past the end of the current item; the items that follow
+// overwrite them, and bytes past the returned length are left undefined.
+
+#include <cstddef>
+#include <cstdint>
+
 #include "lzs/lzs.hpp"
 
 using namespace lzs;
+
+namespace {
+
+// Largest group: one flag byte and eight two-byte back-references.
+constexpr std::uint32_t MaxGroupSize = 1 + 8 * 2;
+// The wide copy of one item: two 16-byte chunks, enough for MaxCopy bytes.
+constexpr std::uint32_t WideCopy = 32;
+// A literal's wide copy loads WideCopy payload bytes, up to WideCopy - 1 of
+// them past the group's last byte.
+constexpr std::uint32_t FastInputMargin = MaxGroupSize + WideCopy;
+// At the last item of a fast group at least WideCopy payload bytes are left,
+// so the output area has room for any item's wide store.
+static_assert(MaxExpansion * (FastInputMargin - MaxGroupSize) >= WideCopy);
+
+// Fixed-size copies: the compiler turns them into plain loads and stores
+// (never a call). Each loads its whole chunk before storing it, so a chunk
+// may read bytes that the previous chunk has just stored.
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
+  std::uint64_t chunk;
+  __builtin_memcpy(&chunk, from, sizeof chunk);
+  __builtin_memcpy(to, &chunk, sizeof chunk);
+}
+
+inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
+  std::uint64_t chunk[2];
+  __builtin_memcpy(chunk, from, sizeof chunk);
+  __builtin_memcpy(to, chunk, sizeof chunk);
+}
+
+// A back-reference of distance d below 8 repeats its d source bytes. Its
+// first 8 bytes are those bytes times PatternSpread[d] (copies side by side);
+// the pattern then goes on at phase PatternPhase[d] = 8 mod d.
+constexpr std::uint64_t Spread(std::uint32_t d) {
+  std::uint64_t spread = 0;
+  for (std::uint32_t byte = 0; byte < 8; byte += d) spread |= std::uint64_t{1} << (8 * byte);
+  return spread;
+}
+constexpr std::uint64_t PatternSpread[8] = {0,         Spread(1), Spread(2), Spread(3),
+                                            Spread(4), Spread(5), Spread(6), Spread(7)};
+constexpr std::uint8_t PatternPhase[8] = {0, 0, 0, 2, 0, 3, 2, 1};
+
+// The next 8 bytes of a pattern of period d whose last 8 bytes are `bytes`:
+// they start with `bytes` from the phase on; since 8 - PatternPhase[d] is a
+// multiple of d, those go on with their own first bytes again.
+inline std::uint64_t NextPattern(std::uint64_t bytes, std::uint32_t phase) {
+  const std::uint64_t rest = bytes >> (8 * phase);
+  return rest | rest << ((64 - 8 * phase) & 63);
+}
+
+// One back-reference of the exact rule: byte by byte, zeros where the source
+// lies before the start of the output or on the byte being written.
+inline std::uint32_t CopyExact(std::uint8_t* outputArea, std::uint32_t i,
+                               std::uint32_t distance, std::uint32_t length) {
+  for (std::uint32_t n = 0; n < length; ++n, ++i) {
+    outputArea[i] = (distance == 0 || i < distance) ? 0 : outputArea[i - distance];
+  }
+  return i;
+}
+
+// A back-reference that is not a plain wide copy, in the fast loop, where
+// WideCopy bytes of room at outputArea + i are proven. Writes `length`
+// correct bytes there and at most WideCopy bytes in all.
+inline void CopyShort(std::uint8_t* outputArea, std::uint32_t i, std::uint32_t distance,
+                      std::uint32_t length) {
+  std::uint8_t* out = outputArea + i;
+  if (distance == 0) {
+    // The source is the byte about to be written: zeros.
+    __builtin_memset(out, 0, MaxCopy);
+  } else if (distance > i) {
+    // The source starts before the output: zeros, then bytes of this same
+    // copy (only within the first WindowSize output bytes).
+    CopyExact(outputArea, i, distance, length);
+  } else if (distance >= 8) {
+    // Overlapping its own output: 8-byte chunks, no wider than the
+    // distance, read only bytes already written.
+    Copy8(out, out - distance);
+    Copy8(out + 8, out + 8 - distance);
+    Copy8(out + 16, out + 16 - distance);
+  } else {
+    // A pattern of period 1 to 7, built in a register.
+    std::uint64_t source;
+    __builtin_memcpy(&source, out - distance, sizeof source);
+    const std::uint64_t keep = (std::uint64_t{1} << (8 * distance)) - 1;
+    std::uint64_t bytes = (source & keep) * PatternSpread[distance];
+    const std::uint32_t phase = PatternPhase[distance];
+    for (int chunk = 0; chunk < 3; ++chunk) {
+      __builtin_memcpy(out + 8 * chunk, &bytes, sizeof bytes);
+      bytes = NextPattern(bytes, phase);
+    }
+  }
+}
+
+// Per flag byte, one byte per item: -1 (all ones) for a literal, 0 for a
+// back-reference.
+struct LiteralMaskTable {
+  std::int8_t masks[256][8];
+};
+constexpr LiteralMaskTable MakeLiteralMasks() {
+  LiteralMaskTable table{};
+  for (int flags = 0; flags < 256; ++flags) {
+    for (int item = 0; item < 8; ++item) table.masks[flags][item] = (flags >> item & 1) ? -1 : 0;
+  }
+  return table;
+}
+constexpr LiteralMaskTable LiteralMasks = MakeLiteralMasks();
+
+// One group in the fast loop. While the output is shorter than the window,
+// a source may lie before its start (NearStart); after that it cannot.
+template <bool NearStart>
+inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputArea, std::size_t& outIndex) {
+  const std::uint8_t* in = inCursor;
+  std::size_t i = outIndex;
+  const std::uint32_t flags = *in++;
+  if (flags == 0xFF) {
+    // Eight literals.
+    Copy8(outputArea + i, in);
+    inCursor = in + 8;
+    outIndex = i + 8;
+    return;
+  }
+  const std::int8_t* literalMasks = LiteralMasks.masks[flags];
+#pragma GCC unroll 8
+  for (int item = 0; item < 8; ++item) {
+    // A literal is copied like a back-reference whose source is the payload
+    // itself, one byte long. Both kinds share one wide copy, and the choice
+    // of source and length is made with a mask, not a branch, since flag
+    // bits follow no pattern a predictor could learn. Only back-references
+    // that overlap their own output or start before it leave that path.
+    const std::uintptr_t literalMask = static_cast<std::uintptr_t>(std::intptr_t{literalMasks[item]});
+    const std::size_t b0 = in[0];  // for a literal, the two bytes below
+    const std::size_t b1 = in[1];  // mean nothing and go unused
+    const std::size_t back = i - WindowBias - (b0 | (b1 >> 4) << 8);
+    const std::size_t distance = back & WindowMask;
+    const std::size_t copyLength = (b1 & 0x0F) + MinCopy;
+    const std::size_t length = copyLength + ((1 - copyLength) & literalMask);
+
+    std::uint8_t* out = outputArea + i;
+    const std::uintptr_t fromOutput = reinterpret_cast<std::uintptr_t>(out) - distance;
+    const std::uintptr_t fromPayload = reinterpret_cast<std::uintptr_t>(in);
+    const auto* from =
+        reinterpret_cast<const std::uint8_t*>(fromOutput + ((fromPayload - fromOutput) & literalMask));
+
+    // Wide: a literal, or a source at least 16 bytes back (and, near the
+    // start, not before the output).
+    bool wide = ((back & (WindowMask & ~std::size_t{15})) | literalMask) != 0;
+    if constexpr (NearStart) wide = wide & ((distance <= i) | (literalMask != 0));
+    if (wide) {
+      Copy16(out, from);
+      Copy16(out + 16, from + 16);
+    } else {
+      CopyShort(outputArea, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(distance),
+                static_cast<std::uint32_t>(length));
+    }
+    in += 2 + static_cast<std::intptr_t>(literalMask);
+    i += length;
+  }
+  inCursor = in;
+  outIndex = i;
+}
+
+}  // namespace
 
 std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
                         std::uint8_t* outputArea) {
@@ -10,37 +191,43 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
       std::uint32_t{image[2]} << 16 | std::uint32_t{image[3]} << 24;
   if (payloadLength != imageLength - HeaderSize) return 0;
 
-  const std::uint8_t* in = image + HeaderSize;
-  std::uint32_t remaining = payloadLength;  // payload bytes not yet consumed
-  std::uint32_t i = 0;                      // output bytes written so far
+  const std::uint8_t* in = image + HeaderSize;  // next payload byte
+  const std::uint8_t* const inEnd = in + payloadLength;
+  std::size_t i = 0;  // output bytes written so far
 
+  // Fast loop: whole groups, with room proven by FastInputMargin; first
+  // while sources may lie before the output, then without that test.
+  while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin && i < WindowSize) {
+    DecodeFastGroup<true>(in, outputArea, i);
+  }
+  while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin) {
+    DecodeFastGroup<false>(in, outputArea, i);
+  }
+
+  // Exact loop: the last groups, checked byte by byte.
+  std::uint32_t remaining = static_cast<std::uint32_t>(inEnd - in);
   while (remaining > 0) {
     std::uint32_t flags = *in++;
     --remaining;
     for (int item = 0; item < 8; ++item, flags >>= 1) {
       if (flags & 1) {
         // Literal: one byte, copied unchanged.
-        if (remaining == 0) return i;
+        if (remaining == 0) return static_cast<std::uint32_t>(i);
         outputArea[i++] = *in++;
         --remaining;
       } else {
         // Back-reference: a lone trailing byte is ignored.
-        if (remaining < 2) return i;
+        if (remaining < 2) return static_cast<std::uint32_t>(i);
         const std::uint32_t b0 = in[0];
         const std::uint32_t b1 = in[1];
         in += 2;
         remaining -= 2;
         const std::uint32_t position = b0 | (b1 >> 4) << 8;
         const std::uint32_t length = (b1 & 0x0F) + MinCopy;
-        const std::uint32_t distance = (i - position - WindowBias) & WindowMask;
-        // Byte by byte, so that an overlapping source repeats what this copy
-        // has just written. Before the start of the output the window reads
-        // as zeros; distance 0 names the byte about to be written, also zero.
-        for (std::uint32_t n = 0; n < length; ++n, ++i) {
-          outputArea[i] = (distance == 0 || i < distance) ? 0 : outputArea[i - distance];
-        }
+        const auto distance = static_cast<std::uint32_t>((i - position - WindowBias) & WindowMask);
+        i = CopyExact(outputArea, static_cast<std::uint32_t>(i), distance, length);
       }
     }
   }
-  return i;
+  return static_cast<std::uint32_t>(i);
 }

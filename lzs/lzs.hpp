@@ -24,6 +24,7 @@ inline constexpr std::uint32_t MaxExpansion = MaxCopy / 2;
 // outputArea, which must hold MaxExpansion * (imageLength - HeaderSize) bytes.
 // Returns the number of bytes written; 0 when the image is rejected (4 bytes or
 // fewer, or a header that is not imageLength - 4) or yields no byte.
-// Reads only image[0, imageLength), writes only the output it returns.
+// Reads only image[0, imageLength) and writes only inside that guaranteed
+// area; bytes of the area past the returned length are left undefined.
 std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
                         std::uint8_t* outputArea);

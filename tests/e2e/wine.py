@@ -24,6 +24,7 @@ Everything the module needs comes from environment variables that CTest sets
 Used as a script, it prepares and stops Wine for a test run:
 
   python3 wine.py start   create the prefixes if needed, start a persistent server
+                          for the plain one, set the relay filter in both
   python3 wine.py stop    stop the servers of both prefixes
 """
 
@@ -68,13 +69,13 @@ def e2e_dir() -> Path:
     return Path(os.environ["LZS_E2E_DIR"])
 
 
-def prefix_path(display: bool = False) -> Path:
+def prefix_path(x11: bool = False) -> Path:
     """The private Wine prefix: one for runs without a display, and a second
     one, with a server of its own, for runs on an X display. Keeping them apart
     means a notice shown on X can never come from, or block, a run that has no
     display (Wine's desktop process takes its display driver from the process
     that started it, and is shared by every process of one server)."""
-    return e2e_dir() / ("wineprefix-x11" if display else "wineprefix")
+    return e2e_dir() / ("wineprefix-x11" if x11 else "wineprefix")
 
 
 def work_path() -> Path:
@@ -118,10 +119,10 @@ def _server(args: list[str], env: dict[str, str], timeout: float = 60) -> int:
 
 def create_prefixes() -> None:
     """Creates both prefixes unless they are ready from an earlier run: the
-    first start of Wine builds the plain one, the relay filter is set in its
-    registry, and once its server has ended (so the registry is on disk) it
-    is copied into the X11 one, with hard links for the large unchanging
-    files and real copies of the registry files."""
+    first start of Wine builds the plain one, and once its server has ended
+    (so the registry is on disk) it is copied into the X11 one, with hard
+    links for the large unchanging files and real copies of the registry
+    files."""
     plain = prefix_path(False)
     x11 = prefix_path(True)
     if (plain / READY_MARK).exists() and (x11 / READY_MARK).exists():
@@ -185,6 +186,7 @@ def stop_servers(display: bool | None = None) -> None:
         env = _prefix_env(x11)
         if Path(env["WINEPREFIX"]).exists():
             _server(["-k"], env)
+            _server(["-w"], env)
 
 
 # --------------------------------------------------------------------------

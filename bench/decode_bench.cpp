@@ -1,0 +1,164 @@
+// Output MB/s of the fast and the reference decoder, of memcpy of the same
+// output size and of LZ4's decompression (HC level 9) of the same original
+// data, all in one run, followed by a table of the ratios. The data are the
+// make-corpus files, packed by the optimal parse of lzs-pack ("text",
+// "binary") and by a greedy parse ("-greedy").
+//
+//   build/native/bench/decode_bench --benchmark_repetitions=5
+
+#include <benchmark/benchmark.h>
+#include <lz4.h>
+#include <lz4hc.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "lzs/encode.hpp"
+#include "lzs/lzs.hpp"
+#include "lzs/reference.hpp"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The corpus files written by make-corpus: from LZS_CORPUS_DIR if set, else
+// from the folder the build filled.
+Bytes ReadCorpusFile(const std::string& name) {
+  const char* dir = std::getenv("LZS_CORPUS_DIR");
+  const std::string path = std::string(dir != nullptr ? dir : LZS_DEFAULT_CORPUS_DIR) + "/" + name;
+  Bytes data;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    std::perror(path.c_str());
+    std::exit(2);
+  }
+  std::uint8_t chunk[1 << 16];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) data.insert(data.end(), chunk, chunk + n);
+  std::fclose(file);
+  return data;
+}
+
+struct Corpus {
+  std::string name;
+  Bytes original;
+  Bytes image;  // LZS image
+  Bytes lz4;    // LZ4 block, HC level 9
+};
+
+using Decoder = std::uint32_t (*)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
+
+void BenchDecode(benchmark::State& state, const Corpus* corpus, Decoder decode) {
+  Bytes area(lzs::MaxExpansion * (corpus->image.size() - lzs::HeaderSize));
+  for (auto _ : state) {
+    const std::uint32_t n = decode(corpus->image.data(), static_cast<std::uint32_t>(corpus->image.size()), area.data());
+    benchmark::DoNotOptimize(n);
+    benchmark::ClobberMemory();
+  }
+  if (std::memcmp(area.data(), corpus->original.data(), corpus->original.size()) != 0) {
+    state.SkipWithError("decoded bytes differ from the original");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
+}
+
+void BenchMemcpy(benchmark::State& state, const Corpus* corpus) {
+  Bytes to(corpus->original.size());
+  for (auto _ : state) {
+    std::memcpy(to.data(), corpus->original.data(), to.size());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
+}
+
+void BenchLz4(benchmark::State& state, const Corpus* corpus) {
+  Bytes to(corpus->original.size());
+  for (auto _ : state) {
+    const int n = LZ4_decompress_safe(reinterpret_cast<const char*>(corpus->lz4.data()),
+                                      reinterpret_cast<char*>(to.data()), static_cast<int>(corpus->lz4.size()),
+                                      static_cast<int>(to.size()));
+    benchmark::DoNotOptimize(n);
+    benchmark::ClobberMemory();
+  }
+  if (to != corpus->original) state.SkipWithError("LZ4 output differs from the original");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
+}
+
+Bytes PackLz4(const Bytes& data) {
+  Bytes block(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(data.size()))));
+  const int n = LZ4_compress_HC(reinterpret_cast<const char*>(data.data()), reinterpret_cast<char*>(block.data()),
+                                static_cast<int>(data.size()), static_cast<int>(block.size()), 9);
+  if (n <= 0) std::abort();
+  block.resize(static_cast<std::size_t>(n));
+  return block;
+}
+
+// Keeps every result's bytes per second (the median when repeated) for the
+// table of ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& reports) override {
+    ConsoleReporter::ReportRuns(reports);
+    for (const Run& run : reports) {
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type != Run::RT_Iteration && !median) continue;
+      if (run.error_occurred) continue;
+      const auto it = run.counters.find("bytes_per_second");
+      if (it == run.counters.end()) continue;
+      const std::string name = run.run_name.function_name;
+      if (median || !medians_.count(name)) rates_[name] = it->second.value / 1e6;
+      if (median) medians_[name] = true;
+    }
+  }
+  double Rate(const std::string& name) const {
+    const auto it = rates_.find(name);
+    return it == rates_.end() ? 0 : it->second;
+  }
+
+ private:
+  std::map<std::string, double> rates_;
+  std::map<std::string, bool> medians_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<Corpus> corpora;
+  const Bytes text = ReadCorpusFile("text.bin");
+  const Bytes binary = ReadCorpusFile("binary.bin");
+  corpora.push_back({"text", text, EncodeLzs(text.data(), text.size()), PackLz4(text)});
+  corpora.push_back({"binary", binary, EncodeLzs(binary.data(), binary.size()), PackLz4(binary)});
+  corpora.push_back({"text-greedy", text, EncodeLzsGreedy(text.data(), text.size()), PackLz4(text)});
+  corpora.push_back({"binary-greedy", binary, EncodeLzsGreedy(binary.data(), binary.size()), PackLz4(binary)});
+
+  for (const Corpus& corpus : corpora) {
+    const Corpus* c = &corpus;
+    benchmark::RegisterBenchmark(("fast/" + c->name).c_str(), BenchDecode, c, &DecodeLzs);
+    benchmark::RegisterBenchmark(("reference/" + c->name).c_str(), BenchDecode, c, &DecodeLzsReference);
+    benchmark::RegisterBenchmark(("memcpy/" + c->name).c_str(), BenchMemcpy, c);
+    benchmark::RegisterBenchmark(("lz4/" + c->name).c_str(), BenchLz4, c);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  std::printf("\n%-16s %9s %9s %9s %9s %9s %8s %8s %8s\n", "corpus", "ratio", "fast", "reference", "lz4",
+              "memcpy", "fast/ref", "fast/lz4", "lz4ratio");
+  for (const Corpus& c : corpora) {
+    const double fast = reporter.Rate("fast/" + c.name);
+    const double reference = reporter.Rate("reference/" + c.name);
+    const double lz4 = reporter.Rate("lz4/" + c.name);
+    const double copy = reporter.Rate("memcpy/" + c.name);
+    std::printf("%-16s %9.3f %9.0f %9.0f %9.0f %9.0f %8.2f %8.2f %8.3f\n", c.name.c_str(),
+                static_cast<double>(c.image.size()) / c.original.size(), fast, reference, lz4, copy,
+                reference > 0 ? fast / reference : 0, lz4 > 0 ? fast / lz4 : 0,
+                static_cast<double>(c.lz4.size()) / c.original.size());
+  }
+  std::printf("(MB/s of output, 1 MB = 10^6 bytes; ratio = packed size / original size)\n");
+  return 0;
+}

@@ -1,0 +1,313 @@
+// The fast DecodeLzs against the plain reference decoder: same length, same
+// bytes, on random images and on images built to hit every edge of the fast
+// paths. The image ends right before an inaccessible page and so does the
+// output area (exactly 9 x payload length bytes), so any read past the image
+// or write past the area faults.
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lzs/encode.hpp"
+#include "lzs/lzs.hpp"
+#include "lzs/reference.hpp"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// `size` usable bytes that end exactly where an inaccessible page begins.
+class GuardedBuffer {
+ public:
+  explicit GuardedBuffer(std::size_t size) : size_(size) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    mapped_ = (size + page - 1) / page * page + page;
+    void* base = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base == MAP_FAILED) std::abort();
+    base_ = static_cast<std::uint8_t*>(base);
+    if (mprotect(base_ + mapped_ - page, page, PROT_NONE) != 0) std::abort();
+    data_ = base_ + mapped_ - page - size;
+  }
+  ~GuardedBuffer() { munmap(base_, mapped_); }
+  GuardedBuffer(const GuardedBuffer&) = delete;
+  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+
+  std::uint8_t* data() { return data_; }
+  // Fills the buffer and the accessible bytes before it, so that a read
+  // before the start also sees the fill.
+  void Fill(std::uint8_t byte) { std::memset(base_, byte, static_cast<std::size_t>(data_ + size_ - base_)); }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::size_t size_;
+  std::size_t mapped_;
+  std::uint8_t* base_;
+  std::uint8_t* data_;
+};
+
+Bytes WithHeader(const Bytes& payload) {
+  const auto n = static_cast<std::uint32_t>(payload.size());
+  Bytes image(lzs::HeaderSize + payload.size());
+  for (std::uint32_t k = 0; k < lzs::HeaderSize; ++k) image[k] = static_cast<std::uint8_t>(n >> (8 * k));
+  std::copy(payload.begin(), payload.end(), image.begin() + lzs::HeaderSize);
+  return image;
+}
+
+using Decoder = std::uint32_t (*)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
+
+// Decodes with the image and the output area each against a guard page; the
+// area is first filled with `fill`, so a decoder that reads bytes it has not
+// written gives a result that depends on the fill.
+Bytes DecodeGuarded(Decoder decode, const Bytes& image, std::uint8_t fill) {
+  GuardedBuffer in(image.size());
+  if (!image.empty()) std::memcpy(in.data(), image.data(), image.size());
+  const std::size_t areaSize = image.size() > lzs::HeaderSize
+                                   ? lzs::MaxExpansion * (image.size() - lzs::HeaderSize)
+                                   : 0;
+  GuardedBuffer out(areaSize);
+  out.Fill(fill);
+  const std::uint32_t n = decode(in.data(), static_cast<std::uint32_t>(image.size()), out.data());
+  EXPECT_LE(n, areaSize);
+  return Bytes(out.data(), out.data() + n);
+}
+
+// The fast decoder must give the reference's result whatever the area held.
+void ExpectSameAsReference(const Bytes& image, const std::string& what) {
+  const Bytes expected = DecodeGuarded(DecodeLzsReference, image, 0x00);
+  for (const std::uint8_t fill : {0x00, 0xFF, 0x5A}) {
+    const Bytes actual = DecodeGuarded(DecodeLzs, image, fill);
+    ASSERT_EQ(actual.size(), expected.size()) << what << ", fill " << int{fill};
+    ASSERT_TRUE(actual == expected) << what << ", fill " << int{fill} << ", first difference at "
+                                    << (std::mismatch(actual.begin(), actual.end(), expected.begin()).first -
+                                        actual.begin());
+  }
+}
+
+// Builds a payload item by item; back-references are given by distance and
+// length and encoded for the output index they will be decoded at.
+class PayloadBuilder {
+ public:
+  PayloadBuilder& Literal(std::uint8_t byte) {
+    StartItem(true);
+    payload_.push_back(byte);
+    ++outputLength_;
+    return *this;
+  }
+  PayloadBuilder& Literals(std::uint32_t count, std::uint8_t first = 'a') {
+    for (std::uint32_t n = 0; n < count; ++n) Literal(static_cast<std::uint8_t>(first + n * 7));
+    return *this;
+  }
+  PayloadBuilder& Reference(std::uint32_t distance, std::uint32_t length) {
+    StartItem(false);
+    const std::uint32_t position = (outputLength_ - distance - lzs::WindowBias) & lzs::WindowMask;
+    payload_.push_back(static_cast<std::uint8_t>(position));
+    payload_.push_back(static_cast<std::uint8_t>((position >> 8) << 4 | (length - lzs::MinCopy)));
+    outputLength_ += length;
+    return *this;
+  }
+  // Sets the flag bits of the items not yet used in the last group.
+  PayloadBuilder& UnusedFlags(std::uint8_t bits) {
+    if (item_ < 8) payload_[flagIndex_] |= static_cast<std::uint8_t>(bits << item_);
+    return *this;
+  }
+  PayloadBuilder& Raw(std::uint8_t byte) {
+    payload_.push_back(byte);
+    return *this;
+  }
+  Bytes Image() const { return WithHeader(payload_); }
+
+ private:
+  void StartItem(bool literal) {
+    if (item_ == 8) {
+      flagIndex_ = payload_.size();
+      payload_.push_back(0);
+      item_ = 0;
+    }
+    if (literal) payload_[flagIndex_] |= static_cast<std::uint8_t>(1 << item_);
+    ++item_;
+  }
+
+  Bytes payload_;
+  std::size_t flagIndex_ = 0;
+  int item_ = 8;
+  std::uint32_t outputLength_ = 0;
+};
+
+TEST(DecodeDiff, RandomBytesWithHeader) {
+  std::mt19937 rng(20090205);
+  std::vector<std::size_t> lengths;
+  for (std::size_t n = 1; n <= 400; ++n) lengths.push_back(n);
+  for (const std::size_t n : {1000, 4095, 4096, 4097, 10000, 65536, 300000}) lengths.push_back(n);
+  for (const std::size_t length : lengths) {
+    for (int round = 0; round < 3; ++round) {
+      Bytes payload(length);
+      for (auto& byte : payload) byte = static_cast<std::uint8_t>(rng());
+      ExpectSameAsReference(WithHeader(payload), "random payload of " + std::to_string(length));
+    }
+  }
+}
+
+// Random items with short distances and every length, so overlapping and
+// non-overlapping copies, zero fills and literal runs meet in every order.
+TEST(DecodeDiff, RandomItems) {
+  std::mt19937 rng(4078);
+  for (int round = 0; round < 400; ++round) {
+    PayloadBuilder builder;
+    const std::uint32_t items = rng() % 3000;
+    const std::uint32_t literalShare = rng() % 101;  // percent
+    const std::uint32_t maxDistance = std::uint32_t{1} << (rng() % 13);
+    for (std::uint32_t n = 0; n < items; ++n) {
+      if (rng() % 100 < literalShare) {
+        builder.Literal(static_cast<std::uint8_t>(rng()));
+      } else {
+        builder.Reference(rng() % maxDistance, lzs::MinCopy + rng() % 16);
+      }
+    }
+    if (rng() % 2) builder.Raw(static_cast<std::uint8_t>(rng()));  // maybe a lone trailing byte
+    ExpectSameAsReference(builder.Image(), "random items, round " + std::to_string(round));
+  }
+}
+
+// Every distance 1..18 with every length 3..18, once in the fast loop (more
+// items follow) and once as the last item of the payload.
+TEST(DecodeDiff, OverlapsOfEveryDistanceAndLength) {
+  for (std::uint32_t distance = 1; distance <= lzs::MaxCopy; ++distance) {
+    for (std::uint32_t length = lzs::MinCopy; length <= lzs::MaxCopy; ++length) {
+      for (const std::uint32_t tail : {0u, 1u, 40u}) {
+        PayloadBuilder builder;
+        builder.Literals(20).Reference(distance, length).Literals(tail, 'A');
+        ExpectSameAsReference(builder.Image(), "distance " + std::to_string(distance) + ", length " +
+                                                   std::to_string(length) + ", tail " + std::to_string(tail));
+      }
+    }
+  }
+}
+
+// Distance 0 writes zeros, also far past the first window of output, where
+// a ring buffer would still hold older bytes.
+TEST(DecodeDiff, DistanceZeroPastTheWindow) {
+  for (const std::uint32_t before : {0u, 1u, 4095u, 4096u, 4097u, 5000u}) {
+    for (std::uint32_t length = lzs::MinCopy; length <= lzs::MaxCopy; ++length) {
+      PayloadBuilder builder;
+      builder.Literals(before, 1).Reference(0, length).Literals(30, 'z').Reference(0, length);
+      ExpectSameAsReference(builder.Image(), "distance 0 after " + std::to_string(before) +
+                                                 ", length " + std::to_string(length));
+    }
+  }
+}
+
+// Sources that start before the first output byte: zeros, then bytes of the
+// same copy; also the largest distances once enough output exists.
+TEST(DecodeDiff, SourcesStraddlingTheStart) {
+  for (std::uint32_t before = 0; before <= 20; ++before) {
+    for (const std::uint32_t distance : {1u, 2u, 5u, 17u, 18u, 19u, 100u, 4095u}) {
+      for (std::uint32_t length = lzs::MinCopy; length <= lzs::MaxCopy; ++length) {
+        PayloadBuilder builder;
+        builder.Literals(before, 'k').Reference(distance, length).Literals(30).Reference(distance, length);
+        ExpectSameAsReference(builder.Image(), "before " + std::to_string(before) + ", distance " +
+                                                   std::to_string(distance) + ", length " +
+                                                   std::to_string(length));
+      }
+    }
+  }
+  PayloadBuilder far;
+  far.Literals(5000, 3);
+  for (std::uint32_t distance = 4080; distance < lzs::WindowSize; ++distance) far.Reference(distance, 18);
+  ExpectSameAsReference(far.Image(), "distances up to 4095 after 5000 bytes");
+}
+
+// The end of the payload at every offset of a group: a back-reference that
+// uses the last two bytes (remaining flag bits 1 or 0), a lone trailing byte,
+// a literal wanted with nothing left, and literal runs of every length that
+// cross from the fast loop into the exact one.
+TEST(DecodeDiff, EndsOfThePayload) {
+  for (std::uint32_t lead = 0; lead < 80; ++lead) {
+    for (const std::uint8_t unused : {0x00, 0xFF}) {
+      PayloadBuilder endsWithReference;
+      endsWithReference.Literals(lead).Reference(3, 18).UnusedFlags(unused);
+      ExpectSameAsReference(endsWithReference.Image(), "reference at the end after " + std::to_string(lead));
+
+      PayloadBuilder loneByte;
+      loneByte.Literals(lead).Reference(2, 9).UnusedFlags(unused).Raw(0x42);
+      ExpectSameAsReference(loneByte.Image(), "lone byte after " + std::to_string(lead));
+    }
+    Bytes literalsOnly;
+    for (std::uint32_t n = 0; n < lead + 1; ++n) literalsOnly.push_back(n % 9 == 0 ? 0xFF : static_cast<std::uint8_t>(n));
+    ExpectSameAsReference(WithHeader(literalsOnly), "all-literal payload of " + std::to_string(lead + 1));
+  }
+}
+
+// Payloads of back-references only, of the longest length: the output comes
+// closest to the end of the area here.
+TEST(DecodeDiff, LongestCopiesNearTheEndOfTheArea) {
+  for (std::uint32_t references = 1; references <= 120; ++references) {
+    for (const std::uint32_t distance : {0u, 1u, 7u, 16u, 18u}) {
+      PayloadBuilder builder;
+      for (std::uint32_t n = 0; n < references; ++n) builder.Reference(distance, lzs::MaxCopy);
+      ExpectSameAsReference(builder.Image(), std::to_string(references) + " references of distance " +
+                                                 std::to_string(distance));
+    }
+  }
+}
+
+TEST(DecodeDiff, RejectedImages) {
+  for (const Bytes& image : {Bytes{}, Bytes{0x01}, Bytes{0, 0, 0, 0}, Bytes{0x01, 0, 0, 0, 0x00},
+                             Bytes{0x02, 0, 0, 0, 0xFF}, Bytes{0x00, 0, 0, 0, 0xFF}}) {
+    EXPECT_EQ(DecodeGuarded(DecodeLzs, image, 0).size(), 0u);
+    ExpectSameAsReference(image, "rejected image of " + std::to_string(image.size()) + " bytes");
+  }
+}
+
+// Images made by the encoder, optimal and greedy, of inputs like those of the
+// round-trip tests: they must also decode back to their input.
+TEST(DecodeDiff, EncodedImages) {
+  std::mt19937 rng(5);
+  auto random = [&](std::size_t size, std::uint32_t alphabet) {
+    Bytes out(size);
+    for (auto& byte : out) byte = static_cast<std::uint8_t>(rng() % alphabet);
+    return out;
+  };
+  auto runs = [&](std::size_t size) {
+    Bytes out;
+    while (out.size() < size) out.insert(out.end(), 1 + rng() % 40, static_cast<std::uint8_t>(rng() % 4));
+    out.resize(size);
+    return out;
+  };
+  auto words = [&](std::size_t size, std::size_t zeros) {
+    static const char* const list[] = {"the ", "LZS ", "window ", "of ", "and ", "file, ", "a ", "byte. ", "\n"};
+    Bytes out(std::min(size, zeros), 0);
+    while (out.size() < size) {
+      const char* word = list[rng() % 9];
+      out.insert(out.end(), word, word + std::strlen(word));
+    }
+    out.resize(size);
+    return out;
+  };
+  std::vector<std::size_t> sizes;
+  for (std::size_t n = 0; n <= 60; ++n) sizes.push_back(n);
+  for (const std::size_t n : {4095, 4096, 4097, 4114, 8192, 20000, 100000}) sizes.push_back(n);
+  lzs::LzsEncoder encoder;
+  for (const std::size_t size : sizes) {
+    const Bytes inputs[] = {random(size, 256), random(size, 3),  runs(size),         words(size, 0),
+                            words(size, 30),   Bytes(size, 0),   Bytes(size, 0xFF)};
+    for (const Bytes& input : inputs) {
+      for (const lzs::Parse parse : {lzs::Parse::Optimal, lzs::Parse::Greedy}) {
+        const std::string what = "size " + std::to_string(size) + ", input " + std::to_string(&input - inputs) +
+                                 (parse == lzs::Parse::Optimal ? ", optimal" : ", greedy");
+        const Bytes image = encoder.Encode(input.data(), input.size(), parse);
+        ExpectSameAsReference(image, what);
+        EXPECT_TRUE(DecodeGuarded(DecodeLzs, image, 0x77) == input) << what;
+      }
+    }
+  }
+}
+
+}  // namespace
