@@ -109,7 +109,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const auto it = run.counters.find("bytes_per_second");
       if (it == run.counters.end()) continue;
       const std::string name = run.run_name.function_name;
-      if (median || !medians_.count(name)) rates_[name] = it->second.value / 1e6;
+      if (median || !medians_.contains(name)) rates_[name] = it->second.value / 1e6;
       if (median) medians_[name] = true;
     }
   }

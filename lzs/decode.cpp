@@ -106,7 +106,7 @@ inline void CopyShort(std::uint8_t* outputArea, std::uint32_t i, std::uint32_t d
     const std::uint64_t keep = (std::uint64_t{1} << (8 * distance)) - 1;
     std::uint64_t bytes = (source & keep) * PatternSpread[distance];
     const std::uint32_t phase = PatternPhase[distance];
-    for (int chunk = 0; chunk < 3; ++chunk) {
+    for (std::size_t chunk = 0; chunk < 3; ++chunk) {
       __builtin_memcpy(out + 8 * chunk, &bytes, sizeof bytes);
       bytes = NextPattern(bytes, phase);
     }
