@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import os
 import shutil
+import subprocess
 import sys
 import unittest
 from pathlib import Path
@@ -27,6 +28,10 @@ class BadInputWine(unittest.TestCase):
     def run_case(self, index: int, case: cases.Case) -> None:
         work = wine.work_path() / "bad_input" / str(index)
         if work.exists():
+            # Left by a run that was killed: a locked folder may still be immutable.
+            if os.geteuid() == 0:
+                subprocess.run(["chattr", "-R", "-i", str(work)], check=False,
+                               stderr=subprocess.DEVNULL)
             shutil.rmtree(work)
         work.mkdir(parents=True)
         layout = cases.lay_out(case, work, immutable=os.geteuid() == 0)
