@@ -92,6 +92,20 @@ std::string NameOf(HANDLE handle) {
   return file != nullptr ? file->name : "?";
 }
 
+// The start of a read or a write: no bytes moved yet, then the injected
+// failure or the file of the handle; null (with the last error set) on failure.
+const OpenFile* StartTransfer(fault::Op op, HANDLE handle, LPDWORD moved) {
+  *moved = 0;
+  DWORD injected = NO_ERROR;
+  if (fault::ShouldFail(op, &injected)) {
+    lastError = injected;
+    return nullptr;
+  }
+  const OpenFile* file = FileOf(handle);
+  if (file == nullptr) lastError = ERROR_INVALID_HANDLE;
+  return file;
+}
+
 }  // namespace
 
 void native::SetProcessArguments(int argc, const char* const* argv) {
@@ -170,17 +184,8 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
   fault::Record("ReadFile(" + NameOf(handle) + "," + std::to_string(toRead) + ")");
-  *read = 0;
-  DWORD injected = NO_ERROR;
-  if (fault::ShouldFail(fault::Op::ReadFile, &injected)) {
-    lastError = injected;
-    return FALSE;
-  }
-  const OpenFile* file = FileOf(handle);
-  if (file == nullptr) {
-    lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  const OpenFile* file = StartTransfer(fault::Op::ReadFile, handle, read);
+  if (file == nullptr) return FALSE;
   // Like a Windows file read: everything asked for, unless the file ends.
   const DWORD limit = fault::ReadLimit(toRead);
   auto* bytes = static_cast<char*>(buffer);
@@ -200,17 +205,8 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
   fault::Record("WriteFile(" + NameOf(handle) + "," + std::to_string(toWrite) + ")");
-  *written = 0;
-  DWORD injected = NO_ERROR;
-  if (fault::ShouldFail(fault::Op::WriteFile, &injected)) {
-    lastError = injected;
-    return FALSE;
-  }
-  const OpenFile* file = FileOf(handle);
-  if (file == nullptr) {
-    lastError = ERROR_INVALID_HANDLE;
-    return FALSE;
-  }
+  const OpenFile* file = StartTransfer(fault::Op::WriteFile, handle, written);
+  if (file == nullptr) return FALSE;
   const DWORD limit = fault::WriteLimit(toWrite);
   const auto* bytes = static_cast<const char*>(buffer);
   while (*written < limit) {

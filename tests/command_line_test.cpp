@@ -6,6 +6,7 @@
 
 #include "app/command_line.hpp"
 #include "app/run_state.hpp"
+#include "tests/case_names.hpp"
 
 namespace {
 
@@ -86,13 +87,7 @@ TEST_P(ScanTest, GivesResultAndNames) {
   EXPECT_TRUE(runState.optionFlags & InputOptionSeen);
 }
 
-INSTANTIATE_TEST_SUITE_P(CommandLines, ScanTest, testing::ValuesIn(ScanCases()),
-                         [](const testing::TestParamInfo<ScanCase>& info) {
-                           std::string name;
-                           for (const char c : std::string(info.param.name))
-                             name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(CommandLines, ScanTest, testing::ValuesIn(ScanCases()), CaseName());
 
 TEST(ScanCommandLine, SetsOptionFlags) {
   runState = RunState{};

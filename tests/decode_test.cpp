@@ -6,6 +6,7 @@
 
 #include "lzs/lzs.hpp"
 #include "lzs/reference.hpp"
+#include "tests/case_names.hpp"
 
 namespace {
 
@@ -151,13 +152,7 @@ TEST_P(DecodeTest, ReferenceDecoderAgrees) {
   EXPECT_EQ(Decode(DecodeLzsReference, GetParam().image), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, DecodeTest, testing::ValuesIn(DecodeCases()),
-                         [](const testing::TestParamInfo<DecodeCase>& info) {
-                           std::string name;
-                           for (const char c : std::string(info.param.name))
-                             name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Images, DecodeTest, testing::ValuesIn(DecodeCases()), CaseName());
 
 TEST(DecodeLzs, LeavesTheImageUnchanged) {
   const Bytes image = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
