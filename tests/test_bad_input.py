@@ -46,10 +46,12 @@ class BadInputNative(unittest.TestCase):
                 work.chmod(0o777)
             layout = cases.lay_out(case, work)
             try:
-                # The shell would remove the quotes; the program's own path
-                # goes first, as on Windows.
+                # The shell would remove the quotes. The program's own path
+                # is scanned too, so it is given as a bare name: the build
+                # folder's path might hold a /D or /O.
                 arguments = [a.replace('"', "") for a in case.arguments()]
-                result = subprocess.run([str(program), *arguments], cwd=work,
+                result = subprocess.run(["lzs-unpack", *arguments], executable=str(program),
+                                        cwd=work,
                                         capture_output=True, timeout=60,
                                         preexec_fn=as_nobody if drop else None)
                 ending, code = case.expectation("native")
