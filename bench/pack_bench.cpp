@@ -29,15 +29,19 @@ std::vector<std::uint8_t> ReadCorpusFile(const char* name) {
   return data;
 }
 
-std::vector<std::uint8_t> MakeInput(int kind) {
+enum class Input { Text, Binary, Zeros, Pattern, Random, Counter };
+
+std::vector<std::uint8_t> MakeInput(Input kind) {
+  if (kind == Input::Text) return ReadCorpusFile("text.bin");
+  if (kind == Input::Binary) return ReadCorpusFile("binary.bin");
   std::vector<std::uint8_t> data(InputSize, 0);
-  if (kind == 1) {
+  if (kind == Input::Pattern) {
     const char pattern[] = "abcab";
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(pattern[i % 5]);
-  } else if (kind == 3) {
+  } else if (kind == Input::Counter) {
     // 32-bit little-endian counter: many short matches, few long ones.
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>((i / 4) >> (8 * (i % 4)));
-  } else if (kind == 2) {
+  } else if (kind == Input::Random) {
     std::uint64_t state = 12345;
     for (auto& byte : data) {
       state = state * 6364136223846793005ull + 1442695040888963407ull;
@@ -47,7 +51,12 @@ std::vector<std::uint8_t> MakeInput(int kind) {
   return data;
 }
 
-void Pack(benchmark::State& state, const std::vector<std::uint8_t>& data, lzs::Parse parse) {
+// Argument 0: optimal parse, 1: greedy parse. Each input is made once.
+void BM_Pack(benchmark::State& state, Input kind) {
+  static std::vector<std::uint8_t> inputs[6];
+  std::vector<std::uint8_t>& data = inputs[static_cast<int>(kind)];
+  if (data.empty()) data = MakeInput(kind);
+  const auto parse = static_cast<lzs::Parse>(state.range(0));
   if (data.empty()) {
     state.SkipWithError("no corpus file (build the corpus target, or set LZS_CORPUS_DIR)");
     return;
@@ -65,38 +74,12 @@ void Pack(benchmark::State& state, const std::vector<std::uint8_t>& data, lzs::P
       static_cast<double>(encoder.WorkspaceBytes()) / static_cast<double>(data.size());
 }
 
-void BM_PackText(benchmark::State& state) {
-  static const auto data = ReadCorpusFile("text.bin");
-  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
-}
-void BM_PackBinary(benchmark::State& state) {
-  static const auto data = ReadCorpusFile("binary.bin");
-  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
-}
-void BM_PackZeros(benchmark::State& state) {
-  static const auto data = MakeInput(0);
-  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
-}
-void BM_PackPattern(benchmark::State& state) {
-  static const auto data = MakeInput(1);
-  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
-}
-void BM_PackCounter(benchmark::State& state) {
-  static const auto data = MakeInput(3);
-  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
-}
-void BM_PackRandom(benchmark::State& state) {
-  static const auto data = MakeInput(2);
-  Pack(state, data, static_cast<lzs::Parse>(state.range(0)));
-}
-
-// Argument 0: optimal parse, 1: greedy parse.
-BENCHMARK(BM_PackText)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PackBinary)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PackZeros)->Arg(0)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PackPattern)->Arg(0)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PackRandom)->Arg(0)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PackCounter)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, text, Input::Text)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, binary, Input::Binary)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, zeros, Input::Zeros)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, pattern, Input::Pattern)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, random, Input::Random)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, counter, Input::Counter)->Arg(0)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
