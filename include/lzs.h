@@ -1,0 +1,106 @@
+/* liblzs: packs and unpacks LZS images (a 4-byte little-endian length of the
+ * rest, then an LZSS stream of flag bytes, literals and two-byte
+ * back-references into a 4,096-byte window).
+ *
+ * Every call is bounded: it reads only src/image[0, size) and writes only
+ * dst[0, dstCapacity). Calls that return size_t return either a size or an
+ * error code; test with lzs_is_error() and describe with lzs_error_name().
+ * There is no global state: calls may run on any number of threads at once,
+ * each lzs_encoder used by one thread at a time. Decoding never allocates. */
+#ifndef LZS_H
+#define LZS_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(LZS_BUILDING_SHARED)
+#  if defined(_WIN32)
+#    define LZS_API __declspec(dllexport)
+#  else
+#    define LZS_API __attribute__((visibility("default")))
+#  endif
+#else
+#  define LZS_API
+#endif
+
+#define LZS_VERSION_MAJOR 1
+#define LZS_VERSION_MINOR 1
+#define LZS_VERSION_PATCH 0
+#define LZS_VERSION_NUMBER \
+  (LZS_VERSION_MAJOR * 10000 + LZS_VERSION_MINOR * 100 + LZS_VERSION_PATCH)
+
+/* The version of the library actually linked: major*10000 + minor*100 + patch,
+ * and as "major.minor.patch". */
+LZS_API unsigned lzs_version_number(void);
+LZS_API const char* lzs_version_string(void);
+
+/* Errors. A call returns (size_t)-code; lzs_get_error() gives the code back
+ * (LZS_OK for a size). */
+typedef enum {
+  LZS_OK = 0,
+  LZS_ERROR_NOT_AN_IMAGE = 1,    /* 4 bytes or fewer: no room for any item */
+  LZS_ERROR_HEADER_MISMATCH = 2, /* the header is not the image size minus 4 */
+  LZS_ERROR_NO_OUTPUT = 3,       /* the payload yields no byte */
+  LZS_ERROR_DST_TOO_SMALL = 4,   /* dstCapacity is below what the call needs */
+  LZS_ERROR_INPUT_TOO_LARGE = 5, /* encode: above LZS_ENCODE_SIZE_MAX */
+  LZS_ERROR_OUT_OF_MEMORY = 6,   /* encode: the workspace could not be allocated */
+  LZS_ERROR_EMPTY_INPUT = 7,     /* encode: no image can hold zero bytes */
+  LZS_ERROR_BAD_ARGUMENT = 8,    /* a null pointer with a size, an unknown level */
+  LZS_ERROR_MAX_CODE = 8
+} lzs_error;
+
+LZS_API unsigned lzs_is_error(size_t code);
+LZS_API lzs_error lzs_get_error(size_t code);
+/* A short English description; "no error" for a size. Never NULL. */
+LZS_API const char* lzs_error_name(size_t code);
+
+/* Decoding. The window starts zero-filled, so a back-reference before the
+ * start copies zeros; a back-reference of distance 0 is taken as it comes;
+ * items cut off at the end of the image are dropped. An image that yields no
+ * byte is an error. */
+
+/* Decodes image into dst; returns the decoded size, or an error
+ * (LZS_ERROR_DST_TOO_SMALL when dstCapacity is below the decoded size;
+ * dst[0, dstCapacity) may then hold part of the output). */
+LZS_API size_t lzs_decode(void* dst, size_t dstCapacity, const void* image,
+                          size_t imageSize);
+
+/* The exact size lzs_decode would return (or its error), from a scan of the
+ * flags and lengths alone. */
+LZS_API size_t lzs_decoded_size(const void* image, size_t imageSize);
+
+/* Encoding. */
+#define LZS_LEVEL_OPTIMAL 0 /* the smallest image the format allows */
+#define LZS_LEVEL_FAST 1    /* greedy over a bounded search, for large batches */
+
+/* Largest input an image's 32-bit header can describe. */
+#define LZS_ENCODE_SIZE_MAX ((size_t)1 << 31)
+
+/* Largest image of srcSize bytes (every byte a literal); 0 above
+ * LZS_ENCODE_SIZE_MAX. */
+LZS_API size_t lzs_encode_bound(size_t srcSize);
+
+/* Packs src into dst, header included; returns the image size or an error.
+ * A dstCapacity of lzs_encode_bound(srcSize) always suffices. */
+LZS_API size_t lzs_encode(void* dst, size_t dstCapacity, const void* src,
+                          size_t srcSize, int level);
+
+/* A reusable encoder: its workspace is kept between calls, so packing many
+ * inputs does not reallocate it. */
+typedef struct lzs_encoder lzs_encoder;
+/* NULL when out of memory. */
+LZS_API lzs_encoder* lzs_encoder_create(void);
+LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst,
+                               size_t dstCapacity, const void* src,
+                               size_t srcSize, int level);
+/* Accepts NULL. */
+LZS_API void lzs_encoder_free(lzs_encoder* encoder);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LZS_H */
