@@ -7,8 +7,10 @@
 #
 #   bench/run_bench.sh [BUILD_DIR]        (default build/native)
 #
-# Needs hyperfine, wine64 (/usr/lib/wine/wine64), x86_64-w64-mingw32-g++
-# (for the launcher) and GNU time (/usr/bin/time). Every program run ends with
+# Needs hyperfine, wine64 (/usr/lib/wine/wine64) and GNU time (/usr/bin/time);
+# the exe is started by the build's lzs-launch.exe, which hands it the
+# command line exactly (Wine would re-quote it) and, with LZS_MEMORY set,
+# reports its peak memory. Every program run ends with
 # the completion signal (tones and a 100 ms pause), which is part of the time;
 # a run whose input is missing (no decode, no signal) is timed as the
 # start-up baseline.
@@ -16,11 +18,12 @@ set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build/native}" && pwd)
-native="$build/platform/lzs-unpack"
+native="$build/lzs-unpack"
 exe="$build/windows/lzs-unpack.exe"
+launcher="$build/windows/lzs-launch.exe"
 wine=${WINE:-/usr/lib/wine/wine64}
 runs=${RUNS:-20}
-for tool in "$native" "$exe" "$build/tools/make-corpus" "$build/tools/lzs-pack"; do
+for tool in "$native" "$exe" "$launcher" "$build/tools/make-corpus" "$build/tools/lzs-pack"; do
   [ -e "$tool" ] || { echo "run_bench: $tool is missing; build first" >&2; exit 2; }
 done
 
@@ -38,16 +41,18 @@ decoded=$(stat -c %s text.bin)
 block=$(( (packed * 10 + 1024) / 512 * 512 ))
 echo "input: $packed bytes packed, $decoded bytes decoded; block of $block bytes"
 
-# The launcher passes the command line exactly (Wine would escape the quotes).
-x86_64-w64-mingw32-g++ -O2 -static -o wine_launch.exe "$here/wine_launch.cpp" -lpsapi
 cp "$exe" lzs-unpack.exe
-"$wine" wine_launch.exe 'lzs-unpack.exe /D"text.lzs" /O"wine.out"' 2>/dev/null || true  # start wineserver
+cp "$launcher" lzs-launch.exe
+export LZS_PROGRAM=lzs-unpack.exe
+good='lzs-unpack.exe /D"text.lzs" /O"wine.out"'
+missing='lzs-unpack.exe /D"missing.lzs"'
+LZS_COMMAND_LINE=$good "$wine" lzs-launch.exe >/dev/null 2>&1 || true  # start wineserver
 
 hyperfine --warmup 3 --runs "$runs" --export-markdown whole_run.md \
   -n 'native lzs-unpack' "'$native' '/D\"text.lzs\"' '/O\"native.out\"'" \
   -n 'native, missing input' "'$native' '/D\"missing.lzs\"' || true" \
-  -n 'exe under Wine' "'$wine' wine_launch.exe 'lzs-unpack.exe /D\"text.lzs\" /O\"wine.out\"' 2>/dev/null" \
-  -n 'exe under Wine, missing input' "'$wine' wine_launch.exe 'lzs-unpack.exe /D\"missing.lzs\"' 2>/dev/null || true" \
+  -n 'exe under Wine' "LZS_COMMAND_LINE='$good' '$wine' lzs-launch.exe >/dev/null 2>&1" \
+  -n 'exe under Wine, missing input' "LZS_COMMAND_LINE='$missing' '$wine' lzs-launch.exe >/dev/null 2>&1 || true" \
   -n 'cp of the decoded output' "cp text.bin cp.out"
 cat whole_run.md
 
@@ -62,6 +67,6 @@ echo "peak memory (block: $block bytes, decoded + input: $((decoded + packed)) b
 /usr/bin/time -v "$native" '/D"missing.lzs"' 2>&1 |
   sed -n 's/^\tMaximum resident set size (kbytes): /native, missing input: max RSS (kB): /p'
 printf 'exe under Wine: '
-"$wine" wine_launch.exe 'lzs-unpack.exe /D"text.lzs" /O"wine.out"' 2>&1 | tail -n 1
+LZS_MEMORY=1 LZS_COMMAND_LINE=$good "$wine" lzs-launch.exe 2>&1 >/dev/null | tail -n 1
 printf 'exe under Wine, missing input: '
-"$wine" wine_launch.exe 'lzs-unpack.exe /D"missing.lzs"' 2>&1 | tail -n 1
+LZS_MEMORY=1 LZS_COMMAND_LINE=$missing "$wine" lzs-launch.exe 2>&1 >/dev/null | tail -n 1

@@ -9,7 +9,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# No C runtime: nothing may call into one, so no exceptions, no RTTI, no
-# unwind tables, and no loops turned into memset/memcpy calls.
-set(CMAKE_CXX_FLAGS_INIT
-    "-ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-tree-loop-distribute-patterns -fno-stack-protector -ffunction-sections -fdata-sections")

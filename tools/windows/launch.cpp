@@ -8,7 +8,13 @@
 // The program path inside the line is only text: it need not name the program
 // that is started. After the program ends, "exit code N" (decimal, all 32 bits)
 // is written to standard output, since a Unix exit status keeps only 8 of them.
+//
+// With LZS_MEMORY set (to anything), the program's memory counters are also
+// sampled every millisecond while it runs (those of a process that has ended
+// may read as zero) and their peaks written to standard error:
+//   peak working set N bytes, peak pagefile usage M bytes
 #include <windows.h>
+#include <psapi.h>
 
 namespace {
 
@@ -28,9 +34,9 @@ void WriteText(DWORD stream, const char* text) {
   WriteFile(GetStdHandle(stream), text, length, &written, nullptr);
 }
 
-void WriteNumber(DWORD stream, DWORD value) {
-  char digits[11];
-  int n = 10;
+void WriteNumber(DWORD stream, ULONGLONG value) {
+  char digits[21];
+  int n = 20;
   digits[n] = '\0';
   do {
     digits[--n] = static_cast<char>('0' + value % 10);
@@ -47,6 +53,29 @@ void WriteNumber(DWORD stream, DWORD value) {
   WriteNumber(STD_ERROR_HANDLE, error);
   WriteText(STD_ERROR_HANDLE, "\n");
   ExitProcess(LaunchFailed);
+}
+
+struct MemoryPeaks {
+  SIZE_T workingSet;
+  SIZE_T pagefileUsage;
+};
+
+// Waits for the process to end, sampling its memory counters meanwhile.
+MemoryPeaks WaitSampling(HANDLE process) {
+  MemoryPeaks peaks{};
+  DWORD waited = 0;
+  do {
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    if (K32GetProcessMemoryInfo(process, &memory, sizeof memory)) {
+      if (memory.PeakWorkingSetSize > peaks.workingSet) peaks.workingSet = memory.PeakWorkingSetSize;
+      if (memory.PeakPagefileUsage > peaks.pagefileUsage)
+        peaks.pagefileUsage = memory.PeakPagefileUsage;
+    }
+    waited = WaitForSingleObject(process, 1);
+  } while (waited == WAIT_TIMEOUT);
+  if (waited != WAIT_OBJECT_0) Fail("WaitForSingleObject");
+  return peaks;
 }
 
 // Reads a variable that must be set; an empty value counts as set.
@@ -67,13 +96,23 @@ extern "C" [[noreturn]] void Launch() {
   if (!CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startupInfo, &processInfo))
     Fail("CreateProcessA");
-  if (WaitForSingleObject(processInfo.hProcess, INFINITE) != WAIT_OBJECT_0)
+  const bool sampling = GetEnvironmentVariableA("LZS_MEMORY", nullptr, 0) != 0;
+  MemoryPeaks peaks{};
+  if (sampling) peaks = WaitSampling(processInfo.hProcess);
+  else if (WaitForSingleObject(processInfo.hProcess, INFINITE) != WAIT_OBJECT_0)
     Fail("WaitForSingleObject");
   DWORD exitCode = 0;
   if (!GetExitCodeProcess(processInfo.hProcess, &exitCode)) Fail("GetExitCodeProcess");
   CloseHandle(processInfo.hThread);
   CloseHandle(processInfo.hProcess);
 
+  if (sampling) {
+    WriteText(STD_ERROR_HANDLE, "peak working set ");
+    WriteNumber(STD_ERROR_HANDLE, peaks.workingSet);
+    WriteText(STD_ERROR_HANDLE, " bytes, peak pagefile usage ");
+    WriteNumber(STD_ERROR_HANDLE, peaks.pagefileUsage);
+    WriteText(STD_ERROR_HANDLE, " bytes\n");
+  }
   WriteText(STD_OUTPUT_HANDLE, "exit code ");
   WriteNumber(STD_OUTPUT_HANDLE, exitCode);
   WriteText(STD_OUTPUT_HANDLE, "\n");
