@@ -33,10 +33,12 @@ bool TakeQuotedName(const char*& cursor, DWORD flag, char* name) {
 
 }  // namespace
 
-void MakeDefaultOutputName() {
-  DWORD n = 0;
-  for (; runState.inputName[n] != '\0'; ++n) runState.outputName[n] = runState.inputName[n];
+bool MakeDefaultOutputName() {
+  const DWORD n = NameLength(runState.inputName);
+  if (n + SuffixLength > MaxNameLength) return false;
+  for (DWORD k = 0; k < n; ++k) runState.outputName[k] = runState.inputName[k];
   for (DWORD k = 0; k <= SuffixLength; ++k) runState.outputName[n + k] = DefaultOutputSuffix[k];
+  return true;
 }
 
 ScanResult ScanCommandLine(const char* commandLine) {
@@ -58,10 +60,7 @@ ScanResult ScanCommandLine(const char* commandLine) {
   }
 
   if (!(runState.optionFlags & InputOptionSeen)) return ScanResult::ShowUsage;
-  if (!(runState.optionFlags & OutputOptionSeen)) {
-    if (NameLength(runState.inputName) + SuffixLength > MaxNameLength)
-      return ScanResult::SyntaxError;
-    MakeDefaultOutputName();
-  }
+  if (!(runState.optionFlags & OutputOptionSeen) && !MakeDefaultOutputName())
+    return ScanResult::SyntaxError;
   return ScanResult::Ready;
 }

@@ -8,5 +8,6 @@ enum class ScanResult { Ready, ShowUsage, SyntaxError };
 // are refused as SyntaxError.
 ScanResult ScanCommandLine(const char* commandLine);
 
-// outputName = inputName followed by ".DeLZS".
-void MakeDefaultOutputName();
+// outputName = inputName followed by ".DeLZS". Refuses, leaving outputName
+// as it was, when that would be longer than 511 characters.
+bool MakeDefaultOutputName();

@@ -21,11 +21,22 @@ void SoundCompletionSignal() {
   Beep(400, 25);
 }
 
-// The code read here is the one of the failure just met, or the one a refusal
-// has set; a platform that reports none still must not end a failure with 0.
+// The code of the failure just met, or the one a refusal has set; a platform
+// that reports none still must not end a failure with 0.
+DWORD FailureCode() {
+  const DWORD code = GetLastError();
+  return code == NO_ERROR ? ERROR_GEN_FAILURE : code;
+}
+
+// A refused command line ends with ERROR_BAD_ARGUMENTS, whatever code the
+// process happened to hold when it started.
+[[noreturn]] void RefuseCommandLine() {
+  SetLastError(ERROR_BAD_ARGUMENTS);
+  SilentExit();
+}
+
 [[noreturn]] void TakeGeneralErrorRoad() {
-  runState.exitCode = GetLastError();
-  if (runState.exitCode == NO_ERROR) runState.exitCode = ERROR_GEN_FAILURE;
+  runState.exitCode = FailureCode();
   ShowNotice(GeneralErrorNotice);
   Cleanup();
 }
@@ -88,8 +99,7 @@ void ShowNotice(const char* text) {
 }
 
 void SilentExit() {
-  runState.exitCode = GetLastError();
-  if (runState.exitCode == NO_ERROR) runState.exitCode = ERROR_BAD_ARGUMENTS;
+  runState.exitCode = FailureCode();
   ExitProcess(runState.exitCode);
 }
 
@@ -116,10 +126,10 @@ void Cleanup() {
 
 extern "C" void RunDecompression() {
   const char* commandLine = GetCommandLineA();
-  if (commandLine == nullptr) SilentExit();
+  if (commandLine == nullptr) RefuseCommandLine();
   switch (ScanCommandLine(commandLine)) {
     case ScanResult::SyntaxError:
-      SilentExit();
+      RefuseCommandLine();
     case ScanResult::ShowUsage:
       ShowNotice(UsageNotice);
       ExitProcess(runState.exitCode);

@@ -8,7 +8,7 @@ extern "C" [[noreturn]] void RunDecompression();
 // A modal message box with the caption, no owner, no icon, above all windows.
 void ShowNotice(const char* text);
 
-// Ends the process with the platform's last-error code (ERROR_BAD_ARGUMENTS
+// Ends the process with the platform's last-error code (ERROR_GEN_FAILURE
 // when it holds none); nothing is held yet on the roads that come here.
 [[noreturn]] void SilentExit();
 
