@@ -1,8 +1,8 @@
 // Runs the program in a forked child and collects what it did: the exit
 // status, the platform calls in order, and the notices it wrote to stderr.
 // RunDecompression ends the process, so each run needs a process of its own;
-// the child starts from the parent's untouched runState, which stays zero as
-// long as the test process never runs the program itself.
+// the child starts from a zeroed runState, whatever the tests run before in
+// this process left in it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/run.hpp"
+#include "app/run_state.hpp"
 #include "platform/fault_injection.hpp"
 
 namespace testrun {
@@ -54,8 +55,8 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// In the child, inside dir: a clean fault plan and no last-error code (as in
-// a fresh process), then setUp (the plan, the command line), then the run.
+// In the child, inside dir: a zeroed run state, a clean fault plan and no
+// last-error code (as in a fresh process), then setUp (the plan, the command line), then the run.
 inline Outcome RunInChild(const fs::path& dir, const std::function<void()>& setUp) {
   int calls[2];
   int notices[2];
@@ -72,6 +73,7 @@ inline Outcome RunInChild(const fs::path& dir, const std::function<void()>& setU
     close(calls[0]);
     close(notices[0]);
     if (dup2(notices[1], STDERR_FILENO) < 0 || chdir(dir.c_str()) != 0) _exit(127);
+    runState = RunState{};
     fault::Reset();
     SetLastError(NO_ERROR);
     setUp();

@@ -18,6 +18,9 @@ struct ScanCase {
   std::string outputName;  // checked when Ready
 };
 
+// Named, not dumped byte by byte, in test lists and failures.
+void PrintTo(const ScanCase& c, std::ostream* out) { *out << c.name; }
+
 const std::string Long511(511, 'n');
 const std::string Long512(512, 'n');
 const std::string Long505(505, 'n');  // 505 + ".DeLZS" = 511
@@ -110,12 +113,28 @@ TEST(ScanCommandLine, OverlongNamesStayInsideTheirBuffers) {
   }
 }
 
-TEST(MakeDefaultOutputName, AppendsTheSuffix) {
-  runState = RunState{};
-  std::strcpy(runState.inputName, "data.lzs");
-  std::memset(runState.outputName, 'q', sizeof runState.outputName);
-  MakeDefaultOutputName();
-  EXPECT_STREQ(runState.outputName, "data.lzs.DeLZS");
+// Called on its own, the function keeps to outputName: a name that would not
+// fit is refused and outputName left as it was.
+struct DefaultNameCase {
+  std::string inputName;
+  bool made;
+};
+
+TEST(MakeDefaultOutputName, AppendsTheSuffixOrRefuses) {
+  const DefaultNameCase cases[] = {
+      {"data.lzs", true}, {"", true}, {Long505, true}, {Long506, false}, {Long511, false}};
+  for (const DefaultNameCase& c : cases) {
+    SCOPED_TRACE(c.inputName.size());
+    runState = RunState{};
+    std::memcpy(runState.inputName, c.inputName.c_str(), c.inputName.size() + 1);
+    std::memset(runState.outputName, 'q', sizeof runState.outputName);
+    ASSERT_EQ(MakeDefaultOutputName(), c.made);
+    if (c.made) {
+      EXPECT_EQ(std::string(runState.outputName), c.inputName + ".DeLZS");
+    } else {
+      EXPECT_EQ(std::string(runState.outputName, NameCapacity), std::string(NameCapacity, 'q'));
+    }
+  }
 }
 
 }  // namespace

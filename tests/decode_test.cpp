@@ -68,6 +68,9 @@ struct DecodeCase {
   Bytes expected;  // empty: rejected, result 0
 };
 
+// Named, not dumped byte by byte, in test lists and failures.
+void PrintTo(const DecodeCase& c, std::ostream* out) { *out << c.name; }
+
 std::vector<DecodeCase> DecodeCases() {
   const Bytes worked = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
   Bytes headerHigh = worked;

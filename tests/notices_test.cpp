@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/notices.hpp"
+#include "tests/expected_notices.hpp"
 
 namespace {
 
@@ -27,32 +28,17 @@ std::string Iconv1251(const std::string& utf8) {
 struct NoticeCase {
   const char* name;
   const char* bytes;
-  std::string utf8;
 };
 
 TEST(Notices, AreWindows1251BytesOfTheTexts) {
   const NoticeCase cases[] = {
-      {"caption", NoticeCaption, "Tamrok [2009-02-05, Olvane]"},
-      {"usage", UsageNotice,
-       "\t[Cmd line]\r\n"
-       " Decompress LZS:\r\n"
-       "exe /D\"PACKED file\" [/O\"Result file\"]\r\n"
-       " Result file will be overwritten (if no /O - <PACKED>.DeLZS).\r\n"
-       " Input file kicked off if >8 MB (allocated memory = size*10).\r\n"
-       "\r\n"
-       "\t[Ком.строка]\r\n"
-       " Распаковать LZS:\r\n"
-       "exe /D\"СЖАТЫЙ файл\" [/O\"Итоговый файл\"]\r\n"
-       " Итоговый файл перезапишется (без /O - <СЖАТЫЙ>.DeLZS).\r\n"
-       " Входной файл отфутболивается, если >8 МБ (выделяемая память = размер*10)."},
-      {"format error", FormatErrorNotice,
-       "Error! Input file is not LZS?\r\nОшибка! Входной файл не LZS?"},
-      {"general error", GeneralErrorNotice,
-       "Error! Check the files, free memory size, etc.\r\n"
-       "Ошибка! Проверьте файлы, свободную память и т.д."},
+      {"caption", NoticeCaption},
+      {"usage", UsageNotice},
+      {"format error", FormatErrorNotice},
+      {"general error", GeneralErrorNotice},
   };
   for (const NoticeCase& c : cases) {
-    EXPECT_EQ(std::string(c.bytes), Iconv1251(c.utf8)) << c.name;
+    EXPECT_EQ(std::string(c.bytes), Iconv1251(expected::Notice(c.name, "\r\n"))) << c.name;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "tests/child_run.hpp"
+#include "tests/expected_notices.hpp"
 
 namespace {
 
@@ -44,25 +45,12 @@ std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> pa
 }
 
 // The notices as the native layer prints them: caption, text, UTF-8, LF.
-const std::string Caption = "Tamrok [2009-02-05, Olvane]\n";
-const std::string UsageText =
-    Caption +
-    "\t[Cmd line]\n"
-    " Decompress LZS:\n"
-    "exe /D\"PACKED file\" [/O\"Result file\"]\n"
-    " Result file will be overwritten (if no /O - <PACKED>.DeLZS).\n"
-    " Input file kicked off if >8 MB (allocated memory = size*10).\n"
-    "\n"
-    "\t[Ком.строка]\n"
-    " Распаковать LZS:\n"
-    "exe /D\"СЖАТЫЙ файл\" [/O\"Итоговый файл\"]\n"
-    " Итоговый файл перезапишется (без /O - <СЖАТЫЙ>.DeLZS).\n"
-    " Входной файл отфутболивается, если >8 МБ (выделяемая память = размер*10).\n";
-const std::string FormatErrorText =
-    Caption + "Error! Input file is not LZS?\nОшибка! Входной файл не LZS?\n";
-const std::string GeneralErrorText = Caption +
-                                     "Error! Check the files, free memory size, etc.\n"
-                                     "Ошибка! Проверьте файлы, свободную память и т.д.\n";
+std::string Shown(const std::string& notice) {
+  return expected::Notice("caption") + "\n" + expected::Notice(notice) + "\n";
+}
+const std::string UsageText = Shown("usage");
+const std::string FormatErrorText = Shown("format error");
+const std::string GeneralErrorText = Shown("general error");
 
 const std::string Previous = "an older file of the output name";
 
@@ -182,13 +170,14 @@ std::vector<RunCase> Cases() {
        .calls = {Box, Exit(0)},
        .filesAfter = {{x, WorkedExample}, {out, none}}},
 
-      // silent exits: the last-error code, else ERROR_BAD_ARGUMENTS
+      // silent exits: ERROR_BAD_ARGUMENTS for a refused command line, whatever
+      // code the process holds; a failed open's own code, else ERROR_GEN_FAILURE
       {.name = "NoCommandLine", .commandLine = none, .exitCode = 160, .calls = {Exit(160)}},
-      {.name = "NoCommandLineKeepsALastErrorCode",
+      {.name = "NoCommandLineIgnoresAHeldCode",
        .commandLine = none,
        .plan = [] { SetLastError(ERROR_ACCESS_DENIED); },
-       .exitCode = 5,
-       .calls = {Exit(5)}},
+       .exitCode = 160,
+       .calls = {Exit(160)}},
       {.name = "SpaceBeforeTheQuote",
        .commandLine = "lzs-unpack /D \"x.lzs\"",
        .filesBefore = {{x, WorkedExample}},
@@ -201,12 +190,12 @@ std::vector<RunCase> Cases() {
        .exitCode = 160,
        .calls = {Exit(160)},
        .filesAfter = {{x, WorkedExample}, {out, none}}},
-      {.name = "UnclosedNameKeepsALastErrorCode",
+      {.name = "UnclosedNameIgnoresAHeldCode",
        .commandLine = "lzs-unpack /D\"x.lzs",
        .filesBefore = {{x, WorkedExample}},
        .plan = [] { SetLastError(ERROR_INVALID_NAME); },
-       .exitCode = 123,
-       .calls = {Exit(123)},
+       .exitCode = 160,
+       .calls = {Exit(160)},
        .filesAfter = {{x, WorkedExample}, {out, none}}},
       {.name = "ProgramPathWithSlashD",
        .commandLine = "C:/Data/lzs-unpack.exe /D\"x.lzs\"",
@@ -220,6 +209,13 @@ std::vector<RunCase> Cases() {
        .exitCode = 2,
        .calls = {OpenInput(x), Exit(2)},
        .filesAfter = {{x, none}, {out, Previous}}},
+      {.name = "FailedOpenWithoutACode",
+       .commandLine = run,
+       .filesBefore = {{x, WorkedExample}},
+       .plan = [] { fault::FailCall(fault::Op::CreateFileA, 1, NO_ERROR); },
+       .exitCode = 31,
+       .calls = {OpenInput(x), Exit(31)},
+       .filesAfter = {{x, WorkedExample}, {out, none}}},
 
       // format error: exit 13, an output of that name left as it was
       {.name = "OneByte",
