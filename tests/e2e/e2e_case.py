@@ -6,10 +6,14 @@ from __future__ import annotations
 
 import os
 import shutil
+import sys
 import unittest
 from pathlib import Path
 
 import wine
+
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+import expected_notices  # noqa: E402
 
 # The worked example: 6 payload bytes; three literals, then a back-reference
 # of length 6 three bytes back.
@@ -29,33 +33,22 @@ GMEM_FIXED_ZEROINIT = 0x0040
 INVALID_HANDLE = 0xFFFFFFFFFFFFFFFF
 
 ERROR_INVALID_DATA = 13
-ERROR_HANDLE_EOF = 38
 ERROR_WRITE_FAULT = 29
+ERROR_GEN_FAILURE = 31
+ERROR_HANDLE_EOF = 38
 ERROR_BAD_ARGUMENTS = 160
 ERROR_FILE_TOO_LARGE = 223
 
 
-def cp1251(text: str) -> bytes:
-    return text.encode("cp1251")
+def notice_bytes(name: str) -> bytes:
+    """A notice as the program hands it over: Windows-1251, CR LF breaks."""
+    return expected_notices.notice(name, "\r\n").encode("cp1251")
 
 
-CAPTION = cp1251("Tamrok [2009-02-05, Olvane]")
-USAGE_TEXT = cp1251(
-    "\t[Cmd line]\r\n"
-    " Decompress LZS:\r\n"
-    'exe /D"PACKED file" [/O"Result file"]\r\n'
-    " Result file will be overwritten (if no /O - <PACKED>.DeLZS).\r\n"
-    " Input file kicked off if >8 MB (allocated memory = size*10).\r\n"
-    "\r\n"
-    "\t[Ком.строка]\r\n"
-    " Распаковать LZS:\r\n"
-    'exe /D"СЖАТЫЙ файл" [/O"Итоговый файл"]\r\n'
-    " Итоговый файл перезапишется (без /O - <СЖАТЫЙ>.DeLZS).\r\n"
-    " Входной файл отфутболивается, если >8 МБ (выделяемая память = размер*10).")
-FORMAT_ERROR_TEXT = cp1251("Error! Input file is not LZS?\r\nОшибка! Входной файл не LZS?")
-GENERAL_ERROR_TEXT = cp1251(
-    "Error! Check the files, free memory size, etc.\r\n"
-    "Ошибка! Проверьте файлы, свободную память и т.д.")
+CAPTION = notice_bytes("caption")
+USAGE_TEXT = notice_bytes("usage")
+FORMAT_ERROR_TEXT = notice_bytes("format error")
+GENERAL_ERROR_TEXT = notice_bytes("general error")
 
 
 def pattern(length: int) -> bytes:
@@ -84,10 +77,6 @@ def image_of_size(size: int) -> tuple[bytes, bytes]:
     image = literal_image(data, trailing_flag=rest == 1)
     assert len(image) == size
     return image, data
-
-
-def block_size(file_size: int) -> int:
-    return (file_size * 10 + 1024) & ~511
 
 
 class ExeTestCase(unittest.TestCase):
