@@ -1,5 +1,5 @@
 """Bad input through the native program: every case of bad_input_cases.py
-run through build/native/platform/lzs-unpack (the path is the first
+run through build/native/lzs-unpack (the path is the first
 argument), with its ending, exit code, notice (on standard error) and the
 files it leaves.
 

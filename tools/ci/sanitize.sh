@@ -18,7 +18,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
 cmake -S . -B build/memcheck -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLZS_WINDOWS=OFF \
   -DLZS_BENCH=OFF -DBUILD_TESTING=OFF >/dev/null
 cmake --build build/memcheck --target lzs-unpack
-program=$root/build/memcheck/platform/lzs-unpack
+program=$root/build/memcheck/lzs-unpack
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
