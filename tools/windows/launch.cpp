@@ -14,6 +14,7 @@
 // may read as zero) and their peaks written to standard error:
 //   peak working set N bytes, peak pagefile usage M bytes
 #include <windows.h>
+// after windows.h, which it builds on
 #include <psapi.h>
 
 namespace {
@@ -68,7 +69,8 @@ MemoryPeaks WaitSampling(HANDLE process) {
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
     if (K32GetProcessMemoryInfo(process, &memory, sizeof memory)) {
-      if (memory.PeakWorkingSetSize > peaks.workingSet) peaks.workingSet = memory.PeakWorkingSetSize;
+      if (memory.PeakWorkingSetSize > peaks.workingSet)
+        peaks.workingSet = memory.PeakWorkingSetSize;
       if (memory.PeakPagefileUsage > peaks.pagefileUsage)
         peaks.pagefileUsage = memory.PeakPagefileUsage;
     }
