@@ -28,7 +28,7 @@ echo '== Windows exe under Wine: lzs-unpack.exe /D"sample.lzs" /O"sample from ex
 
 echo
 echo '== Native program: lzs-unpack /D"sample.lzs"'
-(cd "$work" && PATH="$build/platform:$PATH" lzs-unpack /D"sample.lzs" && echo "exit code $?")
+(cd "$work" && PATH="$build:$PATH" lzs-unpack /D"sample.lzs" && echo "exit code $?")
 
 echo
 cmp "$work/sample from exe.txt" samples/sample.txt

@@ -33,11 +33,6 @@ class LauncherMemoryTest(ExeTestCase):
         self.assertGreaterEqual(working_set - idle_working_set, DECODED_SIZE)
         self.assertGreaterEqual(pagefile - idle_pagefile, DECODED_SIZE)
 
-    def test_no_report_without_the_option(self):
-        result = self.run_exe('p /D"missing.lzs"', relay=False)
-        self.assertEqual(result.exit_code, 2)
-        self.assertNotIn("peak working set", result.log)
-
 
 if __name__ == "__main__":
     unittest.main()
