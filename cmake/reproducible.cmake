@@ -13,7 +13,8 @@ if(WIN32)
   add_link_options(-Wl,--no-insert-timestamp)
 endif()
 
-# The date stamped into the man pages and the package's changelog:
+# The date stamped into the man pages, the package's changelog and the
+# times of the files in the packages (packaging/cpack_project.cmake):
 # SOURCE_DATE_EPOCH when set, else the time of the last commit, so that two
 # builds of one commit agree. string(TIMESTAMP) reads SOURCE_DATE_EPOCH.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
@@ -25,5 +26,6 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
     set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
   endif()
 endif()
+set(LZS_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 string(TIMESTAMP LZS_RELEASE_DATE "%Y-%m-%d" UTC)
 string(TIMESTAMP LZS_RELEASE_DATE_RFC2822 "%a, %d %b %Y %H:%M:%S +0000" UTC)

@@ -2,10 +2,10 @@
 # Checks that the release build is reproducible: clones the sources into two
 # folders whose paths differ in name and length, lays the working tree's
 # changes over each clone (so uncommitted work is checked too), builds the
-# release preset in each, some seconds apart and under another time zone and
+# release workflow in each, some seconds apart and under another time zone and
 # locale, installs the native and the Windows trees, and compares every
 # installed file byte for byte: lzs-unpack.exe, lzs-pack.exe, the native
-# programs, the man pages and whatever else is installed.
+# programs, the man pages and whatever else is installed, and the packages.
 #
 #   tools/release/check-reproducible.sh [WORK_DIR]
 #
@@ -32,8 +32,9 @@ for k in 0 1; do
   [ "$k" -eq 0 ] || sleep 2  # a link time in seconds would differ
   echo "== building in $build (${environments[$k]})"
   (cd "$build/src" && export ${environments[$k]} &&
-     cmake --preset release >/dev/null &&
-     cmake --build --preset release >/dev/null &&
+     cmake --workflow --preset release >/dev/null &&
+     mkdir -p "$build/install/packages" &&
+     find build/release/packages -maxdepth 1 -type f -exec cp -t "$build/install/packages" {} + &&
      cmake --install build/release --prefix "$build/install/native" >/dev/null &&
      cmake --install build/release/windows --prefix "$build/install/windows" >/dev/null)
 done
@@ -58,7 +59,7 @@ while IFS= read -r file; do
 done < <(cd "$second" && find . -type f | sort)
 
 if [ "$status" -eq 0 ]; then
-  echo "reproducible: both builds installed the same $(cd "$first" && find . -type f | wc -l) files"
+  echo "reproducible: both builds made the same $(cd "$first" && find . -type f | wc -l) files"
 else
   echo "NOT reproducible" >&2
 fi
