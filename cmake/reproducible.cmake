@@ -5,8 +5,8 @@
 # relative to the source or the build folder. The build folder comes last, so
 # that it wins when it lies inside the source folder.
 add_compile_options(
-  $<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>
-  $<$<COMPILE_LANGUAGE:CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}=.>)
+  $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>
+  $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}=.>)
 
 # No link time in the PE header of the Windows programs.
 if(WIN32)
