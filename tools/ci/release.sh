@@ -54,6 +54,9 @@ for file in lzs-unpack.exe lzs-pack.exe README.txt LICENSE.txt; do
   [ -f "$work/zip/$file" ] || { echo "the zip has no $file" >&2; exit 1; }
 done
 ! grep -qv $'\r$' "$work/zip/README.txt"  # every line ends in CR LF
+# Its exe: version resource, manifest, imports, size, no link time.
+LZS_EXE=$work/zip/lzs-unpack.exe LZS_VERSION=$version PYTHONDONTWRITEBYTECODE=1 \
+  python3 tests/e2e/test_release_exe.py
 export WINEPREFIX=$source_dir/build/release/wineprefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
 unset DISPLAY  # a notice, if one were due, does not wait for a click
 wine=/usr/lib/wine/wine64
