@@ -232,6 +232,8 @@ class PeImage:
                                          raw[4], raw[3], raw[5]))
         self.load_base = self.image_base  # set from Wine's log when known
         self._import_directory = struct.unpack_from("<I", self.data, optional + 120)[0]
+        self._resource_directory = struct.unpack_from("<I", self.data, optional + 128)[0]
+        self.timestamp = struct.unpack_from("<I", self.data, pe + 8)[0]
 
     def _file_offset(self, rva: int) -> int:
         for s in self.sections:
@@ -263,6 +265,35 @@ class PeImage:
                     result.append((library, self._c_string(self._file_offset(value) + 2)))
                 thunk += 8
             entry += 20
+
+    def resource(self, kind: int, ident: int) -> bytes:
+        """The bytes of the resource of a numeric type and id (RT_VERSION 16,
+        RT_MANIFEST 24), in its first language. Raises KeyError when the exe
+        has no such resource."""
+        if self._resource_directory == 0:
+            raise KeyError("the exe has no resources")
+        root = self._file_offset(self._resource_directory)
+
+        def entry(directory: int, ident: int | None) -> int:
+            named, numbered = struct.unpack_from("<12xHH", self.data, root + directory)
+            for i in range(named + numbered):
+                name, target = struct.unpack_from("<II", self.data, root + directory + 16 + 8 * i)
+                if ident is None or (not name >> 31 and name == ident):
+                    return target
+            raise KeyError(f"no resource entry {ident}")
+
+        directory = 0
+        for key in (kind, ident):
+            target = entry(directory, key)
+            if not target >> 31:
+                raise KeyError(f"resource entry {key} is not a directory")
+            directory = target & 0x7FFFFFFF
+        target = entry(directory, None)
+        if target >> 31:
+            raise KeyError(f"resource {kind}/{ident} has no data entry")
+        rva, size = struct.unpack_from("<II", self.data, root + target)
+        start = self._file_offset(rva)
+        return self.data[start:start + size]
 
     def contains(self, address: int) -> bool:
         """Whether an address lies inside the loaded image."""

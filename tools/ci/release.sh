@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# CI: the release packages, used as their users would use them. Builds the
+# zip, the deb and SHA256SUMS with the release preset, checks that two more
+# builds in other folders are identical, installs the deb and runs both
+# programs from PATH on the bundled sample, runs lintian on the deb, and runs
+# the zip's programs under Wine. Run as root; the deb is removed again at the
+# end.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+source_dir=$PWD
+
+version=$(sed -n 's/^project(lzs_unpack VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+packages=$source_dir/build/release/packages
+deb=$packages/lzs-unpack_${version}_amd64.deb
+zip=$packages/lzs-unpack-${version}-win64.zip
+
+rm -rf "$packages"
+cmake --workflow --preset release
+(cd "$packages" && sha256sum -c SHA256SUMS)
+ls -l "$deb" "$zip"
+
+tools/release/check-reproducible.sh
+
+work=$source_dir/build/release/ci
+rm -rf "$work"
+mkdir -p "$work/deb" "$work/zip"
+
+echo "== the deb: installed, programs from PATH"
+trap 'apt-get remove -y -qq lzs-unpack >/dev/null 2>&1 || true' EXIT
+apt-get install -y -qq "$deb" >/dev/null
+[ "$(command -v lzs-unpack)" = /usr/bin/lzs-unpack ]
+[ "$(lzs-pack --version)" = "lzs-pack $version" ]
+cp samples/sample.lzs "$work/deb/"
+(cd "$work/deb" &&
+   lzs-unpack /D"sample.lzs" &&
+   cmp sample.lzs.DeLZS "$source_dir/samples/sample.txt" &&
+   lzs-pack sample.lzs.DeLZS -o repacked.lzs &&
+   lzs-unpack /D"repacked.lzs" /O"repacked.txt" &&
+   cmp repacked.txt "$source_dir/samples/sample.txt")
+for page in lzs-unpack lzs-pack; do
+  man -P cat "$page" 2>/dev/null | grep -q "lzs-unpack $version" ||
+    { echo "man $page does not show version $version" >&2; exit 1; }
+done
+echo "unpacked, packed and unpacked again; man pages found"
+
+echo "== lintian"
+# Errors and warnings fail; a warning that does not apply is overridden,
+# with the reason, in the package's lintian overrides.
+lintian --display-info --fail-on error,warning "$deb"
+
+echo "== the zip under Wine"
+unzip -q "$zip" -d "$work/zip"
+for file in lzs-unpack.exe lzs-pack.exe README.txt LICENSE.txt; do
+  [ -f "$work/zip/$file" ] || { echo "the zip has no $file" >&2; exit 1; }
+done
+! grep -qv $'\r$' "$work/zip/README.txt"  # every line ends in CR LF
+# Its exe: version resource, manifest, imports, size, no link time.
+LZS_EXE=$work/zip/lzs-unpack.exe LZS_VERSION=$version PYTHONDONTWRITEBYTECODE=1 \
+  python3 tests/e2e/test_release_exe.py
+export WINEPREFIX=$source_dir/build/release/wineprefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+unset DISPLAY  # a notice, if one were due, does not wait for a click
+wine=/usr/lib/wine/wine64
+[ -d "$WINEPREFIX" ] || "$wine" wineboot -i >/dev/null 2>&1
+cp samples/sample.lzs "$work/zip/"
+exe=Z:${work//\//\\}\\zip\\lzs-unpack.exe
+result=$(cd "$work/zip" &&
+  LZS_PROGRAM=$exe LZS_COMMAND_LINE='lzs-unpack.exe /D"sample.lzs" /O"sample from zip.txt"' \
+  "$wine" "$source_dir/build/release/windows/lzs-launch.exe")
+[ "$result" = "exit code 0" ] || { echo "lzs-unpack.exe: $result" >&2; exit 1; }
+cmp "$work/zip/sample from zip.txt" samples/sample.txt
+(cd "$work/zip" && "$wine" lzs-pack.exe "sample from zip.txt" -o again.lzs)
+(cd "$work/zip" && lzs-unpack /D"again.lzs" /O"again.txt" && cmp again.txt "$source_dir/samples/sample.txt")
+/usr/lib/wine/wineserver64 -k || true
+echo "the zip's lzs-unpack.exe unpacked the sample under Wine; its lzs-pack.exe packed it again"

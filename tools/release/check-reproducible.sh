@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Checks that the release build is reproducible: clones the sources into two
+# folders whose paths differ in name and length, lays the working tree's
+# changes over each clone (so uncommitted work is checked too), builds the
+# release workflow in each, some seconds apart and under another time zone and
+# locale, installs the native and the Windows trees, and compares every
+# installed file byte for byte: lzs-unpack.exe, lzs-pack.exe, the native
+# programs, the man pages and whatever else is installed, and the packages.
+#
+#   tools/release/check-reproducible.sh [WORK_DIR]
+#
+# WORK_DIR defaults to build/reproducible. Exit code 0 when both builds are
+# identical, 1 when any file differs or is missing from one of them.
+# SOURCE_DATE_EPOCH is left to the build (the last commit's time), so that a
+# time stamped by a tool that ignores it shows up as a difference.
+set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+work=${1:-$source_dir/build/reproducible}
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+builds=("$work/a" "$work/second/build-from-a-longer-path")
+environments=("TZ=UTC LC_ALL=C" "TZ=Asia/Tokyo LC_ALL=C.UTF-8")
+unset SOURCE_DATE_EPOCH
+
+rm -rf "$work/a" "$work/second"
+for k in 0 1; do
+  build=${builds[$k]}
+  git clone -q "$source_dir" "$build/src"
+  (cd "$source_dir" && git ls-files -z --cached --others --exclude-standard |
+     while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done |
+     xargs -0 cp --parents -t "$build/src")
+  [ "$k" -eq 0 ] || sleep 2  # a link time in seconds would differ
+  echo "== building in $build (${environments[$k]})"
+  (cd "$build/src" && export ${environments[$k]} &&
+     cmake --workflow --preset release >/dev/null &&
+     mkdir -p "$build/install/packages" &&
+     find build/release/packages -maxdepth 1 -type f -exec cp -t "$build/install/packages" {} + &&
+     cmake --install build/release --prefix "$build/install/native" >/dev/null &&
+     cmake --install build/release/windows --prefix "$build/install/windows" >/dev/null)
+done
+
+first=${builds[0]}/install
+second=${builds[1]}/install
+status=0
+while IFS= read -r file; do
+  if [ ! -f "$second/$file" ]; then
+    echo "only in the first build: $file"
+    status=1
+  elif cmp -s "$first/$file" "$second/$file"; then
+    printf 'identical  %s  %8d bytes  %s\n' "$(sha256sum <"$first/$file" | cut -c1-16)" \
+      "$(stat -c %s "$first/$file")" "$file"
+  else
+    echo "DIFFERENT  $file"
+    status=1
+  fi
+done < <(cd "$first" && find . -type f | sort)
+while IFS= read -r file; do
+  [ -f "$first/$file" ] || { echo "only in the second build: $file"; status=1; }
+done < <(cd "$second" && find . -type f | sort)
+
+if [ "$status" -eq 0 ]; then
+  echo "reproducible: both builds made the same $(cd "$first" && find . -type f | wc -l) files"
+else
+  echo "NOT reproducible" >&2
+fi
+exit "$status"
