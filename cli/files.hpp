@@ -1,0 +1,75 @@
+// Everything lzs does with files, folders, standard streams and threads: the
+// one place that knows the platform. An output is written to a temporary
+// file beside its target and put in place only when complete, so a failed
+// or interrupted run never leaves a partial output nor touches an existing
+// one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The permission bits and times of an input, given to its output.
+struct FileStamp {
+  bool known = false;
+  std::uint32_t mode = 0;  // POSIX permission bits, or Windows attributes
+  std::int64_t accessTime = 0;  // platform units: ns since 1970, or FILETIME
+  std::int64_t modifyTime = 0;
+};
+
+// Once, before any other call here: binary standard streams, the file
+// creation mask, removal of temporary files on Ctrl-C.
+void PrepareFiles();
+
+// Reads a whole regular file; refuses one larger than limit bytes.
+bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,
+                   std::string& error);
+bool ReadStandardInput(Bytes& data, std::string& error);
+bool WriteStandardOutput(const std::uint8_t* data, std::size_t size, std::string& error);
+// stream: 0, 1 or 2.
+bool IsTerminal(int stream);
+
+// The reason given when an output exists and overwriting was not asked for.
+inline constexpr const char* ExistsReason = "already exists; not overwritten (use -f to overwrite)";
+
+bool PathExists(const std::string& path);  // a link counts, even a dangling one
+bool SameFile(const std::string& a, const std::string& b);
+bool RemoveFile(const std::string& path, std::string& error);
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();  // discards an output that was not committed
+
+  // Opens a temporary file in the folder of target.
+  bool Open(const std::string& target, std::string& error);
+  bool Write(const std::uint8_t* data, std::size_t size, std::string& error);
+  // Gives the file the stamp (when known) and puts it in place as target;
+  // an existing target is replaced only when overwrite is set.
+  bool Commit(const FileStamp& stamp, bool overwrite, std::string& error);
+
+ private:
+  void Discard();
+
+  std::string target_;
+  std::string tempName_;  // empty while the file has no name
+  std::intptr_t handle_ = -1;
+  int slot_ = -1;  // where tempName_ is known to the interrupt handler
+};
+
+unsigned CoreCount();
+
+// Runs work on count threads at once and returns when all have ended,
+// calling tick on this thread about every 200 ms meanwhile.
+void RunWorkers(unsigned count, const std::function<void()>& work,
+                const std::function<void()>& tick);
+
+}  // namespace cli
