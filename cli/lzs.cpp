@@ -201,6 +201,7 @@ int main(int argc, char** argv) {
 
   if (options.mode == Mode::List) std::fputs(ListHeader().c_str(), stdout);
   std::atomic<std::size_t> nextJob{0};
+  reporter.Tick();  // a large batch shows its progress line at once
   RunWorkers(
       std::max(threads, 1u),
       [&] {
