@@ -23,9 +23,10 @@ struct FileStamp {
   std::int64_t modifyTime = 0;
 };
 
-// Once, before any other call here: binary standard streams, the file
-// creation mask, removal of temporary files on Ctrl-C.
-void PrepareFiles();
+// Once, before any other call here: binary standard input (and output, when
+// it takes data), the file creation mask, removal of temporary files on
+// Ctrl-C.
+void PrepareFiles(bool dataToStdout);
 
 // Reads a whole regular file; refuses one larger than limit bytes.
 bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,

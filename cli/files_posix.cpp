@@ -105,7 +105,7 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::string& e
 
 }  // namespace
 
-void PrepareFiles() {
+void PrepareFiles(bool /*dataToStdout*/) {
   const mode_t mask = umask(0);
   umask(mask);
   createMode = 0666 & ~mask;

@@ -86,9 +86,9 @@ DWORD WINAPI RunWork(LPVOID work) {
 
 }  // namespace
 
-void PrepareFiles() {
+void PrepareFiles(bool dataToStdout) {
   _setmode(_fileno(stdin), _O_BINARY);
-  _setmode(_fileno(stdout), _O_BINARY);
+  if (dataToStdout) _setmode(_fileno(stdout), _O_BINARY);
   SetConsoleCtrlHandler(RemoveTempFiles, TRUE);
 }
 

@@ -145,13 +145,14 @@ int UsageError(const char* message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  PrepareFiles();
   Options options;
   switch (ParseOptions(argc, argv, options)) {
     case ParseResult::Exit: return 0;
     case ParseResult::UsageError: return UsageError(nullptr);
     case ParseResult::Run: break;
   }
+  const bool writes = options.mode == Mode::Pack || options.mode == Mode::Unpack;
+  PrepareFiles(writes);
 
   bool ok = true;
   std::vector<std::string> inputs;
@@ -164,7 +165,6 @@ int main(int argc, char** argv) {
     }
   }
 
-  const bool writes = options.mode == Mode::Pack || options.mode == Mode::Unpack;
   std::vector<Job> jobs;
   bool toStdout = false;
   bool fromStdin = false;
