@@ -71,9 +71,11 @@ std::string TempNameFor(const std::string& target) {
          std::to_string(tempCounter.fetch_add(1)) + ".tmp";
 }
 
-bool ReadAll(int fd, Bytes& data, std::string& error) {
-  std::size_t size = data.size();
-  data.resize(size + ReadChunk);
+// Reads to the end into data, which is sized for expected bytes and one
+// more, so that a file of the expected size is read without growing it.
+bool ReadAll(int fd, std::size_t expected, Bytes& data, std::string& error) {
+  std::size_t size = 0;
+  data.resize(expected + 1);
   for (;;) {
     if (size == data.size()) data.resize(size + ReadChunk);
     const ssize_t n = read(fd, data.data() + size, data.size() - size);
@@ -136,11 +138,7 @@ bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, Fi
     error = "is too large: an LZS image holds at most " + std::to_string(limit) + " bytes";
     ok = false;
   }
-  if (ok) {
-    data.clear();
-    data.reserve(static_cast<std::size_t>(st.st_size) + 1);
-    ok = ReadAll(fd, data, error);
-  }
+  if (ok) ok = ReadAll(fd, static_cast<std::size_t>(st.st_size), data, error);
   if (ok && data.size() > limit) {
     error = "is too large: an LZS image holds at most " + std::to_string(limit) + " bytes";
     ok = false;
@@ -154,8 +152,7 @@ bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, Fi
 }
 
 bool ReadStandardInput(Bytes& data, std::string& error) {
-  data.clear();
-  return ReadAll(STDIN_FILENO, data, error);
+  return ReadAll(STDIN_FILENO, ReadChunk, data, error);
 }
 
 bool WriteStandardOutput(const std::uint8_t* data, std::size_t size, std::string& error) {

@@ -116,7 +116,7 @@ bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, Fi
   } else if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
     error = "is too large: an LZS image holds at most " + std::to_string(limit) + " bytes";
   } else {
-    data.assign(static_cast<std::size_t>(size.QuadPart), 0);
+    data.resize(static_cast<std::size_t>(size.QuadPart));
     std::size_t done = 0;
     ok = true;
     while (ok && done < data.size()) {

@@ -74,7 +74,7 @@ bool EndsInCutItem(const std::uint8_t* image, std::size_t size) {
   return false;
 }
 
-void RunJob(const Options& options, const Job& job, lzs_encoder* encoder, Outcome& outcome) {
+void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& outcome) {
   const bool fromStdin = job.input == "-";
   const std::string name = fromStdin ? StandardInput : job.input;
   const bool writes = options.mode == Mode::Pack || options.mode == Mode::Unpack;
@@ -92,7 +92,8 @@ void RunJob(const Options& options, const Job& job, lzs_encoder* encoder, Outcom
     return fail(job.output, "is the input file itself");
   }
 
-  Bytes data;
+  Bytes& data = work.input;
+  Bytes& result = work.output;
   FileStamp stamp;
   std::string error;
   const std::uint64_t limit = options.mode == Mode::Pack ? LZS_ENCODE_SIZE_MAX
@@ -102,12 +103,11 @@ void RunJob(const Options& options, const Job& job, lzs_encoder* encoder, Outcom
     return fail(name, error);
   }
 
-  Bytes result;
   if (options.mode == Mode::Pack) {
     const int level = options.fast ? LZS_LEVEL_FAST : LZS_LEVEL_OPTIMAL;
     result.resize(lzs_encode_bound(data.size()));
-    const size_t n = encoder != nullptr
-                         ? lzs_encode_with(encoder, result.data(), result.size(), data.data(),
+    const size_t n = work.encoder != nullptr
+                         ? lzs_encode_with(work.encoder, result.data(), result.size(), data.data(),
                                            data.size(), level)
                          : lzs_encode(result.data(), result.size(), data.data(), data.size(), level);
     if (lzs_is_error(n)) return fail(name, PackFailure(n));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/options.hpp"
 #include "lzs.h"
@@ -33,8 +34,20 @@ std::string DefaultOutputName(Mode mode, const std::string& input);
 std::string ListHeader();
 std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::string& name);
 
-// encoder may be null; it is used only when packing.
-void RunJob(const Options& options, const Job& job, lzs_encoder* encoder, Outcome& outcome);
+// What a worker keeps from one file to the next, so that a batch does not
+// allocate its buffers anew for every file.
+struct Workspace {
+  Workspace() = default;
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+  ~Workspace() { lzs_encoder_free(encoder); }
+
+  std::vector<std::uint8_t> input;
+  std::vector<std::uint8_t> output;
+  lzs_encoder* encoder = nullptr;  // for packing; without one, each call makes its own
+};
+
+void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& outcome);
 
 // Whether decoding drops a back-reference cut off by the end of the image
 // (its one byte is ignored).

@@ -205,13 +205,13 @@ int main(int argc, char** argv) {
   RunWorkers(
       std::max(threads, 1u),
       [&] {
-        lzs_encoder* encoder = options.mode == Mode::Pack ? lzs_encoder_create() : nullptr;
+        Workspace work;
+        if (options.mode == Mode::Pack) work.encoder = lzs_encoder_create();
         for (std::size_t k; (k = nextJob++) < jobs.size();) {
-          RunJob(options, jobs[k], encoder, outcomes[k]);
+          RunJob(options, jobs[k], work, outcomes[k]);
           const Outcome& done = outcomes[k];
           reporter.Finished(k, options.mode == Mode::Pack ? done.unpackedBytes : done.packedBytes);
         }
-        lzs_encoder_free(encoder);
       },
       [&] { reporter.Tick(); });
   reporter.End();
