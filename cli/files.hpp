@@ -52,7 +52,7 @@ class OutputFile {
 
   // Opens a temporary file in the folder of target.
   bool Open(const std::string& target, std::string& error);
-  bool Write(const std::uint8_t* data, std::size_t size, std::string& error);
+  bool Write(const std::uint8_t* data, std::size_t size, std::string& error) const;
   // Gives the file the stamp (when known) and puts it in place as target;
   // an existing target is replaced only when overwrite is set.
   bool Commit(const FileStamp& stamp, bool overwrite, std::string& error);

@@ -1,8 +1,8 @@
-// The file handling of lzs on Linux and other POSIX systems. On Linux an
-// output starts as an unnamed file (O_TMPFILE) that is linked in only when
-// complete, so nothing is left behind even when the process is killed;
-// elsewhere it is a named temporary file beside the target, removed on
-// failure and on SIGINT, SIGTERM or SIGHUP.
+// The file handling of lzs on Linux. An output starts as an unnamed file
+// (O_TMPFILE) that is linked in only when complete, so nothing is left behind
+// even when the process is killed; where the file system has no unnamed
+// files it is a named temporary file beside the target, removed on failure
+// and on SIGINT, SIGTERM or SIGHUP.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,9 +111,7 @@ void PrepareFiles(bool /*dataToStdout*/) {
   const mode_t mask = umask(0);
   umask(mask);
   createMode = 0666 & ~mask;
-#ifdef O_TMPFILE
   unnamedFiles = access("/proc/self/fd", X_OK) == 0;
-#endif
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemoveTempFilesAndDie);
 }
 
@@ -192,10 +190,7 @@ void OutputFile::Discard() {
 bool OutputFile::Open(const std::string& target, std::string& error) {
   Discard();
   target_ = target;
-  int fd = -1;
-#ifdef O_TMPFILE
-  if (unnamedFiles) fd = open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-#endif
+  int fd = unnamedFiles ? open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
   if (fd < 0) {
     // No unnamed files here (an older kernel, or a file system without
     // them): a named one, known to the interrupt handler from the start.
@@ -214,7 +209,7 @@ bool OutputFile::Open(const std::string& target, std::string& error) {
   return true;
 }
 
-bool OutputFile::Write(const std::uint8_t* data, std::size_t size, std::string& error) {
+bool OutputFile::Write(const std::uint8_t* data, std::size_t size, std::string& error) const {
   return WriteAll(static_cast<int>(handle_), data, size, error);
 }
 

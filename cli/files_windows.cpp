@@ -220,7 +220,7 @@ bool OutputFile::Open(const std::string& target, std::string& error) {
   return true;
 }
 
-bool OutputFile::Write(const std::uint8_t* data, std::size_t size, std::string& error) {
+bool OutputFile::Write(const std::uint8_t* data, std::size_t size, std::string& error) const {
   const HANDLE file = reinterpret_cast<HANDLE>(handle_);
   while (size > 0) {
     DWORD written = 0;
