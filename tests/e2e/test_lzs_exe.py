@@ -63,6 +63,11 @@ class LzsExeTest(unittest.TestCase):
                         self.assertEqual(path.read_bytes(), want, file)
                 self.assertEqual([p.name for p in folder.rglob(".*")], [], "temporary files left")
 
+    def test_only_lzs_exe_sets_the_utf8_code_page(self) -> None:
+        setting = b"<activeCodePage"
+        self.assertIn(setting, Path(os.environ["LZS_CLI_EXE"]).read_bytes())
+        self.assertNotIn(setting, wine.exe_path().read_bytes())
+
 
 if __name__ == "__main__":
     unittest.main()
