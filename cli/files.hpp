@@ -8,12 +8,33 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cli {
 
-using Bytes = std::vector<std::uint8_t>;
+// Leaves new elements uninitialized: a buffer about to be filled by a read
+// or a decode is not zeroed first.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+using Bytes = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
 
 // The permission bits and times of an input, given to its output.
 struct FileStamp {

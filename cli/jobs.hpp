@@ -5,8 +5,8 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
+#include "cli/files.hpp"
 #include "cli/options.hpp"
 #include "lzs.h"
 
@@ -42,8 +42,8 @@ struct Workspace {
   Workspace& operator=(const Workspace&) = delete;
   ~Workspace() { lzs_encoder_free(encoder); }
 
-  std::vector<std::uint8_t> input;
-  std::vector<std::uint8_t> output;
+  Bytes input;
+  Bytes output;
   lzs_encoder* encoder = nullptr;  // for packing; without one, each call makes its own
 };
 
