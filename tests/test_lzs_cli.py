@@ -131,6 +131,9 @@ CASES = [
          "lzs: a: 573000 -> "),
     Case("-q keeps the errors", {}, ["-q", "nothing"], 1, {}, "nothing: cannot open"),
     Case("--help", {}, ["--help"], 0, {}, "", None),
+    Case("-V", {}, ["-V"], 0, {}, "", None),
+    Case("--uncompress -k", {"x.lzs": WORKED}, ["--uncompress", "-k", "x.lzs"], 0,
+         {"x": b"ABCABCABC", "x.lzs": WORKED}),
     Case("unknown option", {"a": TEXT}, ["--bogus", "a"], 2, {"a.lzs": None}, "Try 'lzs --help'"),
     Case("-o with two inputs", {"a": TEXT, "b": TEXT}, ["a", "b", "-o", "x"], 2, {"x": None},
          "-o takes exactly one input file"),
@@ -176,6 +179,8 @@ class LzsCli(unittest.TestCase):
                     self.assertEqual([line.split(":")[1].strip() for line in lines], ["a", "b", "c"])
                 if case.name == "- is standard input":
                     self.assertEqual(decode(result.stdout), TEXT)
+                if case.name == "-V":
+                    self.assertRegex(result.stdout, rb"^lzs \d+\.\d+\.\d+ \(liblzs \d+\.\d+\.\d+\)\n$")
                 if case.name == "--help":
                     self.assertTrue(result.stdout.startswith(b"Usage: lzs [OPTION]... [FILE]..."))
                 for name, want in case.after.items():
@@ -240,10 +245,11 @@ class LzsCli(unittest.TestCase):
         self.assertEqual((self.dir / "z").read_bytes(), b"old")
 
     def run_on_terminal(self, args: list[str], stream: str) -> tuple[int, bytes]:
-        """Runs with stdout or stderr on a new terminal; returns the status
-        and what the terminal got."""
+        """Runs with stdin, stdout or stderr on a new terminal; returns the
+        status and what the terminal got."""
         master, slave = pty.openpty()
-        process = subprocess.Popen([PROGRAM, *args], cwd=self.dir, stdin=subprocess.DEVNULL,
+        process = subprocess.Popen([PROGRAM, *args], cwd=self.dir,
+                                   stdin=slave if stream == "stdin" else subprocess.DEVNULL,
                                    stdout=slave if stream == "stdout" else subprocess.DEVNULL,
                                    stderr=slave if stream == "stderr" else subprocess.DEVNULL)
         os.close(slave)
@@ -267,6 +273,8 @@ class LzsCli(unittest.TestCase):
         code, seen = self.run_on_terminal(["-c", "-f", "f0"], "stdout")
         self.assertEqual(code, 0)
         self.assertGreater(len(seen), 100)
+        code, _ = self.run_on_terminal(["-d"], "stdin")
+        self.assertEqual(code, 1)
         code, seen = self.run_on_terminal(["-dc", "x.lzs"], "stdout")
         self.assertEqual((code, seen), (0, b"ABCABCABC"))
         code, seen = self.run_on_terminal(["-f"] + [f"f{k}" for k in range(6)], "stderr")
