@@ -63,6 +63,20 @@ class LzsExeTest(unittest.TestCase):
                         self.assertEqual(path.read_bytes(), want, file)
                 self.assertEqual([p.name for p in folder.rglob(".*")], [], "temporary files left")
 
+    def test_failed_write_leaves_nothing(self) -> None:
+        folder = wine.work_path() / "lzs_exe" / "failed_write"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        (folder / "a").write_bytes(PACKABLE)
+        (folder / "b").write_bytes(PACKABLE)
+        (folder / "b.lzs").write_bytes(b"old")
+        result = wine.run_console(Path(os.environ["LZS_CLI_EXE"]), ["a", "-f", "b"], folder,
+                                  file_size_limit=100)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"lzs: a.lzs: cannot write", result.stderr)
+        self.assertEqual(sorted(p.name for p in folder.iterdir()), ["a", "b", "b.lzs"])
+        self.assertEqual((folder / "b.lzs").read_bytes(), b"old")
+
     def test_only_lzs_exe_sets_the_utf8_code_page(self) -> None:
         setting = b"<activeCodePage"
         self.assertIn(setting, Path(os.environ["LZS_CLI_EXE"]).read_bytes())
