@@ -205,6 +205,15 @@ class LzsCli(unittest.TestCase):
                 self.assertEqual(st.st_mode & 0o777, 0o640)
                 self.assertEqual((st.st_atime_ns, st.st_mtime_ns), (1_000_000_123_456_789, 1_500_000_987_654_321))
 
+    def test_refuses_to_pack_above_the_header_limit(self) -> None:
+        # Sparse: refused from its size, before anything is read.
+        with open(self.dir / "big", "wb") as big:
+            big.truncate((1 << 31) + 1)
+        result = self.run_lzs(["big"])
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"lzs: big: is too large: an LZS image holds at most 2147483648 bytes", result.stderr)
+        self.assertFalse((self.dir / "big.lzs").exists())
+
     def test_failed_write_leaves_nothing(self) -> None:
         self.lay_out({"a": TEXT, "b": TEXT, "b.lzs": b"old"})
 
