@@ -49,7 +49,8 @@ struct FileStamp {
 // Ctrl-C.
 void PrepareFiles(bool dataToStdout);
 
-// Reads a whole regular file; refuses one larger than limit bytes.
+// Reads a whole regular file; refuses one larger than limit bytes (only
+// packing has a limit).
 bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,
                    std::string& error);
 bool ReadStandardInput(Bytes& data, std::string& error);

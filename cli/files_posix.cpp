@@ -133,12 +133,12 @@ bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, Fi
     error = "is not a regular file";
     ok = false;
   } else if (static_cast<std::uint64_t>(st.st_size) > limit) {
-    error = "is too large: an LZS image holds at most " + std::to_string(limit) + " bytes";
+    error = "is too large to pack: more than " + std::to_string(limit) + " bytes";
     ok = false;
   }
   if (ok) ok = ReadAll(fd, static_cast<std::size_t>(st.st_size), data, error);
   if (ok && data.size() > limit) {
-    error = "is too large: an LZS image holds at most " + std::to_string(limit) + " bytes";
+    error = "is too large to pack: more than " + std::to_string(limit) + " bytes";
     ok = false;
   }
   close(fd);

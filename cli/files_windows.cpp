@@ -114,7 +114,7 @@ bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, Fi
   } else if (!GetFileSizeEx(file, &size) || !GetFileTime(file, nullptr, &access, &modify)) {
     error = "cannot read: " + Reason(GetLastError());
   } else if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
-    error = "is too large: an LZS image holds at most " + std::to_string(limit) + " bytes";
+    error = "is too large to pack: more than " + std::to_string(limit) + " bytes";
   } else {
     data.resize(static_cast<std::size_t>(size.QuadPart));
     std::size_t done = 0;

@@ -23,8 +23,7 @@ std::string PackFailure(size_t code) {
   switch (lzs_get_error(code)) {
     case LZS_ERROR_EMPTY_INPUT: return "is empty; no LZS image holds zero bytes";
     case LZS_ERROR_INPUT_TOO_LARGE:
-      return "is too large: an LZS image holds at most " + std::to_string(LZS_ENCODE_SIZE_MAX) +
-             " bytes";
+      return "is too large to pack: more than " + std::to_string(LZS_ENCODE_SIZE_MAX) + " bytes";
     default: return std::string("cannot pack: ") + lzs_error_name(code);
   }
 }

@@ -211,7 +211,7 @@ class LzsCli(unittest.TestCase):
             big.truncate((1 << 31) + 1)
         result = self.run_lzs(["big"])
         self.assertEqual(result.returncode, 1)
-        self.assertIn(b"lzs: big: is too large: an LZS image holds at most 2147483648 bytes", result.stderr)
+        self.assertIn(b"lzs: big: is too large to pack: more than 2147483648 bytes", result.stderr)
         self.assertFalse((self.dir / "big.lzs").exists())
 
     def test_failed_write_leaves_nothing(self) -> None:
