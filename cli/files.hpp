@@ -62,6 +62,15 @@ bool IsTerminal(int stream);
 inline constexpr const char* ExistsReason = "already exists; not overwritten (use -f to overwrite)";
 
 bool PathExists(const std::string& path);  // a link counts, even a dangling one
+bool IsFolder(const std::string& path);    // a link to a folder counts
+
+enum class EntryKind { File, Folder, Other };  // a link is Other
+struct FolderEntry {
+  std::string name;
+  EntryKind kind;
+};
+// The entries of a folder, but . and .., in no particular order.
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::string& error);
 bool SameFile(const std::string& a, const std::string& b);
 bool RemoveFile(const std::string& path, std::string& error);
 

@@ -3,6 +3,7 @@
 // even when the process is killed; where the file system has no unnamed
 // files it is a named temporary file beside the target, removed on failure
 // and on SIGINT, SIGTERM or SIGHUP.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -162,6 +163,34 @@ bool IsTerminal(int stream) { return isatty(stream) == 1; }
 bool PathExists(const std::string& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::string& error) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    error = "cannot read the folder: " + Reason(errno);
+    return false;
+  }
+  const std::string prefix = folder + "/";
+  for (const dirent* entry; (entry = readdir(dir)) != nullptr;) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    EntryKind kind = EntryKind::Other;
+    if (lstat((prefix + name).c_str(), &st) == 0) {
+      kind = S_ISREG(st.st_mode) ? EntryKind::File
+             : S_ISDIR(st.st_mode) ? EntryKind::Folder
+                                   : EntryKind::Other;
+    }
+    entries.push_back({name, kind});
+  }
+  closedir(dir);
+  return true;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

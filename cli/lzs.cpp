@@ -6,10 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "cli/files.hpp"
@@ -19,7 +17,6 @@
 namespace {
 
 using namespace cli;
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr unsigned MaxThreads = 64;
@@ -29,26 +26,22 @@ constexpr std::size_t FewFiles = 4;
 // Adds the files under folder, sorted by name, without following links:
 // when unpacking only NAME.lzs files, when packing all others.
 bool AddFolder(const std::string& folder, Mode mode, std::vector<std::string>& files) {
-  std::error_code error;
-  std::vector<fs::directory_entry> entries;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    entries.push_back(*it);
-  }
-  if (error) {
-    std::fprintf(stderr, "lzs: %s: cannot read the folder: %s\n", folder.c_str(),
-                 error.message().c_str());
+  std::vector<FolderEntry> entries;
+  std::string error;
+  if (!ListFolder(folder, entries, error)) {
+    std::fprintf(stderr, "lzs: %s: %s\n", folder.c_str(), error.c_str());
     return false;
   }
-  std::sort(entries.begin(), entries.end());
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   const char last = folder.back();
   const std::string prefix = last == '/' || last == '\\' ? folder : folder + "/";
   bool ok = true;
-  for (const auto& entry : entries) {
-    const std::string name = prefix + entry.path().filename().string();
-    const fs::file_status status = entry.symlink_status(error);
-    if (fs::is_directory(status)) {
+  for (const FolderEntry& entry : entries) {
+    const std::string name = prefix + entry.name;
+    if (entry.kind == EntryKind::Folder) {
       ok = AddFolder(name, mode, files) && ok;
-    } else if (fs::is_regular_file(status) && (mode == Mode::Pack) != HasLzsSuffix(name)) {
+    } else if (entry.kind == EntryKind::File && (mode == Mode::Pack) != HasLzsSuffix(name)) {
       files.push_back(name);
     }
   }
@@ -157,8 +150,7 @@ int main(int argc, char** argv) {
   bool ok = true;
   std::vector<std::string> inputs;
   for (const std::string& input : options.inputs) {
-    std::error_code error;
-    if (options.recursive && input != "-" && fs::is_directory(input, error)) {
+    if (options.recursive && input != "-" && IsFolder(input)) {
       ok = AddFolder(input, options.mode, inputs) && ok;
     } else {
       inputs.push_back(input);

@@ -33,6 +33,8 @@ CASES = [
      "lzs: x: already exists; not overwritten (use -f to overwrite)", b"", {"x": b"old"}),
     ("a name outside the code page", {NON_ASCII: PACKABLE}, ["-v", NON_ASCII], 0, NON_ASCII + ": 20000 -> ",
      b"", {NON_ASCII + ".lzs": "round trip"}),
+    ("folders named outside the code page", {"папка/子/" + NON_ASCII: PACKABLE}, ["-r", "папка"], 0, "",
+     b"", {"папка/子/" + NON_ASCII + ".lzs": "round trip"}),
 ]
 
 
