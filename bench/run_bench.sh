@@ -23,7 +23,7 @@ exe="$build/windows/lzs-unpack.exe"
 launcher="$build/windows/lzs-launch.exe"
 wine=${WINE:-/usr/lib/wine/wine64}
 runs=${RUNS:-20}
-for tool in "$native" "$exe" "$launcher" "$build/tools/make-corpus" "$build/tools/lzs-pack"; do
+for tool in "$native" "$exe" "$launcher" "$build/tools/make-corpus" "$build/cli/lzs-pack"; do
   [ -e "$tool" ] || { echo "run_bench: $tool is missing; build first" >&2; exit 2; }
 done
 
@@ -34,7 +34,7 @@ export WINEDEBUG=-all
 
 # An input that packs to just under MaxInputSize (8 MiB).
 "$build/tools/make-corpus" . 17500000
-"$build/tools/lzs-pack" text.bin -o text.lzs
+"$build/cli/lzs-pack" text.bin -o text.lzs
 packed=$(stat -c %s text.lzs)
 decoded=$(stat -c %s text.bin)
 [ "$packed" -le 8388608 ] || { echo "run_bench: packed input $packed bytes is above 8 MiB" >&2; exit 1; }

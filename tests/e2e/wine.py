@@ -16,6 +16,7 @@ Everything the module needs comes from environment variables that CTest sets
 (see tests/e2e/CMakeLists.txt):
 
   LZS_EXE        the program, lzs-unpack.exe
+  LZS_CLI_EXE    the batch tool, lzs.exe
   LZS_LAUNCHER   lzs-launch.exe
   LZS_E2E_DIR    a build folder for the Wine prefixes, work files and artefacts
   LZS_WINE       the Wine loader (default /usr/lib/wine/wine64)
@@ -600,6 +601,21 @@ def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
     timeout: seconds before the run is killed and TimeoutError raised."""
     process = start_exe(command_line, cwd, relay, display, file_size_limit, extra_env)
     return finish_exe(process, relay, timeout)
+
+
+def run_console(program: os.PathLike | str, args: list[str], cwd: os.PathLike | str,
+                file_size_limit: int | None = None,
+                timeout: float = 120) -> subprocess.CompletedProcess:
+    """Runs a console program with ordinary arguments (Wine quotes them into
+    its command line, and the program's C runtime splits them again) in the
+    plain prefix, under a UTF-8 Unix locale so that any file name gets
+    through to Wine whole. file_size_limit is as for `run_exe`."""
+    env = wine_env()
+    env["LC_ALL"] = "C.UTF-8"
+    return subprocess.run([WINE, str(program), *args], cwd=cwd, env=env, capture_output=True,
+                          stdin=subprocess.DEVNULL, timeout=timeout,
+                          preexec_fn=_limit_file_size(file_size_limit)
+                          if file_size_limit is not None else None)
 
 
 def main(argv: list[str]) -> int:

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "lzs/encode.hpp"
+#include "lzs.h"
 
 #ifndef LZS_VERSION
 #define LZS_VERSION "unknown"
@@ -174,7 +174,13 @@ int main(int argc, char** argv) {
                  options.input.c_str());
     return 1;
   }
-  const std::vector<std::uint8_t> image = EncodeLzs(data.data(), data.size());
+  std::vector<std::uint8_t> image(lzs_encode_bound(data.size()));
+  const size_t packed = lzs_encode(image.data(), image.size(), data.data(), data.size(), LZS_LEVEL_OPTIMAL);
+  if (lzs_is_error(packed)) {
+    std::fprintf(stderr, "lzs-pack: cannot pack '%s': %s\n", options.input.c_str(), lzs_error_name(packed));
+    return 1;
+  }
+  image.resize(packed);
   if (image.size() > MaxImageSize) {
     std::fprintf(stderr, "lzs-pack: '%s' is too large: its LZS file would be %zu bytes, above %zu, the most lzs-unpack takes\n",
                  options.input.c_str(), image.size(), MaxImageSize);

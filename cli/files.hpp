@@ -1,0 +1,107 @@
+// Everything lzs does with files, folders, standard streams and threads: the
+// one place that knows the platform. An output is written to a temporary
+// file beside its target and put in place only when complete, so a failed
+// or interrupted run never leaves a partial output nor touches an existing
+// one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace cli {
+
+// Leaves new elements uninitialized: a buffer about to be filled by a read
+// or a decode is not zeroed first.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+using Bytes = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
+
+// The permission bits and times of an input, given to its output.
+struct FileStamp {
+  bool known = false;
+  std::uint32_t mode = 0;  // POSIX permission bits, or Windows attributes
+  std::int64_t accessTime = 0;  // platform units: ns since 1970, or FILETIME
+  std::int64_t modifyTime = 0;
+};
+
+// Once, before any other call here: binary standard input (and output, when
+// it takes data), the file creation mask, removal of temporary files on
+// Ctrl-C.
+void PrepareFiles(bool dataToStdout);
+
+// Reads a whole regular file; refuses one larger than limit bytes (only
+// packing has a limit).
+bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,
+                   std::string& error);
+bool ReadStandardInput(Bytes& data, std::string& error);
+bool WriteStandardOutput(const std::uint8_t* data, std::size_t size, std::string& error);
+// stream: 0, 1 or 2.
+bool IsTerminal(int stream);
+
+// The reason given when an output exists and overwriting was not asked for.
+inline constexpr const char* ExistsReason = "already exists; not overwritten (use -f to overwrite)";
+
+bool PathExists(const std::string& path);  // a link counts, even a dangling one
+bool IsFolder(const std::string& path);    // a link to a folder counts
+
+enum class EntryKind { File, Folder, Other };  // a link is Other
+struct FolderEntry {
+  std::string name;
+  EntryKind kind;
+};
+// The entries of a folder, but . and .., in no particular order.
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::string& error);
+bool SameFile(const std::string& a, const std::string& b);
+bool RemoveFile(const std::string& path, std::string& error);
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();  // discards an output that was not committed
+
+  // Opens a temporary file in the folder of target.
+  bool Open(const std::string& target, std::string& error);
+  bool Write(const std::uint8_t* data, std::size_t size, std::string& error) const;
+  // Gives the file the stamp (when known) and puts it in place as target;
+  // an existing target is replaced only when overwrite is set.
+  bool Commit(const FileStamp& stamp, bool overwrite, std::string& error);
+
+ private:
+  void Discard();
+
+  std::string target_;
+  std::string tempName_;  // empty while the file has no name
+  std::intptr_t handle_ = -1;
+  int slot_ = -1;  // where tempName_ is known to the interrupt handler
+};
+
+unsigned CoreCount();
+
+// Runs work on count threads at once and returns when all have ended,
+// calling tick on this thread about every 200 ms meanwhile.
+void RunWorkers(unsigned count, const std::function<void()>& work,
+                const std::function<void()>& tick);
+
+}  // namespace cli

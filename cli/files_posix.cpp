@@ -1,0 +1,339 @@
+// The file handling of lzs on Linux. An output starts as an unnamed file
+// (O_TMPFILE) that is linked in only when complete, so nothing is left behind
+// even when the process is killed; where the file system has no unnamed
+// files it is a named temporary file beside the target, removed on failure
+// and on SIGINT, SIGTERM or SIGHUP.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "cli/files.hpp"
+
+namespace cli {
+namespace {
+
+constexpr std::size_t ReadChunk = 1 << 20;
+constexpr std::size_t MaxTempNames = 64;  // one per worker thread at most
+
+mode_t createMode = 0666;
+bool unnamedFiles = false;
+std::atomic<unsigned> tempCounter{0};
+
+// The named temporary files that exist now, for the interrupt handler.
+std::array<std::atomic<const char*>, MaxTempNames> tempNames{};
+
+std::string Reason(int error) { return std::generic_category().message(error); }
+
+void RemoveTempFilesAndDie(int signal) {
+  for (auto& name : tempNames) {
+    const char* path = name.load();
+    if (path != nullptr) unlink(path);
+  }
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+int RegisterTempName(const std::string& name) {
+  for (std::size_t k = 0; k < MaxTempNames; ++k) {
+    const char* none = nullptr;
+    if (tempNames[k].compare_exchange_strong(none, name.c_str())) return static_cast<int>(k);
+  }
+  return -1;
+}
+
+void UnregisterTempName(int& slot) {
+  if (slot >= 0) tempNames[static_cast<std::size_t>(slot)].store(nullptr);
+  slot = -1;
+}
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A name for a temporary file beside target: hidden, unique in this process.
+std::string TempNameFor(const std::string& target) {
+  const std::string folder = FolderOf(target);
+  const std::size_t slash = target.find_last_of('/');
+  const std::string base = target.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, 200);
+  return folder + "/." + base + "." + std::to_string(getpid()) + "-" +
+         std::to_string(tempCounter.fetch_add(1)) + ".tmp";
+}
+
+// Reads to the end into data, which is sized for expected bytes and one
+// more, so that a file of the expected size is read without growing it.
+bool ReadAll(int fd, std::size_t expected, Bytes& data, std::string& error) {
+  std::size_t size = 0;
+  data.resize(expected + 1);
+  for (;;) {
+    if (size == data.size()) data.resize(size + ReadChunk);
+    const ssize_t n = read(fd, data.data() + size, data.size() - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read: " + Reason(errno);
+      return false;
+    }
+    if (n == 0) break;
+    size += static_cast<std::size_t>(n);
+  }
+  data.resize(size);
+  return true;
+}
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::string& error) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot write: " + Reason(errno);
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+void PrepareFiles(bool /*dataToStdout*/) {
+  const mode_t mask = umask(0);
+  umask(mask);
+  createMode = 0666 & ~mask;
+  unnamedFiles = access("/proc/self/fd", X_OK) == 0;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemoveTempFilesAndDie);
+}
+
+bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,
+                   std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot open: " + Reason(errno);
+    return false;
+  }
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0;
+  if (!ok) {
+    error = "cannot read: " + Reason(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    error = "is a folder (use -r to go into folders)";
+    ok = false;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = "is not a regular file";
+    ok = false;
+  } else if (static_cast<std::uint64_t>(st.st_size) > limit) {
+    error = "is too large to pack: more than " + std::to_string(limit) + " bytes";
+    ok = false;
+  }
+  if (ok) ok = ReadAll(fd, static_cast<std::size_t>(st.st_size), data, error);
+  if (ok && data.size() > limit) {
+    error = "is too large to pack: more than " + std::to_string(limit) + " bytes";
+    ok = false;
+  }
+  close(fd);
+  stamp.known = ok;
+  stamp.mode = st.st_mode & 0777;
+  stamp.accessTime = static_cast<std::int64_t>(st.st_atim.tv_sec) * 1000000000 + st.st_atim.tv_nsec;
+  stamp.modifyTime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return ok;
+}
+
+bool ReadStandardInput(Bytes& data, std::string& error) {
+  return ReadAll(STDIN_FILENO, ReadChunk, data, error);
+}
+
+bool WriteStandardOutput(const std::uint8_t* data, std::size_t size, std::string& error) {
+  return WriteAll(STDOUT_FILENO, data, size, error);
+}
+
+bool IsTerminal(int stream) { return isatty(stream) == 1; }
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::string& error) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    error = "cannot read the folder: " + Reason(errno);
+    return false;
+  }
+  const std::string prefix = folder + "/";
+  for (const dirent* entry; (entry = readdir(dir)) != nullptr;) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    EntryKind kind = EntryKind::Other;
+    if (lstat((prefix + name).c_str(), &st) == 0) {
+      kind = S_ISREG(st.st_mode) ? EntryKind::File
+             : S_ISDIR(st.st_mode) ? EntryKind::Folder
+                                   : EntryKind::Other;
+    }
+    entries.push_back({name, kind});
+  }
+  closedir(dir);
+  return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+bool RemoveFile(const std::string& path, std::string& error) {
+  if (unlink(path.c_str()) == 0) return true;
+  error = "cannot remove: " + Reason(errno);
+  return false;
+}
+
+OutputFile::~OutputFile() { Discard(); }
+
+void OutputFile::Discard() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+  handle_ = -1;
+  if (!tempName_.empty()) unlink(tempName_.c_str());
+  UnregisterTempName(slot_);
+  tempName_.clear();
+}
+
+bool OutputFile::Open(const std::string& target, std::string& error) {
+  Discard();
+  target_ = target;
+  int fd = unnamedFiles ? open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
+  if (fd < 0) {
+    // No unnamed files here (an older kernel, or a file system without
+    // them): a named one, known to the interrupt handler from the start.
+    tempName_ = TempNameFor(target);
+    slot_ = RegisterTempName(tempName_);
+    fd = open(tempName_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      error = "cannot create a file in '" + FolderOf(target) + "': " + Reason(errno);
+      UnregisterTempName(slot_);
+      tempName_.clear();
+      return false;
+    }
+    fchmod(fd, createMode);
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool OutputFile::Write(const std::uint8_t* data, std::size_t size, std::string& error) const {
+  return WriteAll(static_cast<int>(handle_), data, size, error);
+}
+
+bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, std::string& error) {
+  const int fd = static_cast<int>(handle_);
+  if (stamp.known) {
+    const timespec times[2] = {{static_cast<time_t>(stamp.accessTime / 1000000000),
+                                static_cast<long>(stamp.accessTime % 1000000000)},
+                               {static_cast<time_t>(stamp.modifyTime / 1000000000),
+                                static_cast<long>(stamp.modifyTime % 1000000000)}};
+    if (fchmod(fd, static_cast<mode_t>(stamp.mode)) != 0 || futimens(fd, times) != 0) {
+      error = "cannot set the mode and times: " + Reason(errno);
+      Discard();
+      return false;
+    }
+  }
+  if (tempName_.empty()) {
+    // Link the unnamed file in; an existing target makes that fail, and is
+    // then replaced only through a named link and a rename.
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      Discard();
+      return true;
+    }
+    if (errno != EEXIST || !overwrite) {
+      error = errno == EEXIST ? ExistsReason : "cannot create: " + Reason(errno);
+      Discard();
+      return false;
+    }
+    tempName_ = TempNameFor(target_);
+    slot_ = RegisterTempName(tempName_);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tempName_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      error = "cannot create: " + Reason(errno);
+      UnregisterTempName(slot_);
+      tempName_.clear();
+      Discard();
+      return false;
+    }
+  }
+  // The named file: renamed over the target, or, when the target must stay,
+  // linked to it (which fails when it exists) and then unnamed in Discard.
+  bool placed = false;
+  if (!overwrite) {
+    placed = link(tempName_.c_str(), target_.c_str()) == 0;
+    if (!placed && errno == EEXIST) {
+      error = ExistsReason;
+      Discard();
+      return false;
+    }
+    // A file system without hard links: rename, if the target is still absent.
+    if (!placed && PathExists(target_)) {
+      error = ExistsReason;
+      Discard();
+      return false;
+    }
+  }
+  if (!placed) {
+    placed = rename(tempName_.c_str(), target_.c_str()) == 0;
+    if (!placed) error = "cannot create: " + Reason(errno);
+    if (placed) {
+      UnregisterTempName(slot_);
+      tempName_.clear();
+    }
+  }
+  Discard();
+  return placed;
+}
+
+unsigned CoreCount() {
+  const unsigned count = std::thread::hardware_concurrency();
+  return count == 0 ? 1 : count;
+}
+
+void RunWorkers(unsigned count, const std::function<void()>& work,
+                const std::function<void()>& tick) {
+  std::mutex mutex;
+  std::condition_variable ended;
+  unsigned running = count;
+  std::vector<std::thread> threads;
+  for (unsigned k = 0; k < count; ++k) {
+    threads.emplace_back([&] {
+      work();
+      const std::lock_guard<std::mutex> lock(mutex);
+      if (--running == 0) ended.notify_one();
+    });
+  }
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!ended.wait_for(lock, std::chrono::milliseconds(200), [&] { return running == 0; })) {
+      lock.unlock();
+      tick();
+      lock.lock();
+    }
+  }
+  for (auto& thread : threads) thread.join();
+}
+
+}  // namespace cli

@@ -1,0 +1,314 @@
+// The file handling of lzs on Windows. File names are 8-bit strings in the
+// process code page, which the program's manifest sets to UTF-8. An output
+// is a named temporary file beside the target, opened so that it can be
+// deleted while open: Ctrl-C deletes it, and a failure removes it before it
+// is ever renamed into place.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "cli/files.hpp"
+
+namespace cli {
+namespace {
+
+constexpr DWORD Chunk = 1 << 20;
+constexpr std::size_t MaxTempNames = 64;  // one per worker thread at most
+
+std::atomic<unsigned> tempCounter{0};
+std::array<std::atomic<const char*>, MaxTempNames> tempNames{};
+
+std::string Reason(DWORD code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string reason = length != 0 ? std::string(text, length) : "error " + std::to_string(code);
+  LocalFree(text);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == '.' || reason.back() == ' ')) {
+    reason.pop_back();
+  }
+  return reason;
+}
+
+BOOL WINAPI RemoveTempFiles(DWORD) {
+  for (auto& name : tempNames) {
+    const char* path = name.load();
+    if (path != nullptr) DeleteFileA(path);
+  }
+  return FALSE;  // and let the default handler end the process
+}
+
+int RegisterTempName(const std::string& name) {
+  for (std::size_t k = 0; k < MaxTempNames; ++k) {
+    const char* none = nullptr;
+    if (tempNames[k].compare_exchange_strong(none, name.c_str())) return static_cast<int>(k);
+  }
+  return -1;
+}
+
+void UnregisterTempName(int& slot) {
+  if (slot >= 0) tempNames[static_cast<std::size_t>(slot)].store(nullptr);
+  slot = -1;
+}
+
+std::size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+
+std::string TempNameFor(const std::string& target) {
+  const std::size_t separator = LastSeparator(target);
+  const std::string folder = separator == std::string::npos ? "." : target.substr(0, separator);
+  const std::string base =
+      target.substr(separator == std::string::npos ? 0 : separator + 1).substr(0, 200);
+  return folder + "\\." + base + "." + std::to_string(GetCurrentProcessId()) + "-" +
+         std::to_string(tempCounter.fetch_add(1)) + ".tmp";
+}
+
+std::int64_t FileTimeValue(const FILETIME& time) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(time.dwHighDateTime) << 32 |
+                                   time.dwLowDateTime);
+}
+
+FILETIME ToFileTime(std::int64_t value) {
+  const auto bits = static_cast<std::uint64_t>(value);
+  return FILETIME{static_cast<DWORD>(bits), static_cast<DWORD>(bits >> 32)};
+}
+
+DWORD WINAPI RunWork(LPVOID work) {
+  (*static_cast<const std::function<void()>*>(work))();
+  return 0;
+}
+
+}  // namespace
+
+void PrepareFiles(bool dataToStdout) {
+  _setmode(_fileno(stdin), _O_BINARY);
+  if (dataToStdout) _setmode(_fileno(stdout), _O_BINARY);
+  SetConsoleCtrlHandler(RemoveTempFiles, TRUE);
+}
+
+bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,
+                   std::string& error) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = "is a folder (use -r to go into folders)";
+    return false;
+  }
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = "cannot open: " + Reason(GetLastError());
+    return false;
+  }
+  LARGE_INTEGER size{};
+  FILETIME access{};
+  FILETIME modify{};
+  bool ok = false;
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    error = "is not a regular file";
+  } else if (!GetFileSizeEx(file, &size) || !GetFileTime(file, nullptr, &access, &modify)) {
+    error = "cannot read: " + Reason(GetLastError());
+  } else if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
+    error = "is too large to pack: more than " + std::to_string(limit) + " bytes";
+  } else {
+    data.resize(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    ok = true;
+    while (ok && done < data.size()) {
+      DWORD count = 0;
+      const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(Chunk, data.size() - done));
+      ok = ReadFile(file, data.data() + done, ask, &count, nullptr) != 0;
+      if (!ok) error = "cannot read: " + Reason(GetLastError());
+      if (ok && count == 0) break;  // the file shrank
+      done += count;
+    }
+    data.resize(done);
+  }
+  CloseHandle(file);
+  stamp.known = ok;
+  stamp.mode = attributes & FILE_ATTRIBUTE_READONLY;
+  stamp.accessTime = FileTimeValue(access);
+  stamp.modifyTime = FileTimeValue(modify);
+  return ok;
+}
+
+bool ReadStandardInput(Bytes& data, std::string& error) {
+  data.clear();
+  std::vector<std::uint8_t> buffer(Chunk);
+  for (;;) {
+    const int n = _read(0, buffer.data(), Chunk);
+    if (n < 0) {
+      error = "cannot read: " + Reason(GetLastError());
+      return false;
+    }
+    if (n == 0) return true;
+    data.insert(data.end(), buffer.begin(), buffer.begin() + n);
+  }
+}
+
+bool WriteStandardOutput(const std::uint8_t* data, std::size_t size, std::string& error) {
+  while (size > 0) {
+    const int n = _write(1, data, static_cast<unsigned>(std::min<std::size_t>(size, Chunk)));
+    if (n <= 0) {
+      error = "cannot write: " + Reason(GetLastError());
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool IsTerminal(int stream) { return _isatty(stream) != 0; }
+
+bool PathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::string& error) {
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    error = "cannot read the folder: " + Reason(GetLastError());
+    return false;
+  }
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    const DWORD attributes = found.dwFileAttributes;
+    const EntryKind kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryKind::Other
+                           : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? EntryKind::Folder
+                                                                            : EntryKind::File;
+    entries.push_back({name, kind});
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION info[2]{};
+  const std::string* names[2] = {&a, &b};
+  for (int k = 0; k < 2; ++k) {
+    const HANDLE file = CreateFileA(names[k]->c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(file, &info[k]) != 0;
+    CloseHandle(file);
+    if (!ok) return false;
+  }
+  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+         info[0].nFileIndexHigh == info[1].nFileIndexHigh &&
+         info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+bool RemoveFile(const std::string& path, std::string& error) {
+  if (DeleteFileA(path.c_str())) return true;
+  error = "cannot remove: " + Reason(GetLastError());
+  return false;
+}
+
+OutputFile::~OutputFile() { Discard(); }
+
+void OutputFile::Discard() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+  if (!tempName_.empty()) DeleteFileA(tempName_.c_str());
+  UnregisterTempName(slot_);
+  tempName_.clear();
+}
+
+bool OutputFile::Open(const std::string& target, std::string& error) {
+  Discard();
+  target_ = target;
+  tempName_ = TempNameFor(target);
+  slot_ = RegisterTempName(tempName_);
+  const HANDLE file = CreateFileA(tempName_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = "cannot create a file beside it: " + Reason(GetLastError());
+    UnregisterTempName(slot_);
+    tempName_.clear();
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(file);
+  return true;
+}
+
+bool OutputFile::Write(const std::uint8_t* data, std::size_t size, std::string& error) const {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  while (size > 0) {
+    DWORD written = 0;
+    const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(size, Chunk));
+    if (!WriteFile(file, data, ask, &written, nullptr) || written == 0) {
+      error = "cannot write: " + Reason(GetLastError());
+      return false;
+    }
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, std::string& error) {
+  const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+  if (stamp.known) {
+    const FILETIME access = ToFileTime(stamp.accessTime);
+    const FILETIME modify = ToFileTime(stamp.modifyTime);
+    if (!SetFileTime(file, nullptr, &access, &modify)) {
+      error = "cannot set the times: " + Reason(GetLastError());
+      Discard();
+      return false;
+    }
+  }
+  CloseHandle(file);
+  handle_ = -1;
+  if (!MoveFileExA(tempName_.c_str(), target_.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) {
+    const DWORD code = GetLastError();
+    error = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? ExistsReason
+                                                                        : "cannot create: " + Reason(code);
+    Discard();
+    return false;
+  }
+  UnregisterTempName(slot_);
+  tempName_.clear();
+  if (stamp.known && stamp.mode != 0) SetFileAttributesA(target_.c_str(), stamp.mode);
+  return true;
+}
+
+unsigned CoreCount() {
+  SYSTEM_INFO info{};
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors == 0 ? 1 : info.dwNumberOfProcessors;
+}
+
+void RunWorkers(unsigned count, const std::function<void()>& work,
+                const std::function<void()>& tick) {
+  std::vector<HANDLE> threads;
+  for (unsigned k = 0; k < count && k < MAXIMUM_WAIT_OBJECTS; ++k) {
+    const HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work),
+                                       0, nullptr);
+    if (thread != nullptr) threads.push_back(thread);
+  }
+  if (threads.empty()) {
+    work();
+    return;
+  }
+  while (WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, 200) ==
+         WAIT_TIMEOUT) {
+    tick();
+  }
+  for (const HANDLE thread : threads) CloseHandle(thread);
+}
+
+}  // namespace cli

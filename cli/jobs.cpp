@@ -1,0 +1,172 @@
+#include "cli/jobs.hpp"
+
+#include <cctype>
+#include <cstdio>
+#include <limits>
+
+#include "cli/files.hpp"
+
+namespace cli {
+namespace {
+
+constexpr const char* Suffix = ".lzs";
+constexpr std::size_t SuffixLength = 4;
+constexpr std::size_t HeaderSize = 4;
+// Each payload byte yields at most 9 bytes (a two-byte back-reference, 18).
+constexpr std::size_t MaxExpansion = 9;
+// Images up to this size are decoded without the size scan.
+constexpr std::size_t DirectDecodeLimit = std::size_t{32} << 20;
+constexpr const char* StandardInput = "(standard input)";
+constexpr const char* StandardOutput = "(standard output)";
+
+std::string PackFailure(size_t code) {
+  switch (lzs_get_error(code)) {
+    case LZS_ERROR_EMPTY_INPUT: return "is empty; no LZS image holds zero bytes";
+    case LZS_ERROR_INPUT_TOO_LARGE:
+      return "is too large to pack: more than " + std::to_string(LZS_ENCODE_SIZE_MAX) + " bytes";
+    default: return std::string("cannot pack: ") + lzs_error_name(code);
+  }
+}
+
+std::string Percent(std::uint64_t part, std::uint64_t whole) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f%%",
+                whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+  return text;
+}
+
+}  // namespace
+
+bool HasLzsSuffix(const std::string& name) {
+  if (name.size() <= SuffixLength) return false;
+  const std::size_t start = name.size() - SuffixLength;
+  const char before = name[start - 1];
+  if (before == '/' || before == '\\') return false;
+  for (std::size_t k = 0; k < SuffixLength; ++k) {
+    if (std::tolower(static_cast<unsigned char>(name[start + k])) != Suffix[k]) return false;
+  }
+  return true;
+}
+
+std::string DefaultOutputName(Mode mode, const std::string& input) {
+  if (mode == Mode::Pack) return input + Suffix;
+  if (HasLzsSuffix(input)) return input.substr(0, input.size() - SuffixLength);
+  return input + ".DeLZS";
+}
+
+std::string ListHeader() { return "      Packed     Unpacked    Ratio  Name\n"; }
+
+std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::string& name) {
+  char numbers[64];
+  std::snprintf(numbers, sizeof numbers, "%12llu %12llu %8.3f  ",
+                static_cast<unsigned long long>(packed), static_cast<unsigned long long>(unpacked),
+                packed == 0 ? 0.0 : static_cast<double>(unpacked) / static_cast<double>(packed));
+  return numbers + name + "\n";
+}
+
+bool EndsInCutItem(const std::uint8_t* image, std::size_t size) {
+  std::size_t pos = HeaderSize;
+  while (pos < size) {
+    const unsigned flags = image[pos++];
+    for (unsigned bit = 0; bit < 8 && pos < size; ++bit) {
+      const bool literal = (flags >> bit & 1) != 0;
+      if (!literal && size - pos < 2) return true;
+      pos += literal ? 1 : 2;
+    }
+  }
+  return false;
+}
+
+void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& outcome) {
+  const bool fromStdin = job.input == "-";
+  const std::string name = fromStdin ? StandardInput : job.input;
+  const bool writes = options.mode == Mode::Pack || options.mode == Mode::Unpack;
+  const bool toFile = writes && !job.output.empty();
+  auto fail = [&outcome](const std::string& file, const std::string& reason) {
+    outcome.messages += "lzs: " + file + ": " + reason + "\n";
+    outcome.ok = false;
+  };
+
+  if (options.mode == Mode::Pack && !fromStdin && !options.force && HasLzsSuffix(job.input)) {
+    return fail(name, "already has the .lzs suffix; not packed again (use -f to pack it anyway)");
+  }
+  if (toFile && !options.force && PathExists(job.output)) return fail(job.output, ExistsReason);
+  if (toFile && !fromStdin && SameFile(job.input, job.output)) {
+    return fail(job.output, "is the input file itself");
+  }
+
+  Bytes& data = work.input;
+  Bytes& result = work.output;
+  FileStamp stamp;
+  std::string error;
+  const std::uint64_t limit = options.mode == Mode::Pack ? LZS_ENCODE_SIZE_MAX
+                                                         : std::numeric_limits<std::uint64_t>::max();
+  if (!(fromStdin ? ReadStandardInput(data, error)
+                  : ReadInputFile(job.input, limit, data, stamp, error))) {
+    return fail(name, error);
+  }
+
+  if (options.mode == Mode::Pack) {
+    const int level = options.fast ? LZS_LEVEL_FAST : LZS_LEVEL_OPTIMAL;
+    result.resize(lzs_encode_bound(data.size()));
+    const size_t n = work.encoder != nullptr
+                         ? lzs_encode_with(work.encoder, result.data(), result.size(), data.data(),
+                                           data.size(), level)
+                         : lzs_encode(result.data(), result.size(), data.data(), data.size(), level);
+    if (lzs_is_error(n)) return fail(name, PackFailure(n));
+    result.resize(n);
+    outcome.unpackedBytes = data.size();
+    outcome.packedBytes = n;
+  } else {
+    // A small image is decoded into room for the most it can yield, which
+    // is touched only as far as it is written; a large one into exactly its
+    // decoded size, from the size scan.
+    const bool scan = options.mode == Mode::List || data.size() > DirectDecodeLimit;
+    const size_t size = scan ? lzs_decoded_size(data.data(), data.size()) : 0;
+    if (lzs_is_error(size)) return fail(name, std::string("not LZS: ") + lzs_error_name(size));
+    if (options.mode == Mode::List) {
+      outcome.listRow = ListRow(data.size(), size, name);
+      outcome.packedBytes = data.size();
+      outcome.unpackedBytes = size;
+      return;
+    }
+    result.resize(scan ? size : MaxExpansion * data.size());
+    const size_t n = lzs_decode(result.data(), result.size(), data.data(), data.size());
+    if (lzs_is_error(n)) return fail(name, std::string("not LZS: ") + lzs_error_name(n));
+    result.resize(n);
+    outcome.packedBytes = data.size();
+    outcome.unpackedBytes = n;
+    if (options.mode == Mode::Test) {
+      if (options.verbosity > 0 && EndsInCutItem(data.data(), data.size())) {
+        outcome.messages += "lzs: " + name +
+                            ": warning: the last back-reference is cut off by the end of the "
+                            "image; its one byte is ignored\n";
+      }
+      if (options.verbosity > 1) {
+        outcome.messages += "lzs: " + name + ": OK, " + std::to_string(n) + " bytes\n";
+      }
+      return;
+    }
+  }
+
+  if (!toFile) {
+    if (!WriteStandardOutput(result.data(), result.size(), error)) fail(StandardOutput, error);
+  } else {
+    OutputFile file;
+    if (!file.Open(job.output, error) || !file.Write(result.data(), result.size(), error) ||
+        !file.Commit(stamp, options.force, error)) {
+      return fail(job.output, error);
+    }
+    if (options.removeInput && !fromStdin && !RemoveFile(job.input, error)) {
+      return fail(name, error);
+    }
+  }
+  if (outcome.ok && options.verbosity > 1) {
+    outcome.messages += "lzs: " + name + ": " + std::to_string(data.size()) + " -> " +
+                        std::to_string(result.size()) + " bytes (" +
+                        Percent(result.size(), data.size()) + ") -> " +
+                        (toFile ? job.output : StandardOutput) + "\n";
+  }
+}
+
+}  // namespace cli

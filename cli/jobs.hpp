@@ -1,0 +1,56 @@
+// One file's work: read it, pack, unpack, test or list it, write the result.
+// What the job has to say is kept in its Outcome, so that the messages of
+// files worked on at once still come out whole and in input order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cli/files.hpp"
+#include "cli/options.hpp"
+#include "lzs.h"
+
+namespace cli {
+
+struct Job {
+  std::string input;   // "-" for standard input
+  std::string output;  // empty: standard output (or nothing, for -t and -l)
+};
+
+struct Outcome {
+  bool ok = true;
+  std::string messages;  // for standard error
+  std::string listRow;   // for standard output (-l)
+  std::uint64_t packedBytes = 0;
+  std::uint64_t unpackedBytes = 0;
+};
+
+// NAME.lzs, in any case, with something before the suffix.
+bool HasLzsSuffix(const std::string& name);
+// FILE.lzs when packing; NAME for NAME.lzs and NAME.DeLZS for any other name
+// when unpacking.
+std::string DefaultOutputName(Mode mode, const std::string& input);
+
+std::string ListHeader();
+std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::string& name);
+
+// What a worker keeps from one file to the next, so that a batch does not
+// allocate its buffers anew for every file.
+struct Workspace {
+  Workspace() = default;
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+  ~Workspace() { lzs_encoder_free(encoder); }
+
+  Bytes input;
+  Bytes output;
+  lzs_encoder* encoder = nullptr;  // for packing; without one, each call makes its own
+};
+
+void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& outcome);
+
+// Whether decoding drops a back-reference cut off by the end of the image
+// (its one byte is ignored).
+bool EndsInCutItem(const std::uint8_t* image, std::size_t size);
+
+}  // namespace cli

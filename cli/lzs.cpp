@@ -1,0 +1,225 @@
+// lzs: packs and unpacks many LZS files at once, in the manner of gzip, zstd
+// and lz4. Options in options.cpp, one file's work in jobs.cpp, files and
+// threads in files_*.cpp; here: the list of files, the workers, and the
+// messages in input order.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/files.hpp"
+#include "cli/jobs.hpp"
+#include "cli/options.hpp"
+
+namespace {
+
+using namespace cli;
+using Clock = std::chrono::steady_clock;
+
+constexpr unsigned MaxThreads = 64;
+// The progress line shows for more files than this, or after a second.
+constexpr std::size_t FewFiles = 4;
+
+// Adds the files under folder, sorted by name, without following links:
+// when unpacking only NAME.lzs files, when packing all others.
+bool AddFolder(const std::string& folder, Mode mode, std::vector<std::string>& files) {
+  std::vector<FolderEntry> entries;
+  std::string error;
+  if (!ListFolder(folder, entries, error)) {
+    std::fprintf(stderr, "lzs: %s: %s\n", folder.c_str(), error.c_str());
+    return false;
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  const char last = folder.back();
+  const std::string prefix = last == '/' || last == '\\' ? folder : folder + "/";
+  bool ok = true;
+  for (const FolderEntry& entry : entries) {
+    const std::string name = prefix + entry.name;
+    if (entry.kind == EntryKind::Folder) {
+      ok = AddFolder(name, mode, files) && ok;
+    } else if (entry.kind == EntryKind::File && (mode == Mode::Pack) != HasLzsSuffix(name)) {
+      files.push_back(name);
+    }
+  }
+  return ok;
+}
+
+// Prints each file's outcome as soon as it and all before it are done, from
+// whichever thread gets there; the progress line is drawn between them.
+class Reporter {
+ public:
+  Reporter(std::vector<Outcome>& outcomes, bool progress)
+      : outcomes_(outcomes), done_(new std::atomic<bool>[outcomes.size()]), progress_(progress) {
+    for (std::size_t k = 0; k < outcomes.size(); ++k) done_[k].store(false);
+  }
+
+  void Finished(std::size_t k, std::uint64_t bytes) {
+    bytesDone_ += bytes;
+    ++filesDone_;
+    done_[k].store(true);
+    Flush(false);
+  }
+  void Tick() { Flush(true); }
+  void End() {
+    Flush(false);
+    ClearProgress();
+  }
+  bool AllOk() const { return allOk_; }
+
+ private:
+  // Whoever holds busy_ prints; one that finds it held leaves its outcome to
+  // the holder, which looks again after letting go.
+  void Flush(bool redraw) {
+    for (;;) {
+      if (busy_.exchange(true)) return;
+      std::size_t next = next_.load();
+      while (next < outcomes_.size() && done_[next].load()) Print(outcomes_[next++]);
+      next_.store(next);
+      if (redraw && progress_) DrawProgress();
+      busy_.store(false);
+      if (next == outcomes_.size() || !done_[next].load()) return;
+      redraw = false;
+    }
+  }
+
+  void Print(Outcome& outcome) {
+    ClearProgress();
+    if (!outcome.listRow.empty()) {
+      std::fputs(outcome.listRow.c_str(), stdout);
+      std::fflush(stdout);
+    }
+    std::fputs(outcome.messages.c_str(), stderr);
+    allOk_ = allOk_ && outcome.ok;
+    outcome.messages = std::string();
+    outcome.listRow = std::string();
+  }
+
+  void DrawProgress() {
+    const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    if (outcomes_.size() <= FewFiles && seconds < 1.0) return;
+    const double mib = static_cast<double>(bytesDone_.load()) / (1 << 20);
+    char line[160];
+    const int length = std::snprintf(line, sizeof line, "lzs: %zu of %zu files, %.1f MiB, %.1f MiB/s",
+                                     filesDone_.load(), outcomes_.size(), mib,
+                                     seconds > 0 ? mib / seconds : 0.0);
+    std::fprintf(stderr, "\r%s%*s", line, std::max(0, shown_ - length), "");
+    std::fflush(stderr);
+    shown_ = length;
+  }
+
+  void ClearProgress() {
+    if (shown_ == 0) return;
+    std::fprintf(stderr, "\r%*s\r", shown_, "");
+    shown_ = 0;
+  }
+
+  std::vector<Outcome>& outcomes_;
+  std::unique_ptr<std::atomic<bool>[]> done_;
+  std::atomic<std::size_t> next_{0};
+  std::atomic<bool> busy_{false};
+  std::atomic<std::size_t> filesDone_{0};
+  std::atomic<std::uint64_t> bytesDone_{0};
+  const bool progress_;
+  const Clock::time_point start_ = Clock::now();
+  int shown_ = 0;  // length of the progress line on screen
+  bool allOk_ = true;
+};
+
+int UsageError(const char* message) {
+  if (message != nullptr) std::fprintf(stderr, "lzs: %s\n", message);
+  std::fputs("Try 'lzs --help' for more information.\n", stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  switch (ParseOptions(argc, argv, options)) {
+    case ParseResult::Exit: return 0;
+    case ParseResult::UsageError: return UsageError(nullptr);
+    case ParseResult::Run: break;
+  }
+  const bool writes = options.mode == Mode::Pack || options.mode == Mode::Unpack;
+  PrepareFiles(writes);
+
+  bool ok = true;
+  std::vector<std::string> inputs;
+  for (const std::string& input : options.inputs) {
+    if (options.recursive && input != "-" && IsFolder(input)) {
+      ok = AddFolder(input, options.mode, inputs) && ok;
+    } else {
+      inputs.push_back(input);
+    }
+  }
+
+  std::vector<Job> jobs;
+  bool toStdout = false;
+  bool fromStdin = false;
+  for (const std::string& input : inputs) {
+    Job job{input, {}};
+    if (writes && !options.output.empty()) {
+      job.output = options.output;
+    } else if (writes && !options.toStdout && input != "-") {
+      job.output = DefaultOutputName(options.mode, input);
+    }
+    toStdout = toStdout || (writes && job.output.empty());
+    fromStdin = fromStdin || input == "-";
+    jobs.push_back(job);
+  }
+  if (!options.output.empty() && jobs.size() != 1) return UsageError("-o takes exactly one input file");
+  if (options.mode == Mode::Pack && toStdout && jobs.size() > 1) {
+    return UsageError("only one input can be packed to standard output: LZS images cannot be joined");
+  }
+  if (toStdout && options.mode == Mode::Pack && !options.force && IsTerminal(1)) {
+    std::fputs("lzs: will not write packed data to a terminal (use -f to force)\n", stderr);
+    return 1;
+  }
+  if (fromStdin && options.mode != Mode::Pack && IsTerminal(0)) {
+    std::fputs("lzs: will not read packed data from a terminal\n", stderr);
+    return 1;
+  }
+
+  std::vector<Outcome> outcomes(jobs.size());
+  Reporter reporter(outcomes, options.verbosity > 0 && IsTerminal(2));
+  unsigned threads = options.threads != 0 ? options.threads : CoreCount();
+  // Standard output takes the files' bytes one after another.
+  if (toStdout || fromStdin) threads = 1;
+  threads = static_cast<unsigned>(std::min<std::size_t>({threads, MaxThreads, jobs.size()}));
+
+  if (options.mode == Mode::List) std::fputs(ListHeader().c_str(), stdout);
+  std::atomic<std::size_t> nextJob{0};
+  reporter.Tick();  // a large batch shows its progress line at once
+  RunWorkers(
+      std::max(threads, 1u),
+      [&] {
+        Workspace work;
+        if (options.mode == Mode::Pack) work.encoder = lzs_encoder_create();
+        for (std::size_t k; (k = nextJob++) < jobs.size();) {
+          RunJob(options, jobs[k], work, outcomes[k]);
+          const Outcome& done = outcomes[k];
+          reporter.Finished(k, options.mode == Mode::Pack ? done.unpackedBytes : done.packedBytes);
+        }
+      },
+      [&] { reporter.Tick(); });
+  reporter.End();
+
+  if (options.mode == Mode::List && jobs.size() > 1) {
+    std::uint64_t packed = 0;
+    std::uint64_t unpacked = 0;
+    std::size_t listed = 0;
+    for (const Outcome& outcome : outcomes) {
+      if (!outcome.ok) continue;
+      packed += outcome.packedBytes;
+      unpacked += outcome.unpackedBytes;
+      ++listed;
+    }
+    std::fputs(ListRow(packed, unpacked, "(total, " + std::to_string(listed) + " files)").c_str(),
+               stdout);
+  }
+  return ok && reporter.AllOk() ? 0 : 1;
+}

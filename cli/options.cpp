@@ -1,0 +1,122 @@
+#include "cli/options.hpp"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "lzs.h"
+
+#ifndef LZS_VERSION
+#define LZS_VERSION "unknown"
+#endif
+
+namespace cli {
+namespace {
+
+constexpr const char* HelpText =
+    "Usage: lzs [OPTION]... [FILE]...\n"
+    "Packs each FILE into FILE.lzs, or with -d unpacks each NAME.lzs into NAME\n"
+    "(any other name into NAME.DeLZS). With no FILE, or when FILE is -, reads\n"
+    "standard input and writes standard output.\n"
+    "\n"
+    "  -d, --decompress  unpack (also --uncompress)\n"
+    "  -t, --test        unpack in memory and check, write nothing\n"
+    "  -l, --list        show packed and unpacked sizes and the ratio\n"
+    "  -c, --stdout      write to standard output, keep the input\n"
+    "  -o FILE           write to FILE (one input only)\n"
+    "  -f, --force       overwrite existing outputs; pack to a terminal;\n"
+    "                    pack files that already end in .lzs\n"
+    "  -k, --keep        keep the input (the default)\n"
+    "      --rm          remove the input after success\n"
+    "  -r, --recursive   go into folders (-d then takes only *.lzs files)\n"
+    "  -T, --threads=N   work on N files at once (0, the default: one per core)\n"
+    "      --fast        pack faster, a little larger (default: smallest image)\n"
+    "  -q, --quiet       no warnings, no progress line\n"
+    "  -v, --verbose     one line per file with the sizes\n"
+    "  -h, --help        show this help and exit\n"
+    "  -V, --version     show the version and exit\n"
+    "\n"
+    "An existing output is never overwritten without -f. Outputs keep the\n"
+    "input's permissions and modification time, and are put in place only\n"
+    "when complete. Exit status: 0 when every file succeeded, 1 when any\n"
+    "failed, 2 for a wrong command line.\n";
+
+enum LongOnly { RemoveOption = 256, FastOption };
+
+const option LongOptions[] = {
+    {"decompress", no_argument, nullptr, 'd'}, {"uncompress", no_argument, nullptr, 'd'},
+    {"test", no_argument, nullptr, 't'},       {"list", no_argument, nullptr, 'l'},
+    {"stdout", no_argument, nullptr, 'c'},     {"to-stdout", no_argument, nullptr, 'c'},
+    {"output", required_argument, nullptr, 'o'}, {"force", no_argument, nullptr, 'f'},
+    {"keep", no_argument, nullptr, 'k'},       {"rm", no_argument, nullptr, RemoveOption},
+    {"recursive", no_argument, nullptr, 'r'},  {"threads", required_argument, nullptr, 'T'},
+    {"fast", no_argument, nullptr, FastOption}, {"quiet", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0},
+};
+
+bool ReadCount(const char* text, unsigned& count) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || value > 4096) return false;
+  count = static_cast<unsigned>(value);
+  return true;
+}
+
+}  // namespace
+
+ParseResult ParseOptions(int argc, char** argv, Options& options) {
+  bool outputSeen = false;
+  for (;;) {
+    const int c = getopt_long(argc, argv, "dtlco:fkrT:qvhV", LongOptions, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'd': options.mode = Mode::Unpack; break;
+      case 't': options.mode = Mode::Test; break;
+      case 'l': options.mode = Mode::List; break;
+      case 'c': options.toStdout = true; break;
+      case 'o':
+        if (outputSeen) {
+          std::fputs("lzs: only one -o may be given\n", stderr);
+          return ParseResult::UsageError;
+        }
+        options.output = optarg;
+        outputSeen = true;
+        break;
+      case 'f': options.force = true; break;
+      case 'k': options.removeInput = false; break;
+      case RemoveOption: options.removeInput = true; break;
+      case 'r': options.recursive = true; break;
+      case 'T':
+        if (!ReadCount(optarg, options.threads)) {
+          std::fprintf(stderr, "lzs: -T takes a number of threads, not '%s'\n", optarg);
+          return ParseResult::UsageError;
+        }
+        break;
+      case FastOption: options.fast = true; break;
+      case 'q': options.verbosity = 0; break;
+      case 'v': options.verbosity = 2; break;
+      case 'h': std::fputs(HelpText, stdout); return ParseResult::Exit;
+      case 'V':
+        std::printf("lzs %s (liblzs %s)\n", LZS_VERSION, lzs_version_string());
+        return ParseResult::Exit;
+      default: return ParseResult::UsageError;  // getopt_long has said why
+    }
+  }
+  for (int k = optind; k < argc; ++k) options.inputs.emplace_back(argv[k]);
+  if (options.inputs.empty()) options.inputs.emplace_back("-");
+  if (outputSeen && options.toStdout) {
+    std::fputs("lzs: -o and -c cannot be used together\n", stderr);
+    return ParseResult::UsageError;
+  }
+  if (outputSeen && options.output.empty()) {
+    std::fputs("lzs: -o needs a file name\n", stderr);
+    return ParseResult::UsageError;
+  }
+  return ParseResult::Run;
+}
+
+}  // namespace cli

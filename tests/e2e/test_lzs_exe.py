@@ -1,0 +1,89 @@
+"""lzs.exe, the Windows batch tool, under Wine: a batch over a folder,
+unpacking, testing, listing, a refused overwrite and a file name outside the
+system code page, one table row each."""
+
+import os
+import shutil
+import unittest
+from pathlib import Path
+
+import wine
+from e2e_case import WORKED_EXAMPLE, WORKED_EXAMPLE_DECODED, literal_image, pattern
+
+PACKABLE = pattern(20_000)
+# Outside Windows-1252, the code page Wine gives the C locale.
+NON_ASCII = "файл-文件.txt"
+
+# (name, files before, arguments, exit status, text stderr holds, exact
+# stdout or None, files after: name -> bytes, or None for absent)
+CASES = [
+    ("batch over a folder", {"d/a": PACKABLE, "d/e/b": b"xyz", "d/c.lzs": WORKED_EXAMPLE},
+     ["-r", "d"], 0, "", b"", {"d/a": PACKABLE, "d/a.lzs": "round trip", "d/e/b.lzs": "round trip",
+                               "d/c.lzs.lzs": None}),
+    ("unpack", {"x.lzs": WORKED_EXAMPLE, "y.bin": WORKED_EXAMPLE}, ["-d", "x.lzs", "y.bin"], 0, "", b"",
+     {"x": WORKED_EXAMPLE_DECODED, "y.bin.DeLZS": WORKED_EXAMPLE_DECODED}),
+    ("test", {"x.lzs": WORKED_EXAMPLE, "bad.lzs": WORKED_EXAMPLE + b"!"}, ["-t", "x.lzs", "bad.lzs"], 1,
+     "lzs: bad.lzs: not LZS: header is not the image size minus 4", b"", {"x": None, "bad": None}),
+    ("list", {"x.lzs": WORKED_EXAMPLE, "y.lzs": literal_image(b"0123456789")}, ["-l", "x.lzs", "y.lzs"], 0,
+     "", b"      Packed     Unpacked    Ratio  Name\r\n"
+         b"          10            9    0.900  x.lzs\r\n"
+         b"          16           10    0.625  y.lzs\r\n"
+         b"          26           19    0.731  (total, 2 files)\r\n", {}),
+    ("refused overwrite", {"x.lzs": WORKED_EXAMPLE, "x": b"old"}, ["-d", "x.lzs"], 1,
+     "lzs: x: already exists; not overwritten (use -f to overwrite)", b"", {"x": b"old"}),
+    ("a name outside the code page", {NON_ASCII: PACKABLE}, ["-v", NON_ASCII], 0, NON_ASCII + ": 20000 -> ",
+     b"", {NON_ASCII + ".lzs": "round trip"}),
+    ("folders named outside the code page", {"папка/子/" + NON_ASCII: PACKABLE}, ["-r", "папка"], 0, "",
+     b"", {"папка/子/" + NON_ASCII + ".lzs": "round trip"}),
+]
+
+
+class LzsExeTest(unittest.TestCase):
+    def test_cases(self) -> None:
+        program = Path(os.environ["LZS_CLI_EXE"])
+        for name, files, args, code, err, out, after in CASES:
+            with self.subTest(name):
+                folder = wine.work_path() / "lzs_exe" / name.replace(" ", "_")
+                shutil.rmtree(folder, ignore_errors=True)
+                for file, data in files.items():
+                    (folder / file).parent.mkdir(parents=True, exist_ok=True)
+                    (folder / file).write_bytes(data)
+                result = wine.run_console(program, args, folder)
+                stderr = result.stderr.decode("utf-8", "replace")
+                self.assertEqual(result.returncode, code, stderr)
+                self.assertIn(err, stderr)
+                if out is not None:
+                    self.assertEqual(result.stdout, out)
+                for file, want in after.items():
+                    path = folder / file
+                    if want is None:
+                        self.assertFalse(path.exists(), file)
+                    elif want == "round trip":
+                        unpacked = wine.run_console(program, ["-dc", file], folder)
+                        self.assertEqual(unpacked.stdout, files[file[:-4]], file)
+                    else:
+                        self.assertEqual(path.read_bytes(), want, file)
+                self.assertEqual([p.name for p in folder.rglob(".*")], [], "temporary files left")
+
+    def test_failed_write_leaves_nothing(self) -> None:
+        folder = wine.work_path() / "lzs_exe" / "failed_write"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        (folder / "a").write_bytes(PACKABLE)
+        (folder / "b").write_bytes(PACKABLE)
+        (folder / "b.lzs").write_bytes(b"old")
+        result = wine.run_console(Path(os.environ["LZS_CLI_EXE"]), ["a", "-f", "b"], folder,
+                                  file_size_limit=100)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"lzs: a.lzs: cannot write", result.stderr)
+        self.assertEqual(sorted(p.name for p in folder.iterdir()), ["a", "b", "b.lzs"])
+        self.assertEqual((folder / "b.lzs").read_bytes(), b"old")
+
+    def test_only_lzs_exe_sets_the_utf8_code_page(self) -> None:
+        setting = b"<activeCodePage"
+        self.assertIn(setting, Path(os.environ["LZS_CLI_EXE"]).read_bytes())
+        self.assertNotIn(setting, wine.exe_path().read_bytes())
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,297 @@
+"""lzs, the batch tool, end to end: the built program (first argument) run on
+files made here, one table row per behaviour, checking the exit status, what
+it says, and every file left in the folder afterwards."""
+
+from __future__ import annotations
+
+import dataclasses
+import os
+import pty
+import re
+import resource
+import signal
+import subprocess
+import sys
+import tempfile
+import typing
+import unittest
+from pathlib import Path
+
+PROGRAM = ""
+
+# 6 payload bytes: literals A B C, then 6 bytes copied from 3 back.
+WORKED = bytes.fromhex("06000000074142 43EEF3".replace(" ", ""))
+TEXT = b"".join(b"line %d of a packable text, packed and unpacked\n" % (k % 40) for k in range(400))
+ANY = object()  # a file that must exist, whatever it holds
+
+
+def literal_image(data: bytes) -> bytes:
+    payload = b"".join(b"\xff" + data[k:k + 8] for k in range(0, len(data), 8))
+    return len(payload).to_bytes(4, "little") + payload
+
+
+def decode(image: bytes) -> bytes:
+    """A plain decoder of our own, to check what the tool packed."""
+    assert int.from_bytes(image[:4], "little") == len(image) - 4
+    out = bytearray()
+    pos = 4
+    while pos < len(image):
+        flags = image[pos]
+        pos += 1
+        for bit in range(8):
+            if pos >= len(image):
+                break
+            if flags >> bit & 1:
+                out.append(image[pos])
+                pos += 1
+                continue
+            if len(image) - pos < 2:
+                return bytes(out)
+            b0, b1 = image[pos], image[pos + 1]
+            pos += 2
+            j = len(out) - (len(out) - (b0 | (b1 >> 4) << 8) - 18) % 4096
+            for _ in range((b1 & 15) + 3):
+                out.append(out[j] if 0 <= j < len(out) else 0)
+                j += 1
+    return bytes(out)
+
+
+class Packed:
+    """Expected file content: an image that decodes to these bytes."""
+
+    def __init__(self, data: bytes):
+        self.data = data
+
+
+# Two literals, then a back-reference cut off by the end after one byte.
+CUT = (4).to_bytes(4, "little") + b"\x03AB\x00"
+
+
+@dataclasses.dataclass
+class Case:
+    name: str
+    files: dict[str, bytes]
+    args: list[str]
+    code: int
+    after: dict[str, object]  # name -> bytes, Packed, ANY, or None for absent
+    err: str = ""  # a text stderr must hold ("" : stderr must be empty)
+    out: bytes | None = None  # exact standard output, when given
+    stdin: bytes = b""
+    check: typing.Callable[[str, bytes], bool] | None = None  # on stderr, stdout
+
+
+CASES = [
+    Case("pack to NAME.lzs, input kept", {"a.txt": TEXT}, ["a.txt"], 0,
+         {"a.txt": TEXT, "a.txt.lzs": Packed(TEXT)}),
+    Case("pack with -o", {"a.txt": TEXT}, ["a.txt", "-o", "x"], 0,
+         {"a.txt.lzs": None, "x": Packed(TEXT)}),
+    Case("pack --fast", {"a.txt": TEXT}, ["--fast", "a.txt"], 0, {"a.txt.lzs": Packed(TEXT)}),
+    Case("pack --rm", {"a.txt": TEXT}, ["--rm", "a.txt"], 0, {"a.txt": None, "a.txt.lzs": Packed(TEXT)}),
+    Case("pack refuses an existing output", {"a.txt": TEXT, "a.txt.lzs": b"old"}, ["--rm", "a.txt"], 1,
+         {"a.txt": TEXT, "a.txt.lzs": b"old"}, "a.txt.lzs: already exists; not overwritten"),
+    Case("pack -f overwrites", {"a.txt": TEXT, "a.txt.lzs": b"old"}, ["-f", "a.txt"], 0,
+         {"a.txt.lzs": Packed(TEXT)}),
+    Case("pack refuses a .lzs name", {"b.LZS": TEXT}, ["b.LZS"], 1, {"b.LZS.lzs": None},
+         "b.LZS: already has the .lzs suffix"),
+    Case("pack refuses an empty file", {"e": b""}, ["e"], 1, {"e.lzs": None}, "e: is empty"),
+    Case("a missing file fails, the others are done", {"a.txt": TEXT}, ["nothing", "a.txt"], 1,
+         {"a.txt.lzs": Packed(TEXT)}, "nothing: cannot open: No such file"),
+    Case("a folder needs -r", {"d/a": TEXT}, ["d"], 1, {"d.lzs": None, "d/a.lzs": None}, "d: is a folder"),
+    Case("pack -r takes every file but *.lzs", {"d/a": TEXT, "d/e/b": b"xyz", "d/c.lzs": WORKED}, ["-r", "d"], 0,
+         {"d/a.lzs": Packed(TEXT), "d/e/b.lzs": Packed(b"xyz"), "d/c.lzs.lzs": None}),
+    Case("unpack NAME.lzs in any case", {"x.lzs": WORKED, "y.LzS": WORKED}, ["-d", "x.lzs", "y.LzS"], 0,
+         {"x": b"ABCABCABC", "y": b"ABCABCABC", "x.lzs": WORKED}),
+    Case("unpack another name to NAME.DeLZS", {"x.bin": WORKED}, ["--decompress", "x.bin"], 0,
+         {"x.bin.DeLZS": b"ABCABCABC"}),
+    Case("unpack -r takes only *.lzs", {"d/x.lzs": WORKED, "d/e/y.lzs": WORKED, "d/z": WORKED}, ["-d", "-r", "d"], 0,
+         {"d/x": b"ABCABCABC", "d/e/y": b"ABCABCABC", "d/z.DeLZS": None}),
+    Case("bad header: existing output untouched even with -f", {"x.lzs": WORKED + b"!", "x": b"keep"},
+         ["-d", "-f", "--rm", "x.lzs"], 1, {"x": b"keep", "x.lzs": ANY}, "x.lzs: not LZS: header is not"),
+    Case("too short to be LZS", {"x.lzs": b"\x00\x00\x00\x00"}, ["-d", "x.lzs"], 1, {"x": None},
+         "x.lzs: not LZS: not an LZS image (4 bytes or fewer)"),
+    Case("an image that yields nothing", {"x.lzs": b"\x01\x00\x00\x00\x00"}, ["-d", "x.lzs"], 1,
+         {"x": None}, "x.lzs: not LZS: image yields no byte"),
+    Case("unpack --rm", {"x.lzs": WORKED}, ["-d", "--rm", "x.lzs"], 0, {"x.lzs": None, "x": b"ABCABCABC"}),
+    Case("the input as its own output", {"x.lzs": WORKED}, ["-d", "-f", "x.lzs", "-o", "./x.lzs"], 1,
+         {"x.lzs": WORKED}, "is the input file itself"),
+    Case("-t writes nothing", {"x.lzs": WORKED}, ["-t", "x.lzs"], 0, {"x": None}),
+    Case("-t -v says OK", {"x.lzs": WORKED}, ["-t", "-v", "x.lzs"], 0, {}, "x.lzs: OK, 9 bytes"),
+    Case("-t fails a bad image", {"x.lzs": WORKED[:-1]}, ["-t", "x.lzs"], 1, {}, "x.lzs: not LZS"),
+    Case("-t warns of a cut-off item", {"c.lzs": CUT}, ["-t", "c.lzs"], 0, {}, "c.lzs: warning: the last back-reference is cut off"),
+    Case("-t -q does not", {"c.lzs": CUT}, ["-t", "-q", "c.lzs"], 0, {}),
+    Case("-l lists one file", {"x.lzs": WORKED}, ["-l", "x.lzs"], 0, {"x": None}, "",
+         b"      Packed     Unpacked    Ratio  Name\n          10            9    0.900  x.lzs\n"),
+    Case("-l totals several, failures named", {"x.lzs": WORKED, "y.lzs": literal_image(b"0123456789")},
+         ["-l", "x.lzs", "bad.lzs", "y.lzs"], 1, {}, "bad.lzs: cannot open",
+         b"      Packed     Unpacked    Ratio  Name\n          10            9    0.900  x.lzs\n"
+         b"          16           10    0.625  y.lzs\n          26           19    0.731  (total, 2 files)\n"),
+    Case("-c writes standard output", {"x.lzs": WORKED, "y.lzs": WORKED}, ["-dc", "x.lzs", "y.lzs"], 0,
+         {"x": None}, "", b"ABCABCABC" * 2),
+    Case("standard input to standard output", {}, ["-d"], 0, {}, "", b"ABCABCABC", WORKED),
+    Case("- is standard input", {}, ["-", "-c"], 0, {}, "", None, TEXT,
+         lambda err, out: decode(out) == TEXT),
+    Case("-v, messages in input order with 2 threads", {"a": TEXT * 30, "b": b"b", "c": b"c"},
+         ["-v", "-T2", "a", "b", "c"], 0, {"c.lzs": Packed(b"c")}, "lzs: a: 573000 -> ",
+         check=lambda err, out: [line.split(":")[1].strip() for line in err.splitlines()] == ["a", "b", "c"]),
+    Case("-q keeps the errors", {}, ["-q", "nothing"], 1, {}, "nothing: cannot open"),
+    Case("--help", {}, ["--help"], 0, {}, "", None,
+         check=lambda err, out: out.startswith(b"Usage: lzs [OPTION]... [FILE]...\n")),
+    Case("-V", {}, ["-V"], 0, {}, "", None,
+         check=lambda err, out: re.fullmatch(rb"lzs \d+\.\d+\.\d+ \(liblzs \d+\.\d+\.\d+\)\n", out) is not None),
+    Case("--uncompress -k", {"x.lzs": WORKED}, ["--uncompress", "-k", "x.lzs"], 0,
+         {"x": b"ABCABCABC", "x.lzs": WORKED}),
+    Case("unknown option", {"a": TEXT}, ["--bogus", "a"], 2, {"a.lzs": None}, "Try 'lzs --help'"),
+    Case("-o with two inputs", {"a": TEXT, "b": TEXT}, ["a", "b", "-o", "x"], 2, {"x": None},
+         "-o takes exactly one input file"),
+    Case("-c packs one input only", {"a": TEXT, "b": TEXT}, ["-c", "a", "b"], 2, {}, "cannot be joined", b""),
+    Case("-T takes a number", {"a": TEXT}, ["-T", "two", "a"], 2, {"a.lzs": None}, "-T takes a number"),
+]
+
+
+class LzsCli(unittest.TestCase):
+    def setUp(self) -> None:
+        self.temp = tempfile.TemporaryDirectory()
+        self.dir = Path(self.temp.name)
+
+    def tearDown(self) -> None:
+        self.temp.cleanup()
+
+    def run_lzs(self, args, stdin=b"", **kwargs) -> subprocess.CompletedProcess:
+        return subprocess.run([PROGRAM, *args], cwd=self.dir, input=stdin, capture_output=True,
+                              timeout=120, **kwargs)
+
+    def lay_out(self, files: dict[str, bytes]) -> None:
+        for name, data in files.items():
+            path = self.dir / name
+            path.parent.mkdir(parents=True, exist_ok=True)
+            path.write_bytes(data)
+
+    def test_cases(self) -> None:
+        for case in CASES:
+            with self.subTest(case.name), tempfile.TemporaryDirectory() as temp:
+                self.dir = Path(temp)
+                self.lay_out(case.files)
+                result = self.run_lzs(case.args, case.stdin)
+                err = result.stderr.decode(errors="replace")
+                self.assertEqual(result.returncode, case.code, err)
+                if case.err:
+                    self.assertIn(case.err, err)
+                elif case.code != 2:
+                    self.assertEqual(err, "")
+                if case.out is not None:
+                    self.assertEqual(result.stdout, case.out)
+                if case.check is not None:
+                    self.assertTrue(case.check(err, result.stdout), (err, result.stdout[:200]))
+                for name, want in case.after.items():
+                    path = self.dir / name
+                    if want is None:
+                        self.assertFalse(path.exists(), name)
+                    elif want is ANY:
+                        self.assertTrue(path.exists(), name)
+                    elif isinstance(want, Packed):
+                        self.assertEqual(decode(path.read_bytes()), want.data, name)
+                    else:
+                        self.assertEqual(path.read_bytes(), want, name)
+                self.assertEqual([p.name for p in self.dir.rglob(".*")], [], "temporary files left")
+
+    def test_outputs_keep_mode_and_times(self) -> None:
+        self.lay_out({"a": TEXT})
+        (self.dir / "a").chmod(0o640)
+        os.utime(self.dir / "a", ns=(1_000_000_123_456_789, 1_500_000_987_654_321))
+        for args, output in ((["a"], "a.lzs"), (["-d", "a.lzs", "-o", "b"], "b")):
+            with self.subTest(output):
+                self.assertEqual(self.run_lzs(args).returncode, 0)
+                st = (self.dir / output).stat()
+                self.assertEqual(st.st_mode & 0o777, 0o640)
+                self.assertEqual((st.st_atime_ns, st.st_mtime_ns), (1_000_000_123_456_789, 1_500_000_987_654_321))
+
+    def test_refuses_to_pack_above_the_header_limit(self) -> None:
+        # Sparse: refused from its size, before anything is read.
+        with open(self.dir / "big", "wb") as big:
+            big.truncate((1 << 31) + 1)
+        result = self.run_lzs(["big"])
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"lzs: big: is too large to pack: more than 2147483648 bytes", result.stderr)
+        self.assertFalse((self.dir / "big.lzs").exists())
+
+    def test_failed_write_leaves_nothing(self) -> None:
+        self.lay_out({"a": TEXT, "b": TEXT, "b.lzs": b"old"})
+
+        def limit() -> None:
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
+
+        result = self.run_lzs(["a", "-f", "b"], preexec_fn=limit)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"a.lzs: cannot write: File too large", result.stderr)
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["a", "b", "b.lzs"])
+        self.assertEqual((self.dir / "b.lzs").read_bytes(), b"old")
+
+    def test_killed_while_writing_leaves_nothing(self) -> None:
+        # 256 MiB of zeros: groups of a flag byte 00 and 8 back-references of 18.
+        groups = (256 << 20) // 144
+        payload = (b"\x00" + b"\x00\x0f" * 8) * groups
+        self.lay_out({"z.lzs": len(payload).to_bytes(4, "little") + payload, "z": b"old"})
+        size = groups * 144
+        process = subprocess.Popen([PROGRAM, "-d", "-f", "z.lzs"], cwd=self.dir)
+        writing = False
+        # Killed once an output file of the run holds part of the bytes.
+        while not writing and process.poll() is None:
+            for fd in Path(f"/proc/{process.pid}/fd").iterdir():
+                try:
+                    target = os.readlink(fd)
+                    written = fd.stat().st_size
+                except OSError:
+                    continue
+                if target.startswith(str(self.dir)) and "z.lzs" not in target and 0 < written < size:
+                    writing = True
+                    break
+        process.kill()
+        process.wait()
+        self.assertTrue(writing, "the run ended before it was seen writing")
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["z", "z.lzs"])
+        self.assertEqual((self.dir / "z").read_bytes(), b"old")
+
+    def run_on_terminal(self, args: list[str], stream: str) -> tuple[int, bytes]:
+        """Runs with stdin, stdout or stderr on a new terminal; returns the
+        status and what the terminal got."""
+        master, slave = pty.openpty()
+        process = subprocess.Popen([PROGRAM, *args], cwd=self.dir,
+                                   stdin=slave if stream == "stdin" else subprocess.DEVNULL,
+                                   stdout=slave if stream == "stdout" else subprocess.DEVNULL,
+                                   stderr=slave if stream == "stderr" else subprocess.DEVNULL)
+        os.close(slave)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        os.close(master)
+        return process.wait(), seen
+
+    def test_terminals(self) -> None:
+        self.lay_out({f"f{k}": TEXT for k in range(6)})
+        self.lay_out({"x.lzs": WORKED})
+        code, seen = self.run_on_terminal(["-c", "f0"], "stdout")
+        self.assertEqual((code, seen), (1, b""))
+        code, seen = self.run_on_terminal(["-c", "-f", "f0"], "stdout")
+        self.assertEqual(code, 0)
+        self.assertGreater(len(seen), 100)
+        code, _ = self.run_on_terminal(["-d"], "stdin")
+        self.assertEqual(code, 1)
+        code, seen = self.run_on_terminal(["-dc", "x.lzs"], "stdout")
+        self.assertEqual((code, seen), (0, b"ABCABCABC"))
+        code, seen = self.run_on_terminal(["-f"] + [f"f{k}" for k in range(6)], "stderr")
+        self.assertEqual(code, 0)
+        self.assertIn(b" of 6 files", seen)
+        code, seen = self.run_on_terminal(["-f", "-q"] + [f"f{k}" for k in range(6)], "stderr")
+        self.assertEqual((code, seen), (0, b""))
+
+
+if __name__ == "__main__":
+    PROGRAM = str(Path(sys.argv.pop(1)).resolve())
+    unittest.main()
