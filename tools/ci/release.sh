@@ -36,8 +36,10 @@ cp samples/sample.lzs "$work/deb/"
    cmp sample.lzs.DeLZS "$source_dir/samples/sample.txt" &&
    lzs-pack sample.lzs.DeLZS -o repacked.lzs &&
    lzs-unpack /D"repacked.lzs" /O"repacked.txt" &&
-   cmp repacked.txt "$source_dir/samples/sample.txt")
-for page in lzs-unpack lzs-pack; do
+   cmp repacked.txt "$source_dir/samples/sample.txt" &&
+   cp sample.lzs batch.lzs && lzs -d batch.lzs && cmp batch "$source_dir/samples/sample.txt" &&
+   lzs -l batch.lzs)
+for page in lzs-unpack lzs-pack lzs; do
   man -P cat "$page" 2>/dev/null | grep -q "lzs-unpack $version" ||
     { echo "man $page does not show version $version" >&2; exit 1; }
 done
@@ -50,7 +52,7 @@ lintian --display-info --fail-on error,warning "$deb"
 
 echo "== the zip under Wine"
 unzip -q "$zip" -d "$work/zip"
-for file in lzs-unpack.exe lzs-pack.exe README.txt LICENSE.txt; do
+for file in lzs-unpack.exe lzs-pack.exe lzs.exe README.txt LICENSE.txt; do
   [ -f "$work/zip/$file" ] || { echo "the zip has no $file" >&2; exit 1; }
 done
 ! grep -qv $'\r$' "$work/zip/README.txt"  # every line ends in CR LF
@@ -70,5 +72,6 @@ result=$(cd "$work/zip" &&
 cmp "$work/zip/sample from zip.txt" samples/sample.txt
 (cd "$work/zip" && "$wine" lzs-pack.exe "sample from zip.txt" -o again.lzs)
 (cd "$work/zip" && lzs-unpack /D"again.lzs" /O"again.txt" && cmp again.txt "$source_dir/samples/sample.txt")
+(cd "$work/zip" && "$wine" lzs.exe -d -o "batch.txt" again.lzs && cmp batch.txt "$source_dir/samples/sample.txt")
 /usr/lib/wine/wineserver64 -k || true
 echo "the zip's lzs-unpack.exe unpacked the sample under Wine; its lzs-pack.exe packed it again"
