@@ -1,11 +1,20 @@
 // The native platform layer on its own: the command line rebuilt from argv,
-// the notice text conversion, the sharing rule, and the Windows codes that
-// file errors turn into.
+// the notice text conversion, the sharing rule within a run and between runs,
+// the files it refuses, the Windows codes that file errors turn into, and
+// signals.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
+
+#include <ctime>
+#include <map>
 
 #include "app/notices.hpp"
 #include "platform/native.hpp"
@@ -34,10 +43,17 @@ TEST(BuildCommandLine, QuotesWhatTheShellUnquoted) {
       // not options: lower case, another letter, a slash further in
       {{"lzs-unpack", "/dx.lzs", "/ox"}, "lzs-unpack /dx.lzs /ox"},
       {{"lzs-unpack", "/Xy", "x/Dy", "word"}, "lzs-unpack /Xy x/Dy word"},
-      // the program path is never quoted, also when it looks like an option
-      {{"/Data/lzs-unpack", "/Dx"}, "/Data/lzs-unpack /D\"x\""},
-      {{"/Dir with space/prog"}, "/Dir with space/prog"},
+      // the program by its name alone, whatever folders its path has
+      {{"/Data/lzs-unpack", "/Dx"}, "lzs-unpack /D\"x\""},
+      {{"/home/u/Downloads/lzs-unpack"}, "lzs-unpack"},
+      {{"/Dir with space/prog"}, "prog"},
+      {{"./lzs-unpack", "/Ox"}, "lzs-unpack /O\"x\""},
+      {{"", "/Dx"}, " /D\"x\""},
+      {{}, ""},
       {{"lzs-unpack", "", "/Dx"}, "lzs-unpack  /D\"x\""},
+      // a quote inside a name: passed on unquoted, which the scan refuses
+      {{"lzs-unpack", "/Dx\".lzs"}, "lzs-unpack /Dx\".lzs"},
+      {{"lzs-unpack", "/Ox\""}, "lzs-unpack /Ox\""},
   };
   for (const ArgvCase& c : cases) {
     EXPECT_EQ(native::BuildCommandLine(static_cast<int>(c.argv.size()), c.argv.data()),
@@ -58,7 +74,10 @@ TEST(BuildCommandLine, RunsLikeTheWindowsProgram) {
       {{"lzs-unpack", "/D\"my file.lzs\""}, 0, "my file.lzs.DeLZS"},
       {{"lzs-unpack", "/Oout put", "/Dmy file.lzs"}, 0, "out put"},
       {{"lzs-unpack", "/D", "my file.lzs"}, 160, ""},
-      {{"/Data/lzs-unpack", "/Dmy file.lzs"}, 160, ""},
+      {{"/Data/lzs-unpack", "/Dmy file.lzs"}, 0, "my file.lzs.DeLZS"},
+      {{"/home/u/Downloads/lzs-unpack", "/Omy out", "/Dmy file.lzs"}, 0, "my out"},
+      {{"lzs-unpack", "/Dmy file.lzs\"x"}, 160, ""},
+      {{"lzs-unpack", "/Dmy file.lzs", "/Oout\"put"}, 160, ""},
       {{"lzs-unpack", "/dmy file.lzs"}, 0, ""},  // the usage notice
   };
   for (const ArgvRunCase& c : cases) {
@@ -132,6 +151,25 @@ HANDLE CreateOutput(const fs::path& path) {
                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
+// A folder, a FIFO, a socket, or a link to a character device at path.
+void MakeSpecialFile(const fs::path& path, const std::string& kind) {
+  if (kind == "folder") fs::create_directory(path);
+  if (kind == "fifo") {
+    ASSERT_EQ(mkfifo(path.c_str(), 0666), 0);
+  }
+  if (kind == "device") fs::create_symlink("/dev/null", path);
+  if (kind == "socket") {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.string().size(), sizeof address.sun_path);
+    path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+  }
+}
+
 // An output on the file of an open input, by any name, is refused like a
 // sharing violation and leaves the input whole; once the input is closed,
 // the same create succeeds and empties the file.
@@ -168,14 +206,206 @@ TEST(SharingRule, OutputOnTheOpenInputIsRefused) {
   }
 }
 
-TEST(NativeFiles, FolderIsNoFile) {
-  TempDir dir;
-  SetLastError(NO_ERROR);
-  EXPECT_EQ(OpenInput(dir.path()), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  SetLastError(NO_ERROR);
-  EXPECT_EQ(CreateOutput(dir.path()), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+// Only a regular file is opened: the rest is refused at once, before any
+// read or write, and a FIFO with no other end does not block the open.
+TEST(NativeFiles, OnlyRegularFilesAreOpened) {
+  const std::pair<const char*, DWORD> cases[] = {
+      {"folder", ERROR_ACCESS_DENIED},
+      {"fifo", 50},  // ERROR_NOT_SUPPORTED
+      {"socket", 50},
+      {"device", 50},  // a link to /dev/null
+  };
+  for (const auto& [kind, error] : cases) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    const fs::path path = dir / kind;
+    MakeSpecialFile(path, kind);
+    SetLastError(NO_ERROR);
+    EXPECT_EQ(OpenInput(path), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), error);
+    SetLastError(NO_ERROR);
+    EXPECT_EQ(CreateOutput(path), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), error);
+  }
+}
+
+// A run in a child of its own that stops at the first call of an operation,
+// holding what it has opened so far, until Finish lets it go on.
+class PausedRun {
+ public:
+  PausedRun(const fs::path& dir, const std::string& commandLine, fault::Op op,
+            const std::function<void()>& plan) {
+    int ready[2];
+    int go[2];
+    if (pipe(ready) != 0 || pipe(go) != 0) {
+      ADD_FAILURE() << "pipe failed";
+      return;
+    }
+    child_ = fork();
+    if (child_ == 0) {
+      close(ready[0]);
+      close(go[1]);
+      const int null = open("/dev/null", O_WRONLY);
+      if (null < 0 || dup2(null, STDERR_FILENO) < 0 || chdir(dir.c_str()) != 0) _exit(127);
+      fault::Reset();
+      SetLastError(NO_ERROR);
+      fault::SetCommandLine(commandLine.c_str());
+      fault::PauseAt(op, ready[1], go[0]);
+      if (plan) plan();
+      RunDecompression();
+    }
+    close(ready[1]);
+    close(go[0]);
+    go_ = go[1];
+    char byte = 0;
+    reached_ = child_ > 0 && read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
+  }
+  PausedRun(const PausedRun&) = delete;
+  PausedRun& operator=(const PausedRun&) = delete;
+  ~PausedRun() { Finish(); }
+
+  bool Reached() const { return reached_; }
+
+  // Lets the run go on to its end; its exit code, or -1.
+  int Finish() {
+    if (go_ >= 0) close(go_);
+    go_ = -1;
+    if (child_ <= 0) return -1;
+    int status = 0;
+    while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+    }
+    child_ = -1;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return exitCode_;
+  }
+
+ private:
+  pid_t child_ = -1;
+  int go_ = -1;
+  bool reached_ = false;
+  int exitCode_ = -1;
+};
+
+// One run stops while it holds its files, and meanwhile a second run starts
+// or the test changes the files; then the first run goes on. Other runs keep
+// Windows' sharing rule (input shared for reading, output exclusive), and a
+// change that bypasses it is seen. a.lzs decodes to ABCABCABC, b.lzs to
+// "second".
+struct MeanwhileCase {
+  const char* what;
+  std::string commandLine;
+  fault::Op pauseAt;
+  std::function<void()> plan;  // in the paused run's process, before it starts
+  std::string second;          // the second run's command line, or empty
+  int secondExit;
+  std::function<void(const fs::path&)> meanwhile;  // the test's change, or none
+  int pausedExit;
+  std::map<std::string, std::optional<std::string>> filesAfter;
+};
+
+TEST(PausedRun, OthersMeanwhile) {
+  const std::string other = WithHeader(LiteralPayload("second"));
+  const std::string sameSize = "\x06\x00\x00\x00\x07XYZ\xEE\xF3";  // XYZXYZXYZ
+  const auto none = std::nullopt;
+  const auto diskFull = [] { fault::FailCall(fault::Op::WriteFile, 1, ERROR_DISK_FULL); };
+  const MeanwhileCase cases[] = {
+      {"a second writer of the output", "p /D\"a.lzs\" /O\"out\"", fault::Op::WriteFile, {},
+       "p /D\"b.lzs\" /O\"out\"", 32, {}, 0, {{"out", WorkedExampleOutput}}},
+      {"a reader of the output", "p /D\"a.lzs\" /O\"out\"", fault::Op::WriteFile, {},
+       "p /D\"out\" /O\"copy\"", 32, {}, 0, {{"out", WorkedExampleOutput}, {"copy", none}}},
+      {"a writer of the input", "p /D\"a.lzs\" /O\"out\"", fault::Op::ReadFile, {},
+       "p /D\"b.lzs\" /O\"a.lzs\"", 32, {}, 0, {{"a.lzs", WorkedExample}, {"out", WorkedExampleOutput}}},
+      {"a second reader of the input", "p /D\"a.lzs\" /O\"out\"", fault::Op::ReadFile, {},
+       "p /D\"a.lzs\" /O\"out2\"", 0, {}, 0,
+       {{"out", WorkedExampleOutput}, {"out2", WorkedExampleOutput}}},
+      {"the input rewritten in place, same size", "p /D\"a.lzs\" /O\"out\"", fault::Op::ReadFile,
+       {}, "", 0, [&](const fs::path& dir) { PutFile(dir / "a.lzs", sameSize); }, 32,
+       {{"out", none}}},
+      {"the input cut short", "p /D\"a.lzs\" /O\"out\"", fault::Op::ReadFile, {}, "", 0,
+       [](const fs::path& dir) { fs::resize_file(dir / "a.lzs", 5); }, 32, {{"out", none}}},
+      {"another file put at the output name before the delete", "p /D\"a.lzs\" /O\"out\"",
+       fault::Op::DeleteFileA, diskFull, "", 0,
+       [](const fs::path& dir) { fs::rename(dir / "b.lzs", dir / "out"); }, 112,
+       {{"out", other}}},
+  };
+  for (const MeanwhileCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    PutFile(dir / "a.lzs", WorkedExample);
+    PutFile(dir / "b.lzs", other);
+    // An hour old, so that any rewrite shows in the times however coarse.
+    const timespec hourAgo{time(nullptr) - 3600, 0};
+    const timespec times[2] = {hourAgo, hourAgo};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "a.lzs").c_str(), times, 0), 0);
+
+    PausedRun paused(dir.path(), c.commandLine, c.pauseAt, c.plan);
+    ASSERT_TRUE(paused.Reached());
+    if (!c.second.empty()) {
+      const Outcome second =
+          RunInChild(dir.path(), [&c] { fault::SetCommandLine(c.second.c_str()); });
+      EXPECT_EQ(second.exitCode, c.secondExit) << "the second run";
+    }
+    if (c.meanwhile) c.meanwhile(dir.path());
+    EXPECT_EQ(paused.Finish(), c.pausedExit) << "the paused run";
+    for (const auto& [name, bytes] : c.filesAfter) EXPECT_EQ(FileBytes(dir / name), bytes) << name;
+  }
+}
+
+// Writes past the file size limit and notices into a pipe that nobody reads
+// end the run with a code, as main starts it; what a failed write leaves is
+// emptied, and only a file the run itself wrote is deleted.
+struct SignalCase {
+  const char* what;
+  std::vector<const char*> argv;
+  rlim_t fileSizeLimit;  // RLIM_INFINITY: none
+  bool stderrUnread;
+  int exitCode;
+  std::map<std::string, std::optional<std::string>> filesAfter;
+};
+
+TEST(NativeRun, SignalsDoNotEndIt) {
+  const std::string data(20000, 'd');
+  const auto none = std::nullopt;
+  const SignalCase cases[] = {
+      {"output beyond the size limit", {"lzs-unpack", "/Dbig.lzs", "/Oout"}, 4096, false, 223,
+       {{"out", none}}},
+      {"output through a link beyond the size limit", {"lzs-unpack", "/Dbig.lzs", "/Olink"}, 4096,
+       false, 223, {{"link", ""}, {"target", ""}}},
+      {"within the size limit", {"lzs-unpack", "/Dbig.lzs", "/Oout"}, 32768, false, 0,
+       {{"out", data}}},
+      {"a notice nobody reads", {"lzs-unpack", "/Dbad.lzs", "/Oout"}, RLIM_INFINITY, true, 13,
+       {{"out", none}}},
+  };
+  for (const SignalCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    PutFile(dir / "big.lzs", WithHeader(LiteralPayload(data)));
+    PutFile(dir / "bad.lzs", WorkedExample + "x");
+    PutFile(dir / "target", "an older file");
+    fs::create_symlink("target", dir / "link");
+    const Outcome outcome = RunInChild(dir.path(), [&c] {
+      const rlimit limit{c.fileSizeLimit, c.fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+      int unread[2];
+      if (c.stderrUnread && (pipe(unread) != 0 || dup2(unread[1], STDERR_FILENO) < 0)) _exit(126);
+      if (c.stderrUnread) close(unread[0]);
+      native::SetProcessArguments(static_cast<int>(c.argv.size()), c.argv.data());
+    });
+    EXPECT_EQ(outcome.exitCode, c.exitCode);
+    for (const auto& [name, bytes] : c.filesAfter) EXPECT_EQ(FileBytes(dir / name), bytes) << name;
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+  }
+}
+
+// The pause between the tones does not block the thread.
+TEST(NativeRun, PauseDoesNotWait) {
+  rusage before{};
+  rusage after{};
+  ASSERT_EQ(getrusage(RUSAGE_THREAD, &before), 0);
+  Sleep(100);
+  ASSERT_EQ(getrusage(RUSAGE_THREAD, &after), 0);
+  EXPECT_EQ(after.ru_nvcsw, before.ru_nvcsw) << "Sleep gave up the processor";
 }
 
 // What a failed open turns into, seen as the run's exit code: a silent exit
