@@ -66,8 +66,7 @@ DWORD ErrorFromErrno(int error) {
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EBADF: return ERROR_INVALID_HANDLE;
     case EBUSY:
-    case ETXTBSY:
-    case EWOULDBLOCK: return ERROR_SHARING_VIOLATION;
+    case ETXTBSY: return ERROR_SHARING_VIOLATION;
     default: return ERROR_GEN_FAILURE;
   }
 }
@@ -124,6 +123,13 @@ const OpenFile* StartTransfer(fault::Op op, HANDLE handle, LPDWORD moved) {
   return file;
 }
 
+// Readers share a lock, a writer holds it alone; taken without waiting. A
+// file system that keeps no locks leaves the file unlocked rather than
+// unusable.
+bool Lock(int fd, bool writing) {
+  return flock(fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+}
+
 bool SameTime(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -147,9 +153,9 @@ LPSTR GetCommandLineA() {
 
 // Opens without blocking (a FIFO with no other end would wait forever) and
 // takes only a regular file; the type is checked on the open descriptor, so
-// nothing is read from or written to anything else. Readers take a shared
-// lock and writers an exclusive one, so that other runs of the program keep
-// the sharing rule too; an existing output is emptied only under its lock.
+// nothing is read from or written to anything else. The lock makes other
+// runs of the program keep the sharing rule too; an existing output is
+// emptied only under its lock.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flags, HANDLE) {
   fault::Record("CreateFileA(" + std::string(name) + "," + Hex(access) + "," + Hex(share) + "," +
@@ -179,7 +185,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   else if (S_ISDIR(info.st_mode)) error = ERROR_ACCESS_DENIED;
   else if (!S_ISREG(info.st_mode)) error = ErrorNotSupported;
   else if (!SharingAllows(info, access, share)) error = ERROR_SHARING_VIOLATION;
-  else if (flock(fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) error = ErrorFromErrno(errno);
+  else if (!Lock(fd, writing)) error = ERROR_SHARING_VIOLATION;
   else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) error = ErrorFromErrno(errno);
   else if (disposition == CREATE_ALWAYS && ftruncate(fd, 0) != 0) error = ErrorFromErrno(errno);
   if (error != NO_ERROR) {
