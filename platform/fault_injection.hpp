@@ -1,5 +1,6 @@
 // Test control of the native platform layer: make an operation fail, pause
-// a run at an operation, shorten reads and writes, replace the command line, and read back the calls made.
+// a run at an operation, shorten reads and writes, replace the command line,
+// and read back the calls made.
 #pragma once
 
 #include <windows.h>

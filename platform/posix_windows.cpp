@@ -349,9 +349,7 @@ BOOL Beep(DWORD frequency, DWORD duration) {
 
 // The pause only separates the tones, so without tones there is nothing to
 // wait for.
-void Sleep(DWORD milliseconds) {
-  fault::Record("Sleep(" + std::to_string(milliseconds) + ")");
-}
+void Sleep(DWORD milliseconds) { fault::Record("Sleep(" + std::to_string(milliseconds) + ")"); }
 
 // A notice goes to standard error, caption first.
 int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {

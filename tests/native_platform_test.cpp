@@ -2,8 +2,8 @@
 // the notice text conversion, the sharing rule within a run and between runs,
 // the files it refuses, the Windows codes that file errors turn into, and
 // signals.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -294,40 +294,52 @@ class PausedRun {
 // "second".
 struct MeanwhileCase {
   const char* what;
-  std::string commandLine;
-  fault::Op pauseAt;
-  std::function<void()> plan;  // in the paused run's process, before it starts
-  std::string second;          // the second run's command line, or empty
-  int secondExit;
-  std::function<void(const fs::path&)> meanwhile;  // the test's change, or none
-  int pausedExit;
-  std::map<std::string, std::optional<std::string>> filesAfter;
+  std::string commandLine = "p /D\"a.lzs\" /O\"out\"";
+  fault::Op pauseAt = fault::Op::ReadFile;
+  std::function<void()> plan{};  // in the paused run's process, before it starts
+  std::string second{};          // the second run's command line, or empty
+  int secondExit = 0;
+  std::function<void(const fs::path&)> meanwhile{};  // the test's change, or none
+  int pausedExit = 0;
+  std::map<std::string, std::optional<std::string>> filesAfter{};
 };
 
 TEST(PausedRun, OthersMeanwhile) {
   const std::string other = WithHeader(LiteralPayload("second"));
   const std::string sameSize = "\x06\x00\x00\x00\x07XYZ\xEE\xF3";  // XYZXYZXYZ
   const auto none = std::nullopt;
-  const auto diskFull = [] { fault::FailCall(fault::Op::WriteFile, 1, ERROR_DISK_FULL); };
   const MeanwhileCase cases[] = {
-      {"a second writer of the output", "p /D\"a.lzs\" /O\"out\"", fault::Op::WriteFile, {},
-       "p /D\"b.lzs\" /O\"out\"", 32, {}, 0, {{"out", WorkedExampleOutput}}},
-      {"a reader of the output", "p /D\"a.lzs\" /O\"out\"", fault::Op::WriteFile, {},
-       "p /D\"out\" /O\"copy\"", 32, {}, 0, {{"out", WorkedExampleOutput}, {"copy", none}}},
-      {"a writer of the input", "p /D\"a.lzs\" /O\"out\"", fault::Op::ReadFile, {},
-       "p /D\"b.lzs\" /O\"a.lzs\"", 32, {}, 0, {{"a.lzs", WorkedExample}, {"out", WorkedExampleOutput}}},
-      {"a second reader of the input", "p /D\"a.lzs\" /O\"out\"", fault::Op::ReadFile, {},
-       "p /D\"a.lzs\" /O\"out2\"", 0, {}, 0,
-       {{"out", WorkedExampleOutput}, {"out2", WorkedExampleOutput}}},
-      {"the input rewritten in place, same size", "p /D\"a.lzs\" /O\"out\"", fault::Op::ReadFile,
-       {}, "", 0, [&](const fs::path& dir) { PutFile(dir / "a.lzs", sameSize); }, 32,
-       {{"out", none}}},
-      {"the input cut short", "p /D\"a.lzs\" /O\"out\"", fault::Op::ReadFile, {}, "", 0,
-       [](const fs::path& dir) { fs::resize_file(dir / "a.lzs", 5); }, 32, {{"out", none}}},
-      {"another file put at the output name before the delete", "p /D\"a.lzs\" /O\"out\"",
-       fault::Op::DeleteFileA, diskFull, "", 0,
-       [](const fs::path& dir) { fs::rename(dir / "b.lzs", dir / "out"); }, 112,
-       {{"out", other}}},
+      {.what = "a second writer of the output",
+       .pauseAt = fault::Op::WriteFile,
+       .second = "p /D\"b.lzs\" /O\"out\"",
+       .secondExit = 32,
+       .filesAfter = {{"out", WorkedExampleOutput}}},
+      {.what = "a reader of the output",
+       .pauseAt = fault::Op::WriteFile,
+       .second = "p /D\"out\" /O\"copy\"",
+       .secondExit = 32,
+       .filesAfter = {{"out", WorkedExampleOutput}, {"copy", none}}},
+      {.what = "a writer of the input",
+       .second = "p /D\"b.lzs\" /O\"a.lzs\"",
+       .secondExit = 32,
+       .filesAfter = {{"a.lzs", WorkedExample}, {"out", WorkedExampleOutput}}},
+      {.what = "a second reader of the input",
+       .second = "p /D\"a.lzs\" /O\"out2\"",
+       .filesAfter = {{"out", WorkedExampleOutput}, {"out2", WorkedExampleOutput}}},
+      {.what = "the input rewritten in place, same size",
+       .meanwhile = [&](const fs::path& dir) { PutFile(dir / "a.lzs", sameSize); },
+       .pausedExit = 32,
+       .filesAfter = {{"out", none}}},
+      {.what = "the input cut short",
+       .meanwhile = [](const fs::path& dir) { fs::resize_file(dir / "a.lzs", 5); },
+       .pausedExit = 32,
+       .filesAfter = {{"out", none}}},
+      {.what = "another file put at the output name before the delete",
+       .pauseAt = fault::Op::DeleteFileA,
+       .plan = [] { fault::FailCall(fault::Op::WriteFile, 1, ERROR_DISK_FULL); },
+       .meanwhile = [](const fs::path& dir) { fs::rename(dir / "b.lzs", dir / "out"); },
+       .pausedExit = 112,
+       .filesAfter = {{"out", other}}},
   };
   for (const MeanwhileCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -357,25 +369,33 @@ TEST(PausedRun, OthersMeanwhile) {
 // emptied, and only a file the run itself wrote is deleted.
 struct SignalCase {
   const char* what;
-  std::vector<const char*> argv;
-  rlim_t fileSizeLimit;  // RLIM_INFINITY: none
-  bool stderrUnread;
-  int exitCode;
-  std::map<std::string, std::optional<std::string>> filesAfter;
+  const char* input = "/Dbig.lzs";
+  const char* output = "/Oout";
+  rlim_t fileSizeLimit = RLIM_INFINITY;
+  bool stderrUnread = false;
+  int exitCode = 0;
+  std::map<std::string, std::optional<std::string>> filesAfter{};
 };
 
 TEST(NativeRun, SignalsDoNotEndIt) {
   const std::string data(20000, 'd');
   const auto none = std::nullopt;
   const SignalCase cases[] = {
-      {"output beyond the size limit", {"lzs-unpack", "/Dbig.lzs", "/Oout"}, 4096, false, 223,
-       {{"out", none}}},
-      {"output through a link beyond the size limit", {"lzs-unpack", "/Dbig.lzs", "/Olink"}, 4096,
-       false, 223, {{"link", ""}, {"target", ""}}},
-      {"within the size limit", {"lzs-unpack", "/Dbig.lzs", "/Oout"}, 32768, false, 0,
-       {{"out", data}}},
-      {"a notice nobody reads", {"lzs-unpack", "/Dbad.lzs", "/Oout"}, RLIM_INFINITY, true, 13,
-       {{"out", none}}},
+      {.what = "output beyond the size limit",
+       .fileSizeLimit = 4096,
+       .exitCode = 223,
+       .filesAfter = {{"out", none}}},
+      {.what = "output through a link beyond the size limit",
+       .output = "/Olink",
+       .fileSizeLimit = 4096,
+       .exitCode = 223,
+       .filesAfter = {{"link", ""}, {"target", ""}}},
+      {.what = "within the size limit", .fileSizeLimit = 32768, .filesAfter = {{"out", data}}},
+      {.what = "a notice nobody reads",
+       .input = "/Dbad.lzs",
+       .stderrUnread = true,
+       .exitCode = 13,
+       .filesAfter = {{"out", none}}},
   };
   for (const SignalCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -390,7 +410,8 @@ TEST(NativeRun, SignalsDoNotEndIt) {
       int unread[2];
       if (c.stderrUnread && (pipe(unread) != 0 || dup2(unread[1], STDERR_FILENO) < 0)) _exit(126);
       if (c.stderrUnread) close(unread[0]);
-      native::SetProcessArguments(static_cast<int>(c.argv.size()), c.argv.data());
+      const char* const argv[] = {"lzs-unpack", c.input, c.output};
+      native::SetProcessArguments(3, argv);
     });
     EXPECT_EQ(outcome.exitCode, c.exitCode);
     for (const auto& [name, bytes] : c.filesAfter) EXPECT_EQ(FileBytes(dir / name), bytes) << name;
