@@ -66,7 +66,9 @@ DWORD ErrorFromErrno(int error) {
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EBADF: return ERROR_INVALID_HANDLE;
     case EBUSY:
-    case ETXTBSY: return ERROR_SHARING_VIOLATION;
+    case ETXTBSY:
+    case EWOULDBLOCK:  // a lease held by a reader for a moment
+      return ERROR_SHARING_VIOLATION;
     default: return ERROR_GEN_FAILURE;
   }
 }
@@ -130,6 +132,16 @@ bool Lock(int fd, bool writing) {
   return flock(fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
+// Whether some process holds the file open for writing: a read lease is
+// refused then. A lease is held for a moment only; a writer that opens the
+// file in that moment waits for it, and the SIGIO sent meanwhile is ignored.
+// Where no lease can be had (a file of another owner, a file system without
+// leases), the times checked after the read are the only guard.
+bool OpenForWriting(int fd) {
+  if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0) return errno == EAGAIN;
+  return fcntl(fd, F_SETLEASE, F_UNLCK) != 0;
+}
+
 bool SameTime(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -143,6 +155,7 @@ void native::SetProcessArguments(int argc, const char* const* argv) {
   // a code, and the run takes its ending, instead of the process dying.
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGIO, SIG_IGN);
 }
 
 LPSTR GetCommandLineA() {
@@ -181,7 +194,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   if (fd < 0) return Fail(ErrorFromErrno(errno));
   DWORD error = NO_ERROR;
   struct stat info {};
-  if (fstat(fd, &info) != 0) error = ErrorFromErrno(errno);
+  if (!writing && OpenForWriting(fd)) error = ERROR_SHARING_VIOLATION;
+  else if (fstat(fd, &info) != 0) error = ErrorFromErrno(errno);
   else if (S_ISDIR(info.st_mode)) error = ERROR_ACCESS_DENIED;
   else if (!S_ISREG(info.st_mode)) error = ErrorNotSupported;
   else if (!SharingAllows(info, access, share)) error = ERROR_SHARING_VIOLATION;

@@ -206,6 +206,22 @@ TEST(SharingRule, OutputOnTheOpenInputIsRefused) {
   }
 }
 
+// An input that another program holds open for writing is refused, as on
+// Windows, and taken once that program has closed it.
+TEST(SharingRule, InputOpenForWritingElsewhereIsRefused) {
+  TempDir dir;
+  PutFile(dir / "x.lzs", WorkedExample);
+  const int writer = open((dir / "x.lzs").c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  SetLastError(NO_ERROR);
+  EXPECT_EQ(OpenInput(dir / "x.lzs"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  close(writer);
+  const HANDLE input = OpenInput(dir / "x.lzs");
+  EXPECT_NE(input, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(input));
+}
+
 // Only a regular file is opened: the rest is refused at once, before any
 // read or write, and a FIFO with no other end does not block the open.
 TEST(NativeFiles, OnlyRegularFilesAreOpened) {
