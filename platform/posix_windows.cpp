@@ -28,13 +28,13 @@ bool haveCommandLine = false;
 
 // The program holds two files at most; a few more slots cost nothing.
 struct OpenFile {
-  bool used;
+  struct stat atOpen;  // for the sharing rule and to see a file changed while read
+  std::string name;
   int fd;
   DWORD access;
   DWORD share;
-  struct stat atOpen;  // for the sharing rule and to see a file changed while read
-  bool torn;           // a write failed or fell short
-  std::string name;
+  bool used;
+  bool torn;  // a write failed or fell short
 };
 OpenFile files[8];
 
@@ -142,6 +142,20 @@ bool OpenForWriting(int fd) {
   return fcntl(fd, F_SETLEASE, F_UNLCK) != 0;
 }
 
+// Why the file just opened at fd cannot serve as asked, or NO_ERROR; info
+// receives its state.
+DWORD RefusalOf(int fd, DWORD access, DWORD share, DWORD disposition, struct stat& info) {
+  const bool writing = (access & GENERIC_WRITE) != 0;
+  if (!writing && OpenForWriting(fd)) return ERROR_SHARING_VIOLATION;
+  if (fstat(fd, &info) != 0) return ErrorFromErrno(errno);
+  if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
+  if (!S_ISREG(info.st_mode)) return ErrorNotSupported;
+  if (!SharingAllows(info, access, share) || !Lock(fd, writing)) return ERROR_SHARING_VIOLATION;
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return ErrorFromErrno(errno);
+  if (disposition == CREATE_ALWAYS && ftruncate(fd, 0) != 0) return ErrorFromErrno(errno);
+  return NO_ERROR;
+}
+
 bool SameTime(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -153,9 +167,9 @@ void native::SetProcessArguments(int argc, const char* const* argv) {
   haveCommandLine = true;
   // A write past the file size limit or into a pipe nobody reads fails with
   // a code, and the run takes its ending, instead of the process dying.
-  std::signal(SIGXFSZ, SIG_IGN);
-  std::signal(SIGPIPE, SIG_IGN);
-  std::signal(SIGIO, SIG_IGN);
+  (void)std::signal(SIGXFSZ, SIG_IGN);
+  (void)std::signal(SIGPIPE, SIG_IGN);
+  (void)std::signal(SIGIO, SIG_IGN);
 }
 
 LPSTR GetCommandLineA() {
@@ -192,21 +206,13 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   const int create = disposition == CREATE_ALWAYS ? O_CREAT : 0;
   const int fd = open(name, mode | create | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) return Fail(ErrorFromErrno(errno));
-  DWORD error = NO_ERROR;
   struct stat info {};
-  if (!writing && OpenForWriting(fd)) error = ERROR_SHARING_VIOLATION;
-  else if (fstat(fd, &info) != 0) error = ErrorFromErrno(errno);
-  else if (S_ISDIR(info.st_mode)) error = ERROR_ACCESS_DENIED;
-  else if (!S_ISREG(info.st_mode)) error = ErrorNotSupported;
-  else if (!SharingAllows(info, access, share)) error = ERROR_SHARING_VIOLATION;
-  else if (!Lock(fd, writing)) error = ERROR_SHARING_VIOLATION;
-  else if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) error = ErrorFromErrno(errno);
-  else if (disposition == CREATE_ALWAYS && ftruncate(fd, 0) != 0) error = ErrorFromErrno(errno);
+  const DWORD error = RefusalOf(fd, access, share, disposition, info);
   if (error != NO_ERROR) {
     close(fd);
     return Fail(error);
   }
-  *slot = OpenFile{true, fd, access, share, info, false, name};
+  *slot = OpenFile{info, name, fd, access, share, true, false};
   if (writing) lastWritten = WrittenFile{true, info.st_dev, info.st_ino};
   lastError = NO_ERROR;
   return slot;

@@ -310,51 +310,51 @@ class PausedRun {
 // "second".
 struct MeanwhileCase {
   const char* what;
-  std::string commandLine = "p /D\"a.lzs\" /O\"out\"";
   fault::Op pauseAt = fault::Op::ReadFile;
-  std::function<void()> plan{};  // in the paused run's process, before it starts
-  std::string second{};          // the second run's command line, or empty
-  int secondExit = 0;
-  std::function<void(const fs::path&)> meanwhile{};  // the test's change, or none
   int pausedExit = 0;
+  int secondExit = 0;
+  std::function<void()> plan{};  // in the paused run's process, before it starts
+  std::string commandLine = "p /D\"a.lzs\" /O\"out\"";  // of the paused run
+  std::string second{};                                 // the second run's command line, or empty
+  std::function<void(const fs::path&)> meanwhile{};     // the test's change, or none
   std::map<std::string, std::optional<std::string>> filesAfter{};
 };
 
 TEST(PausedRun, OthersMeanwhile) {
   const std::string other = WithHeader(LiteralPayload("second"));
-  const std::string sameSize = "\x06\x00\x00\x00\x07XYZ\xEE\xF3";  // XYZXYZXYZ
+  const std::string sameSize("\x06\x00\x00\x00\x07XYZ\xEE\xF3", 10);  // XYZXYZXYZ
   const auto none = std::nullopt;
   const MeanwhileCase cases[] = {
       {.what = "a second writer of the output",
        .pauseAt = fault::Op::WriteFile,
-       .second = "p /D\"b.lzs\" /O\"out\"",
        .secondExit = 32,
+       .second = "p /D\"b.lzs\" /O\"out\"",
        .filesAfter = {{"out", WorkedExampleOutput}}},
       {.what = "a reader of the output",
        .pauseAt = fault::Op::WriteFile,
-       .second = "p /D\"out\" /O\"copy\"",
        .secondExit = 32,
+       .second = "p /D\"out\" /O\"copy\"",
        .filesAfter = {{"out", WorkedExampleOutput}, {"copy", none}}},
       {.what = "a writer of the input",
-       .second = "p /D\"b.lzs\" /O\"a.lzs\"",
        .secondExit = 32,
+       .second = "p /D\"b.lzs\" /O\"a.lzs\"",
        .filesAfter = {{"a.lzs", WorkedExample}, {"out", WorkedExampleOutput}}},
       {.what = "a second reader of the input",
        .second = "p /D\"a.lzs\" /O\"out2\"",
        .filesAfter = {{"out", WorkedExampleOutput}, {"out2", WorkedExampleOutput}}},
       {.what = "the input rewritten in place, same size",
-       .meanwhile = [&](const fs::path& dir) { PutFile(dir / "a.lzs", sameSize); },
        .pausedExit = 32,
+       .meanwhile = [&](const fs::path& dir) { PutFile(dir / "a.lzs", sameSize); },
        .filesAfter = {{"out", none}}},
       {.what = "the input cut short",
-       .meanwhile = [](const fs::path& dir) { fs::resize_file(dir / "a.lzs", 5); },
        .pausedExit = 32,
+       .meanwhile = [](const fs::path& dir) { fs::resize_file(dir / "a.lzs", 5); },
        .filesAfter = {{"out", none}}},
       {.what = "another file put at the output name before the delete",
        .pauseAt = fault::Op::DeleteFileA,
+       .pausedExit = 112,
        .plan = [] { fault::FailCall(fault::Op::WriteFile, 1, ERROR_DISK_FULL); },
        .meanwhile = [](const fs::path& dir) { fs::rename(dir / "b.lzs", dir / "out"); },
-       .pausedExit = 112,
        .filesAfter = {{"out", other}}},
   };
   for (const MeanwhileCase& c : cases) {
