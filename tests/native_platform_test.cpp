@@ -1,14 +1,11 @@
 // The native platform layer on its own: the command line rebuilt from argv,
 // the notice text conversion, the sharing rule within a run and between runs,
-// the files it refuses, the Windows codes that file errors turn into, and
-// signals.
+// the Windows codes that file errors turn into, and signals.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
@@ -151,25 +148,6 @@ HANDLE CreateOutput(const fs::path& path) {
                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
-// A folder, a FIFO, a socket, or a link to a character device at path.
-void MakeSpecialFile(const fs::path& path, const std::string& kind) {
-  if (kind == "folder") fs::create_directory(path);
-  if (kind == "fifo") {
-    ASSERT_EQ(mkfifo(path.c_str(), 0666), 0);
-  }
-  if (kind == "device") fs::create_symlink("/dev/null", path);
-  if (kind == "socket") {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(path.string().size(), sizeof address.sun_path);
-    path.string().copy(address.sun_path, sizeof address.sun_path - 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    close(fd);
-  }
-}
-
 // An output on the file of an open input, by any name, is refused like a
 // sharing violation and leaves the input whole; once the input is closed,
 // the same create succeeds and empties the file.
@@ -222,27 +200,14 @@ TEST(SharingRule, InputOpenForWritingElsewhereIsRefused) {
   EXPECT_TRUE(CloseHandle(input));
 }
 
-// Only a regular file is opened: the rest is refused at once, before any
-// read or write, and a FIFO with no other end does not block the open.
-TEST(NativeFiles, OnlyRegularFilesAreOpened) {
-  const std::pair<const char*, DWORD> cases[] = {
-      {"folder", ERROR_ACCESS_DENIED},
-      {"fifo", 50},  // ERROR_NOT_SUPPORTED
-      {"socket", 50},
-      {"device", 50},  // a link to /dev/null
-  };
-  for (const auto& [kind, error] : cases) {
-    SCOPED_TRACE(kind);
-    TempDir dir;
-    const fs::path path = dir / kind;
-    MakeSpecialFile(path, kind);
-    SetLastError(NO_ERROR);
-    EXPECT_EQ(OpenInput(path), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), error);
-    SetLastError(NO_ERROR);
-    EXPECT_EQ(CreateOutput(path), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), error);
-  }
+TEST(NativeFiles, FolderIsNoFile) {
+  TempDir dir;
+  SetLastError(NO_ERROR);
+  EXPECT_EQ(OpenInput(dir.path()), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  SetLastError(NO_ERROR);
+  EXPECT_EQ(CreateOutput(dir.path()), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
 // A run in a child of its own that stops at the first call of an operation,
