@@ -139,7 +139,8 @@ bool Lock(int fd, bool writing) {
 // leases), the times checked after the read are the only guard.
 bool OpenForWriting(int fd) {
   if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0) return errno == EAGAIN;
-  return fcntl(fd, F_SETLEASE, F_UNLCK) != 0;
+  (void)fcntl(fd, F_SETLEASE, F_UNLCK);  // or at the latest when fd is closed
+  return false;
 }
 
 // Why the file just opened at fd cannot serve as asked, or NO_ERROR; info
@@ -166,7 +167,8 @@ void native::SetProcessArguments(int argc, const char* const* argv) {
   processCommandLine = BuildCommandLine(argc, argv);
   haveCommandLine = true;
   // A write past the file size limit or into a pipe nobody reads fails with
-  // a code, and the run takes its ending, instead of the process dying.
+  // a code, and the run takes its ending, instead of the process dying; the
+  // break of an input's lease needs no answer.
   (void)std::signal(SIGXFSZ, SIG_IGN);
   (void)std::signal(SIGPIPE, SIG_IGN);
   (void)std::signal(SIGIO, SIG_IGN);
