@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 
 namespace fault {
@@ -15,6 +16,9 @@ struct Plan {
   DWORD failingError[OpCount] = {};
   DWORD readLimit = INVALID_FILE_SIZE;
   DWORD writeLimit = INVALID_FILE_SIZE;
+  Op pauseAt = Op::Count;
+  int readyFd = -1;
+  int goFd = -1;
   bool commandLineSet = false;
   std::string commandLine;
   bool noCommandLine = false;
@@ -33,6 +37,12 @@ void FailCall(Op op, int nth, DWORD error) {
   plan.failingError[static_cast<std::size_t>(op)] = error;
 }
 
+void PauseAt(Op op, int readyFd, int goFd) {
+  plan.pauseAt = op;
+  plan.readyFd = readyFd;
+  plan.goFd = goFd;
+}
+
 void LimitReads(DWORD bytes) { plan.readLimit = bytes; }
 void LimitWrites(DWORD bytes) { plan.writeLimit = bytes; }
 
@@ -48,6 +58,14 @@ void SendCallsAtExit(int fd) { plan.exitFd = fd; }
 bool ShouldFail(Op op, DWORD* error) {
   const auto k = static_cast<std::size_t>(op);
   ++plan.callsMade[k];
+  if (op == plan.pauseAt) {
+    plan.pauseAt = Op::Count;
+    char byte = 0;
+    if (write(plan.readyFd, &byte, 1) == 1) {
+      while (read(plan.goFd, &byte, 1) < 0 && errno == EINTR) {
+      }
+    }
+  }
   if (plan.callsMade[k] != plan.failingCall[k]) return false;
   *error = plan.failingError[k];
   return true;

@@ -1,5 +1,6 @@
-// Test control of the native platform layer: make an operation fail, shorten
-// reads and writes, replace the command line, and read back the calls made.
+// Test control of the native platform layer: make an operation fail, pause
+// a run at an operation, shorten reads and writes, replace the command line,
+// and read back the calls made.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +15,10 @@ namespace fault {
 void Reset();
 // The nth call (counting from 1) of op fails with error.
 void FailCall(Op op, int nth, DWORD error);
+// At the first call of op, before it does anything, one byte is written to
+// readyFd and the run waits for one byte (or the end) on goFd: the test can
+// act while the run holds what it has opened so far.
+void PauseAt(Op op, int readyFd, int goFd);
 // Reads (writes) move at most this many bytes but still report success.
 void LimitReads(DWORD bytes);
 void LimitWrites(DWORD bytes);

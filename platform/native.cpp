@@ -6,11 +6,16 @@ namespace native {
 
 std::string BuildCommandLine(int argc, const char* const* argv) {
   std::string line;
-  for (int k = 0; k < argc; ++k) {
-    if (k > 0) line += ' ';
+  if (argc > 0) {
+    const std::string program = argv[0];
+    line = program.substr(program.rfind('/') + 1);  // the whole of it when there is no slash
+  }
+  for (int k = 1; k < argc; ++k) {
+    line += ' ';
     const std::string argument = argv[k];
-    const bool isOption = k > 0 && argument.size() > 2 && argument[0] == '/' &&
-                          (argument[1] == 'D' || argument[1] == 'O') && argument[2] != '"';
+    const bool isOption = argument.size() > 2 && argument[0] == '/' &&
+                          (argument[1] == 'D' || argument[1] == 'O') &&
+                          argument.find('"', 2) == std::string::npos;
     if (isOption) {
       line += argument.substr(0, 2);
       line += '"';

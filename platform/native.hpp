@@ -5,13 +5,19 @@
 
 namespace native {
 
-// The Windows-style command line for argv: the program path, then each
-// argument after one space. The shell has already removed the quotes of
-// /D"name" and /O"name", so an argument that starts with /D or /O, has more
-// after the letter and no quote right after it gets that rest quoted again.
+// The Windows-style command line for argv: the program's name without its
+// folders (so that a folder such as /Data in its path is never taken for an
+// option), then each argument after one space. The shell has already
+// removed the quotes of /D"name" and /O"name", so an argument that starts
+// with /D or /O and has a name after the letter gets that name quoted again.
+// A name with a double quote in it cannot stand between quotes: such an
+// argument is passed on as it came, so the scan refuses it, unless the quote
+// stands right after the letter and the quotes are already there.
 std::string BuildCommandLine(int argc, const char* const* argv);
 
-// Makes BuildCommandLine(argc, argv) what GetCommandLineA returns.
+// Makes BuildCommandLine(argc, argv) what GetCommandLineA returns, and lets
+// writes past the file size limit or into a closed pipe fail with a code
+// rather than end the process.
 void SetProcessArguments(int argc, const char* const* argv);
 
 // Windows-1251 text as UTF-8, CR LF line breaks as LF.

@@ -2,14 +2,15 @@
 // results the run relies on: the invalid-handle value or FALSE on failure,
 // with a Windows error code as the last-error code.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <windows.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "platform/hooks.hpp"
@@ -17,21 +18,34 @@
 
 namespace {
 
+// What a FIFO, a socket or a device opened as a file gives: the program
+// reads and writes regular files only.
+constexpr DWORD ErrorNotSupported = 50;  // ERROR_NOT_SUPPORTED
+
 DWORD lastError = NO_ERROR;
 std::string processCommandLine;
 bool haveCommandLine = false;
 
 // The program holds two files at most; a few more slots cost nothing.
 struct OpenFile {
-  bool used;
+  struct stat atOpen;  // for the sharing rule and to see a file changed while read
+  std::string name;
   int fd;
   DWORD access;
   DWORD share;
-  dev_t device;
-  ino_t inode;
-  std::string name;
+  bool used;
+  bool torn;  // a write failed or fell short
 };
 OpenFile files[8];
+
+// The file last opened for writing, still known once its handle is closed:
+// the only file DeleteFileA removes.
+struct WrittenFile {
+  bool known;
+  dev_t device;
+  ino_t inode;
+};
+WrittenFile lastWritten;
 
 DWORD ErrorFromErrno(int error) {
   switch (error) {
@@ -44,13 +58,17 @@ DWORD ErrorFromErrno(int error) {
     case EMFILE:
     case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENXIO:  // a FIFO without a reader, a socket, a device without a driver
+    case ENODEV: return ErrorNotSupported;
     case ENOSPC:
     case EDQUOT: return ERROR_DISK_FULL;
     case EFBIG: return ERROR_FILE_TOO_LARGE;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EBADF: return ERROR_INVALID_HANDLE;
     case EBUSY:
-    case ETXTBSY: return ERROR_SHARING_VIOLATION;
+    case ETXTBSY:
+    case EWOULDBLOCK:  // a lease held by a reader for a moment
+      return ERROR_SHARING_VIOLATION;
     default: return ERROR_GEN_FAILURE;
   }
 }
@@ -65,7 +83,8 @@ OpenFile* FileOf(HANDLE handle) {
 // Two opens of one file must each allow what the other does, as on Windows.
 bool SharingAllows(const struct stat& info, DWORD access, DWORD share) {
   for (const OpenFile& other : files) {
-    if (!other.used || other.device != info.st_dev || other.inode != info.st_ino) continue;
+    if (!other.used || other.atOpen.st_dev != info.st_dev || other.atOpen.st_ino != info.st_ino)
+      continue;
     const bool newDenied = ((access & GENERIC_READ) && !(other.share & FILE_SHARE_READ)) ||
                            ((access & GENERIC_WRITE) && !(other.share & FILE_SHARE_WRITE));
     const bool oldDenied = ((other.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) ||
@@ -106,11 +125,53 @@ const OpenFile* StartTransfer(fault::Op op, HANDLE handle, LPDWORD moved) {
   return file;
 }
 
+// Readers share a lock, a writer holds it alone; taken without waiting. A
+// file system that keeps no locks leaves the file unlocked rather than
+// unusable.
+bool Lock(int fd, bool writing) {
+  return flock(fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0 || errno != EWOULDBLOCK;
+}
+
+// Whether some process holds the file open for writing: a read lease is
+// refused then. A lease is held for a moment only; a writer that opens the
+// file in that moment waits for it, and the SIGIO sent meanwhile is ignored.
+// Where no lease can be had (a file of another owner, a file system without
+// leases), the times checked after the read are the only guard.
+bool OpenForWriting(int fd) {
+  if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0) return errno == EAGAIN;
+  (void)fcntl(fd, F_SETLEASE, F_UNLCK);  // or at the latest when fd is closed
+  return false;
+}
+
+// Why the file just opened at fd cannot serve as asked, or NO_ERROR; info
+// receives its state.
+DWORD RefusalOf(int fd, DWORD access, DWORD share, DWORD disposition, struct stat& info) {
+  const bool writing = (access & GENERIC_WRITE) != 0;
+  if (!writing && OpenForWriting(fd)) return ERROR_SHARING_VIOLATION;
+  if (fstat(fd, &info) != 0) return ErrorFromErrno(errno);
+  if (S_ISDIR(info.st_mode)) return ERROR_ACCESS_DENIED;
+  if (!S_ISREG(info.st_mode)) return ErrorNotSupported;
+  if (!SharingAllows(info, access, share) || !Lock(fd, writing)) return ERROR_SHARING_VIOLATION;
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return ErrorFromErrno(errno);
+  if (disposition == CREATE_ALWAYS && ftruncate(fd, 0) != 0) return ErrorFromErrno(errno);
+  return NO_ERROR;
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 }  // namespace
 
 void native::SetProcessArguments(int argc, const char* const* argv) {
   processCommandLine = BuildCommandLine(argc, argv);
   haveCommandLine = true;
+  // A write past the file size limit or into a pipe nobody reads fails with
+  // a code, and the run takes its ending, instead of the process dying; the
+  // break of an input's lease needs no answer.
+  (void)std::signal(SIGXFSZ, SIG_IGN);
+  (void)std::signal(SIGPIPE, SIG_IGN);
+  (void)std::signal(SIGIO, SIG_IGN);
 }
 
 LPSTR GetCommandLineA() {
@@ -119,6 +180,11 @@ LPSTR GetCommandLineA() {
   return haveCommandLine ? processCommandLine.data() : nullptr;
 }
 
+// Opens without blocking (a FIFO with no other end would wait forever) and
+// takes only a regular file; the type is checked on the open descriptor, so
+// nothing is read from or written to anything else. The lock makes other
+// runs of the program keep the sharing rule too; an existing output is
+// emptied only under its lock.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flags, HANDLE) {
   fault::Record("CreateFileA(" + std::string(name) + "," + Hex(access) + "," + Hex(share) + "," +
@@ -137,28 +203,19 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   if (disposition != OPEN_EXISTING && disposition != CREATE_ALWAYS)
     return Fail(ERROR_INVALID_PARAMETER);
 
-  // Open without truncating first: an existing file is emptied only once
-  // sharing allows it, so a file that is open for reading stays intact.
-  const int mode =
-      (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+  const bool writing = (access & GENERIC_WRITE) != 0;
+  const int mode = writing ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
   const int create = disposition == CREATE_ALWAYS ? O_CREAT : 0;
-  const int fd = open(name, mode | create | O_CLOEXEC, 0666);
+  const int fd = open(name, mode | create | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) return Fail(ErrorFromErrno(errno));
   struct stat info {};
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  const DWORD error = RefusalOf(fd, access, share, disposition, info);
+  if (error != NO_ERROR) {
     close(fd);
-    return Fail(ERROR_ACCESS_DENIED);
+    return Fail(error);
   }
-  if (!SharingAllows(info, access, share)) {
-    close(fd);
-    return Fail(ERROR_SHARING_VIOLATION);
-  }
-  if (disposition == CREATE_ALWAYS && S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
-    const int error = errno;
-    close(fd);
-    return Fail(ErrorFromErrno(error));
-  }
-  *slot = OpenFile{true, fd, access, share, info.st_dev, info.st_ino, name};
+  *slot = OpenFile{info, name, fd, access, share, true, false};
+  if (writing) lastWritten = WrittenFile{true, info.st_dev, info.st_ino};
   lastError = NO_ERROR;
   return slot;
 }
@@ -199,14 +256,27 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
     if (n == 0) break;
     *read += static_cast<DWORD>(n);
   }
+  // The lock binds only our own programs: a file that another program
+  // rewrote meanwhile may have been read half old, half new.
+  struct stat now {};
+  if (fstat(file->fd, &now) != 0) {
+    lastError = ErrorFromErrno(errno);
+    return FALSE;
+  }
+  if (now.st_size != file->atOpen.st_size || !SameTime(now.st_mtim, file->atOpen.st_mtim) ||
+      !SameTime(now.st_ctim, file->atOpen.st_ctim)) {
+    lastError = ERROR_SHARING_VIOLATION;
+    return FALSE;
+  }
   lastError = NO_ERROR;
   return TRUE;
 }
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
   fault::Record("WriteFile(" + NameOf(handle) + "," + std::to_string(toWrite) + ")");
-  const OpenFile* file = StartTransfer(fault::Op::WriteFile, handle, written);
-  if (file == nullptr) return FALSE;
+  OpenFile* file = FileOf(handle);
+  if (file != nullptr) file->torn = true;  // until every byte is written
+  if (StartTransfer(fault::Op::WriteFile, handle, written) == nullptr) return FALSE;
   const DWORD limit = fault::WriteLimit(toWrite);
   const auto* bytes = static_cast<const char*>(buffer);
   while (*written < limit) {
@@ -218,10 +288,13 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
     }
     *written += static_cast<DWORD>(n);
   }
+  file->torn = *written != toWrite;
   lastError = NO_ERROR;
   return TRUE;
 }
 
+// A file whose write failed is emptied before it is let go, so that no torn
+// bytes survive, also where the name that is deleted afterwards is a link.
 BOOL CloseHandle(HANDLE handle) {
   fault::Record("CloseHandle(" + NameOf(handle) + ")");
   OpenFile* file = FileOf(handle);
@@ -229,6 +302,7 @@ BOOL CloseHandle(HANDLE handle) {
     lastError = ERROR_INVALID_HANDLE;
     return FALSE;
   }
+  if (file->torn && ftruncate(file->fd, 0) != 0) lastError = ErrorFromErrno(errno);
   const int result = close(file->fd);
   *file = OpenFile{};
   if (result != 0) {
@@ -238,6 +312,9 @@ BOOL CloseHandle(HANDLE handle) {
   return TRUE;
 }
 
+// Removes a name only while it is the regular file last opened for writing:
+// a device, a FIFO, a link, or a file that someone else has put at that name
+// since, stays.
 BOOL DeleteFileA(LPCSTR name) {
   fault::Record("DeleteFileA(" + std::string(name) + ")");
   DWORD injected = NO_ERROR;
@@ -245,10 +322,21 @@ BOOL DeleteFileA(LPCSTR name) {
     lastError = injected;
     return FALSE;
   }
+  struct stat info {};
+  if (lstat(name, &info) != 0) {
+    lastError = ErrorFromErrno(errno);
+    return FALSE;
+  }
+  if (!S_ISREG(info.st_mode) || !lastWritten.known || info.st_dev != lastWritten.device ||
+      info.st_ino != lastWritten.inode) {
+    lastError = ERROR_ACCESS_DENIED;
+    return FALSE;
+  }
   if (unlink(name) != 0) {
     lastError = ErrorFromErrno(errno);
     return FALSE;
   }
+  lastWritten = WrittenFile{};
   return TRUE;
 }
 
@@ -281,13 +369,9 @@ BOOL Beep(DWORD frequency, DWORD duration) {
   return TRUE;
 }
 
-void Sleep(DWORD milliseconds) {
-  fault::Record("Sleep(" + std::to_string(milliseconds) + ")");
-  timespec pause{static_cast<time_t>(milliseconds / 1000),
-                 static_cast<long>(milliseconds % 1000) * 1000000L};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-  }
-}
+// The pause only separates the tones, so without tones there is nothing to
+// wait for.
+void Sleep(DWORD milliseconds) { fault::Record("Sleep(" + std::to_string(milliseconds) + ")"); }
 
 // A notice goes to standard error, caption first.
 int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {

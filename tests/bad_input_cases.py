@@ -1,6 +1,7 @@
 """Bad input through the whole program: the cases that the native test
 (tests/test_bad_input.py) and the Wine test (tests/e2e/test_bad_input.py)
-both run, and the checks that are the same for both.
+both run, those the native test alone runs, and the checks that are the
+same for both.
 
 Each case lays out a fresh work folder (the input, maybe an existing output
 file, maybe a read-only folder), names the input and output, and says how
@@ -17,6 +18,8 @@ from __future__ import annotations
 import dataclasses
 import os
 import random
+import socket
+import stat
 import subprocess
 from pathlib import Path
 
@@ -33,6 +36,9 @@ NOTICE_FIRST_LINE = {
 
 # Exit codes (Windows error codes).
 ACCESS_DENIED = 5
+SHARING_VIOLATION = 32
+NOT_SUPPORTED = 50  # natively: a FIFO, a socket or a device, not a file
+FILE_TOO_LARGE = 223
 INVALID_DATA = 13  # the format-error ending
 HANDLE_EOF = 38  # an empty input
 BAD_ARGUMENTS = 160  # a refused command line
@@ -99,6 +105,12 @@ class Case:
     wine: tuple[str, int] | None = None  # None: as native
     # The decoded bytes for a success.
     expected_output: bytes | None = None
+    # Natively only: the input or the output is a "fifo", a "socket" or a
+    # "device" (a link to one) in place of a file.
+    special_input: str | None = None
+    special_output: str | None = None
+    # Natively only: the file size limit (ulimit -f) of the run, in bytes.
+    file_size_limit: int | None = None
 
     def expectation(self, platform: str) -> tuple[str, int]:
         if platform == "wine" and self.wine is not None:
@@ -166,6 +178,21 @@ CASES = [
 ]
 
 
+# Cases of the native program only: files that are not regular files, which
+# are refused before any read or write, and limits that a Windows process
+# does not have.
+NATIVE_CASES = [
+    Case("FIFO as input", special_input="fifo", native=("silent", NOT_SUPPORTED)),
+    Case("socket as input", special_input="socket", native=("silent", NOT_SUPPORTED)),
+    Case("device as input", special_input="device", native=("silent", NOT_SUPPORTED)),
+    Case("FIFO as output", special_output="fifo", native=("general", NOT_SUPPORTED)),
+    Case("socket as output", special_output="socket", native=("general", NOT_SUPPORTED)),
+    Case("full device as output", special_output="device", native=("general", NOT_SUPPORTED)),
+    Case("output beyond the file size limit", LARGE_IMAGE, file_size_limit=8192,
+         native=("general", FILE_TOO_LARGE)),
+]
+
+
 # --------------------------------------------------------------------------
 # Laying out a case and checking what is left
 
@@ -177,16 +204,37 @@ class Layout:
     immutable: bool = False
 
 
-def snapshot(folder: Path) -> dict[str, tuple[bytes | None, int]]:
-    """Every file and folder under folder, by relative name."""
+def snapshot(folder: Path) -> dict[str, tuple[bytes | str | None, int]]:
+    """Every file and folder under folder, by relative name: a file's bytes,
+    None for a folder, and what anything else is (it is never opened)."""
     seen = {}
     for root, dirs, files in os.walk(folder):
         for name in dirs + files:
             path = Path(root) / name
             relative = str(path.relative_to(folder))
-            stat = path.lstat()
-            seen[relative] = (None if path.is_dir() else path.read_bytes(), stat.st_mtime_ns)
+            info = path.lstat()
+            if stat.S_ISREG(info.st_mode):
+                contents = path.read_bytes()
+            elif stat.S_ISDIR(info.st_mode):
+                contents = None
+            elif stat.S_ISLNK(info.st_mode):
+                contents = "link to " + os.readlink(path)
+            else:
+                contents = stat.filemode(info.st_mode)
+            seen[relative] = (contents, info.st_mtime_ns)
     return seen
+
+
+def make_special(path: Path, kind: str, device: str) -> None:
+    """A FIFO, a bound socket's name or a link to device at path."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    if kind == "fifo":
+        os.mkfifo(path)
+    elif kind == "socket":
+        with socket.socket(socket.AF_UNIX) as bound:
+            bound.bind(str(path))
+    else:
+        path.symlink_to(device)
 
 
 def lay_out(case: Case, folder: Path, immutable: bool = False) -> Layout:
@@ -194,12 +242,16 @@ def lay_out(case: Case, folder: Path, immutable: bool = False) -> Layout:
     loses its write bits, and with immutable=True (for root, whom write bits
     do not stop) it is also marked immutable with chattr."""
     input_path = folder / case.input_name
-    if case.create_input:
+    if case.special_input is not None:
+        make_special(input_path, case.special_input, "/dev/null")
+    elif case.create_input:
         input_path.parent.mkdir(parents=True, exist_ok=True)
         if case.contents is None:
             input_path.mkdir()
         else:
             input_path.write_bytes(case.contents)
+    if case.special_output is not None:
+        make_special(folder / case.output_path(), case.special_output, "/dev/full")
     if case.existing_output is not None:
         output = folder / case.output_path()
         output.parent.mkdir(parents=True, exist_ok=True)
@@ -241,6 +293,6 @@ def check_files(test, case: Case, layout: Layout, ending: str) -> None:
         if name == output and ending == "success":
             continue
         test.assertEqual(after[name][0], contents, f"{name} was changed")
-        if contents is not None:
+        if isinstance(contents, bytes):
             test.assertEqual(after[name][1], mtime, f"{name} was rewritten")
     test.assertEqual(sorted(after), sorted(expected), "files appeared or vanished")

@@ -1,11 +1,17 @@
 // The native platform layer on its own: the command line rebuilt from argv,
-// the notice text conversion, the sharing rule, and the Windows codes that
-// file errors turn into.
+// the notice text conversion, the sharing rule within a run and between runs,
+// the Windows codes that file errors turn into, and signals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
+
+#include <ctime>
+#include <map>
 
 #include "app/notices.hpp"
 #include "platform/native.hpp"
@@ -35,10 +41,17 @@ TEST(BuildCommandLine, QuotesWhatTheShellUnquoted) {
       // not options: lower case, another letter, a slash further in
       {{"lzs-unpack", "/dx.lzs", "/ox"}, "lzs-unpack /dx.lzs /ox"},
       {{"lzs-unpack", "/Xy", "x/Dy", "word"}, "lzs-unpack /Xy x/Dy word"},
-      // the program path is never quoted, also when it looks like an option
-      {{"/Data/lzs-unpack", "/Dx"}, "/Data/lzs-unpack /D\"x\""},
-      {{"/Dir with space/prog"}, "/Dir with space/prog"},
+      // the program by its name alone, whatever folders its path has
+      {{"/Data/lzs-unpack", "/Dx"}, "lzs-unpack /D\"x\""},
+      {{"/home/u/Downloads/lzs-unpack"}, "lzs-unpack"},
+      {{"/Dir with space/prog"}, "prog"},
+      {{"./lzs-unpack", "/Ox"}, "lzs-unpack /O\"x\""},
+      {{"", "/Dx"}, " /D\"x\""},
+      {{}, ""},
       {{"lzs-unpack", "", "/Dx"}, "lzs-unpack  /D\"x\""},
+      // a quote inside a name: passed on unquoted, which the scan refuses
+      {{"lzs-unpack", "/Dx\".lzs"}, "lzs-unpack /Dx\".lzs"},
+      {{"lzs-unpack", "/Ox\""}, "lzs-unpack /Ox\""},
   };
   for (const ArgvCase& c : cases) {
     EXPECT_EQ(native::BuildCommandLine(static_cast<int>(c.argv.size()), c.argv.data()),
@@ -59,7 +72,10 @@ TEST(BuildCommandLine, RunsLikeTheWindowsProgram) {
       {{"lzs-unpack", "/D\"my file.lzs\""}, 0, "my file.lzs.DeLZS"},
       {{"lzs-unpack", "/Oout put", "/Dmy file.lzs"}, 0, "out put"},
       {{"lzs-unpack", "/D", "my file.lzs"}, 160, ""},
-      {{"/Data/lzs-unpack", "/Dmy file.lzs"}, 160, ""},
+      {{"/Data/lzs-unpack", "/Dmy file.lzs"}, 0, "my file.lzs.DeLZS"},
+      {{"/home/u/Downloads/lzs-unpack", "/Omy out", "/Dmy file.lzs"}, 0, "my out"},
+      {{"lzs-unpack", "/Dmy file.lzs\"x"}, 160, ""},
+      {{"lzs-unpack", "/Dmy file.lzs", "/Oout\"put"}, 160, ""},
       {{"lzs-unpack", "/dmy file.lzs"}, 0, ""},  // the usage notice
   };
   for (const ArgvRunCase& c : cases) {
@@ -166,6 +182,22 @@ TEST(SharingRule, OutputOnTheOpenInputIsRefused) {
   }
 }
 
+// An input that another program holds open for writing is refused, as on
+// Windows, and taken once that program has closed it.
+TEST(SharingRule, InputOpenForWritingElsewhereIsRefused) {
+  TempDir dir;
+  PutFile(dir / "x.lzs", WorkedExample);
+  const int writer = open((dir / "x.lzs").c_str(), O_WRONLY);
+  ASSERT_GE(writer, 0);
+  SetLastError(NO_ERROR);
+  EXPECT_EQ(OpenInput(dir / "x.lzs"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  close(writer);
+  const HANDLE input = OpenInput(dir / "x.lzs");
+  EXPECT_NE(input, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(input));
+}
+
 TEST(NativeFiles, FolderIsNoFile) {
   TempDir dir;
   SetLastError(NO_ERROR);
@@ -174,6 +206,206 @@ TEST(NativeFiles, FolderIsNoFile) {
   SetLastError(NO_ERROR);
   EXPECT_EQ(CreateOutput(dir.path()), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+// A run in a child of its own that stops at the first call of an operation,
+// holding what it has opened so far, until Finish lets it go on.
+class PausedRun {
+ public:
+  PausedRun(const fs::path& dir, const std::string& commandLine, fault::Op op,
+            const std::function<void()>& plan) {
+    int ready[2];
+    int go[2];
+    if (pipe(ready) != 0 || pipe(go) != 0) {
+      ADD_FAILURE() << "pipe failed";
+      return;
+    }
+    child_ = fork();
+    if (child_ == 0) {
+      close(ready[0]);
+      close(go[1]);
+      const int null = open("/dev/null", O_WRONLY);
+      if (null < 0 || dup2(null, STDERR_FILENO) < 0 || chdir(dir.c_str()) != 0) _exit(127);
+      fault::Reset();
+      SetLastError(NO_ERROR);
+      fault::SetCommandLine(commandLine.c_str());
+      fault::PauseAt(op, ready[1], go[0]);
+      if (plan) plan();
+      RunDecompression();
+    }
+    close(ready[1]);
+    close(go[0]);
+    go_ = go[1];
+    char byte = 0;
+    reached_ = child_ > 0 && read(ready[0], &byte, 1) == 1;
+    close(ready[0]);
+  }
+  PausedRun(const PausedRun&) = delete;
+  PausedRun& operator=(const PausedRun&) = delete;
+  ~PausedRun() { Finish(); }
+
+  bool Reached() const { return reached_; }
+
+  // Lets the run go on to its end; its exit code, or -1.
+  int Finish() {
+    if (go_ >= 0) close(go_);
+    go_ = -1;
+    if (child_ <= 0) return -1;
+    int status = 0;
+    while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
+    }
+    child_ = -1;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return exitCode_;
+  }
+
+ private:
+  pid_t child_ = -1;
+  int go_ = -1;
+  bool reached_ = false;
+  int exitCode_ = -1;
+};
+
+// One run stops while it holds its files, and meanwhile a second run starts
+// or the test changes the files; then the first run goes on. Other runs keep
+// Windows' sharing rule (input shared for reading, output exclusive), and a
+// change that bypasses it is seen. a.lzs decodes to ABCABCABC, b.lzs to
+// "second".
+struct MeanwhileCase {
+  const char* what;
+  fault::Op pauseAt = fault::Op::ReadFile;
+  int pausedExit = 0;
+  int secondExit = 0;
+  std::function<void()> plan{};  // in the paused run's process, before it starts
+  std::string commandLine = "p /D\"a.lzs\" /O\"out\"";  // of the paused run
+  std::string second{};                                 // the second run's command line, or empty
+  std::function<void(const fs::path&)> meanwhile{};     // the test's change, or none
+  std::map<std::string, std::optional<std::string>> filesAfter{};
+};
+
+TEST(PausedRun, OthersMeanwhile) {
+  const std::string other = WithHeader(LiteralPayload("second"));
+  const std::string sameSize("\x06\x00\x00\x00\x07XYZ\xEE\xF3", 10);  // XYZXYZXYZ
+  const auto none = std::nullopt;
+  const MeanwhileCase cases[] = {
+      {.what = "a second writer of the output",
+       .pauseAt = fault::Op::WriteFile,
+       .secondExit = 32,
+       .second = "p /D\"b.lzs\" /O\"out\"",
+       .filesAfter = {{"out", WorkedExampleOutput}}},
+      {.what = "a reader of the output",
+       .pauseAt = fault::Op::WriteFile,
+       .secondExit = 32,
+       .second = "p /D\"out\" /O\"copy\"",
+       .filesAfter = {{"out", WorkedExampleOutput}, {"copy", none}}},
+      {.what = "a writer of the input",
+       .secondExit = 32,
+       .second = "p /D\"b.lzs\" /O\"a.lzs\"",
+       .filesAfter = {{"a.lzs", WorkedExample}, {"out", WorkedExampleOutput}}},
+      {.what = "a second reader of the input",
+       .second = "p /D\"a.lzs\" /O\"out2\"",
+       .filesAfter = {{"out", WorkedExampleOutput}, {"out2", WorkedExampleOutput}}},
+      {.what = "the input rewritten in place, same size",
+       .pausedExit = 32,
+       .meanwhile = [&](const fs::path& dir) { PutFile(dir / "a.lzs", sameSize); },
+       .filesAfter = {{"out", none}}},
+      {.what = "the input cut short",
+       .pausedExit = 32,
+       .meanwhile = [](const fs::path& dir) { fs::resize_file(dir / "a.lzs", 5); },
+       .filesAfter = {{"out", none}}},
+      {.what = "another file put at the output name before the delete",
+       .pauseAt = fault::Op::DeleteFileA,
+       .pausedExit = 112,
+       .plan = [] { fault::FailCall(fault::Op::WriteFile, 1, ERROR_DISK_FULL); },
+       .meanwhile = [](const fs::path& dir) { fs::rename(dir / "b.lzs", dir / "out"); },
+       .filesAfter = {{"out", other}}},
+  };
+  for (const MeanwhileCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    PutFile(dir / "a.lzs", WorkedExample);
+    PutFile(dir / "b.lzs", other);
+    // An hour old, so that any rewrite shows in the times however coarse.
+    const timespec hourAgo{time(nullptr) - 3600, 0};
+    const timespec times[2] = {hourAgo, hourAgo};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "a.lzs").c_str(), times, 0), 0);
+
+    PausedRun paused(dir.path(), c.commandLine, c.pauseAt, c.plan);
+    ASSERT_TRUE(paused.Reached());
+    if (!c.second.empty()) {
+      const Outcome second =
+          RunInChild(dir.path(), [&c] { fault::SetCommandLine(c.second.c_str()); });
+      EXPECT_EQ(second.exitCode, c.secondExit) << "the second run";
+    }
+    if (c.meanwhile) c.meanwhile(dir.path());
+    EXPECT_EQ(paused.Finish(), c.pausedExit) << "the paused run";
+    for (const auto& [name, bytes] : c.filesAfter) EXPECT_EQ(FileBytes(dir / name), bytes) << name;
+  }
+}
+
+// Writes past the file size limit and notices into a pipe that nobody reads
+// end the run with a code, as main starts it; what a failed write leaves is
+// emptied, and only a file the run itself wrote is deleted.
+struct SignalCase {
+  const char* what;
+  const char* input = "/Dbig.lzs";
+  const char* output = "/Oout";
+  rlim_t fileSizeLimit = RLIM_INFINITY;
+  bool stderrUnread = false;
+  int exitCode = 0;
+  std::map<std::string, std::optional<std::string>> filesAfter{};
+};
+
+TEST(NativeRun, SignalsDoNotEndIt) {
+  const std::string data(20000, 'd');
+  const auto none = std::nullopt;
+  const SignalCase cases[] = {
+      {.what = "output beyond the size limit",
+       .fileSizeLimit = 4096,
+       .exitCode = 223,
+       .filesAfter = {{"out", none}}},
+      {.what = "output through a link beyond the size limit",
+       .output = "/Olink",
+       .fileSizeLimit = 4096,
+       .exitCode = 223,
+       .filesAfter = {{"link", ""}, {"target", ""}}},
+      {.what = "within the size limit", .fileSizeLimit = 32768, .filesAfter = {{"out", data}}},
+      {.what = "a notice nobody reads",
+       .input = "/Dbad.lzs",
+       .stderrUnread = true,
+       .exitCode = 13,
+       .filesAfter = {{"out", none}}},
+  };
+  for (const SignalCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    PutFile(dir / "big.lzs", WithHeader(LiteralPayload(data)));
+    PutFile(dir / "bad.lzs", WorkedExample + "x");
+    PutFile(dir / "target", "an older file");
+    fs::create_symlink("target", dir / "link");
+    const Outcome outcome = RunInChild(dir.path(), [&c] {
+      const rlimit limit{c.fileSizeLimit, c.fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+      int unread[2];
+      if (c.stderrUnread && (pipe(unread) != 0 || dup2(unread[1], STDERR_FILENO) < 0)) _exit(126);
+      if (c.stderrUnread) close(unread[0]);
+      const char* const argv[] = {"lzs-unpack", c.input, c.output};
+      native::SetProcessArguments(3, argv);
+    });
+    EXPECT_EQ(outcome.exitCode, c.exitCode);
+    for (const auto& [name, bytes] : c.filesAfter) EXPECT_EQ(FileBytes(dir / name), bytes) << name;
+    EXPECT_TRUE(fs::is_symlink(dir / "link"));
+  }
+}
+
+// The pause between the tones does not block the thread.
+TEST(NativeRun, PauseDoesNotWait) {
+  rusage before{};
+  rusage after{};
+  ASSERT_EQ(getrusage(RUSAGE_THREAD, &before), 0);
+  Sleep(100);
+  ASSERT_EQ(getrusage(RUSAGE_THREAD, &after), 0);
+  EXPECT_EQ(after.ru_nvcsw, before.ru_nvcsw) << "Sleep gave up the processor";
 }
 
 // What a failed open turns into, seen as the run's exit code: a silent exit

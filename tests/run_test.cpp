@@ -349,6 +349,19 @@ std::vector<RunCase> Cases() {
        .notices = GeneralErrorText,
        .calls = Join({readWorked, {CreateOutput(out), Write(out, 9)}, deleted, {Exit(29)}}),
        .filesAfter = {{x, WorkedExample}, {out, none}}},
+      // the bytes written go, and the link stays: only the file written is deleted
+      {.name = "ShortWriteThroughALinkEmptiesItsTarget",
+       .commandLine = run,
+       .filesBefore = {{x, WorkedExample}, {"target", Previous}},
+       .plan =
+           [] {
+             symlink("target", "x.lzs.DeLZS");
+             fault::LimitWrites(8);
+           },
+       .exitCode = 29,
+       .notices = GeneralErrorText,
+       .calls = Join({readWorked, {CreateOutput(out), Write(out, 9)}, deleted, {Exit(29)}}),
+       .filesAfter = {{x, WorkedExample}, {out, ""}, {"target", ""}}},
       {.name = "FailedDeleteKeepsTheWriteErrorCode",
        .commandLine = run,
        .filesBefore = {{x, WorkedExample}},

@@ -1,7 +1,7 @@
-"""Bad input through the native program: every case of bad_input_cases.py
-run through build/native/lzs-unpack (the path is the first
-argument), with its ending, exit code, notice (on standard error) and the
-files it leaves.
+"""Bad input through the native program: every case of bad_input_cases.py,
+the native ones included, run through a copy of build/native/lzs-unpack
+(the path is the first argument) by its absolute path, with its ending, exit
+code, notice (on standard error) and the files it leaves.
 
 A read-only folder does not stop root, so when the test runs as root the
 run of that case is made as the user nobody.
@@ -10,6 +10,7 @@ run of that case is made as the user nobody.
 from __future__ import annotations
 
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -30,30 +31,42 @@ def as_nobody() -> None:
     os.setuid(NOBODY)
 
 
+def preparation(case: cases.Case, drop: bool):
+    """What the child does before it starts the program: the case's file size
+    limit, then, with drop, the change to the user nobody."""
+    def prepare() -> None:
+        if case.file_size_limit is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (case.file_size_limit,) * 2)
+        if drop:
+            as_nobody()
+    return prepare
+
+
 class BadInputNative(unittest.TestCase):
     def run_case(self, case: cases.Case) -> None:
         with tempfile.TemporaryDirectory() as temp:
             base = Path(temp)
             work = base / "work"
             work.mkdir()
-            program = PROGRAM
+            # Started by an absolute path under a folder named Downloads: the
+            # program's path on the command line must not count as /D.
+            program = base / "Downloads" / "lzs-unpack"
+            program.parent.mkdir()
+            shutil.copy(PROGRAM, program)
             drop = case.read_only_folder is not None and os.geteuid() == 0
             if drop:
                 # The copy and the folders must be usable by nobody.
-                program = base / "lzs-unpack"
-                shutil.copy(PROGRAM, program)
                 base.chmod(0o755)
+                program.parent.chmod(0o755)
                 work.chmod(0o777)
             layout = cases.lay_out(case, work)
             try:
-                # The shell would remove the quotes. The program's own path
-                # is scanned too, so it is given as a bare name: the build
-                # folder's path might hold a /D or /O.
+                # The shell would remove the quotes. No case may block: there
+                # is no timeout.
                 arguments = [a.replace('"', "") for a in case.arguments()]
-                result = subprocess.run(["lzs-unpack", *arguments], executable=str(program),
-                                        cwd=work,
-                                        capture_output=True, timeout=60,
-                                        preexec_fn=as_nobody if drop else None)
+                result = subprocess.run([str(program), *arguments], cwd=work,
+                                        capture_output=True,
+                                        preexec_fn=preparation(case, drop))
                 ending, code = case.expectation("native")
                 self.assertEqual(result.returncode, code, result.stderr.decode(errors="replace"))
                 notice = cases.NOTICE_FIRST_LINE[ending]
@@ -67,7 +80,7 @@ class BadInputNative(unittest.TestCase):
                 cases.release(case, layout)
 
     def test_cases(self) -> None:
-        for case in cases.CASES:
+        for case in cases.CASES + cases.NATIVE_CASES:
             with self.subTest(case.name):
                 self.run_case(case)
 

@@ -45,12 +45,9 @@ PY
 cat "$work/small.lzs" >"$work/bad.lzs"
 printf 'X' >>"$work/bad.lzs"
 
-# Started from its own folder as ./lzs-unpack: the program scans its own
-# path too, and the checkout's path might hold a /D or /O.
 memcheck() {
-  (cd "$(dirname "$program")" &&
-    valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
-      --quiet ./lzs-unpack "$@")
+  valgrind --tool=memcheck --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+    --quiet "$program" "$@"
 }
 
 status=0
