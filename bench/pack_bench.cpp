@@ -74,8 +74,8 @@ void BM_Pack(benchmark::State& state, Input kind) {
       static_cast<double>(encoder.WorkspaceBytes()) / static_cast<double>(data.size());
 }
 
-BENCHMARK_CAPTURE(BM_Pack, text, Input::Text)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Pack, binary, Input::Binary)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, text, Input::Text)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, binary, Input::Binary)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pack, zeros, Input::Zeros)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pack, pattern, Input::Pattern)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pack, random, Input::Random)->Arg(0)->Unit(benchmark::kMillisecond);

@@ -299,9 +299,9 @@ TEST(DecodeDiff, EncodedImages) {
     const Bytes inputs[] = {random(size, 256), random(size, 3),  runs(size),         words(size, 0),
                             words(size, 30),   Bytes(size, 0),   Bytes(size, 0xFF)};
     for (const Bytes& input : inputs) {
-      for (const lzs::Parse parse : {lzs::Parse::Optimal, lzs::Parse::Greedy}) {
+      for (const lzs::Parse parse : {lzs::Parse::Optimal, lzs::Parse::Greedy, lzs::Parse::Fast}) {
         const std::string what = "size " + std::to_string(size) + ", input " + std::to_string(&input - inputs) +
-                                 (parse == lzs::Parse::Optimal ? ", optimal" : ", greedy");
+                                 ", parse " + std::to_string(static_cast<int>(parse));
         const Bytes image = encoder.Encode(input.data(), input.size(), parse);
         ExpectSameAsReference(image, what);
         EXPECT_TRUE(DecodeGuarded(DecodeLzs, image, 0x77) == input) << what;
