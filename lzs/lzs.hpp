@@ -18,6 +18,8 @@ inline constexpr std::uint32_t MaxCopy = 18;
 // Every payload byte yields at most this many output bytes (a two-byte
 // back-reference yields at most MaxCopy bytes).
 inline constexpr std::uint32_t MaxExpansion = MaxCopy / 2;
+// Result of DecodeLzsPayload when the output does not fit.
+inline constexpr std::size_t DecodeTooSmall = static_cast<std::size_t>(-1);
 
 }  // namespace lzs
 
@@ -29,9 +31,6 @@ inline constexpr std::uint32_t MaxExpansion = MaxCopy / 2;
 // area; bytes of the area past the returned length are left undefined.
 std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
                         std::uint8_t* outputArea);
-
-// Result of DecodeLzsPayload when the output does not fit.
-inline constexpr std::size_t DecodeTooSmall = static_cast<std::size_t>(-1);
 
 // Expands a payload (an image without its header) like DecodeLzs, into an
 // output area of outputCapacity bytes, whatever its size: never writes past
