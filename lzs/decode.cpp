@@ -237,14 +237,13 @@ std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength, std
 }
 
 // Per flag byte: the group's size in bytes, its output from literals and the
-// MinCopy of each back-reference, and per item the offset of the byte that
-// holds the length (b1) with a mask that keeps the length for a
-// back-reference and nothing for a literal.
+// MinCopy of each back-reference, and a mask over the 16 bytes after the flag
+// byte that keeps the length nibble of each back-reference's b1 (no group is
+// longer than MaxGroupSize = 17 bytes, so these cover every item).
 struct GroupShape {
+  std::uint8_t lengthMask[16];
   std::uint8_t size;
   std::uint8_t fixedOutput;
-  std::uint8_t lengthOffset[8];
-  std::uint8_t lengthMask[8];
 };
 constexpr std::array<GroupShape, 256> MakeGroupShapes() {
   std::array<GroupShape, 256> shapes{};
@@ -254,8 +253,8 @@ constexpr std::array<GroupShape, 256> MakeGroupShapes() {
     std::uint32_t output = 0;
     for (std::uint32_t item = 0; item < 8; ++item) {
       const bool literal = (flags >> item & 1) != 0;
-      shape.lengthOffset[item] = static_cast<std::uint8_t>(literal ? 0 : offset + 1);
-      shape.lengthMask[item] = literal ? 0 : 0x0F;
+      // b1 is the group's byte offset + 1: byte `offset` of those after the flags.
+      if (!literal) shape.lengthMask[offset] = 0x0F;
       output += literal ? 1 : MinCopy;
       offset += literal ? 1 : 2;
     }
@@ -265,6 +264,11 @@ constexpr std::array<GroupShape, 256> MakeGroupShapes() {
   return shapes;
 }
 constexpr std::array<GroupShape, 256> GroupShapes = MakeGroupShapes();
+
+// The sum of the bytes of a word whose bytes are at most 30 each.
+inline std::uint32_t ByteSum(std::uint64_t word) {
+  return static_cast<std::uint32_t>((word * 0x0101010101010101ULL) >> 56);
+}
 
 }  // namespace
 
@@ -283,10 +287,12 @@ std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLengt
   // Whole groups: a group is never longer than MaxGroupSize bytes.
   while (static_cast<std::size_t>(inEnd - in) >= MaxGroupSize) {
     const GroupShape& shape = GroupShapes[*in];
-    std::size_t lengths = 0;
-#pragma GCC unroll 8
-    for (int item = 0; item < 8; ++item) lengths += in[shape.lengthOffset[item]] & shape.lengthMask[item];
-    size += shape.fixedOutput + lengths;
+    std::uint64_t bytes[2];
+    std::uint64_t masks[2];
+    __builtin_memcpy(bytes, in + 1, sizeof bytes);
+    __builtin_memcpy(masks, shape.lengthMask, sizeof masks);
+    // Each byte of the sum holds at most two nibbles of 15.
+    size += shape.fixedOutput + ByteSum((bytes[0] & masks[0]) + (bytes[1] & masks[1]));
     in += shape.size;
   }
   // The last groups, item by item, with the same stops as the decoder.
