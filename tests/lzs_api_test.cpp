@@ -223,22 +223,22 @@ TEST(LzsEncode, RefusalsWriteNothing) {
   struct Case {
     const char* name;
     size_t srcSize;
-    bool nullSrc;
     size_t capacity;
-    int level;
     size_t expected;
+    int level;
+    bool nullSrc;
   };
   const Case cases[] = {
-      {"empty input", 0, false, 64, LZS_LEVEL_OPTIMAL, Error(LZS_ERROR_EMPTY_INPUT)},
-      {"empty input, fast", 0, true, 64, LZS_LEVEL_FAST, Error(LZS_ERROR_EMPTY_INPUT)},
-      {"null input with a size", 100, true, 64, LZS_LEVEL_OPTIMAL, Error(LZS_ERROR_BAD_ARGUMENT)},
-      {"unknown level 2", 100, false, 64, 2, Error(LZS_ERROR_BAD_ARGUMENT)},
-      {"unknown level -1", 100, false, 64, -1, Error(LZS_ERROR_BAD_ARGUMENT)},
-      {"above the largest input", LZS_ENCODE_SIZE_MAX + 1, false, 64, LZS_LEVEL_FAST,
-       Error(LZS_ERROR_INPUT_TOO_LARGE)},
-      {"one byte short", 100, false, exact.size() - 1, LZS_LEVEL_OPTIMAL, Error(LZS_ERROR_DST_TOO_SMALL)},
-      {"no room", 100, false, 0, LZS_LEVEL_FAST, Error(LZS_ERROR_DST_TOO_SMALL)},
-      {"exact room", 100, false, exact.size(), LZS_LEVEL_OPTIMAL, exact.size()},
+      {"empty input", 0, 64, Error(LZS_ERROR_EMPTY_INPUT), LZS_LEVEL_OPTIMAL, false},
+      {"empty input, fast", 0, 64, Error(LZS_ERROR_EMPTY_INPUT), LZS_LEVEL_FAST, true},
+      {"null input with a size", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), LZS_LEVEL_OPTIMAL, true},
+      {"unknown level 2", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), 2, false},
+      {"unknown level -1", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), -1, false},
+      {"above the largest input", LZS_ENCODE_SIZE_MAX + 1, 64, Error(LZS_ERROR_INPUT_TOO_LARGE), LZS_LEVEL_FAST,
+       false},
+      {"one byte short", 100, exact.size() - 1, Error(LZS_ERROR_DST_TOO_SMALL), LZS_LEVEL_OPTIMAL, false},
+      {"no room", 100, 0, Error(LZS_ERROR_DST_TOO_SMALL), LZS_LEVEL_FAST, false},
+      {"exact room", 100, exact.size(), exact.size(), LZS_LEVEL_OPTIMAL, false},
   };
   lzs_encoder* encoder = lzs_encoder_create();
   ASSERT_NE(encoder, nullptr);
