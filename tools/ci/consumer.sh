@@ -68,6 +68,11 @@ if [[ -f $build/windows/build.ninja ]]; then
   done
   imports=$(x86_64-w64-mingw32-objdump -p "$sdk/bin/lzs.dll" | sed -n 's/^\tDLL Name: //p' | sort -u | tr '\n' ' ')
   echo "consumer: lzs.dll imports: $imports"
+  exports=$(x86_64-w64-mingw32-objdump -p "$sdk/bin/lzs.dll" |
+    sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] //p')
+  [[ -n $exports ]] || fail "lzs.dll exports nothing"
+  others=$(grep -v '^lzs_' <<<"$exports" || true)
+  [[ -z $others ]] || fail "lzs.dll exports beside lzs_*: $others"
   x86_64-w64-mingw32-gcc -std=c99 -O2 tests/consumer/consumer.c -I"$sdk/include" -L"$sdk/lib" -llzs \
     -o "$work/win/consumer.exe"
   cp "$sdk/bin/lzs.dll" "$input" "$work/win/"
