@@ -1,4 +1,5 @@
-// Output MB/s of the fast and the reference decoder, of memcpy of the same
+// Output MB/s of the fast and the reference decoder, of liblzs's bounded
+// lzs_decode into an exactly sized buffer and its lzs_decoded_size scan, of memcpy of the same
 // output size and of LZ4's decompression (HC level 9) of the same original
 // data, all in one run, followed by a table of the ratios. The data are the
 // make-corpus files, packed by the optimal parse of lzs-pack ("text",
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "lzs.h"
 #include "lzs/encode.hpp"
 #include "lzs/lzs.hpp"
 #include "lzs/reference.hpp"
@@ -62,6 +64,29 @@ void BenchDecode(benchmark::State& state, const Corpus* corpus, Decoder decode) 
   if (std::memcmp(area.data(), corpus->original.data(), corpus->original.size()) != 0) {
     state.SkipWithError("decoded bytes differ from the original");
   }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
+}
+
+// lzs_decode into a buffer of exactly the decoded size.
+void BenchLibDecode(benchmark::State& state, const Corpus* corpus) {
+  Bytes to(corpus->original.size());
+  for (auto _ : state) {
+    const size_t n = lzs_decode(to.data(), to.size(), corpus->image.data(), corpus->image.size());
+    benchmark::DoNotOptimize(n);
+    benchmark::ClobberMemory();
+  }
+  if (to != corpus->original) state.SkipWithError("lzs_decode output differs from the original");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
+}
+
+// lzs_decoded_size, counted in output bytes like the decoders.
+void BenchDecodedSize(benchmark::State& state, const Corpus* corpus) {
+  size_t n = 0;
+  for (auto _ : state) {
+    n = lzs_decoded_size(corpus->image.data(), corpus->image.size());
+    benchmark::DoNotOptimize(n);
+  }
+  if (n != corpus->original.size()) state.SkipWithError("lzs_decoded_size differs from the original size");
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
 }
 
@@ -138,6 +163,8 @@ int main(int argc, char** argv) {
     const Corpus* c = &corpus;
     benchmark::RegisterBenchmark(("fast/" + c->name).c_str(), BenchDecode, c, &DecodeLzs);
     benchmark::RegisterBenchmark(("reference/" + c->name).c_str(), BenchDecode, c, &DecodeLzsReference);
+    benchmark::RegisterBenchmark(("lib/" + c->name).c_str(), BenchLibDecode, c);
+    benchmark::RegisterBenchmark(("size/" + c->name).c_str(), BenchDecodedSize, c);
     benchmark::RegisterBenchmark(("memcpy/" + c->name).c_str(), BenchMemcpy, c);
     benchmark::RegisterBenchmark(("lz4/" + c->name).c_str(), BenchLz4, c);
   }
@@ -147,18 +174,22 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  std::printf("\n%-16s %9s %9s %9s %9s %9s %8s %8s %8s\n", "corpus", "ratio", "fast", "reference", "lz4",
-              "memcpy", "fast/ref", "fast/lz4", "lz4ratio");
+  std::printf("\n%-16s %9s %9s %9s %9s %9s %9s %9s %8s %8s %8s %8s %8s\n", "corpus", "ratio", "fast", "reference",
+              "lib", "size", "lz4", "memcpy", "fast/ref", "lib/fast", "size/lib", "fast/lz4", "lz4ratio");
+  auto share = [](double a, double b) { return b > 0 ? a / b : 0; };
   for (const Corpus& c : corpora) {
     const double fast = reporter.Rate("fast/" + c.name);
     const double reference = reporter.Rate("reference/" + c.name);
+    const double lib = reporter.Rate("lib/" + c.name);
+    const double size = reporter.Rate("size/" + c.name);
     const double lz4 = reporter.Rate("lz4/" + c.name);
     const double copy = reporter.Rate("memcpy/" + c.name);
-    std::printf("%-16s %9.3f %9.0f %9.0f %9.0f %9.0f %8.2f %8.2f %8.3f\n", c.name.c_str(),
-                static_cast<double>(c.image.size()) / c.original.size(), fast, reference, lz4, copy,
-                reference > 0 ? fast / reference : 0, lz4 > 0 ? fast / lz4 : 0,
+    std::printf("%-16s %9.3f %9.0f %9.0f %9.0f %9.0f %9.0f %9.0f %8.2f %8.2f %8.2f %8.2f %8.3f\n", c.name.c_str(),
+                static_cast<double>(c.image.size()) / c.original.size(), fast, reference, lib, size, lz4, copy,
+                share(fast, reference), share(lib, fast), share(size, lib), share(fast, lz4),
                 static_cast<double>(c.lz4.size()) / c.original.size());
   }
-  std::printf("(MB/s of output, 1 MB = 10^6 bytes; ratio = packed size / original size)\n");
+  std::printf("(MB/s of output, 1 MB = 10^6 bytes; ratio = packed size / original size; lib = lzs_decode into\n"
+              " an exactly sized buffer, size = lzs_decoded_size)\n");
   return 0;
 }

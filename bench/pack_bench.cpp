@@ -1,8 +1,10 @@
-// Packing speed of EncodeLzs (and of the greedy parse, for comparison) on
+// Packing speed of EncodeLzs (and of the greedy and fast parses, for comparison) on
 // 8 MiB inputs: the corpus files that make-corpus wrote into the build folder
 // (or into the folder that LZS_CORPUS_DIR names), and degenerate inputs made here (all zeros, a repeated short
 // pattern, random bytes, a counter). Bytes/s is input bytes packed per second;
 // workspace_per_byte is the encoder's working memory per input byte.
+// BM_Level packs through liblzs's lzs_encode_with at each level;
+// vs_optimal is its image size over the optimal level's.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "lzs.h"
 #include "lzs/encode.hpp"
 
 namespace {
@@ -51,11 +54,17 @@ std::vector<std::uint8_t> MakeInput(Input kind) {
   return data;
 }
 
-// Argument 0: optimal parse, 1: greedy parse. Each input is made once.
-void BM_Pack(benchmark::State& state, Input kind) {
+// Each input is made once.
+const std::vector<std::uint8_t>& TheInput(Input kind) {
   static std::vector<std::uint8_t> inputs[6];
   std::vector<std::uint8_t>& data = inputs[static_cast<int>(kind)];
   if (data.empty()) data = MakeInput(kind);
+  return data;
+}
+
+// Argument 0: optimal parse, 1: greedy parse, 2: fast parse.
+void BM_Pack(benchmark::State& state, Input kind) {
+  const std::vector<std::uint8_t>& data = TheInput(kind);
   const auto parse = static_cast<lzs::Parse>(state.range(0));
   if (data.empty()) {
     state.SkipWithError("no corpus file (build the corpus target, or set LZS_CORPUS_DIR)");
@@ -74,8 +83,35 @@ void BM_Pack(benchmark::State& state, Input kind) {
       static_cast<double>(encoder.WorkspaceBytes()) / static_cast<double>(data.size());
 }
 
-BENCHMARK_CAPTURE(BM_Pack, text, Input::Text)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Pack, binary, Input::Binary)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+// Argument: the level (LZS_LEVEL_OPTIMAL, LZS_LEVEL_FAST).
+void BM_Level(benchmark::State& state, Input kind) {
+  const std::vector<std::uint8_t>& data = TheInput(kind);
+  if (data.empty()) {
+    state.SkipWithError("no corpus file (build the corpus target, or set LZS_CORPUS_DIR)");
+    return;
+  }
+  std::vector<std::uint8_t> image(lzs_encode_bound(data.size()));
+  const size_t optimal = lzs_encode(image.data(), image.size(), data.data(), data.size(), LZS_LEVEL_OPTIMAL);
+  lzs_encoder* encoder = lzs_encoder_create();
+  size_t n = 0;
+  for (auto _ : state) {
+    n = lzs_encode_with(encoder, image.data(), image.size(), data.data(), data.size(), static_cast<int>(state.range(0)));
+    benchmark::DoNotOptimize(image.data());
+  }
+  lzs_encoder_free(encoder);
+  if (lzs_is_error(n) || lzs_is_error(optimal)) {
+    state.SkipWithError(lzs_error_name(lzs_is_error(n) ? n : optimal));
+    return;
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+  state.counters["image_bytes"] = static_cast<double>(n);
+  state.counters["vs_optimal"] = static_cast<double>(n) / static_cast<double>(optimal);
+}
+
+BENCHMARK_CAPTURE(BM_Level, text, Input::Text)->Arg(LZS_LEVEL_OPTIMAL)->Arg(LZS_LEVEL_FAST)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Level, binary, Input::Binary)->Arg(LZS_LEVEL_OPTIMAL)->Arg(LZS_LEVEL_FAST)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, text, Input::Text)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, binary, Input::Binary)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pack, zeros, Input::Zeros)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pack, pattern, Input::Pattern)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pack, random, Input::Random)->Arg(0)->Unit(benchmark::kMillisecond);

@@ -8,12 +8,18 @@
 // Each decoder writes into its own heap area of exactly 9 x payload length
 // bytes, so a write one byte too far is caught by AddressSanitizer; the image
 // is an exact-size heap copy, so is a read one byte too far.
+//
+// The library's bounded lzs_decode then writes into an exact-size heap buffer
+// whose capacity the first byte also chooses: (first byte / 4) - 32 bytes
+// around the decoded size, so most runs meet the end of the buffer inside
+// the output. lzs_decoded_size must give the reference's size.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "lzs.h"
 #include "lzs/lzs.hpp"
 #include "lzs/reference.hpp"
 
@@ -65,5 +71,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(std::memcmp(fast.get(), plain.get(), fastLength) == 0);
   // A rejected header or a wrong header always gives 0.
   if (mode == 3) Check(fastLength == 0);
+
+  const std::size_t sized = lzs_decoded_size(image.get(), imageLength);
+  Check(plainLength == 0 ? lzs_is_error(sized) != 0 : sized == plainLength);
+  const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(data[0] / 4) - 32;
+  const std::ptrdiff_t wanted = static_cast<std::ptrdiff_t>(plainLength) + offset;
+  const std::size_t capacity = wanted < 0 ? 0 : static_cast<std::size_t>(wanted);
+  auto bounded = std::make_unique<std::uint8_t[]>(capacity);
+  const std::size_t n = lzs_decode(bounded.get(), capacity, image.get(), imageLength);
+  if (plainLength == 0) {
+    Check(lzs_is_error(n) != 0 && lzs_get_error(n) != LZS_ERROR_DST_TOO_SMALL);
+  } else if (capacity < plainLength) {
+    Check(lzs_get_error(n) == LZS_ERROR_DST_TOO_SMALL);
+  } else {
+    Check(n == plainLength && std::memcmp(bounded.get(), plain.get(), n) == 0);
+  }
   return 0;
 }

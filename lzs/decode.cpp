@@ -14,7 +14,12 @@
 // at least MaxExpansion * R bytes of room past the current end. Wide stores
 // may write bytes past the end of the current item; the items that follow
 // overwrite them, and bytes past the returned length are left undefined.
+//
+// The bounded variant takes an output area of any size: its fast loop also
+// proves room for a whole group's wide stores before each group, and its
+// exact loop checks every item against the room left.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,6 +39,9 @@ constexpr std::uint32_t FastInputMargin = MaxGroupSize + WideCopy;
 // At the last item of a fast group at least WideCopy payload bytes are left,
 // so the output area has room for any item's wide store.
 static_assert(MaxExpansion * (FastInputMargin - MaxGroupSize) >= WideCopy);
+// With a bounded output area, the fast loop runs a group only while there is
+// room for its last item's wide store: seven longest copies, then WideCopy.
+constexpr std::size_t FastOutputMargin = 7 * MaxCopy + WideCopy;
 
 // Fixed-size copies: the compiler turns them into plain loads and stores
 // (never a call). Each loads its whole chunk before storing it, so a chunk
@@ -72,9 +80,9 @@ inline std::uint64_t NextPattern(std::uint64_t bytes, std::uint32_t phase) {
 
 // One back-reference of the exact rule: byte by byte, zeros where the source
 // lies before the start of the output or on the byte being written.
-inline std::uint32_t CopyExact(std::uint8_t* outputArea, std::uint32_t i,
-                               std::uint32_t distance, std::uint32_t length) {
-  for (std::uint32_t n = 0; n < length; ++n, ++i) {
+inline std::size_t CopyExact(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
+                             std::size_t length) {
+  for (std::size_t n = 0; n < length; ++n, ++i) {
     outputArea[i] = (distance == 0 || i < distance) ? 0 : outputArea[i - distance];
   }
   return i;
@@ -83,8 +91,8 @@ inline std::uint32_t CopyExact(std::uint8_t* outputArea, std::uint32_t i,
 // A back-reference that is not a plain wide copy, in the fast loop, where
 // WideCopy bytes of room at outputArea + i are proven. Writes `length`
 // correct bytes there and at most WideCopy bytes in all.
-inline void CopyShort(std::uint8_t* outputArea, std::uint32_t i, std::uint32_t distance,
-                      std::uint32_t length) {
+inline void CopyShort(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
+                      std::size_t length) {
   std::uint8_t* out = outputArea + i;
   if (distance == 0) {
     // The source is the byte about to be written: zeros.
@@ -171,8 +179,7 @@ inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputA
       Copy16(out, from);
       Copy16(out + 16, from + 16);
     } else {
-      CopyShort(outputArea, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(distance),
-                static_cast<std::uint32_t>(length));
+      CopyShort(outputArea, i, distance, length);
     }
     in += 2 + static_cast<std::intptr_t>(literalMask);
     i += length;
@@ -181,7 +188,134 @@ inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputA
   outIndex = i;
 }
 
+// Expands a payload. Unbounded, the output area holds MaxExpansion bytes per
+// payload byte. Bounded, it holds `capacity` bytes, and the fast loop also
+// stops while fewer than FastOutputMargin bytes of room are left; the exact
+// loop then checks each item against the room left.
+template <bool Bounded>
+std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength, std::uint8_t* outputArea,
+                          std::size_t capacity) {
+  const std::uint8_t* const inEnd = in + payloadLength;
+  std::size_t i = 0;  // output bytes written so far
+  auto fastRoom = [&] {
+    return static_cast<std::size_t>(inEnd - in) >= FastInputMargin && (!Bounded || capacity - i >= FastOutputMargin);
+  };
+
+  // Fast loop: whole groups, with room proven by the margins; first while
+  // sources may lie before the output, then without that test.
+  while (i < WindowSize && fastRoom()) DecodeFastGroup<true>(in, outputArea, i);
+  while (fastRoom()) DecodeFastGroup<false>(in, outputArea, i);
+
+  // Exact loop: the last groups, checked byte by byte.
+  std::size_t remaining = static_cast<std::size_t>(inEnd - in);
+  while (remaining > 0) {
+    std::uint32_t flags = *in++;
+    --remaining;
+    for (int item = 0; item < 8; ++item, flags >>= 1) {
+      if (flags & 1) {
+        // Literal: one byte, copied unchanged.
+        if (remaining == 0) return i;
+        if (Bounded && i == capacity) return DecodeTooSmall;
+        outputArea[i++] = *in++;
+        --remaining;
+      } else {
+        // Back-reference: a lone trailing byte is ignored.
+        if (remaining < 2) return i;
+        const std::size_t b0 = in[0];
+        const std::size_t b1 = in[1];
+        in += 2;
+        remaining -= 2;
+        const std::size_t position = b0 | (b1 >> 4) << 8;
+        const std::size_t length = (b1 & 0x0F) + MinCopy;
+        if (Bounded && capacity - i < length) return DecodeTooSmall;
+        const std::size_t distance = (i - position - WindowBias) & WindowMask;
+        i = CopyExact(outputArea, i, distance, length);
+      }
+    }
+  }
+  return i;
+}
+
+// Per flag byte: the group's size in bytes, its output from literals and the
+// MinCopy of each back-reference, and a mask over the 16 bytes after the flag
+// byte that keeps the length nibble of each back-reference's b1 (no group is
+// longer than MaxGroupSize = 17 bytes, so these cover every item).
+struct GroupShape {
+  std::uint8_t lengthMask[16];
+  std::uint8_t size;
+  std::uint8_t fixedOutput;
+};
+constexpr std::array<GroupShape, 256> MakeGroupShapes() {
+  std::array<GroupShape, 256> shapes{};
+  for (std::uint32_t flags = 0; flags < 256; ++flags) {
+    GroupShape& shape = shapes[flags];
+    std::uint32_t offset = 1;
+    std::uint32_t output = 0;
+    for (std::uint32_t item = 0; item < 8; ++item) {
+      const bool literal = (flags >> item & 1) != 0;
+      // b1 is the group's byte offset + 1: byte `offset` of those after the flags.
+      if (!literal) shape.lengthMask[offset] = 0x0F;
+      output += literal ? 1 : MinCopy;
+      offset += literal ? 1 : 2;
+    }
+    shape.size = static_cast<std::uint8_t>(offset);
+    shape.fixedOutput = static_cast<std::uint8_t>(output);
+  }
+  return shapes;
+}
+constexpr std::array<GroupShape, 256> GroupShapes = MakeGroupShapes();
+
+// The sum of the bytes of a word whose bytes are at most 30 each.
+inline std::uint32_t ByteSum(std::uint64_t word) {
+  return static_cast<std::uint32_t>((word * 0x0101010101010101ULL) >> 56);
+}
+
 }  // namespace
+
+std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength, std::uint8_t* outputArea,
+                             std::size_t outputCapacity) {
+  if (outputCapacity / MaxExpansion >= payloadLength) {
+    return DecodePayload<false>(payload, payloadLength, outputArea, outputCapacity);
+  }
+  return DecodePayload<true>(payload, payloadLength, outputArea, outputCapacity);
+}
+
+std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength) {
+  const std::uint8_t* in = payload;
+  const std::uint8_t* const inEnd = payload + payloadLength;
+  std::size_t size = 0;
+  // Whole groups: a group is never longer than MaxGroupSize bytes.
+  while (static_cast<std::size_t>(inEnd - in) >= MaxGroupSize) {
+    const GroupShape& shape = GroupShapes[*in];
+    std::uint64_t bytes[2];
+    std::uint64_t masks[2];
+    __builtin_memcpy(bytes, in + 1, sizeof bytes);
+    __builtin_memcpy(masks, shape.lengthMask, sizeof masks);
+    // Each byte of the sum holds at most two nibbles of 15.
+    size += shape.fixedOutput + ByteSum((bytes[0] & masks[0]) + (bytes[1] & masks[1]));
+    in += shape.size;
+  }
+  // The last groups, item by item, with the same stops as the decoder.
+  std::size_t remaining = static_cast<std::size_t>(inEnd - in);
+  while (remaining > 0) {
+    std::uint32_t flags = *in++;
+    --remaining;
+    for (int item = 0; item < 8; ++item, flags >>= 1) {
+      if (flags & 1) {
+        if (remaining == 0) return size;
+        ++size;
+        ++in;
+        --remaining;
+      } else {
+        if (remaining < 2) return size;
+        size += (in[1] & 0x0FU) + MinCopy;
+        in += 2;
+        remaining -= 2;
+      }
+    }
+  }
+  return size;
+}
 
 std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
                         std::uint8_t* outputArea) {
@@ -190,44 +324,6 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
       std::uint32_t{image[0]} | std::uint32_t{image[1]} << 8 |
       std::uint32_t{image[2]} << 16 | std::uint32_t{image[3]} << 24;
   if (payloadLength != imageLength - HeaderSize) return 0;
-
-  const std::uint8_t* in = image + HeaderSize;  // next payload byte
-  const std::uint8_t* const inEnd = in + payloadLength;
-  std::size_t i = 0;  // output bytes written so far
-
-  // Fast loop: whole groups, with room proven by FastInputMargin; first
-  // while sources may lie before the output, then without that test.
-  while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin && i < WindowSize) {
-    DecodeFastGroup<true>(in, outputArea, i);
-  }
-  while (static_cast<std::uint32_t>(inEnd - in) >= FastInputMargin) {
-    DecodeFastGroup<false>(in, outputArea, i);
-  }
-
-  // Exact loop: the last groups, checked byte by byte.
-  std::uint32_t remaining = static_cast<std::uint32_t>(inEnd - in);
-  while (remaining > 0) {
-    std::uint32_t flags = *in++;
-    --remaining;
-    for (int item = 0; item < 8; ++item, flags >>= 1) {
-      if (flags & 1) {
-        // Literal: one byte, copied unchanged.
-        if (remaining == 0) return static_cast<std::uint32_t>(i);
-        outputArea[i++] = *in++;
-        --remaining;
-      } else {
-        // Back-reference: a lone trailing byte is ignored.
-        if (remaining < 2) return static_cast<std::uint32_t>(i);
-        const std::uint32_t b0 = in[0];
-        const std::uint32_t b1 = in[1];
-        in += 2;
-        remaining -= 2;
-        const std::uint32_t position = b0 | (b1 >> 4) << 8;
-        const std::uint32_t length = (b1 & 0x0F) + MinCopy;
-        const auto distance = static_cast<std::uint32_t>((i - position - WindowBias) & WindowMask);
-        i = CopyExact(outputArea, static_cast<std::uint32_t>(i), distance, length);
-      }
-    }
-  }
-  return static_cast<std::uint32_t>(i);
+  return static_cast<std::uint32_t>(
+      DecodePayload<false>(image + HeaderSize, payloadLength, outputArea, std::size_t{MaxExpansion} * payloadLength));
 }

@@ -19,6 +19,12 @@ constexpr std::uint32_t ZeroStart = WindowSize;
 constexpr std::uint32_t InputStart = ZeroStart + MaxDistance;
 constexpr std::uint32_t None = 0;
 constexpr int HashBits = 16;
+// The fast parse's tables: a window holds at most 4096 positions.
+constexpr int FastHashBits = 14;
+// Its lookahead: a match shorter than FastLazyBelow is checked against the
+// next position, over the newest FastLazyDepth positions of its chain.
+constexpr std::uint32_t FastLazyBelow = 8;
+constexpr int FastLazyDepth = 4;
 constexpr std::uint32_t SearchPadding = 24;
 constexpr std::uint64_t LiteralBits = 9;
 constexpr std::uint64_t ReferenceBits = 17;
@@ -47,17 +53,38 @@ std::uint64_t LoadOrdered(const std::uint8_t* p) {
   return v;
 }
 
+// The number of leading bytes in which a and b agree, at most limit; reads
+// whole 8-byte words, up to 7 bytes past limit.
+std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
+  for (std::uint32_t n = 0; n < limit; n += 8) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a + n, 8);
+    std::memcpy(&y, b + n, 8);
+    if (x != y) {
+      const int equalBits = std::endian::native == std::endian::little ? std::countr_zero(x ^ y)
+                                                                        : std::countl_zero(x ^ y);
+      return std::min(limit, n + static_cast<std::uint32_t>(equalBits) / 8);
+    }
+  }
+  return limit;
+}
+
 std::uint32_t ItemLength(ItemCode code) { return code == 0 ? 1 : (code & 0x0F) + MinCopy; }
 
 }  // namespace
 
-void LzsEncoder::Prepare(const std::uint8_t* data, std::size_t size) {
+void LzsEncoder::PrepareText(const std::uint8_t* data, std::size_t size) {
   // The match search reads up to 23 bytes past the end.
   text_.resize(InputStart + size + SearchPadding);
   std::fill_n(text_.begin(), InputStart, std::uint8_t{0});
   if (size > 0) std::memcpy(text_.data() + InputStart, data, size);
   std::fill_n(text_.end() - SearchPadding, SearchPadding, std::uint8_t{0});
   textEnd_ = static_cast<std::uint32_t>(InputStart + size);
+}
+
+void LzsEncoder::Prepare(const std::uint8_t* data, std::size_t size) {
+  PrepareText(data, size);
   head_.assign(std::size_t{1} << HashBits, None);
   head3_.assign(std::size_t{1} << HashBits, None);
   chain3_.assign(WindowSize, None);
@@ -167,7 +194,8 @@ std::uint32_t LzsEncoder::FindMatch(std::uint32_t pos, std::uint32_t& distance) 
 
 std::size_t LzsEncoder::WorkspaceBytes() const {
   return text_.capacity() + sizeof(ItemCode) * items_.capacity() +
-         sizeof(std::uint32_t) * (head_.capacity() + tree_.capacity() + head3_.capacity() + chain3_.capacity());
+         sizeof(std::uint32_t) * (head_.capacity() + tree_.capacity() + head3_.capacity() + chain3_.capacity() +
+                                  fastHead_.capacity() + fastChain_.capacity());
 }
 
 // A match of MinCopy bytes for pos: the first position from `three` on down
@@ -259,9 +287,133 @@ void LzsEncoder::ParseGreedy(std::size_t size) {
   }
 }
 
-std::vector<std::uint8_t> LzsEncoder::WriteImage(std::size_t size) {
-  // Walk the path back from the end, moving each item to the position where
-  // it starts, and count the image bytes on the way.
+namespace {
+
+// The fast parse's match search. Positions are chained per hash of their
+// next four bytes, newest first; the search tries the newest FastChainDepth
+// of them that lie in the window. A match of three bytes is looked for only
+// at the newest position with the same hash of three bytes. A chain entry
+// stays valid while its position is in the window: only a position
+// WindowSize later reuses its slot.
+struct FastSearch {
+  const std::uint8_t* text;
+  std::uint32_t textEnd;
+  std::uint32_t* head;   // newest position per 4-byte hash
+  std::uint32_t* head3;  // newest position per 3-byte hash
+  std::uint32_t* chain;  // the position before, per window slot
+
+  static void Hashes(const std::uint8_t* p, std::uint32_t& hash4, std::uint32_t& hash3) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, p, 4);
+    const std::uint32_t first3 = std::endian::native == std::endian::little ? v & 0xFFFFFF : v >> 8;
+    hash4 = (v * 2654435761u) >> (32 - FastHashBits);
+    hash3 = (first3 * 2654435761u) >> (32 - FastHashBits);
+  }
+
+  void Insert(std::uint32_t pos) const {
+    std::uint32_t hash4 = 0;
+    std::uint32_t hash3 = 0;
+    Hashes(text + pos, hash4, hash3);
+    chain[pos & WindowMask] = head[hash4];
+    head[hash4] = pos;
+    head3[hash3] = pos;
+  }
+
+  // The longest match found for pos (0 when none of MinCopy bytes), with its
+  // distance; then inserts pos.
+  std::uint32_t FindAndInsert(std::uint32_t pos, int depth, std::uint32_t& distance) const {
+    const std::uint8_t* const here = text + pos;
+    std::uint32_t hash4 = 0;
+    std::uint32_t hash3 = 0;
+    Hashes(here, hash4, hash3);
+    std::uint32_t candidate = head[hash4];
+    const std::uint32_t three = head3[hash3];
+    chain[pos & WindowMask] = candidate;
+    head[hash4] = pos;
+    head3[hash3] = pos;
+
+    const std::uint32_t limit = std::min(MaxCopy, textEnd - pos);
+    if (limit < MinCopy) return 0;
+    std::uint32_t best = MinCopy;  // a candidate must pass it to count
+    for (; depth > 0 && InWindow(candidate, pos); --depth) {
+      const std::uint8_t* const there = text + candidate;
+      // Only a match that also agrees at `best` can be longer.
+      if (there[best] == here[best]) {
+        const std::uint32_t length = CommonLength(there, here, limit);
+        if (length > best) {
+          best = length;
+          distance = pos - candidate;
+          if (length == limit) return length;
+        }
+      }
+      candidate = chain[candidate & WindowMask];
+    }
+    if (best > MinCopy) return best;
+    if (InWindow(three, pos) && std::memcmp(text + three, here, MinCopy) == 0) {
+      distance = pos - three;
+      return MinCopy;
+    }
+    return 0;
+  }
+};
+
+}  // namespace
+
+// Greedy with one position of lookahead: a short match is taken unless the
+// next position has a longer one, which then costs one literal first.
+void LzsEncoder::ParseFast(const std::uint8_t* data, std::size_t size) {
+  PrepareText(data, size);
+  fastHead_.assign(std::size_t{1} << FastHashBits, None);
+  fastHead3_.assign(std::size_t{1} << FastHashBits, None);
+  fastChain_.assign(WindowSize, None);
+  const FastSearch search{text_.data(), textEnd_, fastHead_.data(), fastHead3_.data(), fastChain_.data()};
+  // The zero bytes before the input are sources like any other.
+  for (std::uint32_t pos = ZeroStart; pos < InputStart; ++pos) search.Insert(pos);
+
+  ItemCode* const items = items_.data();
+  std::size_t i = 0;
+  std::uint32_t distance = 0;
+  std::uint32_t length = size > 0 ? search.FindAndInsert(InputStart, FastChainDepth, distance) : 0;
+  while (i < size) {
+    const auto pos = static_cast<std::uint32_t>(InputStart + i);
+    if (length < MinCopy) {
+      items[++i] = 0;
+      length = i < size ? search.FindAndInsert(pos + 1, FastChainDepth, distance) : 0;
+      continue;
+    }
+    std::size_t inserted = i + 1;  // positions before this are in the tables
+    if (length < FastLazyBelow && i + 1 < size) {
+      std::uint32_t nextDistance = 0;
+      const std::uint32_t next = search.FindAndInsert(pos + 1, FastLazyDepth, nextDistance);
+      inserted = i + 2;
+      if (next > length) {
+        items[++i] = 0;
+        length = next;
+        distance = nextDistance;
+        continue;
+      }
+    }
+    items[i + length] = static_cast<ItemCode>(distance << 4 | (length - MinCopy));
+    for (std::size_t k = inserted; k < i + length; ++k) search.Insert(static_cast<std::uint32_t>(InputStart + k));
+    i += length;
+    length = i < size ? search.FindAndInsert(static_cast<std::uint32_t>(InputStart + i), FastChainDepth, distance) : 0;
+  }
+}
+
+// Runs the parse and moves each item of the chosen path to the position
+// where it starts (walking back from the end); returns the image size.
+std::size_t LzsEncoder::ParseAndMeasure(const std::uint8_t* data, std::size_t size, Parse parse) {
+  items_.assign(size + 1, 0);
+  if (parse == Parse::Fast) {
+    ParseFast(data, size);
+  } else {
+    Prepare(data, size);
+    if (parse == Parse::Optimal) {
+      ParseOptimal(size);
+    } else {
+      ParseGreedy(size);
+    }
+  }
   std::size_t itemCount = 0;
   std::size_t itemBytes = 0;
   if (size > 0) {
@@ -277,11 +429,14 @@ std::vector<std::uint8_t> LzsEncoder::WriteImage(std::size_t size) {
       code = earlier;
     }
   }
-  const std::size_t payload = (itemCount + 7) / 8 + itemBytes;
-  std::vector<std::uint8_t> image(HeaderSize + payload);
-  for (std::uint32_t k = 0; k < HeaderSize; ++k) image[k] = static_cast<std::uint8_t>(payload >> (8 * k));
+  payloadSize_ = (itemCount + 7) / 8 + itemBytes;
+  return HeaderSize + payloadSize_;
+}
 
-  std::uint8_t* out = image.data() + HeaderSize;
+// Writes the image of the parse that ParseAndMeasure left in items_.
+void LzsEncoder::WriteImage(std::size_t size, std::uint8_t* image) {
+  for (std::uint32_t k = 0; k < HeaderSize; ++k) image[k] = static_cast<std::uint8_t>(payloadSize_ >> (8 * k));
+  std::uint8_t* out = image + HeaderSize;
   std::uint8_t* flags = out;
   int item = 8;  // items in the current group
   for (std::size_t i = 0; i < size;) {
@@ -303,19 +458,21 @@ std::vector<std::uint8_t> LzsEncoder::WriteImage(std::size_t size) {
     ++item;
     i += ItemLength(code);
   }
-  return image;
 }
 
 std::vector<std::uint8_t> LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse parse) {
   if (size > MaxEncodeSize) return {};
-  Prepare(data, size);
-  items_.assign(size + 1, 0);
-  if (parse == Parse::Optimal) {
-    ParseOptimal(size);
-  } else {
-    ParseGreedy(size);
-  }
-  return WriteImage(size);
+  std::vector<std::uint8_t> image(ParseAndMeasure(data, size, parse));
+  WriteImage(size, image.data());
+  return image;
+}
+
+std::size_t LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse parse, std::uint8_t* dst,
+                               std::size_t dstCapacity) {
+  if (size > MaxEncodeSize) return 0;
+  const std::size_t imageSize = ParseAndMeasure(data, size, parse);
+  if (imageSize <= dstCapacity) WriteImage(size, dst);
+  return imageSize;
 }
 
 }  // namespace lzs

@@ -24,7 +24,14 @@ inline constexpr std::size_t MaxEncodeSize = std::size_t{1} << 31;
 // the low 4 bits.
 using ItemCode = std::uint16_t;
 
-enum class Parse { Optimal, Greedy };
+// Optimal: the cheapest parse over the longest match at every position.
+// Greedy: the longest match at each item's start. Fast: greedy over a short
+// hash chain (the FastChainDepth newest positions that share a hash of the
+// next four bytes, and the newest that shares one of three), with one
+// position of lookahead for short matches; for large batches.
+enum class Parse { Optimal, Greedy, Fast };
+
+inline constexpr int FastChainDepth = 16;
 
 // Owns the workspace (about 3 bytes per input byte, plus 560 KiB of match
 // tables), so that one object can pack many inputs without reallocating.
@@ -34,6 +41,12 @@ class LzsEncoder {
   // is above MaxEncodeSize.
   std::vector<std::uint8_t> Encode(const std::uint8_t* data, std::size_t size,
                                    Parse parse = Parse::Optimal);
+
+  // Returns the image size (0 only when size is above MaxEncodeSize) and
+  // writes the image to dst when it fits in dstCapacity bytes; otherwise
+  // writes nothing.
+  std::size_t Encode(const std::uint8_t* data, std::size_t size, Parse parse, std::uint8_t* dst,
+                     std::size_t dstCapacity);
 
   // Bytes of workspace the object holds now.
   std::size_t WorkspaceBytes() const;
@@ -46,12 +59,15 @@ class LzsEncoder {
                           std::vector<std::uint16_t>& distances);
 
  private:
+  void PrepareText(const std::uint8_t* data, std::size_t size);
   void Prepare(const std::uint8_t* data, std::size_t size);
   std::uint32_t FindMatch(std::uint32_t pos, std::uint32_t& distance);
   std::uint32_t FindThree(std::uint32_t pos, std::uint32_t three, std::uint32_t& distance) const;
   void ParseOptimal(std::size_t size);
   void ParseGreedy(std::size_t size);
-  std::vector<std::uint8_t> WriteImage(std::size_t size);
+  void ParseFast(const std::uint8_t* data, std::size_t size);
+  std::size_t ParseAndMeasure(const std::uint8_t* data, std::size_t size, Parse parse);
+  void WriteImage(std::size_t size, std::uint8_t* image);
 
   std::vector<std::uint8_t> text_;       // zero prefix, then the input
   std::uint32_t textEnd_ = 0;
@@ -59,7 +75,11 @@ class LzsEncoder {
   std::vector<std::uint32_t> tree_;      // two children per window slot
   std::vector<std::uint32_t> head3_;     // newest position per 3-byte hash
   std::vector<std::uint32_t> chain3_;    // the one before, per window slot
+  std::vector<std::uint32_t> fastHead_;  // fast parse: newest position per 3-byte hash
+  std::vector<std::uint32_t> fastChain_; // the one before, per window slot
+  std::vector<std::uint32_t> fastHead3_; // fast parse: newest position per 3-byte hash
   std::vector<ItemCode> items_;          // per position, see the parsers
+  std::size_t payloadSize_ = 0;          // of the parse in items_
 };
 
 }  // namespace lzs

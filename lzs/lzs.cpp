@@ -1,14 +1,20 @@
-// The library's C interface over the codec. (First version: decodes through
-// DecodeLzs into a scratch area; to be replaced by a bounded decoder.)
+// liblzs: the C interface over the codec in lzs/. It adds what a library user
+// needs (any destination capacity, error codes, a reusable encoder) and
+// leaves the decoding and the parse to the codec.
 #include "lzs.h"
 
 #include <cstdint>
-#include <cstring>
 #include <new>
-#include <vector>
 
 #include "lzs/encode.hpp"
 #include "lzs/lzs.hpp"
+
+// The version comes from the build (project VERSION); the header's macros
+// must say the same.
+static_assert(LZS_VERSION_MAJOR == LZS_BUILD_VERSION_MAJOR && LZS_VERSION_MINOR == LZS_BUILD_VERSION_MINOR &&
+                  LZS_VERSION_PATCH == LZS_BUILD_VERSION_PATCH,
+              "include/lzs.h and the project version disagree");
+static_assert(LZS_ENCODE_SIZE_MAX == lzs::MaxEncodeSize);
 
 struct lzs_encoder {
   lzs::LzsEncoder encoder;
@@ -18,7 +24,9 @@ namespace {
 
 constexpr size_t Error(lzs_error code) { return static_cast<size_t>(0) - code; }
 
-size_t Check(const void* image, size_t imageSize) {
+// The header rule of lzs-unpack: more than HeaderSize bytes, and a header
+// that is the image size minus HeaderSize. Returns 0 for a good image.
+size_t CheckImage(const void* image, size_t imageSize) {
   if (image == nullptr && imageSize != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
   if (imageSize <= lzs::HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);
   const auto* bytes = static_cast<const std::uint8_t*>(image);
@@ -28,21 +36,14 @@ size_t Check(const void* image, size_t imageSize) {
   return 0;
 }
 
-size_t DecodeToScratch(std::vector<std::uint8_t>& scratch, const void* image, size_t imageSize) {
-  const size_t checked = Check(image, imageSize);
-  if (lzs_is_error(checked)) return checked;
-  scratch.resize(lzs::MaxExpansion * (imageSize - lzs::HeaderSize));
-  const std::uint32_t n = DecodeLzs(static_cast<const std::uint8_t*>(image),
-                                    static_cast<std::uint32_t>(imageSize), scratch.data());
-  return n == 0 ? Error(LZS_ERROR_NO_OUTPUT) : n;
-}
+const std::uint8_t* Payload(const void* image) { return static_cast<const std::uint8_t*>(image) + lzs::HeaderSize; }
 
 }  // namespace
 
 unsigned lzs_version_number(void) { return LZS_VERSION_NUMBER; }
-const char* lzs_version_string(void) { return "1.1.0"; }
+const char* lzs_version_string(void) { return LZS_BUILD_VERSION; }
 
-unsigned lzs_is_error(size_t code) { return code > Error(LZS_ERROR_MAX_CODE) ? 1 : 0; }
+unsigned lzs_is_error(size_t code) { return code >= Error(LZS_ERROR_MAX_CODE) ? 1 : 0; }
 
 lzs_error lzs_get_error(size_t code) {
   return lzs_is_error(code) ? static_cast<lzs_error>(0 - code) : LZS_OK;
@@ -64,17 +65,20 @@ const char* lzs_error_name(size_t code) {
 }
 
 size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t imageSize) {
-  std::vector<std::uint8_t> scratch;
-  const size_t n = DecodeToScratch(scratch, image, imageSize);
-  if (lzs_is_error(n)) return n;
-  if (n > dstCapacity) return Error(LZS_ERROR_DST_TOO_SMALL);
-  std::memcpy(dst, scratch.data(), n);
-  return n;
+  const size_t checked = CheckImage(image, imageSize);
+  if (checked != 0) return checked;
+  if (dst == nullptr && dstCapacity != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
+  const size_t n = DecodeLzsPayload(Payload(image), imageSize - lzs::HeaderSize, static_cast<std::uint8_t*>(dst),
+                                    dstCapacity);
+  if (n == lzs::DecodeTooSmall) return Error(LZS_ERROR_DST_TOO_SMALL);
+  return n == 0 ? Error(LZS_ERROR_NO_OUTPUT) : n;
 }
 
 size_t lzs_decoded_size(const void* image, size_t imageSize) {
-  std::vector<std::uint8_t> scratch;
-  return DecodeToScratch(scratch, image, imageSize);
+  const size_t checked = CheckImage(image, imageSize);
+  if (checked != 0) return checked;
+  const size_t n = DecodedLzsSize(Payload(image), imageSize - lzs::HeaderSize);
+  return n == 0 ? Error(LZS_ERROR_NO_OUTPUT) : n;
 }
 
 size_t lzs_encode_bound(size_t srcSize) {
@@ -85,18 +89,30 @@ size_t lzs_encode_bound(size_t srcSize) {
 lzs_encoder* lzs_encoder_create(void) { return new (std::nothrow) lzs_encoder; }
 void lzs_encoder_free(lzs_encoder* encoder) { delete encoder; }
 
-size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapacity, const void* src,
-                       size_t srcSize, int level) {
-  if (encoder == nullptr || (src == nullptr && srcSize != 0)) return Error(LZS_ERROR_BAD_ARGUMENT);
+size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapacity, const void* src, size_t srcSize,
+                       int level) {
+  if (encoder == nullptr || (src == nullptr && srcSize != 0) || (dst == nullptr && dstCapacity != 0)) {
+    return Error(LZS_ERROR_BAD_ARGUMENT);
+  }
   if (level != LZS_LEVEL_OPTIMAL && level != LZS_LEVEL_FAST) return Error(LZS_ERROR_BAD_ARGUMENT);
   if (srcSize == 0) return Error(LZS_ERROR_EMPTY_INPUT);
   if (srcSize > LZS_ENCODE_SIZE_MAX) return Error(LZS_ERROR_INPUT_TOO_LARGE);
-  const std::vector<std::uint8_t> image = encoder->encoder.Encode(
-      static_cast<const std::uint8_t*>(src), srcSize,
-      level == LZS_LEVEL_FAST ? lzs::Parse::Greedy : lzs::Parse::Optimal);
-  if (image.size() > dstCapacity) return Error(LZS_ERROR_DST_TOO_SMALL);
-  std::memcpy(dst, image.data(), image.size());
-  return image.size();
+  const lzs::Parse parse = level == LZS_LEVEL_FAST ? lzs::Parse::Fast : lzs::Parse::Optimal;
+  size_t n = 0;
+#if defined(__cpp_exceptions)
+  // The workspace grows with the input; a failed allocation is an error
+  // code, never an exception through a C caller.
+  try {
+    n = encoder->encoder.Encode(static_cast<const std::uint8_t*>(src), srcSize, parse,
+                                static_cast<std::uint8_t*>(dst), dstCapacity);
+  } catch (const std::bad_alloc&) {
+    return Error(LZS_ERROR_OUT_OF_MEMORY);
+  }
+#else
+  n = encoder->encoder.Encode(static_cast<const std::uint8_t*>(src), srcSize, parse, static_cast<std::uint8_t*>(dst),
+                              dstCapacity);
+#endif
+  return n > dstCapacity ? Error(LZS_ERROR_DST_TOO_SMALL) : n;
 }
 
 size_t lzs_encode(void* dst, size_t dstCapacity, const void* src, size_t srcSize, int level) {

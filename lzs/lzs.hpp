@@ -3,6 +3,7 @@
 // into a 4096-byte window).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace lzs {
@@ -17,6 +18,8 @@ inline constexpr std::uint32_t MaxCopy = 18;
 // Every payload byte yields at most this many output bytes (a two-byte
 // back-reference yields at most MaxCopy bytes).
 inline constexpr std::uint32_t MaxExpansion = MaxCopy / 2;
+// Result of DecodeLzsPayload when the output does not fit.
+inline constexpr std::size_t DecodeTooSmall = static_cast<std::size_t>(-1);
 
 }  // namespace lzs
 
@@ -28,3 +31,15 @@ inline constexpr std::uint32_t MaxExpansion = MaxCopy / 2;
 // area; bytes of the area past the returned length are left undefined.
 std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
                         std::uint8_t* outputArea);
+
+// Expands a payload (an image without its header) like DecodeLzs, into an
+// output area of outputCapacity bytes, whatever its size: never writes past
+// it. Returns the decoded length (0 when the payload yields no byte), or
+// DecodeTooSmall when that length is above outputCapacity; the area then
+// holds a part of the output.
+std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength,
+                             std::uint8_t* outputArea, std::size_t outputCapacity);
+
+// The length DecodeLzsPayload returns for a large enough area, from the flag
+// bytes and copy lengths alone; writes nothing.
+std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength);

@@ -5,8 +5,6 @@
 // or write past the area faults.
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -19,39 +17,11 @@
 #include "lzs/encode.hpp"
 #include "lzs/lzs.hpp"
 #include "lzs/reference.hpp"
+#include "tests/guarded_buffer.hpp"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// `size` usable bytes that end exactly where an inaccessible page begins.
-class GuardedBuffer {
- public:
-  explicit GuardedBuffer(std::size_t size) : size_(size) {
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    mapped_ = (size + page - 1) / page * page + page;
-    void* base = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) std::abort();
-    base_ = static_cast<std::uint8_t*>(base);
-    if (mprotect(base_ + mapped_ - page, page, PROT_NONE) != 0) std::abort();
-    data_ = base_ + mapped_ - page - size;
-  }
-  ~GuardedBuffer() { munmap(base_, mapped_); }
-  GuardedBuffer(const GuardedBuffer&) = delete;
-  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
-
-  std::uint8_t* data() { return data_; }
-  // Fills the buffer and the accessible bytes before it, so that a read
-  // before the start also sees the fill.
-  void Fill(std::uint8_t byte) { std::memset(base_, byte, static_cast<std::size_t>(data_ + size_ - base_)); }
-  std::size_t size() const { return size_; }
-
- private:
-  std::size_t size_;
-  std::size_t mapped_;
-  std::uint8_t* base_;
-  std::uint8_t* data_;
-};
 
 Bytes WithHeader(const Bytes& payload) {
   const auto n = static_cast<std::uint32_t>(payload.size());
@@ -299,9 +269,9 @@ TEST(DecodeDiff, EncodedImages) {
     const Bytes inputs[] = {random(size, 256), random(size, 3),  runs(size),         words(size, 0),
                             words(size, 30),   Bytes(size, 0),   Bytes(size, 0xFF)};
     for (const Bytes& input : inputs) {
-      for (const lzs::Parse parse : {lzs::Parse::Optimal, lzs::Parse::Greedy}) {
+      for (const lzs::Parse parse : {lzs::Parse::Optimal, lzs::Parse::Greedy, lzs::Parse::Fast}) {
         const std::string what = "size " + std::to_string(size) + ", input " + std::to_string(&input - inputs) +
-                                 (parse == lzs::Parse::Optimal ? ", optimal" : ", greedy");
+                                 ", parse " + std::to_string(static_cast<int>(parse));
         const Bytes image = encoder.Encode(input.data(), input.size(), parse);
         ExpectSameAsReference(image, what);
         EXPECT_TRUE(DecodeGuarded(DecodeLzs, image, 0x77) == input) << what;

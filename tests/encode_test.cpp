@@ -133,9 +133,12 @@ TEST(EncodeLzs, RoundTripsGeneratedInputs) {
       SCOPED_TRACE("size " + std::to_string(size) + ", input " + std::to_string(&input - inputs));
       const Bytes optimal = encoder.Encode(input.data(), input.size(), lzs::Parse::Optimal);
       const Bytes greedy = encoder.Encode(input.data(), input.size(), lzs::Parse::Greedy);
+      const Bytes fast = encoder.Encode(input.data(), input.size(), lzs::Parse::Fast);
       ExpectValidImage(input, optimal);
       ExpectValidImage(input, greedy);
+      ExpectValidImage(input, fast);
       EXPECT_LE(optimal.size(), greedy.size());
+      EXPECT_LE(optimal.size(), fast.size());
       EXPECT_EQ(EncodeLzs(input.data(), input.size()), optimal);
     }
     ++seed;

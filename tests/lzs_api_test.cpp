@@ -1,0 +1,278 @@
+// liblzs through its C interface: the bounded decoder against the reference
+// decoder at every capacity around the decoded size, with both the image and
+// the destination ending at an inaccessible page; the size scan; the error
+// codes; encoding at both levels.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lzs.h"
+#include "lzs/encode.hpp"
+#include "lzs/lzs.hpp"
+#include "lzs/reference.hpp"
+#include "tests/guarded_buffer.hpp"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr size_t Error(lzs_error code) { return static_cast<size_t>(0) - code; }
+
+Bytes WithHeader(const Bytes& payload) {
+  Bytes image(lzs::HeaderSize + payload.size());
+  for (std::uint32_t k = 0; k < lzs::HeaderSize; ++k) image[k] = static_cast<std::uint8_t>(payload.size() >> (8 * k));
+  std::memcpy(image.data() + lzs::HeaderSize, payload.data(), payload.size());
+  return image;
+}
+
+Bytes Reference(const Bytes& image) {
+  Bytes out(lzs::MaxExpansion * image.size() + 1);
+  out.resize(DecodeLzsReference(image.data(), static_cast<std::uint32_t>(image.size()), out.data()));
+  return out;
+}
+
+// lzs_decode at every capacity from 0 to the decoded size plus a few, each
+// destination ending at the guard page; lzs_decoded_size once.
+void ExpectBoundedLikeReference(const Bytes& image, const std::string& what) {
+  const Bytes expected = Reference(image);
+  ASSERT_FALSE(expected.empty()) << what;
+  GuardedBuffer in(image.size());
+  std::memcpy(in.data(), image.data(), image.size());
+  EXPECT_EQ(lzs_decoded_size(in.data(), image.size()), expected.size()) << what;
+
+  GuardedBuffer out(expected.size() + 3);
+  for (size_t capacity = 0; capacity <= out.size(); ++capacity) {
+    out.Fill(0xA5);
+    std::uint8_t* dst = out.data() + out.size() - capacity;
+    const size_t n = lzs_decode(dst, capacity, in.data(), image.size());
+    if (capacity < expected.size()) {
+      ASSERT_EQ(n, Error(LZS_ERROR_DST_TOO_SMALL)) << what << ", capacity " << capacity;
+    } else {
+      ASSERT_EQ(n, expected.size()) << what << ", capacity " << capacity;
+      ASSERT_EQ(std::memcmp(dst, expected.data(), n), 0) << what << ", capacity " << capacity;
+    }
+  }
+}
+
+Bytes RandomBytes(std::mt19937& rng, size_t size, std::uint32_t alphabet) {
+  Bytes out(size);
+  for (auto& byte : out) byte = static_cast<std::uint8_t>(rng() % alphabet);
+  return out;
+}
+
+Bytes Words(std::uint32_t seed, size_t size) {
+  static const char* const list[] = {"the ", "LZS ", "window ", "of ", "and ", "file, ", "a ", "byte. ", "\n"};
+  std::mt19937 rng(seed);
+  Bytes out;
+  while (out.size() < size) {
+    const char* word = list[rng() % 9];
+    out.insert(out.end(), word, word + std::strlen(word));
+  }
+  out.resize(size);
+  return out;
+}
+
+TEST(LzsDecode, EveryCapacityOnRandomImages) {
+  std::mt19937 rng(1111);
+  for (size_t length = 1; length <= 200; length += (length < 40 ? 1 : 23)) {
+    for (int round = 0; round < 4; ++round) {
+      const Bytes image = WithHeader(RandomBytes(rng, length, round == 0 ? 2 : 256));
+      if (Reference(image).empty()) continue;  // yields nothing: see the error table
+      ExpectBoundedLikeReference(image, "random payload of " + std::to_string(length));
+    }
+  }
+}
+
+// Long copies of short distances and of distance 0, so that the output runs
+// far ahead of the input and the end of the destination is met inside copies.
+TEST(LzsDecode, EveryCapacityOnLongCopies) {
+  for (const std::uint8_t b1 : {0x0F, 0x1F, 0xFF, 0x03}) {
+    for (const size_t references : {1u, 7u, 8u, 9u, 40u}) {
+      Bytes payload;
+      for (size_t n = 0; n < references; ++n) {
+        if (n % 8 == 0) payload.push_back(n == 0 ? 0x01 : 0x00);  // first item a literal
+        payload.push_back(n == 0 ? 'x' : static_cast<std::uint8_t>(n));
+        if (n != 0) payload.push_back(b1);
+      }
+      ExpectBoundedLikeReference(WithHeader(payload), std::to_string(references) + " items, b1 " + std::to_string(b1));
+    }
+  }
+}
+
+TEST(LzsDecode, EveryCapacityOnEncoderImages) {
+  std::mt19937 rng(77);
+  lzs::LzsEncoder encoder;
+  for (const size_t size : {1u, 2u, 3u, 17u, 18u, 19u, 40u, 160u, 1000u, 4097u}) {
+    const Bytes inputs[] = {RandomBytes(rng, size, 256), RandomBytes(rng, size, 3), Words(rng(), size), Bytes(size, 0)};
+    for (const Bytes& input : inputs) {
+      for (const lzs::Parse parse : {lzs::Parse::Optimal, lzs::Parse::Fast}) {
+        const Bytes image = encoder.Encode(input.data(), input.size(), parse);
+        ExpectBoundedLikeReference(image, "size " + std::to_string(size) + ", input " +
+                                              std::to_string(&input - inputs) + ", parse " +
+                                              std::to_string(static_cast<int>(parse)));
+      }
+    }
+  }
+}
+
+TEST(LzsDecode, RefusedImagesAndArguments) {
+  const Bytes worked = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  std::uint8_t out[16];
+  struct Case {
+    const char* name;
+    Bytes image;
+    bool nullImage;
+    bool nullDst;
+    size_t capacity;
+    size_t decoded;  // lzs_decode's result
+    size_t size;     // lzs_decoded_size's result
+  };
+  const Case cases[] = {
+      {"empty", {}, false, false, 16, Error(LZS_ERROR_NOT_AN_IMAGE), Error(LZS_ERROR_NOT_AN_IMAGE)},
+      {"null image of size 0", {}, true, false, 16, Error(LZS_ERROR_NOT_AN_IMAGE), Error(LZS_ERROR_NOT_AN_IMAGE)},
+      {"null image of size 10", worked, true, false, 16, Error(LZS_ERROR_BAD_ARGUMENT), Error(LZS_ERROR_BAD_ARGUMENT)},
+      {"four bytes", {0, 0, 0, 0}, false, false, 16, Error(LZS_ERROR_NOT_AN_IMAGE), Error(LZS_ERROR_NOT_AN_IMAGE)},
+      {"header one too large", {0x07, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3}, false, false, 16,
+       Error(LZS_ERROR_HEADER_MISMATCH), Error(LZS_ERROR_HEADER_MISMATCH)},
+      {"header one too small", {0x05, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3}, false, false, 16,
+       Error(LZS_ERROR_HEADER_MISMATCH), Error(LZS_ERROR_HEADER_MISMATCH)},
+      {"high header byte", {0x06, 0, 0, 1, 0x07, 'A', 'B', 'C', 0xEE, 0xF3}, false, false, 16,
+       Error(LZS_ERROR_HEADER_MISMATCH), Error(LZS_ERROR_HEADER_MISMATCH)},
+      {"back-reference without bytes", {1, 0, 0, 0, 0x00}, false, false, 16, Error(LZS_ERROR_NO_OUTPUT),
+       Error(LZS_ERROR_NO_OUTPUT)},
+      {"literal without byte", {1, 0, 0, 0, 0x01}, false, false, 16, Error(LZS_ERROR_NO_OUTPUT),
+       Error(LZS_ERROR_NO_OUTPUT)},
+      {"yields nothing, no room", {2, 0, 0, 0, 0x00, 0x42}, false, true, 0, Error(LZS_ERROR_NO_OUTPUT),
+       Error(LZS_ERROR_NO_OUTPUT)},
+      {"worked example", worked, false, false, 16, 9, 9},
+      {"worked example, exact room", worked, false, false, 9, 9, 9},
+      {"worked example, no room", worked, false, true, 0, Error(LZS_ERROR_DST_TOO_SMALL), 9},
+      {"null destination with a capacity", worked, false, true, 16, Error(LZS_ERROR_BAD_ARGUMENT), 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const void* image = c.nullImage ? nullptr : c.image.data();
+    const size_t imageSize = c.nullImage && c.image.empty() ? 0 : c.image.size();
+    EXPECT_EQ(lzs_decode(c.nullDst ? nullptr : out, c.capacity, image, imageSize), c.decoded);
+    EXPECT_EQ(lzs_decoded_size(image, imageSize), c.size);
+  }
+}
+
+TEST(LzsErrors, CodesNamesAndSizes) {
+  std::vector<std::string> names;
+  for (int code = LZS_ERROR_NOT_AN_IMAGE; code <= LZS_ERROR_MAX_CODE; ++code) {
+    const size_t result = Error(static_cast<lzs_error>(code));
+    EXPECT_EQ(lzs_is_error(result), 1u) << code;
+    EXPECT_EQ(lzs_get_error(result), code);
+    names.emplace_back(lzs_error_name(result));
+    EXPECT_NE(names.back(), "unknown error") << code;
+    EXPECT_NE(names.back(), "no error") << code;
+    for (size_t k = 0; k + 1 < names.size(); ++k) EXPECT_NE(names[k], names.back()) << code;
+  }
+  for (const size_t size : {size_t{0}, size_t{1}, size_t{9}, size_t{1} << 40, Error(LZS_ERROR_MAX_CODE) - 1}) {
+    EXPECT_EQ(lzs_is_error(size), 0u) << size;
+    EXPECT_EQ(lzs_get_error(size), LZS_OK) << size;
+    EXPECT_STREQ(lzs_error_name(size), "no error") << size;
+  }
+  EXPECT_STREQ(lzs_error_name(Error(static_cast<lzs_error>(LZS_ERROR_MAX_CODE + 1))), "no error");
+}
+
+TEST(LzsEncode, RoundTripsAtBothLevels) {
+  std::mt19937 rng(3);
+  lzs_encoder* encoder = lzs_encoder_create();
+  ASSERT_NE(encoder, nullptr);
+  for (const size_t size : {1u, 2u, 18u, 19u, 1000u, 4096u, 30000u}) {
+    const Bytes inputs[] = {RandomBytes(rng, size, 256), Words(rng(), size), Bytes(size, 0)};
+    for (const Bytes& input : inputs) {
+      SCOPED_TRACE("size " + std::to_string(size) + ", input " + std::to_string(&input - inputs));
+      const size_t bound = lzs_encode_bound(size);
+      size_t imageSizes[2] = {};
+      for (const int level : {LZS_LEVEL_OPTIMAL, LZS_LEVEL_FAST}) {
+        Bytes image(bound);
+        const size_t n = lzs_encode_with(encoder, image.data(), image.size(), input.data(), input.size(), level);
+        ASSERT_FALSE(lzs_is_error(n)) << lzs_error_name(n);
+        ASSERT_LE(n, bound);
+        image.resize(n);
+        imageSizes[level] = n;
+        EXPECT_EQ(Reference(image), input) << "level " << level;
+        // A new encoder each time gives the same image as the reused one.
+        Bytes again(n);
+        EXPECT_EQ(lzs_encode(again.data(), again.size(), input.data(), input.size(), level), n);
+        EXPECT_EQ(again, image) << "level " << level;
+      }
+      EXPECT_LE(imageSizes[LZS_LEVEL_OPTIMAL], imageSizes[LZS_LEVEL_FAST]);
+      // The optimal level is lzs-pack's image.
+      Bytes optimal(bound);
+      optimal.resize(lzs_encode(optimal.data(), optimal.size(), input.data(), input.size(), LZS_LEVEL_OPTIMAL));
+      EXPECT_EQ(optimal, EncodeLzs(input.data(), input.size()));
+    }
+  }
+  lzs_encoder_free(encoder);
+  lzs_encoder_free(nullptr);
+}
+
+TEST(LzsEncode, RefusalsWriteNothing) {
+  const Bytes input(100, 'q');  // a literal and five copies: a 17-byte image
+  Bytes exact(lzs_encode_bound(input.size()));
+  exact.resize(lzs_encode(exact.data(), exact.size(), input.data(), input.size(), LZS_LEVEL_OPTIMAL));
+  ASSERT_FALSE(lzs_is_error(exact.size()));
+  struct Case {
+    const char* name;
+    size_t srcSize;
+    size_t capacity;
+    size_t expected;
+    int level;
+    bool nullSrc;
+  };
+  const Case cases[] = {
+      {"empty input", 0, 64, Error(LZS_ERROR_EMPTY_INPUT), LZS_LEVEL_OPTIMAL, false},
+      {"empty input, fast", 0, 64, Error(LZS_ERROR_EMPTY_INPUT), LZS_LEVEL_FAST, true},
+      {"null input with a size", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), LZS_LEVEL_OPTIMAL, true},
+      {"unknown level 2", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), 2, false},
+      {"unknown level -1", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), -1, false},
+      {"above the largest input", LZS_ENCODE_SIZE_MAX + 1, 64, Error(LZS_ERROR_INPUT_TOO_LARGE), LZS_LEVEL_FAST,
+       false},
+      {"one byte short", 100, exact.size() - 1, Error(LZS_ERROR_DST_TOO_SMALL), LZS_LEVEL_OPTIMAL, false},
+      {"no room", 100, 0, Error(LZS_ERROR_DST_TOO_SMALL), LZS_LEVEL_FAST, false},
+      {"exact room", 100, exact.size(), exact.size(), LZS_LEVEL_OPTIMAL, false},
+  };
+  lzs_encoder* encoder = lzs_encoder_create();
+  ASSERT_NE(encoder, nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GuardedBuffer dst(c.capacity);
+    dst.Fill(0xA5);
+    const void* src = c.nullSrc ? nullptr : input.data();
+    EXPECT_EQ(lzs_encode_with(encoder, dst.data(), c.capacity, src, c.srcSize, c.level), c.expected);
+    EXPECT_EQ(lzs_encode(dst.data(), c.capacity, src, c.srcSize, c.level), c.expected);
+    if (lzs_is_error(c.expected)) {
+      for (size_t k = 0; k < c.capacity; ++k) ASSERT_EQ(dst.data()[k], 0xA5) << "byte " << k;
+    } else {
+      EXPECT_EQ(std::memcmp(dst.data(), exact.data(), exact.size()), 0);
+    }
+  }
+  EXPECT_EQ(lzs_encode_with(nullptr, exact.data(), exact.size(), input.data(), input.size(), 0),
+            Error(LZS_ERROR_BAD_ARGUMENT));
+  lzs_encoder_free(encoder);
+
+  EXPECT_EQ(lzs_encode_bound(0), 4u);
+  EXPECT_EQ(lzs_encode_bound(8), 4u + 8 + 1);
+  EXPECT_EQ(lzs_encode_bound(9), 4u + 9 + 2);
+  EXPECT_EQ(lzs_encode_bound(LZS_ENCODE_SIZE_MAX), 4u + LZS_ENCODE_SIZE_MAX + LZS_ENCODE_SIZE_MAX / 8);
+  EXPECT_EQ(lzs_encode_bound(LZS_ENCODE_SIZE_MAX + 1), 0u);
+}
+
+TEST(LzsVersion, NumberAndStringAgreeWithTheHeader) {
+  EXPECT_EQ(lzs_version_number(), unsigned{LZS_VERSION_NUMBER});
+  EXPECT_EQ(lzs_version_number(), LZS_VERSION_MAJOR * 10000u + LZS_VERSION_MINOR * 100u + LZS_VERSION_PATCH);
+  EXPECT_EQ(std::string(lzs_version_string()), std::to_string(LZS_VERSION_MAJOR) + "." +
+                                                   std::to_string(LZS_VERSION_MINOR) + "." +
+                                                   std::to_string(LZS_VERSION_PATCH));
+}
+
+}  // namespace
