@@ -8,4 +8,4 @@ apt-get install -y -qq \
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev \
   libbenchmark-dev liblz4-dev lz4 g++-mingw-w64-x86-64 wine64 xvfb xdotool \
   x11-apps imagemagick python3 valgrind cppcheck clang-tidy clang-format hyperfine \
-  e2fsprogs time lintian >/dev/null
+  e2fsprogs time lintian pkg-config unzip >/dev/null

@@ -12,12 +12,13 @@ source_dir=$PWD
 version=$(sed -n 's/^project(lzs_unpack VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 packages=$source_dir/build/release/packages
 deb=$packages/lzs-unpack_${version}_amd64.deb
+libdebs=("$packages/liblzs1_${version}_amd64.deb" "$packages/liblzs-dev_${version}_amd64.deb")
 zip=$packages/lzs-unpack-${version}-win64.zip
 
 rm -rf "$packages"
 cmake --workflow --preset release
 (cd "$packages" && sha256sum -c SHA256SUMS)
-ls -l "$deb" "$zip"
+ls -l "$deb" "${libdebs[@]}" "$zip"
 
 tools/release/check-reproducible.sh
 
@@ -26,8 +27,10 @@ rm -rf "$work"
 mkdir -p "$work/deb" "$work/zip"
 
 echo "== the deb: installed, programs from PATH"
-trap 'apt-get remove -y -qq lzs-unpack >/dev/null 2>&1 || true' EXIT
-apt-get install -y -qq "$deb" >/dev/null
+trap 'apt-get remove -y -qq lzs-unpack liblzs-dev liblzs1 >/dev/null 2>&1 || true' EXIT
+apt-get install -y -qq "$deb" "${libdebs[@]}" >/dev/null
+[ "$(pkg-config --modversion lzs)" = "$version" ]
+[ -f "/usr/lib/$(gcc -print-multiarch)/liblzs.so.1" ]
 [ "$(command -v lzs-unpack)" = /usr/bin/lzs-unpack ]
 [ "$(lzs-pack --version)" = "lzs-pack $version" ]
 cp samples/sample.lzs "$work/deb/"
@@ -48,11 +51,11 @@ echo "unpacked, packed and unpacked again; man pages found"
 echo "== lintian"
 # Errors and warnings fail; a warning that does not apply is overridden,
 # with the reason, in the package's lintian overrides.
-lintian --display-info --fail-on error,warning "$deb"
+lintian --display-info --fail-on error,warning "$deb" "${libdebs[@]}"
 
 echo "== the zip under Wine"
 unzip -q "$zip" -d "$work/zip"
-for file in lzs-unpack.exe lzs-pack.exe lzs.exe README.txt LICENSE.txt; do
+for file in lzs-unpack.exe lzs-pack.exe lzs.exe README.txt LICENSE.txt sdk/include/lzs.h sdk/bin/lzs.dll sdk/lib/liblzs.dll.a; do
   [ -f "$work/zip/$file" ] || { echo "the zip has no $file" >&2; exit 1; }
 done
 ! grep -qv $'\r$' "$work/zip/README.txt"  # every line ends in CR LF
