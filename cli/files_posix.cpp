@@ -118,7 +118,8 @@ void PrepareFiles(bool /*dataToStdout*/) {
 
 bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,
                    std::string& error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a FIFO or a device is refused below, never waited on.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     error = "cannot open: " + Reason(errno);
     return false;
@@ -294,6 +295,15 @@ bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, std::string& err
       Discard();
       return false;
     }
+  }
+  // A device, a FIFO or a socket at the target's name is never replaced,
+  // even with -f: as root, -o /dev/null would otherwise become a plain file.
+  struct stat st {};
+  if (!placed && lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) &&
+      !S_ISDIR(st.st_mode)) {
+    error = "is not a regular file; not replaced";
+    Discard();
+    return false;
   }
   if (!placed) {
     placed = rename(tempName_.c_str(), target_.c_str()) == 0;

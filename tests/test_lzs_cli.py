@@ -10,6 +10,7 @@ import pty
 import re
 import resource
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -157,8 +158,8 @@ class LzsCli(unittest.TestCase):
         self.temp.cleanup()
 
     def run_lzs(self, args, stdin=b"", **kwargs) -> subprocess.CompletedProcess:
-        return subprocess.run([PROGRAM, *args], cwd=self.dir, input=stdin, capture_output=True,
-                              timeout=120, **kwargs)
+        kwargs.setdefault("timeout", 120)
+        return subprocess.run([PROGRAM, *args], cwd=self.dir, input=stdin, capture_output=True, **kwargs)
 
     def lay_out(self, files: dict[str, bytes]) -> None:
         for name, data in files.items():
@@ -193,6 +194,23 @@ class LzsCli(unittest.TestCase):
                     else:
                         self.assertEqual(path.read_bytes(), want, name)
                 self.assertEqual([p.name for p in self.dir.rglob(".*")], [], "temporary files left")
+
+    def test_special_files_are_neither_waited_on_nor_replaced(self) -> None:
+        self.lay_out({"x.lzs": WORKED})
+        os.mkfifo(self.dir / "fifo")
+        specials = ["fifo"]
+        if os.geteuid() == 0:
+            os.mknod(self.dir / "null", 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+            specials.append("null")
+        for name in specials:
+            for args, reason in [([name], "is not a regular file"),
+                                 (["-d", "-f", "-o", name, "x.lzs"], "is not a regular file; not replaced")]:
+                with self.subTest(name=name, args=args):
+                    result = self.run_lzs(args, timeout=20)
+                    self.assertEqual(result.returncode, 1)
+                    self.assertIn(f"{name}: {reason}", result.stderr.decode())
+                    mode = (self.dir / name).lstat().st_mode
+                    self.assertFalse(stat.S_ISREG(mode), "replaced by a plain file")
 
     def test_outputs_keep_mode_and_times(self) -> None:
         self.lay_out({"a": TEXT})
