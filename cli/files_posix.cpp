@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,42 +18,23 @@
 #include <thread>
 
 #include "cli/files.hpp"
+#include "cli/temp_names.hpp"
 
 namespace cli {
 namespace {
 
 constexpr std::size_t ReadChunk = 1 << 20;
-constexpr std::size_t MaxTempNames = 64;  // one per worker thread at most
 
 mode_t createMode = 0666;
 bool unnamedFiles = false;
 std::atomic<unsigned> tempCounter{0};
 
-// The named temporary files that exist now, for the interrupt handler.
-std::array<std::atomic<const char*>, MaxTempNames> tempNames{};
-
 std::string Reason(int error) { return std::generic_category().message(error); }
 
 void RemoveTempFilesAndDie(int signal) {
-  for (auto& name : tempNames) {
-    const char* path = name.load();
-    if (path != nullptr) unlink(path);
-  }
+  ForEachTempName([](const char* path) { unlink(path); });
   std::signal(signal, SIG_DFL);
   std::raise(signal);
-}
-
-int RegisterTempName(const std::string& name) {
-  for (std::size_t k = 0; k < MaxTempNames; ++k) {
-    const char* none = nullptr;
-    if (tempNames[k].compare_exchange_strong(none, name.c_str())) return static_cast<int>(k);
-  }
-  return -1;
-}
-
-void UnregisterTempName(int& slot) {
-  if (slot >= 0) tempNames[static_cast<std::size_t>(slot)].store(nullptr);
-  slot = -1;
 }
 
 std::string FolderOf(const std::string& path) {

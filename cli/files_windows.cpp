@@ -7,21 +7,19 @@
 #include <io.h>
 #include <windows.h>
 
-#include <array>
 #include <atomic>
 #include <string>
 #include <vector>
 
 #include "cli/files.hpp"
+#include "cli/temp_names.hpp"
 
 namespace cli {
 namespace {
 
 constexpr DWORD Chunk = 1 << 20;
-constexpr std::size_t MaxTempNames = 64;  // one per worker thread at most
 
 std::atomic<unsigned> tempCounter{0};
-std::array<std::atomic<const char*>, MaxTempNames> tempNames{};
 
 std::string Reason(DWORD code) {
   char* text = nullptr;
@@ -38,24 +36,8 @@ std::string Reason(DWORD code) {
 }
 
 BOOL WINAPI RemoveTempFiles(DWORD) {
-  for (auto& name : tempNames) {
-    const char* path = name.load();
-    if (path != nullptr) DeleteFileA(path);
-  }
+  ForEachTempName([](const char* path) { DeleteFileA(path); });
   return FALSE;  // and let the default handler end the process
-}
-
-int RegisterTempName(const std::string& name) {
-  for (std::size_t k = 0; k < MaxTempNames; ++k) {
-    const char* none = nullptr;
-    if (tempNames[k].compare_exchange_strong(none, name.c_str())) return static_cast<int>(k);
-  }
-  return -1;
-}
-
-void UnregisterTempName(int& slot) {
-  if (slot >= 0) tempNames[static_cast<std::size_t>(slot)].store(nullptr);
-  slot = -1;
 }
 
 std::size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
