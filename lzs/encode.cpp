@@ -19,8 +19,10 @@ constexpr std::uint32_t ZeroStart = WindowSize;
 constexpr std::uint32_t InputStart = ZeroStart + MaxDistance;
 constexpr std::uint32_t None = 0;
 constexpr int HashBits = 16;
-// The fast parse's tables: a window holds at most 4096 positions.
+// The fast parse's hash tables.
 constexpr int FastHashBits = 14;
+// How many positions of a chain the search tries.
+constexpr int FastDepth = 16;
 // Its lookahead: a match shorter than FastLazyBelow is checked against the
 // next position, over the newest FastLazyDepth positions of its chain.
 constexpr std::uint32_t FastLazyBelow = 8;
@@ -69,6 +71,9 @@ std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::ui
   }
   return limit;
 }
+
+// The largest image of size bytes: all literals.
+std::size_t MaxImageSize(std::size_t size) { return HeaderSize + (size + 7) / 8 + size; }
 
 std::uint32_t ItemLength(ItemCode code) { return code == 0 ? 1 : (code & 0x0F) + MinCopy; }
 
@@ -194,8 +199,9 @@ std::uint32_t LzsEncoder::FindMatch(std::uint32_t pos, std::uint32_t& distance) 
 
 std::size_t LzsEncoder::WorkspaceBytes() const {
   return text_.capacity() + sizeof(ItemCode) * items_.capacity() +
-         sizeof(std::uint32_t) * (head_.capacity() + tree_.capacity() + head3_.capacity() + chain3_.capacity() +
-                                  fastHead_.capacity() + fastChain_.capacity());
+         sizeof(std::uint32_t) * (head_.capacity() + tree_.capacity() + head3_.capacity() + chain3_.capacity()) +
+         sizeof(std::uint32_t) * (fastHead_.capacity() + fastHead3_.capacity() + fastChain_.capacity()) +
+         image_.capacity();
 }
 
 // A match of MinCopy bytes for pos: the first position from `three` on down
@@ -290,14 +296,19 @@ void LzsEncoder::ParseGreedy(std::size_t size) {
 namespace {
 
 // The fast parse's match search. Positions are chained per hash of their
-// next four bytes, newest first; the search tries the newest FastChainDepth
-// of them that lie in the window. A match of three bytes is looked for only
-// at the newest position with the same hash of three bytes. A chain entry
-// stays valid while its position is in the window: only a position
-// WindowSize later reuses its slot.
+// next four bytes, newest first; the search tries the newest FastDepth of
+// them that lie in the window, or fewer for the lookahead. A match of three
+// bytes is looked for only at the newest position with the same hash of
+// three bytes. A chain entry stays valid while its position is in the
+// window: only a position WindowSize later reuses its slot.
+//
+// Positions are stored as base + text index, where base grows from one input
+// to the next: an entry left by an earlier input then lies more than a window
+// back and is never taken, so the tables need no clearing between inputs.
 struct FastSearch {
   const std::uint8_t* text;
   std::uint32_t textEnd;
+  std::uint32_t base;
   std::uint32_t* head;   // newest position per 4-byte hash
   std::uint32_t* head3;  // newest position per 3-byte hash
   std::uint32_t* chain;  // the position before, per window slot
@@ -310,13 +321,18 @@ struct FastSearch {
     hash3 = (first3 * 2654435761u) >> (32 - FastHashBits);
   }
 
-  void Insert(std::uint32_t pos) const {
-    std::uint32_t hash4 = 0;
-    std::uint32_t hash3 = 0;
-    Hashes(text + pos, hash4, hash3);
+  void Chain(std::uint32_t pos, std::uint32_t hash4) const {
     chain[pos & WindowMask] = head[hash4];
-    head[hash4] = pos;
-    head3[hash3] = pos;
+    head[hash4] = base + pos;
+  }
+
+  // Inserts a position that is not searched (inside a copy, or before the
+  // input) into the chains only: a 3-byte match found there is seldom
+  // worth the extra store.
+  void Insert(std::uint32_t pos) const {
+    std::uint32_t v = 0;
+    std::memcpy(&v, text + pos, 4);
+    Chain(pos, (v * 2654435761u) >> (32 - FastHashBits));
   }
 
   // The longest match found for pos (0 when none of MinCopy bytes), with its
@@ -327,58 +343,114 @@ struct FastSearch {
     std::uint32_t hash3 = 0;
     Hashes(here, hash4, hash3);
     std::uint32_t candidate = head[hash4];
-    const std::uint32_t three = head3[hash3];
-    chain[pos & WindowMask] = candidate;
-    head[hash4] = pos;
-    head3[hash3] = pos;
+    const std::uint32_t three = base + pos - head3[hash3];
+    Chain(pos, hash4);
+    head3[hash3] = base + pos;
 
     const std::uint32_t limit = std::min(MaxCopy, textEnd - pos);
     if (limit < MinCopy) return 0;
     std::uint32_t best = MinCopy;  // a candidate must pass it to count
-    for (; depth > 0 && InWindow(candidate, pos); --depth) {
-      const std::uint8_t* const there = text + candidate;
+    for (; depth > 0; --depth) {
+      const std::uint32_t span = base + pos - candidate;
+      if (span - 1 >= MaxDistance) break;
+      const std::uint8_t* const there = here - span;
       // Only a match that also agrees at `best` can be longer.
       if (there[best] == here[best]) {
         const std::uint32_t length = CommonLength(there, here, limit);
         if (length > best) {
           best = length;
-          distance = pos - candidate;
+          distance = span;
           if (length == limit) return length;
         }
       }
-      candidate = chain[candidate & WindowMask];
+      candidate = chain[(pos - span) & WindowMask];
     }
     if (best > MinCopy) return best;
-    if (InWindow(three, pos) && std::memcmp(text + three, here, MinCopy) == 0) {
-      distance = pos - three;
+    if (three - 1 < MaxDistance && std::memcmp(here - three, here, MinCopy) == 0) {
+      distance = three;
       return MinCopy;
     }
     return 0;
   }
 };
 
+// Writes items as they come: a flag byte is kept back until its group of
+// eight items is complete.
+class ImageWriter {
+ public:
+  explicit ImageWriter(std::uint8_t* image) : out_(image + HeaderSize + 1), flags_(image + HeaderSize) {}
+
+  void Literal(std::uint8_t byte) {
+    bits_ |= 1u << item_;
+    *out_++ = byte;
+    EndItem();
+  }
+
+  // A copy at output index i.
+  void Copy(std::size_t i, std::uint32_t distance, std::uint32_t length) {
+    const std::uint32_t position = (static_cast<std::uint32_t>(i) - WindowBias - distance) & WindowMask;
+    out_[0] = static_cast<std::uint8_t>(position);
+    out_[1] = static_cast<std::uint8_t>((position >> 8) << 4 | (length - MinCopy));
+    out_ += 2;
+    EndItem();
+  }
+
+  // Completes the image and returns its size.
+  std::size_t Finish(std::uint8_t* image) {
+    if (item_ == 0) {
+      --out_;  // the flag byte of a group with no items
+    } else {
+      *flags_ = static_cast<std::uint8_t>(bits_);
+    }
+    const std::size_t payload = static_cast<std::size_t>(out_ - image) - HeaderSize;
+    for (std::uint32_t k = 0; k < HeaderSize; ++k) image[k] = static_cast<std::uint8_t>(payload >> (8 * k));
+    return HeaderSize + payload;
+  }
+
+ private:
+  void EndItem() {
+    if (++item_ < 8) return;
+    *flags_ = static_cast<std::uint8_t>(bits_);
+    flags_ = out_++;
+    bits_ = 0;
+    item_ = 0;
+  }
+
+  std::uint8_t* out_;
+  std::uint8_t* flags_;
+  std::uint32_t bits_ = 0;
+  std::uint32_t item_ = 0;
+};
+
 }  // namespace
 
 // Greedy with one position of lookahead: a short match is taken unless the
-// next position has a longer one, which then costs one literal first.
-void LzsEncoder::ParseFast(const std::uint8_t* data, std::size_t size) {
+// next position has a longer one, which then costs one literal first. The
+// image is written as the parse goes, into image (room for
+// MaxImageSize(size) bytes); returns its size.
+std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std::uint8_t* image) {
   PrepareText(data, size);
-  fastHead_.assign(std::size_t{1} << FastHashBits, None);
-  fastHead3_.assign(std::size_t{1} << FastHashBits, None);
-  fastChain_.assign(WindowSize, None);
-  const FastSearch search{text_.data(), textEnd_, fastHead_.data(), fastHead3_.data(), fastChain_.data()};
+  if (fastHead_.empty() || fastBase_ > UINT32_MAX - textEnd_) {
+    fastHead_.assign(std::size_t{1} << FastHashBits, None);
+    fastHead3_.assign(std::size_t{1} << FastHashBits, None);
+    fastChain_.assign(WindowSize, None);
+    fastBase_ = 0;
+  }
+  const FastSearch search{text_.data(), textEnd_, fastBase_, fastHead_.data(), fastHead3_.data(), fastChain_.data()};
+  fastBase_ += textEnd_;
   // The zero bytes before the input are sources like any other.
   for (std::uint32_t pos = ZeroStart; pos < InputStart; ++pos) search.Insert(pos);
 
-  ItemCode* const items = items_.data();
+  ImageWriter writer(image);
   std::size_t i = 0;
   std::uint32_t distance = 0;
-  std::uint32_t length = size > 0 ? search.FindAndInsert(InputStart, FastChainDepth, distance) : 0;
+  std::uint32_t length = search.FindAndInsert(InputStart, FastDepth, distance);
   while (i < size) {
     const auto pos = static_cast<std::uint32_t>(InputStart + i);
     if (length < MinCopy) {
-      items[++i] = 0;
-      length = i < size ? search.FindAndInsert(pos + 1, FastChainDepth, distance) : 0;
+      writer.Literal(data[i]);
+      ++i;
+      length = i < size ? search.FindAndInsert(pos + 1, FastDepth, distance) : 0;
       continue;
     }
     std::size_t inserted = i + 1;  // positions before this are in the tables
@@ -387,32 +459,30 @@ void LzsEncoder::ParseFast(const std::uint8_t* data, std::size_t size) {
       const std::uint32_t next = search.FindAndInsert(pos + 1, FastLazyDepth, nextDistance);
       inserted = i + 2;
       if (next > length) {
-        items[++i] = 0;
+        writer.Literal(data[i]);
+        ++i;
         length = next;
         distance = nextDistance;
         continue;
       }
     }
-    items[i + length] = static_cast<ItemCode>(distance << 4 | (length - MinCopy));
+    writer.Copy(i, distance, length);
     for (std::size_t k = inserted; k < i + length; ++k) search.Insert(static_cast<std::uint32_t>(InputStart + k));
     i += length;
-    length = i < size ? search.FindAndInsert(static_cast<std::uint32_t>(InputStart + i), FastChainDepth, distance) : 0;
+    length = i < size ? search.FindAndInsert(static_cast<std::uint32_t>(InputStart + i), FastDepth, distance) : 0;
   }
+  return writer.Finish(image);
 }
 
 // Runs the parse and moves each item of the chosen path to the position
 // where it starts (walking back from the end); returns the image size.
 std::size_t LzsEncoder::ParseAndMeasure(const std::uint8_t* data, std::size_t size, Parse parse) {
   items_.assign(size + 1, 0);
-  if (parse == Parse::Fast) {
-    ParseFast(data, size);
+  Prepare(data, size);
+  if (parse == Parse::Optimal) {
+    ParseOptimal(size);
   } else {
-    Prepare(data, size);
-    if (parse == Parse::Optimal) {
-      ParseOptimal(size);
-    } else {
-      ParseGreedy(size);
-    }
+    ParseGreedy(size);
   }
   std::size_t itemCount = 0;
   std::size_t itemBytes = 0;
@@ -462,6 +532,11 @@ void LzsEncoder::WriteImage(std::size_t size, std::uint8_t* image) {
 
 std::vector<std::uint8_t> LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse parse) {
   if (size > MaxEncodeSize) return {};
+  if (parse == Parse::Fast) {
+    std::vector<std::uint8_t> image(MaxImageSize(size));
+    image.resize(PackFast(data, size, image.data()));
+    return image;
+  }
   std::vector<std::uint8_t> image(ParseAndMeasure(data, size, parse));
   WriteImage(size, image.data());
   return image;
@@ -470,6 +545,14 @@ std::vector<std::uint8_t> LzsEncoder::Encode(const std::uint8_t* data, std::size
 std::size_t LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse parse, std::uint8_t* dst,
                                std::size_t dstCapacity) {
   if (size > MaxEncodeSize) return 0;
+  if (parse == Parse::Fast) {
+    // Straight into dst when it has room for any image of this size.
+    if (dstCapacity >= MaxImageSize(size)) return PackFast(data, size, dst);
+    image_.resize(MaxImageSize(size));
+    const std::size_t imageSize = PackFast(data, size, image_.data());
+    if (imageSize <= dstCapacity) std::memcpy(dst, image_.data(), imageSize);
+    return imageSize;
+  }
   const std::size_t imageSize = ParseAndMeasure(data, size, parse);
   if (imageSize <= dstCapacity) WriteImage(size, dst);
   return imageSize;

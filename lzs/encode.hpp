@@ -26,12 +26,10 @@ using ItemCode = std::uint16_t;
 
 // Optimal: the cheapest parse over the longest match at every position.
 // Greedy: the longest match at each item's start. Fast: greedy over a short
-// hash chain (the FastChainDepth newest positions that share a hash of the
-// next four bytes, and the newest that shares one of three), with one
-// position of lookahead for short matches; for large batches.
+// search (the last few positions that share a hash of the next four bytes,
+// and the newest that shares one of three), with one position of lookahead
+// for short matches; for large batches.
 enum class Parse { Optimal, Greedy, Fast };
-
-inline constexpr int FastChainDepth = 16;
 
 // Owns the workspace (about 3 bytes per input byte, plus 560 KiB of match
 // tables), so that one object can pack many inputs without reallocating.
@@ -65,7 +63,7 @@ class LzsEncoder {
   std::uint32_t FindThree(std::uint32_t pos, std::uint32_t three, std::uint32_t& distance) const;
   void ParseOptimal(std::size_t size);
   void ParseGreedy(std::size_t size);
-  void ParseFast(const std::uint8_t* data, std::size_t size);
+  std::size_t PackFast(const std::uint8_t* data, std::size_t size, std::uint8_t* image);
   std::size_t ParseAndMeasure(const std::uint8_t* data, std::size_t size, Parse parse);
   void WriteImage(std::size_t size, std::uint8_t* image);
 
@@ -75,9 +73,12 @@ class LzsEncoder {
   std::vector<std::uint32_t> tree_;      // two children per window slot
   std::vector<std::uint32_t> head3_;     // newest position per 3-byte hash
   std::vector<std::uint32_t> chain3_;    // the one before, per window slot
-  std::vector<std::uint32_t> fastHead_;  // fast parse: newest position per 3-byte hash
-  std::vector<std::uint32_t> fastChain_; // the one before, per window slot
-  std::vector<std::uint32_t> fastHead3_; // fast parse: newest position per 3-byte hash
+  // The fast parse's tables, kept from one input to the next.
+  std::vector<std::uint32_t> fastHead_;   // newest position per 4-byte hash
+  std::vector<std::uint32_t> fastHead3_;  // newest position per 3-byte hash
+  std::vector<std::uint32_t> fastChain_;  // the position before, per window slot
+  std::uint32_t fastBase_ = 0;            // added to the positions stored
+  std::vector<std::uint8_t> image_;         // a fast image too large for dst
   std::vector<ItemCode> items_;          // per position, see the parsers
   std::size_t payloadSize_ = 0;          // of the parse in items_
 };

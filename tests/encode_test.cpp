@@ -311,3 +311,32 @@ TEST(EncodeLzs, EqualsExhaustiveOptimum) {
 }
 
 }  // namespace
+
+// The fast parse writes straight into a buffer with room for any image, else
+// through its own: the image is the same either way, and one encoder packing
+// other inputs first (its tables then hold their positions) gives the image a
+// new encoder gives.
+TEST(LzsEncoder, FastImageDoesNotDependOnBufferOrHistory) {
+  const Bytes inputs[] = {Text(20000, 3), Runs(9000, 4), Random(5000, 3, 5), Bytes(4100, 0), Text(17, 6)};
+  lzs::LzsEncoder reused;
+  for (const Bytes& input : inputs) {
+    SCOPED_TRACE("input " + std::to_string(&input - inputs));
+    const Bytes fresh = lzs::LzsEncoder().Encode(input.data(), input.size(), lzs::Parse::Fast);
+    ExpectValidImage(input, fresh);
+    EXPECT_EQ(reused.Encode(input.data(), input.size(), lzs::Parse::Fast), fresh);
+    struct Case {
+      std::size_t capacity;
+      bool written;
+    };
+    const std::size_t bound = 4 + input.size() + (input.size() + 7) / 8;
+    for (const Case c : {Case{bound, true}, Case{fresh.size(), true}, Case{fresh.size() - 1, false}}) {
+      Bytes dst(bound, 0xA5);
+      EXPECT_EQ(reused.Encode(input.data(), input.size(), lzs::Parse::Fast, dst.data(), c.capacity), fresh.size());
+      if (c.written) {
+        EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), dst.begin())) << "capacity " << c.capacity;
+      } else {
+        EXPECT_EQ(dst, Bytes(bound, 0xA5)) << "capacity " << c.capacity;
+      }
+    }
+  }
+}
