@@ -320,9 +320,7 @@ std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLengt
 std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
                         std::uint8_t* outputArea) {
   if (imageLength <= HeaderSize) return 0;
-  const std::uint32_t payloadLength =
-      std::uint32_t{image[0]} | std::uint32_t{image[1]} << 8 |
-      std::uint32_t{image[2]} << 16 | std::uint32_t{image[3]} << 24;
+  const std::uint32_t payloadLength = ReadHeader(image);
   if (payloadLength != imageLength - HeaderSize) return 0;
   return static_cast<std::uint32_t>(
       DecodePayload<false>(image + HeaderSize, payloadLength, outputArea, std::size_t{MaxExpansion} * payloadLength));

@@ -29,10 +29,9 @@ constexpr size_t Error(lzs_error code) { return static_cast<size_t>(0) - code; }
 size_t CheckImage(const void* image, size_t imageSize) {
   if (image == nullptr && imageSize != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
   if (imageSize <= lzs::HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);
-  const auto* bytes = static_cast<const std::uint8_t*>(image);
-  const std::uint32_t header = bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
-                               static_cast<std::uint32_t>(bytes[3]) << 24;
-  if (header != imageSize - lzs::HeaderSize) return Error(LZS_ERROR_HEADER_MISMATCH);
+  if (lzs::ReadHeader(static_cast<const std::uint8_t*>(image)) != imageSize - lzs::HeaderSize) {
+    return Error(LZS_ERROR_HEADER_MISMATCH);
+  }
   return 0;
 }
 

@@ -21,6 +21,13 @@ inline constexpr std::uint32_t MaxExpansion = MaxCopy / 2;
 // Result of DecodeLzsPayload when the output does not fit.
 inline constexpr std::size_t DecodeTooSmall = static_cast<std::size_t>(-1);
 
+// The payload length an image's header gives: its first HeaderSize bytes,
+// little-endian.
+constexpr std::uint32_t ReadHeader(const std::uint8_t* image) {
+  return std::uint32_t{image[0]} | std::uint32_t{image[1]} << 8 | std::uint32_t{image[2]} << 16 |
+         std::uint32_t{image[3]} << 24;
+}
+
 }  // namespace lzs
 
 // Checks the image's header against imageLength and expands the payload into
