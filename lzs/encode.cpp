@@ -499,35 +499,22 @@ std::size_t LzsEncoder::ParseAndMeasure(const std::uint8_t* data, std::size_t si
       code = earlier;
     }
   }
-  payloadSize_ = (itemCount + 7) / 8 + itemBytes;
-  return HeaderSize + payloadSize_;
+  return HeaderSize + (itemCount + 7) / 8 + itemBytes;
 }
 
 // Writes the image of the parse that ParseAndMeasure left in items_.
 void LzsEncoder::WriteImage(std::size_t size, std::uint8_t* image) {
-  for (std::uint32_t k = 0; k < HeaderSize; ++k) image[k] = static_cast<std::uint8_t>(payloadSize_ >> (8 * k));
-  std::uint8_t* out = image + HeaderSize;
-  std::uint8_t* flags = out;
-  int item = 8;  // items in the current group
+  ImageWriter writer(image);
   for (std::size_t i = 0; i < size;) {
-    if (item == 8) {
-      flags = out++;
-      *flags = 0;
-      item = 0;
-    }
     const ItemCode code = items_[i];
     if (code == 0) {
-      *flags |= static_cast<std::uint8_t>(1u << item);
-      *out++ = text_[InputStart + i];
+      writer.Literal(text_[InputStart + i]);
     } else {
-      const std::uint32_t distance = code >> 4;
-      const std::uint32_t position = (static_cast<std::uint32_t>(i) - WindowBias - distance) & WindowMask;
-      *out++ = static_cast<std::uint8_t>(position);
-      *out++ = static_cast<std::uint8_t>((position >> 8) << 4 | (code & 0x0F));
+      writer.Copy(i, code >> 4, (code & 0x0F) + MinCopy);
     }
-    ++item;
     i += ItemLength(code);
   }
+  writer.Finish(image);
 }
 
 std::vector<std::uint8_t> LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse parse) {

@@ -80,7 +80,6 @@ class LzsEncoder {
   std::uint32_t fastBase_ = 0;            // added to the positions stored
   std::vector<std::uint8_t> image_;         // a fast image too large for dst
   std::vector<ItemCode> items_;          // per position, see the parsers
-  std::size_t payloadSize_ = 0;          // of the parse in items_
 };
 
 }  // namespace lzs
