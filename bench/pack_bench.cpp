@@ -4,9 +4,12 @@
 // pattern, random bytes, a counter). Bytes/s is input bytes packed per second;
 // workspace_per_byte is the encoder's working memory per input byte.
 // BM_Level packs through liblzs's lzs_encode_with at each level;
-// vs_optimal is its image size over the optimal level's.
+// vs_optimal is its image size over the optimal level's. BM_FastLimits packs
+// with the fast parse under other search limits (depth, lookahead below,
+// lookahead depth), to show what its speed costs in image size.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -108,6 +111,45 @@ void BM_Level(benchmark::State& state, Input kind) {
   state.counters["vs_optimal"] = static_cast<double>(n) / static_cast<double>(optimal);
 }
 
+// The optimal image size of each input, found once.
+std::size_t OptimalSize(Input kind) {
+  static std::size_t sizes[6];
+  std::size_t& size = sizes[static_cast<int>(kind)];
+  const std::vector<std::uint8_t>& data = TheInput(kind);
+  if (size == 0) size = lzs::LzsEncoder().Encode(data.data(), data.size(), lzs::Parse::Optimal).size();
+  return size;
+}
+
+// Arguments: depth, lookahead below, lookahead depth.
+void BM_FastLimits(benchmark::State& state, Input kind) {
+  const std::vector<std::uint8_t>& data = TheInput(kind);
+  if (data.empty()) {
+    state.SkipWithError("no corpus file (build the corpus target, or set LZS_CORPUS_DIR)");
+    return;
+  }
+  lzs::LzsEncoder encoder;
+  encoder.SetFastLimits({static_cast<int>(state.range(0)), static_cast<std::uint32_t>(state.range(1)),
+                         static_cast<int>(state.range(2))});
+  std::vector<std::uint8_t> image(lzs_encode_bound(data.size()));
+  std::size_t n = 0;
+  for (auto _ : state) {
+    n = encoder.Encode(data.data(), data.size(), lzs::Parse::Fast, image.data(), image.size());
+    benchmark::DoNotOptimize(image.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.size()));
+  state.counters["vs_optimal"] = static_cast<double>(n) / static_cast<double>(OptimalSize(kind));
+}
+
+void FastLimitsGrid(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"depth", "lazy_below", "lazy_depth"})->Unit(benchmark::kMillisecond);
+  for (const int depth : {1, 2, 4, 8, 16, 32}) {
+    b->Args({depth, 0, 1});
+    b->Args({depth, 8, std::max(depth / 4, 1)});
+  }
+}
+
+BENCHMARK_CAPTURE(BM_FastLimits, text, Input::Text)->Apply(FastLimitsGrid);
+BENCHMARK_CAPTURE(BM_FastLimits, binary, Input::Binary)->Apply(FastLimitsGrid);
 BENCHMARK_CAPTURE(BM_Level, text, Input::Text)->Arg(LZS_LEVEL_OPTIMAL)->Arg(LZS_LEVEL_FAST)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Level, binary, Input::Binary)->Arg(LZS_LEVEL_OPTIMAL)->Arg(LZS_LEVEL_FAST)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pack, text, Input::Text)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);

@@ -21,12 +21,6 @@ constexpr std::uint32_t None = 0;
 constexpr int HashBits = 16;
 // The fast parse's hash tables.
 constexpr int FastHashBits = 14;
-// How many positions of a chain the search tries.
-constexpr int FastDepth = 16;
-// Its lookahead: a match shorter than FastLazyBelow is checked against the
-// next position, over the newest FastLazyDepth positions of its chain.
-constexpr std::uint32_t FastLazyBelow = 8;
-constexpr int FastLazyDepth = 4;
 constexpr std::uint32_t SearchPadding = 24;
 constexpr std::uint64_t LiteralBits = 9;
 constexpr std::uint64_t ReferenceBits = 17;
@@ -296,7 +290,7 @@ void LzsEncoder::ParseGreedy(std::size_t size) {
 namespace {
 
 // The fast parse's match search. Positions are chained per hash of their
-// next four bytes, newest first; the search tries the newest FastDepth of
+// next four bytes, newest first; the search tries the newest `depth` of
 // them that lie in the window, or fewer for the lookahead. A match of three
 // bytes is looked for only at the newest position with the same hash of
 // three bytes. A chain entry stays valid while its position is in the
@@ -441,22 +435,24 @@ std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std
   // The zero bytes before the input are sources like any other.
   for (std::uint32_t pos = ZeroStart; pos < InputStart; ++pos) search.Insert(pos);
 
+  const int depth = std::max(fastLimits_.depth, 1);
+  const int lazyDepth = std::max(fastLimits_.lazyDepth, 1);
   ImageWriter writer(image);
   std::size_t i = 0;
   std::uint32_t distance = 0;
-  std::uint32_t length = search.FindAndInsert(InputStart, FastDepth, distance);
+  std::uint32_t length = search.FindAndInsert(InputStart, depth, distance);
   while (i < size) {
     const auto pos = static_cast<std::uint32_t>(InputStart + i);
     if (length < MinCopy) {
       writer.Literal(data[i]);
       ++i;
-      length = i < size ? search.FindAndInsert(pos + 1, FastDepth, distance) : 0;
+      length = i < size ? search.FindAndInsert(pos + 1, depth, distance) : 0;
       continue;
     }
     std::size_t inserted = i + 1;  // positions before this are in the tables
-    if (length < FastLazyBelow && i + 1 < size) {
+    if (length < fastLimits_.lazyBelow && i + 1 < size) {
       std::uint32_t nextDistance = 0;
-      const std::uint32_t next = search.FindAndInsert(pos + 1, FastLazyDepth, nextDistance);
+      const std::uint32_t next = search.FindAndInsert(pos + 1, lazyDepth, nextDistance);
       inserted = i + 2;
       if (next > length) {
         writer.Literal(data[i]);
@@ -469,7 +465,7 @@ std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std
     writer.Copy(i, distance, length);
     for (std::size_t k = inserted; k < i + length; ++k) search.Insert(static_cast<std::uint32_t>(InputStart + k));
     i += length;
-    length = i < size ? search.FindAndInsert(static_cast<std::uint32_t>(InputStart + i), FastDepth, distance) : 0;
+    length = i < size ? search.FindAndInsert(static_cast<std::uint32_t>(InputStart + i), depth, distance) : 0;
   }
   return writer.Finish(image);
 }

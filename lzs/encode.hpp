@@ -31,6 +31,17 @@ using ItemCode = std::uint16_t;
 // for short matches; for large batches.
 enum class Parse { Optimal, Greedy, Fast };
 
+// How hard the fast parse searches: the newest `depth` positions of a chain
+// at each item's start; for a match shorter than `lazyBelow`, the newest
+// `lazyDepth` at the next position too (no lookahead when lazyBelow is 3 or
+// less). The defaults are what Parse::Fast uses; other values trade speed
+// against image size, for measuring.
+struct FastLimits {
+  int depth = 16;
+  std::uint32_t lazyBelow = 8;
+  int lazyDepth = 4;
+};
+
 // Owns the workspace (about 3 bytes per input byte, plus 560 KiB of match
 // tables), so that one object can pack many inputs without reallocating.
 class LzsEncoder {
@@ -45,6 +56,9 @@ class LzsEncoder {
   // writes nothing.
   std::size_t Encode(const std::uint8_t* data, std::size_t size, Parse parse, std::uint8_t* dst,
                      std::size_t dstCapacity);
+
+  // The limits of the fast parse's search, from now on.
+  void SetFastLimits(const FastLimits& limits) { fastLimits_ = limits; }
 
   // Bytes of workspace the object holds now.
   std::size_t WorkspaceBytes() const;
@@ -78,6 +92,7 @@ class LzsEncoder {
   std::vector<std::uint32_t> fastHead3_;  // newest position per 3-byte hash
   std::vector<std::uint32_t> fastChain_;  // the position before, per window slot
   std::uint32_t fastBase_ = 0;            // added to the positions stored
+  FastLimits fastLimits_;
   std::vector<std::uint8_t> image_;         // a fast image too large for dst
   std::vector<ItemCode> items_;          // per position, see the parsers
 };

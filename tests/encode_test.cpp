@@ -340,3 +340,21 @@ TEST(LzsEncoder, FastImageDoesNotDependOnBufferOrHistory) {
     }
   }
 }
+
+// Any search limits (those below the smallest useful ones too) give a valid
+// image, no smaller than the optimal one.
+TEST(LzsEncoder, AnyFastLimitsGiveAValidImage) {
+  const Bytes inputs[] = {Text(30000, 8), Runs(12000, 9), Random(6000, 4, 10)};
+  for (const Bytes& input : inputs) {
+    SCOPED_TRACE("input " + std::to_string(&input - inputs));
+    const std::size_t optimal = EncodeLzs(input.data(), input.size()).size();
+    for (const lzs::FastLimits limits : {lzs::FastLimits{0, 0, 0}, lzs::FastLimits{1, 3, 1}, lzs::FastLimits{4, 8, 1},
+                                         lzs::FastLimits{16, 8, 4}, lzs::FastLimits{64, 19, 64}}) {
+      lzs::LzsEncoder encoder;
+      encoder.SetFastLimits(limits);
+      const Bytes image = encoder.Encode(input.data(), input.size(), lzs::Parse::Fast);
+      ExpectValidImage(input, image);
+      EXPECT_GE(image.size(), optimal) << "depth " << limits.depth;
+    }
+  }
+}
