@@ -49,10 +49,11 @@ std::uint64_t LoadOrdered(const std::uint8_t* p) {
   return v;
 }
 
-// The number of leading bytes in which a and b agree, at most limit; reads
-// whole 8-byte words, up to 7 bytes past limit.
-std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
-  for (std::uint32_t n = 0; n < limit; n += 8) {
+// The number of leading bytes in which a and b agree, at most MaxCopy; reads
+// 24 bytes from each.
+std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b) {
+  static_assert(MaxCopy <= 24);
+  for (std::uint32_t n = 0; n < 24; n += 8) {
     std::uint64_t x = 0;
     std::uint64_t y = 0;
     std::memcpy(&x, a + n, 8);
@@ -60,10 +61,10 @@ std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b, std::ui
     if (x != y) {
       const int equalBits = std::endian::native == std::endian::little ? std::countr_zero(x ^ y)
                                                                         : std::countl_zero(x ^ y);
-      return std::min(limit, n + static_cast<std::uint32_t>(equalBits) / 8);
+      return std::min(MaxCopy, n + static_cast<std::uint32_t>(equalBits) / 8);
     }
   }
-  return limit;
+  return MaxCopy;
 }
 
 // The largest image of size bytes: all literals.
@@ -194,7 +195,8 @@ std::uint32_t LzsEncoder::FindMatch(std::uint32_t pos, std::uint32_t& distance) 
 std::size_t LzsEncoder::WorkspaceBytes() const {
   return text_.capacity() + sizeof(ItemCode) * items_.capacity() +
          sizeof(std::uint32_t) * (head_.capacity() + tree_.capacity() + head3_.capacity() + chain3_.capacity()) +
-         sizeof(std::uint32_t) * (fastHead_.capacity() + fastHead3_.capacity() + fastChain_.capacity()) +
+         sizeof(std::uint32_t) *
+             (fastHead_.capacity() + fastHead3_.capacity() + fastLink_.capacity() + fastLink3_.capacity()) +
          image_.capacity();
 }
 
@@ -289,79 +291,88 @@ void LzsEncoder::ParseGreedy(std::size_t size) {
 
 namespace {
 
-// The fast parse's match search. Positions are chained per hash of their
-// next four bytes, newest first; the search tries the newest `depth` of
-// them that lie in the window, or fewer for the lookahead. A match of three
-// bytes is looked for only at the newest position with the same hash of
-// three bytes. A chain entry stays valid while its position is in the
-// window: only a position WindowSize later reuses its slot.
+// The fast parse's match search, in two steps. Linking, done in blocks ahead
+// of the parse: for every position, the last earlier one whose next four
+// bytes hash alike, and the same for three bytes. Searching: follows those
+// links from the position searched, newest first, over the `depth` newest
+// that lie in the window; a match of three bytes is looked for only at the
+// newest position with the same hash of three bytes. The links are kept in
+// rings that hold a block and a window, so every link the search follows
+// (one of a position in the window) is still there.
 //
-// Positions are stored as base + text index, where base grows from one input
-// to the next: an entry left by an earlier input then lies more than a window
-// back and is never taken, so the tables need no clearing between inputs.
+// The hash tables hold base + text index, where base grows from one input to
+// the next: an entry left by an earlier input then links to a position more
+// than a window back, which is never taken, so the tables need no clearing
+// between inputs.
+constexpr std::uint32_t FastLinkBlock = 16384;
+constexpr std::uint32_t FastRingMask = 2 * FastLinkBlock - 1;
+static_assert(FastRingMask + 1 >= FastLinkBlock + WindowSize);
+
+// True when the first three bytes at a and b are equal; reads four bytes.
+bool SameThree(const std::uint8_t* a, const std::uint8_t* b) {
+  std::uint32_t x = 0;
+  std::uint32_t y = 0;
+  std::memcpy(&x, a, 4);
+  std::memcpy(&y, b, 4);
+  const std::uint32_t first3 = std::endian::native == std::endian::little ? 0xFFFFFFu : 0xFFFFFF00u;
+  return ((x ^ y) & first3) == 0;
+}
+
 struct FastSearch {
   const std::uint8_t* text;
   std::uint32_t textEnd;
   std::uint32_t base;
-  std::uint32_t* head;   // newest position per 4-byte hash
-  std::uint32_t* head3;  // newest position per 3-byte hash
-  std::uint32_t* chain;  // the position before, per window slot
+  std::uint32_t* head;    // base + the newest position per 4-byte hash
+  std::uint32_t* head3;   // the same per 3-byte hash
+  std::uint32_t* link;    // per position, modulo the ring size
+  std::uint32_t* link3;
+  std::uint32_t linked;   // the positions below this are linked
 
-  static void Hashes(const std::uint8_t* p, std::uint32_t& hash4, std::uint32_t& hash3) {
-    std::uint32_t v = 0;
-    std::memcpy(&v, p, 4);
-    const std::uint32_t first3 = std::endian::native == std::endian::little ? v & 0xFFFFFF : v >> 8;
-    hash4 = (v * 2654435761u) >> (32 - FastHashBits);
-    hash3 = (first3 * 2654435761u) >> (32 - FastHashBits);
+  // Links the next block of positions.
+  void LinkBlock() {
+    const std::uint32_t end = std::min(linked + FastLinkBlock, textEnd);
+    for (std::uint32_t pos = linked; pos < end; ++pos) {
+      std::uint32_t v = 0;
+      std::memcpy(&v, text + pos, 4);
+      const std::uint32_t first3 = std::endian::native == std::endian::little ? v & 0xFFFFFF : v >> 8;
+      const std::uint32_t hash = (v * 2654435761u) >> (32 - FastHashBits);
+      const std::uint32_t hash3 = (first3 * 2654435761u) >> (32 - FastHashBits);
+      link[pos & FastRingMask] = head[hash] - base;
+      link3[pos & FastRingMask] = head3[hash3] - base;
+      head[hash] = base + pos;
+      head3[hash3] = base + pos;
+    }
+    linked = end;
   }
 
-  void Chain(std::uint32_t pos, std::uint32_t hash4) const {
-    chain[pos & WindowMask] = head[hash4];
-    head[hash4] = base + pos;
-  }
-
-  // Inserts a position that is not searched (inside a copy, or before the
-  // input) into the chains only: a 3-byte match found there is seldom
-  // worth the extra store.
-  void Insert(std::uint32_t pos) const {
-    std::uint32_t v = 0;
-    std::memcpy(&v, text + pos, 4);
-    Chain(pos, (v * 2654435761u) >> (32 - FastHashBits));
-  }
-
-  // The longest match found for pos (0 when none of MinCopy bytes), with its
-  // distance; then inserts pos.
-  std::uint32_t FindAndInsert(std::uint32_t pos, int depth, std::uint32_t& distance) const {
+  // The longest match found for pos (below textEnd) that is longer than
+  // atLeast (0 when none), with its distance. Inlined into the parse, whose
+  // speed it decides: as a call it keeps the search state in memory.
+  [[gnu::always_inline]] std::uint32_t Find(std::uint32_t pos, int depth, std::uint32_t atLeast, std::uint32_t& distance) {
+    while (pos >= linked) LinkBlock();
     const std::uint8_t* const here = text + pos;
-    std::uint32_t hash4 = 0;
-    std::uint32_t hash3 = 0;
-    Hashes(here, hash4, hash3);
-    std::uint32_t candidate = head[hash4];
-    const std::uint32_t three = base + pos - head3[hash3];
-    Chain(pos, hash4);
-    head3[hash3] = base + pos;
-
-    const std::uint32_t limit = std::min(MaxCopy, textEnd - pos);
-    if (limit < MinCopy) return 0;
-    std::uint32_t best = MinCopy;  // a candidate must pass it to count
-    for (; depth > 0; --depth) {
-      const std::uint32_t span = base + pos - candidate;
-      if (span - 1 >= MaxDistance) break;
+    std::uint32_t best = atLeast;  // a candidate must pass it to count
+    std::uint32_t candidate = link[pos & FastRingMask];
+    for (; depth > 0 && InWindow(candidate, pos); --depth) {
+      const std::uint32_t span = pos - candidate;
       const std::uint8_t* const there = here - span;
       // Only a match that also agrees at `best` can be longer.
       if (there[best] == here[best]) {
-        const std::uint32_t length = CommonLength(there, here, limit);
+        const std::uint32_t length = CommonLength(there, here);
         if (length > best) {
           best = length;
           distance = span;
-          if (length == limit) return length;
+          if (length == MaxCopy) break;
         }
       }
-      candidate = chain[(pos - span) & WindowMask];
+      candidate = link[candidate & FastRingMask];
     }
-    if (best > MinCopy) return best;
-    if (three - 1 < MaxDistance && std::memcmp(here - three, here, MinCopy) == 0) {
-      distance = three;
+    const std::uint32_t left = textEnd - pos;
+    if (best > atLeast) return std::min(best, left);
+    if (atLeast > MinCopy) return 0;
+    const std::uint32_t three = link3[pos & FastRingMask];
+    if (InWindow(three, pos) && left >= MinCopy && SameThree(text + three, here)) {
+      distance = pos - three;
       return MinCopy;
     }
     return 0;
@@ -427,33 +438,32 @@ std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std
   if (fastHead_.empty() || fastBase_ > UINT32_MAX - textEnd_) {
     fastHead_.assign(std::size_t{1} << FastHashBits, None);
     fastHead3_.assign(std::size_t{1} << FastHashBits, None);
-    fastChain_.assign(WindowSize, None);
+    fastLink_.resize(FastRingMask + 1);
+    fastLink3_.resize(FastRingMask + 1);
     fastBase_ = 0;
   }
-  const FastSearch search{text_.data(), textEnd_, fastBase_, fastHead_.data(), fastHead3_.data(), fastChain_.data()};
-  fastBase_ += textEnd_;
   // The zero bytes before the input are sources like any other.
-  for (std::uint32_t pos = ZeroStart; pos < InputStart; ++pos) search.Insert(pos);
+  FastSearch search{text_.data(), textEnd_,         fastBase_,         fastHead_.data(), fastHead3_.data(),
+                    fastLink_.data(), fastLink3_.data(), ZeroStart};
+  fastBase_ += textEnd_;
 
   const int depth = std::max(fastLimits_.depth, 1);
   const int lazyDepth = std::max(fastLimits_.lazyDepth, 1);
   ImageWriter writer(image);
   std::size_t i = 0;
   std::uint32_t distance = 0;
-  std::uint32_t length = search.FindAndInsert(InputStart, depth, distance);
+  std::uint32_t length = size > 0 ? search.Find(InputStart, depth, MinCopy, distance) : 0;
   while (i < size) {
     const auto pos = static_cast<std::uint32_t>(InputStart + i);
     if (length < MinCopy) {
       writer.Literal(data[i]);
       ++i;
-      length = i < size ? search.FindAndInsert(pos + 1, depth, distance) : 0;
+      length = i < size ? search.Find(pos + 1, depth, MinCopy, distance) : 0;
       continue;
     }
-    std::size_t inserted = i + 1;  // positions before this are in the tables
     if (length < fastLimits_.lazyBelow && i + 1 < size) {
       std::uint32_t nextDistance = 0;
-      const std::uint32_t next = search.FindAndInsert(pos + 1, lazyDepth, nextDistance);
-      inserted = i + 2;
+      const std::uint32_t next = search.Find(pos + 1, lazyDepth, length, nextDistance);
       if (next > length) {
         writer.Literal(data[i]);
         ++i;
@@ -463,9 +473,8 @@ std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std
       }
     }
     writer.Copy(i, distance, length);
-    for (std::size_t k = inserted; k < i + length; ++k) search.Insert(static_cast<std::uint32_t>(InputStart + k));
     i += length;
-    length = i < size ? search.FindAndInsert(static_cast<std::uint32_t>(InputStart + i), depth, distance) : 0;
+    length = i < size ? search.Find(static_cast<std::uint32_t>(InputStart + i), depth, MinCopy, distance) : 0;
   }
   return writer.Finish(image);
 }

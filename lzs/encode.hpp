@@ -38,7 +38,7 @@ enum class Parse { Optimal, Greedy, Fast };
 // against image size, for measuring.
 struct FastLimits {
   int depth = 16;
-  std::uint32_t lazyBelow = 8;
+  std::uint32_t lazyBelow = 5;
   int lazyDepth = 4;
 };
 
@@ -90,7 +90,8 @@ class LzsEncoder {
   // The fast parse's tables, kept from one input to the next.
   std::vector<std::uint32_t> fastHead_;   // newest position per 4-byte hash
   std::vector<std::uint32_t> fastHead3_;  // newest position per 3-byte hash
-  std::vector<std::uint32_t> fastChain_;  // the position before, per window slot
+  std::vector<std::uint32_t> fastLink_;   // the position before, per ring slot
+  std::vector<std::uint32_t> fastLink3_;  // the same for 3-byte hashes
   std::uint32_t fastBase_ = 0;            // added to the positions stored
   FastLimits fastLimits_;
   std::vector<std::uint8_t> image_;         // a fast image too large for dst
