@@ -144,7 +144,7 @@ void FastLimitsGrid(benchmark::internal::Benchmark* b) {
   b->ArgNames({"depth", "lazy_below", "lazy_depth"})->Unit(benchmark::kMillisecond);
   for (const int depth : {1, 2, 4, 8, 16, 32}) {
     b->Args({depth, 0, 1});
-    b->Args({depth, 8, std::max(depth / 4, 1)});
+    b->Args({depth, 5, std::max(depth / 4, 1)});
   }
 }
 

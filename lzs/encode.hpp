@@ -43,7 +43,8 @@ struct FastLimits {
 };
 
 // Owns the workspace (about 3 bytes per input byte, plus 560 KiB of match
-// tables), so that one object can pack many inputs without reallocating.
+// tables for the optimal and greedy parses and 384 KiB for the fast one), so
+// that one object can pack many inputs without reallocating.
 class LzsEncoder {
  public:
   // Returns the whole image, header included; an empty vector only when size
