@@ -308,16 +308,6 @@ constexpr std::uint32_t FastLinkBlock = 16384;
 constexpr std::uint32_t FastRingMask = 2 * FastLinkBlock - 1;
 static_assert(FastRingMask + 1 >= FastLinkBlock + WindowSize);
 
-// True when the first three bytes at a and b are equal; reads four bytes.
-bool SameThree(const std::uint8_t* a, const std::uint8_t* b) {
-  std::uint32_t x = 0;
-  std::uint32_t y = 0;
-  std::memcpy(&x, a, 4);
-  std::memcpy(&y, b, 4);
-  const std::uint32_t first3 = std::endian::native == std::endian::little ? 0xFFFFFFu : 0xFFFFFF00u;
-  return ((x ^ y) & first3) == 0;
-}
-
 struct FastSearch {
   const std::uint8_t* text;
   std::uint32_t textEnd;
@@ -325,7 +315,7 @@ struct FastSearch {
   std::uint32_t* head;    // base + the newest position per 4-byte hash
   std::uint32_t* head3;   // the same per 3-byte hash
   std::uint32_t* link;    // per position, modulo the ring size
-  std::uint32_t* link3;
+  std::uint32_t* link3;   // the same for 3-byte hashes
   std::uint32_t linked;   // the positions below this are linked
 
   // Links the next block of positions.
@@ -371,7 +361,7 @@ struct FastSearch {
     if (best > atLeast) return std::min(best, left);
     if (atLeast > MinCopy) return 0;
     const std::uint32_t three = link3[pos & FastRingMask];
-    if (InWindow(three, pos) && left >= MinCopy && SameThree(text + three, here)) {
+    if (InWindow(three, pos) && left >= MinCopy && std::memcmp(text + three, here, MinCopy) == 0) {
       distance = pos - three;
       return MinCopy;
     }
