@@ -36,12 +36,21 @@ struct UninitializedAllocator : std::allocator<T> {
 
 using Bytes = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
 
-// The permission bits and times of an input, given to its output.
+// An input as it stood when it was read: its permission bits, owner and
+// times are given to its output, and which file it was (device and inode)
+// with its size and times tells whether the name still holds the same,
+// unchanged file later.
 struct FileStamp {
   bool known = false;
   std::uint32_t mode = 0;  // POSIX permission bits, or Windows attributes
   std::int64_t accessTime = 0;  // platform units: ns since 1970, or FILETIME
   std::int64_t modifyTime = 0;
+  std::int64_t changeTime = 0;
+  std::uint64_t device = 0;  // Windows: the volume serial number
+  std::uint64_t inode = 0;   // Windows: the file index
+  std::uint64_t size = 0;
+  std::uint32_t owner = 0;  // POSIX only
+  std::uint32_t group = 0;
 };
 
 // Once, before any other call here: binary standard input (and output, when
@@ -81,8 +90,9 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile();  // discards an output that was not committed
 
-  // Opens a temporary file in the folder of target.
-  bool Open(const std::string& target, std::string& error);
+  // Opens a temporary file in the folder of target, for the output of the
+  // input that stamp describes (when known).
+  bool Open(const std::string& target, const FileStamp& stamp, std::string& error);
   bool Write(const std::uint8_t* data, std::size_t size, std::string& error) const;
   // Gives the file the stamp (when known) and puts it in place as target;
   // an existing target is replaced only when overwrite is set.

@@ -128,6 +128,12 @@ bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, Fi
   stamp.mode = st.st_mode & 0777;
   stamp.accessTime = static_cast<std::int64_t>(st.st_atim.tv_sec) * 1000000000 + st.st_atim.tv_nsec;
   stamp.modifyTime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changeTime = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  stamp.device = st.st_dev;
+  stamp.inode = st.st_ino;
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.owner = st.st_uid;
+  stamp.group = st.st_gid;
   return ok;
 }
 
@@ -197,7 +203,7 @@ void OutputFile::Discard() {
   tempName_.clear();
 }
 
-bool OutputFile::Open(const std::string& target, std::string& error) {
+bool OutputFile::Open(const std::string& target, const FileStamp& /*stamp*/, std::string& error) {
   Discard();
   target_ = target;
   int fd = unnamedFiles ? open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;

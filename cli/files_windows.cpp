@@ -210,7 +210,7 @@ void OutputFile::Discard() {
   tempName_.clear();
 }
 
-bool OutputFile::Open(const std::string& target, std::string& error) {
+bool OutputFile::Open(const std::string& target, const FileStamp& /*stamp*/, std::string& error) {
   Discard();
   target_ = target;
   tempName_ = TempNameFor(target);

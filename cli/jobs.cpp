@@ -153,7 +153,7 @@ void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& ou
     if (!WriteStandardOutput(result.data(), result.size(), error)) fail(StandardOutput, error);
   } else {
     OutputFile file;
-    if (!file.Open(job.output, error) || !file.Write(result.data(), result.size(), error) ||
+    if (!file.Open(job.output, stamp, error) || !file.Write(result.data(), result.size(), error) ||
         !file.Commit(stamp, options.force, error)) {
       return fail(job.output, error);
     }
