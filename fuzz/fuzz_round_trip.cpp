@@ -1,9 +1,11 @@
 // EncodeLzs then DecodeLzs gives the input back, for arbitrary inputs.
 //
 // The first input byte chooses: bit 0, a fresh encoder or one object reused
-// across inputs; bit 1, the greedy or the optimal parse; bit 2, extra checks
-// (the image of a reused encoder equals a fresh one's, and the optimal image
-// is no larger than the greedy one). The rest is the data. The image must
+// across inputs; bit 1, the greedy or the optimal parse; bit 3, the fast
+// parse instead of either (its tables carry over from input to input in the
+// reused encoder); bit 2, extra checks (the image of a reused encoder equals
+// a fresh one's, and the optimal image is no larger than the greedy or the
+// fast one). The rest is the data. The image must
 // carry a correct header and decode, in an area of exactly 9 x payload length
 // bytes, to exactly the data.
 //
@@ -48,7 +50,9 @@ std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& image) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   const bool reuse = data[0] & 1;
-  const lzs::Parse parse = (data[0] & 2) ? lzs::Parse::Greedy : lzs::Parse::Optimal;
+  const lzs::Parse parse = (data[0] & 8)   ? lzs::Parse::Fast
+                           : (data[0] & 2) ? lzs::Parse::Greedy
+                                           : lzs::Parse::Optimal;
   const bool extraChecks = data[0] & 4;
   const std::uint8_t* input = data + 1;
   const std::size_t length = size - 1;
@@ -65,10 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (extraChecks) {
     if (reuse) Check(image == lzs::LzsEncoder().Encode(input, length, parse));
-    const bool greedy = parse == lzs::Parse::Greedy;
+    const bool optimal = parse == lzs::Parse::Optimal;
     const std::vector<std::uint8_t> other =
-        greedy ? EncodeLzs(input, length) : EncodeLzsGreedy(input, length);
-    Check((greedy ? other.size() : image.size()) <= (greedy ? image.size() : other.size()));
+        optimal ? EncodeLzsGreedy(input, length) : EncodeLzs(input, length);
+    Check((optimal ? image.size() : other.size()) <= (optimal ? other.size() : image.size()));
   }
   return 0;
 }

@@ -48,7 +48,8 @@ typedef enum {
   LZS_ERROR_INPUT_TOO_LARGE = 5, /* encode: above LZS_ENCODE_SIZE_MAX */
   LZS_ERROR_OUT_OF_MEMORY = 6,   /* encode: the workspace could not be allocated */
   LZS_ERROR_EMPTY_INPUT = 7,     /* encode: no image can hold zero bytes */
-  LZS_ERROR_BAD_ARGUMENT = 8,    /* a null pointer with a size, an unknown level */
+  LZS_ERROR_BAD_ARGUMENT = 8,    /* a null pointer with a size, an unknown level,
+                                    decode: dst overlapping the image */
   LZS_ERROR_MAX_CODE = 8
 } lzs_error;
 
@@ -64,7 +65,10 @@ LZS_API const char* lzs_error_name(size_t code);
 
 /* Decodes image into dst; returns the decoded size, or an error
  * (LZS_ERROR_DST_TOO_SMALL when dstCapacity is below the decoded size;
- * dst[0, dstCapacity) may then hold part of the output). */
+ * dst[0, dstCapacity) may then hold part of the output). The decoder copies
+ * in wide blocks: on success the bytes of dst between the returned size and
+ * dstCapacity may have been written too, and hold nothing of use. dst and
+ * image must not overlap (LZS_ERROR_BAD_ARGUMENT). */
 LZS_API size_t lzs_decode(void* dst, size_t dstCapacity, const void* image,
                           size_t imageSize);
 
@@ -76,7 +80,8 @@ LZS_API size_t lzs_decoded_size(const void* image, size_t imageSize);
 #define LZS_LEVEL_OPTIMAL 0 /* the smallest image the format allows */
 #define LZS_LEVEL_FAST 1    /* greedy over a bounded search, for large batches */
 
-/* Largest input an image's 32-bit header can describe. */
+/* Largest input the encoder takes, 2 GiB: it indexes input positions with
+ * 32 bits. (An image's header could describe a larger one.) */
 #define LZS_ENCODE_SIZE_MAX ((size_t)1 << 31)
 
 /* Largest image of srcSize bytes (every byte a literal); 0 above
@@ -84,7 +89,9 @@ LZS_API size_t lzs_decoded_size(const void* image, size_t imageSize);
 LZS_API size_t lzs_encode_bound(size_t srcSize);
 
 /* Packs src into dst, header included; returns the image size or an error.
- * A dstCapacity of lzs_encode_bound(srcSize) always suffices. */
+ * A dstCapacity of lzs_encode_bound(srcSize) always suffices. At both levels
+ * src and dst may overlap (packing in place): the input is copied into the
+ * encoder's workspace before any byte of dst is written. */
 LZS_API size_t lzs_encode(void* dst, size_t dstCapacity, const void* src,
                           size_t srcSize, int level);
 

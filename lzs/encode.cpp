@@ -424,7 +424,9 @@ class ImageWriter {
 // image is written as the parse goes, into image (room for
 // MaxImageSize(size) bytes); returns its size.
 std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std::uint8_t* image) {
+  // From here on the input is read from text_ only, so image may overlap it.
   PrepareText(data, size);
+  const std::uint8_t* input = text_.data() + InputStart;
   if (fastHead_.empty() || fastBase_ > UINT32_MAX - textEnd_) {
     fastHead_.assign(std::size_t{1} << FastHashBits, None);
     fastHead3_.assign(std::size_t{1} << FastHashBits, None);
@@ -446,7 +448,7 @@ std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std
   while (i < size) {
     const auto pos = static_cast<std::uint32_t>(InputStart + i);
     if (length < MinCopy) {
-      writer.Literal(data[i]);
+      writer.Literal(input[i]);
       ++i;
       length = i < size ? search.Find(pos + 1, depth, MinCopy, distance) : 0;
       continue;
@@ -455,7 +457,7 @@ std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std
       std::uint32_t nextDistance = 0;
       const std::uint32_t next = search.Find(pos + 1, lazyDepth, length, nextDistance);
       if (next > length) {
-        writer.Literal(data[i]);
+        writer.Literal(input[i]);
         ++i;
         length = next;
         distance = nextDistance;

@@ -16,7 +16,7 @@
 
 namespace lzs {
 
-// Largest input the encoder takes; its image must fit the 32-bit header.
+// Largest input the encoder takes: it indexes positions with 32 bits.
 inline constexpr std::size_t MaxEncodeSize = std::size_t{1} << 31;
 
 // One item of a parse, packed in 16 bits: 0 is a literal, otherwise the
@@ -54,7 +54,8 @@ class LzsEncoder {
 
   // Returns the image size (0 only when size is above MaxEncodeSize) and
   // writes the image to dst when it fits in dstCapacity bytes; otherwise
-  // writes nothing.
+  // writes nothing. dst may overlap data: every parse reads the input from
+  // its own copy.
   std::size_t Encode(const std::uint8_t* data, std::size_t size, Parse parse, std::uint8_t* dst,
                      std::size_t dstCapacity);
 

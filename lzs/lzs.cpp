@@ -37,6 +37,13 @@ size_t CheckImage(const void* image, size_t imageSize) {
 
 const std::uint8_t* Payload(const void* image) { return static_cast<const std::uint8_t*>(image) + lzs::HeaderSize; }
 
+// Whether [a, a + aSize) and [b, b + bSize) share a byte.
+bool Overlap(const void* a, size_t aSize, const void* b, size_t bSize) {
+  const auto start = reinterpret_cast<std::uintptr_t>(a);
+  const auto other = reinterpret_cast<std::uintptr_t>(b);
+  return aSize != 0 && bSize != 0 && start < other + bSize && other < start + aSize;
+}
+
 }  // namespace
 
 unsigned lzs_version_number(void) { return LZS_VERSION_NUMBER; }
@@ -66,7 +73,9 @@ const char* lzs_error_name(size_t code) {
 size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t imageSize) {
   const size_t checked = CheckImage(image, imageSize);
   if (checked != 0) return checked;
-  if (dst == nullptr && dstCapacity != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
+  if ((dst == nullptr && dstCapacity != 0) || Overlap(dst, dstCapacity, image, imageSize)) {
+    return Error(LZS_ERROR_BAD_ARGUMENT);
+  }
   const size_t n = DecodeLzsPayload(Payload(image), imageSize - lzs::HeaderSize, static_cast<std::uint8_t*>(dst),
                                     dstCapacity);
   if (n == lzs::DecodeTooSmall) return Error(LZS_ERROR_DST_TOO_SMALL);

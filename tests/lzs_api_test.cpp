@@ -161,6 +161,27 @@ TEST(LzsDecode, RefusedImagesAndArguments) {
     EXPECT_EQ(lzs_decode(c.nullDst ? nullptr : out, c.capacity, image, imageSize), c.decoded);
     EXPECT_EQ(lzs_decoded_size(image, imageSize), c.size);
   }
+
+  // dst may border on the image, never share a byte with it.
+  Bytes block(64);
+  std::memcpy(block.data() + 16, worked.data(), worked.size());
+  const std::uint8_t* const image = block.data() + 16;
+  struct Placement {
+    std::ptrdiff_t offset;  // of dst from the image's start
+    size_t capacity;
+    size_t expected;
+  };
+  const Placement placements[] = {
+      {-16, 16, 9},
+      {-16, 17, Error(LZS_ERROR_BAD_ARGUMENT)},
+      {0, 16, Error(LZS_ERROR_BAD_ARGUMENT)},
+      {9, 16, Error(LZS_ERROR_BAD_ARGUMENT)},
+      {10, 16, 9},
+  };
+  for (const Placement& p : placements) {
+    EXPECT_EQ(lzs_decode(block.data() + 16 + p.offset, p.capacity, image, worked.size()), p.expected)
+        << "dst at " << p.offset << ", capacity " << p.capacity;
+  }
 }
 
 TEST(LzsErrors, CodesNamesAndSizes) {
@@ -204,6 +225,12 @@ TEST(LzsEncode, RoundTripsAtBothLevels) {
         Bytes again(n);
         EXPECT_EQ(lzs_encode(again.data(), again.size(), input.data(), input.size(), level), n);
         EXPECT_EQ(again, image) << "level " << level;
+        // In place: the input at the start of the destination.
+        Bytes inPlace(bound);
+        std::memcpy(inPlace.data(), input.data(), size);
+        EXPECT_EQ(lzs_encode_with(encoder, inPlace.data(), bound, inPlace.data(), size, level), n);
+        inPlace.resize(n);
+        EXPECT_EQ(inPlace, image) << "in place, level " << level;
       }
       EXPECT_LE(imageSizes[LZS_LEVEL_OPTIMAL], imageSizes[LZS_LEVEL_FAST]);
       // The optimal level is lzs-pack's image.
