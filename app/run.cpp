@@ -5,7 +5,7 @@
 #include "app/command_line.hpp"
 #include "app/notices.hpp"
 #include "app/run_state.hpp"
-#include "lzs/lzs.hpp"
+#include "lzs/decode.hpp"
 
 namespace {
 
@@ -151,7 +151,7 @@ extern "C" void RunDecompression() {
     TakeGeneralErrorRoad();
 
   runState.byteCount =
-      DecodeLzs(static_cast<const BYTE*>(runState.block), runState.byteCount, runState.outputArea);
+      lzs::DecodeLzs(static_cast<const BYTE*>(runState.block), runState.byteCount, runState.outputArea);
   if (runState.byteCount == 0) TakeFormatErrorRoad();
 
   // Created only after a good decode, so a refused input never empties it.

@@ -21,8 +21,8 @@
 
 #include "lzs.h"
 #include "lzs/encode.hpp"
-#include "lzs/lzs.hpp"
-#include "lzs/reference.hpp"
+#include "lzs/decode.hpp"
+#include "tests/support/reference.hpp"
 
 namespace {
 
@@ -154,14 +154,14 @@ int main(int argc, char** argv) {
   std::vector<Corpus> corpora;
   const Bytes text = ReadCorpusFile("text.bin");
   const Bytes binary = ReadCorpusFile("binary.bin");
-  corpora.push_back({"text", text, EncodeLzs(text.data(), text.size()), PackLz4(text)});
-  corpora.push_back({"binary", binary, EncodeLzs(binary.data(), binary.size()), PackLz4(binary)});
-  corpora.push_back({"text-greedy", text, EncodeLzsGreedy(text.data(), text.size()), PackLz4(text)});
-  corpora.push_back({"binary-greedy", binary, EncodeLzsGreedy(binary.data(), binary.size()), PackLz4(binary)});
+  corpora.push_back({"text", text, lzs::EncodeLzs(text.data(), text.size()), PackLz4(text)});
+  corpora.push_back({"binary", binary, lzs::EncodeLzs(binary.data(), binary.size()), PackLz4(binary)});
+  corpora.push_back({"text-greedy", text, lzs::EncodeLzsGreedy(text.data(), text.size()), PackLz4(text)});
+  corpora.push_back({"binary-greedy", binary, lzs::EncodeLzsGreedy(binary.data(), binary.size()), PackLz4(binary)});
 
   for (const Corpus& corpus : corpora) {
     const Corpus* c = &corpus;
-    benchmark::RegisterBenchmark(("fast/" + c->name).c_str(), BenchDecode, c, &DecodeLzs);
+    benchmark::RegisterBenchmark(("fast/" + c->name).c_str(), BenchDecode, c, &lzs::DecodeLzs);
     benchmark::RegisterBenchmark(("reference/" + c->name).c_str(), BenchDecode, c, &DecodeLzsReference);
     benchmark::RegisterBenchmark(("lib/" + c->name).c_str(), BenchLibDecode, c);
     benchmark::RegisterBenchmark(("size/" + c->name).c_str(), BenchDecodedSize, c);

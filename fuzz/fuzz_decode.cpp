@@ -20,8 +20,8 @@
 #include <memory>
 
 #include "lzs.h"
-#include "lzs/lzs.hpp"
-#include "lzs/reference.hpp"
+#include "lzs/decode.hpp"
+#include "tests/support/reference.hpp"
 
 namespace {
 
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memset(fast.get(), Untouched, areaSize);
   std::memset(plain.get(), Untouched, areaSize);
 
-  const std::uint32_t fastLength = DecodeLzs(image.get(), length, fast.get());
+  const std::uint32_t fastLength = lzs::DecodeLzs(image.get(), length, fast.get());
   const std::uint32_t plainLength = DecodeLzsReference(image.get(), length, plain.get());
 
   Check(fastLength == plainLength);

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "lzs/encode.hpp"
-#include "lzs/lzs.hpp"
+#include "lzs/decode.hpp"
 
 namespace {
 
@@ -41,7 +41,7 @@ std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& image) {
   std::memcpy(copy.get(), image.data(), image.size());
   auto area = std::make_unique<std::uint8_t[]>(lzs::MaxExpansion * payloadLength);
   const std::uint32_t n =
-      DecodeLzs(copy.get(), static_cast<std::uint32_t>(image.size()), area.get());
+      lzs::DecodeLzs(copy.get(), static_cast<std::uint32_t>(image.size()), area.get());
   return std::vector<std::uint8_t>(area.get(), area.get() + n);
 }
 
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (reuse) Check(image == lzs::LzsEncoder().Encode(input, length, parse));
     const bool optimal = parse == lzs::Parse::Optimal;
     const std::vector<std::uint8_t> other =
-        optimal ? EncodeLzsGreedy(input, length) : EncodeLzs(input, length);
+        optimal ? lzs::EncodeLzsGreedy(input, length) : lzs::EncodeLzs(input, length);
     Check((optimal ? image.size() : other.size()) <= (optimal ? other.size() : image.size()));
   }
   return 0;

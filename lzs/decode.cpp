@@ -23,9 +23,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "lzs/lzs.hpp"
+#include "lzs/decode.hpp"
 
-using namespace lzs;
+namespace lzs {
 
 namespace {
 
@@ -325,3 +325,5 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
   return static_cast<std::uint32_t>(
       DecodePayload<false>(image + HeaderSize, payloadLength, outputArea, std::size_t{MaxExpansion} * payloadLength));
 }
+
+}  // namespace lzs

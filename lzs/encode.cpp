@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "lzs/lzs.hpp"
+#include "lzs/format.hpp"
 
 namespace lzs {
 namespace {
@@ -542,14 +542,14 @@ std::size_t LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse
   return imageSize;
 }
 
-}  // namespace lzs
-
 std::vector<std::uint8_t> EncodeLzs(const std::uint8_t* data, std::size_t size) {
-  lzs::LzsEncoder encoder;
-  return encoder.Encode(data, size, lzs::Parse::Optimal);
+  LzsEncoder encoder;
+  return encoder.Encode(data, size, Parse::Optimal);
 }
 
 std::vector<std::uint8_t> EncodeLzsGreedy(const std::uint8_t* data, std::size_t size) {
-  lzs::LzsEncoder encoder;
-  return encoder.Encode(data, size, lzs::Parse::Greedy);
+  LzsEncoder encoder;
+  return encoder.Encode(data, size, Parse::Greedy);
 }
+
+}  // namespace lzs

@@ -100,11 +100,11 @@ class LzsEncoder {
   std::vector<ItemCode> items_;          // per position, see the parsers
 };
 
-}  // namespace lzs
-
 // The smallest LZS image of data[0, size).
 std::vector<std::uint8_t> EncodeLzs(const std::uint8_t* data, std::size_t size);
 
 // The image of a greedy parse (the longest match at each position), for
 // comparison.
 std::vector<std::uint8_t> EncodeLzsGreedy(const std::uint8_t* data, std::size_t size);
+
+}  // namespace lzs

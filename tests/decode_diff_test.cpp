@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "lzs/encode.hpp"
-#include "lzs/lzs.hpp"
-#include "lzs/reference.hpp"
+#include "lzs/decode.hpp"
+#include "tests/support/reference.hpp"
 #include "tests/guarded_buffer.hpp"
 
 namespace {
@@ -53,7 +53,7 @@ Bytes DecodeGuarded(Decoder decode, const Bytes& image, std::uint8_t fill) {
 void ExpectSameAsReference(const Bytes& image, const std::string& what) {
   const Bytes expected = DecodeGuarded(DecodeLzsReference, image, 0x00);
   for (const std::uint8_t fill : {0x00, 0xFF, 0x5A}) {
-    const Bytes actual = DecodeGuarded(DecodeLzs, image, fill);
+    const Bytes actual = DecodeGuarded(lzs::DecodeLzs, image, fill);
     ASSERT_EQ(actual.size(), expected.size()) << what << ", fill " << int{fill};
     ASSERT_TRUE(actual == expected) << what << ", fill " << int{fill} << ", first difference at "
                                     << (std::mismatch(actual.begin(), actual.end(), expected.begin()).first -
@@ -231,7 +231,7 @@ TEST(DecodeDiff, LongestCopiesNearTheEndOfTheArea) {
 TEST(DecodeDiff, RejectedImages) {
   for (const Bytes& image : {Bytes{}, Bytes{0x01}, Bytes{0, 0, 0, 0}, Bytes{0x01, 0, 0, 0, 0x00},
                              Bytes{0x02, 0, 0, 0, 0xFF}, Bytes{0x00, 0, 0, 0, 0xFF}}) {
-    EXPECT_EQ(DecodeGuarded(DecodeLzs, image, 0).size(), 0u);
+    EXPECT_EQ(DecodeGuarded(lzs::DecodeLzs, image, 0).size(), 0u);
     ExpectSameAsReference(image, "rejected image of " + std::to_string(image.size()) + " bytes");
   }
 }
@@ -274,7 +274,7 @@ TEST(DecodeDiff, EncodedImages) {
                                  ", parse " + std::to_string(static_cast<int>(parse));
         const Bytes image = encoder.Encode(input.data(), input.size(), parse);
         ExpectSameAsReference(image, what);
-        EXPECT_TRUE(DecodeGuarded(DecodeLzs, image, 0x77) == input) << what;
+        EXPECT_TRUE(DecodeGuarded(lzs::DecodeLzs, image, 0x77) == input) << what;
       }
     }
   }

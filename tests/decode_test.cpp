@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "lzs/lzs.hpp"
-#include "lzs/reference.hpp"
+#include "lzs/decode.hpp"
+#include "tests/support/reference.hpp"
 #include "tests/case_names.hpp"
 
 namespace {
@@ -148,7 +148,7 @@ std::vector<DecodeCase> DecodeCases() {
 class DecodeTest : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeTest, GivesExpectedBytes) {
-  EXPECT_EQ(Decode(DecodeLzs, GetParam().image), GetParam().expected);
+  EXPECT_EQ(Decode(lzs::DecodeLzs, GetParam().image), GetParam().expected);
 }
 
 TEST_P(DecodeTest, ReferenceDecoderAgrees) {
@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Images, DecodeTest, testing::ValuesIn(DecodeCases()), C
 TEST(DecodeLzs, LeavesTheImageUnchanged) {
   const Bytes image = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
   Bytes copy = image;
-  Decode(DecodeLzs, copy);
+  Decode(lzs::DecodeLzs, copy);
   EXPECT_EQ(copy, image);
 }
 

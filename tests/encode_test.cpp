@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "lzs/encode.hpp"
-#include "lzs/lzs.hpp"
-#include "lzs/reference.hpp"
+#include "lzs/decode.hpp"
+#include "tests/support/reference.hpp"
 
 namespace {
 
@@ -16,7 +16,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes Decode(const Bytes& image) {
   Bytes out(lzs::MaxExpansion * image.size() + 1, 0xCC);
-  out.resize(DecodeLzs(image.data(), static_cast<std::uint32_t>(image.size()), out.data()));
+  out.resize(lzs::DecodeLzs(image.data(), static_cast<std::uint32_t>(image.size()), out.data()));
   return out;
 }
 
@@ -139,7 +139,7 @@ TEST(EncodeLzs, RoundTripsGeneratedInputs) {
       ExpectValidImage(input, fast);
       EXPECT_LE(optimal.size(), greedy.size());
       EXPECT_LE(optimal.size(), fast.size());
-      EXPECT_EQ(EncodeLzs(input.data(), input.size()), optimal);
+      EXPECT_EQ(lzs::EncodeLzs(input.data(), input.size()), optimal);
     }
     ++seed;
   }
@@ -159,7 +159,7 @@ TEST(EncodeLzs, KnownImages) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(EncodeLzs(c.input.data(), c.input.size()), c.image);
+    EXPECT_EQ(lzs::EncodeLzs(c.input.data(), c.input.size()), c.image);
   }
 }
 
@@ -167,7 +167,7 @@ TEST(EncodeLzs, LeadingZerosComeFromBeforeTheStart) {
   // 18 zeros are one copy from before the start; 36 are two.
   for (const std::size_t size : {3, 18, 36}) {
     const Bytes zeros(size, 0);
-    const Bytes image = EncodeLzs(zeros.data(), zeros.size());
+    const Bytes image = lzs::EncodeLzs(zeros.data(), zeros.size());
     ExpectValidImage(zeros, image);
     EXPECT_EQ(image.size(), ImageSize(0, (size + 17) / 18));
   }
@@ -184,7 +184,7 @@ TEST(LzsEncoder, WorkspaceStaysSmall) {
 TEST(EncodeLzs, RefusesTooLargeInput) {
   const std::uint8_t byte = 0;
   // The data is never read: the size alone is refused.
-  EXPECT_TRUE(EncodeLzs(&byte, lzs::MaxEncodeSize + 1).empty());
+  EXPECT_TRUE(lzs::EncodeLzs(&byte, lzs::MaxEncodeSize + 1).empty());
 }
 
 // The longest match at i by plain search: the most bytes, up to MaxCopy and
@@ -352,7 +352,7 @@ TEST(LzsEncoder, AnyFastLimitsGiveAValidImage) {
   const lzs::FastLimits& defaults = limitRows[3];
   for (const Bytes& input : inputs) {
     SCOPED_TRACE("input " + std::to_string(&input - inputs));
-    const std::size_t optimal = EncodeLzs(input.data(), input.size()).size();
+    const std::size_t optimal = lzs::EncodeLzs(input.data(), input.size()).size();
     for (const lzs::FastLimits& limits : limitRows) {
       lzs::LzsEncoder encoder;
       encoder.SetFastLimits(limits);

@@ -13,8 +13,8 @@
 
 #include "lzs.h"
 #include "lzs/encode.hpp"
-#include "lzs/lzs.hpp"
-#include "lzs/reference.hpp"
+#include "lzs/format.hpp"
+#include "tests/support/reference.hpp"
 #include "tests/guarded_buffer.hpp"
 
 namespace {
@@ -236,7 +236,7 @@ TEST(LzsEncode, RoundTripsAtBothLevels) {
       // The optimal level is lzs-pack's image.
       Bytes optimal(bound);
       optimal.resize(lzs_encode(optimal.data(), optimal.size(), input.data(), input.size(), LZS_LEVEL_OPTIMAL));
-      EXPECT_EQ(optimal, EncodeLzs(input.data(), input.size()));
+      EXPECT_EQ(optimal, lzs::EncodeLzs(input.data(), input.size()));
     }
   }
   lzs_encoder_free(encoder);

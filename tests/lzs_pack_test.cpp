@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "lzs/lzs.hpp"
+#include "lzs/decode.hpp"
 
 namespace {
 
@@ -48,7 +48,7 @@ void WriteFile(const fs::path& path, const Bytes& data) {
 
 Bytes Unpack(const Bytes& image) {
   Bytes out(lzs::MaxExpansion * image.size() + 1);
-  out.resize(DecodeLzs(image.data(), static_cast<std::uint32_t>(image.size()), out.data()));
+  out.resize(lzs::DecodeLzs(image.data(), static_cast<std::uint32_t>(image.size()), out.data()));
   return out;
 }
 

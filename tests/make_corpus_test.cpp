@@ -40,9 +40,9 @@ TEST(MakeCorpus, WritesTheSameFilesOfTheGivenSize) {
   const Bytes text = ReadFile(dir / "a" / "text.bin");
   EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](std::uint8_t c) { return c == '\n' || (c >= ' ' && c < 127); }));
   // Both pack, unlike noise, and the text less well than the records.
-  const double textRatio = static_cast<double>(EncodeLzs(text.data(), text.size()).size()) / text.size();
+  const double textRatio = static_cast<double>(lzs::EncodeLzs(text.data(), text.size()).size()) / text.size();
   const Bytes binary = ReadFile(dir / "a" / "binary.bin");
-  const double binaryRatio = static_cast<double>(EncodeLzs(binary.data(), binary.size()).size()) / binary.size();
+  const double binaryRatio = static_cast<double>(lzs::EncodeLzs(binary.data(), binary.size()).size()) / binary.size();
   EXPECT_LT(textRatio, 0.7);
   EXPECT_LT(binaryRatio, textRatio);
   fs::remove_all(dir);

@@ -1,6 +1,6 @@
-#include "lzs/reference.hpp"
+#include "tests/support/reference.hpp"
 
-#include "lzs/lzs.hpp"
+#include "lzs/format.hpp"
 
 using namespace lzs;
 

@@ -7,7 +7,7 @@
 #include <new>
 
 #include "lzs/encode.hpp"
-#include "lzs/lzs.hpp"
+#include "lzs/decode.hpp"
 
 // The version comes from the build (project VERSION); the header's macros
 // must say the same.
@@ -76,7 +76,7 @@ size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t image
   if ((dst == nullptr && dstCapacity != 0) || Overlap(dst, dstCapacity, image, imageSize)) {
     return Error(LZS_ERROR_BAD_ARGUMENT);
   }
-  const size_t n = DecodeLzsPayload(Payload(image), imageSize - lzs::HeaderSize, static_cast<std::uint8_t*>(dst),
+  const size_t n = lzs::DecodeLzsPayload(Payload(image), imageSize - lzs::HeaderSize, static_cast<std::uint8_t*>(dst),
                                     dstCapacity);
   if (n == lzs::DecodeTooSmall) return Error(LZS_ERROR_DST_TOO_SMALL);
   return n == 0 ? Error(LZS_ERROR_NO_OUTPUT) : n;
@@ -85,7 +85,7 @@ size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t image
 size_t lzs_decoded_size(const void* image, size_t imageSize) {
   const size_t checked = CheckImage(image, imageSize);
   if (checked != 0) return checked;
-  const size_t n = DecodedLzsSize(Payload(image), imageSize - lzs::HeaderSize);
+  const size_t n = lzs::DecodedLzsSize(Payload(image), imageSize - lzs::HeaderSize);
   return n == 0 ? Error(LZS_ERROR_NO_OUTPUT) : n;
 }
 
