@@ -157,11 +157,4 @@ TEST_P(DecodeTest, ReferenceDecoderAgrees) {
 
 INSTANTIATE_TEST_SUITE_P(Images, DecodeTest, testing::ValuesIn(DecodeCases()), CaseName());
 
-TEST(DecodeLzs, LeavesTheImageUnchanged) {
-  const Bytes image = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
-  Bytes copy = image;
-  Decode(lzs::DecodeLzs, copy);
-  EXPECT_EQ(copy, image);
-}
-
 }  // namespace

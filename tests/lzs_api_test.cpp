@@ -294,12 +294,4 @@ TEST(LzsEncode, RefusalsWriteNothing) {
   EXPECT_EQ(lzs_encode_bound(LZS_ENCODE_SIZE_MAX + 1), 0u);
 }
 
-TEST(LzsVersion, NumberAndStringAgreeWithTheHeader) {
-  EXPECT_EQ(lzs_version_number(), unsigned{LZS_VERSION_NUMBER});
-  EXPECT_EQ(lzs_version_number(), LZS_VERSION_MAJOR * 10000u + LZS_VERSION_MINOR * 100u + LZS_VERSION_PATCH);
-  EXPECT_EQ(std::string(lzs_version_string()), std::to_string(LZS_VERSION_MAJOR) + "." +
-                                                   std::to_string(LZS_VERSION_MINOR) + "." +
-                                                   std::to_string(LZS_VERSION_PATCH));
-}
-
 }  // namespace
