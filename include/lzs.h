@@ -76,6 +76,19 @@ LZS_API size_t lzs_decode(void* dst, size_t dstCapacity, const void* image,
  * flags and lengths alone. */
 LZS_API size_t lzs_decoded_size(const void* image, size_t imageSize);
 
+/* What a scan of an image tells without decoding it. */
+typedef struct {
+  size_t decodedSize; /* what lzs_decode returns for the image */
+  int lastItemCut;    /* 1 when the image ends one byte into a back-reference,
+                         which decoding drops; else 0 */
+} lzs_info;
+
+/* Fills *info from the same scan as lzs_decoded_size and returns the decoded
+ * size, or an error (LZS_ERROR_BAD_ARGUMENT for a NULL info); *info is
+ * written only on success. */
+LZS_API size_t lzs_image_info(const void* image, size_t imageSize,
+                              lzs_info* info);
+
 /* Encoding. */
 #define LZS_LEVEL_OPTIMAL 0 /* the smallest image the format allows */
 #define LZS_LEVEL_FAST 1    /* greedy over a bounded search, for large batches */

@@ -83,10 +83,20 @@ size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t image
 }
 
 size_t lzs_decoded_size(const void* image, size_t imageSize) {
+  lzs_info info;
+  return lzs_image_info(image, imageSize, &info);
+}
+
+size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* info) {
+  if (info == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
   const size_t checked = CheckImage(image, imageSize);
   if (checked != 0) return checked;
-  const size_t n = lzs::DecodedLzsSize(Payload(image), imageSize - lzs::HeaderSize);
-  return n == 0 ? Error(LZS_ERROR_NO_OUTPUT) : n;
+  bool cut = false;
+  const size_t n = lzs::DecodedLzsSize(Payload(image), imageSize - lzs::HeaderSize, &cut);
+  if (n == 0) return Error(LZS_ERROR_NO_OUTPUT);
+  info->decodedSize = n;
+  info->lastItemCut = cut ? 1 : 0;
+  return n;
 }
 
 size_t lzs_encode_bound(size_t srcSize) {

@@ -280,7 +280,8 @@ std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLen
   return DecodePayload<true>(payload, payloadLength, outputArea, outputCapacity);
 }
 
-std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength) {
+std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength, bool* lastItemCut) {
+  if (lastItemCut != nullptr) *lastItemCut = false;
   const std::uint8_t* in = payload;
   const std::uint8_t* const inEnd = payload + payloadLength;
   std::size_t size = 0;
@@ -307,7 +308,10 @@ std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLengt
         ++in;
         --remaining;
       } else {
-        if (remaining < 2) return size;
+        if (remaining < 2) {
+          if (lastItemCut != nullptr) *lastItemCut = remaining == 1;
+          return size;
+        }
         size += (in[1] & 0x0FU) + MinCopy;
         in += 2;
         remaining -= 2;

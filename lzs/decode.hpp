@@ -29,7 +29,10 @@ std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLen
                              std::uint8_t* outputArea, std::size_t outputCapacity);
 
 // The length DecodeLzsPayload returns for a large enough area, from the flag
-// bytes and copy lengths alone; writes nothing.
-std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength);
+// bytes and copy lengths alone; writes nothing. When lastItemCut is given, it
+// tells whether the payload ends one byte into a back-reference (which
+// decoding drops).
+std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength,
+                           bool* lastItemCut = nullptr);
 
 }  // namespace lzs

@@ -184,6 +184,44 @@ TEST(LzsDecode, RefusedImagesAndArguments) {
   }
 }
 
+TEST(LzsImageInfo, SizeAndCutLastItem) {
+  // Nine literals of a full group, then the group under test.
+  const Bytes group = {0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};
+  struct Case {
+    const char* name;
+    Bytes payload;
+    size_t expected;
+    int cut;
+  };
+  const Case cases[] = {
+      {"worked example", {0x07, 'A', 'B', 'C', 0xEE, 0xF3}, 9, 0},
+      {"back-reference cut after one byte", {0x03, 'A', 'B', 0x00}, 2, 1},
+      {"back-reference ends the image", {0x03, 'A', 'B', 0x00, 0x0F}, 2 + 18, 0},
+      {"flag byte and nothing more", {0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0x00}, 8, 0},
+      {"literal flag without its byte", {0x07, 'A', 'B'}, 2, 0},
+      {"cut after whole groups", {}, 16 * 8 + 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes payload = c.payload;
+    if (payload.empty()) {
+      for (int k = 0; k < 16; ++k) payload.insert(payload.end(), group.begin(), group.end());
+      payload.insert(payload.end(), {0x01, 'z', 0x00});
+    }
+    const Bytes image = WithHeader(payload);
+    lzs_info info{};
+    EXPECT_EQ(lzs_image_info(image.data(), image.size(), &info), c.expected);
+    EXPECT_EQ(info.decodedSize, c.expected);
+    EXPECT_EQ(info.lastItemCut, c.cut);
+    EXPECT_EQ(Reference(image).size(), c.expected);
+  }
+  const Bytes bad = {0x02, 0, 0, 0, 0x00, 0x42};
+  lzs_info info{7, 7};
+  EXPECT_EQ(lzs_image_info(bad.data(), bad.size(), &info), Error(LZS_ERROR_NO_OUTPUT));
+  EXPECT_EQ(info.decodedSize, 7u);
+  EXPECT_EQ(lzs_image_info(bad.data(), bad.size(), nullptr), Error(LZS_ERROR_BAD_ARGUMENT));
+}
+
 TEST(LzsErrors, CodesNamesAndSizes) {
   std::vector<std::string> names;
   for (int code = LZS_ERROR_NOT_AN_IMAGE; code <= LZS_ERROR_MAX_CODE; ++code) {
