@@ -16,20 +16,14 @@
 
 #include "lzs/encode.hpp"
 #include "lzs/decode.hpp"
+#include "tests/support/images.hpp"
 #include "tests/support/reference.hpp"
 #include "tests/guarded_buffer.hpp"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes WithHeader(const Bytes& payload) {
-  const auto n = static_cast<std::uint32_t>(payload.size());
-  Bytes image(lzs::HeaderSize + payload.size());
-  for (std::uint32_t k = 0; k < lzs::HeaderSize; ++k) image[k] = static_cast<std::uint8_t>(n >> (8 * k));
-  std::copy(payload.begin(), payload.end(), image.begin() + lzs::HeaderSize);
-  return image;
-}
+using testdata::Bytes;
+using testdata::WithHeader;
 
 using Decoder = std::uint32_t (*)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
 

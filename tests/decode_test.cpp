@@ -5,23 +5,16 @@
 #include <vector>
 
 #include "lzs/decode.hpp"
+#include "tests/support/images.hpp"
 #include "tests/support/reference.hpp"
 #include "tests/case_names.hpp"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testdata::Bytes;
+using testdata::WithHeader;
 
 constexpr std::uint8_t Sentinel = 0xCC;
-
-// An image with a correct header for the payload.
-Bytes Image(const Bytes& payload) {
-  const auto n = static_cast<std::uint32_t>(payload.size());
-  Bytes image = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                 static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
-  image.insert(image.end(), payload.begin(), payload.end());
-  return image;
-}
 
 // The two bytes of a back-reference to window position p, copying length bytes.
 Bytes Reference(std::uint32_t p, std::uint32_t length) {
@@ -116,30 +109,30 @@ std::vector<DecodeCase> DecodeCases() {
       {"header only", {0x00, 0, 0, 0}, {}},
       {"flag byte only, back-reference without bytes", {0x01, 0, 0, 0, 0x00}, {}},
       {"flag byte only, literal without byte", {0x01, 0, 0, 0, 0x01}, {}},
-      {"single literal", Image({0x01, 'z'}), Text("z")},
+      {"single literal", WithHeader({0x01, 'z'}), Text("z")},
       {"back-reference at index 0 writes zeros whatever the position",
-       Image(Concat({{0x00}, Reference(0x9A7, 5)})), Bytes(5, 0)},
+       WithHeader(Concat({{0x00}, Reference(0x9A7, 5)})), Bytes(5, 0)},
       {"distance 1 repeats the last byte",
-       Image(Concat({{0x01, 'x'}, Reference(PositionFor(1, 1), 6)})), Text("xxxxxxx")},
+       WithHeader(Concat({{0x01, 'x'}, Reference(PositionFor(1, 1), 6)})), Text("xxxxxxx")},
       {"distance 3 repeats a pattern",
-       Image(Concat({{0x07, 'a', 'b', 'c'}, Reference(PositionFor(3, 3), 8)})), Text("abcabcabcab")},
+       WithHeader(Concat({{0x07, 'a', 'b', 'c'}, Reference(PositionFor(3, 3), 8)})), Text("abcabcabcab")},
       {"distance 0 writes zeros",
-       Image(Concat({{0x03, 'p', 'q'}, Reference(PositionFor(2, 0), 4)})),
+       WithHeader(Concat({{0x03, 'p', 'q'}, Reference(PositionFor(2, 0), 4)})),
        Concat({Text("pq"), Bytes(4, 0)})},
-      {"distance 0 after more than 4096 bytes still writes zeros", Image(distanceZeroFar),
+      {"distance 0 after more than 4096 bytes still writes zeros", WithHeader(distanceZeroFar),
        distanceZeroFarOut},
-      {"distance 4095 reaches the farthest byte", Image(farthest), farthestOut},
+      {"distance 4095 reaches the farthest byte", WithHeader(farthest), farthestOut},
       {"source straddling index 0 reads zeros, then this copy's bytes",
-       Image(Concat({{0x03, 'A', 'B'}, Reference(PositionFor(2, 4), 6)})),
+       WithHeader(Concat({{0x03, 'A', 'B'}, Reference(PositionFor(2, 4), 6)})),
        {'A', 'B', 0, 0, 'A', 'B', 0, 0}},
-      {"seventeen payload bytes yield 144", Image(eightLongest), Bytes(144, 0)},
-      {"back-reference cut short is dropped", Image({0x01, 'k', 0x10}), Text("k")},
+      {"seventeen payload bytes yield 144", WithHeader(eightLongest), Bytes(144, 0)},
+      {"back-reference cut short is dropped", WithHeader({0x01, 'k', 0x10}), Text("k")},
       {"lone byte after a full group is dropped",
-       Image({0xFF, '1', '2', '3', '4', '5', '6', '7', '8', 0x00, 0x55}), Text("12345678")},
+       WithHeader({0xFF, '1', '2', '3', '4', '5', '6', '7', '8', 0x00, 0x55}), Text("12345678")},
       {"flag bits left after the payload are ignored",
-       Image(Concat({{0xFD, 'm'}, Reference(PositionFor(1, 1), 3)})), Text("mmmm")},
+       WithHeader(Concat({{0xFD, 'm'}, Reference(PositionFor(1, 1), 3)})), Text("mmmm")},
       {"second group continues the output",
-       Image(Concat({{0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0x00},
+       WithHeader(Concat({{0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0x00},
                      Reference(PositionFor(8, 8), 10)})),
        Text("abcdefghabcdefghab")},
   };

@@ -8,11 +8,13 @@
 
 #include "lzs/encode.hpp"
 #include "lzs/decode.hpp"
+#include "tests/support/images.hpp"
 #include "tests/support/reference.hpp"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testdata::Bytes;
+using testdata::Words;
 
 Bytes Decode(const Bytes& image) {
   Bytes out(lzs::MaxExpansion * image.size() + 1, 0xCC);
@@ -82,18 +84,6 @@ void ExpectValidImage(const Bytes& input, const Bytes& image) {
   EXPECT_EQ(image.size(), ImageSize(literals, copies));
 }
 
-Bytes Text(std::size_t size, std::uint32_t seed) {
-  static const char* const words[] = {"the ", "LZS ", "window ", "of ", "and ", "packed ", "file, ", "a ", "byte. ", "\n"};
-  std::mt19937 random(seed);
-  Bytes out;
-  while (out.size() < size) {
-    const char* word = words[random() % 10];
-    out.insert(out.end(), word, word + std::char_traits<char>::length(word));
-  }
-  out.resize(size);
-  return out;
-}
-
 Bytes Random(std::size_t size, std::uint32_t alphabet, std::uint32_t seed) {
   std::mt19937 random(seed);
   Bytes out(size);
@@ -112,7 +102,7 @@ Bytes Runs(std::size_t size, std::uint32_t seed) {
 // Zeros first, as a copy may take from the zeros before the start.
 Bytes ZerosThenText(std::size_t size, std::uint32_t seed) {
   Bytes out(std::min<std::size_t>(size, 1 + seed % 50), 0);
-  const Bytes tail = Text(size - out.size(), seed);
+  const Bytes tail = Words(size - out.size(), seed);
   out.insert(out.end(), tail.begin(), tail.end());
   return out;
 }
@@ -127,7 +117,7 @@ TEST(EncodeLzs, RoundTripsGeneratedInputs) {
   lzs::LzsEncoder encoder;
   std::uint32_t seed = 1;
   for (const std::size_t size : sizes) {
-    const Bytes inputs[] = {Random(size, 256, seed), Random(size, 3, seed), Runs(size, seed), Text(size, seed),
+    const Bytes inputs[] = {Random(size, 256, seed), Random(size, 3, seed), Runs(size, seed), Words(size, seed),
                             ZerosThenText(size, seed), Bytes(size, 0), Bytes(size, 0xFF)};
     for (const Bytes& input : inputs) {
       SCOPED_TRACE("size " + std::to_string(size) + ", input " + std::to_string(&input - inputs));
@@ -175,7 +165,7 @@ TEST(EncodeLzs, LeadingZerosComeFromBeforeTheStart) {
 
 TEST(LzsEncoder, WorkspaceStaysSmall) {
   // At most 16 bytes of working memory per input byte on a large input.
-  const Bytes input = Text(1u << 22, 9);
+  const Bytes input = Words(1u << 22, 9);
   lzs::LzsEncoder encoder;
   encoder.Encode(input.data(), input.size());
   EXPECT_LE(encoder.WorkspaceBytes(), 16 * input.size());
@@ -202,7 +192,7 @@ std::uint32_t LongestMatch(const Bytes& input, std::size_t i, std::uint32_t dist
 }
 
 TEST(FindLongestMatches, EqualsPlainSearch) {
-  const Bytes inputs[] = {Random(20000, 2, 3), Random(20000, 4, 4), Runs(20000, 5), Text(20000, 6),
+  const Bytes inputs[] = {Random(20000, 2, 3), Random(20000, 4, 4), Runs(20000, 5), Words(20000, 6),
                           ZerosThenText(9000, 40), Bytes(9000, 0)};
   lzs::LzsEncoder encoder;
   for (const Bytes& input : inputs) {
@@ -317,7 +307,7 @@ TEST(EncodeLzs, EqualsExhaustiveOptimum) {
 // other inputs first (its tables then hold their positions) gives the image a
 // new encoder gives.
 TEST(LzsEncoder, FastImageDoesNotDependOnBufferOrHistory) {
-  const Bytes inputs[] = {Text(20000, 3), Runs(9000, 4), Random(5000, 3, 5), Bytes(4100, 0), Text(17, 6)};
+  const Bytes inputs[] = {Words(20000, 3), Runs(9000, 4), Random(5000, 3, 5), Bytes(4100, 0), Words(17, 6)};
   lzs::LzsEncoder reused;
   for (const Bytes& input : inputs) {
     SCOPED_TRACE("input " + std::to_string(&input - inputs));
@@ -346,7 +336,7 @@ TEST(LzsEncoder, FastImageDoesNotDependOnBufferOrHistory) {
 // the search's link blocks (this text has only ten words, so the bounded
 // search stays some 20% above the optimum), it keeps finding its matches.
 TEST(LzsEncoder, AnyFastLimitsGiveAValidImage) {
-  const Bytes inputs[] = {Text(30000, 8), Runs(12000, 9), Random(6000, 4, 10), Text(200000, 11)};
+  const Bytes inputs[] = {Words(30000, 8), Runs(12000, 9), Random(6000, 4, 10), Words(200000, 11)};
   const Bytes& longText = inputs[3];
   const lzs::FastLimits limitRows[] = {{0, 0, 0}, {1, 3, 1}, {4, 8, 1}, {}, {64, 19, 64}};
   const lzs::FastLimits& defaults = limitRows[3];

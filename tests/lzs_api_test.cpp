@@ -14,21 +14,17 @@
 #include "lzs.h"
 #include "lzs/encode.hpp"
 #include "lzs/format.hpp"
+#include "tests/support/images.hpp"
 #include "tests/support/reference.hpp"
 #include "tests/guarded_buffer.hpp"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testdata::Bytes;
+using testdata::WithHeader;
+using testdata::Words;
 
 constexpr size_t Error(lzs_error code) { return static_cast<size_t>(0) - code; }
-
-Bytes WithHeader(const Bytes& payload) {
-  Bytes image(lzs::HeaderSize + payload.size());
-  for (std::uint32_t k = 0; k < lzs::HeaderSize; ++k) image[k] = static_cast<std::uint8_t>(payload.size() >> (8 * k));
-  std::memcpy(image.data() + lzs::HeaderSize, payload.data(), payload.size());
-  return image;
-}
 
 Bytes Reference(const Bytes& image) {
   Bytes out(lzs::MaxExpansion * image.size() + 1);
@@ -65,18 +61,6 @@ Bytes RandomBytes(std::mt19937& rng, size_t size, std::uint32_t alphabet) {
   return out;
 }
 
-Bytes Words(std::uint32_t seed, size_t size) {
-  static const char* const list[] = {"the ", "LZS ", "window ", "of ", "and ", "file, ", "a ", "byte. ", "\n"};
-  std::mt19937 rng(seed);
-  Bytes out;
-  while (out.size() < size) {
-    const char* word = list[rng() % 9];
-    out.insert(out.end(), word, word + std::strlen(word));
-  }
-  out.resize(size);
-  return out;
-}
-
 TEST(LzsDecode, EveryCapacityOnRandomImages) {
   std::mt19937 rng(1111);
   for (size_t length = 1; length <= 200; length += (length < 40 ? 1 : 23)) {
@@ -108,7 +92,7 @@ TEST(LzsDecode, EveryCapacityOnEncoderImages) {
   std::mt19937 rng(77);
   lzs::LzsEncoder encoder;
   for (const size_t size : {1u, 2u, 3u, 17u, 18u, 19u, 40u, 160u, 1000u, 4097u}) {
-    const Bytes inputs[] = {RandomBytes(rng, size, 256), RandomBytes(rng, size, 3), Words(rng(), size), Bytes(size, 0)};
+    const Bytes inputs[] = {RandomBytes(rng, size, 256), RandomBytes(rng, size, 3), Words(size, rng()), Bytes(size, 0)};
     for (const Bytes& input : inputs) {
       for (const lzs::Parse parse : {lzs::Parse::Optimal, lzs::Parse::Fast}) {
         const Bytes image = encoder.Encode(input.data(), input.size(), parse);
@@ -246,7 +230,7 @@ TEST(LzsEncode, RoundTripsAtBothLevels) {
   lzs_encoder* encoder = lzs_encoder_create();
   ASSERT_NE(encoder, nullptr);
   for (const size_t size : {1u, 2u, 18u, 19u, 1000u, 4096u, 30000u}) {
-    const Bytes inputs[] = {RandomBytes(rng, size, 256), Words(rng(), size), Bytes(size, 0)};
+    const Bytes inputs[] = {RandomBytes(rng, size, 256), Words(size, rng()), Bytes(size, 0)};
     for (const Bytes& input : inputs) {
       SCOPED_TRACE("size " + std::to_string(size) + ", input " + std::to_string(&input - inputs));
       const size_t bound = lzs_encode_bound(size);
