@@ -5,11 +5,12 @@
 #include "app/command_line.hpp"
 #include "app/notices.hpp"
 #include "app/run_state.hpp"
+#include "lzs.h"
 #include "lzs/decode.hpp"
 
 namespace {
 
-constexpr DWORD MaxInputSize = 0x800000;  // 8 MiB; a file of exactly this size is taken
+constexpr DWORD MaxInputSize = LZS_UNPACK_IMAGE_MAX;  // a file of exactly this size is taken
 constexpr DWORD BlockFactor = 10;
 constexpr DWORD BlockExtra = 1024;
 constexpr DWORD BlockGranule = 512;  // block size rounding and output area alignment
@@ -35,13 +36,13 @@ DWORD FailureCode() {
   SilentExit();
 }
 
-[[noreturn]] void TakeGeneralErrorRoad() {
+[[noreturn]] void EndWithGeneralError() {
   runState.exitCode = FailureCode();
   ShowNotice(GeneralErrorNotice);
   Cleanup();
 }
 
-[[noreturn]] void TakeFormatErrorRoad() {
+[[noreturn]] void EndWithFormatError() {
   runState.exitCode = ERROR_INVALID_DATA;
   ShowNotice(FormatErrorNotice);
   Cleanup();
@@ -52,14 +53,14 @@ DWORD FailureCode() {
 void TakeInputSize() {
   DWORD sizeHigh = 0;
   runState.fileSize = GetFileSize(runState.inputHandle, &sizeHigh);
-  if (runState.fileSize == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) TakeGeneralErrorRoad();
+  if (runState.fileSize == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) EndWithGeneralError();
   if (sizeHigh != 0 || runState.fileSize > MaxInputSize) {
     SetLastError(ERROR_FILE_TOO_LARGE);
-    TakeGeneralErrorRoad();
+    EndWithGeneralError();
   }
   if (runState.fileSize == 0) {
     SetLastError(ERROR_HANDLE_EOF);
-    TakeGeneralErrorRoad();
+    EndWithGeneralError();
   }
 }
 
@@ -68,7 +69,7 @@ void TakeInputSize() {
 void AllocateBlock() {
   const DWORD blockSize = (runState.fileSize * BlockFactor + BlockExtra) & ~(BlockGranule - 1);
   runState.block = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, blockSize);
-  if (runState.block == nullptr) TakeGeneralErrorRoad();
+  if (runState.block == nullptr) EndWithGeneralError();
   const UINT_PTR start = reinterpret_cast<UINT_PTR>(runState.block);
   runState.outputArea = reinterpret_cast<BYTE*>((start + runState.fileSize + BlockGranule) &
                                                 ~UINT_PTR{BlockGranule - 1});
@@ -77,17 +78,17 @@ void AllocateBlock() {
 void WriteOutput() {
   const HANDLE output = CreateFileA(runState.outputName, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (output == INVALID_HANDLE_VALUE) TakeGeneralErrorRoad();
+  if (output == INVALID_HANDLE_VALUE) EndWithGeneralError();
   runState.outputHandle = output;
   runState.outputUnfinished = true;
 
   const DWORD decodedLength = runState.byteCount;
   if (!WriteFile(runState.outputHandle, runState.outputArea, decodedLength, &runState.byteCount,
                  nullptr))
-    TakeGeneralErrorRoad();
+    EndWithGeneralError();
   if (runState.byteCount != decodedLength) {
     SetLastError(ERROR_WRITE_FAULT);
-    TakeGeneralErrorRoad();
+    EndWithGeneralError();
   }
   runState.outputUnfinished = false;
 }
@@ -148,11 +149,11 @@ extern "C" void RunDecompression() {
   // One read; a short count is not a failure, the decoder gets what was read.
   if (!ReadFile(runState.inputHandle, runState.block, runState.fileSize, &runState.byteCount,
                 nullptr))
-    TakeGeneralErrorRoad();
+    EndWithGeneralError();
 
   runState.byteCount =
       lzs::DecodeLzs(static_cast<const BYTE*>(runState.block), runState.byteCount, runState.outputArea);
-  if (runState.byteCount == 0) TakeFormatErrorRoad();
+  if (runState.byteCount == 0) EndWithFormatError();
 
   // Created only after a good decode, so a refused input never empties it.
   WriteOutput();

@@ -58,6 +58,12 @@ LZS_API lzs_error lzs_get_error(size_t code);
 /* A short English description; "no error" for a size. Never NULL. */
 LZS_API const char* lzs_error_name(size_t code);
 
+/* The largest image the lzs-unpack program takes, 8 MiB (8,388,608 bytes):
+ * it reads its input whole into a block ten times that size. The library
+ * itself has no such limit; a packer that makes files for that program
+ * checks against it. */
+#define LZS_UNPACK_IMAGE_MAX ((size_t)8 << 20)
+
 /* Decoding. The window starts zero-filled, so a back-reference before the
  * start copies zeros; a back-reference of distance 0 is taken as it comes;
  * items cut off at the end of the image are dropped. An image that yields no
