@@ -4,6 +4,7 @@ system code page, one table row each."""
 
 import os
 import shutil
+import subprocess
 import unittest
 from pathlib import Path
 
@@ -78,6 +79,18 @@ class LzsExeTest(unittest.TestCase):
         self.assertIn(b"lzs: a.lzs: cannot write", result.stderr)
         self.assertEqual(sorted(p.name for p in folder.iterdir()), ["a", "b", "b.lzs"])
         self.assertEqual((folder / "b.lzs").read_bytes(), b"old")
+
+    def test_nul_is_no_terminal(self) -> None:
+        # Standard output on NUL, a character device but no console: packed
+        # data goes there as to a file, where a console would be refused.
+        folder = wine.work_path() / "lzs_exe" / "nul"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        (folder / "f").write_bytes(PACKABLE)
+        result = subprocess.run([wine.WINE, os.environ["LZS_CLI_EXE"], "-c", "f"], cwd=folder,
+                                env=wine.wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, timeout=120)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
 
     def test_only_lzs_exe_sets_the_utf8_code_page(self) -> None:
         setting = b"<activeCodePage"
