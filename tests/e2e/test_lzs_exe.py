@@ -92,6 +92,28 @@ class LzsExeTest(unittest.TestCase):
                                 stderr=subprocess.PIPE, timeout=120)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
 
+    def test_lzs_pack_exe(self) -> None:
+        # lzs-pack.exe on lzs.exe's file layer: no overwrite without -f, and
+        # a failed write leaves the old output whole.
+        folder = wine.work_path() / "lzs_exe" / "pack"
+        for args, limit, code, err, want in [
+                (["a"], None, 1, b"lzs-pack: a.lzs: already exists; not overwritten", b"old"),
+                (["a", "-f"], 100, 1, b"lzs-pack: a.lzs: cannot write", b"old"),
+                (["a", "-f"], None, 0, b"", PACKABLE)]:
+            with self.subTest(args=args, limit=limit):
+                shutil.rmtree(folder, ignore_errors=True)
+                folder.mkdir(parents=True)
+                (folder / "a").write_bytes(PACKABLE)
+                (folder / "a.lzs").write_bytes(b"old")
+                result = wine.run_console(Path(os.environ["LZS_PACK_EXE"]), args, folder, file_size_limit=limit)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(err, result.stderr)
+                got = (folder / "a.lzs").read_bytes()
+                if code == 0:
+                    got = wine.run_console(Path(os.environ["LZS_CLI_EXE"]), ["-dc", "a.lzs"], folder).stdout
+                self.assertEqual(got, want)
+                self.assertEqual(sorted(p.name for p in folder.iterdir()), ["a", "a.lzs"])
+
     def test_only_lzs_exe_sets_the_utf8_code_page(self) -> None:
         setting = b"<activeCodePage"
         self.assertIn(setting, Path(os.environ["LZS_CLI_EXE"]).read_bytes())
