@@ -9,6 +9,7 @@
 // device, a FIFO or a socket. Exit code 0 on success, 1 when the file cannot
 // be packed, 2 for a bad command line.
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "cli/files.hpp"
@@ -156,5 +157,11 @@ int main(int argc, char** argv) {
     case ParseResult::Run:
       break;
   }
-  return Pack(options);
+  // A failed allocation (a large input under a memory limit) ends the run
+  // with a message; the output, not yet committed, is discarded on the way.
+  try {
+    return Pack(options);
+  } catch (const std::bad_alloc&) {
+    return Fail(options.input, "out of memory");
+  }
 }

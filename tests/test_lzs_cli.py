@@ -213,6 +213,8 @@ CASES = [
           (["a.bin", "-f", "-o", "l"], "l: cannot write: File too large", {"l": Link("t")},
            file_size_limit(100)),
       ]),
+    Case("lzs-pack out of memory", {"big": NOISE * 6}, ["big"], 1, {"big.lzs": None}, "big: out of memory",
+         tool="lzs-pack", setup=lambda: resource.setrlimit(resource.RLIMIT_AS, (50 << 20, 50 << 20))),
     Case("lzs-pack -f replaces an output", {"a.bin": SAMPLE, "a.bin.lzs": b"old"}, ["-f", "a.bin"], 0,
          {"a.bin.lzs": Packed(SAMPLE)}, tool="lzs-pack"),
     Case("lzs-pack -f -o a link replaces the link, not its target", {"a.bin": SAMPLE, "t": b"old"},
