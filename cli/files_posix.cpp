@@ -61,11 +61,13 @@ void HandleSignals() {
 
 // Opens /dev/null on each of 0, 1 and 2 that is closed, so that no file
 // opened later takes its number and gets the messages or data meant for a
-// standard stream. Without /dev/null the tool cannot run safely.
+// standard stream. It is opened for the other direction, as gnulib does, so
+// that using the stream still fails (EBADF) instead of quietly succeeding.
+// Without /dev/null the tool cannot run safely.
 void OpenStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    const int opened = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
     if (opened != fd) std::_Exit(1);
   }
 }

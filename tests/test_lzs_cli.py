@@ -177,6 +177,8 @@ CASES = [
     Case("-T takes a number", {"a": TEXT}, ["-T", "two", "a"], 2, {"a.lzs": None}, "-T takes a number"),
     Case("a closed stderr takes no output's place", {k + ".lzs": literal_image(v) for k, v in BLOCKS.items()},
          ["-d", "-v", "-T2", *(k + ".lzs" for k in BLOCKS)], 0, BLOCKS, setup=lambda: os.close(2)),
+    Case("a closed stdout still fails the write", {"x.lzs": WORKED}, ["-dc", "x.lzs"], 1, {},
+         "(standard output): cannot write: Bad file descriptor", setup=lambda: os.close(1)),
     Case("a file over the size limit fails alone", {"a": TEXT, "b": TEXT, "b.lzs": b"old", "s": b"xyz"},
          ["a", "-f", "b", "s"], 1, {"a.lzs": None, "b.lzs": b"old", "s.lzs": Packed(b"xyz")},
          "a.lzs: cannot write: File too large", setup=file_size_limit(100)),
