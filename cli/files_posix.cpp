@@ -327,6 +327,14 @@ bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, std::string& err
       return false;
     }
   }
+  // The named file is closed before it is put in place: a network file
+  // system may report a failed write only then.
+  handle_ = -1;
+  if (close(fd) != 0 && errno != EINTR) {
+    error = "cannot write: " + Reason(errno);
+    Discard();
+    return false;
+  }
   // The named file: renamed over the target, or, when the target must stay,
   // linked to it (which fails when it exists) and then unnamed in Discard.
   bool placed = false;
