@@ -1,8 +1,9 @@
 // The file handling of lzs on Linux. An output starts as an unnamed file
 // (O_TMPFILE) that is linked in only when complete, so nothing is left behind
 // even when the process is killed; where the file system has no unnamed
-// files it is a named temporary file beside the target, removed on failure
-// and on SIGINT, SIGTERM or SIGHUP.
+// files it is a named temporary file beside the target, created with the
+// input's permissions and removed on failure and on the signals that end the
+// tool (HandledSignals).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -29,12 +31,51 @@ mode_t createMode = 0666;
 bool unnamedFiles = false;
 std::atomic<unsigned> tempCounter{0};
 
+// The signals that end the tool: each removes the named temporary files
+// first. SIGXFSZ is ignored instead, so that a file over the size limit
+// fails its own write (EFBIG) and the batch goes on.
+constexpr int HandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU};
+
 std::string Reason(int error) { return std::generic_category().message(error); }
 
 void RemoveTempFilesAndDie(int signal) {
   ForEachTempName([](const char* path) { unlink(path); });
   std::signal(signal, SIG_DFL);
-  std::raise(signal);
+  std::raise(signal);  // delivered, and fatal, once the handler returns
+}
+
+void HandleSignals() {
+  struct sigaction action {};
+  action.sa_handler = RemoveTempFilesAndDie;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : HandledSignals) sigaddset(&action.sa_mask, signal);
+  for (const int signal : HandledSignals) {
+    struct sigaction before {};
+    // One ignored by whoever started us (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+      sigaction(signal, &action, nullptr);
+    }
+  }
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// Opens /dev/null on each of 0, 1 and 2 that is closed, so that no file
+// opened later takes its number and gets the messages or data meant for a
+// standard stream. It is opened for the other direction, as gnulib does, so
+// that using the stream still fails (EBADF) instead of quietly succeeding.
+// Without /dev/null the tool cannot run safely.
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (opened != fd) std::_Exit(1);
+  }
+}
+
+// The permission bits a new output starts with: the input's, or only the
+// user's while nothing tells more; the file gets its final bits on commit.
+mode_t StartMode(const FileStamp& stamp) {
+  return stamp.known ? static_cast<mode_t>(stamp.mode & 0777) : 0600;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -86,14 +127,24 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::string& e
   return true;
 }
 
+// As root, the output gets the input's owner and group, as with gzip. A user
+// who may not give a file away keeps it, with the input's group where that
+// is allowed; neither refusal is an error.
+bool CopyOwner(int fd, const FileStamp& stamp) {
+  if (fchown(fd, stamp.owner, stamp.group) == 0) return true;
+  if (errno == EPERM && fchown(fd, static_cast<uid_t>(-1), stamp.group) == 0) return true;
+  return errno == EPERM || errno == EINVAL;
+}
+
 }  // namespace
 
 void PrepareFiles(bool /*dataToStdout*/) {
+  OpenStandardDescriptors();
   const mode_t mask = umask(0);
   umask(mask);
   createMode = 0666 & ~mask;
   unnamedFiles = access("/proc/self/fd", X_OK) == 0;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemoveTempFilesAndDie);
+  HandleSignals();
 }
 
 bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,
@@ -203,23 +254,23 @@ void OutputFile::Discard() {
   tempName_.clear();
 }
 
-bool OutputFile::Open(const std::string& target, const FileStamp& /*stamp*/, std::string& error) {
+bool OutputFile::Open(const std::string& target, const FileStamp& stamp, std::string& error) {
   Discard();
   target_ = target;
-  int fd = unnamedFiles ? open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666) : -1;
+  const mode_t mode = StartMode(stamp);
+  int fd = unnamedFiles ? open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode) : -1;
   if (fd < 0) {
     // No unnamed files here (an older kernel, or a file system without
     // them): a named one, known to the interrupt handler from the start.
     tempName_ = TempNameFor(target);
     slot_ = RegisterTempName(tempName_);
-    fd = open(tempName_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    fd = open(tempName_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
     if (fd < 0) {
       error = "cannot create a file in '" + FolderOf(target) + "': " + Reason(errno);
       UnregisterTempName(slot_);
       tempName_.clear();
       return false;
     }
-    fchmod(fd, createMode);
   }
   handle_ = fd;
   return true;
@@ -231,6 +282,17 @@ bool OutputFile::Write(const std::uint8_t* data, std::size_t size, std::string& 
 
 bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, std::string& error) {
   const int fd = static_cast<int>(handle_);
+  // The owner before the mode: a change of owner can clear mode bits.
+  if (stamp.known && !CopyOwner(fd, stamp)) {
+    error = "cannot set the owner: " + Reason(errno);
+    Discard();
+    return false;
+  }
+  if (!stamp.known && fchmod(fd, createMode) != 0) {
+    error = "cannot set the mode: " + Reason(errno);
+    Discard();
+    return false;
+  }
   if (stamp.known) {
     const timespec times[2] = {{static_cast<time_t>(stamp.accessTime / 1000000000),
                                 static_cast<long>(stamp.accessTime % 1000000000)},
@@ -265,6 +327,14 @@ bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, std::string& err
       return false;
     }
   }
+  // The named file is closed before it is put in place: a network file
+  // system may report a failed write only then.
+  handle_ = -1;
+  if (close(fd) != 0 && errno != EINTR) {
+    error = "cannot write: " + Reason(errno);
+    Discard();
+    return false;
+  }
   // The named file: renamed over the target, or, when the target must stay,
   // linked to it (which fails when it exists) and then unnamed in Discard.
   bool placed = false;
@@ -282,11 +352,12 @@ bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, std::string& err
       return false;
     }
   }
-  // A device, a FIFO or a socket at the target's name is never replaced,
-  // even with -f: as root, -o /dev/null would otherwise become a plain file.
+  // A device, a FIFO or a socket at the target's name, or reached through a
+  // link there, is never replaced, even with -f: as root, -o /dev/null would
+  // otherwise become a plain file. A link to a regular file is replaced
+  // itself, and the file it points to stays as it was.
   struct stat st {};
-  if (!placed && lstat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) &&
-      !S_ISDIR(st.st_mode)) {
+  if (!placed && stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
     error = "is not a regular file; not replaced";
     Discard();
     return false;

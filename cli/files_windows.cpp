@@ -146,7 +146,12 @@ bool WriteStandardOutput(const std::uint8_t* data, std::size_t size, std::string
   return true;
 }
 
-bool IsTerminal(int stream) { return _isatty(stream) != 0; }
+// A console, not any character device: _isatty holds NUL for a terminal too.
+bool IsTerminal(int stream) {
+  static const DWORD handles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  DWORD mode = 0;
+  return stream >= 0 && stream <= 2 && GetConsoleMode(GetStdHandle(handles[stream]), &mode) != 0;
+}
 
 bool PathExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;

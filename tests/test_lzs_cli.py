@@ -1,12 +1,14 @@
-"""lzs, the batch tool, end to end: the built program (first argument) run on
-files made here, one table row per behaviour, checking the exit status, what
-it says, and every file left in the folder afterwards."""
+"""lzs, the batch tool, and lzs-pack end to end: the built programs (first and
+second argument) run on files made here, one table row per behaviour,
+checking the exit status, what it says, and every file left in the folder
+afterwards."""
 
 from __future__ import annotations
 
 import dataclasses
 import os
 import pty
+import random
 import re
 import resource
 import signal
@@ -19,11 +21,17 @@ import unittest
 from pathlib import Path
 
 PROGRAM = ""
+PACK = ""
 
 # 6 payload bytes: literals A B C, then 6 bytes copied from 3 back.
 WORKED = bytes.fromhex("06000000074142 43EEF3".replace(" ", ""))
 TEXT = b"".join(b"line %d of a packable text, packed and unpacked\n" % (k % 40) for k in range(400))
 ANY = object()  # a file that must exist, whatever it holds
+# lzs-pack's sample: a text that packs, and bytes that do not.
+SAMPLE = bytes(ord("packing, packed, pack "[k % 22]) + k // 1000 for k in range(5000))
+NOISE = random.Random(1).randbytes(8 << 20)  # its image is above 8 MiB
+# Images that differ in every block, to be unpacked many at once.
+BLOCKS = {f"g{k:03}": random.Random(k).randbytes(20_000) for k in range(150)}
 
 
 def literal_image(data: bytes) -> bytes:
@@ -58,10 +66,28 @@ def decode(image: bytes) -> bytes:
 
 
 class Packed:
-    """Expected file content: an image that decodes to these bytes."""
+    """Expected file content: an image that decodes to these bytes (and is
+    smaller than they are, when asked)."""
 
-    def __init__(self, data: bytes):
+    def __init__(self, data: bytes, smaller: bool = False):
         self.data = data
+        self.smaller = smaller
+
+
+class Link(str):
+    """Expected: a symbolic link to this target."""
+
+
+def file_size_limit(limit: int) -> typing.Callable[[], None]:
+    # SIGXFSZ is left as it is: the programs must ignore it themselves.
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+
+def pack_line(d: Path, name: str, output: str) -> bytes:
+    """What lzs-pack -v prints for a packed file."""
+    size, packed = (d / name).stat().st_size, (d / output).stat().st_size
+    return b"%s: %d bytes -> %s: %d bytes (%.1f%%)\n" % (name.encode(), size, output.encode(), packed,
+                                                        100 * packed / size)
 
 
 # Two literals, then a back-reference cut off by the end after one byte.
@@ -78,7 +104,10 @@ class Case:
     err: str = ""  # a text stderr must hold ("" : stderr must be empty)
     out: bytes | None = None  # exact standard output, when given
     stdin: bytes = b""
-    check: typing.Callable[[str, bytes], bool] | None = None  # on stderr, stdout
+    check: typing.Callable[[str, bytes, Path], bool] | None = None  # on stderr, stdout, folder
+    tool: str = "lzs"  # or "lzs-pack"
+    links: dict[str, str] = dataclasses.field(default_factory=dict)  # name -> target
+    setup: typing.Callable[[], None] | None = None  # in the child, before it starts
 
 
 CASES = [
@@ -130,15 +159,15 @@ CASES = [
          {"x": None}, "", b"ABCABCABC" * 2),
     Case("standard input to standard output", {}, ["-d"], 0, {}, "", b"ABCABCABC", WORKED),
     Case("- is standard input", {}, ["-", "-c"], 0, {}, "", None, TEXT,
-         lambda err, out: decode(out) == TEXT),
+         lambda err, out, _: decode(out) == TEXT),
     Case("-v, messages in input order with 2 threads", {"a": TEXT * 30, "b": b"b", "c": b"c"},
          ["-v", "-T2", "a", "b", "c"], 0, {"c.lzs": Packed(b"c")}, "lzs: a: 573000 -> ",
-         check=lambda err, out: [line.split(":")[1].strip() for line in err.splitlines()] == ["a", "b", "c"]),
+         check=lambda err, out, _: [line.split(":")[1].strip() for line in err.splitlines()] == ["a", "b", "c"]),
     Case("-q keeps the errors", {}, ["-q", "nothing"], 1, {}, "nothing: cannot open"),
     Case("--help", {}, ["--help"], 0, {}, "", None,
-         check=lambda err, out: out.startswith(b"Usage: lzs [OPTION]... [FILE]...\n")),
+         check=lambda err, out, _: out.startswith(b"Usage: lzs [OPTION]... [FILE]...\n")),
     Case("-V", {}, ["-V"], 0, {}, "", None,
-         check=lambda err, out: re.fullmatch(rb"lzs \d+\.\d+\.\d+ \(liblzs \d+\.\d+\.\d+\)\n", out) is not None),
+         check=lambda err, out, _: re.fullmatch(rb"lzs \d+\.\d+\.\d+ \(liblzs \d+\.\d+\.\d+\)\n", out) is not None),
     Case("--uncompress -k", {"x.lzs": WORKED}, ["--uncompress", "-k", "x.lzs"], 0,
          {"x": b"ABCABCABC", "x.lzs": WORKED}),
     Case("unknown option", {"a": TEXT}, ["--bogus", "a"], 2, {"a.lzs": None}, "Try 'lzs --help'"),
@@ -146,6 +175,53 @@ CASES = [
          "-o takes exactly one input file"),
     Case("-c packs one input only", {"a": TEXT, "b": TEXT}, ["-c", "a", "b"], 2, {}, "cannot be joined", b""),
     Case("-T takes a number", {"a": TEXT}, ["-T", "two", "a"], 2, {"a.lzs": None}, "-T takes a number"),
+    Case("a closed stderr takes no output's place", {k + ".lzs": literal_image(v) for k, v in BLOCKS.items()},
+         ["-d", "-v", "-T2", *(k + ".lzs" for k in BLOCKS)], 0, BLOCKS, setup=lambda: os.close(2)),
+    Case("a closed stdout still fails the write", {"x.lzs": WORKED}, ["-dc", "x.lzs"], 1, {},
+         "(standard output): cannot write: Bad file descriptor", setup=lambda: os.close(1)),
+    Case("a file over the size limit fails alone", {"a": TEXT, "b": TEXT, "b.lzs": b"old", "s": b"xyz"},
+         ["a", "-f", "b", "s"], 1, {"a.lzs": None, "b.lzs": b"old", "s.lzs": Packed(b"xyz")},
+         "a.lzs: cannot write: File too large", setup=file_size_limit(100)),
+    Case("-f -o a link replaces the link, not its target", {"a": TEXT, "t": b"old"}, ["-f", "-o", "l", "a"], 0,
+         {"l": Packed(TEXT), "t": b"old"}, links={"l": "t"}),
+    # lzs-pack
+    Case("lzs-pack packs to NAME.lzs", {"a.bin": SAMPLE}, ["a.bin"], 0, {"a.bin.lzs": Packed(SAMPLE, True)},
+         out=b"", tool="lzs-pack"),
+    Case("lzs-pack -v -o", {"a.bin": SAMPLE}, ["a.bin", "-v", "-o", "out.lzs"], 0,
+         {"out.lzs": Packed(SAMPLE), "a.bin.lzs": None}, tool="lzs-pack",
+         check=lambda err, out, d: out == pack_line(d, "a.bin", "out.lzs")),
+    *(Case(f"lzs-pack {arg}", {}, [arg], 0, {}, tool="lzs-pack",
+           check=lambda err, out, _: out.startswith(b"Usage: lzs-pack INPUT [-o OUTPUT]")) for arg in ("-h", "--help")),
+    Case("lzs-pack --version", {}, ["--version"], 0, {}, tool="lzs-pack",
+         check=lambda err, out, _: re.fullmatch(rb"lzs-pack \d+\.\d+\.\d+\n", out) is not None),
+    *(Case(f"lzs-pack: {err}", {"a.bin": SAMPLE}, args, 2, {"a.bin.lzs": None}, err, tool="lzs-pack")
+      for args, err in [([], "no input file"), (["a.bin", "-o"], "-o needs a file name"),
+                        (["a.bin", "--bogus"], "unknown option '--bogus'"),
+                        (["a.bin", "b.bin"], "only one input file")]),
+    *(Case(f"lzs-pack {' '.join(args)}: {err}",
+           {"a.bin": SAMPLE, "empty.bin": b"", "noise.bin": NOISE, "folder/x": b"", "t": b"old"}, args, 1,
+           {"a.bin": SAMPLE, "t": b"old", **after}, err, tool="lzs-pack", links={"l": "t"}, setup=setup)
+      for args, err, after, setup in [
+          (["missing.bin"], "missing.bin: cannot open: No such file", {"missing.bin.lzs": None}, None),
+          (["folder"], "folder: cannot read", {"folder.lzs": None}, None),
+          (["empty.bin"], "empty.bin: is empty", {"empty.bin.lzs": None}, None),
+          (["noise.bin"], "noise.bin: is too large", {"noise.bin.lzs": None}, None),
+          (["a.bin", "-o", "no/such/dir.lzs"], "cannot create", {"no": None}, None),
+          (["a.bin", "-o", "folder"], "folder: already exists; not overwritten (use -f", {"folder/a.bin.lzs": None}, None),
+          (["a.bin", "-f", "-o", "folder"], "folder: cannot create", {"folder/a.bin.lzs": None}, None),
+          (["a.bin", "-o", "./a.bin"], "is the input file itself", {"a.bin.lzs": None}, None),
+          (["a.bin", "-o", "t"], "t: already exists; not overwritten", {}, None),
+          (["a.bin", "-f", "-o", "t"], "t: cannot write: File too large", {}, file_size_limit(100)),
+          (["a.bin", "-f", "-o", "l"], "l: cannot write: File too large", {"l": Link("t")},
+           file_size_limit(100)),
+      ]),
+    Case("lzs-pack out of memory", {"big": NOISE * 6}, ["big"], 1, {"big.lzs": None}, "big: out of memory",
+         tool="lzs-pack", setup=lambda: resource.setrlimit(resource.RLIMIT_AS, (50 << 20, 50 << 20))),
+    Case("lzs-pack -f replaces an output", {"a.bin": SAMPLE, "a.bin.lzs": b"old"}, ["-f", "a.bin"], 0,
+         {"a.bin.lzs": Packed(SAMPLE)}, tool="lzs-pack"),
+    Case("lzs-pack -f -o a link replaces the link, not its target", {"a.bin": SAMPLE, "t": b"old"},
+         ["--force", "-o", "l", "a.bin"], 0, {"l": Packed(SAMPLE), "t": b"old"}, tool="lzs-pack",
+         links={"l": "t"}),
 ]
 
 
@@ -157,22 +233,26 @@ class LzsCli(unittest.TestCase):
     def tearDown(self) -> None:
         self.temp.cleanup()
 
-    def run_lzs(self, args, stdin=b"", **kwargs) -> subprocess.CompletedProcess:
+    def run_lzs(self, args, stdin=b"", program="", **kwargs) -> subprocess.CompletedProcess:
         kwargs.setdefault("timeout", 120)
-        return subprocess.run([PROGRAM, *args], cwd=self.dir, input=stdin, capture_output=True, **kwargs)
+        return subprocess.run([program or PROGRAM, *args], cwd=self.dir, input=stdin, capture_output=True,
+                              **kwargs)
 
-    def lay_out(self, files: dict[str, bytes]) -> None:
+    def lay_out(self, files: dict[str, bytes], links: dict[str, str] | None = None) -> None:
         for name, data in files.items():
             path = self.dir / name
             path.parent.mkdir(parents=True, exist_ok=True)
             path.write_bytes(data)
+        for name, target in (links or {}).items():
+            (self.dir / name).symlink_to(target)
 
     def test_cases(self) -> None:
         for case in CASES:
             with self.subTest(case.name), tempfile.TemporaryDirectory() as temp:
                 self.dir = Path(temp)
-                self.lay_out(case.files)
-                result = self.run_lzs(case.args, case.stdin)
+                self.lay_out(case.files, case.links)
+                result = self.run_lzs(case.args, case.stdin, PACK if case.tool == "lzs-pack" else PROGRAM,
+                                      preexec_fn=case.setup)
                 err = result.stderr.decode(errors="replace")
                 self.assertEqual(result.returncode, case.code, err)
                 if case.err:
@@ -182,45 +262,60 @@ class LzsCli(unittest.TestCase):
                 if case.out is not None:
                     self.assertEqual(result.stdout, case.out)
                 if case.check is not None:
-                    self.assertTrue(case.check(err, result.stdout), (err, result.stdout[:200]))
+                    self.assertTrue(case.check(err, result.stdout, self.dir), (err, result.stdout[:200]))
                 for name, want in case.after.items():
                     path = self.dir / name
                     if want is None:
                         self.assertFalse(path.exists(), name)
                     elif want is ANY:
                         self.assertTrue(path.exists(), name)
+                    elif isinstance(want, Link):
+                        self.assertEqual(os.readlink(path), want, name)
                     elif isinstance(want, Packed):
-                        self.assertEqual(decode(path.read_bytes()), want.data, name)
+                        image = path.read_bytes()
+                        self.assertEqual(decode(image), want.data, name)
+                        if want.smaller:
+                            self.assertLess(len(image), len(want.data), name)
                     else:
                         self.assertEqual(path.read_bytes(), want, name)
                 self.assertEqual([p.name for p in self.dir.rglob(".*")], [], "temporary files left")
 
     def test_special_files_are_neither_waited_on_nor_replaced(self) -> None:
-        self.lay_out({"x.lzs": WORKED})
+        self.lay_out({"x.lzs": WORKED}, {"to-fifo": "fifo", "to-null": "/dev/null"})
         os.mkfifo(self.dir / "fifo")
-        specials = ["fifo"]
+        specials = ["fifo", "to-fifo", "to-null"]
         if os.geteuid() == 0:
             os.mknod(self.dir / "null", 0o666 | stat.S_IFCHR, os.makedev(1, 3))
             specials.append("null")
         for name in specials:
-            for args, reason in [([name], "is not a regular file"),
-                                 (["-d", "-f", "-o", name, "x.lzs"], "is not a regular file; not replaced")]:
-                with self.subTest(name=name, args=args):
-                    result = self.run_lzs(args, timeout=20)
+            for program, args, reason in [
+                    (PROGRAM, [name], "is not a regular file"),
+                    (PROGRAM, ["-d", "-f", "-o", name, "x.lzs"], "is not a regular file; not replaced"),
+                    (PACK, [name], "is not a regular file"),
+                    (PACK, ["x.lzs", "-f", "-o", name], "is not a regular file; not replaced")]:
+                with self.subTest(program=Path(program).name, name=name, args=args):
+                    result = self.run_lzs(args, program=program, timeout=20)
                     self.assertEqual(result.returncode, 1)
                     self.assertIn(f"{name}: {reason}", result.stderr.decode())
                     mode = (self.dir / name).lstat().st_mode
                     self.assertFalse(stat.S_ISREG(mode), "replaced by a plain file")
+                    self.assertEqual(sorted(p.name for p in self.dir.iterdir()), sorted(["x.lzs", *specials]))
 
-    def test_outputs_keep_mode_and_times(self) -> None:
+    def test_outputs_keep_mode_times_and_owner(self) -> None:
         self.lay_out({"a": TEXT})
-        (self.dir / "a").chmod(0o640)
+        (self.dir / "a").chmod(0o600)
         os.utime(self.dir / "a", ns=(1_000_000_123_456_789, 1_500_000_987_654_321))
-        for args, output in ((["a"], "a.lzs"), (["-d", "a.lzs", "-o", "b"], "b")):
+        # As root, another user's file stays theirs; otherwise it is ours.
+        owner = (12345, 23456) if os.geteuid() == 0 else (os.geteuid(), os.getegid())
+        os.chown(self.dir / "a", *owner)
+        for program, args, output in ((PROGRAM, ["a"], "a.lzs"), (PROGRAM, ["-d", "a.lzs", "-o", "b"], "b"),
+                                      (PACK, ["a", "-o", "p.lzs"], "p.lzs")):
             with self.subTest(output):
-                self.assertEqual(self.run_lzs(args).returncode, 0)
+                os.utime(self.dir / "a", ns=(1_000_000_123_456_789, 1_500_000_987_654_321))  # read since
+                self.assertEqual(self.run_lzs(args, program=program).returncode, 0)
                 st = (self.dir / output).stat()
-                self.assertEqual(st.st_mode & 0o777, 0o640)
+                self.assertEqual((st.st_uid, st.st_gid), owner)
+                self.assertEqual(st.st_mode & 0o777, 0o600)
                 self.assertEqual((st.st_atime_ns, st.st_mtime_ns), (1_000_000_123_456_789, 1_500_000_987_654_321))
 
     def test_refuses_to_pack_above_the_header_limit(self) -> None:
@@ -231,19 +326,6 @@ class LzsCli(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"lzs: big: is too large to pack: more than 2147483648 bytes", result.stderr)
         self.assertFalse((self.dir / "big.lzs").exists())
-
-    def test_failed_write_leaves_nothing(self) -> None:
-        self.lay_out({"a": TEXT, "b": TEXT, "b.lzs": b"old"})
-
-        def limit() -> None:
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
-
-        result = self.run_lzs(["a", "-f", "b"], preexec_fn=limit)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn(b"a.lzs: cannot write: File too large", result.stderr)
-        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["a", "b", "b.lzs"])
-        self.assertEqual((self.dir / "b.lzs").read_bytes(), b"old")
 
     def test_killed_while_writing_leaves_nothing(self) -> None:
         # 256 MiB of zeros: groups of a flag byte 00 and 8 back-references of 18.
@@ -269,6 +351,40 @@ class LzsCli(unittest.TestCase):
         self.assertTrue(writing, "the run ended before it was seen writing")
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["z", "z.lzs"])
         self.assertEqual((self.dir / "z").read_bytes(), b"old")
+
+    def test_named_temporary_file_has_the_input_mode_and_goes_on_signals(self) -> None:
+        # Without /proc (hidden in a mount namespace of its own), an output
+        # cannot be an unnamed file: it is a named one beside its target.
+        hide_proc = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /proc && exec "$0" "$@"']
+        if os.geteuid() != 0 or subprocess.run([*hide_proc, "true"]).returncode != 0:
+            self.skipTest("needs a mount namespace of its own")
+        groups = (256 << 20) // 144  # 256 MiB of zeros, as below
+        payload = (b"\x00" + b"\x00\x0f" * 8) * groups
+        self.lay_out({"z.lzs": len(payload).to_bytes(4, "little") + payload, "z": b"old"})
+        (self.dir / "z.lzs").chmod(0o600)
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGPIPE,
+                    signal.SIGXCPU):
+            with self.subTest(sig.name):
+                for path in self.dir.glob(".*"):  # left by a failed row before
+                    path.unlink()
+                process = subprocess.Popen([*hide_proc, PROGRAM, "-d", "-f", "z.lzs"], cwd=self.dir,
+                                           preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
+                modes = set()
+                writing = False
+                while not writing and process.poll() is None:
+                    for path in self.dir.glob(".z.*.tmp"):
+                        try:
+                            st = path.stat()
+                        except OSError:
+                            continue
+                        modes.add(stat.S_IMODE(st.st_mode))
+                        writing = st.st_size > 0
+                process.send_signal(sig)
+                self.assertEqual(process.wait(), -sig)
+                self.assertTrue(writing, "the run ended before it was seen writing")
+                self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["z", "z.lzs"])
+                self.assertEqual(modes, {0o600})
+                self.assertEqual((self.dir / "z").read_bytes(), b"old")
 
     def run_on_terminal(self, args: list[str], stream: str) -> tuple[int, bytes]:
         """Runs with stdin, stdout or stderr on a new terminal; returns the
@@ -312,4 +428,5 @@ class LzsCli(unittest.TestCase):
 
 if __name__ == "__main__":
     PROGRAM = str(Path(sys.argv.pop(1)).resolve())
+    PACK = str(Path(sys.argv.pop(1)).resolve())
     unittest.main()

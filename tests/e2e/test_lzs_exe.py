@@ -4,6 +4,7 @@ system code page, one table row each."""
 
 import os
 import shutil
+import subprocess
 import unittest
 from pathlib import Path
 
@@ -78,6 +79,40 @@ class LzsExeTest(unittest.TestCase):
         self.assertIn(b"lzs: a.lzs: cannot write", result.stderr)
         self.assertEqual(sorted(p.name for p in folder.iterdir()), ["a", "b", "b.lzs"])
         self.assertEqual((folder / "b.lzs").read_bytes(), b"old")
+
+    def test_nul_is_no_terminal(self) -> None:
+        # Standard output on NUL, a character device but no console: packed
+        # data goes there as to a file, where a console would be refused.
+        folder = wine.work_path() / "lzs_exe" / "nul"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        (folder / "f").write_bytes(PACKABLE)
+        result = subprocess.run([wine.WINE, os.environ["LZS_CLI_EXE"], "-c", "f"], cwd=folder,
+                                env=wine.wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.PIPE, timeout=120)
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+
+    def test_lzs_pack_exe(self) -> None:
+        # lzs-pack.exe on lzs.exe's file layer: no overwrite without -f, and
+        # a failed write leaves the old output whole.
+        folder = wine.work_path() / "lzs_exe" / "pack"
+        for args, limit, code, err, want in [
+                (["a"], None, 1, b"lzs-pack: a.lzs: already exists; not overwritten", b"old"),
+                (["a", "-f"], 100, 1, b"lzs-pack: a.lzs: cannot write", b"old"),
+                (["a", "-f"], None, 0, b"", PACKABLE)]:
+            with self.subTest(args=args, limit=limit):
+                shutil.rmtree(folder, ignore_errors=True)
+                folder.mkdir(parents=True)
+                (folder / "a").write_bytes(PACKABLE)
+                (folder / "a.lzs").write_bytes(b"old")
+                result = wine.run_console(Path(os.environ["LZS_PACK_EXE"]), args, folder, file_size_limit=limit)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(err, result.stderr)
+                got = (folder / "a.lzs").read_bytes()
+                if code == 0:
+                    got = wine.run_console(Path(os.environ["LZS_CLI_EXE"]), ["-dc", "a.lzs"], folder).stdout
+                self.assertEqual(got, want)
+                self.assertEqual(sorted(p.name for p in folder.iterdir()), ["a", "a.lzs"])
 
     def test_only_lzs_exe_sets_the_utf8_code_page(self) -> None:
         setting = b"<activeCodePage"
