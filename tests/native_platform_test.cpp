@@ -246,16 +246,18 @@ class PausedRun {
 
   bool Reached() const { return reached_; }
 
-  // Lets the run go on to its end; its exit code, or -1.
-  int Finish() {
+  // Sends signal (unless 0), then lets the run go on to its end; its exit
+  // code, or minus the number of the signal that ended it.
+  int Finish(int signal = 0) {
+    if (signal != 0 && child_ > 0) kill(child_, signal);
     if (go_ >= 0) close(go_);
     go_ = -1;
-    if (child_ <= 0) return -1;
+    if (child_ <= 0) return exitCode_;
     int status = 0;
     while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
     }
     child_ = -1;
-    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     return exitCode_;
   }
 
@@ -269,8 +271,15 @@ class PausedRun {
 // One run stops while it holds its files, and meanwhile a second run starts
 // or the test changes the files; then the first run goes on. Other runs keep
 // Windows' sharing rule (input shared for reading, output exclusive), and a
-// change that bypasses it is seen. a.lzs decodes to ABCABCABC, b.lzs to
+// change that bypasses it is seen; a signal sent then removes only the
+// output the run created or emptied. a.lzs decodes to ABCABCABC, b.lzs to
 // "second".
+// The signals handled as main sets them up.
+void CatchSignals() {
+  const char* const argv[] = {"p"};
+  native::SetProcessArguments(1, argv);
+}
+
 struct MeanwhileCase {
   const char* what;
   fault::Op pauseAt = fault::Op::ReadFile;
@@ -280,12 +289,14 @@ struct MeanwhileCase {
   std::string commandLine = "p /D\"a.lzs\" /O\"out\"";  // of the paused run
   std::string second{};                                 // the second run's command line, or empty
   std::function<void(const fs::path&)> meanwhile{};     // the test's change, or none
+  int signal = 0;                                       // sent to the paused run last
   std::map<std::string, std::optional<std::string>> filesAfter{};
 };
 
 TEST(PausedRun, OthersMeanwhile) {
   const std::string other = WithHeader(LiteralPayload("second"));
   const std::string sameSize("\x06\x00\x00\x00\x07XYZ\xEE\xF3", 10);  // XYZXYZXYZ
+  const std::string older = "an older file";
   const auto none = std::nullopt;
   const MeanwhileCase cases[] = {
       {.what = "a second writer of the output",
@@ -319,6 +330,68 @@ TEST(PausedRun, OthersMeanwhile) {
        .plan = [] { fault::FailCall(fault::Op::WriteFile, 1, ERROR_DISK_FULL); },
        .meanwhile = [](const fs::path& dir) { fs::rename(dir / "b.lzs", dir / "out"); },
        .filesAfter = {{"out", other}}},
+      {.what = "SIGTERM while a new output is written",
+       .pauseAt = fault::Op::WriteFile,
+       .pausedExit = -SIGTERM,
+       .plan = CatchSignals,
+       .signal = SIGTERM,
+       .filesAfter = {{"out", none}, {"a.lzs", WorkedExample}}},
+      {.what = "SIGINT while an existing output is rewritten",
+       .pauseAt = fault::Op::WriteFile,
+       .pausedExit = -SIGINT,
+       .plan =
+           [&] {
+             CatchSignals();
+             PutFile("out", older);
+           },
+       .signal = SIGINT,
+       .filesAfter = {{"out", none}}},
+      {.what = "SIGHUP while writing through a link",
+       .pauseAt = fault::Op::WriteFile,
+       .pausedExit = -SIGHUP,
+       .plan =
+           [&] {
+             CatchSignals();
+             PutFile("target", older);
+             symlink("target", "out");
+           },
+       .signal = SIGHUP,
+       .filesAfter = {{"out", ""}, {"target", ""}}},
+      {.what = "SIGTERM before the output is opened",
+       .pausedExit = -SIGTERM,
+       .plan =
+           [&] {
+             CatchSignals();
+             PutFile("out", older);
+           },
+       .signal = SIGTERM,
+       .filesAfter = {{"out", older}}},
+      {.what = "SIGTERM after another file was put at the output name",
+       .pauseAt = fault::Op::WriteFile,
+       .pausedExit = -SIGTERM,
+       .plan = CatchSignals,
+       .meanwhile = [](const fs::path& dir) { fs::rename(dir / "b.lzs", dir / "out"); },
+       .signal = SIGTERM,
+       .filesAfter = {{"out", other}}},
+      {.what = "SIGTERM after a failed write, before the delete",
+       .pauseAt = fault::Op::DeleteFileA,
+       .pausedExit = -SIGTERM,
+       .plan =
+           [] {
+             CatchSignals();
+             fault::FailCall(fault::Op::WriteFile, 1, ERROR_DISK_FULL);
+           },
+       .signal = SIGTERM,
+       .filesAfter = {{"out", none}}},
+      {.what = "SIGHUP inherited as ignored, as under nohup",
+       .pauseAt = fault::Op::WriteFile,
+       .plan =
+           [] {
+             signal(SIGHUP, SIG_IGN);
+             CatchSignals();
+           },
+       .signal = SIGHUP,
+       .filesAfter = {{"out", WorkedExampleOutput}}},
   };
   for (const MeanwhileCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -338,7 +411,7 @@ TEST(PausedRun, OthersMeanwhile) {
       EXPECT_EQ(second.exitCode, c.secondExit) << "the second run";
     }
     if (c.meanwhile) c.meanwhile(dir.path());
-    EXPECT_EQ(paused.Finish(), c.pausedExit) << "the paused run";
+    EXPECT_EQ(paused.Finish(c.signal), c.pausedExit) << "the paused run";
     for (const auto& [name, bytes] : c.filesAfter) EXPECT_EQ(FileBytes(dir / name), bytes) << name;
   }
 }
