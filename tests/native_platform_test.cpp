@@ -14,6 +14,7 @@
 #include <map>
 
 #include "app/notices.hpp"
+#include "lzs/encode.hpp"
 #include "platform/native.hpp"
 #include "tests/child_run.hpp"
 #include "tests/expected_notices.hpp"
@@ -469,6 +470,61 @@ TEST(NativeRun, SignalsDoNotEndIt) {
     for (const auto& [name, bytes] : c.filesAfter) EXPECT_EQ(FileBytes(dir / name), bytes) << name;
     EXPECT_TRUE(fs::is_symlink(dir / "link"));
   }
+}
+
+// A signal in the middle of a real write, sent once the output has grown:
+// whatever the moment, no part of the output is left: the run ended by the
+// signal and left nothing under the output name (an older file there
+// included, which the run had emptied), or the whole output is there (the
+// signal came after the last byte). 30 tries, each signal in turn.
+TEST(NativeRun, SignalDuringTheWriteLeavesNoPart) {
+  std::vector<std::uint8_t> data(32 << 20);
+  for (std::size_t k = 0; k < data.size(); ++k) data[k] = static_cast<std::uint8_t>(k % 4001 * 7);
+  const std::vector<std::uint8_t> image =
+      lzs::LzsEncoder().Encode(data.data(), data.size(), lzs::Parse::Fast);
+  const std::string decoded(data.begin(), data.end());
+  TempDir dir;
+  PutFile(dir / "big.lzs", std::string(image.begin(), image.end()));
+  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+  const std::string older = "an older file";  // the written output soon passes its size
+  int interrupted = 0;
+  for (int run = 0; run < 30; ++run) {
+    const int signal = signals[run % 3];
+    SCOPED_TRACE("run " + std::to_string(run) + ", signal " + std::to_string(signal));
+    if (run % 2 == 1) PutFile(dir / "out", older);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      if (null < 0 || dup2(null, STDERR_FILENO) < 0 || chdir(dir.path().c_str()) != 0) _exit(127);
+      fault::Reset();
+      fault::SetCommandLine("p /D\"big.lzs\" /O\"out\"");
+      CatchSignals();
+      RunDecompression();
+    }
+    int status = 0;
+    struct stat info {};
+    while (waitpid(child, &status, WNOHANG) == 0) {
+      if (stat((dir / "out").c_str(), &info) == 0 &&
+          info.st_size > static_cast<off_t>(older.size())) {
+        kill(child, signal);
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        break;
+      }
+    }
+    const std::optional<std::string> left = FileBytes(dir / "out");
+    if (WIFSIGNALED(status)) {
+      EXPECT_EQ(WTERMSIG(status), signal);
+      interrupted += !left;
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    // A signal once every byte is written leaves the whole output.
+    EXPECT_TRUE(!left || left == decoded) << left->size() << " bytes left";
+    EXPECT_TRUE(left || WIFSIGNALED(status));
+    fs::remove(dir / "out");
+  }
+  RecordProperty("interrupted", interrupted);
 }
 
 // The pause between the tones does not block the thread.
