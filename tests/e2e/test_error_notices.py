@@ -2,7 +2,10 @@
 notice, the exit code, what is released, and what is left on disk."""
 
 import os
+import signal
 import unittest
+
+import wine
 
 from e2e_case import (ERROR_FILE_TOO_LARGE, ERROR_HANDLE_EOF, ERROR_INVALID_DATA,
                       ERROR_WRITE_FAULT, FORMAT_ERROR_TEXT, INVALID_HANDLE, MAX_INPUT_SIZE,
@@ -130,6 +133,19 @@ class GeneralErrorTest(ExeTestCase):
                                  result.calls.index(result.calls_to("CloseHandle")[1]) + 1)
                 self.assertEqual(self.snapshot().keys(), {"in.lzs"})
                 self.assertEqual((self.dir / "in.lzs").read_bytes(), WORKED_EXAMPLE)
+
+    def test_program_killed_by_the_size_limit_is_no_success(self):
+        # Left at its default, as after a plain `ulimit -f`, SIGXFSZ kills the
+        # program in the middle of its write, before its own cleanup can run.
+        # Wine then reports exit code 0 for it, over a torn output: the run
+        # must not pass for a success.
+        image, _ = image_of_size(200_000)
+        self.write("in.lzs", image)
+        with self.assertRaises(wine.ProgramKilled) as raised:
+            self.run_exe('p /D"in.lzs" /O"out.bin"', relay=False, file_size_limit=4096,
+                         ignore_sigxfsz=False)
+        self.assertEqual(raised.exception.signals, [signal.SIGXFSZ])
+        self.assertEqual((self.dir / "out.bin").stat().st_size, 4096)
 
 
 if __name__ == "__main__":
