@@ -531,6 +531,8 @@ def _reap_run(group: int, settle: float = 2.0) -> list[int]:
     while True:
         running = 0
         for pid in _children_in_group(group):
+            if pid == group:
+                continue  # the launcher, which Popen waits for
             ended = os.waitid(os.P_PID, pid, os.WEXITED | os.WNOHANG)
             if ended is None:
                 running += 1
