@@ -87,12 +87,10 @@ class EndingSignalsHeld {
   sigset_t before_;
 };
 
-// Whether name is, without following a link, the regular file of that
-// device and inode. Async-signal-safe.
-bool IsFileAt(const char* name, dev_t device, ino_t inode) {
-  struct stat info;
-  return lstat(name, &info) == 0 && S_ISREG(info.st_mode) && info.st_dev == device &&
-         info.st_ino == inode;
+// Whether info, taken without following a link, is the regular file of that
+// device and inode.
+bool IsThatFile(const struct stat& info, dev_t device, ino_t inode) {
+  return S_ISREG(info.st_mode) && info.st_dev == device && info.st_ino == inode;
 }
 
 // Empties and removes the unfinished output, as a failed write does, then
@@ -101,15 +99,16 @@ bool IsFileAt(const char* name, dev_t device, ino_t inode) {
 extern "C" void EndOnSignal(int number) {
   if (unfinished.pending) {
     if (unfinished.fd >= 0) (void)ftruncate(unfinished.fd, 0);
-    if (IsFileAt(unfinished.name, unfinished.device, unfinished.inode))
+    struct stat info;
+    if (lstat(unfinished.name, &info) == 0 && IsThatFile(info, unfinished.device, unfinished.inode))
       (void)unlink(unfinished.name);
   }
   (void)signal(number, SIG_DFL);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, number);
-  (void)raise(number);
   (void)sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  (void)kill(getpid(), number);  // delivered before kill returns
   _exit(128 + number);
 }
 
@@ -303,7 +302,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     unfinished.fd = fd;
     unfinished.device = info.st_dev;
     unfinished.inode = info.st_ino;
-    std::strcpy(unfinished.name, name);
+    std::memcpy(unfinished.name, name, std::strlen(name) + 1);  // its length is checked above
     unfinished.pending = 1;
   }
   lastError = NO_ERROR;
@@ -420,7 +419,7 @@ BOOL DeleteFileA(LPCSTR name) {
     lastError = ErrorFromErrno(errno);
     return FALSE;
   }
-  if (!lastWritten.known || !IsFileAt(name, lastWritten.device, lastWritten.inode)) {
+  if (!lastWritten.known || !IsThatFile(info, lastWritten.device, lastWritten.inode)) {
     lastError = ERROR_ACCESS_DENIED;
     return FALSE;
   }

@@ -286,11 +286,11 @@ struct MeanwhileCase {
   fault::Op pauseAt = fault::Op::ReadFile;
   int pausedExit = 0;
   int secondExit = 0;
+  int signal = 0;                // sent to the paused run last
   std::function<void()> plan{};  // in the paused run's process, before it starts
   std::string commandLine = "p /D\"a.lzs\" /O\"out\"";  // of the paused run
   std::string second{};                                 // the second run's command line, or empty
   std::function<void(const fs::path&)> meanwhile{};     // the test's change, or none
-  int signal = 0;                                       // sent to the paused run last
   std::map<std::string, std::optional<std::string>> filesAfter{};
 };
 
@@ -334,64 +334,64 @@ TEST(PausedRun, OthersMeanwhile) {
       {.what = "SIGTERM while a new output is written",
        .pauseAt = fault::Op::WriteFile,
        .pausedExit = -SIGTERM,
-       .plan = CatchSignals,
        .signal = SIGTERM,
+       .plan = CatchSignals,
        .filesAfter = {{"out", none}, {"a.lzs", WorkedExample}}},
       {.what = "SIGINT while an existing output is rewritten",
        .pauseAt = fault::Op::WriteFile,
        .pausedExit = -SIGINT,
+       .signal = SIGINT,
        .plan =
            [&] {
              CatchSignals();
              PutFile("out", older);
            },
-       .signal = SIGINT,
        .filesAfter = {{"out", none}}},
       {.what = "SIGHUP while writing through a link",
        .pauseAt = fault::Op::WriteFile,
        .pausedExit = -SIGHUP,
+       .signal = SIGHUP,
        .plan =
            [&] {
              CatchSignals();
              PutFile("target", older);
              symlink("target", "out");
            },
-       .signal = SIGHUP,
        .filesAfter = {{"out", ""}, {"target", ""}}},
       {.what = "SIGTERM before the output is opened",
        .pausedExit = -SIGTERM,
+       .signal = SIGTERM,
        .plan =
            [&] {
              CatchSignals();
              PutFile("out", older);
            },
-       .signal = SIGTERM,
        .filesAfter = {{"out", older}}},
       {.what = "SIGTERM after another file was put at the output name",
        .pauseAt = fault::Op::WriteFile,
        .pausedExit = -SIGTERM,
+       .signal = SIGTERM,
        .plan = CatchSignals,
        .meanwhile = [](const fs::path& dir) { fs::rename(dir / "b.lzs", dir / "out"); },
-       .signal = SIGTERM,
        .filesAfter = {{"out", other}}},
       {.what = "SIGTERM after a failed write, before the delete",
        .pauseAt = fault::Op::DeleteFileA,
        .pausedExit = -SIGTERM,
+       .signal = SIGTERM,
        .plan =
            [] {
              CatchSignals();
              fault::FailCall(fault::Op::WriteFile, 1, ERROR_DISK_FULL);
            },
-       .signal = SIGTERM,
        .filesAfter = {{"out", none}}},
       {.what = "SIGHUP inherited as ignored, as under nohup",
        .pauseAt = fault::Op::WriteFile,
+       .signal = SIGHUP,
        .plan =
            [] {
-             signal(SIGHUP, SIG_IGN);
+             (void)signal(SIGHUP, SIG_IGN);
              CatchSignals();
            },
-       .signal = SIGHUP,
        .filesAfter = {{"out", WorkedExampleOutput}}},
   };
   for (const MeanwhileCase& c : cases) {
