@@ -17,7 +17,9 @@ std::string BuildCommandLine(int argc, const char* const* argv);
 
 // Makes BuildCommandLine(argc, argv) what GetCommandLineA returns, and lets
 // writes past the file size limit or into a closed pipe fail with a code
-// rather than end the process.
+// rather than end the process. SIGHUP, SIGINT and SIGTERM (unless inherited
+// as ignored) first remove an output the run has created or emptied and not
+// yet written whole, then end the process by that signal.
 void SetProcessArguments(int argc, const char* const* argv);
 
 // Windows-1251 text as UTF-8, CR LF line breaks as LF.

@@ -8,9 +8,11 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/hooks.hpp"
@@ -46,6 +48,82 @@ struct WrittenFile {
   ino_t inode;
 };
 WrittenFile lastWritten;
+
+// The output this run has created or emptied and not yet written whole:
+// what a signal that ends the run removes. Fixed storage, filled before the
+// first byte is written, so that the handler reads it without allocating.
+struct UnfinishedOutput {
+  volatile sig_atomic_t pending;
+  volatile sig_atomic_t fd;  // -1 once closed
+  dev_t device;
+  ino_t inode;
+  char name[PATH_MAX];
+};
+UnfinishedOutput unfinished = {0, -1, 0, 0, {}};
+
+// The signals on which the run removes its unfinished output and ends.
+constexpr int EndingSignals[] = {SIGHUP, SIGINT, SIGTERM};
+
+sigset_t EndingSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int number : EndingSignals) sigaddset(&set, number);
+  return set;
+}
+
+// Holds off the ending signals while the record is brought up to date, so
+// that a file created by open is known before a handler can look.
+class EndingSignalsHeld {
+ public:
+  EndingSignalsHeld() {
+    const sigset_t set = EndingSignalSet();
+    sigprocmask(SIG_BLOCK, &set, &before_);
+  }
+  ~EndingSignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
+// Whether info, taken without following a link, is the regular file of that
+// device and inode.
+bool IsThatFile(const struct stat& info, dev_t device, ino_t inode) {
+  return S_ISREG(info.st_mode) && info.st_dev == device && info.st_ino == inode;
+}
+
+// Empties and removes the unfinished output, as a failed write does, then
+// ends the process by the same signal, so that its parent sees why (a shell
+// shows 128 + the signal number). Only async-signal-safe calls.
+extern "C" void EndOnSignal(int number) {
+  if (unfinished.pending) {
+    if (unfinished.fd >= 0) (void)ftruncate(unfinished.fd, 0);
+    struct stat info;
+    if (lstat(unfinished.name, &info) == 0 && IsThatFile(info, unfinished.device, unfinished.inode))
+      (void)unlink(unfinished.name);
+  }
+  (void)signal(number, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, number);
+  (void)sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  (void)kill(getpid(), number);  // delivered before kill returns
+  _exit(128 + number);
+}
+
+// An ending signal that the process inherited as ignored (nohup, a
+// background job) stays ignored.
+void CatchEndingSignals() {
+  struct sigaction action {};
+  action.sa_handler = EndOnSignal;
+  action.sa_mask = EndingSignalSet();
+  for (const int number : EndingSignals) {
+    struct sigaction inherited {};
+    if (sigaction(number, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN)
+      (void)sigaction(number, &action, nullptr);
+  }
+}
 
 DWORD ErrorFromErrno(int error) {
   switch (error) {
@@ -172,6 +250,7 @@ void native::SetProcessArguments(int argc, const char* const* argv) {
   (void)std::signal(SIGXFSZ, SIG_IGN);
   (void)std::signal(SIGPIPE, SIG_IGN);
   (void)std::signal(SIGIO, SIG_IGN);
+  CatchEndingSignals();
 }
 
 LPSTR GetCommandLineA() {
@@ -204,8 +283,11 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     return Fail(ERROR_INVALID_PARAMETER);
 
   const bool writing = (access & GENERIC_WRITE) != 0;
+  if (writing && std::strlen(name) >= sizeof unfinished.name)
+    return Fail(ERROR_FILENAME_EXCED_RANGE);
   const int mode = writing ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
   const int create = disposition == CREATE_ALWAYS ? O_CREAT : 0;
+  const EndingSignalsHeld held;
   const int fd = open(name, mode | create | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) return Fail(ErrorFromErrno(errno));
   struct stat info {};
@@ -215,7 +297,14 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     return Fail(error);
   }
   *slot = OpenFile{info, name, fd, access, share, true, false};
-  if (writing) lastWritten = WrittenFile{true, info.st_dev, info.st_ino};
+  if (writing) {
+    lastWritten = WrittenFile{true, info.st_dev, info.st_ino};
+    unfinished.fd = fd;
+    unfinished.device = info.st_dev;
+    unfinished.inode = info.st_ino;
+    std::memcpy(unfinished.name, name, std::strlen(name) + 1);  // its length is checked above
+    unfinished.pending = 1;
+  }
   lastError = NO_ERROR;
   return slot;
 }
@@ -276,6 +365,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
   fault::Record("WriteFile(" + NameOf(handle) + "," + std::to_string(toWrite) + ")");
   OpenFile* file = FileOf(handle);
   if (file != nullptr) file->torn = true;  // until every byte is written
+  if (file != nullptr && file->fd == unfinished.fd) unfinished.pending = 1;
   if (StartTransfer(fault::Op::WriteFile, handle, written) == nullptr) return FALSE;
   const DWORD limit = fault::WriteLimit(toWrite);
   const auto* bytes = static_cast<const char*>(buffer);
@@ -289,6 +379,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
     *written += static_cast<DWORD>(n);
   }
   file->torn = *written != toWrite;
+  if (!file->torn && file->fd == unfinished.fd) unfinished.pending = 0;
   lastError = NO_ERROR;
   return TRUE;
 }
@@ -303,6 +394,7 @@ BOOL CloseHandle(HANDLE handle) {
     return FALSE;
   }
   if (file->torn && ftruncate(file->fd, 0) != 0) lastError = ErrorFromErrno(errno);
+  if (file->fd == unfinished.fd) unfinished.fd = -1;  // the name is still known
   const int result = close(file->fd);
   *file = OpenFile{};
   if (result != 0) {
@@ -327,8 +419,7 @@ BOOL DeleteFileA(LPCSTR name) {
     lastError = ErrorFromErrno(errno);
     return FALSE;
   }
-  if (!S_ISREG(info.st_mode) || !lastWritten.known || info.st_dev != lastWritten.device ||
-      info.st_ino != lastWritten.inode) {
+  if (!lastWritten.known || !IsThatFile(info, lastWritten.device, lastWritten.inode)) {
     lastError = ERROR_ACCESS_DENIED;
     return FALSE;
   }
@@ -337,6 +428,7 @@ BOOL DeleteFileA(LPCSTR name) {
     return FALSE;
   }
   lastWritten = WrittenFile{};
+  unfinished.pending = 0;
   return TRUE;
 }
 

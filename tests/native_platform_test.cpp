@@ -14,6 +14,7 @@
 #include <map>
 
 #include "app/notices.hpp"
+#include "lzs/encode.hpp"
 #include "platform/native.hpp"
 #include "tests/child_run.hpp"
 #include "tests/expected_notices.hpp"
@@ -246,16 +247,18 @@ class PausedRun {
 
   bool Reached() const { return reached_; }
 
-  // Lets the run go on to its end; its exit code, or -1.
-  int Finish() {
+  // Sends signal (unless 0), then lets the run go on to its end; its exit
+  // code, or minus the number of the signal that ended it.
+  int Finish(int signal = 0) {
+    if (signal != 0 && child_ > 0) kill(child_, signal);
     if (go_ >= 0) close(go_);
     go_ = -1;
-    if (child_ <= 0) return -1;
+    if (child_ <= 0) return exitCode_;
     int status = 0;
     while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
     }
     child_ = -1;
-    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     return exitCode_;
   }
 
@@ -269,13 +272,21 @@ class PausedRun {
 // One run stops while it holds its files, and meanwhile a second run starts
 // or the test changes the files; then the first run goes on. Other runs keep
 // Windows' sharing rule (input shared for reading, output exclusive), and a
-// change that bypasses it is seen. a.lzs decodes to ABCABCABC, b.lzs to
+// change that bypasses it is seen; a signal sent then removes only the
+// output the run created or emptied. a.lzs decodes to ABCABCABC, b.lzs to
 // "second".
+// The signals handled as main sets them up.
+void CatchSignals() {
+  const char* const argv[] = {"p"};
+  native::SetProcessArguments(1, argv);
+}
+
 struct MeanwhileCase {
   const char* what;
   fault::Op pauseAt = fault::Op::ReadFile;
   int pausedExit = 0;
   int secondExit = 0;
+  int signal = 0;                // sent to the paused run last
   std::function<void()> plan{};  // in the paused run's process, before it starts
   std::string commandLine = "p /D\"a.lzs\" /O\"out\"";  // of the paused run
   std::string second{};                                 // the second run's command line, or empty
@@ -286,6 +297,7 @@ struct MeanwhileCase {
 TEST(PausedRun, OthersMeanwhile) {
   const std::string other = WithHeader(LiteralPayload("second"));
   const std::string sameSize("\x06\x00\x00\x00\x07XYZ\xEE\xF3", 10);  // XYZXYZXYZ
+  const std::string older = "an older file";
   const auto none = std::nullopt;
   const MeanwhileCase cases[] = {
       {.what = "a second writer of the output",
@@ -319,6 +331,68 @@ TEST(PausedRun, OthersMeanwhile) {
        .plan = [] { fault::FailCall(fault::Op::WriteFile, 1, ERROR_DISK_FULL); },
        .meanwhile = [](const fs::path& dir) { fs::rename(dir / "b.lzs", dir / "out"); },
        .filesAfter = {{"out", other}}},
+      {.what = "SIGTERM while a new output is written",
+       .pauseAt = fault::Op::WriteFile,
+       .pausedExit = -SIGTERM,
+       .signal = SIGTERM,
+       .plan = CatchSignals,
+       .filesAfter = {{"out", none}, {"a.lzs", WorkedExample}}},
+      {.what = "SIGINT while an existing output is rewritten",
+       .pauseAt = fault::Op::WriteFile,
+       .pausedExit = -SIGINT,
+       .signal = SIGINT,
+       .plan =
+           [&] {
+             CatchSignals();
+             PutFile("out", older);
+           },
+       .filesAfter = {{"out", none}}},
+      {.what = "SIGHUP while writing through a link",
+       .pauseAt = fault::Op::WriteFile,
+       .pausedExit = -SIGHUP,
+       .signal = SIGHUP,
+       .plan =
+           [&] {
+             CatchSignals();
+             PutFile("target", older);
+             symlink("target", "out");
+           },
+       .filesAfter = {{"out", ""}, {"target", ""}}},
+      {.what = "SIGTERM before the output is opened",
+       .pausedExit = -SIGTERM,
+       .signal = SIGTERM,
+       .plan =
+           [&] {
+             CatchSignals();
+             PutFile("out", older);
+           },
+       .filesAfter = {{"out", older}}},
+      {.what = "SIGTERM after another file was put at the output name",
+       .pauseAt = fault::Op::WriteFile,
+       .pausedExit = -SIGTERM,
+       .signal = SIGTERM,
+       .plan = CatchSignals,
+       .meanwhile = [](const fs::path& dir) { fs::rename(dir / "b.lzs", dir / "out"); },
+       .filesAfter = {{"out", other}}},
+      {.what = "SIGTERM after a failed write, before the delete",
+       .pauseAt = fault::Op::DeleteFileA,
+       .pausedExit = -SIGTERM,
+       .signal = SIGTERM,
+       .plan =
+           [] {
+             CatchSignals();
+             fault::FailCall(fault::Op::WriteFile, 1, ERROR_DISK_FULL);
+           },
+       .filesAfter = {{"out", none}}},
+      {.what = "SIGHUP inherited as ignored, as under nohup",
+       .pauseAt = fault::Op::WriteFile,
+       .signal = SIGHUP,
+       .plan =
+           [] {
+             (void)signal(SIGHUP, SIG_IGN);
+             CatchSignals();
+           },
+       .filesAfter = {{"out", WorkedExampleOutput}}},
   };
   for (const MeanwhileCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -338,7 +412,7 @@ TEST(PausedRun, OthersMeanwhile) {
       EXPECT_EQ(second.exitCode, c.secondExit) << "the second run";
     }
     if (c.meanwhile) c.meanwhile(dir.path());
-    EXPECT_EQ(paused.Finish(), c.pausedExit) << "the paused run";
+    EXPECT_EQ(paused.Finish(c.signal), c.pausedExit) << "the paused run";
     for (const auto& [name, bytes] : c.filesAfter) EXPECT_EQ(FileBytes(dir / name), bytes) << name;
   }
 }
@@ -396,6 +470,61 @@ TEST(NativeRun, SignalsDoNotEndIt) {
     for (const auto& [name, bytes] : c.filesAfter) EXPECT_EQ(FileBytes(dir / name), bytes) << name;
     EXPECT_TRUE(fs::is_symlink(dir / "link"));
   }
+}
+
+// A signal in the middle of a real write, sent once the output has grown:
+// whatever the moment, no part of the output is left: the run ended by the
+// signal and left nothing under the output name (an older file there
+// included, which the run had emptied), or the whole output is there (the
+// signal came after the last byte). 30 tries, each signal in turn.
+TEST(NativeRun, SignalDuringTheWriteLeavesNoPart) {
+  std::vector<std::uint8_t> data(32 << 20);
+  for (std::size_t k = 0; k < data.size(); ++k) data[k] = static_cast<std::uint8_t>(k % 4001 * 7);
+  const std::vector<std::uint8_t> image =
+      lzs::LzsEncoder().Encode(data.data(), data.size(), lzs::Parse::Fast);
+  const std::string decoded(data.begin(), data.end());
+  TempDir dir;
+  PutFile(dir / "big.lzs", std::string(image.begin(), image.end()));
+  const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+  const std::string older = "an older file";  // the written output soon passes its size
+  int interrupted = 0;
+  for (int run = 0; run < 30; ++run) {
+    const int signal = signals[run % 3];
+    SCOPED_TRACE("run " + std::to_string(run) + ", signal " + std::to_string(signal));
+    if (run % 2 == 1) PutFile(dir / "out", older);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      if (null < 0 || dup2(null, STDERR_FILENO) < 0 || chdir(dir.path().c_str()) != 0) _exit(127);
+      fault::Reset();
+      fault::SetCommandLine("p /D\"big.lzs\" /O\"out\"");
+      CatchSignals();
+      RunDecompression();
+    }
+    int status = 0;
+    struct stat info {};
+    while (waitpid(child, &status, WNOHANG) == 0) {
+      if (stat((dir / "out").c_str(), &info) == 0 &&
+          info.st_size > static_cast<off_t>(older.size())) {
+        kill(child, signal);
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        break;
+      }
+    }
+    const std::optional<std::string> left = FileBytes(dir / "out");
+    if (WIFSIGNALED(status)) {
+      EXPECT_EQ(WTERMSIG(status), signal);
+      interrupted += !left;
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    // A signal once every byte is written leaves the whole output.
+    EXPECT_TRUE(!left || left == decoded) << left->size() << " bytes left";
+    EXPECT_TRUE(left || WIFSIGNALED(status));
+    fs::remove(dir / "out");
+  }
+  RecordProperty("interrupted", interrupted);
 }
 
 // The pause between the tones does not block the thread.

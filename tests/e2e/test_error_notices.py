@@ -2,7 +2,11 @@
 notice, the exit code, what is released, and what is left on disk."""
 
 import os
+import signal
+import time
 import unittest
+
+import wine
 
 from e2e_case import (ERROR_FILE_TOO_LARGE, ERROR_HANDLE_EOF, ERROR_INVALID_DATA,
                       ERROR_WRITE_FAULT, FORMAT_ERROR_TEXT, INVALID_HANDLE, MAX_INPUT_SIZE,
@@ -130,6 +134,61 @@ class GeneralErrorTest(ExeTestCase):
                                  result.calls.index(result.calls_to("CloseHandle")[1]) + 1)
                 self.assertEqual(self.snapshot().keys(), {"in.lzs"})
                 self.assertEqual((self.dir / "in.lzs").read_bytes(), WORKED_EXAMPLE)
+
+    def test_program_killed_by_the_size_limit_is_no_success(self):
+        # Left at its default, as after a plain `ulimit -f`, SIGXFSZ kills the
+        # program in the middle of its write, before its own cleanup can run.
+        # Wine then reports exit code 0 for it, over a torn output: the run
+        # must not pass for a success.
+        image, _ = image_of_size(200_000)
+        self.write("in.lzs", image)
+        with self.assertRaises(wine.ProgramKilled) as raised:
+            self.run_exe('p /D"in.lzs" /O"out.bin"', relay=False, file_size_limit=4096,
+                         ignore_sigxfsz=False)
+        self.assertEqual(raised.exception.signals, [signal.SIGXFSZ])
+        self.assertEqual((self.dir / "out.bin").stat().st_size, 4096)
+
+
+class FifoOutputTest(ExeTestCase):
+    """/O naming a Unix FIFO, as it stands. Wine's server opens the FIFO
+    O_RDWR | O_NONBLOCK, which Linux grants with no reader, and the exe's
+    process then holds both ends: CreateFileA returns a handle, and once the
+    64 KiB the pipe holds are full, WriteFile waits in poll() for room that
+    only a reader can make. The exe's calls cannot tell a FIFO from a file
+    without a new call (GetFileType), so it stays as it is; the native
+    program refuses a FIFO with 50."""
+
+    def read_fifo(self, fifo, run, size: int) -> bytes:
+        """What the run writes into the FIFO, read until size bytes or the
+        run's end; never blocks, so a run that opens nothing cannot hang it."""
+        fd = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        self.addCleanup(os.close, fd)
+        got = bytearray()
+        deadline = time.monotonic() + 30
+        while len(got) < size and run.poll() is None and time.monotonic() < deadline:
+            try:
+                got += os.read(fd, 1 << 16)
+            except BlockingIOError:
+                pass
+            time.sleep(0.01)
+        return bytes(got)
+
+    def test_output_to_a_fifo(self):
+        image, data = image_of_size(200_000)  # 177,774 bytes: more than a pipe holds
+        self.write("in.lzs", image)
+        for reader in (True, False):
+            with self.subTest(reader=reader):
+                fifo = self.dir / "out.fifo"
+                fifo.unlink(missing_ok=True)
+                os.mkfifo(fifo)
+                run = wine.start_exe('p /D"in.lzs" /O"out.fifo"', self.dir)
+                if reader:
+                    self.assertEqual(self.read_fifo(fifo, run, len(data)), data)
+                    self.assertEqual(wine.finish_exe(run, timeout=30).exit_code, 0)
+                else:
+                    # Blocked for good, not slow: only a reader can free it.
+                    with self.assertRaises(TimeoutError):
+                        wine.finish_exe(run, timeout=3)
 
 
 if __name__ == "__main__":

@@ -4,7 +4,10 @@ The tests never start the program through Wine's own argv handling, because
 Wine quotes every Unix argument again and the program reads its command line
 as one raw string. Instead `run_exe` starts our launcher (lzs-launch.exe),
 which hands the program an exact command line through CreateProcessA and
-reports the program's full 32-bit exit code.
+reports the program's full 32-bit exit code. Wine reports exit code 0 for a
+program killed by a Unix signal, so the harness also waits for the program's
+Unix process itself (handed to it as an orphan, since Wine starts it through
+a short-lived middle process) and raises ProgramKilled when a signal ended it.
 
 With relay=True the run is made under WINEDEBUG=+relay,+loaddll and the
 platform calls that the program itself made are read back from the log:
@@ -31,6 +34,7 @@ Used as a script, it prepares and stops Wine for a test run:
 
 from __future__ import annotations
 
+import ctypes
 import dataclasses
 import os
 import re
@@ -42,6 +46,7 @@ import struct
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
 
 WINE = os.environ.get("LZS_WINE", "/usr/lib/wine/wine64")
@@ -477,11 +482,73 @@ class RunResult:
         return arg.text
 
 
-def _limit_file_size(limit: int):
+class ProgramKilled(RuntimeError):
+    """The program's process was ended by a Unix signal. Wine reports exit
+    code 0 for such a process, so the launcher cannot tell; the harness sees
+    the signal in the process's own wait status."""
+
+    def __init__(self, signals: list[int]):
+        super().__init__("the program was killed by "
+                         + ", ".join(signal.Signals(n).name for n in signals))
+        self.signals = signals
+
+
+_PR_SET_CHILD_SUBREAPER = 36
+
+
+def _adopt_orphans() -> None:
+    """Makes this process the one that orphaned descendants are handed to.
+    Wine starts a program through a short-lived middle process, so the
+    program's process is then ours to wait for, and its wait status tells
+    an exit from a kill."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(_PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER)")
+
+
+def _children_in_group(group: int) -> list[int]:
+    """Our child processes, running or ended, in a process group."""
+    children = []
+    for stat in Path("/proc").glob("[0-9]*/stat"):
+        try:
+            text = stat.read_text()
+        except OSError:
+            continue  # gone meanwhile
+        ppid, pgrp = text[text.rindex(")") + 2:].split()[1:3]
+        if int(ppid) == os.getpid() and int(pgrp) == group:
+            children.append(int(stat.parent.name))
+    return children
+
+
+def _reap_run(group: int, settle: float = 2.0) -> list[int]:
+    """Waits for the processes of a run (its own process group) that were
+    handed to us, and returns the signals that killed any of them. By the
+    time the launcher has ended, the program has too, but its process may
+    need a moment to become waitable; a helper that Wine started and that
+    keeps running is left after `settle` seconds."""
+    signals = []
+    deadline = time.monotonic() + settle
+    while True:
+        running = 0
+        for pid in _children_in_group(group):
+            if pid == group:
+                continue  # the launcher, which Popen waits for
+            ended = os.waitid(os.P_PID, pid, os.WEXITED | os.WNOHANG)
+            if ended is None:
+                running += 1
+            elif ended.si_code in (os.CLD_KILLED, os.CLD_DUMPED):
+                signals.append(ended.si_status)
+        if running == 0 or time.monotonic() > deadline:
+            return signals
+        time.sleep(0.001)
+
+
+def _limit_file_size(limit: int, ignore_sigxfsz: bool):
     def apply() -> None:
         # Ignored, a write over the limit fails with EFBIG or writes short
         # instead of killing the process.
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        if ignore_sigxfsz:
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
     return apply
 
@@ -551,7 +618,8 @@ class RunningExe:
 
 def start_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
               display: str | None = None, file_size_limit: int | None = None,
-              extra_env: dict[str, str] | None = None) -> RunningExe:
+              extra_env: dict[str, str] | None = None,
+              ignore_sigxfsz: bool = True) -> RunningExe:
     """Starts the program through the launcher and returns at once; finish
     the run with `finish_exe`. The arguments are those of `run_exe`."""
     debug = "-all,+relay,+loaddll" if relay else "-all"
@@ -559,17 +627,24 @@ def start_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
     env.update(extra_env or {})
     env["LZS_PROGRAM"] = windows_path(exe_path())
     env["LZS_COMMAND_LINE"] = command_line
+    _adopt_orphans()
     return RunningExe(subprocess.Popen(
         [WINE, str(launcher_path())], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
-        preexec_fn=_limit_file_size(file_size_limit) if file_size_limit is not None else None))
+        preexec_fn=_limit_file_size(file_size_limit, ignore_sigxfsz)
+        if file_size_limit is not None else None))
 
 
 def finish_exe(run: RunningExe, relay: bool = False, timeout: float = 60) -> RunResult:
     """Waits for a run started by `start_exe` and reads its outcome. A run
     still going after timeout seconds is killed and raises TimeoutError; a
-    launcher that could not start the program raises RuntimeError."""
+    program killed by a signal raises ProgramKilled, whatever the launcher
+    reports; a launcher that could not start the program raises
+    RuntimeError."""
     out, err = run.wait(timeout)
+    killed = _reap_run(run.process.pid)
+    if killed:
+        raise ProgramKilled(killed)
     status = run.process.returncode
     log = err.decode("latin-1")
     m = re.search(rb"^exit code (\d+)$", out, re.M)
@@ -585,7 +660,8 @@ def finish_exe(run: RunningExe, relay: bool = False, timeout: float = 60) -> Run
 
 def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
             display: str | None = None, file_size_limit: int | None = None,
-            extra_env: dict[str, str] | None = None, timeout: float = 60) -> RunResult:
+            extra_env: dict[str, str] | None = None, timeout: float = 60,
+            ignore_sigxfsz: bool = True) -> RunResult:
     """Runs the program once with exactly this command line (its own path
     first, as the program sees it: it need not be the real path) in the
     folder cwd, and returns the exit code and, with relay=True, the platform
@@ -595,11 +671,14 @@ def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
     None there is no display and every message box fails at once.
     file_size_limit: an RLIMIT_FSIZE in bytes for the run, to make the
     program's write fail (limit 0) or write short (a limit below the output
-    size); SIGXFSZ is ignored so the write returns instead.
+    size); SIGXFSZ is ignored so the write returns instead, unless
+    ignore_sigxfsz is False (then the write kills the program, as after a
+    plain `ulimit -f`, and the run raises ProgramKilled).
     extra_env: more environment for the run, such as LC_ALL (Wine takes its
     ANSI code page from the Unix locale: ru_RU gives Windows-1251).
     timeout: seconds before the run is killed and TimeoutError raised."""
-    process = start_exe(command_line, cwd, relay, display, file_size_limit, extra_env)
+    process = start_exe(command_line, cwd, relay, display, file_size_limit, extra_env,
+                        ignore_sigxfsz)
     return finish_exe(process, relay, timeout)
 
 
@@ -614,7 +693,7 @@ def run_console(program: os.PathLike | str, args: list[str], cwd: os.PathLike | 
     env["LC_ALL"] = "C.UTF-8"
     return subprocess.run([WINE, str(program), *args], cwd=cwd, env=env, capture_output=True,
                           stdin=subprocess.DEVNULL, timeout=timeout,
-                          preexec_fn=_limit_file_size(file_size_limit)
+                          preexec_fn=_limit_file_size(file_size_limit, True)
                           if file_size_limit is not None else None)
 
 

@@ -8,6 +8,10 @@
 // The program path inside the line is only text: it need not name the program
 // that is started. After the program ends, "exit code N" (decimal, all 32 bits)
 // is written to standard output, since a Unix exit status keeps only 8 of them.
+// A program whose Unix process a signal killed (SIGXFSZ past `ulimit -f`, say)
+// also reads as exit code 0 here: that is what Wine reports for it, and no
+// Windows call tells it from ExitProcess(0). The test harness (tests/e2e/wine.py)
+// takes the program's Unix wait status instead.
 //
 // With LZS_MEMORY set (to anything), the program's memory counters are also
 // sampled every millisecond while it runs (those of a process that has ended
