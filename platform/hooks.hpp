@@ -1,5 +1,6 @@
 // Where the test build watches and breaks the platform operations. In the
-// program's own build these are empty and vanish.
+// program's own build these are empty and vanish, and so does the text of a
+// call's record: it is made by a function that only the test build calls.
 #pragma once
 
 #include <windows.h>
@@ -22,7 +23,12 @@ DWORD ReadLimit(DWORD asked);
 DWORD WriteLimit(DWORD asked);
 // A replaced command line, when the test gives one.
 bool OverridesCommandLine(LPSTR* line);
-void Record(const std::string& call);
+void RecordCall(const std::string& call);
+// Records the call that describe() names, such as "CloseHandle(in.lzs)".
+template <typename Describe>
+void Record(const Describe& describe) {
+  RecordCall(describe());
+}
 void OnExit();
 }  // namespace fault
 
@@ -33,7 +39,8 @@ inline bool ShouldFail(Op, DWORD*) { return false; }
 inline DWORD ReadLimit(DWORD asked) { return asked; }
 inline DWORD WriteLimit(DWORD asked) { return asked; }
 inline bool OverridesCommandLine(LPSTR*) { return false; }
-inline void Record(const std::string&) {}
+template <typename Describe>
+void Record(const Describe&) {}
 inline void OnExit() {}
 }  // namespace fault
 

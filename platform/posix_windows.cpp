@@ -266,8 +266,8 @@ LPSTR GetCommandLineA() {
 // emptied only under its lock.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flags, HANDLE) {
-  fault::Record("CreateFileA(" + std::string(name) + "," + Hex(access) + "," + Hex(share) + "," +
-                Hex(disposition) + "," + Hex(flags) + ")");
+  fault::Record([&] { return "CreateFileA(" + std::string(name) + "," + Hex(access) + "," + Hex(share) + "," +
+                Hex(disposition) + "," + Hex(flags) + ")"; });
   DWORD injected = NO_ERROR;
   if (fault::ShouldFail(fault::Op::CreateFileA, &injected)) return Fail(injected);
 
@@ -310,7 +310,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 }
 
 DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
-  fault::Record("GetFileSize(" + NameOf(handle) + ")");
+  fault::Record([&] { return "GetFileSize(" + NameOf(handle) + ")"; });
   DWORD injected = NO_ERROR;
   const OpenFile* file = FileOf(handle);
   struct stat info {};
@@ -329,7 +329,7 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
-  fault::Record("ReadFile(" + NameOf(handle) + "," + std::to_string(toRead) + ")");
+  fault::Record([&] { return "ReadFile(" + NameOf(handle) + "," + std::to_string(toRead) + ")"; });
   const OpenFile* file = StartTransfer(fault::Op::ReadFile, handle, read);
   if (file == nullptr) return FALSE;
   // Like a Windows file read: everything asked for, unless the file ends.
@@ -362,7 +362,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
 }
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
-  fault::Record("WriteFile(" + NameOf(handle) + "," + std::to_string(toWrite) + ")");
+  fault::Record([&] { return "WriteFile(" + NameOf(handle) + "," + std::to_string(toWrite) + ")"; });
   OpenFile* file = FileOf(handle);
   if (file != nullptr) file->torn = true;  // until every byte is written
   if (file != nullptr && file->fd == unfinished.fd) unfinished.pending = 1;
@@ -387,7 +387,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
 // A file whose write failed is emptied before it is let go, so that no torn
 // bytes survive, also where the name that is deleted afterwards is a link.
 BOOL CloseHandle(HANDLE handle) {
-  fault::Record("CloseHandle(" + NameOf(handle) + ")");
+  fault::Record([&] { return "CloseHandle(" + NameOf(handle) + ")"; });
   OpenFile* file = FileOf(handle);
   if (file == nullptr) {
     lastError = ERROR_INVALID_HANDLE;
@@ -408,7 +408,7 @@ BOOL CloseHandle(HANDLE handle) {
 // a device, a FIFO, a link, or a file that someone else has put at that name
 // since, stays.
 BOOL DeleteFileA(LPCSTR name) {
-  fault::Record("DeleteFileA(" + std::string(name) + ")");
+  fault::Record([&] { return "DeleteFileA(" + std::string(name) + ")"; });
   DWORD injected = NO_ERROR;
   if (fault::ShouldFail(fault::Op::DeleteFileA, &injected)) {
     lastError = injected;
@@ -433,7 +433,7 @@ BOOL DeleteFileA(LPCSTR name) {
 }
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
-  fault::Record("GlobalAlloc(" + Hex(flags) + "," + std::to_string(bytes) + ")");
+  fault::Record([&] { return "GlobalAlloc(" + Hex(flags) + "," + std::to_string(bytes) + ")"; });
   DWORD injected = NO_ERROR;
   if (fault::ShouldFail(fault::Op::GlobalAlloc, &injected)) {
     lastError = injected;
@@ -446,7 +446,7 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
 }
 
 HGLOBAL GlobalFree(HGLOBAL block) {
-  fault::Record("GlobalFree");
+  fault::Record([&] { return std::string("GlobalFree"); });
   std::free(block);
   return nullptr;
 }
@@ -457,17 +457,17 @@ void SetLastError(DWORD code) { lastError = code; }
 
 // No tones here: a terminal has no speaker worth waking.
 BOOL Beep(DWORD frequency, DWORD duration) {
-  fault::Record("Beep(" + std::to_string(frequency) + "," + std::to_string(duration) + ")");
+  fault::Record([&] { return "Beep(" + std::to_string(frequency) + "," + std::to_string(duration) + ")"; });
   return TRUE;
 }
 
 // The pause only separates the tones, so without tones there is nothing to
 // wait for.
-void Sleep(DWORD milliseconds) { fault::Record("Sleep(" + std::to_string(milliseconds) + ")"); }
+void Sleep(DWORD milliseconds) { fault::Record([&] { return "Sleep(" + std::to_string(milliseconds) + ")"; }); }
 
 // A notice goes to standard error, caption first.
 int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
-  fault::Record("MessageBoxA(" + Hex(type) + ")");
+  fault::Record([&] { return "MessageBoxA(" + Hex(type) + ")"; });
   const std::string shown =
       native::Cp1251ToUtf8(caption) + "\n" + native::Cp1251ToUtf8(text) + "\n";
   const char* p = shown.data();
@@ -483,7 +483,7 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 void ExitProcess(UINT exitCode) {
-  fault::Record("ExitProcess(" + std::to_string(exitCode) + ")");
+  fault::Record([&] { return "ExitProcess(" + std::to_string(exitCode) + ")"; });
   fault::OnExit();
   _exit(static_cast<int>(exitCode & 0xFF));
 }

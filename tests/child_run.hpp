@@ -23,7 +23,7 @@
 
 #include "app/run.hpp"
 #include "app/run_state.hpp"
-#include "platform/fault_injection.hpp"
+#include "tests/support/fault_injection.hpp"
 
 namespace testrun {
 

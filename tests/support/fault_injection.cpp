@@ -1,4 +1,4 @@
-#include "platform/fault_injection.hpp"
+#include "tests/support/fault_injection.hpp"
 
 #include <unistd.h>
 
@@ -80,7 +80,7 @@ bool OverridesCommandLine(LPSTR* line) {
   return true;
 }
 
-void Record(const std::string& call) {
+void RecordCall(const std::string& call) {
   plan.calls += call;
   plan.calls += '\n';
 }
