@@ -4,6 +4,7 @@ it says, and every file left in the folder afterwards."""
 
 from __future__ import annotations
 
+import contextlib
 import dataclasses
 import os
 import pty
@@ -79,6 +80,36 @@ class Case:
     out: bytes | None = None  # exact standard output, when given
     stdin: bytes = b""
     check: typing.Callable[[str, bytes], bool] | None = None  # on stderr, stdout
+    setup: typing.Callable[[Path], None] | None = None  # makes what files cannot say
+    stdin_file: str | None = None  # a file of the folder as standard input
+    stdout_file: str | None = None  # where standard output goes, instead of a pipe
+    memory: int | None = None  # the address space limit, in bytes
+
+
+def sparse(path: Path, size: int, header: bool = False) -> None:
+    """A file of size bytes, all holes but its header (size - 4) when asked.
+    Zeros are a valid LZS payload: a flag byte 0 and back-references 00 00."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(path, "wb") as f:
+        if header:
+            f.write((size - 4).to_bytes(4, "little"))
+        f.truncate(size)
+
+
+def too_deep(folder: Path) -> None:
+    """d/a, and under d a chain of folders whose last holds a file that no
+    path from the run's folder can name: lstat fails with ENAMETOOLONG, even
+    for root."""
+    (folder / "d").mkdir()
+    (folder / "d/a").write_bytes(TEXT)
+    fd = os.open(folder / "d", os.O_RDONLY)
+    for _ in range(16):  # 1 + 16 * 251 characters: 4017, below PATH_MAX
+        os.mkdir("s" * 250, dir_fd=fd)
+        inner = os.open("s" * 250, os.O_RDONLY, dir_fd=fd)
+        os.close(fd)
+        fd = inner
+    os.close(os.open("f" * 250, os.O_WRONLY | os.O_CREAT, dir_fd=fd))
+    os.close(fd)
 
 
 CASES = [
@@ -146,6 +177,47 @@ CASES = [
          "-o takes exactly one input file"),
     Case("-c packs one input only", {"a": TEXT, "b": TEXT}, ["-c", "a", "b"], 2, {}, "cannot be joined", b""),
     Case("-T takes a number", {"a": TEXT}, ["-T", "two", "a"], 2, {"a.lzs": None}, "-T takes a number"),
+    Case("-T above 64 is said to be capped", {"a": TEXT}, ["-T", "65", "a"], 0, {"a.lzs": Packed(TEXT)},
+         "warning: -T 65: at most 64 files are worked on at once"),
+    # Outputs that are other jobs' inputs or outputs: refused before any work.
+    Case("unpack a.lzs and a.lzs.lzs", {"a.lzs": WORKED, "a.lzs.lzs": literal_image(b"other")},
+         ["-d", "-f", "--rm", "a.lzs.lzs", "a.lzs"], 1, {"a": b"ABCABCABC", "a.lzs": None,
+                                                         "a.lzs.lzs": literal_image(b"other")},
+         "a.lzs.lzs: not done: its output a.lzs is also the input or the output of another file"),
+    Case("pack a and a.lzs", {"a": TEXT, "a.lzs": b"other"}, ["-f", "--rm", "a", "a.lzs"], 1,
+         {"a": TEXT, "a.lzs": None, "a.lzs.lzs": Packed(b"other")}, "a: not done: its output a.lzs"),
+    Case("y.lzs and y.LZS both give y", {"y.lzs": WORKED, "y.LZS": literal_image(b"other")},
+         ["-d", "-f", "--rm", "y.lzs", "y.LZS"], 1, {"y": None, "y.lzs": WORKED, "y.LZS": ANY},
+         "y.LZS: not done: its output y"),
+    Case("the same, found by -r", {"d/a.lzs": WORKED, "d/a.lzs.lzs": literal_image(b"other")},
+         ["-d", "-r", "-f", "--rm", "d"], 1, {"d/a": b"ABCABCABC", "d/a.lzs.lzs": ANY},
+         "d/a.lzs.lzs: not done: its output d/a.lzs"),
+    Case("an output that is a link to another input", {"x.lzs": WORKED, "p.lzs": literal_image(b"other")},
+         ["-d", "-f", "--rm", "x.lzs", "p.lzs"], 1, {"x": b"ABCABCABC", "p.lzs": ANY},
+         "p.lzs: not done: its output p", setup=lambda d: (d / "p").symlink_to("x.lzs")),
+    # Huge inputs fail alone; the files after them are still done.
+    Case("-d -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-d", "-r", "d"], 1, {"d/b": b"ABCABCABC"},
+         "d/a.lzs: not LZS: larger than any LZS image", setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
+    Case("-t -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-t", "-v", "-r", "d"], 1, {},
+         "d/b.lzs: OK, 9 bytes", setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
+    Case("-l -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-l", "-r", "d"], 1, {}, "d/a.lzs: not LZS",
+         b"      Packed     Unpacked    Ratio  Name\n          10            9    0.900  d/b.lzs\n"
+         b"          10            9    0.900  (total, 1 files)\n", setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
+    Case("a wrong header is refused before the read", {"c.lzs": WORKED}, ["-d", "a.lzs", "c.lzs"], 1,
+         {"c": b"ABCABCABC", "a": None}, "a.lzs: not LZS: header is not",
+         setup=lambda d: sparse(d / "a.lzs", 3 << 30), memory=1 << 30),
+    Case("out of memory fails one file", {"c.lzs": WORKED}, ["-d", "big.lzs", "c.lzs"], 1,
+         {"c": b"ABCABCABC", "big": None}, "lzs: big.lzs: out of memory",
+         setup=lambda d: sparse(d / "big.lzs", 1_200_000_000, header=True), memory=1 << 30),
+    Case("out of memory on standard input", {}, ["-d"], 1, {}, "lzs: (standard input): out of memory", b"",
+         setup=lambda d: sparse(d / "big.lzs", 1_200_000_000, header=True), stdin_file="big.lzs", memory=1 << 30),
+    Case("-r reports what it cannot look at", {}, ["-r", "d"], 1, {"d/a.lzs": Packed(TEXT)},
+         "f" * 250 + ": cannot read: File name too long", setup=too_deep),
+    # Standard output on a full disk.
+    Case("-l on a full disk", {"x.lzs": WORKED}, ["-l", "x.lzs"], 1, {},
+         "(standard output): cannot write: No space left on device", stdout_file="/dev/full"),
+    Case("--help on a full disk", {}, ["--help"], 1, {}, "cannot write: No space left", stdout_file="/dev/full"),
+    Case("-V on a full disk", {}, ["-V"], 1, {}, "cannot write: No space left", stdout_file="/dev/full"),
 ]
 
 
@@ -157,9 +229,24 @@ class LzsCli(unittest.TestCase):
     def tearDown(self) -> None:
         self.temp.cleanup()
 
-    def run_lzs(self, args, stdin=b"", **kwargs) -> subprocess.CompletedProcess:
+    def run_lzs(self, args, data=b"", **kwargs) -> subprocess.CompletedProcess:
         kwargs.setdefault("timeout", 120)
-        return subprocess.run([PROGRAM, *args], cwd=self.dir, input=stdin, capture_output=True, **kwargs)
+        kwargs.setdefault("stdout", subprocess.PIPE)
+        if "stdin" not in kwargs:
+            kwargs["input"] = data
+        return subprocess.run([PROGRAM, *args], cwd=self.dir, stderr=subprocess.PIPE, **kwargs)
+
+    def run_case(self, case: Case) -> subprocess.CompletedProcess:
+        kwargs: dict[str, typing.Any] = {}
+        if case.memory is not None:
+            limit = case.memory
+            kwargs["preexec_fn"] = lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+        with contextlib.ExitStack() as files:
+            if case.stdin_file is not None:
+                kwargs["stdin"] = files.enter_context(open(self.dir / case.stdin_file, "rb"))
+            if case.stdout_file is not None:
+                kwargs["stdout"] = files.enter_context(open(case.stdout_file, "wb"))
+            return self.run_lzs(case.args, case.stdin, **kwargs)
 
     def lay_out(self, files: dict[str, bytes]) -> None:
         for name, data in files.items():
@@ -172,7 +259,9 @@ class LzsCli(unittest.TestCase):
             with self.subTest(case.name), tempfile.TemporaryDirectory() as temp:
                 self.dir = Path(temp)
                 self.lay_out(case.files)
-                result = self.run_lzs(case.args, case.stdin)
+                if case.setup is not None:
+                    case.setup(self.dir)
+                result = self.run_case(case)
                 err = result.stderr.decode(errors="replace")
                 self.assertEqual(result.returncode, case.code, err)
                 if case.err:
