@@ -8,6 +8,7 @@ import contextlib
 import dataclasses
 import os
 import pty
+import random
 import re
 import resource
 import signal
@@ -15,6 +16,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import typing
 import unittest
 from pathlib import Path
@@ -320,6 +322,80 @@ class LzsCli(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"lzs: big: is too large to pack: more than 2147483648 bytes", result.stderr)
         self.assertFalse((self.dir / "big.lzs").exists())
+
+    def test_rm_keeps_an_input_that_grew_after_the_read(self) -> None:
+        # Random bytes pack slowly enough to append a line between the read
+        # (seen in /proc/PID/io) and the removal.
+        data = random.Random(2).randbytes(48 << 20)
+        log = self.dir / "log"
+        for _ in range(5):
+            log.write_bytes(data)
+            (self.dir / "log.lzs").unlink(missing_ok=True)
+            process = subprocess.Popen([PROGRAM, "--rm", "log"], cwd=self.dir, stderr=subprocess.PIPE)
+            appended = False
+            while not appended and process.poll() is None:
+                try:
+                    io = Path(f"/proc/{process.pid}/io").read_text()
+                    if int(re.search(r"rchar: (\d+)", io).group(1)) >= len(data):
+                        with open(log, "r+b") as f:  # never a new file
+                            f.seek(0, os.SEEK_END)
+                            f.write(b"one more line\n")
+                        appended = True
+                except OSError:
+                    break
+            err = process.communicate()[1].decode()
+            if appended:
+                break
+        self.assertTrue(appended, "every run ended before the line was appended")
+        self.assertEqual(process.returncode, 1, err)
+        self.assertRegex(err, "lzs: log: changed (after|while) it was read")
+        self.assertEqual(log.read_bytes(), data + b"one more line\n")
+
+    def test_input_rewritten_while_read(self) -> None:
+        # Two images of one size that differ in every block, written over
+        # each other in place, again and again, while the input is unpacked.
+        rng = random.Random(3)
+        plain = [rng.randbytes(8 << 20), rng.randbytes(8 << 20)]
+        images = [literal_image(p) for p in plain]
+        source = self.dir / "x.lzs"
+        source.write_bytes(images[0])
+        stop = threading.Event()
+
+        def rewrite() -> None:
+            k = 0
+            while not stop.is_set():
+                k ^= 1
+                try:
+                    fd = os.open(source, os.O_WRONLY)
+                except FileNotFoundError:  # removed by a run, until it is put back
+                    continue
+                for at in range(0, len(images[k]), 1 << 20):
+                    os.pwrite(fd, images[k][at:at + (1 << 20)], at)
+                os.close(fd)
+
+        writer = threading.Thread(target=rewrite)
+        writer.start()
+        outcomes = []
+        try:
+            for _ in range(30):
+                result = self.run_lzs(["-d", "--rm", "x.lzs"])  # kept unless it is whole and unchanged
+                output = self.dir / "x"
+                outcomes.append((result.returncode, result.stderr.decode(),
+                                 output.read_bytes() if output.exists() else None))
+                output.unlink(missing_ok=True)
+                if not source.exists():
+                    source.write_bytes(images[0])
+        finally:
+            stop.set()
+            writer.join()
+        for code, err, output in outcomes:
+            if code == 0 or "x.lzs: changed after it was read; not removed" in err:
+                # Whole, from one image or the other; an input that changed
+                # after the read is kept (and the next run rewrites it).
+                self.assertTrue(output in plain, "a torn input taken for a whole one")
+            else:
+                self.assertRegex(err, "x.lzs: (changed while it was read|is open for writing in another)")
+                self.assertIsNone(output, "an output left for a changed input")
 
     def test_failed_write_leaves_nothing(self) -> None:
         self.lay_out({"a": TEXT, "b": TEXT, "b.lzs": b"old"})
