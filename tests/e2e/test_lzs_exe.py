@@ -3,7 +3,9 @@ unpacking, testing, listing, a refused overwrite and a file name outside the
 system code page, one table row each."""
 
 import os
+import random
 import shutil
+import threading
 import unittest
 from pathlib import Path
 
@@ -33,6 +35,11 @@ CASES = [
      "lzs: x: already exists; not overwritten (use -f to overwrite)", b"", {"x": b"old"}),
     ("a name outside the code page", {NON_ASCII: PACKABLE}, ["-v", NON_ASCII], 0, NON_ASCII + ": 20000 -> ",
      b"", {NON_ASCII + ".lzs": "round trip"}),
+    ("--rm removes the input once the output is in place", {"x.lzs": WORKED_EXAMPLE}, ["-d", "--rm", "x.lzs"],
+     0, "", b"", {"x": WORKED_EXAMPLE_DECODED, "x.lzs": None}),
+    ("y.lzs and y.LZS both give y", {"y.lzs": WORKED_EXAMPLE, "y.LZS": literal_image(b"other")},
+     ["-d", "-f", "--rm", "y.lzs", "y.LZS"], 1, "lzs: y.LZS: not done: its output y is also", b"",
+     {"y": None, "y.lzs": WORKED_EXAMPLE, "y.LZS": literal_image(b"other")}),
     ("folders named outside the code page", {"папка/子/" + NON_ASCII: PACKABLE}, ["-r", "папка"], 0, "",
      b"", {"папка/子/" + NON_ASCII + ".lzs": "round trip"}),
 ]
@@ -78,6 +85,49 @@ class LzsExeTest(unittest.TestCase):
         self.assertIn(b"lzs: a.lzs: cannot write", result.stderr)
         self.assertEqual(sorted(p.name for p in folder.iterdir()), ["a", "b", "b.lzs"])
         self.assertEqual((folder / "b.lzs").read_bytes(), b"old")
+
+    def test_input_rewritten_while_read(self) -> None:
+        # Two images of one size that differ in every block, written over
+        # each other in place by a Unix process (which Windows sharing does
+        # not stop) while lzs.exe unpacks the file.
+        folder = wine.work_path() / "lzs_exe" / "rewritten"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        rng = random.Random(4)
+        plain = [rng.randbytes(8 << 20), rng.randbytes(8 << 20)]
+        images = [literal_image(p) for p in plain]
+        source = folder / "x.lzs"
+        source.write_bytes(images[0])
+        stop = threading.Event()
+
+        def rewrite() -> None:
+            k = 0
+            while not stop.is_set():
+                k ^= 1
+                fd = os.open(source, os.O_WRONLY)
+                for at in range(0, len(images[k]), 1 << 20):
+                    os.pwrite(fd, images[k][at:at + (1 << 20)], at)
+                os.close(fd)
+
+        writer = threading.Thread(target=rewrite)
+        writer.start()
+        outcomes = []
+        try:
+            for _ in range(10):
+                result = wine.run_console(Path(os.environ["LZS_CLI_EXE"]), ["-d", "-f", "x.lzs"], folder)
+                output = folder / "x"
+                outcomes.append((result.returncode, result.stderr.decode("utf-8", "replace"),
+                                 output.read_bytes() if output.exists() else None))
+                output.unlink(missing_ok=True)
+        finally:
+            stop.set()
+            writer.join()
+        for code, err, output in outcomes:
+            if code == 0:
+                self.assertTrue(output in plain, "a torn input taken for a whole one")
+            else:
+                self.assertIn("lzs: x.lzs: changed while it was read; not used", err)
+                self.assertIsNone(output, "an output left for a changed input")
 
     def test_only_lzs_exe_sets_the_utf8_code_page(self) -> None:
         setting = b"<activeCodePage"
