@@ -253,8 +253,9 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 bool RemoveFile(const std::string& path, const FileStamp& stamp, std::string& error) {
+  // Through a link, as the read went: the link is what is removed.
   struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) {
+  if (stat(path.c_str(), &st) != 0) {
     error = "cannot remove: " + Reason(errno);
     return false;
   }
