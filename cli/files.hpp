@@ -66,6 +66,11 @@ struct ReadRule {
   bool image;
 };
 inline constexpr const char* HeaderReason = "not LZS: header is not the image size minus 4";
+inline constexpr std::size_t HeaderSize = 4;
+// The 4 bytes of an LZS header, little-endian: the size of the rest.
+inline std::uint64_t HeaderValue(const std::uint8_t* head) {
+  return head[0] | head[1] << 8 | head[2] << 16 | std::uint64_t{head[3]} << 24;
+}
 
 // Reads a whole regular file, and makes sure it did not change meanwhile:
 // one that grew, shrank, was written to or is open for writing elsewhere is

@@ -24,7 +24,6 @@ namespace cli {
 namespace {
 
 constexpr std::size_t ReadChunk = 1 << 20;
-constexpr std::size_t HeaderSize = 4;
 
 mode_t createMode = 0666;
 bool unnamedFiles = false;
@@ -85,7 +84,7 @@ std::int64_t Nanoseconds(const timespec& time) {
 constexpr const char* ChangedReason = "changed while it was read; not used";
 
 // The checks of a file about to be read, and the read: st receives its state
-// before the read, after the state is compared with st.
+// before the read, which must still hold after it.
 bool ReadOpenFile(int fd, const ReadRule& rule, Bytes& data, struct stat& st, std::string& error) {
   if (fstat(fd, &st) != 0) {
     error = "cannot read: " + Reason(errno);
@@ -106,11 +105,12 @@ bool ReadOpenFile(int fd, const ReadRule& rule, Bytes& data, struct stat& st, st
   }
   std::uint8_t head[HeaderSize] = {};
   if (rule.image && size > HeaderSize) {
-    if (pread(fd, head, HeaderSize, 0) != static_cast<ssize_t>(HeaderSize)) {
-      error = "cannot read: " + Reason(errno);
+    const ssize_t got = pread(fd, head, HeaderSize, 0);
+    if (got != static_cast<ssize_t>(HeaderSize)) {
+      error = got < 0 ? "cannot read: " + Reason(errno) : ChangedReason;
       return false;
     }
-    const std::uint64_t header = head[0] | head[1] << 8 | head[2] << 16 | std::uint64_t{head[3]} << 24;
+    const std::uint64_t header = HeaderValue(head);
     if (header != size - HeaderSize) {
       error = HeaderReason;
       return false;
@@ -281,7 +281,8 @@ std::vector<std::string> FileKeys(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
   if (!base.empty() && base != "." && base != ".." && stat(FolderOf(path).c_str(), &st) == 0) {
-    keys.push_back("in " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " + base);
+    keys.push_back("in " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " +
+                   base);
   } else {
     keys.push_back("name " + path);
   }

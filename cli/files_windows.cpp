@@ -20,7 +20,6 @@ namespace cli {
 namespace {
 
 constexpr DWORD Chunk = 1 << 20;
-constexpr std::size_t HeaderSize = 4;
 
 std::atomic<unsigned> tempCounter{0};
 
@@ -123,7 +122,7 @@ bool ReadOpenFile(HANDLE file, const ReadRule& rule, Bytes& data, FileState& sta
   DWORD count = 0;
   if (rule.image && size > HeaderSize) {
     if (!ReadChunk(file, head, HeaderSize, count, error)) return false;
-    const std::uint64_t header = head[0] | head[1] << 8 | head[2] << 16 | std::uint64_t{head[3]} << 24;
+    const std::uint64_t header = HeaderValue(head);
     if (count != HeaderSize || header != size - HeaderSize) {
       error = HeaderReason;
       return false;
@@ -295,15 +294,16 @@ bool RemoveFile(const std::string& path, const FileStamp& stamp, std::string& er
   bool ok = GetState(file, state);
   if (!ok) {
     error = "cannot remove: " + Reason(GetLastError());
-  } else if (state.info.dwVolumeSerialNumber != stamp.device || FileIndex(state.info) != stamp.inode ||
-             FileSize(state.info) != stamp.size ||
+  } else if (state.info.dwVolumeSerialNumber != stamp.device ||
+             FileIndex(state.info) != stamp.inode || FileSize(state.info) != stamp.size ||
              FileTimeValue(state.info.ftLastWriteTime) != stamp.modifyTime ||
              state.changeTime != stamp.changeTime) {
     error = "changed after it was read; not removed";
     ok = false;
   } else {
     FILE_DISPOSITION_INFO disposition{TRUE};
-    ok = SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+    ok = SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
+         0;
     if (!ok) error = "cannot remove: " + Reason(GetLastError());
   }
   CloseHandle(file);
@@ -312,9 +312,10 @@ bool RemoveFile(const std::string& path, const FileStamp& stamp, std::string& er
 
 std::vector<std::string> FileKeys(const std::string& path) {
   std::vector<std::string> keys;
-  auto addId = [&keys](const std::string& name, DWORD flags) {
-    const HANDLE file = CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+  auto identity = [](const std::string& name, DWORD flags) {
+    const HANDLE file =
+        CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::string();
     BY_HANDLE_FILE_INFORMATION info{};
     std::string key;
@@ -325,7 +326,7 @@ std::vector<std::string> FileKeys(const std::string& path) {
     return key;
   };
   for (const DWORD flags : {DWORD{0}, DWORD{FILE_FLAG_OPEN_REPARSE_POINT}}) {
-    const std::string id = addId(path, flags);
+    const std::string id = identity(path, flags);
     if (!id.empty()) keys.push_back("file " + id);
   }
   // Names differ only in case here: one key holds the name in lower case.
@@ -333,7 +334,7 @@ std::vector<std::string> FileKeys(const std::string& path) {
   std::string base = path.substr(separator == std::string::npos ? 0 : separator + 1);
   for (char& c : base) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const std::string folder = separator == std::string::npos ? "." : path.substr(0, separator + 1);
-  const std::string folderId = addId(folder, 0);
+  const std::string folderId = identity(folder, 0);
   if (!base.empty() && base != "." && base != ".." && !folderId.empty()) {
     keys.push_back("in " + folderId + " " + base);
   } else {

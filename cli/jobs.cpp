@@ -13,7 +13,6 @@ namespace {
 
 constexpr const char* Suffix = ".lzs";
 constexpr std::size_t SuffixLength = 4;
-constexpr std::size_t HeaderSize = 4;
 // Each payload byte yields at most 9 bytes (a two-byte back-reference, 18).
 constexpr std::size_t MaxExpansion = 9;
 // Images up to this size are decoded without the size scan.

@@ -8,8 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
