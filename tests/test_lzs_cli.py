@@ -86,6 +86,7 @@ class Case:
     stdin_file: str | None = None  # a file of the folder as standard input
     stdout_file: str | None = None  # where standard output goes, instead of a pipe
     memory: int | None = None  # the address space limit, in bytes
+    user: int | None = None  # run as this uid and gid (root only can), not as root
 
 
 def sparse(path: Path, size: int, header: bool = False) -> None:
@@ -112,6 +113,16 @@ def too_deep(folder: Path) -> None:
         fd = inner
     os.close(os.open("f" * 250, os.O_WRONLY | os.O_CREAT, dir_fd=fd))
     os.close(fd)
+
+
+def shut_folder(folder: Path) -> None:
+    """d/x.lzs, and d/shut/y.lzs in a folder that can be listed but not
+    entered by anyone but root."""
+    folder.chmod(0o755)
+    for name in ("d/x.lzs", "d/shut/y.lzs"):
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_bytes(WORKED)
+    (folder / "d/shut").chmod(0o744)
 
 
 CASES = [
@@ -215,6 +226,8 @@ CASES = [
          setup=lambda d: sparse(d / "big.lzs", 1_200_000_000, header=True), stdin_file="big.lzs", memory=1 << 30),
     Case("-r reports what it cannot look at", {}, ["-r", "d"], 1, {"d/a.lzs": Packed(TEXT)},
          "f" * 250 + ": cannot read: File name too long", setup=too_deep),
+    Case("-r reports what it may not look at", {}, ["-l", "-r", "d"], 1, {},
+         "d/shut/y.lzs: cannot read: Permission denied", setup=shut_folder, user=65534),
     # Standard output on a full disk.
     Case("-l on a full disk", {"x.lzs": WORKED}, ["-l", "x.lzs"], 1, {},
          "(standard output): cannot write: No space left on device", stdout_file="/dev/full"),
@@ -240,6 +253,10 @@ class LzsCli(unittest.TestCase):
 
     def run_case(self, case: Case) -> subprocess.CompletedProcess:
         kwargs: dict[str, typing.Any] = {}
+        if case.user is not None:
+            if os.geteuid() != 0:
+                self.skipTest("needs root, to run as another user")
+            kwargs["user"], kwargs["group"], kwargs["extra_groups"] = case.user, case.user, []
         if case.memory is not None:
             limit = case.memory
             kwargs["preexec_fn"] = lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
