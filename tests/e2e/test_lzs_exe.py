@@ -16,8 +16,9 @@ PACKABLE = pattern(20_000)
 # Outside Windows-1252, the code page Wine gives the C locale.
 NON_ASCII = "файл-文件.txt"
 
-# (name, files before, arguments, exit status, text stderr holds, exact
-# stdout or None, files after: name -> bytes, or None for absent)
+# (name, files before: name -> bytes, or a size for a sparse file of zeros,
+# arguments, exit status, text stderr holds, exact stdout or None, files
+# after: name -> bytes, or None for absent)
 CASES = [
     ("batch over a folder", {"d/a": PACKABLE, "d/e/b": b"xyz", "d/c.lzs": WORKED_EXAMPLE},
      ["-r", "d"], 0, "", b"", {"d/a": PACKABLE, "d/a.lzs": "round trip", "d/e/b.lzs": "round trip",
@@ -40,6 +41,8 @@ CASES = [
     ("y.lzs and y.LZS both give y", {"y.lzs": WORKED_EXAMPLE, "y.LZS": literal_image(b"other")},
      ["-d", "-f", "--rm", "y.lzs", "y.LZS"], 1, "lzs: y.LZS: not done: its output y is also", b"",
      {"y": None, "y.lzs": WORKED_EXAMPLE, "y.LZS": literal_image(b"other")}),
+    ("a 100 GB sparse file fails alone", {"d/a.lzs": 100 << 30, "d/b.lzs": WORKED_EXAMPLE},
+     ["-d", "-r", "d"], 1, "lzs: d/a.lzs: not LZS: larger than any LZS image", b"", {"d/a": None, "d/b": WORKED_EXAMPLE_DECODED}),
     ("folders named outside the code page", {"папка/子/" + NON_ASCII: PACKABLE}, ["-r", "папка"], 0, "",
      b"", {"папка/子/" + NON_ASCII + ".lzs": "round trip"}),
 ]
@@ -54,7 +57,11 @@ class LzsExeTest(unittest.TestCase):
                 shutil.rmtree(folder, ignore_errors=True)
                 for file, data in files.items():
                     (folder / file).parent.mkdir(parents=True, exist_ok=True)
-                    (folder / file).write_bytes(data)
+                    with open(folder / file, "wb") as f:
+                        if isinstance(data, int):
+                            f.truncate(data)
+                        else:
+                            f.write(data)
                 result = wine.run_console(program, args, folder)
                 stderr = result.stderr.decode("utf-8", "replace")
                 self.assertEqual(result.returncode, code, stderr)
