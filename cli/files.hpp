@@ -53,16 +53,40 @@ struct FileStamp {
   std::uint32_t group = 0;
 };
 
-// Once, before any other call here: binary standard input (and output, when
-// it takes data), the file creation mask, removal of temporary files on
-// Ctrl-C.
+// Once, before any other call here: standard descriptors that are closed
+// opened on the null device, binary standard input (and output, when it
+// takes data), the file creation mask, the signals (temporary files removed
+// on Ctrl-C and the like; a broken lease and a file size limit ignored, as
+// the calls that meet them report them).
 void PrepareFiles(bool dataToStdout);
 
-// Reads a whole regular file; refuses one larger than limit bytes (only
-// packing has a limit).
-bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,
+// What a read takes: at most limit bytes, and, for an LZS image, only a file
+// whose first 4 bytes (little-endian) are its size minus 4. Both are checked
+// before the whole file is read, so a huge file costs no memory.
+struct ReadRule {
+  std::uint64_t limit;
+  bool image;
+};
+inline constexpr const char* HeaderReason = "not LZS: header is not the image size minus 4";
+inline constexpr std::size_t HeaderSize = 4;
+// The 4 bytes of an LZS header, little-endian: the size of the rest.
+inline std::uint64_t HeaderValue(const std::uint8_t* head) {
+  return head[0] | head[1] << 8 | head[2] << 16 | std::uint64_t{head[3]} << 24;
+}
+
+// Reads a whole regular file, and makes sure it did not change meanwhile:
+// one that grew, shrank, was written to or is open for writing elsewhere is
+// refused.
+bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, FileStamp& stamp,
                    std::string& error);
-bool ReadStandardInput(Bytes& data, std::string& error);
+// Reads standard input to its end; more than rule.limit bytes are refused.
+bool ReadStandardInput(const ReadRule& rule, Bytes& data, std::string& error);
+// Why a read under rule refuses a file above its limit.
+inline std::string TooLargeReason(const ReadRule& rule) {
+  const std::string most = std::to_string(rule.limit) + " bytes";
+  return rule.image ? "not LZS: larger than any LZS image, which holds at most " + most
+                    : "is too large to pack: more than " + most;
+}
 bool WriteStandardOutput(const std::uint8_t* data, std::size_t size, std::string& error);
 // stream: 0, 1 or 2.
 bool IsTerminal(int stream);
@@ -73,15 +97,26 @@ inline constexpr const char* ExistsReason = "already exists; not overwritten (us
 bool PathExists(const std::string& path);  // a link counts, even a dangling one
 bool IsFolder(const std::string& path);    // a link to a folder counts
 
-enum class EntryKind { File, Folder, Other };  // a link is Other
+// A link is Other; Failed: the entry could not be looked at (error says why).
+enum class EntryKind { File, Folder, Other, Failed };
 struct FolderEntry {
   std::string name;
   EntryKind kind;
+  std::string error;
 };
 // The entries of a folder, but . and .., in no particular order.
 bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, std::string& error);
 bool SameFile(const std::string& a, const std::string& b);
-bool RemoveFile(const std::string& path, std::string& error);
+// Removes the input that stamp describes, only if path still names that
+// file unchanged (the same file, size and times).
+bool RemoveFile(const std::string& path, const FileStamp& stamp, std::string& error);
+
+// What tells files apart before any is written: each key names one file,
+// by what it is (device and file number, when it exists) or by where it is
+// (the folder's device and file number, and the name in it). Two paths that
+// share a key name the same file. A path that is a link gives keys for the
+// link and for what it leads to.
+std::vector<std::string> FileKeys(const std::string& path);
 
 class OutputFile {
  public:

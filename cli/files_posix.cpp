@@ -94,8 +94,9 @@ std::string TempNameFor(const std::string& target) {
 }
 
 // Reads to the end into data, which is sized for expected bytes and one
-// more, so that a file of the expected size is read without growing it.
-bool ReadAll(int fd, std::size_t expected, Bytes& data, std::string& error) {
+// more, so that a file of the expected size is read without growing it; more
+// than limit bytes are refused.
+bool ReadAll(int fd, std::size_t expected, const ReadRule& rule, Bytes& data, std::string& error) {
   std::size_t size = 0;
   data.resize(expected + 1);
   for (;;) {
@@ -108,9 +109,79 @@ bool ReadAll(int fd, std::size_t expected, Bytes& data, std::string& error) {
     }
     if (n == 0) break;
     size += static_cast<std::size_t>(n);
+    if (size > rule.limit) {
+      error = TooLargeReason(rule);
+      return false;
+    }
   }
   data.resize(size);
   return true;
+}
+
+std::int64_t Nanoseconds(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+constexpr const char* ChangedReason = "changed while it was read; not used";
+
+// The checks of a file about to be read, and the read: st receives its state
+// before the read, which must still hold after it.
+bool ReadOpenFile(int fd, const ReadRule& rule, Bytes& data, struct stat& st, std::string& error) {
+  if (fstat(fd, &st) != 0) {
+    error = "cannot read: " + Reason(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    error = "is a folder (use -r to go into folders)";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = "is not a regular file";
+    return false;
+  }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size > rule.limit) {
+    error = TooLargeReason(rule);
+    return false;
+  }
+  std::uint8_t head[HeaderSize] = {};
+  if (rule.image && size > HeaderSize) {
+    const ssize_t got = pread(fd, head, HeaderSize, 0);
+    if (got != static_cast<ssize_t>(HeaderSize)) {
+      error = got < 0 ? "cannot read: " + Reason(errno) : ChangedReason;
+      return false;
+    }
+    const std::uint64_t header = HeaderValue(head);
+    if (header != size - HeaderSize) {
+      error = HeaderReason;
+      return false;
+    }
+  }
+  // A read lease cannot be had while another process has the file open for
+  // writing, and one that opens it for writing meanwhile breaks the lease
+  // (and waits until it is let go). Where no lease is granted (a file of
+  // another owner, a file system without leases), the size and times
+  // compared after the read are the guard.
+  const bool leased = fcntl(fd, F_SETLEASE, F_RDLCK) == 0;
+  if (!leased && errno == EAGAIN) {
+    error = "is open for writing in another process; not read";
+    return false;
+  }
+  bool ok = ReadAll(fd, static_cast<std::size_t>(size), rule, data, error);
+  const bool broken = leased && fcntl(fd, F_GETLEASE) != F_RDLCK;
+  if (leased) (void)fcntl(fd, F_SETLEASE, F_UNLCK);
+  struct stat after {};
+  if (ok && fstat(fd, &after) != 0) {
+    error = "cannot read: " + Reason(errno);
+    ok = false;
+  }
+  if (ok && (broken || data.size() != size || after.st_size != st.st_size ||
+             Nanoseconds(after.st_mtim) != Nanoseconds(st.st_mtim) ||
+             Nanoseconds(after.st_ctim) != Nanoseconds(st.st_ctim))) {
+    error = ChangedReason;
+    ok = false;
+  }
+  return ok;
 }
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size, std::string& error) {
@@ -145,41 +216,26 @@ void PrepareFiles(bool /*dataToStdout*/) {
   createMode = 0666 & ~mask;
   unnamedFiles = access("/proc/self/fd", X_OK) == 0;
   HandleSignals();
+  // The break of a lease on an input needs no answer: the read checks for it.
+  (void)std::signal(SIGIO, SIG_IGN);
 }
 
-bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,
+bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, FileStamp& stamp,
                    std::string& error) {
-  // Without blocking: a FIFO or a device is refused below, never waited on.
+  // Without blocking: a FIFO or a device is refused, never waited on.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     error = "cannot open: " + Reason(errno);
     return false;
   }
   struct stat st {};
-  bool ok = fstat(fd, &st) == 0;
-  if (!ok) {
-    error = "cannot read: " + Reason(errno);
-  } else if (S_ISDIR(st.st_mode)) {
-    error = "is a folder (use -r to go into folders)";
-    ok = false;
-  } else if (!S_ISREG(st.st_mode)) {
-    error = "is not a regular file";
-    ok = false;
-  } else if (static_cast<std::uint64_t>(st.st_size) > limit) {
-    error = "is too large to pack: more than " + std::to_string(limit) + " bytes";
-    ok = false;
-  }
-  if (ok) ok = ReadAll(fd, static_cast<std::size_t>(st.st_size), data, error);
-  if (ok && data.size() > limit) {
-    error = "is too large to pack: more than " + std::to_string(limit) + " bytes";
-    ok = false;
-  }
+  const bool ok = ReadOpenFile(fd, rule, data, st, error);
   close(fd);
   stamp.known = ok;
   stamp.mode = st.st_mode & 0777;
-  stamp.accessTime = static_cast<std::int64_t>(st.st_atim.tv_sec) * 1000000000 + st.st_atim.tv_nsec;
-  stamp.modifyTime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  stamp.changeTime = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  stamp.accessTime = Nanoseconds(st.st_atim);
+  stamp.modifyTime = Nanoseconds(st.st_mtim);
+  stamp.changeTime = Nanoseconds(st.st_ctim);
   stamp.device = st.st_dev;
   stamp.inode = st.st_ino;
   stamp.size = static_cast<std::uint64_t>(st.st_size);
@@ -188,8 +244,8 @@ bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, Fi
   return ok;
 }
 
-bool ReadStandardInput(Bytes& data, std::string& error) {
-  return ReadAll(STDIN_FILENO, ReadChunk, data, error);
+bool ReadStandardInput(const ReadRule& rule, Bytes& data, std::string& error) {
+  return ReadAll(STDIN_FILENO, ReadChunk, rule, data, error);
 }
 
 bool WriteStandardOutput(const std::uint8_t* data, std::size_t size, std::string& error) {
@@ -215,20 +271,26 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, st
     return false;
   }
   const std::string prefix = folder + "/";
-  for (const dirent* entry; (entry = readdir(dir)) != nullptr;) {
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) break;
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     struct stat st {};
-    EntryKind kind = EntryKind::Other;
-    if (lstat((prefix + name).c_str(), &st) == 0) {
-      kind = S_ISREG(st.st_mode) ? EntryKind::File
-             : S_ISDIR(st.st_mode) ? EntryKind::Folder
-                                   : EntryKind::Other;
+    if (lstat((prefix + name).c_str(), &st) != 0) {
+      entries.push_back({name, EntryKind::Failed, "cannot read: " + Reason(errno)});
+      continue;
     }
-    entries.push_back({name, kind});
+    const EntryKind kind = S_ISREG(st.st_mode)   ? EntryKind::File
+                           : S_ISDIR(st.st_mode) ? EntryKind::Folder
+                                                 : EntryKind::Other;
+    entries.push_back({name, kind, {}});
   }
+  const int readError = errno;
   closedir(dir);
-  return true;
+  if (readError != 0) error = "cannot read the folder: " + Reason(readError);
+  return readError == 0;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -238,10 +300,41 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-bool RemoveFile(const std::string& path, std::string& error) {
+bool RemoveFile(const std::string& path, const FileStamp& stamp, std::string& error) {
+  // Through a link, as the read went: the link is what is removed.
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    error = "cannot remove: " + Reason(errno);
+    return false;
+  }
+  if (st.st_dev != stamp.device || st.st_ino != stamp.inode ||
+      static_cast<std::uint64_t>(st.st_size) != stamp.size ||
+      Nanoseconds(st.st_mtim) != stamp.modifyTime || Nanoseconds(st.st_ctim) != stamp.changeTime) {
+    error = "changed after it was read; not removed";
+    return false;
+  }
   if (unlink(path.c_str()) == 0) return true;
   error = "cannot remove: " + Reason(errno);
   return false;
+}
+
+std::vector<std::string> FileKeys(const std::string& path) {
+  std::vector<std::string> keys;
+  auto idKey = [](const struct stat& st) {
+    return "file " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino);
+  };
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) keys.push_back(idKey(st));
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) keys.push_back(idKey(st));
+  const std::size_t slash = path.find_last_of('/');
+  const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (!base.empty() && base != "." && base != ".." && stat(FolderOf(path).c_str(), &st) == 0) {
+    keys.push_back("in " + std::to_string(st.st_dev) + " " + std::to_string(st.st_ino) + " " +
+                   base);
+  } else {
+    keys.push_back("name " + path);
+  }
+  return keys;
 }
 
 OutputFile::~OutputFile() { Discard(); }

@@ -7,7 +7,9 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,98 @@ FILETIME ToFileTime(std::int64_t value) {
   return FILETIME{static_cast<DWORD>(bits), static_cast<DWORD>(bits >> 32)};
 }
 
+std::uint64_t FileIndex(const BY_HANDLE_FILE_INFORMATION& info) {
+  return static_cast<std::uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+}
+
+std::uint64_t FileSize(const BY_HANDLE_FILE_INFORMATION& info) {
+  return static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+}
+
+// Which file an open handle is, its size and times.
+struct FileState {
+  BY_HANDLE_FILE_INFORMATION info;
+  std::int64_t changeTime;
+};
+
+bool GetState(HANDLE file, FileState& state) {
+  FILE_BASIC_INFO basic{};
+  if (!GetFileInformationByHandle(file, &state.info) ||
+      !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    return false;
+  }
+  state.changeTime = basic.ChangeTime.QuadPart;
+  return true;
+}
+
+bool SameState(const FileState& a, const FileState& b) {
+  return a.info.dwVolumeSerialNumber == b.info.dwVolumeSerialNumber &&
+         FileIndex(a.info) == FileIndex(b.info) && FileSize(a.info) == FileSize(b.info) &&
+         FileTimeValue(a.info.ftLastWriteTime) == FileTimeValue(b.info.ftLastWriteTime) &&
+         a.changeTime == b.changeTime;
+}
+
+bool ReadChunk(HANDLE file, std::uint8_t* at, std::size_t room, DWORD& count, std::string& error) {
+  const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(Chunk, room));
+  if (ReadFile(file, at, ask, &count, nullptr)) return true;
+  error = "cannot read: " + Reason(GetLastError());
+  return false;
+}
+
+// The checks of a file about to be read, and the read, to its end: state
+// receives the file's state before the read, which must still hold after it.
+bool ReadOpenFile(HANDLE file, const ReadRule& rule, Bytes& data, FileState& state,
+                  std::string& error) {
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    error = "is not a regular file";
+    return false;
+  }
+  if (!GetState(file, state)) {
+    error = "cannot read: " + Reason(GetLastError());
+    return false;
+  }
+  const std::uint64_t size = FileSize(state.info);
+  if (size > rule.limit) {
+    error = TooLargeReason(rule);
+    return false;
+  }
+  std::uint8_t head[HeaderSize] = {};
+  DWORD count = 0;
+  if (rule.image && size > HeaderSize) {
+    if (!ReadChunk(file, head, HeaderSize, count, error)) return false;
+    const std::uint64_t header = HeaderValue(head);
+    if (count != HeaderSize || header != size - HeaderSize) {
+      error = HeaderReason;
+      return false;
+    }
+  }
+  // Read to the end, past the size seen at the start if the file grew.
+  data.resize(static_cast<std::size_t>(size) + 1);
+  std::copy(head, head + count, data.begin());
+  std::size_t done = count;
+  for (;;) {
+    if (done == data.size()) data.resize(done + Chunk);
+    if (!ReadChunk(file, data.data() + done, data.size() - done, count, error)) return false;
+    if (count == 0) break;
+    done += count;
+    if (done > rule.limit) {
+      error = TooLargeReason(rule);
+      return false;
+    }
+  }
+  data.resize(done);
+  FileState after{};
+  if (!GetState(file, after)) {
+    error = "cannot read: " + Reason(GetLastError());
+    return false;
+  }
+  if (done != size || !SameState(state, after)) {
+    error = "changed while it was read; not used";
+    return false;
+  }
+  return true;
+}
+
 DWORD WINAPI RunWork(LPVOID work) {
   (*static_cast<const std::function<void()>*>(work))();
   return 0;
@@ -74,52 +168,36 @@ void PrepareFiles(bool dataToStdout) {
   SetConsoleCtrlHandler(RemoveTempFiles, TRUE);
 }
 
-bool ReadInputFile(const std::string& path, std::uint64_t limit, Bytes& data, FileStamp& stamp,
+bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, FileStamp& stamp,
                    std::string& error) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     error = "is a folder (use -r to go into folders)";
     return false;
   }
+  // Shared for reading only: no other process can open it for writing
+  // meanwhile, and one that has it open for writing makes this open fail.
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     error = "cannot open: " + Reason(GetLastError());
     return false;
   }
-  LARGE_INTEGER size{};
-  FILETIME access{};
-  FILETIME modify{};
-  bool ok = false;
-  if (GetFileType(file) != FILE_TYPE_DISK) {
-    error = "is not a regular file";
-  } else if (!GetFileSizeEx(file, &size) || !GetFileTime(file, nullptr, &access, &modify)) {
-    error = "cannot read: " + Reason(GetLastError());
-  } else if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
-    error = "is too large to pack: more than " + std::to_string(limit) + " bytes";
-  } else {
-    data.resize(static_cast<std::size_t>(size.QuadPart));
-    std::size_t done = 0;
-    ok = true;
-    while (ok && done < data.size()) {
-      DWORD count = 0;
-      const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(Chunk, data.size() - done));
-      ok = ReadFile(file, data.data() + done, ask, &count, nullptr) != 0;
-      if (!ok) error = "cannot read: " + Reason(GetLastError());
-      if (ok && count == 0) break;  // the file shrank
-      done += count;
-    }
-    data.resize(done);
-  }
+  FileState before{};
+  const bool ok = ReadOpenFile(file, rule, data, before, error);
   CloseHandle(file);
   stamp.known = ok;
   stamp.mode = attributes & FILE_ATTRIBUTE_READONLY;
-  stamp.accessTime = FileTimeValue(access);
-  stamp.modifyTime = FileTimeValue(modify);
+  stamp.accessTime = FileTimeValue(before.info.ftLastAccessTime);
+  stamp.modifyTime = FileTimeValue(before.info.ftLastWriteTime);
+  stamp.changeTime = before.changeTime;
+  stamp.device = before.info.dwVolumeSerialNumber;
+  stamp.inode = FileIndex(before.info);
+  stamp.size = FileSize(before.info);
   return ok;
 }
 
-bool ReadStandardInput(Bytes& data, std::string& error) {
+bool ReadStandardInput(const ReadRule& rule, Bytes& data, std::string& error) {
   data.clear();
   std::vector<std::uint8_t> buffer(Chunk);
   for (;;) {
@@ -130,6 +208,10 @@ bool ReadStandardInput(Bytes& data, std::string& error) {
     }
     if (n == 0) return true;
     data.insert(data.end(), buffer.begin(), buffer.begin() + n);
+    if (data.size() > rule.limit) {
+      error = TooLargeReason(rule);
+      return false;
+    }
   }
 }
 
@@ -176,10 +258,13 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, st
     const EntryKind kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryKind::Other
                            : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? EntryKind::Folder
                                                                             : EntryKind::File;
-    entries.push_back({name, kind});
+    entries.push_back({name, kind, {}});
   } while (FindNextFileA(search, &found));
+  const DWORD code = GetLastError();
   FindClose(search);
-  return true;
+  if (code == ERROR_NO_MORE_FILES) return true;
+  error = "cannot read the folder: " + Reason(code);
+  return false;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -199,10 +284,66 @@ bool SameFile(const std::string& a, const std::string& b) {
          info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
-bool RemoveFile(const std::string& path, std::string& error) {
-  if (DeleteFileA(path.c_str())) return true;
-  error = "cannot remove: " + Reason(GetLastError());
-  return false;
+bool RemoveFile(const std::string& path, const FileStamp& stamp, std::string& error) {
+  // Checked and deleted through one handle: the name cannot change between.
+  const HANDLE file = CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = "cannot remove: " + Reason(GetLastError());
+    return false;
+  }
+  FileState state{};
+  bool ok = GetState(file, state);
+  if (!ok) {
+    error = "cannot remove: " + Reason(GetLastError());
+  } else if (state.info.dwVolumeSerialNumber != stamp.device ||
+             FileIndex(state.info) != stamp.inode || FileSize(state.info) != stamp.size ||
+             FileTimeValue(state.info.ftLastWriteTime) != stamp.modifyTime ||
+             state.changeTime != stamp.changeTime) {
+    error = "changed after it was read; not removed";
+    ok = false;
+  } else {
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    ok = SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) !=
+         0;
+    if (!ok) error = "cannot remove: " + Reason(GetLastError());
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+std::vector<std::string> FileKeys(const std::string& path) {
+  std::vector<std::string> keys;
+  auto identity = [](const std::string& name, DWORD flags) {
+    const HANDLE file =
+        CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    BY_HANDLE_FILE_INFORMATION info{};
+    std::string key;
+    if (GetFileInformationByHandle(file, &info)) {
+      key = std::to_string(info.dwVolumeSerialNumber) + " " + std::to_string(FileIndex(info));
+    }
+    CloseHandle(file);
+    return key;
+  };
+  for (const DWORD flags : {DWORD{0}, DWORD{FILE_FLAG_OPEN_REPARSE_POINT}}) {
+    const std::string id = identity(path, flags);
+    if (!id.empty()) keys.push_back("file " + id);
+  }
+  // Names differ only in case here: one key holds the name in lower case.
+  const std::size_t separator = LastSeparator(path);
+  std::string base = path.substr(separator == std::string::npos ? 0 : separator + 1);
+  for (char& c : base) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string folder = separator == std::string::npos ? "." : path.substr(0, separator + 1);
+  const std::string folderId = identity(folder, 0);
+  if (!base.empty() && base != "." && base != ".." && !folderId.empty()) {
+    keys.push_back("in " + folderId + " " + base);
+  } else {
+    keys.push_back("name " + path);
+  }
+  return keys;
 }
 
 OutputFile::~OutputFile() { Discard(); }

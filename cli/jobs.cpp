@@ -1,8 +1,10 @@
 #include "cli/jobs.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <limits>
+#include <new>
+#include <unordered_map>
 
 #include "cli/files.hpp"
 
@@ -11,7 +13,6 @@ namespace {
 
 constexpr const char* Suffix = ".lzs";
 constexpr std::size_t SuffixLength = 4;
-constexpr std::size_t HeaderSize = 4;
 // Each payload byte yields at most 9 bytes (a two-byte back-reference, 18).
 constexpr std::size_t MaxExpansion = 9;
 // Images up to this size are decoded without the size scan.
@@ -77,7 +78,12 @@ bool EndsInCutItem(const std::uint8_t* image, std::size_t size) {
   return false;
 }
 
-void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& outcome) {
+namespace {
+
+// The most an LZS image can be: its header holds the rest's size in 32 bits.
+constexpr std::uint64_t LargestImage = std::uint64_t{0xFFFFFFFF} + HeaderSize;
+
+void Work(const Options& options, const Job& job, Workspace& work, Outcome& outcome) {
   const bool fromStdin = job.input == "-";
   const std::string name = fromStdin ? StandardInput : job.input;
   const bool writes = options.mode == Mode::Pack || options.mode == Mode::Unpack;
@@ -87,6 +93,7 @@ void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& ou
     outcome.ok = false;
   };
 
+  if (!job.refusal.empty()) return fail(name, job.refusal);
   if (options.mode == Mode::Pack && !fromStdin && !options.force && HasLzsSuffix(job.input)) {
     return fail(name, "already has the .lzs suffix; not packed again (use -f to pack it anyway)");
   }
@@ -99,10 +106,10 @@ void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& ou
   Bytes& result = work.output;
   FileStamp stamp;
   std::string error;
-  const std::uint64_t limit = options.mode == Mode::Pack ? LZS_ENCODE_SIZE_MAX
-                                                         : std::numeric_limits<std::uint64_t>::max();
-  if (!(fromStdin ? ReadStandardInput(data, error)
-                  : ReadInputFile(job.input, limit, data, stamp, error))) {
+  const ReadRule rule = options.mode == Mode::Pack ? ReadRule{LZS_ENCODE_SIZE_MAX, false}
+                                                   : ReadRule{LargestImage, true};
+  if (!(fromStdin ? ReadStandardInput(rule, data, error)
+                  : ReadInputFile(job.input, rule, data, stamp, error))) {
     return fail(name, error);
   }
 
@@ -157,7 +164,7 @@ void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& ou
         !file.Commit(stamp, options.force, error)) {
       return fail(job.output, error);
     }
-    if (options.removeInput && !fromStdin && !RemoveFile(job.input, error)) {
+    if (options.removeInput && !fromStdin && !RemoveFile(job.input, stamp, error)) {
       return fail(name, error);
     }
   }
@@ -166,6 +173,53 @@ void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& ou
                         std::to_string(result.size()) + " bytes (" +
                         Percent(result.size(), data.size()) + ") -> " +
                         (toFile ? job.output : StandardOutput) + "\n";
+  }
+}
+
+}  // namespace
+
+void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& outcome) noexcept {
+  bool outOfMemory = false;
+  try {
+    Work(options, job, work, outcome);
+    return;
+  } catch (const std::bad_alloc&) {
+    outOfMemory = true;
+  } catch (...) {
+  }
+  // What was kept for the next file may be what ran out: start it afresh.
+  Bytes().swap(work.input);
+  Bytes().swap(work.output);
+  outcome.ok = false;
+  try {
+    outcome.messages += "lzs: " + (job.input == "-" ? std::string(StandardInput) : job.input) +
+                        (outOfMemory ? ": out of memory\n" : ": failed (unexpected error)\n");
+  } catch (...) {
+  }
+}
+
+void RefuseClashes(std::vector<Job>& jobs) {
+  // How many jobs read or write each file; a job's own keys count once.
+  std::vector<std::vector<std::string>> outputKeys(jobs.size());
+  std::unordered_map<std::string, std::size_t> users;
+  for (std::size_t k = 0; k < jobs.size(); ++k) {
+    std::vector<std::string> keys;
+    if (jobs[k].input != "-") keys = FileKeys(jobs[k].input);
+    if (!jobs[k].output.empty()) {
+      outputKeys[k] = FileKeys(jobs[k].output);
+      keys.insert(keys.end(), outputKeys[k].begin(), outputKeys[k].end());
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    for (const std::string& key : keys) ++users[key];
+  }
+  for (std::size_t k = 0; k < jobs.size(); ++k) {
+    for (const std::string& key : outputKeys[k]) {
+      if (users[key] < 2) continue;
+      jobs[k].refusal = "not done: its output " + jobs[k].output +
+                        " is also the input or the output of another file in this run";
+      break;
+    }
   }
 }
 

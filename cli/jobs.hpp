@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/files.hpp"
 #include "cli/options.hpp"
@@ -15,6 +16,7 @@ namespace cli {
 struct Job {
   std::string input;   // "-" for standard input
   std::string output;  // empty: standard output (or nothing, for -t and -l)
+  std::string refusal;  // when set, why the job is not done
 };
 
 struct Outcome {
@@ -47,7 +49,12 @@ struct Workspace {
   lzs_encoder* encoder = nullptr;  // for packing; without one, each call makes its own
 };
 
-void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& outcome);
+// Never throws: a failed allocation is "out of memory" for this file only.
+void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& outcome) noexcept;
+
+// Sets the refusal of every job whose output is another job's input or
+// output, by name or by what file it is.
+void RefuseClashes(std::vector<Job>& jobs);
 
 // Whether decoding drops a back-reference cut off by the end of the image
 // (its one byte is ignored).

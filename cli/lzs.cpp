@@ -4,9 +4,12 @@
 // messages in input order.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,7 @@ namespace {
 using namespace cli;
 using Clock = std::chrono::steady_clock;
 
+// Each worker holds a whole file and its output in memory.
 constexpr unsigned MaxThreads = 64;
 // The progress line shows for more files than this, or after a second.
 constexpr std::size_t FewFiles = 4;
@@ -39,13 +43,39 @@ bool AddFolder(const std::string& folder, Mode mode, std::vector<std::string>& f
   bool ok = true;
   for (const FolderEntry& entry : entries) {
     const std::string name = prefix + entry.name;
-    if (entry.kind == EntryKind::Folder) {
+    if (entry.kind == EntryKind::Failed) {
+      std::fprintf(stderr, "lzs: %s: %s\n", name.c_str(), entry.error.c_str());
+      ok = false;
+    } else if (entry.kind == EntryKind::Folder) {
       ok = AddFolder(name, mode, files) && ok;
     } else if (entry.kind == EntryKind::File && (mode == Mode::Pack) != HasLzsSuffix(name)) {
       files.push_back(name);
     }
   }
   return ok;
+}
+
+// The first failure to write standard output (errno), reported at the end.
+int stdoutError = 0;
+
+void PutOut(const std::string& text) {
+  if (stdoutError == 0 && (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0)) {
+    stdoutError = errno != 0 ? errno : EIO;
+  }
+}
+
+// Flushes and closes standard output; false, with a message, when anything
+// written there was lost.
+bool CloseStandardOutput() {
+  errno = 0;
+  if (stdoutError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)) {
+    stdoutError = errno != 0 ? errno : EIO;
+  }
+  errno = 0;
+  if (std::fclose(stdout) != 0 && stdoutError == 0) stdoutError = errno != 0 ? errno : EIO;
+  if (stdoutError == 0) return true;
+  std::fprintf(stderr, "lzs: (standard output): cannot write: %s\n", std::strerror(stdoutError));
+  return false;
 }
 
 // Prints each file's outcome as soon as it and all before it are done, from
@@ -88,10 +118,7 @@ class Reporter {
 
   void Print(Outcome& outcome) {
     ClearProgress();
-    if (!outcome.listRow.empty()) {
-      std::fputs(outcome.listRow.c_str(), stdout);
-      std::fflush(stdout);
-    }
+    if (!outcome.listRow.empty()) PutOut(outcome.listRow);
     std::fputs(outcome.messages.c_str(), stderr);
     allOk_ = allOk_ && outcome.ok;
     outcome.messages = std::string();
@@ -135,15 +162,7 @@ int UsageError(const char* message) {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  switch (ParseOptions(argc, argv, options)) {
-    case ParseResult::Exit: return 0;
-    case ParseResult::UsageError: return UsageError(nullptr);
-    case ParseResult::Run: break;
-  }
+int Run(const Options& options) {
   const bool writes = options.mode == Mode::Pack || options.mode == Mode::Unpack;
   PrepareFiles(writes);
 
@@ -161,7 +180,7 @@ int main(int argc, char** argv) {
   bool toStdout = false;
   bool fromStdin = false;
   for (const std::string& input : inputs) {
-    Job job{input, {}};
+    Job job{input, {}, {}};
     if (writes && !options.output.empty()) {
       job.output = options.output;
     } else if (writes && !options.toStdout && input != "-") {
@@ -184,14 +203,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  RefuseClashes(jobs);
+
   std::vector<Outcome> outcomes(jobs.size());
   Reporter reporter(outcomes, options.verbosity > 0 && IsTerminal(2));
+  if (options.threads > MaxThreads && options.verbosity > 0) {
+    std::fprintf(stderr, "lzs: warning: -T %u: at most %u files are worked on at once\n",
+                 options.threads, MaxThreads);
+  }
   unsigned threads = options.threads != 0 ? options.threads : CoreCount();
   // Standard output takes the files' bytes one after another.
   if (toStdout || fromStdin) threads = 1;
   threads = static_cast<unsigned>(std::min<std::size_t>({threads, MaxThreads, jobs.size()}));
 
-  if (options.mode == Mode::List) std::fputs(ListHeader().c_str(), stdout);
+  if (options.mode == Mode::List) PutOut(ListHeader());
   std::atomic<std::size_t> nextJob{0};
   reporter.Tick();  // a large batch shows its progress line at once
   RunWorkers(
@@ -218,8 +243,28 @@ int main(int argc, char** argv) {
       unpacked += outcome.unpackedBytes;
       ++listed;
     }
-    std::fputs(ListRow(packed, unpacked, "(total, " + std::to_string(listed) + " files)").c_str(),
-               stdout);
+    PutOut(ListRow(packed, unpacked, "(total, " + std::to_string(listed) + " files)"));
   }
   return ok && reporter.AllOk() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status = 0;
+  try {
+    Options options;
+    switch (ParseOptions(argc, argv, options)) {
+      case ParseResult::Exit: break;
+      case ParseResult::UsageError: return UsageError(nullptr);
+      case ParseResult::Run: status = Run(options); break;
+    }
+  } catch (const std::bad_alloc&) {
+    std::fputs("lzs: out of memory\n", stderr);
+    status = 1;
+  } catch (...) {
+    std::fputs("lzs: failed (unexpected error)\n", stderr);
+    status = 1;
+  }
+  return CloseStandardOutput() ? status : 1;
 }

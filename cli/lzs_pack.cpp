@@ -21,8 +21,7 @@
 
 namespace {
 
-// lzs-unpack takes files of at most 8 MiB.
-constexpr std::size_t MaxImageSize = 8u << 20;
+constexpr std::size_t MaxImageSize = LZS_UNPACK_IMAGE_MAX;
 // No input above this can pack below MaxImageSize: 17 payload bytes yield at
 // most 144 bytes.
 constexpr std::size_t MaxInputSize = MaxImageSize / 17 * 144 + 144;
@@ -115,7 +114,7 @@ int Pack(const Options& options) {
   cli::Bytes data;
   cli::FileStamp stamp;
   std::string error;
-  if (!cli::ReadInputFile(options.input, MaxInputSize, data, stamp, error)) {
+  if (!cli::ReadInputFile(options.input, cli::ReadRule{MaxInputSize, false}, data, stamp, error)) {
     return Fail(options.input, error);
   }
   if (data.empty()) return Fail(options.input, "is empty; lzs-unpack does not take an empty LZS file");

@@ -31,7 +31,8 @@ constexpr const char* HelpText =
     "  -k, --keep        keep the input (the default)\n"
     "      --rm          remove the input after success\n"
     "  -r, --recursive   go into folders (-d then takes only *.lzs files)\n"
-    "  -T, --threads=N   work on N files at once (0, the default: one per core)\n"
+    "  -T, --threads=N   work on N files at once (0, the default: one per core;\n"
+    "                    at most 64)\n"
     "      --fast        pack faster, a little larger (default: smallest image)\n"
     "  -q, --quiet       no warnings, no progress line\n"
     "  -v, --verbose     one line per file with the sizes\n"
@@ -40,8 +41,12 @@ constexpr const char* HelpText =
     "\n"
     "An existing output is never overwritten without -f. Outputs keep the\n"
     "input's permissions and modification time, and are put in place only\n"
-    "when complete. Exit status: 0 when every file succeeded, 1 when any\n"
-    "failed, 2 for a wrong command line.\n";
+    "when complete. A file whose output is another file's input or output in\n"
+    "the same run is refused; so is an input written to while it is read.\n"
+    "--rm keeps an input that changed after it was read. A file too large for\n"
+    "memory fails with \"out of memory\"; the others are still done.\n"
+    "Exit status: 0 when every file succeeded, 1 when any failed, 2 for a\n"
+    "wrong command line.\n";
 
 enum LongOnly { RemoveOption = 256, FastOption };
 

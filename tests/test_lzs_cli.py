@@ -5,6 +5,7 @@ afterwards."""
 
 from __future__ import annotations
 
+import contextlib
 import dataclasses
 import os
 import pty
@@ -16,6 +17,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import typing
 import unittest
 from pathlib import Path
@@ -107,7 +109,48 @@ class Case:
     check: typing.Callable[[str, bytes, Path], bool] | None = None  # on stderr, stdout, folder
     tool: str = "lzs"  # or "lzs-pack"
     links: dict[str, str] = dataclasses.field(default_factory=dict)  # name -> target
-    setup: typing.Callable[[], None] | None = None  # in the child, before it starts
+    preexec: typing.Callable[[], None] | None = None  # in the child, before it starts
+    setup: typing.Callable[[Path], None] | None = None  # makes what files cannot say
+    stdin_file: str | None = None  # a file of the folder as standard input
+    stdout_file: str | None = None  # where standard output goes, instead of a pipe
+    memory: int | None = None  # the address space limit, in bytes
+    user: int | None = None  # run as this uid and gid (root only can), not as root
+
+
+def sparse(path: Path, size: int, header: bool = False) -> None:
+    """A file of size bytes, all holes but its header (size - 4) when asked.
+    Zeros are a valid LZS payload: a flag byte 0 and back-references 00 00."""
+    path.parent.mkdir(parents=True, exist_ok=True)
+    with open(path, "wb") as f:
+        if header:
+            f.write((size - 4).to_bytes(4, "little"))
+        f.truncate(size)
+
+
+def too_deep(folder: Path) -> None:
+    """d/a, and under d a chain of folders whose last holds a file that no
+    path from the run's folder can name: lstat fails with ENAMETOOLONG, even
+    for root."""
+    (folder / "d").mkdir()
+    (folder / "d/a").write_bytes(TEXT)
+    fd = os.open(folder / "d", os.O_RDONLY)
+    for _ in range(16):  # 1 + 16 * 251 characters: 4017, below PATH_MAX
+        os.mkdir("s" * 250, dir_fd=fd)
+        inner = os.open("s" * 250, os.O_RDONLY, dir_fd=fd)
+        os.close(fd)
+        fd = inner
+    os.close(os.open("f" * 250, os.O_WRONLY | os.O_CREAT, dir_fd=fd))
+    os.close(fd)
+
+
+def shut_folder(folder: Path) -> None:
+    """d/x.lzs, and d/shut/y.lzs in a folder that can be listed but not
+    entered by anyone but root."""
+    folder.chmod(0o755)
+    for name in ("d/x.lzs", "d/shut/y.lzs"):
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_bytes(WORKED)
+    (folder / "d/shut").chmod(0o744)
 
 
 CASES = [
@@ -176,12 +219,12 @@ CASES = [
     Case("-c packs one input only", {"a": TEXT, "b": TEXT}, ["-c", "a", "b"], 2, {}, "cannot be joined", b""),
     Case("-T takes a number", {"a": TEXT}, ["-T", "two", "a"], 2, {"a.lzs": None}, "-T takes a number"),
     Case("a closed stderr takes no output's place", {k + ".lzs": literal_image(v) for k, v in BLOCKS.items()},
-         ["-d", "-v", "-T2", *(k + ".lzs" for k in BLOCKS)], 0, BLOCKS, setup=lambda: os.close(2)),
+         ["-d", "-v", "-T2", *(k + ".lzs" for k in BLOCKS)], 0, BLOCKS, preexec=lambda: os.close(2)),
     Case("a closed stdout still fails the write", {"x.lzs": WORKED}, ["-dc", "x.lzs"], 1, {},
-         "(standard output): cannot write: Bad file descriptor", setup=lambda: os.close(1)),
+         "(standard output): cannot write: Bad file descriptor", preexec=lambda: os.close(1)),
     Case("a file over the size limit fails alone", {"a": TEXT, "b": TEXT, "b.lzs": b"old", "s": b"xyz"},
          ["a", "-f", "b", "s"], 1, {"a.lzs": None, "b.lzs": b"old", "s.lzs": Packed(b"xyz")},
-         "a.lzs: cannot write: File too large", setup=file_size_limit(100)),
+         "a.lzs: cannot write: File too large", preexec=file_size_limit(100)),
     Case("-f -o a link replaces the link, not its target", {"a": TEXT, "t": b"old"}, ["-f", "-o", "l", "a"], 0,
          {"l": Packed(TEXT), "t": b"old"}, links={"l": "t"}),
     # lzs-pack
@@ -200,8 +243,8 @@ CASES = [
                         (["a.bin", "b.bin"], "only one input file")]),
     *(Case(f"lzs-pack {' '.join(args)}: {err}",
            {"a.bin": SAMPLE, "empty.bin": b"", "noise.bin": NOISE, "folder/x": b"", "t": b"old"}, args, 1,
-           {"a.bin": SAMPLE, "t": b"old", **after}, err, tool="lzs-pack", links={"l": "t"}, setup=setup)
-      for args, err, after, setup in [
+           {"a.bin": SAMPLE, "t": b"old", **after}, err, tool="lzs-pack", links={"l": "t"}, preexec=preexec)
+      for args, err, after, preexec in [
           (["missing.bin"], "missing.bin: cannot open: No such file", {"missing.bin.lzs": None}, None),
           (["folder"], "folder: cannot read", {"folder.lzs": None}, None),
           (["empty.bin"], "empty.bin: is empty", {"empty.bin.lzs": None}, None),
@@ -216,12 +259,55 @@ CASES = [
            file_size_limit(100)),
       ]),
     Case("lzs-pack out of memory", {"big": NOISE * 6}, ["big"], 1, {"big.lzs": None}, "big: out of memory",
-         tool="lzs-pack", setup=lambda: resource.setrlimit(resource.RLIMIT_AS, (50 << 20, 50 << 20))),
+         tool="lzs-pack", preexec=lambda: resource.setrlimit(resource.RLIMIT_AS, (50 << 20, 50 << 20))),
     Case("lzs-pack -f replaces an output", {"a.bin": SAMPLE, "a.bin.lzs": b"old"}, ["-f", "a.bin"], 0,
          {"a.bin.lzs": Packed(SAMPLE)}, tool="lzs-pack"),
     Case("lzs-pack -f -o a link replaces the link, not its target", {"a.bin": SAMPLE, "t": b"old"},
          ["--force", "-o", "l", "a.bin"], 0, {"l": Packed(SAMPLE), "t": b"old"}, tool="lzs-pack",
          links={"l": "t"}),
+    Case("-T above 64 is said to be capped", {"a": TEXT}, ["-T", "65", "a"], 0, {"a.lzs": Packed(TEXT)},
+         "warning: -T 65: at most 64 files are worked on at once"),
+    # Outputs that are other jobs' inputs or outputs: refused before any work.
+    Case("unpack a.lzs and a.lzs.lzs", {"a.lzs": WORKED, "a.lzs.lzs": literal_image(b"other")},
+         ["-d", "-f", "--rm", "a.lzs.lzs", "a.lzs"], 1, {"a": b"ABCABCABC", "a.lzs": None,
+                                                         "a.lzs.lzs": literal_image(b"other")},
+         "a.lzs.lzs: not done: its output a.lzs is also the input or the output of another file"),
+    Case("pack a and a.lzs", {"a": TEXT, "a.lzs": b"other"}, ["-f", "--rm", "a", "a.lzs"], 1,
+         {"a": TEXT, "a.lzs": None, "a.lzs.lzs": Packed(b"other")}, "a: not done: its output a.lzs"),
+    Case("y.lzs and y.LZS both give y", {"y.lzs": WORKED, "y.LZS": literal_image(b"other")},
+         ["-d", "-f", "--rm", "y.lzs", "y.LZS"], 1, {"y": None, "y.lzs": WORKED, "y.LZS": ANY},
+         "y.LZS: not done: its output y"),
+    Case("the same, found by -r", {"d/a.lzs": WORKED, "d/a.lzs.lzs": literal_image(b"other")},
+         ["-d", "-r", "-f", "--rm", "d"], 1, {"d/a": b"ABCABCABC", "d/a.lzs.lzs": ANY},
+         "d/a.lzs.lzs: not done: its output d/a.lzs"),
+    Case("an output that is a link to another input", {"x.lzs": WORKED, "p.lzs": literal_image(b"other")},
+         ["-d", "-f", "--rm", "x.lzs", "p.lzs"], 1, {"x": b"ABCABCABC", "p.lzs": ANY},
+         "p.lzs: not done: its output p", setup=lambda d: (d / "p").symlink_to("x.lzs")),
+    # Huge inputs fail alone; the files after them are still done.
+    Case("-d -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-d", "-r", "d"], 1, {"d/b": b"ABCABCABC"},
+         "d/a.lzs: not LZS: larger than any LZS image", setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
+    Case("-t -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-t", "-v", "-r", "d"], 1, {},
+         "d/b.lzs: OK, 9 bytes", setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
+    Case("-l -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-l", "-r", "d"], 1, {}, "d/a.lzs: not LZS",
+         b"      Packed     Unpacked    Ratio  Name\n          10            9    0.900  d/b.lzs\n"
+         b"          10            9    0.900  (total, 1 files)\n", setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
+    Case("a wrong header is refused before the read", {"c.lzs": WORKED}, ["-d", "a.lzs", "c.lzs"], 1,
+         {"c": b"ABCABCABC", "a": None}, "a.lzs: not LZS: header is not",
+         setup=lambda d: sparse(d / "a.lzs", 3 << 30), memory=1 << 30),
+    Case("out of memory fails one file", {"c.lzs": WORKED}, ["-d", "big.lzs", "c.lzs"], 1,
+         {"c": b"ABCABCABC", "big": None}, "lzs: big.lzs: out of memory",
+         setup=lambda d: sparse(d / "big.lzs", 1_200_000_000, header=True), memory=1 << 30),
+    Case("out of memory on standard input", {}, ["-d"], 1, {}, "lzs: (standard input): out of memory", b"",
+         setup=lambda d: sparse(d / "big.lzs", 1_200_000_000, header=True), stdin_file="big.lzs", memory=1 << 30),
+    Case("-r reports what it cannot look at", {}, ["-r", "d"], 1, {"d/a.lzs": Packed(TEXT)},
+         "f" * 250 + ": cannot read: File name too long", setup=too_deep),
+    Case("-r reports what it may not look at", {}, ["-l", "-r", "d"], 1, {},
+         "d/shut/y.lzs: cannot read: Permission denied", setup=shut_folder, user=65534),
+    # Standard output on a full disk.
+    Case("-l on a full disk", {"x.lzs": WORKED}, ["-l", "x.lzs"], 1, {},
+         "(standard output): cannot write: No space left on device", stdout_file="/dev/full"),
+    Case("--help on a full disk", {}, ["--help"], 1, {}, "cannot write: No space left", stdout_file="/dev/full"),
+    Case("-V on a full disk", {}, ["-V"], 1, {}, "cannot write: No space left", stdout_file="/dev/full"),
 ]
 
 
@@ -233,10 +319,35 @@ class LzsCli(unittest.TestCase):
     def tearDown(self) -> None:
         self.temp.cleanup()
 
-    def run_lzs(self, args, stdin=b"", program="", **kwargs) -> subprocess.CompletedProcess:
+    def run_lzs(self, args, data=b"", program="", **kwargs) -> subprocess.CompletedProcess:
         kwargs.setdefault("timeout", 120)
-        return subprocess.run([program or PROGRAM, *args], cwd=self.dir, input=stdin, capture_output=True,
-                              **kwargs)
+        kwargs.setdefault("stdout", subprocess.PIPE)
+        if "stdin" not in kwargs:
+            kwargs["input"] = data
+        return subprocess.run([program or PROGRAM, *args], cwd=self.dir, stderr=subprocess.PIPE, **kwargs)
+
+    def run_case(self, case: Case) -> subprocess.CompletedProcess:
+        kwargs: dict[str, typing.Any] = {}
+        if case.user is not None:
+            if os.geteuid() != 0:
+                self.skipTest("needs root, to run as another user")
+            kwargs["user"], kwargs["group"], kwargs["extra_groups"] = case.user, case.user, []
+        limit, preexec = case.memory, case.preexec
+
+        def prepare() -> None:
+            if limit is not None:
+                resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+            if preexec is not None:
+                preexec()
+
+        if limit is not None or preexec is not None:
+            kwargs["preexec_fn"] = prepare
+        with contextlib.ExitStack() as files:
+            if case.stdin_file is not None:
+                kwargs["stdin"] = files.enter_context(open(self.dir / case.stdin_file, "rb"))
+            if case.stdout_file is not None:
+                kwargs["stdout"] = files.enter_context(open(case.stdout_file, "wb"))
+            return self.run_lzs(case.args, case.stdin, PACK if case.tool == "lzs-pack" else PROGRAM, **kwargs)
 
     def lay_out(self, files: dict[str, bytes], links: dict[str, str] | None = None) -> None:
         for name, data in files.items():
@@ -251,8 +362,9 @@ class LzsCli(unittest.TestCase):
             with self.subTest(case.name), tempfile.TemporaryDirectory() as temp:
                 self.dir = Path(temp)
                 self.lay_out(case.files, case.links)
-                result = self.run_lzs(case.args, case.stdin, PACK if case.tool == "lzs-pack" else PROGRAM,
-                                      preexec_fn=case.setup)
+                if case.setup is not None:
+                    case.setup(self.dir)
+                result = self.run_case(case)
                 err = result.stderr.decode(errors="replace")
                 self.assertEqual(result.returncode, case.code, err)
                 if case.err:
@@ -326,6 +438,80 @@ class LzsCli(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"lzs: big: is too large to pack: more than 2147483648 bytes", result.stderr)
         self.assertFalse((self.dir / "big.lzs").exists())
+
+    def test_rm_keeps_an_input_that_grew_after_the_read(self) -> None:
+        # Random bytes pack slowly enough to append a line between the read
+        # (seen in /proc/PID/io) and the removal.
+        data = random.Random(2).randbytes(48 << 20)
+        log = self.dir / "log"
+        for _ in range(5):
+            log.write_bytes(data)
+            (self.dir / "log.lzs").unlink(missing_ok=True)
+            process = subprocess.Popen([PROGRAM, "--rm", "log"], cwd=self.dir, stderr=subprocess.PIPE)
+            appended = False
+            while not appended and process.poll() is None:
+                try:
+                    io = Path(f"/proc/{process.pid}/io").read_text()
+                    if int(re.search(r"rchar: (\d+)", io).group(1)) >= len(data):
+                        with open(log, "r+b") as f:  # never a new file
+                            f.seek(0, os.SEEK_END)
+                            f.write(b"one more line\n")
+                        appended = True
+                except OSError:
+                    break
+            err = process.communicate()[1].decode()
+            if appended:
+                break
+        self.assertTrue(appended, "every run ended before the line was appended")
+        self.assertEqual(process.returncode, 1, err)
+        self.assertRegex(err, "lzs: log: changed (after|while) it was read")
+        self.assertEqual(log.read_bytes(), data + b"one more line\n")
+
+    def test_input_rewritten_while_read(self) -> None:
+        # Two images of one size that differ in every block, written over
+        # each other in place, again and again, while the input is unpacked.
+        rng = random.Random(3)
+        plain = [rng.randbytes(8 << 20), rng.randbytes(8 << 20)]
+        images = [literal_image(p) for p in plain]
+        source = self.dir / "x.lzs"
+        source.write_bytes(images[0])
+        stop = threading.Event()
+
+        def rewrite() -> None:
+            k = 0
+            while not stop.is_set():
+                k ^= 1
+                try:
+                    fd = os.open(source, os.O_WRONLY)
+                except FileNotFoundError:  # removed by a run, until it is put back
+                    continue
+                for at in range(0, len(images[k]), 1 << 20):
+                    os.pwrite(fd, images[k][at:at + (1 << 20)], at)
+                os.close(fd)
+
+        writer = threading.Thread(target=rewrite)
+        writer.start()
+        outcomes = []
+        try:
+            for _ in range(30):
+                result = self.run_lzs(["-d", "--rm", "x.lzs"])  # kept unless it is whole and unchanged
+                output = self.dir / "x"
+                outcomes.append((result.returncode, result.stderr.decode(),
+                                 output.read_bytes() if output.exists() else None))
+                output.unlink(missing_ok=True)
+                if not source.exists():
+                    source.write_bytes(images[0])
+        finally:
+            stop.set()
+            writer.join()
+        for code, err, output in outcomes:
+            if code == 0 or "x.lzs: changed after it was read; not removed" in err:
+                # Whole, from one image or the other; an input that changed
+                # after the read is kept (and the next run rewrites it).
+                self.assertTrue(output in plain, "a torn input taken for a whole one")
+            else:
+                self.assertRegex(err, "x.lzs: (changed while it was read|is open for writing in another)")
+                self.assertIsNone(output, "an output left for a changed input")
 
     def test_killed_while_writing_leaves_nothing(self) -> None:
         # 256 MiB of zeros: groups of a flag byte 00 and 8 back-references of 18.

@@ -3,8 +3,10 @@ unpacking, testing, listing, a refused overwrite and a file name outside the
 system code page, one table row each."""
 
 import os
+import random
 import shutil
 import subprocess
+import threading
 import unittest
 from pathlib import Path
 
@@ -15,8 +17,9 @@ PACKABLE = pattern(20_000)
 # Outside Windows-1252, the code page Wine gives the C locale.
 NON_ASCII = "файл-文件.txt"
 
-# (name, files before, arguments, exit status, text stderr holds, exact
-# stdout or None, files after: name -> bytes, or None for absent)
+# (name, files before: name -> bytes, or a size for a sparse file of zeros,
+# arguments, exit status, text stderr holds, exact stdout or None, files
+# after: name -> bytes, or None for absent)
 CASES = [
     ("batch over a folder", {"d/a": PACKABLE, "d/e/b": b"xyz", "d/c.lzs": WORKED_EXAMPLE},
      ["-r", "d"], 0, "", b"", {"d/a": PACKABLE, "d/a.lzs": "round trip", "d/e/b.lzs": "round trip",
@@ -34,6 +37,13 @@ CASES = [
      "lzs: x: already exists; not overwritten (use -f to overwrite)", b"", {"x": b"old"}),
     ("a name outside the code page", {NON_ASCII: PACKABLE}, ["-v", NON_ASCII], 0, NON_ASCII + ": 20000 -> ",
      b"", {NON_ASCII + ".lzs": "round trip"}),
+    ("--rm removes the input once the output is in place", {"x.lzs": WORKED_EXAMPLE}, ["-d", "--rm", "x.lzs"],
+     0, "", b"", {"x": WORKED_EXAMPLE_DECODED, "x.lzs": None}),
+    ("y.lzs and y.LZS both give y", {"y.lzs": WORKED_EXAMPLE, "y.LZS": literal_image(b"other")},
+     ["-d", "-f", "--rm", "y.lzs", "y.LZS"], 1, "lzs: y.LZS: not done: its output y is also", b"",
+     {"y": None, "y.lzs": WORKED_EXAMPLE, "y.LZS": literal_image(b"other")}),
+    ("a 100 GB sparse file fails alone", {"d/a.lzs": 100 << 30, "d/b.lzs": WORKED_EXAMPLE},
+     ["-d", "-r", "d"], 1, "lzs: d/a.lzs: not LZS: larger than any LZS image", b"", {"d/a": None, "d/b": WORKED_EXAMPLE_DECODED}),
     ("folders named outside the code page", {"папка/子/" + NON_ASCII: PACKABLE}, ["-r", "папка"], 0, "",
      b"", {"папка/子/" + NON_ASCII + ".lzs": "round trip"}),
 ]
@@ -48,7 +58,11 @@ class LzsExeTest(unittest.TestCase):
                 shutil.rmtree(folder, ignore_errors=True)
                 for file, data in files.items():
                     (folder / file).parent.mkdir(parents=True, exist_ok=True)
-                    (folder / file).write_bytes(data)
+                    with open(folder / file, "wb") as f:
+                        if isinstance(data, int):
+                            f.truncate(data)
+                        else:
+                            f.write(data)
                 result = wine.run_console(program, args, folder)
                 stderr = result.stderr.decode("utf-8", "replace")
                 self.assertEqual(result.returncode, code, stderr)
@@ -113,6 +127,48 @@ class LzsExeTest(unittest.TestCase):
                     got = wine.run_console(Path(os.environ["LZS_CLI_EXE"]), ["-dc", "a.lzs"], folder).stdout
                 self.assertEqual(got, want)
                 self.assertEqual(sorted(p.name for p in folder.iterdir()), ["a", "a.lzs"])
+    def test_input_rewritten_while_read(self) -> None:
+        # Two images of one size that differ in every block, written over
+        # each other in place by a Unix process (which Windows sharing does
+        # not stop) while lzs.exe unpacks the file.
+        folder = wine.work_path() / "lzs_exe" / "rewritten"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        rng = random.Random(4)
+        plain = [rng.randbytes(8 << 20), rng.randbytes(8 << 20)]
+        images = [literal_image(p) for p in plain]
+        source = folder / "x.lzs"
+        source.write_bytes(images[0])
+        stop = threading.Event()
+
+        def rewrite() -> None:
+            k = 0
+            while not stop.is_set():
+                k ^= 1
+                fd = os.open(source, os.O_WRONLY)
+                for at in range(0, len(images[k]), 1 << 20):
+                    os.pwrite(fd, images[k][at:at + (1 << 20)], at)
+                os.close(fd)
+
+        writer = threading.Thread(target=rewrite)
+        writer.start()
+        outcomes = []
+        try:
+            for _ in range(10):
+                result = wine.run_console(Path(os.environ["LZS_CLI_EXE"]), ["-d", "-f", "x.lzs"], folder)
+                output = folder / "x"
+                outcomes.append((result.returncode, result.stderr.decode("utf-8", "replace"),
+                                 output.read_bytes() if output.exists() else None))
+                output.unlink(missing_ok=True)
+        finally:
+            stop.set()
+            writer.join()
+        for code, err, output in outcomes:
+            if code == 0:
+                self.assertTrue(output in plain, "a torn input taken for a whole one")
+            else:
+                self.assertIn("lzs: x.lzs: changed while it was read; not used", err)
+                self.assertIsNone(output, "an output left for a changed input")
 
     def test_only_lzs_exe_sets_the_utf8_code_page(self) -> None:
         setting = b"<activeCodePage"
