@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "lzs.h"
+
 namespace cli {
 
 // Leaves new elements uninitialized: a buffer about to be filled by a read
@@ -68,10 +70,10 @@ struct ReadRule {
   bool image;
 };
 inline constexpr const char* HeaderReason = "not LZS: header is not the image size minus 4";
-inline constexpr std::size_t HeaderSize = 4;
-// The 4 bytes of an LZS header, little-endian: the size of the rest.
-inline std::uint64_t HeaderValue(const std::uint8_t* head) {
-  return head[0] | head[1] << 8 | head[2] << 16 | std::uint64_t{head[3]} << 24;
+// Whether the header at head (its first LZS_HEADER_SIZE bytes) gives an
+// image of size bytes.
+inline bool HeaderFits(const std::uint8_t* head, std::uint64_t size) {
+  return size <= SIZE_MAX && lzs_image_length(head, static_cast<std::size_t>(size)) == size;
 }
 
 // Reads a whole regular file, and makes sure it did not change meanwhile:

@@ -144,15 +144,14 @@ bool ReadOpenFile(int fd, const ReadRule& rule, Bytes& data, struct stat& st, st
     error = TooLargeReason(rule);
     return false;
   }
-  std::uint8_t head[HeaderSize] = {};
-  if (rule.image && size > HeaderSize) {
-    const ssize_t got = pread(fd, head, HeaderSize, 0);
-    if (got != static_cast<ssize_t>(HeaderSize)) {
+  std::uint8_t head[LZS_HEADER_SIZE] = {};
+  if (rule.image && size > LZS_HEADER_SIZE) {
+    const ssize_t got = pread(fd, head, LZS_HEADER_SIZE, 0);
+    if (got != static_cast<ssize_t>(LZS_HEADER_SIZE)) {
       error = got < 0 ? "cannot read: " + Reason(errno) : ChangedReason;
       return false;
     }
-    const std::uint64_t header = HeaderValue(head);
-    if (header != size - HeaderSize) {
+    if (!HeaderFits(head, size)) {
       error = HeaderReason;
       return false;
     }

@@ -118,12 +118,11 @@ bool ReadOpenFile(HANDLE file, const ReadRule& rule, Bytes& data, FileState& sta
     error = TooLargeReason(rule);
     return false;
   }
-  std::uint8_t head[HeaderSize] = {};
+  std::uint8_t head[LZS_HEADER_SIZE] = {};
   DWORD count = 0;
-  if (rule.image && size > HeaderSize) {
-    if (!ReadChunk(file, head, HeaderSize, count, error)) return false;
-    const std::uint64_t header = HeaderValue(head);
-    if (count != HeaderSize || header != size - HeaderSize) {
+  if (rule.image && size > LZS_HEADER_SIZE) {
+    if (!ReadChunk(file, head, LZS_HEADER_SIZE, count, error)) return false;
+    if (count != LZS_HEADER_SIZE || !HeaderFits(head, size)) {
       error = HeaderReason;
       return false;
     }

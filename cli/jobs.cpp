@@ -13,8 +13,6 @@ namespace {
 
 constexpr const char* Suffix = ".lzs";
 constexpr std::size_t SuffixLength = 4;
-// Each payload byte yields at most 9 bytes (a two-byte back-reference, 18).
-constexpr std::size_t MaxExpansion = 9;
 // Images up to this size are decoded without the size scan.
 constexpr std::size_t DirectDecodeLimit = std::size_t{32} << 20;
 constexpr const char* StandardInput = "(standard input)";
@@ -65,23 +63,8 @@ std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::str
   return numbers + name + "\n";
 }
 
-bool EndsInCutItem(const std::uint8_t* image, std::size_t size) {
-  std::size_t pos = HeaderSize;
-  while (pos < size) {
-    const unsigned flags = image[pos++];
-    for (unsigned bit = 0; bit < 8 && pos < size; ++bit) {
-      const bool literal = (flags >> bit & 1) != 0;
-      if (!literal && size - pos < 2) return true;
-      pos += literal ? 1 : 2;
-    }
-  }
-  return false;
-}
-
 namespace {
 
-// The most an LZS image can be: its header holds the rest's size in 32 bits.
-constexpr std::uint64_t LargestImage = std::uint64_t{0xFFFFFFFF} + HeaderSize;
 
 void Work(const Options& options, const Job& job, Workspace& work, Outcome& outcome) {
   const bool fromStdin = job.input == "-";
@@ -107,7 +90,7 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
   FileStamp stamp;
   std::string error;
   const ReadRule rule = options.mode == Mode::Pack ? ReadRule{LZS_ENCODE_SIZE_MAX, false}
-                                                   : ReadRule{LargestImage, true};
+                                                   : ReadRule{LZS_IMAGE_SIZE_MAX, true};
   if (!(fromStdin ? ReadStandardInput(rule, data, error)
                   : ReadInputFile(job.input, rule, data, stamp, error))) {
     return fail(name, error);
@@ -137,14 +120,16 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
       outcome.unpackedBytes = size;
       return;
     }
-    result.resize(scan ? size : MaxExpansion * data.size());
+    result.resize(scan ? size : lzs_decode_bound(data.size()));
     const size_t n = lzs_decode(result.data(), result.size(), data.data(), data.size());
     if (lzs_is_error(n)) return fail(name, std::string("not LZS: ") + lzs_error_name(n));
     result.resize(n);
     outcome.packedBytes = data.size();
     outcome.unpackedBytes = n;
     if (options.mode == Mode::Test) {
-      if (options.verbosity > 0 && EndsInCutItem(data.data(), data.size())) {
+      lzs_info info{};
+      if (options.verbosity > 0 && !lzs_is_error(lzs_image_info(data.data(), data.size(), &info)) &&
+          info.lastItemCut != 0) {
         outcome.messages += "lzs: " + name +
                             ": warning: the last back-reference is cut off by the end of the "
                             "image; its one byte is ignored\n";

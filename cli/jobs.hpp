@@ -56,8 +56,4 @@ void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& ou
 // output, by name or by what file it is.
 void RefuseClashes(std::vector<Job>& jobs);
 
-// Whether decoding drops a back-reference cut off by the end of the image
-// (its one byte is ignored).
-bool EndsInCutItem(const std::uint8_t* image, std::size_t size);
-
 }  // namespace cli

@@ -58,6 +58,13 @@ LZS_API lzs_error lzs_get_error(size_t code);
 /* A short English description; "no error" for a size. Never NULL. */
 LZS_API const char* lzs_error_name(size_t code);
 
+/* The image format's sizes: the header's length, the largest image (a 32-bit
+ * header gives the length of the rest), and the most one payload byte can
+ * yield (a two-byte back-reference copies at most 18). */
+#define LZS_HEADER_SIZE 4
+#define LZS_IMAGE_SIZE_MAX (0xFFFFFFFFull + LZS_HEADER_SIZE)
+#define LZS_EXPANSION_MAX 9
+
 /* The largest image the lzs-unpack program takes, 8 MiB (8,388,608 bytes):
  * it reads its input whole into a block ten times that size. The library
  * itself has no such limit; a packer that makes files for that program
@@ -81,6 +88,19 @@ LZS_API size_t lzs_decode(void* dst, size_t dstCapacity, const void* image,
 /* The exact size lzs_decode would return (or its error), from a scan of the
  * flags and lengths alone. */
 LZS_API size_t lzs_decoded_size(const void* image, size_t imageSize);
+
+/* The most bytes lzs_decode can yield for an image of imageSize bytes:
+ * LZS_EXPANSION_MAX per payload byte; 0 when imageSize is LZS_HEADER_SIZE or
+ * less, above LZS_IMAGE_SIZE_MAX, or the bound is above SIZE_MAX. A destination of that capacity never gives LZS_ERROR_DST_TOO_SMALL;
+ * lzs_decoded_size gives the exact size instead, at the cost of a scan. */
+LZS_API size_t lzs_decode_bound(size_t imageSize);
+
+/* The size of the image at the start of src, as its header says:
+ * LZS_HEADER_SIZE plus the header's value. Reads only the header, so src may
+ * be a larger buffer holding the image and more after it. Errors:
+ * LZS_ERROR_NOT_AN_IMAGE when srcSize is below LZS_HEADER_SIZE,
+ * LZS_ERROR_HEADER_MISMATCH when that size runs past srcSize. */
+LZS_API size_t lzs_image_length(const void* src, size_t srcSize);
 
 /* What a scan of an image tells without decoding it. */
 typedef struct {

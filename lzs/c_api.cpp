@@ -15,6 +15,7 @@ static_assert(LZS_VERSION_MAJOR == LZS_BUILD_VERSION_MAJOR && LZS_VERSION_MINOR 
                   LZS_VERSION_PATCH == LZS_BUILD_VERSION_PATCH,
               "include/lzs.h and the project version disagree");
 static_assert(LZS_ENCODE_SIZE_MAX == lzs::MaxEncodeSize);
+static_assert(LZS_HEADER_SIZE == lzs::HeaderSize && LZS_EXPANSION_MAX == lzs::MaxExpansion);
 
 struct lzs_encoder {
   lzs::LzsEncoder encoder;
@@ -85,6 +86,20 @@ size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t image
 size_t lzs_decoded_size(const void* image, size_t imageSize) {
   lzs_info info;
   return lzs_image_info(image, imageSize, &info);
+}
+
+size_t lzs_decode_bound(size_t imageSize) {
+  if (imageSize <= lzs::HeaderSize || imageSize > LZS_IMAGE_SIZE_MAX) return 0;
+  const size_t payload = imageSize - lzs::HeaderSize;
+  return payload > SIZE_MAX / lzs::MaxExpansion ? 0 : payload * lzs::MaxExpansion;
+}
+
+size_t lzs_image_length(const void* src, size_t srcSize) {
+  if (src == nullptr && srcSize != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
+  if (srcSize < lzs::HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);
+  const std::uint32_t rest = lzs::ReadHeader(static_cast<const std::uint8_t*>(src));
+  if (rest > srcSize - lzs::HeaderSize) return Error(LZS_ERROR_HEADER_MISMATCH);
+  return lzs::HeaderSize + rest;
 }
 
 size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* info) {

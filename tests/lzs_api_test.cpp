@@ -206,6 +206,38 @@ TEST(LzsImageInfo, SizeAndCutLastItem) {
   EXPECT_EQ(lzs_image_info(bad.data(), bad.size(), nullptr), Error(LZS_ERROR_BAD_ARGUMENT));
 }
 
+TEST(LzsImageLength, HeaderAgainstTheBufferEnd) {
+  // The worked example (10 bytes), then bytes of something else.
+  const Bytes blob = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3, 0xFF, 0xFF, 0xFF, 0xFF};
+  const Bytes huge = {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+  const Bytes empty = {0, 0, 0, 0};
+  struct Case {
+    const Bytes* src;
+    size_t srcSize;
+    size_t expected;
+  };
+  const Case cases[] = {
+      {&blob, 10, 10},
+      {&blob, blob.size(), 10},
+      {&blob, 9, Error(LZS_ERROR_HEADER_MISMATCH)},
+      {&blob, 3, Error(LZS_ERROR_NOT_AN_IMAGE)},
+      {&empty, 4, 4},
+      {&huge, huge.size(), Error(LZS_ERROR_HEADER_MISMATCH)},
+      {nullptr, 4, Error(LZS_ERROR_BAD_ARGUMENT)},
+      {nullptr, 0, Error(LZS_ERROR_NOT_AN_IMAGE)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(lzs_image_length(c.src != nullptr ? c.src->data() : nullptr, c.srcSize), c.expected)
+        << "size " << c.srcSize;
+  }
+  const size_t largestPayload = LZS_IMAGE_SIZE_MAX - LZS_HEADER_SIZE;
+  for (const auto& [imageSize, bound] : {std::pair<size_t, size_t>{0, 0}, {4, 0}, {5, 9}, {10, 54},
+                                         {LZS_IMAGE_SIZE_MAX, largestPayload * 9},
+                                         {LZS_IMAGE_SIZE_MAX + 1, 0}}) {
+    EXPECT_EQ(lzs_decode_bound(imageSize), bound) << imageSize;
+  }
+}
+
 TEST(LzsErrors, CodesNamesAndSizes) {
   std::vector<std::string> names;
   for (int code = LZS_ERROR_NOT_AN_IMAGE; code <= LZS_ERROR_MAX_CODE; ++code) {
