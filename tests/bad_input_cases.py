@@ -24,6 +24,7 @@ import subprocess
 from pathlib import Path
 
 from expected_notices import notice
+from support.lzs_images import literal_image, with_header
 
 # The endings and the first line of the notice each shows (None: no notice),
 # ASCII in both the Windows and the native form.
@@ -48,19 +49,6 @@ FILENAME_EXCED_RANGE = 206
 # The worked example: 6 payload bytes that decode to ABCABCABC.
 WORKED_EXAMPLE = bytes.fromhex("06 00 00 00 07 41 42 43 EE F3")
 WORKED_OUTPUT = b"ABCABCABC"
-
-
-def image(payload: bytes, header_delta: int = 0) -> bytes:
-    """An LZS image of payload, its header off by header_delta."""
-    return (len(payload) + header_delta).to_bytes(4, "little") + payload
-
-
-def literal_image(data: bytes) -> bytes:
-    """An image of data as groups of eight literals (flag byte FF)."""
-    payload = bytearray()
-    for k in range(0, len(data), 8):
-        payload += b"\xff" + data[k:k + 8]
-    return image(bytes(payload))
 
 
 def random_bytes(count: int, seed: int) -> bytes:
@@ -137,14 +125,14 @@ CASES = [
     Case("large image truncated", LARGE_IMAGE[:-100]),
     Case("one byte appended", WORKED_EXAMPLE + b"\x00"),
     Case("bytes appended to a large image", LARGE_IMAGE + b"appended"),
-    Case("header one too large", image(WORKED_EXAMPLE[4:], +1)),
-    Case("header one too small", image(WORKED_EXAMPLE[4:], -1)),
+    Case("header one too large", with_header(WORKED_EXAMPLE[4:], +1)),
+    Case("header one too small", with_header(WORKED_EXAMPLE[4:], -1)),
     Case("one byte", b"\x01"),
     Case("random bytes", random_bytes(3000, 1)),
     Case("random bytes, default output name", random_bytes(777, 2), output_name=None),
     Case("refused input keeps an existing output", WORKED_EXAMPLE + b"\x00",
          existing_output=b"keep me"),
-    Case("payload of one flag byte", image(b"\x01")),
+    Case("payload of one flag byte", with_header(b"\x01")),
     Case("empty input", b"", native=("general", HANDLE_EOF)),
     Case("directory as input", None, input_name="folder.lzs",
          native=("silent", ACCESS_DENIED)),

@@ -22,6 +22,8 @@ import typing
 import unittest
 from pathlib import Path
 
+from support.lzs_images import decode, literal_image
+
 PROGRAM = ""
 PACK = ""
 
@@ -34,37 +36,6 @@ SAMPLE = bytes(ord("packing, packed, pack "[k % 22]) + k // 1000 for k in range(
 NOISE = random.Random(1).randbytes(8 << 20)  # its image is above 8 MiB
 # Images that differ in every block, to be unpacked many at once.
 BLOCKS = {f"g{k:03}": random.Random(k).randbytes(20_000) for k in range(150)}
-
-
-def literal_image(data: bytes) -> bytes:
-    payload = b"".join(b"\xff" + data[k:k + 8] for k in range(0, len(data), 8))
-    return len(payload).to_bytes(4, "little") + payload
-
-
-def decode(image: bytes) -> bytes:
-    """A plain decoder of our own, to check what the tool packed."""
-    assert int.from_bytes(image[:4], "little") == len(image) - 4
-    out = bytearray()
-    pos = 4
-    while pos < len(image):
-        flags = image[pos]
-        pos += 1
-        for bit in range(8):
-            if pos >= len(image):
-                break
-            if flags >> bit & 1:
-                out.append(image[pos])
-                pos += 1
-                continue
-            if len(image) - pos < 2:
-                return bytes(out)
-            b0, b1 = image[pos], image[pos + 1]
-            pos += 2
-            j = len(out) - (len(out) - (b0 | (b1 >> 4) << 8) - 18) % 4096
-            for _ in range((b1 & 15) + 3):
-                out.append(out[j] if 0 <= j < len(out) else 0)
-                j += 1
-    return bytes(out)
 
 
 class Packed:

@@ -14,6 +14,7 @@ import wine
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 import expected_notices  # noqa: E402
+from support.lzs_images import literal_image  # noqa: E402,F401
 
 # The worked example: 6 payload bytes; three literals, then a back-reference
 # of length 6 three bytes back.
@@ -55,16 +56,6 @@ def pattern(length: int) -> bytes:
     """length bytes that repeat only every 251 bytes."""
     unit = bytes((i * 7 + 3) % 256 for i in range(251))
     return (unit * (length // 251 + 1))[:length]
-
-
-def literal_image(data: bytes, trailing_flag: bool = False) -> bytes:
-    """An LZS image of all-literal groups (flag 0xFF, then up to 8 literals)
-    that decodes to data; trailing_flag adds a last flag byte with nothing
-    after it, which adds no output."""
-    payload = b"".join(b"\xff" + data[i:i + 8] for i in range(0, len(data), 8))
-    if trailing_flag:
-        payload += b"\xff"
-    return len(payload).to_bytes(4, "little") + payload
 
 
 def image_of_size(size: int) -> tuple[bytes, bytes]:
