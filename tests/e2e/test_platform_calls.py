@@ -1,5 +1,8 @@
 """The platform calls of one whole successful run of the real exe, argument
-by argument, and the exact bytes of each notice."""
+by argument: the handles, block and counts that pass from call to call.
+Which calls a run makes, in what order and with which flags and sizes, the
+run tests check against the native layer; here, what only the real exe
+shows. And the exact bytes of each notice."""
 
 import unittest
 
@@ -17,10 +20,6 @@ class PlatformCallsTest(ExeTestCase):
         self.write("in.lzs", image)
         result = self.run_exe('p /D"in.lzs" /O"out.bin"')
         self.assertEqual(result.exit_code, 0)
-        self.assertEqual(result.call_names(), [
-            "GetCommandLineA", "CreateFileA", "GetFileSize", "GlobalAlloc", "ReadFile",
-            "CreateFileA", "WriteFile", "Beep", "Sleep", "Beep", "CloseHandle", "CloseHandle",
-            "GlobalFree", "ExitProcess"])
         (command_line, open_input, size, alloc, read, create_output, write, beep1, pause, beep2,
          close_input, close_output, free, exit_process) = result.calls
 
@@ -34,8 +33,7 @@ class PlatformCallsTest(ExeTestCase):
         self.assertNotEqual(size.values()[1], 0)
         self.assertEqual(size.retval, len(image))
 
-        # 904 * 10 + 1024 = 10,064, rounded down to a multiple of 512.
-        self.assertEqual(alloc.values(), [GMEM_FIXED_ZEROINIT, 9728])
+        self.assertEqual(alloc.values()[0], GMEM_FIXED_ZEROINIT)
         block = alloc.retval
 
         self.assertEqual(read.values()[:3], [input_handle, block, len(image)])
