@@ -366,7 +366,8 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
   OpenFile* file = FileOf(handle);
   if (file != nullptr) file->torn = true;  // until every byte is written
   if (file != nullptr && file->fd == unfinished.fd) unfinished.pending = 1;
-  if (StartTransfer(fault::Op::WriteFile, handle, written) == nullptr) return FALSE;
+  // StartTransfer fails for a handle that names no file, too.
+  if (StartTransfer(fault::Op::WriteFile, handle, written) == nullptr || file == nullptr) return FALSE;
   const DWORD limit = fault::WriteLimit(toWrite);
   const auto* bytes = static_cast<const char*>(buffer);
   while (*written < limit) {
