@@ -11,6 +11,7 @@ import os
 import pathlib
 import random
 import re
+import subprocess
 import sys
 import tempfile
 import threading
@@ -158,6 +159,23 @@ class Errors(unittest.TestCase):
                 self.assertIsInstance(caught.exception, ValueError)
                 self.assertEqual(caught.exception.code, CODES[code])
                 self.assertEqual(str(caught.exception), reference_message(CODES[code]))
+
+    def test_out_of_memory_is_memory_error(self):
+        # Address space for the input and the image but not for the
+        # encoder's workspace (several bytes per input byte).
+        script = "\n".join([
+            "import resource, lzs",
+            "data = bytes(64 << 20)",
+            "size = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()",
+            "resource.setrlimit(resource.RLIMIT_AS, (size + (200 << 20), resource.RLIM_INFINITY))",
+            "for call in (lzs.compress, lzs.Encoder().compress):",
+            "    try:",
+            "        call(data)",
+            "    except MemoryError:",
+            "        print('MemoryError')",
+        ])
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        self.assertEqual((result.stdout.split(), result.returncode), (["MemoryError"] * 2, 0), result.stderr)
 
     def test_type_errors(self):
         cases = [(lzs.compress, "text"), (lzs.decompress, None), (lzs.decoded_size, [1, 2]),
