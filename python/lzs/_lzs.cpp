@@ -15,11 +15,13 @@
 namespace {
 
 struct ModuleState {
-  PyObject* lzsError;   // lzs.LzsError
+  PyObject* lzsError;     // lzs.LzsError
   PyObject* encoderType;  // lzs.Encoder
 };
 
-ModuleState* StateOf(PyObject* module) { return static_cast<ModuleState*>(PyModule_GetState(module)); }
+ModuleState* StateOf(PyObject* module) {
+  return static_cast<ModuleState*>(PyModule_GetState(module));
+}
 
 // Raises the exception for a failed call's result: MemoryError for
 // LZS_ERROR_OUT_OF_MEMORY, else LzsError(message) with .code set.
@@ -38,7 +40,9 @@ PyObject* RaiseLzsError(PyObject* module, size_t result) {
   return nullptr;
 }
 
-PyObject* RaiseCode(PyObject* module, lzs_error code) { return RaiseLzsError(module, static_cast<size_t>(0) - code); }
+PyObject* RaiseCode(PyObject* module, lzs_error code) {
+  return RaiseLzsError(module, static_cast<size_t>(0) - code);
+}
 
 // A contiguous view of a bytes-like argument; TypeError for anything else.
 bool GetBytes(PyObject* object, Py_buffer* view) {
@@ -56,8 +60,8 @@ PyObject* Pack(PyObject* module, lzs_encoder* encoder, const Py_buffer& data, in
   char* dst = PyBytes_AS_STRING(image);
   size_t result = 0;
   Py_BEGIN_ALLOW_THREADS
-  result = encoder != nullptr ? lzs_encode_with(encoder, dst, bound, data.buf, size, level)
-                              : lzs_encode(dst, bound, data.buf, size, level);
+    result = encoder != nullptr ? lzs_encode_with(encoder, dst, bound, data.buf, size, level)
+                                : lzs_encode(dst, bound, data.buf, size, level);
   Py_END_ALLOW_THREADS
   if (lzs_is_error(result)) {
     Py_DECREF(image);
@@ -75,8 +79,8 @@ const char* const levelKeywords[] = {"data", "level", nullptr};
 PyObject* Compress(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* object = nullptr;
   int level = LZS_LEVEL_OPTIMAL;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|i:compress", const_cast<char**>(levelKeywords), &object,
-                                   &level)) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|i:compress", const_cast<char**>(levelKeywords),
+                                   &object, &level)) {
     return nullptr;
   }
   Py_buffer data;
@@ -92,7 +96,7 @@ PyObject* Decompress(PyObject* module, PyObject* object) {
   const size_t imageSize = static_cast<size_t>(image.len);
   size_t size = 0;
   Py_BEGIN_ALLOW_THREADS
-  size = lzs_decoded_size(image.buf, imageSize);
+    size = lzs_decoded_size(image.buf, imageSize);
   Py_END_ALLOW_THREADS
   PyObject* output = nullptr;
   if (lzs_is_error(size)) {
@@ -106,7 +110,7 @@ PyObject* Decompress(PyObject* module, PyObject* object) {
     char* dst = PyBytes_AS_STRING(output);
     size_t result = 0;
     Py_BEGIN_ALLOW_THREADS
-    result = lzs_decode(dst, size, image.buf, imageSize);
+      result = lzs_decode(dst, size, image.buf, imageSize);
     Py_END_ALLOW_THREADS
     // Another thread may have changed a writable buffer between the scan and
     // the decode; the decode stays within `size` bytes either way.
@@ -126,7 +130,7 @@ PyObject* DecodedSize(PyObject* module, PyObject* object) {
   if (!GetBytes(object, &image)) return nullptr;
   size_t size = 0;
   Py_BEGIN_ALLOW_THREADS
-  size = lzs_decoded_size(image.buf, static_cast<size_t>(image.len));
+    size = lzs_decoded_size(image.buf, static_cast<size_t>(image.len));
   Py_END_ALLOW_THREADS
   PyBuffer_Release(&image);
   if (lzs_is_error(size)) return RaiseLzsError(module, size);
@@ -138,8 +142,8 @@ const char* const lengthKeywords[] = {"buffer", "offset", nullptr};
 PyObject* ImageLength(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* object = nullptr;
   Py_ssize_t offset = 0;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|n:image_length", const_cast<char**>(lengthKeywords), &object,
-                                   &offset)) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|n:image_length",
+                                   const_cast<char**>(lengthKeywords), &object, &offset)) {
     return nullptr;
   }
   if (offset < 0) {
@@ -166,14 +170,15 @@ PyObject* ImageLength(PyObject* module, PyObject* args, PyObject* kwargs) {
   return length;
 }
 
-PyObject* LibraryVersion(PyObject*, PyObject*) { return PyUnicode_FromString(lzs_version_string()); }
+PyObject* LibraryVersion(PyObject*, PyObject*) {
+  return PyUnicode_FromString(lzs_version_string());
+}
 
 // ---------------------------------------------------------------------------
 // lzs.Encoder
 
 struct Encoder {
-  PyObject_HEAD
-  lzs_encoder* encoder;
+  PyObject_HEAD lzs_encoder* encoder;
   bool busy;  // set and cleared with the GIL held
 };
 
@@ -205,8 +210,8 @@ PyObject* EncoderCompress(PyObject* object, PyObject* args, PyObject* kwargs) {
   auto* self = reinterpret_cast<Encoder*>(object);
   PyObject* input = nullptr;
   int level = LZS_LEVEL_OPTIMAL;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|i:compress", const_cast<char**>(levelKeywords), &input,
-                                   &level)) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|i:compress", const_cast<char**>(levelKeywords),
+                                   &input, &level)) {
     return nullptr;
   }
   Py_buffer data;
@@ -224,8 +229,8 @@ PyObject* EncoderCompress(PyObject* object, PyObject* args, PyObject* kwargs) {
 }
 
 PyDoc_STRVAR(encoderCompressDoc,
-"compress(data, level=LEVEL_OPTIMAL) -> bytes\n\n"
-"Pack data, as lzs.compress does, in this encoder's workspace.");
+             "compress(data, level=LEVEL_OPTIMAL) -> bytes\n\n"
+             "Pack data, as lzs.compress does, in this encoder's workspace.");
 
 PyMethodDef encoderMethods[] = {
     {"compress", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(EncoderCompress)),
@@ -233,59 +238,58 @@ PyMethodDef encoderMethods[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 PyDoc_STRVAR(encoderDoc,
-"Encoder()\n\n"
-"A reusable packer: its workspace is kept from one compress() call to the\n"
-"next, so packing many inputs does not allocate it again.\n\n"
-"An Encoder is for one thread at a time: a call made while another thread\n"
-"is inside compress() of the same Encoder raises RuntimeError. Give each\n"
-"thread its own Encoder.");
+             "Encoder()\n\n"
+             "A reusable packer: its workspace is kept from one compress() call to the\n"
+             "next, so packing many inputs does not allocate it again.\n\n"
+             "An Encoder is for one thread at a time: a call made while another thread\n"
+             "is inside compress() of the same Encoder raises RuntimeError. Give each\n"
+             "thread its own Encoder.");
 
-PyType_Slot encoderSlots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(EncoderNew)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(EncoderDealloc)},
-    {Py_tp_methods, encoderMethods},
-    {Py_tp_doc, const_cast<char*>(encoderDoc)},
-    {0, nullptr}};
+PyType_Slot encoderSlots[] = {{Py_tp_new, reinterpret_cast<void*>(EncoderNew)},
+                              {Py_tp_dealloc, reinterpret_cast<void*>(EncoderDealloc)},
+                              {Py_tp_methods, encoderMethods},
+                              {Py_tp_doc, const_cast<char*>(encoderDoc)},
+                              {0, nullptr}};
 
-PyType_Spec encoderSpec = {"lzs.Encoder", sizeof(Encoder), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-                           encoderSlots};
+PyType_Spec encoderSpec = {"lzs.Encoder", sizeof(Encoder), 0,
+                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, encoderSlots};
 
 // ---------------------------------------------------------------------------
 // The module
 
 PyDoc_STRVAR(compressDoc,
-"compress(data, level=LEVEL_OPTIMAL) -> bytes\n\n"
-"Pack data (any bytes-like object of 1 byte to 2 GiB) into an LZS image,\n"
-"its 4-byte header included. LEVEL_OPTIMAL makes the smallest image the\n"
-"format allows; LEVEL_FAST packs greedily, for large batches.\n"
-"Raises LzsError for empty or too large data and for an unknown level.");
+             "compress(data, level=LEVEL_OPTIMAL) -> bytes\n\n"
+             "Pack data (any bytes-like object of 1 byte to 2 GiB) into an LZS image,\n"
+             "its 4-byte header included. LEVEL_OPTIMAL makes the smallest image the\n"
+             "format allows; LEVEL_FAST packs greedily, for large batches.\n"
+             "Raises LzsError for empty or too large data and for an unknown level.");
 
 PyDoc_STRVAR(decompressDoc,
-"decompress(image) -> bytes\n\n"
-"Unpack exactly one LZS image (header included) from a bytes-like object.\n"
-"Raises LzsError when it is not an image or yields no byte.");
+             "decompress(image) -> bytes\n\n"
+             "Unpack exactly one LZS image (header included) from a bytes-like object.\n"
+             "Raises LzsError when it is not an image or yields no byte.");
 
 PyDoc_STRVAR(decodedSizeDoc,
-"decoded_size(image) -> int\n\n"
-"The size decompress(image) would return, from a scan that writes\n"
-"nothing. Raises LzsError as decompress does.");
+             "decoded_size(image) -> int\n\n"
+             "The size decompress(image) would return, from a scan that writes\n"
+             "nothing. Raises LzsError as decompress does.");
 
 PyDoc_STRVAR(imageLengthDoc,
-"image_length(buffer, offset=0) -> int\n\n"
-"The length of the image that starts at offset in buffer: 4 plus the\n"
-"value of its header. Raises LzsError when fewer than 4 bytes are left at\n"
-"offset (code 1) or the image would run past the end (code 2). With it an\n"
-"image inside a larger blob decodes without a copy:\n\n"
-"    n = lzs.image_length(blob, off)\n"
-"    data = lzs.decompress(memoryview(blob)[off:off + n])");
+             "image_length(buffer, offset=0) -> int\n\n"
+             "The length of the image that starts at offset in buffer: 4 plus the\n"
+             "value of its header. Raises LzsError when fewer than 4 bytes are left at\n"
+             "offset (code 1) or the image would run past the end (code 2). With it an\n"
+             "image inside a larger blob decodes without a copy:\n\n"
+             "    n = lzs.image_length(blob, off)\n"
+             "    data = lzs.decompress(memoryview(blob)[off:off + n])");
 
 PyDoc_STRVAR(libraryVersionDoc,
-"library_version() -> str\n\n"
-"The version of the liblzs linked into this module, as \"major.minor.patch\".");
+             "library_version() -> str\n\n"
+             "The version of the liblzs linked into this module, as \"major.minor.patch\".");
 
 PyMethodDef moduleMethods[] = {
-    {"compress", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Compress)), METH_VARARGS | METH_KEYWORDS,
-     compressDoc},
+    {"compress", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Compress)),
+     METH_VARARGS | METH_KEYWORDS, compressDoc},
     {"decompress", Decompress, METH_O, decompressDoc},
     {"decoded_size", DecodedSize, METH_O, decodedSizeDoc},
     {"image_length", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ImageLength)),
@@ -294,16 +298,17 @@ PyMethodDef moduleMethods[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 PyDoc_STRVAR(lzsErrorDoc,
-"A call of liblzs failed. str(error) is the library's description and\n"
-".code the library's error number (LZS_ERROR_* in lzs.h):\n"
-"1 not an image (4 bytes or fewer), 2 header is not the image size minus 4,\n"
-"3 image yields no byte, 5 input too large, 7 empty input, 8 bad argument.");
+             "A call of liblzs failed. str(error) is the library's description and\n"
+             ".code the library's error number (LZS_ERROR_* in lzs.h):\n"
+             "1 not an image (4 bytes or fewer), 2 header is not the image size minus 4,\n"
+             "3 image yields no byte, 5 input too large, 7 empty input, 8 bad argument.");
 
 int ModuleExec(PyObject* module) {
   ModuleState* state = StateOf(module);
   PyObject* attributes = Py_BuildValue("{s:i}", "code", 0);
   if (attributes == nullptr) return -1;
-  state->lzsError = PyErr_NewExceptionWithDoc("lzs.LzsError", lzsErrorDoc, PyExc_ValueError, attributes);
+  state->lzsError =
+      PyErr_NewExceptionWithDoc("lzs.LzsError", lzsErrorDoc, PyExc_ValueError, attributes);
   Py_DECREF(attributes);
   if (state->lzsError == nullptr) return -1;
   state->encoderType = PyType_FromModuleAndSpec(module, &encoderSpec, nullptr);
@@ -336,16 +341,12 @@ void ModuleFree(void* module) { ModuleClear(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot moduleSlots[] = {{Py_mod_exec, reinterpret_cast<void*>(ModuleExec)}, {0, nullptr}};
 
-PyModuleDef moduleDef = {PyModuleDef_HEAD_INIT,
-                         "lzs._lzs",
-                         "The codec calls of liblzs; import lzs instead.",
-                         sizeof(ModuleState),
-                         moduleMethods,
-                         moduleSlots,
-                         ModuleTraverse,
-                         ModuleClear,
-                         ModuleFree};
+PyModuleDef moduleDef = {
+    PyModuleDef_HEAD_INIT, "lzs._lzs",    "The codec calls of liblzs; import lzs instead.",
+    sizeof(ModuleState),   moduleMethods, moduleSlots,
+    ModuleTraverse,        ModuleClear,   ModuleFree};
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__lzs(void) { return PyModuleDef_Init(&moduleDef); }
+// The name Python looks for when it imports lzs._lzs.
+PyMODINIT_FUNC PyInit__lzs(void) { return PyModuleDef_Init(&moduleDef); }  // NOLINT
