@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # CI: the release packages, used as their users would use them. Builds the
-# zip, the deb and SHA256SUMS with the release preset, checks that two more
-# builds in other folders are identical, installs the deb and runs both
-# programs from PATH on the bundled sample, runs lintian on the deb, and runs
-# the zip's programs under Wine. Run as root; the deb is removed again at the
-# end.
+# zip, the debs, the Python wheel and SHA256SUMS with the release preset,
+# checks that two more builds in other folders are identical, installs the
+# debs and runs both programs from PATH on the bundled sample and the module
+# from Debian's python3, runs lintian on the debs, and runs the zip's
+# programs under Wine. Run as root; the debs are removed again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source_dir=$PWD
@@ -14,11 +14,15 @@ packages=$source_dir/build/release/packages
 deb=$packages/lzs-unpack_${version}_amd64.deb
 libdebs=("$packages/liblzs1_${version}_amd64.deb" "$packages/liblzs-dev_${version}_amd64.deb")
 zip=$packages/lzs-unpack-${version}-win64.zip
+pydeb=$packages/python3-lzs_${version}_amd64.deb
+python_tag=$(/usr/bin/python3 -c 'import sys; print("cp%d%d" % sys.version_info[:2])')
+wheel=$packages/lzs-${version}-${python_tag}-${python_tag}-linux_x86_64.whl
 
 rm -rf "$packages"
 cmake --workflow --preset release
 (cd "$packages" && sha256sum -c SHA256SUMS)
-ls -l "$deb" "${libdebs[@]}" "$zip"
+ls -l "$deb" "${libdebs[@]}" "$zip" "$pydeb" "$wheel"
+grep -q "  ${wheel##*/}\$" "$packages/SHA256SUMS" || { echo "SHA256SUMS lists no ${wheel##*/}" >&2; exit 1; }
 
 tools/release/check-reproducible.sh
 
@@ -27,8 +31,8 @@ rm -rf "$work"
 mkdir -p "$work/deb" "$work/zip"
 
 echo "== the deb: installed, programs from PATH"
-trap 'apt-get remove -y -qq lzs-unpack liblzs-dev liblzs1 >/dev/null 2>&1 || true' EXIT
-apt-get install -y -qq "$deb" "${libdebs[@]}" >/dev/null
+trap 'apt-get remove -y -qq lzs-unpack liblzs-dev liblzs1 python3-lzs >/dev/null 2>&1 || true' EXIT
+apt-get install -y -qq "$deb" "${libdebs[@]}" "$pydeb" >/dev/null
 [ "$(pkg-config --modversion lzs)" = "$version" ]
 [ -f "/usr/lib/$(gcc -print-multiarch)/liblzs.so.1" ]
 [ "$(command -v lzs-unpack)" = /usr/bin/lzs-unpack ]
@@ -53,10 +57,28 @@ if strings -a /usr/bin/lzs-unpack | grep -E '(CreateFileA|WriteFile|ExitProcess)
   exit 1
 fi
 
+echo "== python3-lzs: the module for Debian's python3"
+(cd "$work/deb" && env -u PYTHONPATH /usr/bin/python3 -I - "$version" <<'PY'
+import sys
+import lzs
+assert lzs.__file__.startswith("/usr/lib/python3/dist-packages/lzs/"), lzs.__file__
+assert lzs.__version__ == lzs.library_version() == sys.argv[1]
+data = open("sample.lzs.DeLZS", "rb").read()
+assert lzs.decompress(open("sample.lzs", "rb").read()) == data
+with lzs.open("module.lzs", "wb") as out:
+    out.write(data)
+with lzs.open("module.lzs") as packed:
+    assert packed.read() == data
+PY
+)
+lzs-unpack /D"$work/deb/module.lzs" /O"$work/deb/module.txt"
+cmp "$work/deb/module.txt" samples/sample.txt
+echo "import lzs: unpacked the sample and packed it again"
+
 echo "== lintian"
 # Errors and warnings fail; a warning that does not apply is overridden,
 # with the reason, in the package's lintian overrides.
-lintian --display-info --fail-on error,warning "$deb" "${libdebs[@]}"
+lintian --display-info --fail-on error,warning "$deb" "${libdebs[@]}" "$pydeb"
 
 echo "== the zip under Wine"
 unzip -q "$zip" -d "$work/zip"

@@ -1,0 +1,33 @@
+import array
+import io
+import mmap
+import os
+from typing import Literal, Union
+
+BytesLike = Union[bytes, bytearray, memoryview, mmap.mmap, array.array]
+_Path = Union[str, bytes, os.PathLike]
+_Mode = Literal["r", "rb", "w", "wb", "x", "xb"]
+
+__version__: str
+LEVEL_OPTIMAL: int
+LEVEL_FAST: int
+
+class LzsError(ValueError):
+    code: int
+
+def compress(data: BytesLike, level: int = ...) -> bytes: ...
+def decompress(image: BytesLike) -> bytes: ...
+def decoded_size(image: BytesLike) -> int: ...
+def image_length(buffer: BytesLike, offset: int = ...) -> int: ...
+def library_version() -> str: ...
+
+class Encoder:
+    def __init__(self) -> None: ...
+    def compress(self, data: BytesLike, level: int = ...) -> bytes: ...
+
+class LzsFile(io.BufferedIOBase):
+    name: Union[str, bytes]
+    mode: str
+    def __init__(self, path: _Path, mode: _Mode = ..., *, level: int = ...) -> None: ...
+
+def open(path: _Path, mode: _Mode = ..., *, level: int = ...) -> LzsFile: ...

@@ -1,0 +1,355 @@
+"""Tests of the lzs module against liblzs itself (through ctypes, for
+reference only) and the facts in include/lzs.h.
+
+Run by CTest, or by pytest from python/ with the module installed. The
+reference library is LZS_LIBRARY, else build/native/liblzs/liblzs.so.1.
+"""
+import array
+import ctypes
+import mmap
+import os
+import pathlib
+import random
+import re
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+import lzs
+
+SOURCE_DIR = pathlib.Path(os.environ.get("LZS_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
+LIBRARY = os.environ.get("LZS_LIBRARY", str(SOURCE_DIR / "build/native/liblzs/liblzs.so.1"))
+
+# The error numbers, by name, as lzs.h declares them.
+CODES = {name: int(number) for name, number in
+         re.findall(r"LZS_ERROR_(\w+) = (\d+)", (SOURCE_DIR / "include/lzs.h").read_text())}
+
+
+def load_reference():
+    if not os.path.exists(LIBRARY):
+        return None
+    library = ctypes.CDLL(LIBRARY)
+    library.lzs_error_name.restype = ctypes.c_char_p
+    library.lzs_error_name.argtypes = [ctypes.c_size_t]
+    library.lzs_version_string.restype = ctypes.c_char_p
+    library.lzs_decode.restype = ctypes.c_size_t
+    library.lzs_decode.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
+    library.lzs_decoded_size.restype = ctypes.c_size_t
+    library.lzs_decoded_size.argtypes = [ctypes.c_char_p, ctypes.c_size_t]
+    return library
+
+
+REFERENCE = load_reference()
+needs_reference = unittest.skipIf(REFERENCE is None, f"no reference library at {LIBRARY}")
+
+
+def reference_message(code):
+    return REFERENCE.lzs_error_name(2**64 - code).decode()
+
+
+def reference_decode(image):
+    """The C library's result for image: its bytes, or its error number."""
+    size = REFERENCE.lzs_decoded_size(image, len(image))
+    if size >= 2**64 - CODES["MAX_CODE"]:
+        return 2**64 - size
+    out = ctypes.create_string_buffer(size)
+    n = REFERENCE.lzs_decode(out, size, image, len(image))
+    return out.raw[:n] if n < 2**64 - CODES["MAX_CODE"] else 2**64 - n
+
+
+def image_of(payload):
+    return len(payload).to_bytes(4, "little") + payload
+
+
+# Every kind of bytes-like argument, each made from the same bytes.
+def as_mmap(data):
+    region = mmap.mmap(-1, len(data))
+    region.write(data)
+    return region
+
+
+BYTES_LIKE = [
+    ("bytes", bytes),
+    ("bytearray", bytearray),
+    ("memoryview", memoryview),
+    ("memoryview slice", lambda data: memoryview(b"<" + data + b">")[1:-1]),
+    ("array", lambda data: array.array("B", data)),
+    ("mmap", as_mmap),
+]
+
+rng = random.Random(21)
+ROUND_TRIP_DATA = [
+    ("one byte", b"A"),
+    ("random 4109", rng.randbytes(4109)),
+    ("random text 60000", bytes(rng.choice(b"abc def\n") for _ in range(60000))),
+    ("zeros 70000", bytes(70000)),
+    ("sample.txt", (SOURCE_DIR / "samples/sample.txt").read_bytes()),
+] + [(f"corpus {path.name}", path.read_bytes())
+     for path in sorted((SOURCE_DIR / "fuzz/corpus/fuzz_round_trip").iterdir()) if path.stat().st_size > 0]
+
+
+class RoundTrip(unittest.TestCase):
+    def test_every_level_and_bytes_like_type(self):
+        encoder = lzs.Encoder()
+        for name, data in ROUND_TRIP_DATA:
+            for level in (lzs.LEVEL_OPTIMAL, lzs.LEVEL_FAST):
+                image = lzs.compress(data, level)
+                with self.subTest(data=name, level=level):
+                    self.assertEqual(encoder.compress(data, level=level), image)
+                    self.assertEqual(lzs.image_length(image), len(image))
+                for kind, make in BYTES_LIKE:
+                    with self.subTest(data=name, level=level, kind=kind):
+                        self.assertEqual(lzs.compress(make(data), level=level), image)
+                        self.assertEqual(lzs.decoded_size(make(image)), len(data))
+                        self.assertEqual(lzs.decompress(make(image)), data)
+            with self.subTest(data=name):
+                self.assertLessEqual(len(lzs.compress(data)), len(lzs.compress(data, lzs.LEVEL_FAST)))
+
+    @needs_reference
+    def test_decoding_equals_the_library_on_the_fuzz_corpus(self):
+        for path in sorted((SOURCE_DIR / "fuzz/corpus/fuzz_decode").iterdir()):
+            image = path.read_bytes()
+            expected = reference_decode(image)
+            with self.subTest(path.name):
+                if isinstance(expected, bytes):
+                    self.assertEqual(lzs.decompress(image), expected)
+                    self.assertEqual(lzs.decoded_size(image), len(expected))
+                else:
+                    with self.assertRaises(lzs.LzsError) as caught:
+                        lzs.decompress(image)
+                    self.assertEqual(caught.exception.code, expected)
+
+
+class Errors(unittest.TestCase):
+    @needs_reference
+    def test_each_code_with_its_class_number_and_message(self):
+        huge = mmap.mmap(-1, 2**31 + 1)  # not touched: refused by size alone
+        self.addCleanup(huge.close)
+        cases = [
+            ("empty image", lzs.decompress, (b"",), "NOT_AN_IMAGE"),
+            ("header only", lzs.decompress, (b"\x00\x00\x00\x00",), "NOT_AN_IMAGE"),
+            ("header one short", lzs.decompress, (b"\x02\x00\x00\x00\xff",), "HEADER_MISMATCH"),
+            ("header one long", lzs.decoded_size, (b"\x00\x00\x00\x00\xff",), "HEADER_MISMATCH"),
+            ("flag byte alone", lzs.decompress, (image_of(b"\x00"),), "NO_OUTPUT"),
+            ("cut reference", lzs.decoded_size, (image_of(b"\x00\x12"),), "NO_OUTPUT"),
+            ("empty input", lzs.compress, (b"",), "EMPTY_INPUT"),
+            ("encoder, empty input", lzs.Encoder().compress, (bytearray(),), "EMPTY_INPUT"),
+            ("unknown level", lzs.compress, (b"abc", 2), "BAD_ARGUMENT"),
+            ("encoder, level -1", lzs.Encoder().compress, (b"abc", -1), "BAD_ARGUMENT"),
+            ("above 2 GiB", lzs.compress, (huge,), "INPUT_TOO_LARGE"),
+            ("image_length, 3 bytes", lzs.image_length, (b"\x01\x00\x00",), "NOT_AN_IMAGE"),
+            ("image_length, past the end", lzs.image_length, (b"\x02\x00\x00\x00\xff",), "HEADER_MISMATCH"),
+        ]
+        for name, call, args, code in cases:
+            with self.subTest(name):
+                with self.assertRaises(lzs.LzsError) as caught:
+                    call(*args)
+                self.assertIsInstance(caught.exception, ValueError)
+                self.assertEqual(caught.exception.code, CODES[code])
+                self.assertEqual(str(caught.exception), reference_message(CODES[code]))
+
+    def test_out_of_memory_is_memory_error(self):
+        # Address space for the input and the image but not for the
+        # encoder's workspace (several bytes per input byte).
+        script = "\n".join([
+            "import resource, lzs",
+            "data = bytes(64 << 20)",
+            "size = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()",
+            "resource.setrlimit(resource.RLIMIT_AS, (size + (200 << 20), resource.RLIM_INFINITY))",
+            "for call in (lzs.compress, lzs.Encoder().compress):",
+            "    try:",
+            "        call(data)",
+            "    except MemoryError:",
+            "        print('MemoryError')",
+        ])
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        self.assertEqual((result.stdout.split(), result.returncode), (["MemoryError"] * 2, 0), result.stderr)
+
+    def test_type_errors(self):
+        cases = [(lzs.compress, "text"), (lzs.decompress, None), (lzs.decoded_size, [1, 2]),
+                 (lzs.image_length, 12), (lzs.Encoder().compress, 1.5)]
+        for call, argument in cases:
+            with self.subTest(call=call.__name__, argument=argument):
+                self.assertRaises(TypeError, call, argument)
+
+
+class ImageLength(unittest.TestCase):
+    def test_images_back_to_back(self):
+        parts = [data for _, data in ROUND_TRIP_DATA[:4]]
+        images = [lzs.compress(part, level) for part, level in zip(parts, [0, 1, 0, 1])]
+        blob = bytearray(b"junk" + b"".join(images))
+        offset, found = 4, []
+        while offset < len(blob):
+            length = lzs.image_length(blob, offset)
+            found.append(lzs.decompress(memoryview(blob)[offset:offset + length]))
+            offset += length
+        self.assertEqual(found, parts)
+        self.assertEqual(offset, len(blob))
+
+    def test_headers_running_past_the_end(self):
+        image = lzs.compress(b"hello, hello, hello")
+        cases = [
+            ("cut by one", image[:-1], 0, "HEADER_MISMATCH"),
+            ("largest header", b"\xff\xff\xff\xff" + image, 0, "HEADER_MISMATCH"),
+            ("second image cut", image + image[:-1], len(image), "HEADER_MISMATCH"),
+            ("three bytes left", image + image[:3], len(image), "NOT_AN_IMAGE"),
+            ("at the end", image, len(image), "NOT_AN_IMAGE"),
+            ("past the end", image, len(image) + 10, "NOT_AN_IMAGE"),
+        ]
+        for name, blob, offset, code in cases:
+            with self.subTest(name):
+                with self.assertRaises(lzs.LzsError) as caught:
+                    lzs.image_length(blob, offset)
+                self.assertEqual(caught.exception.code, CODES[code])
+        self.assertRaises(ValueError, lzs.image_length, image, -1)
+
+
+class Open(unittest.TestCase):
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.folder = pathlib.Path(folder.name)
+        self.path = self.folder / "data.lzs"
+        self.data = ROUND_TRIP_DATA[2][1]
+
+    def listing(self):
+        return sorted(os.listdir(self.folder))
+
+    def test_write_then_read(self):
+        for mode, level, path in [("wb", lzs.LEVEL_OPTIMAL, self.path), ("xb", lzs.LEVEL_FAST, str(self.path)),
+                                  ("w", lzs.LEVEL_FAST, os.fsencode(self.path))]:
+            with self.subTest(mode=mode, level=level, path=type(path).__name__):
+                with lzs.open(path, mode, level=level) as out:
+                    self.assertTrue(out.writable())
+                    out.write(self.data[:1000])
+                    out.write(memoryview(self.data)[1000:])
+                    self.assertFalse(self.path.exists())  # nothing before close
+                self.assertEqual(self.path.read_bytes(), lzs.compress(self.data, level))
+                self.assertEqual(self.listing(), ["data.lzs"])
+                with lzs.open(self.path) as packed:
+                    self.assertEqual(list(packed), self.data.splitlines(keepends=True))
+                self.path.unlink()
+
+    def test_exclusive_create(self):
+        self.path.write_bytes(b"keep")
+        self.assertRaises(FileExistsError, lzs.open, self.path, "xb")
+        # The name taken between open and close: the file there stays.
+        other = self.folder / "other.lzs"
+        out = lzs.open(other, "xb")
+        out.write(b"new")
+        other.write_bytes(b"taken")
+        self.assertRaises(FileExistsError, out.close)
+        self.assertTrue(out.closed)
+        self.assertEqual(other.read_bytes(), b"taken")
+        self.assertEqual(self.path.read_bytes(), b"keep")
+        self.assertEqual(self.listing(), ["data.lzs", "other.lzs"])
+
+    def test_nothing_left_when_packing_fails_or_the_block_raises(self):
+        for before in (None, b"old contents"):
+            if before is not None:
+                self.path.write_bytes(before)
+            with self.subTest(existing=before is not None):
+                with self.assertRaises(lzs.LzsError) as caught:
+                    with lzs.open(self.path, "wb"):
+                        pass
+                self.assertEqual(caught.exception.code, CODES["EMPTY_INPUT"])
+                with self.assertRaises(KeyError):
+                    with lzs.open(self.path, "wb") as out:
+                        out.write(b"partial")
+                        raise KeyError("stop")
+                self.assertEqual(self.listing(), [] if before is None else ["data.lzs"])
+                if before is not None:
+                    self.assertEqual(self.path.read_bytes(), before)
+
+    def test_bad_arguments(self):
+        self.path.write_bytes(b"not an image")
+        cases = [(ValueError, "rt", lzs.LEVEL_OPTIMAL), (ValueError, "ab", lzs.LEVEL_OPTIMAL),
+                 (ValueError, "wb", 7), (lzs.LzsError, "rb", lzs.LEVEL_OPTIMAL)]
+        for error, mode, level in cases:
+            with self.subTest(mode=mode, level=level):
+                self.assertRaises(error, lzs.open, self.path, mode, level=level)
+        self.assertEqual(self.listing(), ["data.lzs"])
+        with lzs.open(self.folder / "x.lzs", "wb") as out:
+            out.write(b"x")
+            self.assertRaises(OSError, out.read)
+        self.assertRaises(ValueError, out.write, b"after close")
+
+
+class Threads(unittest.TestCase):
+    """While one thread is inside a call, another runs Python code. The
+    switch interval is made so long that a thread holding the GIL keeps it:
+    the counter can only move during the call if the call released it."""
+
+    def setUp(self):
+        interval = sys.getswitchinterval()
+        sys.setswitchinterval(100)
+        self.addCleanup(sys.setswitchinterval, interval)
+
+    def run_beside(self, call, side=lambda: None):
+        """Runs call() here while a thread counts and calls side() every
+        millisecond; returns how often the thread ran during call()."""
+        done = threading.Event()
+        count = [0]
+
+        def beside():
+            while not done.wait(0.001):
+                count[0] += 1
+                side()
+
+        thread = threading.Thread(target=beside)
+        thread.start()
+        try:
+            before = count[0]
+            call()
+            return count[0] - before
+        finally:
+            done.set()
+            thread.join()
+
+    def test_calls_release_the_gil(self):
+        # 64 MiB of zeros from groups of eight 18-byte back-references.
+        image = image_of((b"\x00" + b"\x00\x0f" * 8) * 466034)
+        data = bytes(range(256)) * 40000
+        for name, call in [("decompress", lambda: lzs.decompress(image)),
+                           ("decoded_size", lambda: lzs.decoded_size(image)),
+                           ("compress", lambda: lzs.compress(data, lzs.LEVEL_FAST))]:
+            with self.subTest(name):
+                self.assertTrue(any(self.run_beside(call) > 0 for _ in range(20)))
+
+    def test_second_thread_in_one_encoder_raises(self):
+        encoder = lzs.Encoder()
+        data = random.Random(5).randbytes(3 << 20)
+        refused = []
+
+        def enter():
+            try:
+                encoder.compress(b"abc")
+            except RuntimeError:
+                refused.append(True)
+
+        for _ in range(20):
+            self.run_beside(lambda: self.assertEqual(lzs.decompress(encoder.compress(data, 1)), data), enter)
+            if refused:
+                break
+        self.assertTrue(refused)
+        self.assertEqual(lzs.decompress(encoder.compress(b"abc")), b"abc")  # usable afterwards
+
+
+class Names(unittest.TestCase):
+    def test_versions(self):
+        expected = os.environ.get("LZS_VERSION") or re.search(
+            r"project\(lzs_unpack VERSION ([0-9.]+)", (SOURCE_DIR / "CMakeLists.txt").read_text())[1]
+        self.assertEqual(lzs.__version__, expected)
+        if REFERENCE is not None:
+            self.assertEqual(lzs.library_version(), REFERENCE.lzs_version_string().decode())
+
+    def test_every_name_documented(self):
+        for name in [name for name in lzs.__all__ if callable(getattr(lzs, name))]:
+            with self.subTest(name):
+                self.assertGreater(len(getattr(lzs, name).__doc__ or ""), 40)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
