@@ -17,12 +17,12 @@ import stat
 import subprocess
 import sys
 import tempfile
-import threading
 import typing
 import unittest
 from pathlib import Path
 
 from support.lzs_images import decode, literal_image
+from support.rewrite import rewritten
 
 PROGRAM = ""
 PACK = ""
@@ -446,24 +446,8 @@ class LzsCli(unittest.TestCase):
         images = [literal_image(p) for p in plain]
         source = self.dir / "x.lzs"
         source.write_bytes(images[0])
-        stop = threading.Event()
-
-        def rewrite() -> None:
-            k = 0
-            while not stop.is_set():
-                k ^= 1
-                try:
-                    fd = os.open(source, os.O_WRONLY)
-                except FileNotFoundError:  # removed by a run, until it is put back
-                    continue
-                for at in range(0, len(images[k]), 1 << 20):
-                    os.pwrite(fd, images[k][at:at + (1 << 20)], at)
-                os.close(fd)
-
-        writer = threading.Thread(target=rewrite)
-        writer.start()
         outcomes = []
-        try:
+        with rewritten(source, images):
             for _ in range(30):
                 result = self.run_lzs(["-d", "--rm", "x.lzs"])  # kept unless it is whole and unchanged
                 output = self.dir / "x"
@@ -472,9 +456,6 @@ class LzsCli(unittest.TestCase):
                 output.unlink(missing_ok=True)
                 if not source.exists():
                     source.write_bytes(images[0])
-        finally:
-            stop.set()
-            writer.join()
         for code, err, output in outcomes:
             if code == 0 or "x.lzs: changed after it was read; not removed" in err:
                 # Whole, from one image or the other; an input that changed

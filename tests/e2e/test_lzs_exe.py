@@ -6,12 +6,12 @@ import os
 import random
 import shutil
 import subprocess
-import threading
 import unittest
 from pathlib import Path
 
 import wine
 from e2e_case import WORKED_EXAMPLE, WORKED_EXAMPLE_DECODED, literal_image, pattern
+from support.rewrite import rewritten
 
 PACKABLE = pattern(20_000)
 # Outside Windows-1252, the code page Wine gives the C locale.
@@ -139,30 +139,14 @@ class LzsExeTest(unittest.TestCase):
         images = [literal_image(p) for p in plain]
         source = folder / "x.lzs"
         source.write_bytes(images[0])
-        stop = threading.Event()
-
-        def rewrite() -> None:
-            k = 0
-            while not stop.is_set():
-                k ^= 1
-                fd = os.open(source, os.O_WRONLY)
-                for at in range(0, len(images[k]), 1 << 20):
-                    os.pwrite(fd, images[k][at:at + (1 << 20)], at)
-                os.close(fd)
-
-        writer = threading.Thread(target=rewrite)
-        writer.start()
         outcomes = []
-        try:
+        with rewritten(source, images):
             for _ in range(10):
                 result = wine.run_console(Path(os.environ["LZS_CLI_EXE"]), ["-d", "-f", "x.lzs"], folder)
                 output = folder / "x"
                 outcomes.append((result.returncode, result.stderr.decode("utf-8", "replace"),
                                  output.read_bytes() if output.exists() else None))
                 output.unlink(missing_ok=True)
-        finally:
-            stop.set()
-            writer.join()
         for code, err, output in outcomes:
             if code == 0:
                 self.assertTrue(output in plain, "a torn input taken for a whole one")
