@@ -93,18 +93,17 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
     outcome.messages += "lzs: " + file + ": " + reason + "\n";
     outcome.ok = false;
   };
-
   auto warn = [&outcome, &options](const std::string& file, const std::string& text) {
     if (options.verbosity > 0) outcome.messages += "lzs: " + file + ": " + text + "\n";
   };
 
   if (!job.refusal.empty()) return fail(name, job.refusal);
-  const bool packed = options.mode == Mode::Pack && !fromStdin && HasLzsSuffix(job.input, options.suffix);
-  if (packed && options.excludeCompressed) {
+  const bool alreadyPacked = options.mode == Mode::Pack && !fromStdin && HasLzsSuffix(job.input, options.suffix);
+  if (alreadyPacked && options.excludeCompressed) {
     if (options.verbosity > 1) outcome.messages += "lzs: " + name + ": already packed; skipped\n";
     return;
   }
-  if (packed && !options.force) {
+  if (alreadyPacked && !options.force) {
     return fail(name, "already has the " + options.suffix +
                           " suffix; not packed again (use -f to pack it anyway)");
   }
@@ -124,6 +123,11 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
     return fail(name, error);
   }
 
+  // An empty file stays as it is, not packed: no image holds zero bytes.
+  // Standard output or -o would get no image at all: that fails below.
+  if (options.mode == Mode::Pack && data.empty() && toFile && !fromStdin && options.output.empty()) {
+    return warn(name, "empty: left as it is, not packed");
+  }
   if (options.mode == Mode::Pack) {
     const int level = options.fast ? LZS_LEVEL_FAST : LZS_LEVEL_OPTIMAL;
     result.resize(lzs_encode_bound(data.size()));
@@ -131,11 +135,6 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
                          ? lzs_encode_with(work.encoder, result.data(), result.size(), data.data(),
                                            data.size(), level)
                          : lzs_encode(result.data(), result.size(), data.data(), data.size(), level);
-    // An empty file stays as it is, not packed: no image holds zero bytes.
-    // Standard output or -o would get no image at all, and fail.
-    if (data.empty() && toFile && !fromStdin && options.output.empty()) {
-      return warn(name, "empty: left as it is, not packed");
-    }
     if (lzs_is_error(n)) return fail(name, PackFailure(n));
     result.resize(n);
     outcome.unpackedBytes = data.size();
