@@ -251,8 +251,6 @@ CASES = [
          ["--exclude-compressed", "-f", "a", "b.lzs"], 0, {"a.lzs": Packed(TEXT), "b.lzs.lzs": None}),
     Case("--exclude-compressed -v names them", {"b.LZS": WORKED}, ["--exclude-compressed", "-v", "b.LZS"], 0,
          {"b.LZS.lzs": None}, "lzs: b.LZS: already packed; skipped"),
-    Case("--exclude-compressed -d unpacks as ever", {"b.lzs": WORKED}, ["--exclude-compressed", "-d", "b.lzs"], 0,
-         {"b": b"ABCABCABC"}),
     Case("--output-dir-flat", {"a/x": TEXT, "b/c/y": b"yyyyyyyyyyyyyyyyyyyyyyyyyyyy", "out/k": b""},
          ["--output-dir-flat=out", "a/x", "b/c/y"], 0,
          {"out/x.lzs": Packed(TEXT), "out/y.lzs": Packed(b"y" * 28), "a/x.lzs": None, "a/x": TEXT}),
