@@ -99,8 +99,9 @@ inline constexpr const char* ExistsReason = "already exists; not overwritten (us
 bool PathExists(const std::string& path);  // a link counts, even a dangling one
 bool IsFolder(const std::string& path);    // a link to a folder counts
 
-// A link is Other; Failed: the entry could not be looked at (error says why).
-enum class EntryKind { File, Folder, Other, Failed };
+// Other: neither a regular file, a folder nor a link; Failed: the entry
+// could not be looked at (error says why).
+enum class EntryKind { File, Folder, Link, Other, Failed };
 struct FolderEntry {
   std::string name;
   EntryKind kind;

@@ -283,6 +283,7 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, st
     }
     const EntryKind kind = S_ISREG(st.st_mode)   ? EntryKind::File
                            : S_ISDIR(st.st_mode) ? EntryKind::Folder
+                           : S_ISLNK(st.st_mode) ? EntryKind::Link
                                                  : EntryKind::Other;
     entries.push_back({name, kind, {}});
   }

@@ -254,7 +254,7 @@ bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries, st
     const std::string name = found.cFileName;
     if (name == "." || name == "..") continue;
     const DWORD attributes = found.dwFileAttributes;
-    const EntryKind kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryKind::Other
+    const EntryKind kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? EntryKind::Link
                            : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? EntryKind::Folder
                                                                             : EntryKind::File;
     entries.push_back({name, kind, {}});

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <unordered_map>
 
@@ -11,12 +12,15 @@
 namespace cli {
 namespace {
 
-constexpr const char* Suffix = ".lzs";
-constexpr std::size_t SuffixLength = 4;
 // Images up to this size are decoded without the size scan.
 constexpr std::size_t DirectDecodeLimit = std::size_t{32} << 20;
 constexpr const char* StandardInput = "(standard input)";
 constexpr const char* StandardOutput = "(standard output)";
+#ifdef _WIN32
+constexpr const char* FolderSeparators = "/\\";
+#else
+constexpr const char* FolderSeparators = "/";
+#endif
 
 std::string PackFailure(size_t code) {
   switch (lzs_get_error(code)) {
@@ -36,21 +40,35 @@ std::string Percent(std::uint64_t part, std::uint64_t whole) {
 
 }  // namespace
 
-bool HasLzsSuffix(const std::string& name) {
-  if (name.size() <= SuffixLength) return false;
-  const std::size_t start = name.size() - SuffixLength;
+bool HasLzsSuffix(const std::string& name, const std::string& suffix) {
+  if (name.size() <= suffix.size()) return false;
+  const std::size_t start = name.size() - suffix.size();
   const char before = name[start - 1];
   if (before == '/' || before == '\\') return false;
-  for (std::size_t k = 0; k < SuffixLength; ++k) {
-    if (std::tolower(static_cast<unsigned char>(name[start + k])) != Suffix[k]) return false;
+  for (std::size_t k = 0; k < suffix.size(); ++k) {
+    if (std::tolower(static_cast<unsigned char>(name[start + k])) !=
+        std::tolower(static_cast<unsigned char>(suffix[k]))) {
+      return false;
+    }
   }
   return true;
 }
 
-std::string DefaultOutputName(Mode mode, const std::string& input) {
-  if (mode == Mode::Pack) return input + Suffix;
-  if (HasLzsSuffix(input)) return input.substr(0, input.size() - SuffixLength);
-  return input + ".DeLZS";
+std::string DefaultOutputName(const Options& options, const std::string& input) {
+  std::string name;
+  if (options.mode == Mode::Pack) {
+    name = input + options.suffix;
+  } else if (HasLzsSuffix(input, options.suffix)) {
+    name = input.substr(0, input.size() - options.suffix.size());
+  } else {
+    name = input + ".DeLZS";
+  }
+  if (options.outputDir.empty()) return name;
+  const std::size_t slash = name.find_last_of(FolderSeparators);
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const char last = options.outputDir.back();
+  const bool separated = std::strchr(FolderSeparators, last) != nullptr;
+  return options.outputDir + (separated ? "" : "/") + name;
 }
 
 std::string ListHeader() { return "      Packed     Unpacked    Ratio  Name\n"; }
@@ -75,10 +93,19 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
     outcome.messages += "lzs: " + file + ": " + reason + "\n";
     outcome.ok = false;
   };
+  auto warn = [&outcome, &options](const std::string& file, const std::string& text) {
+    if (options.verbosity > 0) outcome.messages += "lzs: " + file + ": " + text + "\n";
+  };
 
   if (!job.refusal.empty()) return fail(name, job.refusal);
-  if (options.mode == Mode::Pack && !fromStdin && !options.force && HasLzsSuffix(job.input)) {
-    return fail(name, "already has the .lzs suffix; not packed again (use -f to pack it anyway)");
+  const bool alreadyPacked = options.mode == Mode::Pack && !fromStdin && HasLzsSuffix(job.input, options.suffix);
+  if (alreadyPacked && options.excludeCompressed) {
+    if (options.verbosity > 1) outcome.messages += "lzs: " + name + ": already packed; skipped\n";
+    return;
+  }
+  if (alreadyPacked && !options.force) {
+    return fail(name, "already has the " + options.suffix +
+                          " suffix; not packed again (use -f to pack it anyway)");
   }
   if (toFile && !options.force && PathExists(job.output)) return fail(job.output, ExistsReason);
   if (toFile && !fromStdin && SameFile(job.input, job.output)) {
@@ -96,6 +123,11 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
     return fail(name, error);
   }
 
+  // An empty file stays as it is, not packed: no image holds zero bytes.
+  // Standard output or -o would get no image at all: that fails below.
+  if (options.mode == Mode::Pack && data.empty() && toFile && !fromStdin && options.output.empty()) {
+    return warn(name, "empty: left as it is, not packed");
+  }
   if (options.mode == Mode::Pack) {
     const int level = options.fast ? LZS_LEVEL_FAST : LZS_LEVEL_OPTIMAL;
     result.resize(lzs_encode_bound(data.size()));
@@ -107,6 +139,15 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
     result.resize(n);
     outcome.unpackedBytes = data.size();
     outcome.packedBytes = n;
+    if (n > LZS_UNPACK_IMAGE_MAX) {
+      warn(name, "warning: the image, " + std::to_string(n) + " bytes, is larger than " +
+                     std::to_string(LZS_UNPACK_IMAGE_MAX >> 20) +
+                     " MiB: lzs-unpack.exe refuses it (lzs -d takes it)");
+    }
+    if (n > data.size()) {
+      warn(name, "warning: the image, " + std::to_string(n) + " bytes, is larger than its input, " +
+                     std::to_string(data.size()) + " bytes");
+    }
   } else {
     // A small image is decoded into room for the most it can yield, which
     // is touched only as far as it is written; a large one into exactly its
@@ -135,8 +176,10 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
                             "image; its one byte is ignored\n";
       }
       if (options.verbosity > 1) {
-        outcome.messages += "lzs: " + name + ": OK, " + std::to_string(n) + " bytes\n";
+        outcome.messages += "lzs: " + name + ": OK, " + std::to_string(n) +
+                            " bytes (structure and size; the format has no checksum)\n";
       }
+      outcome.done = true;
       return;
     }
   }
@@ -153,6 +196,7 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
       return fail(name, error);
     }
   }
+  outcome.done = outcome.ok;
   if (outcome.ok && options.verbosity > 1) {
     outcome.messages += "lzs: " + name + ": " + std::to_string(data.size()) + " -> " +
                         std::to_string(result.size()) + " bytes (" +

@@ -23,15 +23,18 @@ struct Outcome {
   bool ok = true;
   std::string messages;  // for standard error
   std::string listRow;   // for standard output (-l)
+  bool done = false;  // packed, unpacked or tested: counted in the total
   std::uint64_t packedBytes = 0;
   std::uint64_t unpackedBytes = 0;
 };
 
-// NAME.lzs, in any case, with something before the suffix.
-bool HasLzsSuffix(const std::string& name);
-// FILE.lzs when packing; NAME for NAME.lzs and NAME.DeLZS for any other name
-// when unpacking.
-std::string DefaultOutputName(Mode mode, const std::string& input);
+// NAME.SUFFIX (.lzs unless -S), in any case, with something before the
+// suffix.
+bool HasLzsSuffix(const std::string& name, const std::string& suffix);
+// FILE.SUFFIX when packing; NAME for NAME.SUFFIX and NAME.DeLZS for any
+// other name when unpacking; with --output-dir-flat, that name's base name
+// in the folder given.
+std::string DefaultOutputName(const Options& options, const std::string& input);
 
 std::string ListHeader();
 std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::string& name);

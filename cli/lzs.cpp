@@ -28,8 +28,9 @@ constexpr unsigned MaxThreads = 64;
 constexpr std::size_t FewFiles = 4;
 
 // Adds the files under folder, sorted by name, without following links:
-// when unpacking only NAME.lzs files, when packing all others.
-bool AddFolder(const std::string& folder, Mode mode, std::vector<std::string>& files) {
+// when unpacking only NAME.SUFFIX files, when packing all others. Links and
+// special files that would have been taken are skipped with a warning.
+bool AddFolder(const std::string& folder, const Options& options, std::vector<std::string>& files) {
   std::vector<FolderEntry> entries;
   std::string error;
   if (!ListFolder(folder, entries, error)) {
@@ -47,9 +48,14 @@ bool AddFolder(const std::string& folder, Mode mode, std::vector<std::string>& f
       std::fprintf(stderr, "lzs: %s: %s\n", name.c_str(), entry.error.c_str());
       ok = false;
     } else if (entry.kind == EntryKind::Folder) {
-      ok = AddFolder(name, mode, files) && ok;
-    } else if (entry.kind == EntryKind::File && (mode == Mode::Pack) != HasLzsSuffix(name)) {
+      ok = AddFolder(name, options, files) && ok;
+    } else if ((options.mode == Mode::Pack) == HasLzsSuffix(name, options.suffix)) {
+      continue;  // not this mode's kind of file
+    } else if (entry.kind == EntryKind::File) {
       files.push_back(name);
+    } else if (options.verbosity > 0) {
+      std::fprintf(stderr, "lzs: %s: %s; skipped\n", name.c_str(),
+                   entry.kind == EntryKind::Link ? "is a symbolic link" : "is not a regular file");
     }
   }
   return ok;
@@ -156,6 +162,36 @@ class Reporter {
   bool allOk_ = true;
 };
 
+// 37510112 as "37,510,112".
+std::string Grouped(std::uint64_t value) {
+  const std::string digits = std::to_string(value);
+  std::string grouped;
+  for (std::size_t k = 0; k < digits.size(); ++k) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) grouped += ',';
+    grouped += digits[k];
+  }
+  return grouped;
+}
+
+// With -v and more than one file: "12 files packed: 37,510,112 -> 14,070,221
+// bytes (37.51 %)", the sizes of the files done, the output's to the input's.
+void PrintSummary(const Options& options, const std::vector<Outcome>& outcomes) {
+  std::uint64_t in = 0;
+  std::uint64_t out = 0;
+  std::size_t files = 0;
+  const bool pack = options.mode == Mode::Pack;
+  for (const Outcome& outcome : outcomes) {
+    if (!outcome.done) continue;
+    in += pack ? outcome.unpackedBytes : outcome.packedBytes;
+    out += pack ? outcome.packedBytes : outcome.unpackedBytes;
+    ++files;
+  }
+  const char* done = pack ? "packed" : options.mode == Mode::Unpack ? "unpacked" : "tested";
+  std::fprintf(stderr, "lzs: %zu %s %s: %s -> %s bytes (%.2f %%)\n", files,
+               files == 1 ? "file" : "files", done, Grouped(in).c_str(), Grouped(out).c_str(),
+               in == 0 ? 0.0 : 100.0 * static_cast<double>(out) / static_cast<double>(in));
+}
+
 int UsageError(const char* message) {
   if (message != nullptr) std::fprintf(stderr, "lzs: %s\n", message);
   std::fputs("Try 'lzs --help' for more information.\n", stderr);
@@ -170,7 +206,7 @@ int Run(const Options& options) {
   std::vector<std::string> inputs;
   for (const std::string& input : options.inputs) {
     if (options.recursive && input != "-" && IsFolder(input)) {
-      ok = AddFolder(input, options.mode, inputs) && ok;
+      ok = AddFolder(input, options, inputs) && ok;
     } else {
       inputs.push_back(input);
     }
@@ -184,7 +220,7 @@ int Run(const Options& options) {
     if (writes && !options.output.empty()) {
       job.output = options.output;
     } else if (writes && !options.toStdout && input != "-") {
-      job.output = DefaultOutputName(options.mode, input);
+      job.output = DefaultOutputName(options, input);
     }
     toStdout = toStdout || (writes && job.output.empty());
     fromStdin = fromStdin || input == "-";
@@ -206,7 +242,7 @@ int Run(const Options& options) {
   RefuseClashes(jobs);
 
   std::vector<Outcome> outcomes(jobs.size());
-  Reporter reporter(outcomes, options.verbosity > 0 && IsTerminal(2));
+  Reporter reporter(outcomes, options.verbosity > 0 && options.progress && IsTerminal(2));
   if (options.threads > MaxThreads && options.verbosity > 0) {
     std::fprintf(stderr, "lzs: warning: -T %u: at most %u files are worked on at once\n",
                  options.threads, MaxThreads);
@@ -244,6 +280,8 @@ int Run(const Options& options) {
       ++listed;
     }
     PutOut(ListRow(packed, unpacked, "(total, " + std::to_string(listed) + " files)"));
+  } else if (options.verbosity > 1 && jobs.size() > 1) {
+    PrintSummary(options, outcomes);
   }
   return ok && reporter.AllOk() ? 0 : 1;
 }
@@ -254,6 +292,7 @@ int main(int argc, char** argv) {
   int status = 0;
   try {
     Options options;
+    SetDefaultsForName(argc > 0 ? argv[0] : nullptr, options);
     switch (ParseOptions(argc, argv, options)) {
       case ParseResult::Exit: break;
       case ParseResult::UsageError: return UsageError(nullptr);

@@ -2,9 +2,12 @@
 
 #include <getopt.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "lzs.h"
 
@@ -21,24 +24,43 @@ constexpr const char* HelpText =
     "(any other name into NAME.DeLZS). With no FILE, or when FILE is -, reads\n"
     "standard input and writes standard output.\n"
     "\n"
+    "  -z, --compress    pack (the default)\n"
     "  -d, --decompress  unpack (also --uncompress)\n"
-    "  -t, --test        unpack in memory and check, write nothing\n"
+    "  -t, --test        unpack in memory and check the structure and the size,\n"
+    "                    write nothing; the format has no checksum, so a\n"
+    "                    changed byte inside a literal is not seen\n"
     "  -l, --list        show packed and unpacked sizes and the ratio\n"
     "  -c, --stdout      write to standard output, keep the input\n"
     "  -o FILE           write to FILE (one input only)\n"
+    "      --output-dir-flat=DIR\n"
+    "                    write each output into the folder DIR (which must\n"
+    "                    exist), by the input's base name\n"
+    "  -S, --suffix=SUF  the suffix of images (default: .lzs), given when\n"
+    "                    packing and looked for when unpacking\n"
     "  -f, --force       overwrite existing outputs; pack to a terminal;\n"
-    "                    pack files that already end in .lzs\n"
+    "                    pack files that already end in the suffix\n"
     "  -k, --keep        keep the input (the default)\n"
     "      --rm          remove the input after success\n"
-    "  -r, --recursive   go into folders (-d then takes only *.lzs files)\n"
+    "  -r, --recursive   go into folders (-d then takes only *.lzs files);\n"
+    "                    links and special files there are skipped\n"
+    "      --exclude-compressed\n"
+    "                    when packing, skip inputs that end in the suffix\n"
     "  -T, --threads=N   work on N files at once (0, the default: one per core;\n"
     "                    at most 64)\n"
-    "      --fast        pack faster, a little larger (default: smallest image)\n"
+    "  -1, --fast        pack faster, a little larger\n"
+    "  -9, --best        the smallest image (the default); there are only\n"
+    "                    these two levels\n"
     "  -q, --quiet       no warnings, no progress line\n"
-    "  -v, --verbose     one line per file with the sizes\n"
+    "      --no-progress no progress line\n"
+    "  -v, --verbose     one line per file with the sizes, and a total for\n"
+    "                    more than one file\n"
     "  -h, --help        show this help and exit\n"
     "  -V, --version     show the version and exit\n"
     "\n"
+    "An empty file is left as it is, with a warning: no image holds zero\n"
+    "bytes. Packing warns of an image larger than its input, and of one larger\n"
+    "than 8 MiB, which lzs-unpack.exe refuses (lzs -d takes it). Started as\n"
+    "lzscat, lzs works as lzs -dc; as unlzs, as lzs -d.\n"
     "An existing output is never overwritten without -f. Outputs keep the\n"
     "input's permissions and modification time, and are put in place only\n"
     "when complete. A file whose output is another file's input or output in\n"
@@ -48,7 +70,13 @@ constexpr const char* HelpText =
     "Exit status: 0 when every file succeeded, 1 when any failed, 2 for a\n"
     "wrong command line.\n";
 
-enum LongOnly { RemoveOption = 256, FastOption };
+enum LongOnly {
+  RemoveOption = 256,
+  FastOption,
+  NoProgressOption,
+  ExcludeCompressedOption,
+  OutputDirFlatOption,
+};
 
 const option LongOptions[] = {
     {"decompress", no_argument, nullptr, 'd'}, {"uncompress", no_argument, nullptr, 'd'},
@@ -57,7 +85,12 @@ const option LongOptions[] = {
     {"output", required_argument, nullptr, 'o'}, {"force", no_argument, nullptr, 'f'},
     {"keep", no_argument, nullptr, 'k'},       {"rm", no_argument, nullptr, RemoveOption},
     {"recursive", no_argument, nullptr, 'r'},  {"threads", required_argument, nullptr, 'T'},
-    {"fast", no_argument, nullptr, FastOption}, {"quiet", no_argument, nullptr, 'q'},
+    {"fast", no_argument, nullptr, FastOption}, {"best", no_argument, nullptr, '9'},
+    {"compress", no_argument, nullptr, 'z'},   {"suffix", required_argument, nullptr, 'S'},
+    {"no-progress", no_argument, nullptr, NoProgressOption},
+    {"exclude-compressed", no_argument, nullptr, ExcludeCompressedOption},
+    {"output-dir-flat", required_argument, nullptr, OutputDirFlatOption},
+    {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},    {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0},
 };
@@ -71,14 +104,32 @@ bool ReadCount(const char* text, unsigned& count) {
   return true;
 }
 
+// A suffix is a part of a file name: not empty, no folder separator.
+bool IsSuffix(const char* text) {
+  return *text != '\0' && std::strchr(text, '/') == nullptr && std::strchr(text, '\\') == nullptr;
+}
+
 }  // namespace
+
+void SetDefaultsForName(const char* argv0, Options& options) {
+  if (argv0 == nullptr) return;
+  std::string name = argv0;
+  const std::size_t slash = name.find_last_of("/\\");
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  // lzscat.exe, LZSCAT.EXE: Windows names are not case sensitive.
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);
+  if (name == "lzscat" || name == "unlzs") options.mode = Mode::Unpack;
+  if (name == "lzscat") options.toStdout = true;
+}
 
 ParseResult ParseOptions(int argc, char** argv, Options& options) {
   bool outputSeen = false;
   for (;;) {
-    const int c = getopt_long(argc, argv, "dtlco:fkrT:qvhV", LongOptions, nullptr);
+    const int c = getopt_long(argc, argv, "zdtlco:fkrT:S:qvhV0123456789", LongOptions, nullptr);
     if (c == -1) break;
     switch (c) {
+      case 'z': options.mode = Mode::Pack; break;
       case 'd': options.mode = Mode::Unpack; break;
       case 't': options.mode = Mode::Test; break;
       case 'l': options.mode = Mode::List; break;
@@ -101,7 +152,29 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
           return ParseResult::UsageError;
         }
         break;
-      case FastOption: options.fast = true; break;
+      case FastOption:
+      case '1': options.fast = true; break;
+      case '9': options.fast = false; break;
+      case '0': case '2': case '3': case '4': case '5': case '6': case '7': case '8':
+        std::fprintf(stderr, "lzs: -%c: there are two levels, -1 (fast) and -9 (smallest image)\n",
+                     c);
+        return ParseResult::UsageError;
+      case 'S':
+        if (!IsSuffix(optarg)) {
+          std::fprintf(stderr, "lzs: -S takes a suffix for file names, not '%s'\n", optarg);
+          return ParseResult::UsageError;
+        }
+        options.suffix = optarg;
+        break;
+      case NoProgressOption: options.progress = false; break;
+      case ExcludeCompressedOption: options.excludeCompressed = true; break;
+      case OutputDirFlatOption:
+        if (*optarg == '\0') {
+          std::fputs("lzs: --output-dir-flat needs a folder\n", stderr);
+          return ParseResult::UsageError;
+        }
+        options.outputDir = optarg;
+        break;
       case 'q': options.verbosity = 0; break;
       case 'v': options.verbosity = 2; break;
       case 'h': std::fputs(HelpText, stdout); return ParseResult::Exit;
@@ -115,6 +188,10 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
   if (options.inputs.empty()) options.inputs.emplace_back("-");
   if (outputSeen && options.toStdout) {
     std::fputs("lzs: -o and -c cannot be used together\n", stderr);
+    return ParseResult::UsageError;
+  }
+  if (!options.outputDir.empty() && (outputSeen || options.toStdout)) {
+    std::fputs("lzs: --output-dir-flat cannot be used with -o or -c\n", stderr);
     return ParseResult::UsageError;
   }
   if (outputSeen && options.output.empty()) {

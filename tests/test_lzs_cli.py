@@ -78,7 +78,7 @@ class Case:
     out: bytes | None = None  # exact standard output, when given
     stdin: bytes = b""
     check: typing.Callable[[str, bytes, Path], bool] | None = None  # on stderr, stdout, folder
-    tool: str = "lzs"  # or "lzs-pack"
+    tool: str = "lzs"  # or "lzs-pack", or lzscat or unlzs (links beside lzs)
     links: dict[str, str] = dataclasses.field(default_factory=dict)  # name -> target
     preexec: typing.Callable[[], None] | None = None  # in the child, before it starts
     setup: typing.Callable[[Path], None] | None = None  # makes what files cannot say
@@ -137,12 +137,40 @@ CASES = [
          {"a.txt.lzs": Packed(TEXT)}),
     Case("pack refuses a .lzs name", {"b.LZS": TEXT}, ["b.LZS"], 1, {"b.LZS.lzs": None},
          "b.LZS: already has the .lzs suffix"),
-    Case("pack refuses an empty file", {"e": b""}, ["e"], 1, {"e.lzs": None}, "e: is empty"),
+    # An empty file stays as it is and does not fail the run; where an image
+    # had to be written (-c, -o), it fails.
+    Case("an empty file is left, even with --rm", {"e": b""}, ["--rm", "e"], 0, {"e": b"", "e.lzs": None},
+         "lzs: e: empty: left as it is, not packed"),
+    Case("an empty file under -r", {"d/a": TEXT, "d/e": b""}, ["-r", "--rm", "d"], 0,
+         {"d/a": None, "d/a.lzs": Packed(TEXT), "d/e": b"", "d/e.lzs": None}, "lzs: d/e: empty: left as it is"),
+    Case("an empty file with -q", {"e": b""}, ["-q", "e"], 0, {"e": b"", "e.lzs": None}),
+    Case("an empty file to standard output fails", {"e": b""}, ["-c", "e"], 1, {}, "e: is empty", b""),
+    Case("an empty file with -o fails", {"e": b""}, ["-o", "x", "e"], 1, {"x": None}, "e: is empty"),
     Case("a missing file fails, the others are done", {"a.txt": TEXT}, ["nothing", "a.txt"], 1,
          {"a.txt.lzs": Packed(TEXT)}, "nothing: cannot open: No such file"),
     Case("a folder needs -r", {"d/a": TEXT}, ["d"], 1, {"d.lzs": None, "d/a.lzs": None}, "d: is a folder"),
     Case("pack -r takes every file but *.lzs", {"d/a": TEXT, "d/e/b": b"xyz", "d/c.lzs": WORKED}, ["-r", "d"], 0,
-         {"d/a.lzs": Packed(TEXT), "d/e/b.lzs": Packed(b"xyz"), "d/c.lzs.lzs": None}),
+         {"d/a.lzs": Packed(TEXT), "d/e/b.lzs": Packed(b"xyz"), "d/c.lzs.lzs": None},
+         "lzs: d/e/b: warning: the image, 8 bytes, is larger than its input, 3 bytes"),
+    # Warnings when packing, and none with -q.
+    Case("an image larger than 8 MiB", {"n": NOISE}, ["--fast", "n"], 0, {"n.lzs": Packed(NOISE)}, "is larger than 8 MiB",
+         check=lambda err, out, d: err == "lzs: n: warning: the image, %d bytes, is larger than 8 MiB: "
+         "lzs-unpack.exe refuses it (lzs -d takes it)\nlzs: n: warning: the image, %d bytes, is larger "
+         "than its input, %d bytes\n" % ((d / "n.lzs").stat().st_size, (d / "n.lzs").stat().st_size, len(NOISE))),
+    Case("no warnings with -q", {"n": NOISE, "b": b"xyz"}, ["-q", "--fast", "n", "b"], 0,
+         {"n.lzs": Packed(NOISE), "b.lzs": Packed(b"xyz")}),
+    Case("an image no larger than its input: no warning", {"a": TEXT}, ["a"], 0, {"a.lzs": Packed(TEXT, True)}),
+    # Links and special files under -r: skipped, with a warning that names them.
+    Case("-r skips links and special files", {"d/a": TEXT}, ["-r", "d"], 0,
+         {"d/a.lzs": Packed(TEXT), "d/l.lzs": None, "d/f.lzs": None, "d/l": Link("a")}, "; skipped",
+         links={"d/l": "a"}, setup=lambda d: os.mkfifo(d / "d/f"),
+         check=lambda err, out, _: err == "lzs: d/f: is not a regular file; skipped\n"
+                                          "lzs: d/l: is a symbolic link; skipped\n"),
+    Case("-r -q skips them quietly", {"d/a": TEXT}, ["-r", "-q", "d"], 0, {"d/a.lzs": Packed(TEXT)},
+         links={"d/l": "a"}, setup=lambda d: os.mkfifo(d / "d/f")),
+    Case("-d -r: only the links it would have taken", {"d/x.lzs": WORKED}, ["-d", "-r", "d"], 0,
+         {"d/x": b"ABCABCABC"}, "lzs: d/y.lzs: is a symbolic link; skipped", links={"d/y.lzs": "x.lzs", "d/z": "x.lzs"},
+         check=lambda err, out, _: "d/z" not in err),
     Case("unpack NAME.lzs in any case", {"x.lzs": WORKED, "y.LzS": WORKED}, ["-d", "x.lzs", "y.LzS"], 0,
          {"x": b"ABCABCABC", "y": b"ABCABCABC", "x.lzs": WORKED}),
     Case("unpack another name to NAME.DeLZS", {"x.bin": WORKED}, ["--decompress", "x.bin"], 0,
@@ -159,7 +187,11 @@ CASES = [
     Case("the input as its own output", {"x.lzs": WORKED}, ["-d", "-f", "x.lzs", "-o", "./x.lzs"], 1,
          {"x.lzs": WORKED}, "is the input file itself"),
     Case("-t writes nothing", {"x.lzs": WORKED}, ["-t", "x.lzs"], 0, {"x": None}),
-    Case("-t -v says OK", {"x.lzs": WORKED}, ["-t", "-v", "x.lzs"], 0, {}, "x.lzs: OK, 9 bytes"),
+    Case("-t -v says OK", {"x.lzs": WORKED}, ["-t", "-v", "x.lzs"], 0, {}, "x.lzs: OK, 9 bytes",
+         check=lambda err, out, _: "files tested" not in err),  # no total for one file
+    # A changed literal keeps the structure: -t cannot see it, and says so.
+    Case("-t -v says what it checked", {"x.lzs": WORKED.replace(b"A", b"a")}, ["-t", "-v", "x.lzs"], 0, {},
+         "lzs: x.lzs: OK, 9 bytes (structure and size; the format has no checksum)\n"),
     Case("-t fails a bad image", {"x.lzs": WORKED[:-1]}, ["-t", "x.lzs"], 1, {}, "x.lzs: not LZS"),
     Case("-t warns of a cut-off item", {"c.lzs": CUT}, ["-t", "c.lzs"], 0, {}, "c.lzs: warning: the last back-reference is cut off"),
     Case("-t -q does not", {"c.lzs": CUT}, ["-t", "-q", "c.lzs"], 0, {}),
@@ -176,10 +208,69 @@ CASES = [
          lambda err, out, _: decode(out) == TEXT),
     Case("-v, messages in input order with 2 threads", {"a": TEXT * 30, "b": b"b", "c": b"c"},
          ["-v", "-T2", "a", "b", "c"], 0, {"c.lzs": Packed(b"c")}, "lzs: a: 573000 -> ",
-         check=lambda err, out, _: [line.split(":")[1].strip() for line in err.splitlines()] == ["a", "b", "c"]),
+         check=lambda err, out, _: [line.split(":")[1].strip() for line in err.splitlines()
+                                    if "warning" not in line and "files" not in line] == ["a", "b", "c"]),
+    # The total of -v for more than one file; failed files are not counted.
+    Case("-v totals what it packed", {"a": TEXT * 30, "b": TEXT}, ["-v", "a", "b", "missing"], 1, {}, "missing: cannot open",
+         check=lambda err, out, d: err.endswith(
+             "lzs: 2 files packed: 592,100 -> {:,} bytes ({:.2f} %)\n".format(
+                 *(lambda n: (n, 100 * n / 592_100))((d / "a.lzs").stat().st_size + (d / "b.lzs").stat().st_size)))),
+    Case("-d -v totals what it unpacked", {"x.lzs": WORKED, "y.lzs": WORKED}, ["-d", "-v", "x.lzs", "y.lzs"], 0,
+         {"x": b"ABCABCABC"}, "lzs: y.lzs: 10 -> 9 bytes", check=lambda err, out, _: err.endswith("lzs: 2 files unpacked: 20 -> 18 bytes (90.00 %)\n")),
+    Case("-t -v totals what it tested", {"x.lzs": WORKED, "bad.lzs": b"bad"}, ["-t", "-v", "x.lzs", "bad.lzs"], 1,
+         {}, "bad.lzs: not LZS", check=lambda err, out, _: err.endswith("lzs: 1 file tested: 10 -> 9 bytes (90.00 %)\n")),
+    Case("no total without -v", {"x.lzs": WORKED, "y.lzs": WORKED}, ["-d", "x.lzs", "y.lzs"], 0, {"y": b"ABCABCABC"}),
     Case("-q keeps the errors", {}, ["-q", "nothing"], 1, {}, "nothing: cannot open"),
     Case("--help", {}, ["--help"], 0, {}, "", None,
          check=lambda err, out, _: out.startswith(b"Usage: lzs [OPTION]... [FILE]...\n")),
+    Case("--help names the new flags and the limit of -t", {}, ["--help"], 0, {}, "", None,
+         check=lambda err, out, _: all(word in out for word in (
+             b"-z, --compress", b"-1, --fast", b"-9, --best", b"-S, --suffix=SUF", b"--no-progress",
+             b"--exclude-compressed", b"--output-dir-flat=DIR", b"the format has no checksum"))),
+    # Flags typed by habit. Levels: each run's image is the one --fast or
+    # the default gives (the two differ for TEXT).
+    *(Case(f"level {' '.join(args)}", {"a": TEXT}, [*args, "a"], 0, {"a.lzs": Packed(TEXT)},
+           setup=lambda d, ref=ref: subprocess.run([PROGRAM, *ref, "-o", "ref.lzs", "a"], cwd=d, check=True),
+           check=lambda err, out, d: (d / "a.lzs").read_bytes() == (d / "ref.lzs").read_bytes())
+      for args, ref in [(["-1"], ["--fast"]), (["-9"], []), (["--best"], []), (["--fast", "-9"], []),
+                        (["--best", "-1"], ["--fast"]), (["-z"], []), (["-d", "-z"], [])]),
+    *(Case(f"level {arg} is refused", {"a": TEXT}, [arg, "a"], 2, {"a.lzs": None},
+           f"lzs: {arg}: there are two levels, -1 (fast) and -9 (smallest image)") for arg in ("-0", "-5", "-8")),
+    Case("-S packs to NAME.SUF", {"a": TEXT}, ["-S", ".z", "a"], 0, {"a.z": Packed(TEXT), "a.lzs": None}),
+    Case("--suffix unpacks NAME.SUF, in any case", {"x.Z": WORKED}, ["-d", "--suffix=.z", "x.Z"], 0,
+         {"x": b"ABCABCABC"}),
+    Case("-S: NAME.lzs is another name", {"x.lzs": WORKED}, ["-d", "-S", ".z", "x.lzs"], 0,
+         {"x.lzs.DeLZS": b"ABCABCABC"}),
+    Case("-S with -r", {"d/x.z": WORKED, "d/y.lzs": WORKED}, ["-d", "-r", "-S", ".z", "d"], 0,
+         {"d/x": b"ABCABCABC", "d/y": None, "d/y.lzs.DeLZS": None}),
+    Case("-S refuses a packed name", {"a.z": TEXT}, ["-S", ".z", "a.z"], 1, {"a.z.z": None},
+         "a.z: already has the .z suffix"),
+    *(Case(f"-S '{suffix}' is refused", {"a": TEXT}, ["-S", suffix, "a"], 2, {"a": TEXT},
+           f"-S takes a suffix for file names, not '{suffix}'") for suffix in ("", "/x", "a/b")),
+    Case("--exclude-compressed skips images", {"a": TEXT, "b.lzs": WORKED},
+         ["--exclude-compressed", "-f", "a", "b.lzs"], 0, {"a.lzs": Packed(TEXT), "b.lzs.lzs": None}),
+    Case("--exclude-compressed -v names them", {"b.LZS": WORKED}, ["--exclude-compressed", "-v", "b.LZS"], 0,
+         {"b.LZS.lzs": None}, "lzs: b.LZS: already packed; skipped"),
+    Case("--output-dir-flat", {"a/x": TEXT, "b/c/y": b"yyyyyyyyyyyyyyyyyyyyyyyyyyyy", "out/k": b""},
+         ["--output-dir-flat=out", "a/x", "b/c/y"], 0,
+         {"out/x.lzs": Packed(TEXT), "out/y.lzs": Packed(b"y" * 28), "a/x.lzs": None, "a/x": TEXT}),
+    Case("--output-dir-flat -d", {"a/x.lzs": WORKED, "out/k": b""}, ["-d", "--output-dir-flat", "out/", "a/x.lzs"], 0,
+         {"out/x": b"ABCABCABC", "a/x": None}),
+    Case("--output-dir-flat: the same base name twice", {"a/x": TEXT, "b/x": b"other x", "out/k": b""},
+         ["--output-dir-flat=out", "a/x", "b/x"], 1, {"out/x.lzs": None},
+         "lzs: b/x: not done: its output out/x.lzs is also the input or the output of another file"),
+    Case("--output-dir-flat into a missing folder", {"a": TEXT}, ["--output-dir-flat=none", "a"], 1,
+         {"none": None, "a.lzs": None}, "none/a.lzs: cannot create"),
+    *(Case(f"--output-dir-flat with {' '.join(args)}", {"a": TEXT, "out/k": b""}, ["--output-dir-flat=out", *args, "a"],
+           2, {"out/a.lzs": None, "x": None}, "--output-dir-flat cannot be used with -o or -c")
+      for args in (["-o", "x"], ["-c"])),
+    # lzscat and unlzs, the links to lzs.
+    Case("lzscat", {"x.lzs": WORKED, "y.lzs": literal_image(b"other")}, ["x.lzs", "y.lzs"], 0, {"x": None},
+         out=b"ABCABCABCother", tool="lzscat"),
+    Case("lzscat from standard input", {}, [], 0, {}, out=b"ABCABCABC", stdin=WORKED, tool="lzscat"),
+    Case("unlzs", {"x.lzs": WORKED}, ["--rm", "x.lzs"], 0, {"x": b"ABCABCABC", "x.lzs": None}, out=b"",
+         tool="unlzs"),
+    Case("unlzs -z packs", {"a": TEXT}, ["-z", "a"], 0, {"a.lzs": Packed(TEXT)}, tool="unlzs"),
     Case("-V", {}, ["-V"], 0, {}, "", None,
          check=lambda err, out, _: re.fullmatch(rb"lzs \d+\.\d+\.\d+ \(liblzs \d+\.\d+\.\d+\)\n", out) is not None),
     Case("--uncompress -k", {"x.lzs": WORKED}, ["--uncompress", "-k", "x.lzs"], 0,
@@ -320,7 +411,8 @@ class LzsCli(unittest.TestCase):
                 kwargs["stdin"] = files.enter_context(open(self.dir / case.stdin_file, "rb"))
             if case.stdout_file is not None:
                 kwargs["stdout"] = files.enter_context(open(case.stdout_file, "wb"))
-            return self.run_lzs(case.args, case.stdin, PACK if case.tool == "lzs-pack" else PROGRAM, **kwargs)
+            program = {"lzs": PROGRAM, "lzs-pack": PACK}.get(case.tool) or str(Path(PROGRAM).with_name(case.tool))
+            return self.run_lzs(case.args, case.stdin, program, **kwargs)
 
     def lay_out(self, files: dict[str, bytes], links: dict[str, str] | None = None) -> None:
         for name, data in files.items():
@@ -564,6 +656,27 @@ class LzsCli(unittest.TestCase):
         self.assertIn(b" of 6 files", seen)
         code, seen = self.run_on_terminal(["-f", "-q"] + [f"f{k}" for k in range(6)], "stderr")
         self.assertEqual((code, seen), (0, b""))
+        code, seen = self.run_on_terminal(["-f", "--no-progress"] + [f"f{k}" for k in range(6)], "stderr")
+        self.assertEqual((code, seen), (0, b""))
+
+    def test_bash_completion(self) -> None:
+        script = Path(__file__).resolve().parent.parent / "packaging/bash-completion/lzs"
+        self.lay_out({"x.lzs": WORKED, "x.txt": b"", "sub/y": b""})
+        for line, want in [("lzs --de", "--decompress"), ("lzs -", "--output-dir-flat"), ("lzscat --std", "--stdout"),
+                           ("unlzs --exclude-c", "--exclude-compressed"), ("lzs-pack --f", "--force"),
+                           ("lzs-unpack /Dx.l", "/Dx.lzs"), ("lzs-unpack /Os", "/Osub/"), ("lzs-unpack ", "/D /O")]:
+            with self.subTest(line):
+                words = line.split(" ")
+                function = {"lzs-pack": "_lzs_pack", "lzs-unpack": "_lzs_unpack"}.get(words[0], "_lzs")
+                result = subprocess.run(
+                    ["bash", "-c", f'source "$0"; complete -p {words[0]} >/dev/null || exit 9; COMP_WORDS=("$@"); '
+                                   f'COMP_CWORD=$(($# - 1)); {function}; echo "${{COMPREPLY[*]}}"', script, *words],
+                    cwd=self.dir, capture_output=True, text=True, timeout=20)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                if want.startswith("--") and line != "lzs -":
+                    self.assertEqual(result.stdout.split(), [want])
+                else:
+                    self.assertIn(want, result.stdout.split() if " " not in want else [result.stdout.strip()])
 
 
 if __name__ == "__main__":

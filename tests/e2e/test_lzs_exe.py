@@ -44,6 +44,14 @@ CASES = [
      {"y": None, "y.lzs": WORKED_EXAMPLE, "y.LZS": literal_image(b"other")}),
     ("a 100 GB sparse file fails alone", {"d/a.lzs": 100 << 30, "d/b.lzs": WORKED_EXAMPLE},
      ["-d", "-r", "d"], 1, "lzs: d/a.lzs: not LZS: larger than any LZS image", b"", {"d/a": None, "d/b": WORKED_EXAMPLE_DECODED}),
+    ("an empty file under -r is left, the batch succeeds", {"d/a": PACKABLE, "d/e": b""}, ["-r", "--rm", "d"], 0,
+     "lzs: d/e: empty: left as it is, not packed", b"", {"d/a.lzs": "round trip", "d/e": b"", "d/e.lzs": None}),
+    ("-v totals the files unpacked", {"x.lzs": WORKED_EXAMPLE, "y.lzs": WORKED_EXAMPLE}, ["-d", "-v", "x.lzs", "y.lzs"],
+     0, "lzs: 2 files unpacked: 20 -> 18 bytes (90.00 %)", b"", {"y": WORKED_EXAMPLE_DECODED}),
+    # A backslash separates folders here: only the base name goes into out.
+    ("--output-dir-flat takes the base name", {"d/x.Z": WORKED_EXAMPLE, "out/k": b""},
+     ["-d", "-S", ".z", "--output-dir-flat=out", "d\\x.Z"], 0, "", b"",
+     {"out/x": WORKED_EXAMPLE_DECODED, "d/x": None}),
     ("folders named outside the code page", {"папка/子/" + NON_ASCII: PACKABLE}, ["-r", "папка"], 0, "",
      b"", {"папка/子/" + NON_ASCII + ".lzs": "round trip"}),
 ]

@@ -51,6 +51,23 @@ for page in lzs-unpack lzs-pack lzs; do
     { echo "man $page does not show version $version" >&2; exit 1; }
 done
 echo "unpacked, packed and unpacked again; man pages found"
+# lzscat and unlzs beside lzs, their man pages, the completion and the
+# users' README.
+[ "$(readlink /usr/bin/lzscat)" = lzs ] && [ "$(readlink /usr/bin/unlzs)" = lzs ]
+(cd "$work/deb" && lzscat batch.lzs | cmp - "$source_dir/samples/sample.txt" &&
+   rm batch && unlzs batch.lzs && cmp batch "$source_dir/samples/sample.txt")
+for page in lzscat unlzs; do
+  man -P cat "$page" 2>/dev/null | grep -q "lzs-unpack $version" ||
+    { echo "man $page does not show lzs(1)" >&2; exit 1; }
+done
+for program in lzs lzscat unlzs lzs-pack lzs-unpack; do
+  [ -f "/usr/share/bash-completion/completions/$program" ] ||
+    { echo "no bash completion for $program" >&2; exit 1; }
+done
+[ "$(bash -c 'source /usr/share/bash-completion/completions/lzs; COMP_WORDS=(lzs --de); COMP_CWORD=1
+  _lzs; echo "${COMPREPLY[*]}"')" = --decompress ]
+! grep -n 'build/' /usr/share/doc/lzs-unpack/README.md
+echo "lzscat, unlzs, their man pages, bash completion and the README installed"
 # The test build's record of platform calls leaves nothing in the program.
 if strings -a /usr/bin/lzs-unpack | grep -E '(CreateFileA|WriteFile|ExitProcess)\('; then
   echo "lzs-unpack holds the text of the test build's call record" >&2
