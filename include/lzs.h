@@ -115,6 +115,69 @@ typedef struct {
 LZS_API size_t lzs_image_info(const void* image, size_t imageSize,
                               lzs_info* info);
 
+/* Streaming decoding, for images that arrive in pieces (pipes, sockets,
+ * files read in chunks) or are too large to hold whole. The context keeps the
+ * last 4,096 output bytes (the window) and a few counters, about 4.1 KiB in
+ * all; the output never needs to be held by the caller. One context decodes
+ * one image at a time and is used by one thread at a time; it allocates
+ * nothing after lzs_dstream_create.
+ *
+ * The result is byte for byte what lzs_decode gives for the same bytes,
+ * edge rules included (zeros before the start, distance 0, items cut off at
+ * the end dropped). Only the header's rule (an image is its header's value
+ * plus 4 bytes) needs the end of the input, which the context cannot see:
+ *  - input past the image's end fails with LZS_ERROR_HEADER_MISMATCH;
+ *  - when the input ends while lzs_decode_stream still returns a value above
+ *    0 that is not an error, the image is cut short: lzs_decode rejects the
+ *    same bytes with LZS_ERROR_NOT_AN_IMAGE when they are 4 or fewer, and
+ *    with LZS_ERROR_HEADER_MISMATCH otherwise. The caller reports that.
+ * Output is given as it is decoded, so a rejected image may have produced
+ * some output before its error: like lzs_decode's partial output, it is of
+ * no use. */
+typedef struct lzs_dstream lzs_dstream;
+
+/* A new context, ready for an image; NULL when out of memory. */
+LZS_API lzs_dstream* lzs_dstream_create(void);
+
+/* Releases a context. Accepts NULL. */
+LZS_API void lzs_dstream_free(lzs_dstream* ds);
+
+/* Makes ds ready for a new image, whatever state it is in (also after an
+ * error). Returns 0, or LZS_ERROR_BAD_ARGUMENT for NULL. */
+LZS_API size_t lzs_dstream_reset(lzs_dstream* ds);
+
+/* Decodes what it can of src[*srcPos, srcSize) into dst[*dstPos,
+ * dstCapacity), and advances *srcPos and *dstPos past the bytes it took and
+ * wrote. It never reads or writes outside those ranges, and it takes input
+ * only as far as it can go on with it, so any split of the image and any
+ * output room, down to one byte each, give the same output. dst and src must
+ * not overlap.
+ *
+ * Returns:
+ *  - 0 when the image is complete and all of its output written;
+ *  - otherwise, above 0, a hint: the payload bytes of the image still to
+ *    come (the header's bytes while it is not complete), at least 1. When
+ *    *dstPos reached dstCapacity, output may be waiting: call again with more
+ *    room before concluding that the input is short;
+ *  - or an error (test with lzs_is_error): LZS_ERROR_NOT_AN_IMAGE (a header
+ *    of 0), LZS_ERROR_NO_OUTPUT (the image yields no byte), or
+ *    LZS_ERROR_HEADER_MISMATCH (input past the image's end). These come when
+ *    the image ends and stay until lzs_dstream_reset; but a 0,
+ *    LZS_ERROR_NOT_AN_IMAGE or LZS_ERROR_NO_OUTPUT becomes
+ *    LZS_ERROR_HEADER_MISMATCH if more input is passed, as lzs_decode would
+ *    say of the longer input. LZS_ERROR_BAD_ARGUMENT (ds, dstPos or srcPos
+ *    NULL, *dstPos above dstCapacity, *srcPos above srcSize, or a NULL buffer
+ *    with a size) changes nothing in ds.
+ *
+ * A decoding loop:
+ *     do { (read into src when *srcPos == srcSize; stop at end of input)
+ *          r = lzs_decode_stream(ds, dst, cap, &dstPos, src, srcSize, &srcPos);
+ *          (write dst[0, dstPos) and set dstPos = 0 when dstPos == cap)
+ *     } while (r != 0 && !lzs_is_error(r));
+ * and at the end of input with r above 0, the image is cut short. */
+LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t* dstPos,
+                                 const void* src, size_t srcSize, size_t* srcPos);
+
 /* Encoding. */
 #define LZS_LEVEL_OPTIMAL 0 /* the smallest image the format allows */
 #define LZS_LEVEL_FAST 1    /* greedy over a bounded search, for large batches */
