@@ -169,12 +169,18 @@ LZS_API size_t lzs_dstream_reset(lzs_dstream* ds);
  *    NULL, *dstPos above dstCapacity, *srcPos above srcSize, or a NULL buffer
  *    with a size) changes nothing in ds.
  *
- * A decoding loop:
- *     do { (read into src when *srcPos == srcSize; stop at end of input)
- *          r = lzs_decode_stream(ds, dst, cap, &dstPos, src, srcSize, &srcPos);
- *          (write dst[0, dstPos) and set dstPos = 0 when dstPos == cap)
- *     } while (r != 0 && !lzs_is_error(r));
- * and at the end of input with r above 0, the image is cut short. */
+ * A decoding loop (examples/stream_decode.c is a whole program):
+ *     for (;;) {
+ *       if (srcPos == srcSize && !ended) { read into src; srcPos = 0;
+ *                                          ended = (nothing was read); }
+ *       dstPos = 0;
+ *       r = lzs_decode_stream(ds, dst, cap, &dstPos, src, srcSize, &srcPos);
+ *       write dst[0, dstPos);
+ *       if (lzs_is_error(r) || (ended && dstPos < cap)) break;
+ *     }
+ * After it, r is 0 for a complete image, an error, or above 0 for an image
+ * cut short. Reading on after a 0 until the input ends is what catches
+ * input past the image's end. */
 LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t* dstPos,
                                  const void* src, size_t srcSize, size_t* srcPos);
 
