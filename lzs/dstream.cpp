@@ -87,37 +87,64 @@ void StartCopy(lzs_dstream& ds, std::uint8_t b0, std::uint8_t b1) {
 }
 
 // Whole groups while the input holds a whole group and the output has room
-// for its longest result: no item needs a check of its own.
+// for its longest result and a wide copy's overshoot: no item needs a check
+// of its own. The state is kept in locals here (stores through the output
+// pointer could otherwise change any of the context's fields).
+constexpr size_t Overshoot = 16;
+
 void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize, size_t& srcPos) {
-  while (ds.payloadLeft >= MaxGroupInput && srcSize - srcPos >= MaxGroupInput &&
-         out.cap - out.pos >= MaxGroupOutput) {
-    const std::uint8_t* in = src + srcPos;
+  const std::uint8_t* in = src + srcPos;
+  const std::uint8_t* const inEnd = in + (srcSize - srcPos < ds.payloadLeft ? srcSize - srcPos : ds.payloadLeft);
+  std::uint8_t* op = out.dst + out.pos;
+  std::uint8_t* const opEnd = out.dst + out.cap;
+  std::uint8_t* const callStart = out.dst + out.start;
+  std::uint64_t written = ds.written;
+  while (inEnd - in >= static_cast<std::ptrdiff_t>(MaxGroupInput) &&
+         opEnd - op >= static_cast<std::ptrdiff_t>(MaxGroupOutput + Overshoot)) {
     std::uint32_t flags = *in++;
     for (int item = 0; item < 8; ++item, flags >>= 1) {
       if (flags & 1) {
-        Put(ds, out, *in++);
+        *op++ = *in++;
+        ++written;
         continue;
       }
-      StartCopy(ds, in[0], in[1]);
+      const std::uint32_t position = in[0] | static_cast<std::uint32_t>(in[1] >> 4) << 8;
+      const std::uint32_t length = (in[1] & 0x0Fu) + lzs::MinCopy;
       in += 2;
-      const std::uint32_t distance = ds.copyDistance;
-      const std::uint32_t length = ds.copyLeft;
-      ds.copyLeft = 0;
-      std::uint8_t* to = out.dst + out.pos;
-      if (distance != 0 && distance <= ds.written - out.base) {
-        // The source is in dst: a forward copy, byte by byte for overlaps.
-        const std::uint8_t* from = to - distance;
-        for (std::uint32_t k = 0; k < length; ++k) to[k] = from[k];
-        out.pos += length;
-        ds.written += length;
+      const auto distance = static_cast<std::uint32_t>(written - position - lzs::WindowBias) & lzs::WindowMask;
+      if (distance >= 16 && distance <= static_cast<size_t>(op - callStart)) {
+        for (std::uint32_t k = 0; k < length; k += 16) {
+          std::uint8_t chunk[16];
+          std::memcpy(chunk, op - distance + k, sizeof chunk);
+          std::memcpy(op + k, chunk, sizeof chunk);
+        }
+      } else if (distance == 1 && op != callStart) {
+        std::memset(op, op[-1], lzs::MaxCopy);  // a run: the last byte repeated
+      } else if (distance >= 8 && distance <= static_cast<size_t>(op - callStart)) {
+        // Source in this call's output, at least 8 back: 8-byte chunks (16
+        // from 16 back), each read before it is written, may run up to 15
+        // bytes past the copy, inside the room checked above.
+        for (std::uint32_t k = 0; k < length; k += 8) {
+          std::uint64_t chunk;
+          std::memcpy(&chunk, op - distance + k, sizeof chunk);
+          std::memcpy(op + k, &chunk, sizeof chunk);
+        }
+      } else if (distance != 0 && distance <= static_cast<size_t>(op - callStart)) {
+        const std::uint8_t* from = op - distance;  // overlapping: byte by byte
+        for (std::uint32_t k = 0; k < length; ++k) op[k] = from[k];
       } else {
-        for (std::uint32_t k = 0; k < length; ++k) Put(ds, out, Source(ds, out, ds.written, distance));
+        out.pos = static_cast<size_t>(op - out.dst);
+        for (std::uint32_t k = 0; k < length; ++k) op[k] = Source(ds, out, written + k, distance);
       }
+      op += length;
+      written += length;
     }
-    const auto used = static_cast<size_t>(in - (src + srcPos));
-    srcPos += used;
-    ds.payloadLeft -= static_cast<std::uint32_t>(used);
   }
+  const auto used = static_cast<size_t>(in - (src + srcPos));
+  srcPos += used;
+  ds.payloadLeft -= static_cast<std::uint32_t>(used);
+  ds.written = written;
+  out.pos = static_cast<size_t>(op - out.dst);
 }
 
 // Puts the bytes this call wrote into the ring: the last WindowSize of them.
