@@ -76,17 +76,21 @@ LZS_API const char* lzs_error_name(size_t code);
  * items cut off at the end of the image are dropped. An image that yields no
  * byte is an error. */
 
-/* Decodes image into dst; returns the decoded size, or an error
- * (LZS_ERROR_DST_TOO_SMALL when dstCapacity is below the decoded size;
- * dst[0, dstCapacity) may then hold part of the output). The decoder copies
+/* Decodes the whole image (imageSize bytes, header included) into dst;
+ * returns the decoded size, or an error: LZS_ERROR_NOT_AN_IMAGE (imageSize
+ * 4 or less), LZS_ERROR_HEADER_MISMATCH (the header is not imageSize - 4),
+ * LZS_ERROR_NO_OUTPUT (the payload yields no byte), LZS_ERROR_DST_TOO_SMALL
+ * (dstCapacity is below the decoded size; dst[0, dstCapacity) may then hold
+ * part of the output), LZS_ERROR_BAD_ARGUMENT (below). The decoder copies
  * in wide blocks: on success the bytes of dst between the returned size and
  * dstCapacity may have been written too, and hold nothing of use. dst and
  * image must not overlap (LZS_ERROR_BAD_ARGUMENT). */
 LZS_API size_t lzs_decode(void* dst, size_t dstCapacity, const void* image,
                           size_t imageSize);
 
-/* The exact size lzs_decode would return (or its error), from a scan of the
- * flags and lengths alone. */
+/* The exact size lzs_decode would return (or its error, but never
+ * LZS_ERROR_DST_TOO_SMALL), from a scan of the flags and lengths alone;
+ * writes nothing. */
 LZS_API size_t lzs_decoded_size(const void* image, size_t imageSize);
 
 /* The most bytes lzs_decode can yield for an image of imageSize bytes:
@@ -196,22 +200,31 @@ LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity,
  * LZS_ENCODE_SIZE_MAX. */
 LZS_API size_t lzs_encode_bound(size_t srcSize);
 
-/* Packs src into dst, header included; returns the image size or an error.
- * A dstCapacity of lzs_encode_bound(srcSize) always suffices. At both levels
+/* Packs src into dst, header included; returns the image size or an error:
+ * LZS_ERROR_EMPTY_INPUT (srcSize 0), LZS_ERROR_INPUT_TOO_LARGE (above
+ * LZS_ENCODE_SIZE_MAX), LZS_ERROR_DST_TOO_SMALL (dst is then left as it
+ * was), LZS_ERROR_OUT_OF_MEMORY (the workspace, about 3 bytes per input byte
+ * plus under 1 MiB, could not be allocated), LZS_ERROR_BAD_ARGUMENT (an
+ * unknown level, a NULL buffer with a size). level is LZS_LEVEL_OPTIMAL or
+ * LZS_LEVEL_FAST. A dstCapacity of lzs_encode_bound(srcSize) always
+ * suffices. At both levels
  * src and dst may overlap (packing in place): the input is copied into the
  * encoder's workspace before any byte of dst is written. */
 LZS_API size_t lzs_encode(void* dst, size_t dstCapacity, const void* src,
                           size_t srcSize, int level);
 
 /* A reusable encoder: its workspace is kept between calls, so packing many
- * inputs does not reallocate it. */
+ * inputs does not reallocate it. One thread at a time uses an encoder. */
 typedef struct lzs_encoder lzs_encoder;
-/* NULL when out of memory. */
+/* A new encoder with an empty workspace; NULL when out of memory. */
 LZS_API lzs_encoder* lzs_encoder_create(void);
+/* lzs_encode with encoder's workspace, grown as inputs need; the same
+ * image, results and errors (LZS_ERROR_BAD_ARGUMENT also for a NULL
+ * encoder). After an error the encoder may still be used. */
 LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst,
                                size_t dstCapacity, const void* src,
                                size_t srcSize, int level);
-/* Accepts NULL. */
+/* Releases the encoder and its workspace. Accepts NULL. */
 LZS_API void lzs_encoder_free(lzs_encoder* encoder);
 
 #ifdef __cplusplus
