@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lzs.h"
+#include "lzs/buffer.hpp"
 #include "lzs/encode.hpp"
 #include "lzs/format.hpp"
 #include "tests/support/images.hpp"
@@ -442,4 +443,18 @@ TEST(LzsDecodeStream, ArgumentsAndReset) {
   EXPECT_EQ(lzs_dstream_reset(nullptr), bad);
   lzs_dstream_free(ds);
   lzs_dstream_free(nullptr);
+}
+
+// The encoder's workspace: a size whose byte count would wrap around is a
+// failed allocation, and leaves the buffer as it was.
+TEST(LzsBuffer, GrowthThatCannotBeHadChangesNothing) {
+  lzs::Buffer<std::uint32_t> buffer;
+  ASSERT_TRUE(buffer.Assign(3, 7));
+  const std::uint32_t* before = buffer.data();
+  for (const size_t n : {SIZE_MAX, SIZE_MAX / 4 + 2, SIZE_MAX / 2}) {
+    EXPECT_FALSE(buffer.Resize(n)) << n;
+    EXPECT_EQ(buffer.size(), 3u);
+    EXPECT_EQ(buffer.data(), before);
+    EXPECT_EQ(buffer[2], 7u);
+  }
 }
