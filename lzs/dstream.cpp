@@ -102,6 +102,13 @@ void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t 
   while (inEnd - in >= static_cast<std::ptrdiff_t>(MaxGroupInput) &&
          opEnd - op >= static_cast<std::ptrdiff_t>(MaxGroupOutput + Overshoot)) {
     std::uint32_t flags = *in++;
+    if (flags == 0xFF) {  // eight literals
+      std::memcpy(op, in, 8);
+      op += 8;
+      in += 8;
+      written += 8;
+      continue;
+    }
     for (int item = 0; item < 8; ++item, flags >>= 1) {
       if (flags & 1) {
         *op++ = *in++;
