@@ -11,6 +11,7 @@
 #include <lz4.h>
 #include <lz4hc.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -76,6 +77,47 @@ void BenchLibDecode(benchmark::State& state, const Corpus* corpus) {
     benchmark::ClobberMemory();
   }
   if (to != corpus->original) state.SkipWithError("lzs_decode output differs from the original");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
+}
+
+// lzs_decode_stream over the whole image in 64 KiB pieces into 64 KiB of
+// output room at a time, as a program reading a file or pipe would call it;
+// sink(output, size) takes each filled room. Returns the last result.
+constexpr size_t StreamChunk = 64 * 1024;
+
+template <typename Sink>
+size_t StreamDecode(lzs_dstream* ds, const Bytes& image, std::uint8_t* room, Sink sink) {
+  lzs_dstream_reset(ds);
+  size_t r = 1;
+  size_t taken = 0;
+  size_t dstPos = StreamChunk;
+  // Until an error, or all input taken and no output left waiting.
+  while (!lzs_is_error(r) && (taken < image.size() || (r != 0 && dstPos == StreamChunk))) {
+    const size_t size = std::min(StreamChunk, image.size() - taken);
+    size_t srcPos = 0;
+    dstPos = 0;
+    r = lzs_decode_stream(ds, room, StreamChunk, &dstPos, image.data() + taken, size, &srcPos);
+    sink(room, dstPos);
+    taken += srcPos;
+  }
+  return r;
+}
+
+void BenchStream(benchmark::State& state, const Corpus* corpus) {
+  lzs_dstream* ds = lzs_dstream_create();
+  std::vector<std::uint8_t> room(StreamChunk);
+  Bytes all;
+  const size_t check = StreamDecode(ds, corpus->image, room.data(),
+                                    [&](const std::uint8_t* p, size_t n) { all.insert(all.end(), p, p + n); });
+  if (check != 0 || all != corpus->original) state.SkipWithError("lzs_decode_stream output differs from the original");
+  for (auto _ : state) {
+    size_t total = 0;
+    const size_t r = StreamDecode(ds, corpus->image, room.data(), [&](const std::uint8_t*, size_t n) { total += n; });
+    benchmark::DoNotOptimize(r);
+    benchmark::DoNotOptimize(total);
+    benchmark::ClobberMemory();
+  }
+  lzs_dstream_free(ds);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
 }
 
@@ -164,6 +206,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("fast/" + c->name).c_str(), BenchDecode, c, &lzs::DecodeLzs);
     benchmark::RegisterBenchmark(("reference/" + c->name).c_str(), BenchDecode, c, &DecodeLzsReference);
     benchmark::RegisterBenchmark(("lib/" + c->name).c_str(), BenchLibDecode, c);
+    benchmark::RegisterBenchmark(("stream/" + c->name).c_str(), BenchStream, c);
     benchmark::RegisterBenchmark(("size/" + c->name).c_str(), BenchDecodedSize, c);
     benchmark::RegisterBenchmark(("memcpy/" + c->name).c_str(), BenchMemcpy, c);
     benchmark::RegisterBenchmark(("lz4/" + c->name).c_str(), BenchLz4, c);
@@ -176,6 +219,7 @@ int main(int argc, char** argv) {
 
   std::printf("\n%-16s %9s %9s %9s %9s %9s %9s %9s %8s %8s %8s %8s %8s\n", "corpus", "ratio", "fast", "reference",
               "lib", "size", "lz4", "memcpy", "fast/ref", "lib/fast", "size/lib", "fast/lz4", "lz4ratio");
+  std::vector<std::string> streamLines;
   auto share = [](double a, double b) { return b > 0 ? a / b : 0; };
   for (const Corpus& c : corpora) {
     const double fast = reporter.Rate("fast/" + c.name);
@@ -188,8 +232,15 @@ int main(int argc, char** argv) {
                 static_cast<double>(c.image.size()) / c.original.size(), fast, reference, lib, size, lz4, copy,
                 share(fast, reference), share(lib, fast), share(size, lib), share(fast, lz4),
                 static_cast<double>(c.lz4.size()) / c.original.size());
+    const double stream = reporter.Rate("stream/" + c.name);
+    char line[160];
+    std::snprintf(line, sizeof line, "%-16s %9.0f %9.0f %12.2f\n", c.name.c_str(), stream, lib, share(stream, lib));
+    streamLines.push_back(line);
   }
+  std::printf("\n%-16s %9s %9s %12s\n", "corpus", "stream", "lib", "stream/lib");
+  for (const std::string& line : streamLines) std::fputs(line.c_str(), stdout);
   std::printf("(MB/s of output, 1 MB = 10^6 bytes; ratio = packed size / original size; lib = lzs_decode into\n"
-              " an exactly sized buffer, size = lzs_decoded_size)\n");
+              " an exactly sized buffer, size = lzs_decoded_size, stream = lzs_decode_stream with 64 KiB pieces\n"
+              " and 64 KiB of output room)\n");
   return 0;
 }

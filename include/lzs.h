@@ -76,17 +76,21 @@ LZS_API const char* lzs_error_name(size_t code);
  * items cut off at the end of the image are dropped. An image that yields no
  * byte is an error. */
 
-/* Decodes image into dst; returns the decoded size, or an error
- * (LZS_ERROR_DST_TOO_SMALL when dstCapacity is below the decoded size;
- * dst[0, dstCapacity) may then hold part of the output). The decoder copies
+/* Decodes the whole image (imageSize bytes, header included) into dst;
+ * returns the decoded size, or an error: LZS_ERROR_NOT_AN_IMAGE (imageSize
+ * 4 or less), LZS_ERROR_HEADER_MISMATCH (the header is not imageSize - 4),
+ * LZS_ERROR_NO_OUTPUT (the payload yields no byte), LZS_ERROR_DST_TOO_SMALL
+ * (dstCapacity is below the decoded size; dst[0, dstCapacity) may then hold
+ * part of the output), LZS_ERROR_BAD_ARGUMENT (below). The decoder copies
  * in wide blocks: on success the bytes of dst between the returned size and
  * dstCapacity may have been written too, and hold nothing of use. dst and
  * image must not overlap (LZS_ERROR_BAD_ARGUMENT). */
 LZS_API size_t lzs_decode(void* dst, size_t dstCapacity, const void* image,
                           size_t imageSize);
 
-/* The exact size lzs_decode would return (or its error), from a scan of the
- * flags and lengths alone. */
+/* The exact size lzs_decode would return (or its error, but never
+ * LZS_ERROR_DST_TOO_SMALL), from a scan of the flags and lengths alone;
+ * writes nothing. */
 LZS_API size_t lzs_decoded_size(const void* image, size_t imageSize);
 
 /* The most bytes lzs_decode can yield for an image of imageSize bytes:
@@ -115,6 +119,75 @@ typedef struct {
 LZS_API size_t lzs_image_info(const void* image, size_t imageSize,
                               lzs_info* info);
 
+/* Streaming decoding, for images that arrive in pieces (pipes, sockets,
+ * files read in chunks) or are too large to hold whole. The context keeps the
+ * last 4,096 output bytes (the window) and a few counters, about 4.1 KiB in
+ * all; the output never needs to be held by the caller. One context decodes
+ * one image at a time and is used by one thread at a time; it allocates
+ * nothing after lzs_dstream_create.
+ *
+ * The result is byte for byte what lzs_decode gives for the same bytes,
+ * edge rules included (zeros before the start, distance 0, items cut off at
+ * the end dropped). Only the header's rule (an image is its header's value
+ * plus 4 bytes) needs the end of the input, which the context cannot see:
+ *  - input past the image's end fails with LZS_ERROR_HEADER_MISMATCH;
+ *  - when the input ends while lzs_decode_stream still returns a value above
+ *    0 that is not an error, the image is cut short: lzs_decode rejects the
+ *    same bytes with LZS_ERROR_NOT_AN_IMAGE when they are 4 or fewer, and
+ *    with LZS_ERROR_HEADER_MISMATCH otherwise. The caller reports that.
+ * Output is given as it is decoded, so a rejected image may have produced
+ * some output before its error: like lzs_decode's partial output, it is of
+ * no use. */
+typedef struct lzs_dstream lzs_dstream;
+
+/* A new context, ready for an image; NULL when out of memory. */
+LZS_API lzs_dstream* lzs_dstream_create(void);
+
+/* Releases a context. Accepts NULL. */
+LZS_API void lzs_dstream_free(lzs_dstream* ds);
+
+/* Makes ds ready for a new image, whatever state it is in (also after an
+ * error). Returns 0, or LZS_ERROR_BAD_ARGUMENT for NULL. */
+LZS_API size_t lzs_dstream_reset(lzs_dstream* ds);
+
+/* Decodes what it can of src[*srcPos, srcSize) into dst[*dstPos,
+ * dstCapacity), and advances *srcPos and *dstPos past the bytes it took and
+ * wrote. It never reads or writes outside those ranges, and it takes input
+ * only as far as it can go on with it, so any split of the image and any
+ * output room, down to one byte each, give the same output. dst and src must
+ * not overlap.
+ *
+ * Returns:
+ *  - 0 when the image is complete and all of its output written;
+ *  - otherwise, above 0, a hint: the payload bytes of the image still to
+ *    come (the header's bytes while it is not complete), at least 1. When
+ *    *dstPos reached dstCapacity, output may be waiting: call again with more
+ *    room before concluding that the input is short;
+ *  - or an error (test with lzs_is_error): LZS_ERROR_NOT_AN_IMAGE (a header
+ *    of 0), LZS_ERROR_NO_OUTPUT (the image yields no byte), or
+ *    LZS_ERROR_HEADER_MISMATCH (input past the image's end). These come when
+ *    the image ends and stay until lzs_dstream_reset; but a 0,
+ *    LZS_ERROR_NOT_AN_IMAGE or LZS_ERROR_NO_OUTPUT becomes
+ *    LZS_ERROR_HEADER_MISMATCH if more input is passed, as lzs_decode would
+ *    say of the longer input. LZS_ERROR_BAD_ARGUMENT (ds, dstPos or srcPos
+ *    NULL, *dstPos above dstCapacity, *srcPos above srcSize, or a NULL buffer
+ *    with a size) changes nothing in ds.
+ *
+ * A decoding loop (examples/stream_decode.c is a whole program):
+ *     for (;;) {
+ *       if (srcPos == srcSize && !ended) { read into src; srcPos = 0;
+ *                                          ended = (nothing was read); }
+ *       dstPos = 0;
+ *       r = lzs_decode_stream(ds, dst, cap, &dstPos, src, srcSize, &srcPos);
+ *       write dst[0, dstPos);
+ *       if (lzs_is_error(r) || (ended && dstPos < cap)) break;
+ *     }
+ * After it, r is 0 for a complete image, an error, or above 0 for an image
+ * cut short. Reading on after a 0 until the input ends is what catches
+ * input past the image's end. */
+LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t* dstPos,
+                                 const void* src, size_t srcSize, size_t* srcPos);
+
 /* Encoding. */
 #define LZS_LEVEL_OPTIMAL 0 /* the smallest image the format allows */
 #define LZS_LEVEL_FAST 1    /* greedy over a bounded search, for large batches */
@@ -127,22 +200,31 @@ LZS_API size_t lzs_image_info(const void* image, size_t imageSize,
  * LZS_ENCODE_SIZE_MAX. */
 LZS_API size_t lzs_encode_bound(size_t srcSize);
 
-/* Packs src into dst, header included; returns the image size or an error.
- * A dstCapacity of lzs_encode_bound(srcSize) always suffices. At both levels
+/* Packs src into dst, header included; returns the image size or an error:
+ * LZS_ERROR_EMPTY_INPUT (srcSize 0), LZS_ERROR_INPUT_TOO_LARGE (above
+ * LZS_ENCODE_SIZE_MAX), LZS_ERROR_DST_TOO_SMALL (dst is then left as it
+ * was), LZS_ERROR_OUT_OF_MEMORY (the workspace, about 3 bytes per input byte
+ * plus under 1 MiB, could not be allocated), LZS_ERROR_BAD_ARGUMENT (an
+ * unknown level, a NULL buffer with a size). level is LZS_LEVEL_OPTIMAL or
+ * LZS_LEVEL_FAST. A dstCapacity of lzs_encode_bound(srcSize) always
+ * suffices. At both levels
  * src and dst may overlap (packing in place): the input is copied into the
  * encoder's workspace before any byte of dst is written. */
 LZS_API size_t lzs_encode(void* dst, size_t dstCapacity, const void* src,
                           size_t srcSize, int level);
 
 /* A reusable encoder: its workspace is kept between calls, so packing many
- * inputs does not reallocate it. */
+ * inputs does not reallocate it. One thread at a time uses an encoder. */
 typedef struct lzs_encoder lzs_encoder;
-/* NULL when out of memory. */
+/* A new encoder with an empty workspace; NULL when out of memory. */
 LZS_API lzs_encoder* lzs_encoder_create(void);
+/* lzs_encode with encoder's workspace, grown as inputs need; the same
+ * image, results and errors (LZS_ERROR_BAD_ARGUMENT also for a NULL
+ * encoder). After an error the encoder may still be used. */
 LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst,
                                size_t dstCapacity, const void* src,
                                size_t srcSize, int level);
-/* Accepts NULL. */
+/* Releases the encoder and its workspace. Accepts NULL. */
 LZS_API void lzs_encoder_free(lzs_encoder* encoder);
 
 #ifdef __cplusplus

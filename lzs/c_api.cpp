@@ -4,6 +4,7 @@
 #include "lzs.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 
 #include "lzs/encode.hpp"
@@ -119,8 +120,18 @@ size_t lzs_encode_bound(size_t srcSize) {
   return lzs::HeaderSize + srcSize + (srcSize + 7) / 8;
 }
 
-lzs_encoder* lzs_encoder_create(void) { return new (std::nothrow) lzs_encoder; }
-void lzs_encoder_free(lzs_encoder* encoder) { delete encoder; }
+// malloc and placement new rather than operator new, which would need the
+// C++ runtime.
+lzs_encoder* lzs_encoder_create(void) {
+  void* memory = std::malloc(sizeof(lzs_encoder));
+  return memory == nullptr ? nullptr : new (memory) lzs_encoder;
+}
+
+void lzs_encoder_free(lzs_encoder* encoder) {
+  if (encoder == nullptr) return;
+  encoder->~lzs_encoder();
+  std::free(encoder);
+}
 
 size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapacity, const void* src, size_t srcSize,
                        int level) {
@@ -131,20 +142,11 @@ size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapacity, cons
   if (srcSize == 0) return Error(LZS_ERROR_EMPTY_INPUT);
   if (srcSize > LZS_ENCODE_SIZE_MAX) return Error(LZS_ERROR_INPUT_TOO_LARGE);
   const lzs::Parse parse = level == LZS_LEVEL_FAST ? lzs::Parse::Fast : lzs::Parse::Optimal;
-  size_t n = 0;
-#if defined(__cpp_exceptions)
   // The workspace grows with the input; a failed allocation is an error
-  // code, never an exception through a C caller.
-  try {
-    n = encoder->encoder.Encode(static_cast<const std::uint8_t*>(src), srcSize, parse,
-                                static_cast<std::uint8_t*>(dst), dstCapacity);
-  } catch (const std::bad_alloc&) {
-    return Error(LZS_ERROR_OUT_OF_MEMORY);
-  }
-#else
-  n = encoder->encoder.Encode(static_cast<const std::uint8_t*>(src), srcSize, parse, static_cast<std::uint8_t*>(dst),
-                              dstCapacity);
-#endif
+  // code.
+  const size_t n = encoder->encoder.Encode(static_cast<const std::uint8_t*>(src), srcSize, parse,
+                                           static_cast<std::uint8_t*>(dst), dstCapacity);
+  if (n == lzs::EncodeOutOfMemory) return Error(LZS_ERROR_OUT_OF_MEMORY);
   return n > dstCapacity ? Error(LZS_ERROR_DST_TOO_SMALL) : n;
 }
 

@@ -68,30 +68,31 @@ std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b) {
 }
 
 // The largest image of size bytes: all literals.
-std::size_t MaxImageSize(std::size_t size) { return HeaderSize + (size + 7) / 8 + size; }
 
 std::uint32_t ItemLength(ItemCode code) { return code == 0 ? 1 : (code & 0x0F) + MinCopy; }
 
 }  // namespace
 
-void LzsEncoder::PrepareText(const std::uint8_t* data, std::size_t size) {
+bool LzsEncoder::PrepareText(const std::uint8_t* data, std::size_t size) {
   // The match search reads up to 23 bytes past the end.
-  text_.resize(InputStart + size + SearchPadding);
-  std::fill_n(text_.begin(), InputStart, std::uint8_t{0});
+  if (!text_.Resize(InputStart + size + SearchPadding)) return false;
+  std::memset(text_.data(), 0, InputStart);
   if (size > 0) std::memcpy(text_.data() + InputStart, data, size);
-  std::fill_n(text_.end() - SearchPadding, SearchPadding, std::uint8_t{0});
+  std::memset(text_.data() + InputStart + size, 0, SearchPadding);
   textEnd_ = static_cast<std::uint32_t>(InputStart + size);
+  return true;
 }
 
-void LzsEncoder::Prepare(const std::uint8_t* data, std::size_t size) {
-  PrepareText(data, size);
-  head_.assign(std::size_t{1} << HashBits, None);
-  head3_.assign(std::size_t{1} << HashBits, None);
-  chain3_.assign(WindowSize, None);
-  tree_.assign(std::size_t{2} * WindowSize, None);
+bool LzsEncoder::Prepare(const std::uint8_t* data, std::size_t size) {
+  if (!PrepareText(data, size) || !head_.Assign(std::size_t{1} << HashBits, None) ||
+      !head3_.Assign(std::size_t{1} << HashBits, None) || !chain3_.Assign(WindowSize, None) ||
+      !tree_.Assign(std::size_t{2} * WindowSize, None)) {
+    return false;
+  }
   // The zero bytes before the input are sources like any other.
   std::uint32_t distance = 0;
   for (std::uint32_t pos = ZeroStart; pos < InputStart; ++pos) FindMatch(pos, distance);
+  return true;
 }
 
 // Inserts pos into the match tree and returns the length of the longest match
@@ -212,18 +213,15 @@ std::uint32_t LzsEncoder::FindThree(std::uint32_t pos, std::uint32_t three, std:
   return MinCopy;
 }
 
-void LzsEncoder::FindLongestMatches(const std::uint8_t* data, std::size_t size,
-                                    std::vector<std::uint8_t>& lengths,
-                                    std::vector<std::uint16_t>& distances) {
-  lengths.assign(size, 0);
-  distances.assign(size, 0);
-  if (size > MaxEncodeSize) return;
-  Prepare(data, size);
+bool LzsEncoder::FindLongestMatches(const std::uint8_t* data, std::size_t size, std::uint8_t* lengths,
+                                    std::uint16_t* distances) {
+  if (size > MaxEncodeSize || !Prepare(data, size)) return false;
   for (std::size_t i = 0; i < size; ++i) {
     std::uint32_t distance = 0;
     lengths[i] = static_cast<std::uint8_t>(FindMatch(static_cast<std::uint32_t>(InputStart + i), distance));
-    if (lengths[i] != 0) distances[i] = static_cast<std::uint16_t>(distance);
+    distances[i] = lengths[i] != 0 ? static_cast<std::uint16_t>(distance) : 0;
   }
+  return true;
 }
 
 // Both parsers leave in items_[k] the item that ends at input position k on
@@ -425,13 +423,15 @@ class ImageWriter {
 // MaxImageSize(size) bytes); returns its size.
 std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std::uint8_t* image) {
   // From here on the input is read from text_ only, so image may overlap it.
-  PrepareText(data, size);
+  if (!PrepareText(data, size)) return EncodeOutOfMemory;
   const std::uint8_t* input = text_.data() + InputStart;
   if (fastHead_.empty() || fastBase_ > UINT32_MAX - textEnd_) {
-    fastHead_.assign(std::size_t{1} << FastHashBits, None);
-    fastHead3_.assign(std::size_t{1} << FastHashBits, None);
-    fastLink_.resize(FastRingMask + 1);
-    fastLink3_.resize(FastRingMask + 1);
+    if (!fastHead_.Assign(std::size_t{1} << FastHashBits, None) ||
+        !fastHead3_.Assign(std::size_t{1} << FastHashBits, None) || !fastLink_.Resize(FastRingMask + 1) ||
+        !fastLink3_.Resize(FastRingMask + 1)) {
+      fastHead_.Resize(0);  // cleared again on the next call
+      return EncodeOutOfMemory;
+    }
     fastBase_ = 0;
   }
   // The zero bytes before the input are sources like any other.
@@ -474,8 +474,7 @@ std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std
 // Runs the parse and moves each item of the chosen path to the position
 // where it starts (walking back from the end); returns the image size.
 std::size_t LzsEncoder::ParseAndMeasure(const std::uint8_t* data, std::size_t size, Parse parse) {
-  items_.assign(size + 1, 0);
-  Prepare(data, size);
+  if (!items_.Assign(size + 1, 0) || !Prepare(data, size)) return EncodeOutOfMemory;
   if (parse == Parse::Optimal) {
     ParseOptimal(size);
   } else {
@@ -514,42 +513,20 @@ void LzsEncoder::WriteImage(std::size_t size, std::uint8_t* image) {
   writer.Finish(image);
 }
 
-std::vector<std::uint8_t> LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse parse) {
-  if (size > MaxEncodeSize) return {};
-  if (parse == Parse::Fast) {
-    std::vector<std::uint8_t> image(MaxImageSize(size));
-    image.resize(PackFast(data, size, image.data()));
-    return image;
-  }
-  std::vector<std::uint8_t> image(ParseAndMeasure(data, size, parse));
-  WriteImage(size, image.data());
-  return image;
-}
-
 std::size_t LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse parse, std::uint8_t* dst,
                                std::size_t dstCapacity) {
   if (size > MaxEncodeSize) return 0;
   if (parse == Parse::Fast) {
     // Straight into dst when it has room for any image of this size.
     if (dstCapacity >= MaxImageSize(size)) return PackFast(data, size, dst);
-    image_.resize(MaxImageSize(size));
+    if (!image_.Resize(MaxImageSize(size))) return EncodeOutOfMemory;
     const std::size_t imageSize = PackFast(data, size, image_.data());
-    if (imageSize <= dstCapacity) std::memcpy(dst, image_.data(), imageSize);
+    if (imageSize != EncodeOutOfMemory && imageSize <= dstCapacity) std::memcpy(dst, image_.data(), imageSize);
     return imageSize;
   }
   const std::size_t imageSize = ParseAndMeasure(data, size, parse);
-  if (imageSize <= dstCapacity) WriteImage(size, dst);
+  if (imageSize != EncodeOutOfMemory && imageSize <= dstCapacity) WriteImage(size, dst);
   return imageSize;
-}
-
-std::vector<std::uint8_t> EncodeLzs(const std::uint8_t* data, std::size_t size) {
-  LzsEncoder encoder;
-  return encoder.Encode(data, size, Parse::Optimal);
-}
-
-std::vector<std::uint8_t> EncodeLzsGreedy(const std::uint8_t* data, std::size_t size) {
-  LzsEncoder encoder;
-  return encoder.Encode(data, size, Parse::Greedy);
 }
 
 }  // namespace lzs

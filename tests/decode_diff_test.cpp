@@ -10,13 +10,18 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "lzs.h"
 #include "lzs/encode.hpp"
 #include "lzs/decode.hpp"
 #include "tests/support/images.hpp"
+#include "tests/support/stream_decode.hpp"
 #include "tests/support/reference.hpp"
 #include "tests/guarded_buffer.hpp"
 
@@ -43,8 +48,43 @@ Bytes DecodeGuarded(Decoder decode, const Bytes& image, std::uint8_t fill) {
   return Bytes(out.data(), out.data() + n);
 }
 
-// The fast decoder must give the reference's result whatever the area held.
+using testdata::DecodeStream;
+using testdata::DecodeWhole;
+using testdata::StreamResult;
+
+void ExpectStreamEqual(const StreamResult& actual, const StreamResult& expected, const std::string& what) {
+  ASSERT_EQ(lzs_error_name(actual.code), std::string(lzs_error_name(expected.code))) << what;
+  ASSERT_EQ(actual.output.size(), expected.output.size()) << what;
+  ASSERT_TRUE(actual.output == expected.output) << what;
+}
+
+// The streaming decoder against lzs_decode: for a small image every cut
+// into two pieces and one byte at a time into one byte of room; for a large
+// one random pieces and room, and 64 KiB pieces.
+void ExpectStreamLikeOneShot(const Bytes& image, const std::string& what) {
+  const StreamResult expected = DecodeWhole(image);
+  if (image.size() <= 64) {
+    for (size_t cut = 0; cut <= image.size(); ++cut) {
+      ExpectStreamEqual(DecodeStream(image, {cut, image.size()}, 200), expected, what + ", cut at " + std::to_string(cut));
+    }
+    ExpectStreamEqual(DecodeStream(image, {1}, 1), expected, what + ", byte by byte");
+    return;
+  }
+  std::mt19937 rng(static_cast<std::uint32_t>(image.size()));
+  for (int run = 0; run < 3; ++run) {
+    std::vector<size_t> pieces(7);
+    for (auto& piece : pieces) piece = 1 + rng() % (run == 0 ? 40 : 5000);
+    const size_t room = 1 + rng() % (run == 0 ? 20 : 9000);
+    ExpectStreamEqual(DecodeStream(image, pieces, room), expected,
+                      what + ", random pieces, room " + std::to_string(room));
+  }
+  ExpectStreamEqual(DecodeStream(image, {65536}, 65536), expected, what + ", 64 KiB pieces");
+}
+
+// The fast decoder must give the reference's result whatever the area held;
+// so must the streaming decoder, in any pieces.
 void ExpectSameAsReference(const Bytes& image, const std::string& what) {
+  ExpectStreamLikeOneShot(image, what);
   const Bytes expected = DecodeGuarded(DecodeLzsReference, image, 0x00);
   for (const std::uint8_t fill : {0x00, 0xFF, 0x5A}) {
     const Bytes actual = DecodeGuarded(lzs::DecodeLzs, image, fill);
@@ -275,3 +315,19 @@ TEST(DecodeDiff, EncodedImages) {
 }
 
 }  // namespace
+
+// The streaming decoder on the decoding fuzz targets' seeds, each taken as
+// an image as it is and as a payload behind a correct header.
+TEST(DecodeDiff, StreamOnTheFuzzCorpus) {
+  int files = 0;
+  for (const char* target : {"fuzz_decode", "fuzz_decode_stream"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(LZS_FUZZ_CORPUS_DIR) / target)) {
+      std::ifstream in(entry.path(), std::ios::binary);
+      const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      ExpectStreamLikeOneShot(bytes, entry.path().string());
+      ExpectStreamLikeOneShot(WithHeader(bytes), entry.path().string() + " as a payload");
+      ++files;
+    }
+  }
+  EXPECT_GE(files, 8);
+}

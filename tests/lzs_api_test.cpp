@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lzs.h"
+#include "lzs/buffer.hpp"
 #include "lzs/encode.hpp"
 #include "lzs/format.hpp"
 #include "tests/support/images.hpp"
@@ -349,3 +350,111 @@ TEST(LzsEncode, RefusalsWriteNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// One call of lzs_decode_stream on a fresh context after `before` (fed whole
+// beforehand): its input, output room, result and the positions it leaves.
+struct StreamCall {
+  const char* what;
+  Bytes before;
+  Bytes input;
+  size_t room;
+  size_t result;
+  size_t srcPos;
+  Bytes output;
+};
+
+}  // namespace
+
+TEST(LzsDecodeStream, ResultsAndPositions) {
+  const Bytes worked{0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  const Bytes text{'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'};
+  auto part = [&](size_t from, size_t to) { return Bytes(worked.begin() + from, worked.begin() + to); };
+  const std::vector<StreamCall> calls = {
+      {"whole image", {}, worked, 64, 0, 10, text},
+      {"header bytes still wanted", {}, part(0, 1), 64, 3, 1, {}},
+      {"payload bytes still wanted", {}, part(0, 6), 64, 4, 6, {'A'}},
+      {"last byte wanted", part(0, 9), part(9, 10), 64, 0, 1, text},
+      {"output full, input taken", {}, worked, 4, 1, 10, {'A', 'B', 'C', 'A'}},
+      {"literal waits for room", {}, part(0, 6), 0, 5, 5, {}},
+      {"input past the end", {}, Bytes{0x02, 0, 0, 0, 0x01, 'x', 'y'}, 64, Error(LZS_ERROR_HEADER_MISMATCH), 6, {'x'}},
+      {"more input after the end", worked, Bytes{0x00}, 64, Error(LZS_ERROR_HEADER_MISMATCH), 0, {}},
+      {"empty input after the end", worked, {}, 64, 0, 0, {}},
+      {"header of 0", {}, Bytes{0, 0, 0, 0}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), 4, {}},
+      {"no output", {}, Bytes{0x01, 0, 0, 0, 0x00}, 64, Error(LZS_ERROR_NO_OUTPUT), 5, {}},
+      {"error stays", Bytes{0x02, 0, 0, 0, 0x01, 'x', 'y'}, Bytes{0x01}, 64, Error(LZS_ERROR_HEADER_MISMATCH), 0, {'x'}},
+      {"lone byte dropped", {}, Bytes{0x03, 0, 0, 0, 0x01, 'x', 0x42}, 64, 0, 7, {'x'}},
+  };
+  for (const StreamCall& c : calls) {
+    lzs_dstream* ds = lzs_dstream_create();
+    ASSERT_NE(ds, nullptr);
+    Bytes sink(64);
+    size_t sinkPos = 0;
+    size_t beforePos = 0;
+    lzs_decode_stream(ds, sink.data(), sink.size(), &sinkPos, c.before.data(), c.before.size(), &beforePos);
+    Bytes out(c.room + 1, 0xEE);
+    size_t dstPos = 0;
+    size_t srcPos = 0;
+    EXPECT_EQ(lzs_decode_stream(ds, out.data(), c.room, &dstPos, c.input.data(), c.input.size(), &srcPos), c.result)
+        << c.what;
+    EXPECT_EQ(srcPos, c.srcPos) << c.what;
+    // The output of both calls together.
+    Bytes all(sink.begin(), sink.begin() + sinkPos);
+    all.insert(all.end(), out.begin(), out.begin() + dstPos);
+    EXPECT_EQ(all, c.before == worked ? text : c.output) << c.what;
+    EXPECT_EQ(out[dstPos], 0xEE) << c.what << ": written past dstPos";
+    lzs_dstream_free(ds);
+  }
+}
+
+TEST(LzsDecodeStream, ArgumentsAndReset) {
+  const Bytes worked{0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  lzs_dstream* ds = lzs_dstream_create();
+  ASSERT_NE(ds, nullptr);
+  Bytes out(16);
+  size_t dstPos = 0;
+  size_t srcPos = 0;
+  const size_t bad = Error(LZS_ERROR_BAD_ARGUMENT);
+  EXPECT_EQ(lzs_decode_stream(nullptr, out.data(), 16, &dstPos, worked.data(), 10, &srcPos), bad);
+  EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, nullptr, worked.data(), 10, &srcPos), bad);
+  EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, &dstPos, worked.data(), 10, nullptr), bad);
+  EXPECT_EQ(lzs_decode_stream(ds, nullptr, 16, &dstPos, worked.data(), 10, &srcPos), bad);
+  EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, &dstPos, nullptr, 10, &srcPos), bad);
+  dstPos = 17;
+  EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, &dstPos, worked.data(), 10, &srcPos), bad);
+  dstPos = 0;
+  srcPos = 11;
+  EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, &dstPos, worked.data(), 10, &srcPos), bad);
+  EXPECT_EQ(srcPos, 11u);
+  EXPECT_EQ(dstPos, 0u);
+  // None of those changed the context: the image still decodes, and after
+  // an error a reset makes it ready again.
+  for (int round = 0; round < 2; ++round) {
+    dstPos = 0;
+    srcPos = 0;
+    EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, &dstPos, worked.data(), 10, &srcPos), 0u);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + dstPos), (Bytes{'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'}));
+    srcPos = 0;
+    EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, &dstPos, worked.data(), 10, &srcPos),
+              Error(LZS_ERROR_HEADER_MISMATCH));
+    EXPECT_EQ(lzs_dstream_reset(ds), 0u);
+  }
+  EXPECT_EQ(lzs_dstream_reset(nullptr), bad);
+  lzs_dstream_free(ds);
+  lzs_dstream_free(nullptr);
+}
+
+// The encoder's workspace: a size whose byte count would wrap around is a
+// failed allocation, and leaves the buffer as it was.
+TEST(LzsBuffer, GrowthThatCannotBeHadChangesNothing) {
+  lzs::Buffer<std::uint32_t> buffer;
+  ASSERT_TRUE(buffer.Assign(3, 7));
+  const std::uint32_t* before = buffer.data();
+  for (const size_t n : {SIZE_MAX, SIZE_MAX / 4 + 2, SIZE_MAX / 2}) {
+    EXPECT_FALSE(buffer.Resize(n)) << n;
+    EXPECT_EQ(buffer.size(), 3u);
+    EXPECT_EQ(buffer.data(), before);
+    EXPECT_EQ(buffer[2], 7u);
+  }
+}

@@ -16,7 +16,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 targets=()
-for target in fuzz_decode fuzz_command_line fuzz_round_trip; do
+for target in fuzz_decode fuzz_decode_stream fuzz_command_line fuzz_round_trip; do
   [[ -x build/fuzz/fuzz/$target ]] && targets+=("$target")
 done
 [[ ${#targets[@]} -gt 0 ]] || { echo "fuzz: no targets built" >&2; exit 1; }
@@ -26,7 +26,7 @@ done
 max_len() {
   case $1 in
     fuzz_command_line) echo 2048 ;;
-    fuzz_decode) echo 8192 ;;
+    fuzz_decode | fuzz_decode_stream) echo 8192 ;;
     *) echo 16384 ;;
   esac
 }

@@ -1,0 +1,31 @@
+// lzs_decode_stream against lzs_decode on arbitrary images, split where the
+// fuzzer chooses.
+//
+// The first four input bytes choose the run: byte 0 how the rest becomes an
+// image (even: as it is, header included; odd: behind a correct header, so
+// that most runs get past the header check); bytes 1 and 2 the sizes of the
+// pieces the image is fed in, alternately (1 to 256 bytes); byte 3 the
+// output room per call (1 to 256 bytes). Output, and the error when there is
+// one, must be what lzs_decode gives for the whole image.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "lzs.h"
+#include "tests/support/stream_decode.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 4 || size > 0x10000) return 0;
+  std::vector<std::uint8_t> image;
+  if (data[0] % 2 == 1) {
+    const auto payload = static_cast<std::uint32_t>(size - 4);
+    for (int k = 0; k < LZS_HEADER_SIZE; ++k) image.push_back(static_cast<std::uint8_t>(payload >> (8 * k)));
+  }
+  image.insert(image.end(), data + 4, data + size);
+  const std::vector<std::size_t> pieces{std::size_t{data[1]} + 1, std::size_t{data[2]} + 1};
+  const testdata::StreamResult streamed = testdata::DecodeStream(image, pieces, std::size_t{data[3]} + 1);
+  const testdata::StreamResult whole = testdata::DecodeWhole(image);
+  if (streamed.code != whole.code || streamed.output != whole.output) std::abort();
+  return 0;
+}

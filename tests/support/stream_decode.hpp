@@ -1,0 +1,62 @@
+// The streaming decoder as a caller uses it, for the tests and the fuzz
+// target: an image fed in pieces, and lzs_decode's result in the same form.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "lzs.h"
+
+namespace testdata {
+
+// What a caller of lzs_decode_stream gets for the whole image given in
+// pieces of the sizes in `pieces` (repeated as needed) and output room of
+// `room` bytes at a time: the output, or the error, also the one the caller
+// infers when the input ends before the image does.
+struct StreamResult {
+  std::vector<std::uint8_t> output;
+  size_t code = 0;
+};
+
+inline StreamResult DecodeStream(const std::vector<std::uint8_t>& image, const std::vector<size_t>& pieces, size_t room) {
+  lzs_dstream* ds = lzs_dstream_create();
+  StreamResult result;
+  std::vector<std::uint8_t> out(room);
+  size_t taken = 0;
+  size_t r = 1;
+  for (size_t piece = 0; taken < image.size() || piece == 0; ++piece) {
+    const size_t size = std::min(pieces[piece % pieces.size()], image.size() - taken);
+    size_t srcPos = 0;
+    do {
+      size_t dstPos = 0;
+      r = lzs_decode_stream(ds, out.data(), room, &dstPos, image.data() + taken, size, &srcPos);
+      result.output.insert(result.output.end(), out.begin(), out.begin() + dstPos);
+      if (lzs_is_error(r) || (dstPos < room && srcPos == size)) break;
+    } while (true);
+    taken += srcPos;
+    // An error at the end of a piece may still turn into another with more
+    // input; one that leaves input untaken is final.
+    if (srcPos < size) break;
+  }
+  lzs_dstream_free(ds);
+  if (r != 0 && !lzs_is_error(r)) {
+    r = static_cast<size_t>(0) - (image.size() <= LZS_HEADER_SIZE ? LZS_ERROR_NOT_AN_IMAGE : LZS_ERROR_HEADER_MISMATCH);
+  }
+  result.code = lzs_is_error(r) ? r : 0;
+  if (result.code != 0) result.output.clear();
+  return result;
+}
+
+// lzs_decode's result in the same form.
+inline StreamResult DecodeWhole(const std::vector<std::uint8_t>& image) {
+  StreamResult result;
+  result.output.resize(LZS_EXPANSION_MAX * image.size() + 1);
+  const size_t r = lzs_decode(result.output.data(), result.output.size(), image.data(), image.size());
+  result.code = lzs_is_error(r) ? r : 0;
+  result.output.resize(lzs_is_error(r) ? 0 : r);
+  return result;
+}
+
+}  // namespace testdata
