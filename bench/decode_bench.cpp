@@ -83,7 +83,7 @@ void BenchLibDecode(benchmark::State& state, const Corpus* corpus) {
 // lzs_decode_stream over the whole image in 64 KiB pieces into 64 KiB of
 // output room at a time, as a program reading a file or pipe would call it;
 // sink(output, size) takes each filled room. Returns the last result.
-constexpr size_t StreamChunk = 64 * 1024;
+constexpr size_t StreamChunk = size_t{64} * 1024;
 
 template <typename Sink>
 size_t StreamDecode(lzs_dstream* ds, const Bytes& image, std::uint8_t* room, Sink sink) {
@@ -235,7 +235,7 @@ int main(int argc, char** argv) {
     const double stream = reporter.Rate("stream/" + c.name);
     char line[160];
     std::snprintf(line, sizeof line, "%-16s %9.0f %9.0f %12.2f\n", c.name.c_str(), stream, lib, share(stream, lib));
-    streamLines.push_back(line);
+    streamLines.emplace_back(line);
   }
   std::printf("\n%-16s %9s %9s %12s\n", "corpus", "stream", "lib", "stream/lib");
   for (const std::string& line : streamLines) std::fputs(line.c_str(), stdout);

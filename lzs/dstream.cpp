@@ -22,7 +22,7 @@ constexpr size_t Error(lzs_error code) { return static_cast<size_t>(0) - code; }
 // A whole group: one flag byte and eight two-byte back-references, which
 // yield at most eight longest copies.
 constexpr size_t MaxGroupInput = 1 + 8 * 2;
-constexpr size_t MaxGroupOutput = 8 * lzs::MaxCopy;
+constexpr size_t MaxGroupOutput = size_t{8} * lzs::MaxCopy;
 // Flag bits of a group, above a marker bit: the group is done when only the
 // marker is left.
 constexpr std::uint32_t GroupDone = 1;

@@ -450,11 +450,11 @@ TEST(LzsDecodeStream, ArgumentsAndReset) {
 TEST(LzsBuffer, GrowthThatCannotBeHadChangesNothing) {
   lzs::Buffer<std::uint32_t> buffer;
   ASSERT_TRUE(buffer.Assign(3, 7));
-  const std::uint32_t* before = buffer.data();
+  const auto before = reinterpret_cast<std::uintptr_t>(buffer.data());
   for (const size_t n : {SIZE_MAX, SIZE_MAX / 4 + 2, SIZE_MAX / 2}) {
     EXPECT_FALSE(buffer.Resize(n)) << n;
     EXPECT_EQ(buffer.size(), 3u);
-    EXPECT_EQ(buffer.data(), before);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer.data()), before);
     EXPECT_EQ(buffer[2], 7u);
   }
 }
