@@ -35,7 +35,8 @@ for k in 0 1; do
      cmake --workflow --preset release >/dev/null &&
      mkdir -p "$build/install/packages" &&
      find build/release/packages -maxdepth 1 -type f -exec cp -t "$build/install/packages" {} + &&
-     cmake --install build/release --prefix "$build/install/native" >/dev/null &&
+     # The native tree at its own prefix (/usr), which lzs.pc names.
+     DESTDIR="$build/install/native" cmake --install build/release >/dev/null &&
      cmake --install build/release/windows --prefix "$build/install/windows" >/dev/null)
 done
 
