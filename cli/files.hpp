@@ -96,6 +96,9 @@ bool IsTerminal(int stream);
 // The reason given when an output exists and overwriting was not asked for.
 inline constexpr const char* ExistsReason = "already exists; not overwritten (use -f to overwrite)";
 
+// What separates folders in a path: '/', and on Windows '\\' too.
+extern const char* const FolderSeparators;
+
 bool PathExists(const std::string& path);  // a link counts, even a dangling one
 bool IsFolder(const std::string& path);    // a link to a folder counts
 

@@ -23,6 +23,9 @@
 #include "cli/temp_names.hpp"
 
 namespace cli {
+
+const char* const FolderSeparators = "/";
+
 namespace {
 
 constexpr std::size_t ReadChunk = 1 << 20;

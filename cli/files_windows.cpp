@@ -17,6 +17,9 @@
 #include "cli/temp_names.hpp"
 
 namespace cli {
+
+const char* const FolderSeparators = "/\\";
+
 namespace {
 
 constexpr DWORD Chunk = 1 << 20;
@@ -42,7 +45,7 @@ BOOL WINAPI RemoveTempFiles(DWORD) {
   return FALSE;  // and let the default handler end the process
 }
 
-std::size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+std::size_t LastSeparator(const std::string& path) { return path.find_last_of(FolderSeparators); }
 
 std::string TempNameFor(const std::string& target) {
   const std::size_t separator = LastSeparator(target);

@@ -16,11 +16,6 @@ namespace {
 constexpr std::size_t DirectDecodeLimit = std::size_t{32} << 20;
 constexpr const char* StandardInput = "(standard input)";
 constexpr const char* StandardOutput = "(standard output)";
-#ifdef _WIN32
-constexpr const char* FolderSeparators = "/\\";
-#else
-constexpr const char* FolderSeparators = "/";
-#endif
 
 std::string PackFailure(size_t code) {
   switch (lzs_get_error(code)) {
@@ -82,7 +77,6 @@ std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::str
 }
 
 namespace {
-
 
 void Work(const Options& options, const Job& job, Workspace& work, Outcome& outcome) {
   const bool fromStdin = job.input == "-";
