@@ -55,6 +55,13 @@ struct FileStamp {
   std::uint32_t group = 0;
 };
 
+// Whether now is the same file as was, with the same size and times: a file
+// that was rewritten, grew or shrank is not.
+inline bool Unchanged(const FileStamp& was, const FileStamp& now) {
+  return was.device == now.device && was.inode == now.inode && was.size == now.size &&
+         was.modifyTime == now.modifyTime && was.changeTime == now.changeTime;
+}
+
 // Once, before any other call here: standard descriptors that are closed
 // opened on the null device, binary standard input (and output, when it
 // takes data), the file creation mask, the signals (temporary files removed

@@ -125,6 +125,21 @@ std::int64_t Nanoseconds(const timespec& time) {
   return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
+// What the file layer keeps of a file's state.
+FileStamp StampOf(const struct stat& st) {
+  FileStamp stamp;
+  stamp.mode = st.st_mode & 0777;
+  stamp.accessTime = Nanoseconds(st.st_atim);
+  stamp.modifyTime = Nanoseconds(st.st_mtim);
+  stamp.changeTime = Nanoseconds(st.st_ctim);
+  stamp.device = st.st_dev;
+  stamp.inode = st.st_ino;
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.owner = st.st_uid;
+  stamp.group = st.st_gid;
+  return stamp;
+}
+
 constexpr const char* ChangedReason = "changed while it was read; not used";
 
 // The checks of a file about to be read, and the read: st receives its state
@@ -177,9 +192,7 @@ bool ReadOpenFile(int fd, const ReadRule& rule, Bytes& data, struct stat& st, st
     error = "cannot read: " + Reason(errno);
     ok = false;
   }
-  if (ok && (broken || data.size() != size || after.st_size != st.st_size ||
-             Nanoseconds(after.st_mtim) != Nanoseconds(st.st_mtim) ||
-             Nanoseconds(after.st_ctim) != Nanoseconds(st.st_ctim))) {
+  if (ok && (broken || data.size() != size || !Unchanged(StampOf(st), StampOf(after)))) {
     error = ChangedReason;
     ok = false;
   }
@@ -233,16 +246,8 @@ bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, F
   struct stat st {};
   const bool ok = ReadOpenFile(fd, rule, data, st, error);
   close(fd);
+  stamp = StampOf(st);
   stamp.known = ok;
-  stamp.mode = st.st_mode & 0777;
-  stamp.accessTime = Nanoseconds(st.st_atim);
-  stamp.modifyTime = Nanoseconds(st.st_mtim);
-  stamp.changeTime = Nanoseconds(st.st_ctim);
-  stamp.device = st.st_dev;
-  stamp.inode = st.st_ino;
-  stamp.size = static_cast<std::uint64_t>(st.st_size);
-  stamp.owner = st.st_uid;
-  stamp.group = st.st_gid;
   return ok;
 }
 
@@ -310,9 +315,7 @@ bool RemoveFile(const std::string& path, const FileStamp& stamp, std::string& er
     error = "cannot remove: " + Reason(errno);
     return false;
   }
-  if (st.st_dev != stamp.device || st.st_ino != stamp.inode ||
-      static_cast<std::uint64_t>(st.st_size) != stamp.size ||
-      Nanoseconds(st.st_mtim) != stamp.modifyTime || Nanoseconds(st.st_ctim) != stamp.changeTime) {
+  if (!Unchanged(stamp, StampOf(st))) {
     error = "changed after it was read; not removed";
     return false;
   }

@@ -90,11 +90,17 @@ bool GetState(HANDLE file, FileState& state) {
   return true;
 }
 
-bool SameState(const FileState& a, const FileState& b) {
-  return a.info.dwVolumeSerialNumber == b.info.dwVolumeSerialNumber &&
-         FileIndex(a.info) == FileIndex(b.info) && FileSize(a.info) == FileSize(b.info) &&
-         FileTimeValue(a.info.ftLastWriteTime) == FileTimeValue(b.info.ftLastWriteTime) &&
-         a.changeTime == b.changeTime;
+// What the file layer keeps of a file's state; the mode comes from the
+// file's attributes.
+FileStamp StampOf(const FileState& state) {
+  FileStamp stamp;
+  stamp.accessTime = FileTimeValue(state.info.ftLastAccessTime);
+  stamp.modifyTime = FileTimeValue(state.info.ftLastWriteTime);
+  stamp.changeTime = state.changeTime;
+  stamp.device = state.info.dwVolumeSerialNumber;
+  stamp.inode = FileIndex(state.info);
+  stamp.size = FileSize(state.info);
+  return stamp;
 }
 
 bool ReadChunk(HANDLE file, std::uint8_t* at, std::size_t room, DWORD& count, std::string& error) {
@@ -150,7 +156,7 @@ bool ReadOpenFile(HANDLE file, const ReadRule& rule, Bytes& data, FileState& sta
     error = "cannot read: " + Reason(GetLastError());
     return false;
   }
-  if (done != size || !SameState(state, after)) {
+  if (done != size || !Unchanged(StampOf(state), StampOf(after))) {
     error = "changed while it was read; not used";
     return false;
   }
@@ -188,14 +194,9 @@ bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, F
   FileState before{};
   const bool ok = ReadOpenFile(file, rule, data, before, error);
   CloseHandle(file);
+  stamp = StampOf(before);
   stamp.known = ok;
   stamp.mode = attributes & FILE_ATTRIBUTE_READONLY;
-  stamp.accessTime = FileTimeValue(before.info.ftLastAccessTime);
-  stamp.modifyTime = FileTimeValue(before.info.ftLastWriteTime);
-  stamp.changeTime = before.changeTime;
-  stamp.device = before.info.dwVolumeSerialNumber;
-  stamp.inode = FileIndex(before.info);
-  stamp.size = FileSize(before.info);
   return ok;
 }
 
@@ -299,10 +300,7 @@ bool RemoveFile(const std::string& path, const FileStamp& stamp, std::string& er
   bool ok = GetState(file, state);
   if (!ok) {
     error = "cannot remove: " + Reason(GetLastError());
-  } else if (state.info.dwVolumeSerialNumber != stamp.device ||
-             FileIndex(state.info) != stamp.inode || FileSize(state.info) != stamp.size ||
-             FileTimeValue(state.info.ftLastWriteTime) != stamp.modifyTime ||
-             state.changeTime != stamp.changeTime) {
+  } else if (!Unchanged(stamp, StampOf(state))) {
     error = "changed after it was read; not removed";
     ok = false;
   } else {
