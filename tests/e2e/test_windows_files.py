@@ -1,7 +1,7 @@
 """The Windows files besides their code: every program and lzs.dll carry the
 project's version, read back from the files; each program's manifest names
 that version; the SDK's MSVC import library and .def give exactly the calls
-that lzs.h declares; and lzs-pack.exe, with the same UTF-8 manifest as
+that lzs.h declares, and a program linked with lzs.lib runs; and lzs-pack.exe, with the same UTF-8 manifest as
 lzs.exe, packs a file whose name lies outside the system code page.
 
 The file reading tests need no Wine: tools/ci/release.sh runs them on the
@@ -124,6 +124,44 @@ class SdkTest(unittest.TestCase):
         text = (Path(os.environ["LZS_SDK_LIB_DIR"]) / "lzs.def").read_text()
         exports = re.findall(r"^\s+(\w+)", text.split("EXPORTS", 1)[1], re.M)
         self.assertEqual(sorted(exports), sorted(header_calls()))
+
+
+# A program built against the SDK as its README says, linked with lzs.lib.
+SDK_PROGRAM = r"""
+#include <stdio.h>
+#include <string.h>
+#include <lzs.h>
+
+int main(void) {
+    static const char text[] = "ABCABCABCABCABCABC";
+    unsigned char image[64], back[64];
+    size_t size = lzs_encode(image, sizeof image, text, sizeof text, LZS_LEVEL_OPTIMAL);
+    if (lzs_is_error(size)) return 1;
+    size_t decoded = lzs_decode(back, sizeof back, image, size);
+    if (lzs_is_error(decoded) || decoded != sizeof text || memcmp(back, text, decoded) != 0) return 2;
+    printf("liblzs %s, %u bytes packed to %u\n", lzs_version_string(), (unsigned)decoded, (unsigned)size);
+    return 0;
+}
+"""
+
+
+class SdkLinkTest(unittest.TestCase):
+    def test_a_program_linked_with_lzs_lib_runs(self) -> None:
+        import subprocess
+        import wine
+        sdk_lib = Path(os.environ["LZS_SDK_LIB_DIR"])
+        folder = wine.work_path() / "sdk_program"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        (folder / "app.c").write_text(SDK_PROGRAM)
+        subprocess.run(["x86_64-w64-mingw32-gcc", "-I", str(Path(os.environ["LZS_HEADER"]).parent),
+                        "app.c", str(sdk_lib / "lzs.lib"), "-o", "app.exe"],
+                       cwd=folder, check=True, capture_output=True)
+        shutil.copy(os.environ["LZS_DLL"], folder / "lzs.dll")
+        result = wine.run_console(folder / "app.exe", [], folder)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertRegex(result.stdout.decode("ascii"),
+                         rf"^liblzs {re.escape(os.environ['LZS_VERSION'])}, 19 bytes packed to \d+\r\n$")
 
 
 class CyrillicPackTest(unittest.TestCase):
