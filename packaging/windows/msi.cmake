@@ -12,7 +12,7 @@
 # wixl stamps the package with the time it runs and a random revision code,
 # and its cabinet takes each file's time: so the files are staged with the
 # time EPOCH, wixl runs with its clock at EPOCH, and msibuild then sets the
-# revision code from the version. wixl cannot write a component's condition
+# package code from the version and EPOCH. wixl cannot write a component's condition
 # nor a search for a key's default value, nor the Environment table: msibuild
 # adds those to the database (see lzs-unpack.wxs).
 cmake_minimum_required(VERSION 3.25)
@@ -35,7 +35,9 @@ foreach(entry ${entries})
   list(APPEND defines -D ${CMAKE_MATCH_1}=${name})  # wixl takes no absolute paths
 endforeach()
 
-# The codes follow from the version: the same version, the same product.
+# The product code follows from the version (each version a product of its
+# own, which MajorUpgrade replaces), the package code from the version and
+# the sources' time.
 string(UUID product_code NAMESPACE b097cc3c-84ad-49bf-a23e-72cf1e94c1e4
        NAME "lzs-unpack product ${VERSION}" TYPE SHA1 UPPER)
 string(UUID package_code NAMESPACE b097cc3c-84ad-49bf-a23e-72cf1e94c1e4

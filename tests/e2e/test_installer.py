@@ -11,6 +11,7 @@ what they would run from the registry and runs that."""
 import os
 import shutil
 import subprocess
+import tempfile
 import unittest
 from pathlib import Path
 
@@ -36,9 +37,20 @@ CASES = [
 ]
 
 
-def wine_run(*args: str, check: bool = True) -> subprocess.CompletedProcess:
-    return subprocess.run([wine.WINE, *args], env=wine.wine_env(), capture_output=True,
-                          stdin=subprocess.DEVNULL, timeout=120, check=check)
+def wine_run(*args: str, check: bool = True, env: dict[str, str] | None = None,
+             cwd: Path | None = None) -> subprocess.CompletedProcess:
+    """Runs a Wine program and returns its outcome. Its output goes through
+    files, not pipes: a Wine service that the run starts (msiexec starts the
+    installer service) would hold a pipe open long after the run ends."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        result = subprocess.run([wine.WINE, *args], env=env or wine.wine_env(), cwd=cwd,
+                                stdout=out, stderr=err, stdin=subprocess.DEVNULL, timeout=120)
+        out.seek(0)
+        err.seek(0)
+        result.stdout, result.stderr = out.read(), err.read()
+    if check:
+        result.check_returncode()
+    return result
 
 
 def reg_query(key: str) -> str | None:
@@ -122,8 +134,7 @@ class InstallerTest(unittest.TestCase):
         program = command.split('"')[1]
         env = wine.wine_env()
         env.update(LZS_PROGRAM=program, LZS_COMMAND_LINE=line)
-        result = subprocess.run([wine.WINE, str(wine.launcher_path())], cwd=wine.work_path(), env=env,
-                                capture_output=True, stdin=subprocess.DEVNULL, timeout=120)
+        result = wine_run(str(wine.launcher_path()), check=False, env=env, cwd=wine.work_path())
         self.assertEqual(result.stdout.strip(), b"exit code 0", result.stderr[-2000:])
         self.assertEqual((folder / "sample.lzs.DeLZS").read_bytes(),
                          (SOURCE / "samples" / "sample.txt").read_bytes())
@@ -174,6 +185,9 @@ class InstallerTest(unittest.TestCase):
                    "lzs-pack.exe": os.environ["LZS_PACK_EXE"],
                    "README.txt": self.packaging / "README.txt",
                    "LICENSE.txt": self.packaging / "LICENSE.txt"}
+        web_page = os.environ.get("LZS_WEB_PAGE")
+        if web_page and Path(web_page).is_file():
+            sources["lzs.html"] = web_page
         self.assertEqual(sorted(p.name for p in target.iterdir()), sorted(sources))
         for file, source in sources.items():
             self.assertEqual((target / file).read_bytes(), Path(source).read_bytes(), file)
