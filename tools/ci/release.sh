@@ -3,8 +3,9 @@
 # zip, the debs, the Python wheel and SHA256SUMS with the release preset,
 # checks that two more builds in other folders are identical, installs the
 # debs and runs both programs from PATH on the bundled sample and the module
-# from Debian's python3, runs lintian on the debs, and runs the zip's
-# programs under Wine. Run as root; the debs are removed again at the end.
+# from Debian's python3, runs lintian on the debs, runs the zip's programs
+# under Wine and installs, uses and uninstalls the msi there. Run as root; the
+# debs are removed again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source_dir=$PWD
@@ -14,6 +15,7 @@ packages=$source_dir/build/release/packages
 deb=$packages/lzs-unpack_${version}_amd64.deb
 libdebs=("$packages/liblzs1_${version}_amd64.deb" "$packages/liblzs-dev_${version}_amd64.deb")
 zip=$packages/lzs-unpack-${version}-win64.zip
+msi=$packages/lzs-unpack-${version}-x64.msi
 pydeb=$packages/python3-lzs_${version}_amd64.deb
 python_tag=$(/usr/bin/python3 -c 'import sys; print("cp%d%d" % sys.version_info[:2])')
 wheel=$packages/lzs-${version}-${python_tag}-${python_tag}-linux_x86_64.whl
@@ -21,8 +23,10 @@ wheel=$packages/lzs-${version}-${python_tag}-${python_tag}-linux_x86_64.whl
 rm -rf "$packages"
 cmake --workflow --preset release
 (cd "$packages" && sha256sum -c SHA256SUMS)
-ls -l "$deb" "${libdebs[@]}" "$zip" "$pydeb" "$wheel"
-grep -q "  ${wheel##*/}\$" "$packages/SHA256SUMS" || { echo "SHA256SUMS lists no ${wheel##*/}" >&2; exit 1; }
+ls -l "$deb" "${libdebs[@]}" "$zip" "$msi" "$pydeb" "$wheel"
+for package in "$wheel" "$msi"; do
+  grep -q "  ${package##*/}\$" "$packages/SHA256SUMS" || { echo "SHA256SUMS lists no ${package##*/}" >&2; exit 1; }
+done
 
 tools/release/check-reproducible.sh
 
@@ -99,13 +103,20 @@ lintian --display-info --fail-on error,warning "$deb" "${libdebs[@]}" "$pydeb"
 
 echo "== the zip under Wine"
 unzip -q "$zip" -d "$work/zip"
-for file in lzs-unpack.exe lzs-pack.exe lzs.exe README.txt LICENSE.txt sdk/include/lzs.h sdk/bin/lzs.dll sdk/lib/liblzs.dll.a; do
+for file in lzs-unpack.exe lzs-pack.exe lzs.exe README.txt LICENSE.txt sdk/include/lzs.h sdk/bin/lzs.dll \
+            sdk/lib/liblzs.dll.a sdk/lib/lzs.lib sdk/lib/lzs.def sdk/README.txt; do
   [ -f "$work/zip/$file" ] || { echo "the zip has no $file" >&2; exit 1; }
 done
 ! grep -qv $'\r$' "$work/zip/README.txt"  # every line ends in CR LF
 # Its exe: version resource, manifest, imports, size, no link time.
 LZS_EXE=$work/zip/lzs-unpack.exe LZS_VERSION=$version PYTHONDONTWRITEBYTECODE=1 \
   python3 tests/e2e/test_release_exe.py
+# Every file's version resource and manifest; the SDK's import library.
+zip_files=(LZS_EXE="$work/zip/lzs-unpack.exe" LZS_CLI_EXE="$work/zip/lzs.exe"
+           LZS_PACK_EXE="$work/zip/lzs-pack.exe" LZS_DLL="$work/zip/sdk/bin/lzs.dll"
+           LZS_SDK_LIB_DIR="$work/zip/sdk/lib" LZS_HEADER="$work/zip/sdk/include/lzs.h"
+           LZS_VERSION="$version" PYTHONDONTWRITEBYTECODE=1)
+env "${zip_files[@]}" python3 tests/e2e/test_windows_files.py VersionTest SdkTest
 export WINEPREFIX=$source_dir/build/release/wineprefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
 unset DISPLAY  # a notice, if one were due, does not wait for a click
 wine=/usr/lib/wine/wine64
@@ -120,5 +131,22 @@ cmp "$work/zip/sample from zip.txt" samples/sample.txt
 (cd "$work/zip" && "$wine" lzs-pack.exe "sample from zip.txt" -o again.lzs)
 (cd "$work/zip" && lzs-unpack /D"again.lzs" /O"again.txt" && cmp again.txt "$source_dir/samples/sample.txt")
 (cd "$work/zip" && "$wine" lzs.exe -d -o "batch.txt" again.lzs && cmp batch.txt "$source_dir/samples/sample.txt")
-/usr/lib/wine/wineserver64 -k || true
 echo "the zip's lzs-unpack.exe unpacked the sample under Wine; its lzs-pack.exe packed it again"
+
+echo "== the msi under Wine"
+# Installed for the user, its files (those of the zip), keys and PATH entry
+# read back, its Unpack verb run, and uninstalled (tests/e2e/test_installer.py),
+# in this prefix (LZS_E2E_DIR/wineprefix) with a server kept running
+# meanwhile; and a program built against the zip's SDK, linked with lzs.lib.
+/usr/lib/wine/wineserver64 -k || true
+/usr/lib/wine/wineserver64 -w
+/usr/lib/wine/wineserver64 -p
+status=0
+env "${zip_files[@]}" LZS_MSI="$msi" LZS_WINDOWS_PACKAGING_DIR="$work/zip" LZS_WEB_PAGE="$work/zip/lzs.html" \
+  LZS_LAUNCHER="$source_dir/build/release/windows/lzs-launch.exe" LZS_E2E_DIR="$source_dir/build/release" \
+  python3 tests/e2e/test_installer.py || status=1
+env "${zip_files[@]}" LZS_E2E_DIR="$source_dir/build/release" \
+  python3 tests/e2e/test_windows_files.py SdkLinkTest || status=1
+/usr/lib/wine/wineserver64 -k || true  # the persistent server ends, pass or fail
+[ "$status" -eq 0 ]
+echo "the msi installed, unpacked through its verb and uninstalled; a program linked with lzs.lib ran"

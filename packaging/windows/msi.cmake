@@ -1,0 +1,88 @@
+# Makes the installer lzs-unpack-VERSION-x64.msi with wixl, byte for byte the
+# same from the same files: run as cmake -P with
+#   WIXL, MSIBUILD, FAKETIME   the tools
+#   SOURCE      lzs-unpack.wxs
+#   STAGE       a folder for copies of the files to install
+#   OUTPUT      the msi to write
+#   VERSION     the project's version
+#   EPOCH       the time of the files and of the package (seconds since 1970)
+#   FILES       the files to install, as Name=path|Name=path... (Name: the
+#               wxs variable); a WebPage entry whose file is missing is left out
+#
+# wixl stamps the package with the time it runs and a random revision code,
+# and its cabinet takes each file's time: so the files are staged with the
+# time EPOCH, wixl runs with its clock at EPOCH, and msibuild then sets the
+# package code from the version and EPOCH. wixl cannot write a component's condition
+# nor a search for a key's default value, nor the Environment table: msibuild
+# adds those to the database (see lzs-unpack.wxs).
+cmake_minimum_required(VERSION 3.25)
+
+file(REMOVE_RECURSE ${STAGE})
+file(MAKE_DIRECTORY ${STAGE})
+set(defines)
+string(REPLACE "|" ";" entries "${FILES}")
+foreach(entry ${entries})
+  string(REGEX MATCH "^([A-Za-z]+)=(.+)$" matched "${entry}")
+  if(NOT matched)
+    message(FATAL_ERROR "bad file entry ${entry}")
+  endif()
+  if(CMAKE_MATCH_1 STREQUAL "WebPage" AND NOT EXISTS "${CMAKE_MATCH_2}")
+    continue()
+  endif()
+  get_filename_component(name ${CMAKE_MATCH_2} NAME)
+  file(COPY_FILE ${CMAKE_MATCH_2} ${STAGE}/${name})
+  execute_process(COMMAND touch -d @${EPOCH} ${STAGE}/${name} COMMAND_ERROR_IS_FATAL ANY)
+  list(APPEND defines -D ${CMAKE_MATCH_1}=${name})  # wixl takes no absolute paths
+endforeach()
+
+# The product code follows from the version (each version a product of its
+# own, which MajorUpgrade replaces), the package code from the version and
+# the sources' time.
+string(UUID product_code NAMESPACE b097cc3c-84ad-49bf-a23e-72cf1e94c1e4
+       NAME "lzs-unpack product ${VERSION}" TYPE SHA1 UPPER)
+string(UUID package_code NAMESPACE b097cc3c-84ad-49bf-a23e-72cf1e94c1e4
+       NAME "lzs-unpack package ${VERSION} ${EPOCH}" TYPE SHA1 UPPER)
+
+set(ENV{TZ} UTC)
+set(ENV{SOURCE_DATE_EPOCH} ${EPOCH})
+string(TIMESTAMP stamp "%Y-%m-%d %H:%M:%S" UTC)  # reads SOURCE_DATE_EPOCH
+file(REMOVE ${OUTPUT})
+execute_process(
+  COMMAND ${FAKETIME} -f "${stamp}" ${WIXL} -a x64 -D Version=${VERSION}
+          -D ProductCode=${product_code} ${defines} -o ${OUTPUT} ${SOURCE}
+  WORKING_DIRECTORY ${STAGE}
+  RESULT_VARIABLE failed ERROR_VARIABLE errors)
+# wixl warns of the default-value search it cannot write; it is written below.
+string(REGEX REPLACE "[^\n]*wixl_msi_table_reg_locator_add: assertion 'Name != NULL' failed\n?" ""
+       errors "${errors}")
+string(STRIP "${errors}" errors)
+if(failed OR NOT errors STREQUAL "")
+  message(FATAL_ERROR "wixl failed: ${errors}")
+endif()
+
+# One SQL statement on the database, as a single argument (it may hold ";").
+function(msi_query query)
+  execute_process(COMMAND ${FAKETIME} -f "${stamp}" ${MSIBUILD} ${OUTPUT} -q "${query}"
+                  COMMAND_ERROR_IS_FATAL ANY)
+endfunction()
+
+# Who opens .lzs files now, if anyone: the .lzs key's default value in the
+# user's classes and in the machine's (root 1 HKEY_CURRENT_USER, 2
+# HKEY_LOCAL_MACHINE; type 2|16: the raw value, 64-bit view), which
+# HKEY_CLASSES_ROOT merges, the user's first. The .lzs key's default is
+# written only where neither names a program, or the user's names ours.
+msi_query("INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Type`) VALUES ('LzsUserOwner', 1, 'Software\\Classes\\.lzs', 18)")
+msi_query("INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Type`) VALUES ('LzsMachineOwner', 2, 'Software\\Classes\\.lzs', 18)")
+msi_query("UPDATE `Component` SET `Condition` = 'LZS_USER_OWNER = \"lzs-unpack.lzs\" OR (NOT LZS_USER_OWNER AND NOT LZS_MACHINE_OWNER)' WHERE `Component` = 'LzsOwner'")
+# PATH: the install folder appended to the user's own PATH ("[~];"), and
+# only that part removed on uninstall ("=-": set on install, removed with
+# the component); no "*", so the user's PATH, not the system's.
+msi_query("CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL LOCALIZABLE, `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)")
+msi_query("INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('UserPath', '=-PATH', '[~];[INSTALLDIR]', 'UserPath')")
+msi_query("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('RemoveEnvironmentStrings', 3300)")
+msi_query("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteEnvironmentStrings', 5200)")
+execute_process(
+  COMMAND ${FAKETIME} -f "${stamp}" ${MSIBUILD} ${OUTPUT}
+          -s "lzs-unpack ${VERSION}: unpack and pack LZS files" "The lzs-unpack authors" "x64;1033"
+          "{${package_code}}"
+  COMMAND_ERROR_IS_FATAL ANY)
