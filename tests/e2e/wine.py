@@ -336,7 +336,8 @@ class PeImage:
 @dataclasses.dataclass
 class Arg:
     """One argument as the relay log shows it: the value, and for a string
-    argument the text Wine printed after it (possibly cut short)."""
+    argument the text Wine printed after it (possibly cut short): the bytes
+    of an 8-bit string, UTF-8 for a wide one."""
     value: int
     text: bytes | None = None
     cut: bool = False
@@ -370,7 +371,8 @@ _ESCAPES = {"n": b"\n", "r": b"\r", "t": b"\t", '"': b'"', "\\": b"\\"}
 
 def _parse_args(text: str) -> list[Arg]:
     """Splits the argument list of a relay Call line: hex values, each maybe
-    followed by a quoted string (L"..." for wide ones) and "..." when cut."""
+    followed by a quoted string (L"..." for wide ones, where \\041a is
+    U+041A) and "..." when cut."""
     args: list[Arg] = []
     i, n = 0, len(text)
     while i < n:
@@ -380,12 +382,16 @@ def _parse_args(text: str) -> list[Arg]:
         arg = Arg(int(m.group(0), 16))
         i = m.end()
         if text.startswith(' "', i) or text.startswith(' L"', i):
-            i += 2 if text[i + 1] == '"' else 3
+            wide = text[i + 1] == "L"
+            i += 3 if wide else 2
             out = bytearray()
             while text[i] != '"':
                 if text[i] == "\\":
                     c = text[i + 1]
-                    if c == "x":
+                    if wide and re.fullmatch(r"[0-9a-f]{4}", text[i + 1:i + 5]):
+                        out += chr(int(text[i + 1:i + 5], 16)).encode("utf-8")
+                        i += 5
+                    elif c == "x":
                         out.append(int(text[i + 2:i + 4], 16))
                         i += 4
                     else:
