@@ -43,20 +43,11 @@ def x_command(display: str, *args: str, **kwargs) -> subprocess.CompletedProcess
 @unittest.skipUnless(all(shutil.which(t) for t in TOOLS), "needs " + ", ".join(TOOLS))
 class NoticeOnScreenTest(ExeTestCase):
     def start_xvfb(self) -> str:
-        """Starts Xvfb on a display number it picks itself, stopped at the
-        test's end; returns the display name."""
-        read_end, write_end = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24",
-             "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
+        """Starts Xvfb, stopped at the test's end; returns the display name."""
+        display, xvfb = wine.start_xvfb()
         self.addCleanup(xvfb.wait, 10)
         self.addCleanup(xvfb.terminate)
-        with os.fdopen(read_end) as numbers:
-            number = numbers.readline().strip()
-        self.assertTrue(number.isdigit(), "Xvfb gave no display")
-        return ":" + number
+        return display
 
     def find_window(self, display: str, process, timeout: float = 30) -> str:
         # xdotool takes a POSIX extended regular expression.
