@@ -201,7 +201,9 @@ std::vector<std::string> ExpandedInputs(const std::vector<std::string>& given, b
   for (const std::string& input : given) {
     std::string error;
     if (input != "-" && !ExpandWildcards(input, names, error)) {
-      PutText(2, "lzs: " + input + ": " + error + "\n");
+      std::string message = "lzs: ";
+      message.append(input).append(": ").append(error).append("\n");
+      PutText(2, message);
       ok = false;
       continue;
     }
