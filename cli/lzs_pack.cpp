@@ -145,8 +145,10 @@ int Pack(const Options& options) {
     const bool shown = cli::PutText(1, options.input + ": " + std::to_string(data.size()) +
                                            " bytes -> " + options.output + ": " +
                                            std::to_string(packed) + " bytes (" + ratio + ")\n");
-    if (!shown) std::fputs("lzs-pack: (standard output): cannot write\n", stderr);
-    if (!shown) return 1;
+    if (!shown) {
+      std::fputs("lzs-pack: (standard output): cannot write\n", stderr);
+      return 1;
+    }
   }
   return Flushed() ? 0 : 1;
 }

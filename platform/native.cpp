@@ -77,7 +77,9 @@ std::string Utf16ToShown(const char16_t* text) {
   for (const char16_t* p = text; *p != 0; ++p) {
     if (*p == u'\r' && p[1] == u'\n') continue;
     if (IsLeadSurrogate(*p) && IsTrailSurrogate(p[1])) {
-      AppendUtf8(out, 0x10000 + ((std::uint32_t{*p} - 0xD800) << 10) + (p[1] - 0xDC00u));
+      const std::uint32_t high = static_cast<std::uint32_t>(*p) - 0xD800u;
+      const std::uint32_t low = static_cast<std::uint32_t>(p[1]) - 0xDC00u;
+      AppendUtf8(out, 0x10000u + high * 0x400u + low);
       ++p;
     } else if (IsLeadSurrogate(*p) || IsTrailSurrogate(*p)) {
       AppendUtf8(out, 0xFFFD);
