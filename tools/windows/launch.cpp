@@ -131,7 +131,11 @@ void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
   const HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), output,
                               GetStdHandle(STD_ERROR_HANDLE)};
   FreeConsole();
-  if (!AttachConsole(processId)) Fail("AttachConsole");
+  if (!AttachConsole(processId)) {
+    // A program that ended meanwhile has no console left to read.
+    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return;
+    Fail("AttachConsole");
+  }
   const HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                     nullptr);
