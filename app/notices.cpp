@@ -62,6 +62,15 @@ constexpr auto GeneralError = ToCp1251(
     u8"Error! Check the files, free memory size, etc.\r\n"
     u8"Ошибка! Проверьте файлы, свободную память и т.д.");
 
+// One byte of Windows-1251 is one UTF-16 unit, so N bytes (the zero
+// included) decode to N units.
+template <std::size_t N>
+constexpr bool Fits(const Cp1251Text<N>&) {
+  return N <= NoticeCapacity;
+}
+static_assert(Fits(Caption) && Fits(Usage) && Fits(FormatError) && Fits(GeneralError),
+              "a notice text is longer than NoticeCapacity");
+
 }  // namespace
 
 const char* const NoticeCaption = Caption.bytes;

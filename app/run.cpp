@@ -95,8 +95,15 @@ void WriteOutput() {
 
 }  // namespace
 
+// The stored Windows-1251 bytes are decoded as such, so the Russian lines
+// read right whatever the system's own code page; the 8-bit box would show
+// them in that code page.
 void ShowNotice(const char* text) {
-  MessageBoxA(nullptr, text, NoticeCaption, MB_OK | MB_TOPMOST | MB_TASKMODAL);
+  MultiByteToWideChar(NoticeCodePage, 0, NoticeCaption, -1, runState.noticeCaption,
+                      NoticeCapacity);
+  MultiByteToWideChar(NoticeCodePage, 0, text, -1, runState.noticeText, NoticeCapacity);
+  MessageBoxW(nullptr, runState.noticeText, runState.noticeCaption,
+              MB_OK | MB_TOPMOST | MB_TASKMODAL);
 }
 
 void SilentExit() {

@@ -5,7 +5,8 @@
 // output file and ends the process with the exit code of its ending.
 extern "C" [[noreturn]] void RunDecompression();
 
-// A modal message box with the caption, no owner, no icon, above all windows.
+// A modal message box with the caption, no owner, no icon, above all windows;
+// the texts go to the Unicode box, decoded as Windows-1251.
 void ShowNotice(const char* text);
 
 // Ends the process with the platform's last-error code (ERROR_GEN_FAILURE

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "app/notices.hpp"
+
 inline constexpr DWORD InputOptionSeen = 1u << 0;   // a /D option was taken
 inline constexpr DWORD OutputOptionSeen = 1u << 1;  // an /O option was taken
 inline constexpr DWORD NameCapacity = 512;          // 511 characters and a zero
@@ -20,6 +22,9 @@ struct RunState {
   BYTE* outputArea;  // inside block
   char inputName[NameCapacity];
   char outputName[NameCapacity];
+  // The notice shown and its caption, decoded for the Unicode message box.
+  WCHAR noticeCaption[NoticeCapacity];
+  WCHAR noticeText[NoticeCapacity];
 };
 
 extern RunState runState;

@@ -103,8 +103,41 @@ bool IsTerminal(int stream);
 // The reason given when an output exists and overwriting was not asked for.
 inline constexpr const char* ExistsReason = "already exists; not overwritten (use -f to overwrite)";
 
-// What separates folders in a path: '/', and on Windows '\\' too.
+// What separates folders in a path: '/', and on Windows '\\' too. The
+// first is the one the system writes itself.
 extern const char* const FolderSeparators;
+
+// Writes UTF-8 text (on Windows: text in the process code page) to standard
+// output (stream 1) or standard error (2). A Windows console gets it as
+// Unicode, through WriteConsoleW, so that any name shows right whatever the
+// console's code page; anything else gets the bytes, standard output through
+// the C library's buffer (fflush it to see a write error), standard error at
+// once. False when it was not all written.
+bool PutText(int stream, const std::string& text);
+
+// The names an argument stands for. On Windows, where the shell leaves
+// patterns to the program, one holding * or ? stands for the names in its
+// folder that match it (by the system's own rules, folders included, . and
+// .. not), sorted without regard to case, each with the folder part as it
+// was typed; false, with error, when none matches. Any other argument, and
+// every argument elsewhere (the shell has expanded them), stands for itself.
+bool ExpandWildcards(const std::string& argument, std::vector<std::string>& names,
+                     std::string& error);
+
+// Whether an argument asks for the help the Windows way ("/?"); never on
+// POSIX, where /? is a path.
+bool IsHelpSwitch(const char* argument);
+
+// Whether the program was started from Explorer (files dropped on it or on a
+// shortcut to it, or a double-click): its console belongs to it alone and
+// holds its standard input and error, where cmd, PowerShell or a script
+// would share theirs. Never on POSIX.
+bool StartedFromExplorer();
+
+// Asks for Enter on the console and waits for it, so that a window that
+// closes with the program can be read first; returns at once when standard
+// input is no console.
+void WaitForEnter();
 
 bool PathExists(const std::string& path);  // a link counts, even a dangling one
 bool IsFolder(const std::string& path);    // a link to a folder counts

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <system_error>
@@ -260,6 +261,23 @@ bool WriteStandardOutput(const std::uint8_t* data, std::size_t size, std::string
 }
 
 bool IsTerminal(int stream) { return isatty(stream) == 1; }
+
+bool PutText(int stream, const std::string& text) {
+  if (stream == 1) return std::fputs(text.c_str(), stdout) >= 0;
+  return std::fputs(text.c_str(), stderr) >= 0 && std::fflush(stderr) == 0;
+}
+
+bool ExpandWildcards(const std::string& argument, std::vector<std::string>& names,
+                     std::string& /*error*/) {
+  names.assign(1, argument);
+  return true;
+}
+
+bool IsHelpSwitch(const char* /*argument*/) { return false; }
+
+bool StartedFromExplorer() { return false; }
+
+void WaitForEnter() {}
 
 bool PathExists(const std::string& path) {
   struct stat st {};

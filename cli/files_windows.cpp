@@ -8,8 +8,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <atomic>
 #include <cctype>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -18,7 +21,7 @@
 
 namespace cli {
 
-const char* const FolderSeparators = "/\\";
+const char* const FolderSeparators = "\\/";
 
 namespace {
 
@@ -236,6 +239,110 @@ bool IsTerminal(int stream) {
   static const DWORD handles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
   DWORD mode = 0;
   return stream >= 0 && stream <= 2 && GetConsoleMode(GetStdHandle(handles[stream]), &mode) != 0;
+}
+
+namespace {
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return GetConsoleMode(handle, &mode) != 0;
+}
+
+// Windows names hold no * or ?: an argument that does is a pattern.
+bool IsPattern(const std::string& argument) {
+  return argument.find_first_of("*?") != std::string::npos;
+}
+
+// Case-blind first (as the system compares names), then byte for byte, so
+// that the order is one and the same on every run.
+bool ComesBefore(const std::string& a, const std::string& b) {
+  const int blind = _stricmp(a.c_str(), b.c_str());
+  return blind != 0 ? blind < 0 : a < b;
+}
+
+}  // namespace
+
+bool PutText(int stream, const std::string& text) {
+  std::FILE* file = stream == 1 ? stdout : stderr;
+  const HANDLE handle = GetStdHandle(stream == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (!IsConsole(handle)) {
+    if (stream == 1) return std::fputs(text.c_str(), file) >= 0;
+    return std::fputs(text.c_str(), file) >= 0 && std::fflush(file) == 0;
+  }
+  std::fflush(file);  // what the C library still holds comes first
+  if (text.empty()) return true;
+  const int length = static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
+  const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  if (units <= 0) return false;
+  std::wstring wide(static_cast<std::size_t>(units), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), units);
+  const wchar_t* at = wide.data();
+  DWORD left = static_cast<DWORD>(units);
+  while (left > 0) {
+    DWORD written = 0;
+    if (!WriteConsoleW(handle, at, std::min<DWORD>(left, 8192), &written, nullptr) || written == 0) {
+      return false;
+    }
+    at += written;
+    left -= written;
+  }
+  return true;
+}
+
+bool ExpandWildcards(const std::string& argument, std::vector<std::string>& names,
+                     std::string& error) {
+  names.clear();
+  if (!IsPattern(argument)) {
+    names.push_back(argument);
+    return true;
+  }
+  // The folder part as typed, drive letter and separators included.
+  const std::size_t end = argument.find_last_of("\\/:");
+  const std::string folder = end == std::string::npos ? "" : argument.substr(0, end + 1);
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = FindFirstFileA(argument.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    error = code == ERROR_FILE_NOT_FOUND || code == ERROR_NO_MORE_FILES
+                ? "no file matches"
+                : "cannot look for matching files: " + Reason(code);
+    return false;
+  }
+  do {
+    const std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(folder + name);
+  } while (FindNextFileA(search, &found));
+  const DWORD code = GetLastError();
+  FindClose(search);
+  if (code != ERROR_NO_MORE_FILES) {
+    error = "cannot look for matching files: " + Reason(code);
+    return false;
+  }
+  if (names.empty()) {
+    error = "no file matches";
+    return false;
+  }
+  std::sort(names.begin(), names.end(), ComesBefore);
+  return true;
+}
+
+bool IsHelpSwitch(const char* argument) { return std::strcmp(argument, "/?") == 0; }
+
+bool StartedFromExplorer() {
+  DWORD processes[2] = {};
+  return GetConsoleProcessList(processes, 2) == 1 && IsConsole(GetStdHandle(STD_INPUT_HANDLE)) &&
+         IsConsole(GetStdHandle(STD_ERROR_HANDLE));
+}
+
+void WaitForEnter() {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (!IsConsole(input)) return;
+  PutText(2, "Press Enter to close this window.\n");
+  wchar_t typed = 0;
+  DWORD count = 0;
+  while (ReadConsoleW(input, &typed, 1, &count, nullptr) && count == 1 && typed != L'\r' &&
+         typed != L'\n') {
+  }
 }
 
 bool PathExists(const std::string& path) {

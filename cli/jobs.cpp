@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "cli/files.hpp"
+#include "cli/paths.hpp"
 
 namespace cli {
 namespace {
@@ -61,9 +62,7 @@ std::string DefaultOutputName(const Options& options, const std::string& input) 
   if (options.outputDir.empty()) return name;
   const std::size_t slash = name.find_last_of(FolderSeparators);
   if (slash != std::string::npos) name.erase(0, slash + 1);
-  const char last = options.outputDir.back();
-  const bool separated = std::strchr(FolderSeparators, last) != nullptr;
-  return options.outputDir + (separated ? "" : "/") + name;
+  return JoinPath(options.outputDir, name, FolderSeparators);
 }
 
 std::string ListHeader() { return "      Packed     Unpacked    Ratio  Name\n"; }

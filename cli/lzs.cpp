@@ -16,6 +16,7 @@
 #include "cli/files.hpp"
 #include "cli/jobs.hpp"
 #include "cli/options.hpp"
+#include "cli/paths.hpp"
 
 namespace {
 
@@ -34,18 +35,16 @@ bool AddFolder(const std::string& folder, const Options& options, std::vector<st
   std::vector<FolderEntry> entries;
   std::string error;
   if (!ListFolder(folder, entries, error)) {
-    std::fprintf(stderr, "lzs: %s: %s\n", folder.c_str(), error.c_str());
+    PutText(2, "lzs: " + folder + ": " + error + "\n");
     return false;
   }
   std::sort(entries.begin(), entries.end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
-  const char last = folder.back();
-  const std::string prefix = last == '/' || last == '\\' ? folder : folder + "/";
   bool ok = true;
   for (const FolderEntry& entry : entries) {
-    const std::string name = prefix + entry.name;
+    const std::string name = JoinPath(folder, entry.name, FolderSeparators);
     if (entry.kind == EntryKind::Failed) {
-      std::fprintf(stderr, "lzs: %s: %s\n", name.c_str(), entry.error.c_str());
+      PutText(2, "lzs: " + name + ": " + entry.error + "\n");
       ok = false;
     } else if (entry.kind == EntryKind::Folder) {
       ok = AddFolder(name, options, files) && ok;
@@ -54,8 +53,9 @@ bool AddFolder(const std::string& folder, const Options& options, std::vector<st
     } else if (entry.kind == EntryKind::File) {
       files.push_back(name);
     } else if (options.verbosity > 0) {
-      std::fprintf(stderr, "lzs: %s: %s; skipped\n", name.c_str(),
-                   entry.kind == EntryKind::Link ? "is a symbolic link" : "is not a regular file");
+      PutText(2, "lzs: " + name + ": " +
+                     (entry.kind == EntryKind::Link ? "is a symbolic link" : "is not a regular file") +
+                     "; skipped\n");
     }
   }
   return ok;
@@ -65,7 +65,7 @@ bool AddFolder(const std::string& folder, const Options& options, std::vector<st
 int stdoutError = 0;
 
 void PutOut(const std::string& text) {
-  if (stdoutError == 0 && (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0)) {
+  if (stdoutError == 0 && (!PutText(1, text) || std::fflush(stdout) != 0)) {
     stdoutError = errno != 0 ? errno : EIO;
   }
 }
@@ -125,7 +125,7 @@ class Reporter {
   void Print(Outcome& outcome) {
     ClearProgress();
     if (!outcome.listRow.empty()) PutOut(outcome.listRow);
-    std::fputs(outcome.messages.c_str(), stderr);
+    PutText(2, outcome.messages);
     allOk_ = allOk_ && outcome.ok;
     outcome.messages = std::string();
     outcome.listRow = std::string();
@@ -139,14 +139,13 @@ class Reporter {
     const int length = std::snprintf(line, sizeof line, "lzs: %zu of %zu files, %.1f MiB, %.1f MiB/s",
                                      filesDone_.load(), outcomes_.size(), mib,
                                      seconds > 0 ? mib / seconds : 0.0);
-    std::fprintf(stderr, "\r%s%*s", line, std::max(0, shown_ - length), "");
-    std::fflush(stderr);
+    PutText(2, "\r" + std::string(line) + std::string(std::max(0, shown_ - length), ' '));
     shown_ = length;
   }
 
   void ClearProgress() {
     if (shown_ == 0) return;
-    std::fprintf(stderr, "\r%*s\r", shown_, "");
+    PutText(2, "\r" + std::string(shown_, ' ') + "\r");
     shown_ = 0;
   }
 
@@ -187,14 +186,36 @@ void PrintSummary(const Options& options, const std::vector<Outcome>& outcomes) 
     ++files;
   }
   const char* done = pack ? "packed" : options.mode == Mode::Unpack ? "unpacked" : "tested";
-  std::fprintf(stderr, "lzs: %zu %s %s: %s -> %s bytes (%.2f %%)\n", files,
-               files == 1 ? "file" : "files", done, Grouped(in).c_str(), Grouped(out).c_str(),
-               in == 0 ? 0.0 : 100.0 * static_cast<double>(out) / static_cast<double>(in));
+  char ratio[32];
+  std::snprintf(ratio, sizeof ratio, "%.2f %%",
+                in == 0 ? 0.0 : 100.0 * static_cast<double>(out) / static_cast<double>(in));
+  PutText(2, "lzs: " + std::to_string(files) + (files == 1 ? " file " : " files ") + done + ": " +
+                 Grouped(in) + " -> " + Grouped(out) + " bytes (" + ratio + ")\n");
+}
+
+// The inputs with their patterns expanded (on Windows); a pattern that
+// matches nothing is reported and clears ok, and the others are still done.
+std::vector<std::string> ExpandedInputs(const std::vector<std::string>& given, bool& ok) {
+  std::vector<std::string> inputs;
+  std::vector<std::string> names;
+  for (const std::string& input : given) {
+    std::string error;
+    if (input != "-" && !ExpandWildcards(input, names, error)) {
+      std::string message = "lzs: ";
+      message.append(input).append(": ").append(error).append("\n");
+      PutText(2, message);
+      ok = false;
+      continue;
+    }
+    if (input == "-") names.assign(1, input);
+    inputs.insert(inputs.end(), names.begin(), names.end());
+  }
+  return inputs;
 }
 
 int UsageError(const char* message) {
-  if (message != nullptr) std::fprintf(stderr, "lzs: %s\n", message);
-  std::fputs("Try 'lzs --help' for more information.\n", stderr);
+  if (message != nullptr) PutText(2, std::string("lzs: ") + message + "\n");
+  PutText(2, "Try 'lzs --help' for more information.\n");
   return 2;
 }
 
@@ -204,7 +225,7 @@ int Run(const Options& options) {
 
   bool ok = true;
   std::vector<std::string> inputs;
-  for (const std::string& input : options.inputs) {
+  for (const std::string& input : ExpandedInputs(options.inputs, ok)) {
     if (options.recursive && input != "-" && IsFolder(input)) {
       ok = AddFolder(input, options, inputs) && ok;
     } else {
@@ -231,11 +252,11 @@ int Run(const Options& options) {
     return UsageError("only one input can be packed to standard output: LZS images cannot be joined");
   }
   if (toStdout && options.mode == Mode::Pack && !options.force && IsTerminal(1)) {
-    std::fputs("lzs: will not write packed data to a terminal (use -f to force)\n", stderr);
+    PutText(2, "lzs: will not write packed data to a terminal (use -f to force)\n");
     return 1;
   }
   if (fromStdin && options.mode != Mode::Pack && IsTerminal(0)) {
-    std::fputs("lzs: will not read packed data from a terminal\n", stderr);
+    PutText(2, "lzs: will not read packed data from a terminal\n");
     return 1;
   }
 
@@ -244,8 +265,8 @@ int Run(const Options& options) {
   std::vector<Outcome> outcomes(jobs.size());
   Reporter reporter(outcomes, options.verbosity > 0 && options.progress && IsTerminal(2));
   if (options.threads > MaxThreads && options.verbosity > 0) {
-    std::fprintf(stderr, "lzs: warning: -T %u: at most %u files are worked on at once\n",
-                 options.threads, MaxThreads);
+    PutText(2, "lzs: warning: -T " + std::to_string(options.threads) + ": at most " +
+                   std::to_string(MaxThreads) + " files are worked on at once\n");
   }
   unsigned threads = options.threads != 0 ? options.threads : CoreCount();
   // Standard output takes the files' bytes one after another.
@@ -286,11 +307,49 @@ int Run(const Options& options) {
   return ok && reporter.AllOk() ? 0 : 1;
 }
 
+// Whether the command line holds file names only: what Explorer passes for
+// files dropped on the program.
+bool OnlyFileNames(int argc, char** argv) {
+  for (int k = 1; k < argc; ++k) {
+    if (argv[k][0] == '-' || IsHelpSwitch(argv[k])) return false;
+  }
+  return true;
+}
+
+// Started from Explorer with file names only: each NAME.lzs is unpacked and
+// every other file packed, with a line for each, existing outputs kept; with
+// no file (a double-click), the help. Then the window waits for Enter, so
+// that it can be read before it closes.
+int RunFromExplorer(int argc, char** argv) {
+  Options unpack;
+  unpack.mode = Mode::Unpack;
+  unpack.verbosity = 2;
+  Options pack = unpack;
+  pack.mode = Mode::Pack;
+  for (int k = 1; k < argc; ++k) {
+    (HasLzsSuffix(argv[k], unpack.suffix) ? unpack : pack).inputs.emplace_back(argv[k]);
+  }
+  int status = 0;
+  if (unpack.inputs.empty() && pack.inputs.empty()) {
+    ShowHelp();
+  } else {
+    for (const Options* options : {&unpack, &pack}) {
+      if (!options->inputs.empty()) status = std::max(status, Run(*options));
+    }
+  }
+  WaitForEnter();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int status = 0;
   try {
+    if (StartedFromExplorer() && OnlyFileNames(argc, argv)) {
+      status = RunFromExplorer(argc, argv);
+      return CloseStandardOutput() ? status : 1;
+    }
     Options options;
     SetDefaultsForName(argc > 0 ? argv[0] : nullptr, options);
     switch (ParseOptions(argc, argv, options)) {

@@ -33,7 +33,7 @@ constexpr const char* UsageText =
     "  -o OUTPUT      write to OUTPUT (default: INPUT.lzs)\n"
     "  -f, --force    replace an existing OUTPUT\n"
     "  -v, --verbose  print the sizes and the ratio\n"
-    "  -h, --help     show this help and exit\n"
+    "  -h, --help     show this help and exit (on Windows also /?)\n"
     "  -V, --version  show the version and exit\n";
 
 struct Options {
@@ -50,11 +50,15 @@ ParseResult ParseArguments(int argc, char** argv, Options& options) {
   bool optionsEnded = false;
   for (int k = 1; k < argc; ++k) {
     const std::string arg = argv[k];
+    if (!optionsEnded && cli::IsHelpSwitch(argv[k])) {
+      cli::PutText(1, UsageText);
+      return ParseResult::Exit;
+    }
     if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
       if (arg == "--") {
         optionsEnded = true;
       } else if (arg == "-h" || arg == "--help") {
-        std::fputs(UsageText, stdout);
+        cli::PutText(1, UsageText);
         return ParseResult::Exit;
       } else if (arg == "-V" || arg == "--version") {
         std::puts("lzs-pack " LZS_VERSION);
@@ -94,7 +98,7 @@ ParseResult ParseArguments(int argc, char** argv, Options& options) {
 }
 
 int Fail(const std::string& file, const std::string& reason) {
-  std::fprintf(stderr, "lzs-pack: %s: %s\n", file.c_str(), reason.c_str());
+  cli::PutText(2, "lzs-pack: " + file + ": " + reason + "\n");
   return 1;
 }
 
@@ -135,9 +139,16 @@ int Pack(const Options& options) {
     return Fail(options.output, error);
   }
   if (options.verbose) {
-    std::printf("%s: %zu bytes -> %s: %zu bytes (%.1f%%)\n", options.input.c_str(), data.size(),
-                options.output.c_str(), packed,
-                100.0 * static_cast<double>(packed) / static_cast<double>(data.size()));
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.1f%%",
+                  100.0 * static_cast<double>(packed) / static_cast<double>(data.size()));
+    const bool shown = cli::PutText(1, options.input + ": " + std::to_string(data.size()) +
+                                           " bytes -> " + options.output + ": " +
+                                           std::to_string(packed) + " bytes (" + ratio + ")\n");
+    if (!shown) {
+      std::fputs("lzs-pack: (standard output): cannot write\n", stderr);
+      return 1;
+    }
   }
   return Flushed() ? 0 : 1;
 }

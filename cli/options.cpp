@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/files.hpp"
 #include "lzs.h"
 
 #ifndef LZS_VERSION
@@ -54,7 +55,7 @@ constexpr const char* HelpText =
     "      --no-progress no progress line\n"
     "  -v, --verbose     one line per file with the sizes, and a total for\n"
     "                    more than one file\n"
-    "  -h, --help        show this help and exit\n"
+    "  -h, --help        show this help and exit (on Windows also /?)\n"
     "  -V, --version     show the version and exit\n"
     "\n"
     "An empty file is left as it is, with a warning: no image holds zero\n"
@@ -111,6 +112,8 @@ bool IsSuffix(const char* text) {
 
 }  // namespace
 
+void ShowHelp() { PutText(1, HelpText); }
+
 void SetDefaultsForName(const char* argv0, Options& options) {
   if (argv0 == nullptr) return;
   std::string name = argv0;
@@ -125,6 +128,12 @@ void SetDefaultsForName(const char* argv0, Options& options) {
 
 ParseResult ParseOptions(int argc, char** argv, Options& options) {
   bool outputSeen = false;
+  for (int k = 1; k < argc && std::strcmp(argv[k], "--") != 0; ++k) {
+    if (IsHelpSwitch(argv[k])) {
+      ShowHelp();
+      return ParseResult::Exit;
+    }
+  }
   for (;;) {
     const int c = getopt_long(argc, argv, "zdtlco:fkrT:S:qvhV0123456789", LongOptions, nullptr);
     if (c == -1) break;
@@ -148,7 +157,7 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
       case 'r': options.recursive = true; break;
       case 'T':
         if (!ReadCount(optarg, options.threads)) {
-          std::fprintf(stderr, "lzs: -T takes a number of threads, not '%s'\n", optarg);
+          PutText(2, std::string("lzs: -T takes a number of threads, not '") + optarg + "'\n");
           return ParseResult::UsageError;
         }
         break;
@@ -161,7 +170,7 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
         return ParseResult::UsageError;
       case 'S':
         if (!IsSuffix(optarg)) {
-          std::fprintf(stderr, "lzs: -S takes a suffix for file names, not '%s'\n", optarg);
+          PutText(2, std::string("lzs: -S takes a suffix for file names, not '") + optarg + "'\n");
           return ParseResult::UsageError;
         }
         options.suffix = optarg;
@@ -177,9 +186,9 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
         break;
       case 'q': options.verbosity = 0; break;
       case 'v': options.verbosity = 2; break;
-      case 'h': std::fputs(HelpText, stdout); return ParseResult::Exit;
+      case 'h': ShowHelp(); return ParseResult::Exit;
       case 'V':
-        std::printf("lzs %s (liblzs %s)\n", LZS_VERSION, lzs_version_string());
+        PutText(1, std::string("lzs " LZS_VERSION " (liblzs ") + lzs_version_string() + ")\n");
         return ParseResult::Exit;
       default: return ParseResult::UsageError;  // getopt_long has said why
     }

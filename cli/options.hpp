@@ -29,10 +29,14 @@ struct Options {
 // from the base name of argv[0].
 void SetDefaultsForName(const char* argv0, Options& options);
 
+// Prints the help to standard output.
+void ShowHelp();
+
 enum class ParseResult { Run, Exit, UsageError };
 
-// Fills options from the command line. Prints the help or the version (then
-// Exit) or the reason for a usage error (then UsageError).
+// Fills options from the command line. Prints the help (for -h, and on
+// Windows for /? too) or the version (then Exit) or the reason for a usage
+// error (then UsageError).
 ParseResult ParseOptions(int argc, char** argv, Options& options);
 
 }  // namespace cli

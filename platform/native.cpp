@@ -49,23 +49,43 @@ void AppendUtf8(std::string& out, std::uint32_t code) {
   } else if (code < 0x800) {
     out += static_cast<char>(0xC0 | code >> 6);
     out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
+  } else if (code < 0x10000) {
     out += static_cast<char>(0xE0 | code >> 12);
+    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | code >> 18);
+    out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
     out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
     out += static_cast<char>(0x80 | (code & 0x3F));
   }
 }
 
+bool IsLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
+bool IsTrailSurrogate(char16_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
+
 }  // namespace
 
-std::string Cp1251ToUtf8(const char* text) {
+char16_t Cp1251Unit(unsigned char byte) {
+  if (byte < 0x80) return byte;
+  if (byte < 0xC0) return Cp1251High[byte - 0x80];
+  return static_cast<char16_t>(0x0410 + (byte - 0xC0));
+}
+
+std::string Utf16ToShown(const char16_t* text) {
   std::string out;
-  for (const char* p = text; *p != '\0'; ++p) {
-    const auto byte = static_cast<unsigned char>(*p);
-    if (byte == '\r' && p[1] == '\n') continue;
-    if (byte < 0x80) AppendUtf8(out, byte);
-    else if (byte < 0xC0) AppendUtf8(out, Cp1251High[byte - 0x80]);
-    else AppendUtf8(out, 0x0410 + (byte - 0xC0));
+  for (const char16_t* p = text; *p != 0; ++p) {
+    if (*p == u'\r' && p[1] == u'\n') continue;
+    if (IsLeadSurrogate(*p) && IsTrailSurrogate(p[1])) {
+      const std::uint32_t high = static_cast<std::uint32_t>(*p) - 0xD800u;
+      const std::uint32_t low = static_cast<std::uint32_t>(p[1]) - 0xDC00u;
+      AppendUtf8(out, 0x10000u + high * 0x400u + low);
+      ++p;
+    } else if (IsLeadSurrogate(*p) || IsTrailSurrogate(*p)) {
+      AppendUtf8(out, 0xFFFD);
+    } else {
+      AppendUtf8(out, *p);
+    }
   }
   return out;
 }

@@ -22,7 +22,11 @@ std::string BuildCommandLine(int argc, const char* const* argv);
 // yet written whole, then end the process by that signal.
 void SetProcessArguments(int argc, const char* const* argv);
 
-// Windows-1251 text as UTF-8, CR LF line breaks as LF.
-std::string Cp1251ToUtf8(const char* text);
+// The UTF-16 unit of one Windows-1251 byte; the unassigned 0x98 is U+FFFD.
+char16_t Cp1251Unit(unsigned char byte);
+
+// Zero-ended UTF-16 text as a terminal shows it: UTF-8, CR LF line breaks
+// as LF. A lone surrogate becomes U+FFFD.
+std::string Utf16ToShown(const char16_t* text);
 
 }  // namespace native

@@ -466,11 +466,40 @@ BOOL Beep(DWORD frequency, DWORD duration) {
 // wait for.
 void Sleep(DWORD milliseconds) { fault::Record([&] { return "Sleep(" + std::to_string(milliseconds) + ")"; }); }
 
+// Windows-1251 only, the one code page the program asks for. length -1
+// takes the text with its ending zero; capacity 0 asks for the room needed.
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                        int capacity) {
+  fault::Record([&] {
+    return "MultiByteToWideChar(" + std::to_string(codePage) + "," + Hex(flags) + "," +
+           std::to_string(length) + "," + std::to_string(capacity) + ")";
+  });
+  if (codePage != 1251 || flags != 0 || text == nullptr || length < -1 || capacity < 0 ||
+      (capacity > 0 && wide == nullptr)) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  const std::size_t count = length == -1 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
+  if (count == 0) {
+    lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  if (capacity == 0) return static_cast<int>(count);
+  if (count > static_cast<std::size_t>(capacity)) {
+    lastError = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  for (std::size_t k = 0; k < count; ++k) {
+    wide[k] = native::Cp1251Unit(static_cast<unsigned char>(text[k]));
+  }
+  return static_cast<int>(count);
+}
+
 // A notice goes to standard error, caption first.
-int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
-  fault::Record([&] { return "MessageBoxA(" + Hex(type) + ")"; });
+int MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
+  fault::Record([&] { return "MessageBoxW(" + Hex(type) + ")"; });
   const std::string shown =
-      native::Cp1251ToUtf8(caption) + "\n" + native::Cp1251ToUtf8(text) + "\n";
+      native::Utf16ToShown(caption) + "\n" + native::Utf16ToShown(text) + "\n";
   const char* p = shown.data();
   std::size_t left = shown.size();
   while (left > 0) {

@@ -1,5 +1,5 @@
 // The native platform layer on its own: the command line rebuilt from argv,
-// the notice text conversion, the sharing rule within a run and between runs,
+// the notice text decoding, the sharing rule within a run and between runs,
 // the Windows codes that file errors turn into, and signals.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -96,7 +96,15 @@ TEST(BuildCommandLine, RunsLikeTheWindowsProgram) {
   }
 }
 
-TEST(Cp1251ToUtf8, Table) {
+// Windows-1251 bytes as the native notice shows them: through the stand-in
+// MultiByteToWideChar, then as a terminal gets them.
+std::string Shown(const char* text) {
+  char16_t wide[NoticeCapacity] = {};
+  if (MultiByteToWideChar(1251, 0, text, -1, wide, NoticeCapacity) == 0) return "(failed)";
+  return native::Utf16ToShown(wide);
+}
+
+TEST(NoticeDecoding, Table) {
   const std::pair<const char*, std::string> cases[] = {
       {"", ""},
       {"plain text", "plain text"},
@@ -108,11 +116,11 @@ TEST(Cp1251ToUtf8, Table) {
       {"\xB9 \x88 \x96 \xAB\xBB", "№ € – «»"},
       {"\x98", "\xEF\xBF\xBD"},  // unassigned in Windows-1251
   };
-  for (const auto& [text, utf8] : cases) EXPECT_EQ(native::Cp1251ToUtf8(text), utf8) << text;
+  for (const auto& [text, utf8] : cases) EXPECT_EQ(Shown(text), utf8) << text;
 }
 
 // Every byte but the unassigned 0x98 against the C library's own converter.
-TEST(Cp1251ToUtf8, AgreesWithIconvForEveryByte) {
+TEST(NoticeDecoding, AgreesWithIconvForEveryByte) {
   const iconv_t converter = iconv_open("UTF-8", "CP1251");
   ASSERT_NE(converter, reinterpret_cast<iconv_t>(-1)) << "no CP1251 in iconv";
   for (int byte = 1; byte < 256; ++byte) {
@@ -125,15 +133,63 @@ TEST(Cp1251ToUtf8, AgreesWithIconvForEveryByte) {
     std::size_t outLeft = sizeof out;
     ASSERT_NE(iconv(converter, &inCursor, &inLeft, &outCursor, &outLeft), static_cast<size_t>(-1))
         << byte;
-    EXPECT_EQ(native::Cp1251ToUtf8(in), std::string(out, outCursor)) << "byte " << byte;
+    EXPECT_EQ(Shown(in), std::string(out, outCursor)) << "byte " << byte;
   }
   iconv_close(converter);
 }
 
-TEST(Cp1251ToUtf8, NoticesReadAsWritten) {
-  EXPECT_EQ(native::Cp1251ToUtf8(NoticeCaption), expected::Notice("caption"));
-  EXPECT_EQ(native::Cp1251ToUtf8(FormatErrorNotice), expected::Notice("format error"));
-  EXPECT_EQ(native::Cp1251ToUtf8(GeneralErrorNotice), expected::Notice("general error"));
+TEST(NoticeDecoding, NoticesReadAsWritten) {
+  EXPECT_EQ(Shown(NoticeCaption), expected::Notice("caption"));
+  EXPECT_EQ(Shown(UsageNotice), expected::Notice("usage"));
+  EXPECT_EQ(Shown(FormatErrorNotice), expected::Notice("format error"));
+  EXPECT_EQ(Shown(GeneralErrorNotice), expected::Notice("general error"));
+}
+
+// The stand-in's answers at its edges: the room asked for, too little room,
+// a length without the zero, and what it does not take.
+struct DecodeCase {
+  std::string name;
+  UINT codePage;
+  int length;
+  int capacity;
+  int result;
+  DWORD error;  // the last-error code after a failure
+  std::u16string wide;  // what the buffer holds after a success
+};
+
+TEST(NoticeDecoding, Edges) {
+  const DecodeCase cases[] = {
+      {"WholeWithZero", 1251, -1, 8, 4, NO_ERROR, std::u16string(u"A\u0411\u044F\0", 4)},
+      {"ExactRoom", 1251, -1, 4, 4, NO_ERROR, std::u16string(u"A\u0411\u044F\0", 4)},
+      {"OneShort", 1251, -1, 3, 0, ERROR_INSUFFICIENT_BUFFER, u""},
+      {"RoomAsked", 1251, -1, 0, 4, NO_ERROR, u""},
+      {"LengthWithoutZero", 1251, 2, 8, 2, NO_ERROR, u"A\u0411"},
+      {"ZeroLength", 1251, 0, 8, 0, ERROR_INVALID_PARAMETER, u""},
+      {"OtherCodePage", 1252, -1, 8, 0, ERROR_INVALID_PARAMETER, u""},
+      {"NegativeRoom", 1251, -1, -1, 0, ERROR_INVALID_PARAMETER, u""},
+  };
+  for (const DecodeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    char16_t wide[8] = {};
+    SetLastError(NO_ERROR);
+    const int result = MultiByteToWideChar(c.codePage, 0, "A\xC1\xFF", c.length,
+                                           c.capacity > 0 ? wide : nullptr, c.capacity);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(GetLastError(), c.error);
+    if (result > 0 && c.capacity > 0) {
+      EXPECT_EQ(std::u16string(wide, static_cast<std::size_t>(result)), c.wide);
+    }
+  }
+}
+
+TEST(NoticeDecoding, ShownKeepsEveryPlane) {
+  const std::pair<std::u16string, std::string> cases[] = {
+      {u"\u00E9\u20AC", "é€"},
+      {u"\U0001F600", "\xF0\x9F\x98\x80"},
+      {std::u16string(1, u'\xD800'), "\xEF\xBF\xBD"},  // a lone lead surrogate
+      {std::u16string(1, u'\xDC00') + u"x", "\xEF\xBF\xBDx"},
+  };
+  for (const auto& [wide, utf8] : cases) EXPECT_EQ(native::Utf16ToShown(wide.c_str()), utf8);
 }
 
 // The platform calls below run in the test process itself; every handle is

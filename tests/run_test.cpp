@@ -34,7 +34,10 @@ std::string Write(const std::string& name, std::uint32_t bytes) {
 std::string Close(const std::string& name) { return "CloseHandle(" + name + ")"; }
 std::string Delete(const std::string& name) { return "DeleteFileA(" + name + ")"; }
 std::string Exit(int code) { return "ExitProcess(" + std::to_string(code) + ")"; }
-const std::string Box = "MessageBoxA(00042000)";
+// A notice: the caption and the text decoded as Windows-1251 into the run's
+// buffers, then the Unicode box.
+const std::string Decode = "MultiByteToWideChar(1251,00000000,-1,1024)";
+const std::vector<std::string> Box = {Decode, Decode, "MessageBoxW(00042000)"};
 const std::string Free = "GlobalFree";
 const std::vector<std::string> Signal = {"Beep(300,20)", "Sleep(100)", "Beep(400,25)"};
 
@@ -90,8 +93,8 @@ std::vector<RunCase> Cases() {
   const auto none = std::nullopt;
   const std::vector<std::string> readWorked = {OpenInput(x), Size(x), Alloc(1024), Read(x, 10)};
   const std::vector<std::string> released = {Close(x), Close(out), Free};
-  const std::vector<std::string> refused = {Box, Close(x), Free};  // no output held yet
-  const std::vector<std::string> deleted = {Box, Close(x), Close(out), Delete(out), Free};
+  const std::vector<std::string> refused = Join({Box, {Close(x), Free}});  // no output held yet
+  const std::vector<std::string> deleted = Join({Box, {Close(x), Close(out), Delete(out), Free}});
 
   return {
       // success: the signal sounds while both files are open
@@ -156,18 +159,18 @@ std::vector<RunCase> Cases() {
        .commandLine = "lzs-unpack",
        .exitCode = 0,
        .notices = UsageText,
-       .calls = {Box, Exit(0)}},
+       .calls = Join({Box, {Exit(0)}})},
       {.name = "UsageWithOnlyOutput",
        .commandLine = "lzs-unpack /O\"b.bin\"",
        .exitCode = 0,
        .notices = UsageText,
-       .calls = {Box, Exit(0)}},
+       .calls = Join({Box, {Exit(0)}})},
       {.name = "UsageForLowerCaseD",
        .commandLine = "lzs-unpack /d\"x.lzs\"",
        .filesBefore = {{x, WorkedExample}},
        .exitCode = 0,
        .notices = UsageText,
-       .calls = {Box, Exit(0)},
+       .calls = Join({Box, {Exit(0)}}),
        .filesAfter = {{x, WorkedExample}, {out, none}}},
 
       // silent exits: ERROR_BAD_ARGUMENTS for a refused command line, whatever
@@ -261,14 +264,14 @@ std::vector<RunCase> Cases() {
        .filesBefore = {{x, ""}, {out, Previous}},
        .exitCode = 38,
        .notices = GeneralErrorText,
-       .calls = {OpenInput(x), Size(x), Box, Close(x), Exit(38)},
+       .calls = Join({{OpenInput(x), Size(x)}, Box, {Close(x), Exit(38)}}),
        .filesAfter = {{x, ""}, {out, Previous}}},
       {.name = "OneByteAboveEightMiB",
        .commandLine = run,
        .filesBefore = {{x, tooLarge}, {out, Previous}},
        .exitCode = 223,
        .notices = GeneralErrorText,
-       .calls = {OpenInput(x), Size(x), Box, Close(x), Exit(223)},
+       .calls = Join({{OpenInput(x), Size(x)}, Box, {Close(x), Exit(223)}}),
        .filesAfter = {{x, tooLarge}, {out, Previous}}},
       {.name = "SizeNotObtainable",
        .commandLine = run,
@@ -276,7 +279,7 @@ std::vector<RunCase> Cases() {
        .plan = [] { fault::FailCall(fault::Op::GetFileSize, 1, ERROR_INVALID_HANDLE); },
        .exitCode = 6,
        .notices = GeneralErrorText,
-       .calls = {OpenInput(x), Size(x), Box, Close(x), Exit(6)},
+       .calls = Join({{OpenInput(x), Size(x)}, Box, {Close(x), Exit(6)}}),
        .filesAfter = {{x, WorkedExample}, {out, Previous}}},
       {.name = "AllocationFails",
        .commandLine = run,
@@ -284,7 +287,7 @@ std::vector<RunCase> Cases() {
        .plan = [] { fault::FailCall(fault::Op::GlobalAlloc, 1, ERROR_NOT_ENOUGH_MEMORY); },
        .exitCode = 8,
        .notices = GeneralErrorText,
-       .calls = {OpenInput(x), Size(x), Alloc(1024), Box, Close(x), Exit(8)},
+       .calls = Join({{OpenInput(x), Size(x), Alloc(1024)}, Box, {Close(x), Exit(8)}}),
        .filesAfter = {{x, WorkedExample}, {out, Previous}}},
       {.name = "FailureWithoutACodeStillFails",
        .commandLine = run,
@@ -292,7 +295,7 @@ std::vector<RunCase> Cases() {
        .plan = [] { fault::FailCall(fault::Op::GlobalAlloc, 1, NO_ERROR); },
        .exitCode = 31,
        .notices = GeneralErrorText,
-       .calls = {OpenInput(x), Size(x), Alloc(1024), Box, Close(x), Exit(31)},
+       .calls = Join({{OpenInput(x), Size(x), Alloc(1024)}, Box, {Close(x), Exit(31)}}),
        .filesAfter = {{x, WorkedExample}, {out, none}}},
       {.name = "ReadFails",
        .commandLine = run,
@@ -427,8 +430,8 @@ TEST(RunSize, FourGiBAndMoreIsRefused) {
       RunInChild(dir.path(), [] { fault::SetCommandLine("lzs-unpack /D\"x.lzs\""); });
 
   EXPECT_EQ(outcome.exitCode, 223);
-  EXPECT_EQ(outcome.calls, (std::vector<std::string>{OpenInput("x.lzs"), Size("x.lzs"), Box,
-                                                     Close("x.lzs"), Exit(223)}));
+  EXPECT_EQ(outcome.calls,
+            Join({{OpenInput("x.lzs"), Size("x.lzs")}, Box, {Close("x.lzs"), Exit(223)}}));
   EXPECT_EQ(outcome.notices, GeneralErrorText);
   EXPECT_FALSE(fs::exists(dir / "x.lzs.DeLZS"));
 }

@@ -135,6 +135,12 @@ CASES = [
          {"a.txt": TEXT, "a.txt.lzs": b"old"}, "a.txt.lzs: already exists; not overwritten"),
     Case("pack -f overwrites", {"a.txt": TEXT, "a.txt.lzs": b"old"}, ["-f", "a.txt"], 0,
          {"a.txt.lzs": Packed(TEXT)}),
+    # Here the shell expands patterns and /? is a path: both reach lzs as names.
+    Case("a pattern the shell left is a name", {"*.txt": TEXT, "a.txt": TEXT}, ["*.txt"], 0,
+         {"*.txt.lzs": Packed(TEXT), "a.txt.lzs": None}),
+    Case("/? is a file name, not the help", {}, ["-d", "/?"], 1, {}, "lzs: /?: cannot open"),
+    Case("-r keeps a backslash as part of a name", {"d\\e/f": TEXT}, ["-r", "-v", "d\\e"], 0,
+         {"d\\e/f.lzs": Packed(TEXT)}, "lzs: d\\e/f: "),
     Case("pack refuses a .lzs name", {"b.LZS": TEXT}, ["b.LZS"], 1, {"b.LZS.lzs": None},
          "b.LZS: already has the .lzs suffix"),
     # An empty file stays as it is and does not fail the run; where an image

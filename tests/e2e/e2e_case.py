@@ -23,6 +23,10 @@ WORKED_EXAMPLE_DECODED = b"ABCABCABC"
 
 MAX_INPUT_SIZE = 8 * 1024 * 1024
 MB_FLAGS = 0x00042000  # MB_TOPMOST | MB_TASKMODAL, MB_OK, no icon
+NOTICE_CODE_PAGE = 1251
+NOTICE_CAPACITY = 1024  # UTF-16 units of each decoding buffer
+# A notice: the caption decoded, the text decoded, the Unicode box.
+NOTICE_CALLS = ["MultiByteToWideChar", "MultiByteToWideChar", "MessageBoxW"]
 
 GENERIC_READ = 0x80000000
 GENERIC_WRITE = 0x40000000
@@ -70,6 +74,19 @@ def image_of_size(size: int) -> tuple[bytes, bytes]:
     return image, data
 
 
+def notice_texts(result: wine.RunResult) -> list[bytes]:
+    """The Windows-1251 bytes of each notice shown: the text that was decoded
+    into the buffer the box was handed."""
+    decoded = {}
+    texts = []
+    for call in result.calls:
+        if call.name == "MultiByteToWideChar":
+            decoded[call.values()[4]] = result.string(call.args[2])
+        elif call.name == "MessageBoxW":
+            texts.append(decoded.get(call.values()[1], b"(not decoded)"))
+    return texts
+
+
 class ExeTestCase(unittest.TestCase):
     """Runs the program in a fresh folder per test (self.dir, under the
     build folder) and checks what a run left behind."""
@@ -111,17 +128,41 @@ class ExeTestCase(unittest.TestCase):
         self.assertEqual(result.calls[-1].name, "ExitProcess")
 
     def assert_notice(self, result: wine.RunResult, text: bytes) -> None:
-        """Exactly one notice, with this text, the caption and the flags."""
-        boxes = result.calls_to("MessageBoxA")
-        self.assertEqual(len(boxes), 1, result.call_names())
-        owner, text_arg, caption_arg, flags = boxes[0].args
+        """Exactly one notice, with this text, the caption and the flags: the
+        stored bytes decoded as Windows-1251, whole, into two buffers of the
+        program's own writable data, which the Unicode box then shows."""
+        names = result.call_names()
+        self.assertEqual(names.count("MessageBoxW"), 1, names)
+        start = names.index("MessageBoxW") - 2
+        self.assertEqual(names[start:start + 3], NOTICE_CALLS)
+        caption_decode, text_decode, box = result.calls[start:start + 3]
+        buffers = []
+        for decode, stored in ((caption_decode, CAPTION), (text_decode, text)):
+            # The int arguments: only the low 32 bits of each register count.
+            code_page, flags, _, length, buffer, capacity = decode.values()
+            self.assertEqual([v & 0xFFFFFFFF for v in (code_page, flags, length, capacity)],
+                             [NOTICE_CODE_PAGE, 0, 0xFFFFFFFF, NOTICE_CAPACITY])
+            self.assertEqual(result.string(decode.args[2]), stored)
+            self.assertEqual(decode.retval, len(stored) + 1)  # every unit and the zero
+            section = result.image.section_at(buffer)
+            self.assertTrue(section is not None and section.writable, hex(buffer))
+            buffers.append(buffer)
+        self.assertNotEqual(buffers[0], buffers[1])
+        owner, text_arg, caption_arg, box_flags = box.args
         self.assertEqual(owner.value, 0)
-        self.assertEqual(result.string(text_arg), text)
-        self.assertEqual(result.string(caption_arg), CAPTION)
-        self.assertEqual(flags.value, MB_FLAGS)
+        self.assertEqual([text_arg.value, caption_arg.value], [buffers[1], buffers[0]])
+        self.assertEqual(box_flags.value, MB_FLAGS)
+        # What Wine's log shows of the wide texts: the bytes read as
+        # Windows-1251, as far as the log goes.
+        for arg, stored in ((caption_arg, CAPTION), (text_arg, text)):
+            self.assertIsNotNone(arg.text)
+            self.assertTrue(stored.decode("cp1251").startswith(arg.text.decode("utf-8")),
+                            arg.text[:60])
+            if not arg.cut:
+                self.assertEqual(arg.text.decode("utf-8"), stored.decode("cp1251"))
 
     def assert_no_notice(self, result: wine.RunResult) -> None:
-        self.assertEqual(result.calls_to("MessageBoxA"), [])
+        self.assertEqual(result.calls_to("MessageBoxW"), [])
 
     def assert_no_signal(self, result: wine.RunResult) -> None:
         self.assertEqual(result.calls_to("Beep") + result.calls_to("Sleep"), [])
@@ -133,7 +174,7 @@ class ExeTestCase(unittest.TestCase):
         self.assertIn("GetLastError", names)
         last_error = result.calls_to("GetLastError")[-1]
         self.assertEqual(last_error.retval, code)
-        self.assertEqual(names.index("MessageBoxA"), result.calls.index(last_error) + 1)
+        self.assertEqual(names.index("MultiByteToWideChar"), result.calls.index(last_error) + 1)
         self.assert_notice(result, GENERAL_ERROR_TEXT)
         self.assert_no_signal(result)
         self.assert_exit(result, code)

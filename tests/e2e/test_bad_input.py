@@ -1,10 +1,10 @@
 """Bad input through the Windows program under Wine: every case of
 tests/bad_input_cases.py, run with an exact command line through the
 launcher and a relay log, with its ending, exit code, notice (the text the
-program hands to MessageBoxA) and the files it leaves.
+program decodes for MessageBoxW) and the files it leaves.
 
 There is no display, so a notice box fails at once and the run goes on to
-its end; the notice is read from the MessageBoxA call in the log. Wine runs
+its end; the notice is read from its decoding in the log. Wine runs
 as root here, so a read-only folder is also made immutable (chattr +i).
 """
 
@@ -22,6 +22,7 @@ sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parent))
 import bad_input_cases as cases  # noqa: E402
 import wine  # noqa: E402
+from e2e_case import notice_texts  # noqa: E402
 
 
 class BadInputWine(unittest.TestCase):
@@ -40,7 +41,7 @@ class BadInputWine(unittest.TestCase):
             result = wine.run_exe(command_line, work, relay=True)
             ending, code = case.expectation("wine")
             self.assertEqual(result.exit_code, code, f"exit code of {command_line[:80]}")
-            notices = [result.string(call.args[1]) for call in result.calls_to("MessageBoxA")]
+            notices = notice_texts(result)
             notice = cases.NOTICE_FIRST_LINE[ending]
             if notice is None:
                 self.assertEqual(notices, [], "a notice where none is due")

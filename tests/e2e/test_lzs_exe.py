@@ -1,6 +1,8 @@
 """lzs.exe, the Windows batch tool, under Wine: a batch over a folder,
-unpacking, testing, listing, a refused overwrite and a file name outside the
-system code page, one table row each."""
+unpacking, testing, listing, a refused overwrite, a file name outside the
+system code page, wildcards, /? and the separators typed, one table row
+each; and, on a console of its own as Explorer gives it, dropped files and a
+double-click, read back from the console's screen."""
 
 import os
 import random
@@ -18,8 +20,8 @@ PACKABLE = pattern(20_000)
 NON_ASCII = "файл-文件.txt"
 
 # (name, files before: name -> bytes, or a size for a sparse file of zeros,
-# arguments, exit status, text stderr holds, exact stdout or None, files
-# after: name -> bytes, or None for absent)
+# arguments, exit status, text stderr holds, exact stdout (bytes), text it
+# holds (str) or None, files after: name -> bytes, or None for absent)
 CASES = [
     ("batch over a folder", {"d/a": PACKABLE, "d/e/b": b"xyz", "d/c.lzs": WORKED_EXAMPLE},
      ["-r", "d"], 0, "", b"", {"d/a": PACKABLE, "d/a.lzs": "round trip", "d/e/b.lzs": "round trip",
@@ -43,9 +45,9 @@ CASES = [
      ["-d", "-f", "--rm", "y.lzs", "y.LZS"], 1, "lzs: y.LZS: not done: its output y is also", b"",
      {"y": None, "y.lzs": WORKED_EXAMPLE, "y.LZS": literal_image(b"other")}),
     ("a 100 GB sparse file fails alone", {"d/a.lzs": 100 << 30, "d/b.lzs": WORKED_EXAMPLE},
-     ["-d", "-r", "d"], 1, "lzs: d/a.lzs: not LZS: larger than any LZS image", b"", {"d/a": None, "d/b": WORKED_EXAMPLE_DECODED}),
+     ["-d", "-r", "d"], 1, "lzs: d\\a.lzs: not LZS: larger than any LZS image", b"", {"d/a": None, "d/b": WORKED_EXAMPLE_DECODED}),
     ("an empty file under -r is left, the batch succeeds", {"d/a": PACKABLE, "d/e": b""}, ["-r", "--rm", "d"], 0,
-     "lzs: d/e: empty: left as it is, not packed", b"", {"d/a.lzs": "round trip", "d/e": b"", "d/e.lzs": None}),
+     "lzs: d\\e: empty: left as it is, not packed", b"", {"d/a.lzs": "round trip", "d/e": b"", "d/e.lzs": None}),
     ("-v totals the files unpacked", {"x.lzs": WORKED_EXAMPLE, "y.lzs": WORKED_EXAMPLE}, ["-d", "-v", "x.lzs", "y.lzs"],
      0, "lzs: 2 files unpacked: 20 -> 18 bytes (90.00 %)", b"", {"y": WORKED_EXAMPLE_DECODED}),
     # A backslash separates folders here: only the base name goes into out.
@@ -54,6 +56,47 @@ CASES = [
      {"out/x": WORKED_EXAMPLE_DECODED, "d/x": None}),
     ("folders named outside the code page", {"папка/子/" + NON_ASCII: PACKABLE}, ["-r", "папка"], 0, "",
      b"", {"папка/子/" + NON_ASCII + ".lzs": "round trip"}),
+    # cmd leaves patterns to the program: sorted without regard to case.
+    ("a wildcard lists its matches sorted", {"b.lzs": WORKED_EXAMPLE, "A.lzs": literal_image(b"0123456789"),
+                                             "c.lzs.txt": b"x"},
+     ["-l", "*.lzs"], 0, "", b"      Packed     Unpacked    Ratio  Name\r\n"
+                           b"          16           10    0.625  A.lzs\r\n"
+                           b"          10            9    0.900  b.lzs\r\n"
+                           b"          26           19    0.731  (total, 2 files)\r\n", {}),
+    ("a question mark stands for one character", {"x1.lzs": WORKED_EXAMPLE, "x22.lzs": WORKED_EXAMPLE}, ["-d", "x?.lzs"],
+     0, "", b"", {"x1": WORKED_EXAMPLE_DECODED, "x22": None}),
+    ("a pattern that matches nothing fails alone", {"x.lzs": WORKED_EXAMPLE}, ["-d", "*.zzz", "x.lzs"], 1,
+     "lzs: *.zzz: no file matches", b"", {"x": WORKED_EXAMPLE_DECODED}),
+    ("a pattern keeps the folder as typed", {"d/x.lzs": WORKED_EXAMPLE}, ["-d", "-v", "d\\*.lzs"], 0,
+     "lzs: d\\x.lzs: 10 -> 9 bytes (90.00%) -> d\\x\r\n", b"", {"d/x": WORKED_EXAMPLE_DECODED}),
+    ("outputs under a folder take the separator typed", {"g/sub/b": b"xyz", "h/c": b"xyz"},
+     ["-v", "-r", "g\\sub", "h/"], 0, "-> g\\sub\\b.lzs\r\n", b"",
+     {"g/sub/b.lzs": "round trip", "h/c.lzs": "round trip"}),
+    ("-r over a folder typed with slashes keeps them", {"g/sub/b": b"xyz"}, ["-v", "-r", "g/sub"],
+     0, "lzs: g/sub/b: 3 -> ", b"", {"g/sub/b.lzs": "round trip"}),
+    ("/? shows the help", {"x.lzs": WORKED_EXAMPLE}, ["-d", "/?", "x.lzs"], 0, "",
+     "Usage: lzs [OPTION]... [FILE]...", {"x": None}),
+]
+
+# Started on a console of its own, as Explorer starts it: (name, files
+# before, arguments (file names are given as whole Windows paths, as
+# Explorer passes them), exit status, lines the screen holds, files after).
+# {} in a line stands for the test folder's Windows path.
+EXPLORER_CASES = [
+    ("dropped files: the .lzs unpacked, the other packed", {"x.lzs": WORKED_EXAMPLE, NON_ASCII: PACKABLE},
+     ["x.lzs", NON_ASCII], 0,
+     ["lzs: {}\\x.lzs: 10 -> 9 bytes (90.00%) -> {}\\x",
+      "lzs: {}\\" + NON_ASCII + ": 20000 -> ", "-> {}\\" + NON_ASCII + ".lzs",
+      "Press Enter to close this window."],
+     {"x": WORKED_EXAMPLE_DECODED, NON_ASCII + ".lzs": "round trip", "x.lzs": WORKED_EXAMPLE}),
+    ("dropped files: existing outputs are kept", {"x.lzs": WORKED_EXAMPLE, "x": b"old", "y": b"y", "y.lzs": b"old"},
+     ["x.lzs", "y"], 1,
+     ["lzs: {}\\x: already exists; not overwritten (use -f to overwrite)",
+      "lzs: {}\\y.lzs: already exists; not overwritten (use -f to overwrite)",
+      "Press Enter to close this window."],
+     {"x": b"old", "y.lzs": b"old"}),
+    ("a double-click shows the help", {}, [], 0,
+     ["Usage: lzs [OPTION]... [FILE]...", "Press Enter to close this window."], {}),
 ]
 
 
@@ -75,8 +118,10 @@ class LzsExeTest(unittest.TestCase):
                 stderr = result.stderr.decode("utf-8", "replace")
                 self.assertEqual(result.returncode, code, stderr)
                 self.assertIn(err, stderr)
-                if out is not None:
+                if isinstance(out, bytes):
                     self.assertEqual(result.stdout, out)
+                elif out is not None:
+                    self.assertIn(out, result.stdout.decode("utf-8", "replace"))
                 for file, want in after.items():
                     path = folder / file
                     if want is None:
@@ -87,6 +132,49 @@ class LzsExeTest(unittest.TestCase):
                     else:
                         self.assertEqual(path.read_bytes(), want, file)
                 self.assertEqual([p.name for p in folder.rglob(".*")], [], "temporary files left")
+
+    @unittest.skipUnless(shutil.which("Xvfb"), "needs Xvfb: Wine's console opens a window")
+    def test_started_from_explorer(self) -> None:
+        program = Path(os.environ["LZS_CLI_EXE"])
+        display, xvfb = wine.start_xvfb()
+        self.addCleanup(xvfb.wait, 10)
+        self.addCleanup(xvfb.terminate)
+        self.addCleanup(wine.stop_servers, True)
+        wine.stop_servers(display=True)
+        # The exe's own path, quoted as Explorer quotes it, then each file.
+        quoted = lambda path: '"' + wine.windows_path(path) + '"'  # noqa: E731
+        # With an option the run is one from cmd: no waiting, the usual refusal.
+        cases = EXPLORER_CASES + [
+            ("an option given: nothing changes", {"x.lzs": WORKED_EXAMPLE}, ["-v", "x.lzs"], 1, None,
+             {"x.lzs.lzs": None, "x": None})]
+        for name, files, args, code, lines, after in cases:
+            with self.subTest(name):
+                folder = wine.work_path() / "lzs_exe" / name.replace(" ", "_").replace(":", "")
+                shutil.rmtree(folder, ignore_errors=True)
+                folder.mkdir(parents=True)
+                for file, data in files.items():
+                    (folder / file).write_bytes(data)
+                line = " ".join([quoted(program)] + [a if a.startswith("-") else quoted(folder / a)
+                                                     for a in args])
+                result = wine.run_exe(line, folder, display=display, program=program,
+                                      new_console=True, extra_env={"LC_ALL": "C.UTF-8"})
+                screen = result.screen()
+                self.assertEqual(result.exit_code, code, screen)
+                if lines is None:
+                    self.assertIsNone(screen, "the window waited")
+                else:
+                    self.assertIsNotNone(screen, "the window closed without waiting")
+                    for want in lines:
+                        self.assertIn(want.replace("{}", wine.windows_path(folder)), screen)
+                for file, want in after.items():
+                    path = folder / file
+                    if want is None:
+                        self.assertFalse(path.exists(), file)
+                    elif want == "round trip":
+                        unpacked = wine.run_console(program, ["-dc", file], folder)
+                        self.assertEqual(unpacked.stdout, files[file[:-4]], file)
+                    else:
+                        self.assertEqual(path.read_bytes(), want, file)
 
     def test_failed_write_leaves_nothing(self) -> None:
         folder = wine.work_path() / "lzs_exe" / "failed_write"
@@ -118,6 +206,9 @@ class LzsExeTest(unittest.TestCase):
         # lzs-pack.exe on lzs.exe's file layer: no overwrite without -f, and
         # a failed write leaves the old output whole.
         folder = wine.work_path() / "lzs_exe" / "pack"
+        help_text = wine.run_console(Path(os.environ["LZS_PACK_EXE"]), ["/?"], wine.work_path())
+        self.assertEqual((help_text.returncode, help_text.stderr), (0, b""))
+        self.assertTrue(help_text.stdout.startswith(b"Usage: lzs-pack INPUT"), help_text.stdout[:40])
         for args, limit, code, err, want in [
                 (["a"], None, 1, b"lzs-pack: a.lzs: already exists; not overwritten", b"old"),
                 (["a", "-f"], 100, 1, b"lzs-pack: a.lzs: cannot write", b"old"),

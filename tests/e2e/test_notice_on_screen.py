@@ -1,7 +1,8 @@
-"""A notice of the real exe really shown on an X display (Xvfb): it stays up
-with the program still running until Return closes it, and the run then
-ends with the code of its ending. The screenshot is kept in the build folder
-as notice.png."""
+"""A notice of the real exe really shown on an X display (Xvfb), under a
+Western and under a Cyrillic ANSI code page: it stays up with the program
+still running until Return closes it, the run then ends with the code of its
+ending, and the box looks the same under both. The screenshots are kept in
+the build folder as notice-1252.png and notice-1251.png."""
 
 import os
 import shutil
@@ -10,7 +11,8 @@ import time
 import unittest
 
 import wine
-from e2e_case import CAPTION, ERROR_INVALID_DATA, FORMAT_ERROR_TEXT, ExeTestCase
+from e2e_case import (CAPTION, ERROR_INVALID_DATA, FORMAT_ERROR_TEXT, NOTICE_CALLS,
+                      ExeTestCase)
 
 TOOLS = ("Xvfb", "xdotool", "xwd", "convert")
 
@@ -22,6 +24,17 @@ def light_pixels(rgb: bytes) -> int:
                if rgb[i] > 200 and rgb[i + 1] > 200 and rgb[i + 2] > 200)
 
 
+def ansi_code_page(locale: str) -> str:
+    """The ANSI code page Wine takes from a Unix locale, as it records it in
+    the registry of the X11 prefix."""
+    env = {**wine.wine_env(), "WINEPREFIX": str(wine.prefix_path(True)), "LC_ALL": locale}
+    found = subprocess.run([wine.WINE, "reg", "query",
+                            r"HKLM\System\CurrentControlSet\Control\Nls\CodePage", "/v", "ACP"],
+                           env=env, capture_output=True, timeout=120).stdout.decode("latin-1")
+    words = found.split()
+    return words[words.index("REG_SZ") + 1] if "REG_SZ" in words else found
+
+
 def x_command(display: str, *args: str, **kwargs) -> subprocess.CompletedProcess:
     env = {**os.environ, "DISPLAY": display}
     return subprocess.run(args, env=env, capture_output=True, timeout=30, **kwargs)
@@ -30,20 +43,11 @@ def x_command(display: str, *args: str, **kwargs) -> subprocess.CompletedProcess
 @unittest.skipUnless(all(shutil.which(t) for t in TOOLS), "needs " + ", ".join(TOOLS))
 class NoticeOnScreenTest(ExeTestCase):
     def start_xvfb(self) -> str:
-        """Starts Xvfb on a display number it picks itself, stopped at the
-        test's end; returns the display name."""
-        read_end, write_end = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24",
-             "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
+        """Starts Xvfb, stopped at the test's end; returns the display name."""
+        display, xvfb = wine.start_xvfb()
         self.addCleanup(xvfb.wait, 10)
         self.addCleanup(xvfb.terminate)
-        with os.fdopen(read_end) as numbers:
-            number = numbers.readline().strip()
-        self.assertTrue(number.isdigit(), "Xvfb gave no display")
-        return ":" + number
+        return display
 
     def find_window(self, display: str, process, timeout: float = 30) -> str:
         # xdotool takes a POSIX extended regular expression.
@@ -59,16 +63,17 @@ class NoticeOnScreenTest(ExeTestCase):
             time.sleep(0.1)
         self.fail("no window with the caption appeared")
 
-    def test_format_error_notice_stays_up_until_return(self):
-        display = self.start_xvfb()
+    def show_notice(self, display: str, locale: str, shot_name: str) -> bytes:
+        """Runs the exe on a bad image under a Unix locale (from which Wine
+        takes its ANSI code page), checks that the notice stays up with the
+        program still running until Return closes it, and keeps a screenshot
+        as shot_name in the build folder. Returns the pixels of the box's text
+        (raw RGB of the upper half of the window)."""
         # Wine's desktop process takes the display of the process that starts
         # it: let a fresh server make it for this run.
         wine.stop_servers(display=True)
-        self.write("bad.lzs", b"\x06\x00\x00\x00\x07A")
-        # A Russian locale gives Wine the ANSI code page 1251, so the second
-        # line of the text shows as Cyrillic.
         process = wine.start_exe('lzs-unpack.exe /D"bad.lzs"', self.dir, display=display,
-                                 relay=True, extra_env={"LC_ALL": "ru_RU.UTF-8"})
+                                 relay=True, extra_env={"LC_ALL": locale})
         try:
             window = self.find_window(display, process)
             name = x_command(display, "xdotool", "getwindowname", window).stdout
@@ -76,7 +81,7 @@ class NoticeOnScreenTest(ExeTestCase):
             time.sleep(1.0)
             self.assertIsNone(process.poll(), "the program went on while its notice was up")
 
-            shot = wine.e2e_dir() / "notice.png"
+            shot = wine.e2e_dir() / shot_name
             xwd = x_command(display, "xwd", "-root", "-silent")
             self.assertEqual(xwd.returncode, 0)
             subprocess.run(["convert", "xwd:-", f"png:{shot}"], input=xwd.stdout, check=True,
@@ -86,6 +91,15 @@ class NoticeOnScreenTest(ExeTestCase):
                                  capture_output=True, check=True, timeout=30).stdout
             self.assertEqual(len(rgb), 800 * 600 * 3)
             self.assertGreater(light_pixels(rgb), 5000)
+            shape = dict(line.split("=", 1) for line in x_command(
+                display, "xdotool", "getwindowgeometry", "--shell", window,
+                check=True).stdout.decode().split())
+            # The upper half holds the text; the button below it is Wine's
+            # own, and its "OK" is spelt in Cyrillic under a Russian locale.
+            area = f"{shape['WIDTH']}x{int(shape['HEIGHT']) // 2}+{shape['X']}+{shape['Y']}"
+            box = subprocess.run(["convert", "xwd:-", "-crop", area, "+repage", "-depth", "8",
+                                  "rgb:-"], input=xwd.stdout, capture_output=True, check=True,
+                                 timeout=30).stdout
 
             # With no window manager nothing has the focus: give it to the box.
             x_command(display, "xdotool", "windowfocus", "--sync", window, check=True)
@@ -95,13 +109,30 @@ class NoticeOnScreenTest(ExeTestCase):
             if process.poll() is None:
                 process.kill()
             wine.stop_servers(display=True)
-        self.assertEqual(result.call_names()[-4:],
-                         ["MessageBoxA", "CloseHandle", "GlobalFree", "ExitProcess"])
+        self.assertEqual(result.call_names()[-6:],
+                         [*NOTICE_CALLS, "CloseHandle", "GlobalFree", "ExitProcess"])
         self.assert_notice(result, FORMAT_ERROR_TEXT)
-        self.assertEqual(result.calls_to("MessageBoxA")[0].retval, 1)  # IDOK
+        self.assertEqual(result.calls_to("MessageBoxW")[0].retval, 1)  # IDOK
         self.assert_exit(result, ERROR_INVALID_DATA)
         self.assertFalse((self.dir / "bad.lzs.DeLZS").exists())
+        return box
 
+    def test_format_error_notice_reads_the_same_under_any_code_page(self):
+        """The text of the box under a Western code page is pixel for pixel
+        the one under Windows-1251, where the Russian line has always read right: so it
+        reads right under both. (The 8-bit box would show "Îøèáêà!" under
+        1252.) The screenshots are notice-1252.png and notice-1251.png."""
+        display = self.start_xvfb()
+        self.write("bad.lzs", b"\x06\x00\x00\x00\x07A")
+        boxes = {}
+        for code_page, locale in (("1252", "en_US.UTF-8"), ("1251", "ru_RU.UTF-8")):
+            with self.subTest(code_page=code_page):
+                self.assertEqual(ansi_code_page(locale), code_page)
+                boxes[code_page] = self.show_notice(display, locale, f"notice-{code_page}.png")
+        self.assertEqual(len(boxes), 2)
+        self.assertGreater(len(boxes["1251"]), 0)
+        self.assertTrue(boxes["1252"] == boxes["1251"],
+                        "the text differs between the code pages")
 
 if __name__ == "__main__":
     unittest.main()

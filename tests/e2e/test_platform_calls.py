@@ -73,13 +73,13 @@ class PlatformCallsTest(ExeTestCase):
             with self.subTest(line=line):
                 result = self.run_exe(line)
                 self.assert_notice(result, text)
-                box = result.calls_to("MessageBoxA")[0]
+                decode = result.calls_to("MultiByteToWideChar")[1]
                 # The texts sit in the exe's read-only data, and are whole
                 # there even where Wine's log cuts them.
-                section = result.image.section_at(box.args[1].value)
+                section = result.image.section_at(decode.args[2].value)
                 self.assertIsNotNone(section)
                 self.assertFalse(section.writable)
-                self.assertTrue(text.startswith(box.args[1].text))
+                self.assertTrue(text.startswith(decode.args[2].text))
 
 
 if __name__ == "__main__":

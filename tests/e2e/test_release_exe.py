@@ -97,8 +97,8 @@ class ReleaseExeTest(unittest.TestCase):
         self.assertEqual({e.get("Id") for e in manifest.iter(COMPATIBILITY + "supportedOS")},
                          SUPPORTED_OS)
         self.assertEqual(manifest.find(f".//{WINDOWS_SETTINGS_2016}longPathAware").text, "true")
-        # The notices are Windows-1251 bytes for the 8-bit message box: no
-        # code page may be forced on the process.
+        # File names come in the system's code page (CreateFileA on the
+        # command line as typed): no code page may be forced on the process.
         self.assertEqual([e.tag for e in manifest.iter() if e.tag.endswith("activeCodePage")], [])
 
     def test_imports_size_and_link_time(self):

@@ -3,7 +3,7 @@ is opened, no file is made, and the exit code is the one the run says."""
 
 import unittest
 
-from e2e_case import (ERROR_BAD_ARGUMENTS, USAGE_TEXT, WORKED_EXAMPLE, ExeTestCase)
+from e2e_case import (ERROR_BAD_ARGUMENTS, NOTICE_CALLS, USAGE_TEXT, WORKED_EXAMPLE, ExeTestCase)
 
 
 class UsageTest(ExeTestCase):
@@ -18,7 +18,7 @@ class UsageTest(ExeTestCase):
             with self.subTest(line=line):
                 result = self.run_exe(line)
                 self.assertEqual(result.call_names(),
-                                 ["GetCommandLineA", "MessageBoxA", "ExitProcess"])
+                                 ["GetCommandLineA", *NOTICE_CALLS, "ExitProcess"])
                 self.assert_notice(result, USAGE_TEXT)
                 self.assert_exit(result, 0)
                 self.assertEqual(self.snapshot(), before)

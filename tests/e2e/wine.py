@@ -336,7 +336,8 @@ class PeImage:
 @dataclasses.dataclass
 class Arg:
     """One argument as the relay log shows it: the value, and for a string
-    argument the text Wine printed after it (possibly cut short)."""
+    argument the text Wine printed after it (possibly cut short): the bytes
+    of an 8-bit string, UTF-8 for a wide one."""
     value: int
     text: bytes | None = None
     cut: bool = False
@@ -370,7 +371,8 @@ _ESCAPES = {"n": b"\n", "r": b"\r", "t": b"\t", '"': b'"', "\\": b"\\"}
 
 def _parse_args(text: str) -> list[Arg]:
     """Splits the argument list of a relay Call line: hex values, each maybe
-    followed by a quoted string (L"..." for wide ones) and "..." when cut."""
+    followed by a quoted string (L"..." for wide ones, where \\041a is
+    U+041A) and "..." when cut."""
     args: list[Arg] = []
     i, n = 0, len(text)
     while i < n:
@@ -380,12 +382,16 @@ def _parse_args(text: str) -> list[Arg]:
         arg = Arg(int(m.group(0), 16))
         i = m.end()
         if text.startswith(' "', i) or text.startswith(' L"', i):
-            i += 2 if text[i + 1] == '"' else 3
+            wide = text[i + 1] == "L"
+            i += 3 if wide else 2
             out = bytearray()
             while text[i] != '"':
                 if text[i] == "\\":
                     c = text[i + 1]
-                    if c == "x":
+                    if wide and re.fullmatch(r"[0-9a-f]{4}", text[i + 1:i + 5]):
+                        out += chr(int(text[i + 1:i + 5], 16)).encode("utf-8")
+                        i += 5
+                    elif c == "x":
                         out.append(int(text[i + 2:i + 4], 16))
                         i += 4
                     else:
@@ -456,6 +462,13 @@ class RunResult:
     calls: list[Call] | None  # the program's platform calls (relay runs only)
     image: PeImage           # the program's image, for reading strings
     log: str                 # Wine's standard error output
+    output: bytes = b""      # the launcher's standard output
+
+    def screen(self) -> str | None:
+        """What the program's own console showed when it went quiet (runs
+        with new_console=True), or None when it ended first."""
+        m = re.search(rb"^screen:\n(.*?)^end of screen$", self.output, re.M | re.S)
+        return m.group(1).decode("utf-8") if m else None
 
     def call_names(self) -> list[str]:
         """The names of the calls made, in order ("CreateFileA", ...)."""
@@ -619,13 +632,16 @@ class RunningExe:
 def start_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
               display: str | None = None, file_size_limit: int | None = None,
               extra_env: dict[str, str] | None = None,
-              ignore_sigxfsz: bool = True) -> RunningExe:
+              ignore_sigxfsz: bool = True, program: os.PathLike | str | None = None,
+              new_console: bool = False) -> RunningExe:
     """Starts the program through the launcher and returns at once; finish
     the run with `finish_exe`. The arguments are those of `run_exe`."""
     debug = "-all,+relay,+loaddll" if relay else "-all"
     env = wine_env(display, debug)
     env.update(extra_env or {})
-    env["LZS_PROGRAM"] = windows_path(exe_path())
+    env["LZS_PROGRAM"] = windows_path(program if program is not None else exe_path())
+    if new_console:
+        env["LZS_NEW_CONSOLE"] = "1"
     env["LZS_COMMAND_LINE"] = command_line
     _adopt_orphans()
     return RunningExe(subprocess.Popen(
@@ -655,13 +671,14 @@ def finish_exe(run: RunningExe, relay: bool = False, timeout: float = 60) -> Run
         raise RuntimeError(f"launcher status {status} for exit code {exit_code}")
     image = PeImage(exe_path())
     calls = parse_relay(log, image) if relay else None
-    return RunResult(exit_code, calls, image, log)
+    return RunResult(exit_code, calls, image, log, out)
 
 
 def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
             display: str | None = None, file_size_limit: int | None = None,
             extra_env: dict[str, str] | None = None, timeout: float = 60,
-            ignore_sigxfsz: bool = True) -> RunResult:
+            ignore_sigxfsz: bool = True, program: os.PathLike | str | None = None,
+            new_console: bool = False) -> RunResult:
     """Runs the program once with exactly this command line (its own path
     first, as the program sees it: it need not be the real path) in the
     folder cwd, and returns the exit code and, with relay=True, the platform
@@ -676,9 +693,13 @@ def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
     plain `ulimit -f`, and the run raises ProgramKilled).
     extra_env: more environment for the run, such as LC_ALL (Wine takes its
     ANSI code page from the Unix locale: ru_RU gives Windows-1251).
-    timeout: seconds before the run is killed and TimeoutError raised."""
+    timeout: seconds before the run is killed and TimeoutError raised.
+    program: the exe to start, when not the one under test (LZS_EXE).
+    new_console: the program gets a console of its own, as from Explorer (a
+    display is needed: Wine's console opens a window); once it has gone
+    quiet the launcher reads its screen (RunResult.screen) and types Enter."""
     process = start_exe(command_line, cwd, relay, display, file_size_limit, extra_env,
-                        ignore_sigxfsz)
+                        ignore_sigxfsz, program, new_console)
     return finish_exe(process, relay, timeout)
 
 
@@ -695,6 +716,23 @@ def run_console(program: os.PathLike | str, args: list[str], cwd: os.PathLike | 
                           stdin=subprocess.DEVNULL, timeout=timeout,
                           preexec_fn=_limit_file_size(file_size_limit, True)
                           if file_size_limit is not None else None)
+
+
+def start_xvfb() -> tuple[str, subprocess.Popen]:
+    """Starts Xvfb (800x600, 24 bits) on a display number it picks itself;
+    returns the display name and the process, which the caller ends."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as numbers:
+        number = numbers.readline().strip()
+    if not number.isdigit():
+        xvfb.terminate()
+        xvfb.wait(10)
+        raise RuntimeError("Xvfb gave no display")
+    return ":" + number, xvfb
 
 
 def main(argv: list[str]) -> int:

@@ -13,6 +13,16 @@
 // Windows call tells it from ExitProcess(0). The test harness (tests/e2e/wine.py)
 // takes the program's Unix wait status instead.
 //
+// With LZS_NEW_CONSOLE set (to anything), the program gets a console of its
+// own, as one started from Explorer does. Once the program has used no
+// processor time for a second (it has passed its start, where it may look at
+// who shares its console), the launcher attaches to that console; when the
+// screen has then stayed the same for a second with the program still
+// running (it waits for input), the launcher writes what it shows to standard
+// output as UTF-8 (a line "screen:", the lines up to the cursor without their
+// trailing blanks, a line "end of screen"), types Enter into it and lets go
+// again. The console is made 512 characters wide, so that no line wraps.
+//
 // With LZS_MEMORY set (to anything), the program's memory counters are also
 // sampled every millisecond while it runs (those of a process that has ended
 // may read as zero) and their peaks written to standard error:
@@ -60,6 +70,115 @@ void WriteNumber(DWORD stream, ULONGLONG value) {
   ExitProcess(LaunchFailed);
 }
 
+constexpr DWORD ScreenWidth = 512;  // the most of one line that is read
+constexpr SHORT ScreenRows = 200;
+constexpr DWORD ScreenBytes = ScreenRows * (ScreenWidth * 3 + 1);
+constexpr DWORD QuietSamples = 10;   // 100 ms apart: a second without processor time
+constexpr DWORD SteadySamples = 5;   // 200 ms apart: a second of the same screen
+WCHAR screenLine[ScreenWidth];
+char screenText[ScreenBytes];
+char screenBefore[ScreenBytes];
+INPUT_RECORD enterKey[2];
+
+ULONGLONG ProcessorTime(HANDLE process) {
+  FILETIME created, ended, kernel, user;
+  if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) Fail("GetProcessTimes");
+  return (ULONGLONG{kernel.dwHighDateTime} << 32 | kernel.dwLowDateTime) +
+         (ULONGLONG{user.dwHighDateTime} << 32 | user.dwLowDateTime);
+}
+
+// Waits until the process has used no processor time for QuietSamples in a
+// row; false when it ended first.
+bool WaitUntilQuiet(HANDLE process) {
+  ULONGLONG before = ProcessorTime(process);
+  for (DWORD quiet = 0; quiet < QuietSamples;) {
+    if (WaitForSingleObject(process, 100) != WAIT_TIMEOUT) return false;
+    const ULONGLONG now = ProcessorTime(process);
+    quiet = now == before ? quiet + 1 : 0;
+    before = now;
+  }
+  return true;
+}
+
+// The console's lines up to the cursor, each without its trailing blanks and
+// ended by a line feed, as UTF-8 in screenText; returns the length.
+DWORD TakeScreen(HANDLE screen) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(screen, &info)) Fail("GetConsoleScreenBufferInfo");
+  const DWORD width = info.dwSize.X < static_cast<SHORT>(ScreenWidth) ? info.dwSize.X : ScreenWidth;
+  DWORD length = 0;
+  for (SHORT row = 0; row <= info.dwCursorPosition.Y && row < ScreenRows; ++row) {
+    DWORD read = 0;
+    if (!ReadConsoleOutputCharacterW(screen, screenLine, width, COORD{0, row}, &read))
+      Fail("ReadConsoleOutputCharacterW");
+    while (read > 0 && screenLine[read - 1] == L' ') --read;
+    if (read > 0) {
+      length += static_cast<DWORD>(WideCharToMultiByte(CP_UTF8, 0, screenLine, static_cast<int>(read),
+                                                       screenText + length, ScreenWidth * 3,
+                                                       nullptr, nullptr));
+    }
+    screenText[length++] = '\n';
+  }
+  return length;
+}
+
+// Attaches to the process's console and waits until its screen has stayed
+// the same for SteadySamples in a row with the process still running; then
+// writes the screen to output and types Enter. Writes nothing when the
+// process ends first.
+void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
+  // Attaching and letting go of a console resets the standard handles.
+  const HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), output,
+                              GetStdHandle(STD_ERROR_HANDLE)};
+  FreeConsole();
+  if (!AttachConsole(processId)) {
+    // A program that ended meanwhile has no console left to read.
+    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return;
+    Fail("AttachConsole");
+  }
+  const HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+  const HANDLE keyboard = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr);
+  if (screen == INVALID_HANDLE_VALUE || keyboard == INVALID_HANDLE_VALUE) Fail("CreateFileA(CON)");
+  DWORD length = 0;
+  DWORD lengthBefore = 0;
+  bool running = true;
+  for (DWORD steady = 0; running && steady < SteadySamples;) {
+    length = TakeScreen(screen);
+    bool same = length == lengthBefore;
+    for (DWORD k = 0; same && k < length; ++k) same = screenText[k] == screenBefore[k];
+    for (DWORD k = 0; k < length; ++k) screenBefore[k] = screenText[k];
+    lengthBefore = length;
+    steady = same ? steady + 1 : 0;
+    running = WaitForSingleObject(process, 200) == WAIT_TIMEOUT;
+  }
+  if (running) {
+    DWORD written = 0;
+    WriteFile(output, "screen:\n", 8, &written, nullptr);
+    WriteFile(output, screenText, length, &written, nullptr);
+    WriteFile(output, "end of screen\n", 14, &written, nullptr);
+    for (int k = 0; k < 2; ++k) {
+      enterKey[k].EventType = KEY_EVENT;
+      enterKey[k].Event.KeyEvent.bKeyDown = k == 0;
+      enterKey[k].Event.KeyEvent.wRepeatCount = 1;
+      enterKey[k].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
+      enterKey[k].Event.KeyEvent.uChar.UnicodeChar = L'\r';
+    }
+    DWORD typed = 0;
+    if (!WriteConsoleInputW(keyboard, enterKey, 2, &typed) || typed != 2)
+      Fail("WriteConsoleInputW");
+  }
+  CloseHandle(screen);
+  CloseHandle(keyboard);
+  FreeConsole();
+  SetStdHandle(STD_INPUT_HANDLE, standard[0]);
+  SetStdHandle(STD_OUTPUT_HANDLE, standard[1]);
+  SetStdHandle(STD_ERROR_HANDLE, standard[2]);
+}
+
 struct MemoryPeaks {
   SIZE_T workingSet;
   SIZE_T pagefileUsage;
@@ -99,9 +218,20 @@ extern "C" [[noreturn]] void Launch() {
   ReadVariable("LZS_COMMAND_LINE", commandLine);
 
   startupInfo.cb = sizeof(startupInfo);
-  if (!CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startupInfo, &processInfo))
+  const bool newConsole = GetEnvironmentVariableA("LZS_NEW_CONSOLE", nullptr, 0) != 0;
+  if (newConsole) {
+    // Lines wide enough that no line of the program's wraps on the screen.
+    startupInfo.dwFlags = STARTF_USECOUNTCHARS;
+    startupInfo.dwXCountChars = ScreenWidth;
+    startupInfo.dwYCountChars = 200;
+  }
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);  // before any console is attached
+  if (!CreateProcessA(programPath, commandLine, nullptr, nullptr, FALSE,
+                      newConsole ? CREATE_NEW_CONSOLE : 0, nullptr, nullptr, &startupInfo,
+                      &processInfo))
     Fail("CreateProcessA");
+  if (newConsole && WaitUntilQuiet(processInfo.hProcess))
+    ReadScreenAndPressEnter(processInfo.hProcess, processInfo.dwProcessId, output);
   const bool sampling = GetEnvironmentVariableA("LZS_MEMORY", nullptr, 0) != 0;
   MemoryPeaks peaks{};
   if (sampling) peaks = WaitSampling(processInfo.hProcess);
