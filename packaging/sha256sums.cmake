@@ -11,13 +11,16 @@ foreach(package ${CPACK_PACKAGE_FILES})
   list(APPEND names ${name})
 endforeach()
 
-# The Python wheel, made by the build rather than by CPack, joins them here.
-if(CPACK_LZS_WHEEL AND EXISTS ${CPACK_LZS_WHEEL})
-  file(COPY ${CPACK_LZS_WHEEL} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
-  get_filename_component(name ${CPACK_LZS_WHEEL} NAME)
-  file(SHA256 ${CPACK_LZS_WHEEL} hash_of_${name})
-  list(APPEND names ${name})
-endif()
+# The Python wheel and lzs.html, made by the build rather than by CPack,
+# join them here.
+foreach(made ${CPACK_LZS_WHEEL} ${CPACK_LZS_WEB_PAGE})
+  if(EXISTS ${made})
+    file(COPY ${made} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
+    get_filename_component(name ${made} NAME)
+    file(SHA256 ${made} hash_of_${name})
+    list(APPEND names ${name})
+  endif()
+endforeach()
 
 # Earlier lines stay for packages still in the folder and not made again now.
 if(EXISTS ${sums_file})

@@ -1,0 +1,294 @@
+// lzs.html in headless Chromium, opened from file://: every download is
+// compared byte for byte with what the native lzs writes for the same input.
+//
+// Environment (ctest sets it): LZS_PAGE (the page), LZS_CLI (native lzs),
+// LZS_MAKE_CORPUS, LZS_CHROMIUM, LZS_WEB_WORK (a scratch folder; the
+// screenshot lzs-page.png is left there).
+import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
+import { mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { join } from "node:path";
+import { after, before, test } from "node:test";
+import { pathToFileURL } from "node:url";
+import { unzipSync } from "fflate";
+import { chromium } from "playwright-core";
+
+const env = (name) => {
+  assert.ok(process.env[name], `${name} is not set`);
+  return process.env[name];
+};
+const pageUrl = pathToFileURL(env("LZS_PAGE")).href;
+const lzs = env("LZS_CLI");
+const work = env("LZS_WEB_WORK");
+
+// Every request the browser sees, from the pages and their workers.
+const requests = [];
+let browser;
+let context;
+
+// Native lzs on one file, its output from standard output.
+const native = (args, file) => execFileSync(lzs, [...args, "-c", file], { maxBuffer: 1 << 30 });
+
+before(async () => {
+  rmSync(work, { recursive: true, force: true });
+  mkdirSync(join(work, "tree/sub/deeper"), { recursive: true });
+  mkdirSync(join(work, "bad"));
+  mkdirSync(join(work, "downloads"));
+  mkdirSync(join(work, "large"));
+  execFileSync(env("LZS_MAKE_CORPUS"), [join(work, "tree/sub"), "200000"]);
+  writeFileSync(join(work, "tree/sub/deeper/one.txt"), "x");
+  // 9 MiB that do not pack: the fast image is above 8 MiB.
+  let seed = 12345;
+  const noise = Buffer.alloc(9 << 20);
+  for (let k = 0; k < noise.length; ++k) {
+    seed = (seed * 1103515245 + 12345) >>> 0;
+    noise[k] = seed >>> 24;
+  }
+  writeFileSync(join(work, "noise.bin"), noise);
+  execFileSync(env("LZS_MAKE_CORPUS"), [join(work, "large")]);
+  const binary = readFileSync(join(work, "large/binary.bin"));
+  writeFileSync(join(work, "large/huge.bin"), Buffer.concat(Array(8).fill(binary)));
+  for (const name of ["tree/sub/text.bin", "tree/sub/binary.bin", "tree/sub/deeper/one.txt"]) {
+    writeFileSync(join(work, `${name}.lzs`), native([], join(work, name)));
+  }
+  writeFileSync(join(work, "big.lzs"), native(["-1"], join(work, "noise.bin")));
+
+  browser = await chromium.launch({
+    executablePath: env("LZS_CHROMIUM"),
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+           "--disable-component-update", "--disable-sync"],
+  });
+  context = await browser.newContext({ acceptDownloads: true });
+  context.on("request", (request) => requests.push(request));
+});
+
+after(async () => {
+  await browser?.close();
+});
+
+async function OpenPage() {
+  const page = await context.newPage();
+  const errors = [];
+  page.on("pageerror", (error) => errors.push(error.message));
+  await page.goto(pageUrl);
+  page.errors = errors;
+  return page;
+}
+
+async function WaitIdle(page, rowCount) {
+  await page.waitForFunction((n) => document.body.dataset.state === "idle" &&
+                                    document.querySelectorAll("#rows tr").length === n, rowCount,
+                             { timeout: 120000 });
+}
+
+// The rows as { name, packed, unpacked, result } with the link's download
+// name.
+async function Rows(page) {
+  return page.$$eval("#rows tr", (rows) => rows.map((row) => ({
+    name: row.dataset.name,
+    className: row.className,
+    packed: row.cells[1].textContent,
+    unpacked: row.cells[2].textContent,
+    result: row.cells[4].textContent,
+    download: row.querySelector("a[download]")?.download ?? null,
+  })));
+}
+
+async function Download(page, selector) {
+  const [download] = await Promise.all([page.waitForEvent("download"), page.click(selector)]);
+  const path = join(work, "downloads", `${Date.now()}-${download.suggestedFilename()}`);
+  await download.saveAs(path);
+  return { name: download.suggestedFilename(), bytes: readFileSync(path) };
+}
+
+const Count = (n) => n.toLocaleString("en-US");
+
+test("unpacks images as lzs -d does, and a bad image fails alone with the library's words", async () => {
+  const cases = [
+    { file: "tree/sub/text.bin.lzs", output: "text.bin" },
+    { file: "bad/short.lzs", bytes: [1, 0, 0], error: "not an LZS image (4 bytes or fewer)" },
+    { file: "tree/sub/binary.bin.lzs", output: "binary.bin" },
+    { file: "bad/long.lzs", from: "tree/sub/deeper/one.txt.lzs", extra: 1, error: "header is not the image size minus 4" },
+    { file: "bad/nothing.lzs", bytes: [1, 0, 0, 0, 0], error: "image yields no byte" },
+    { file: "bad/empty.lzs", bytes: [], error: "not an LZS image (4 bytes or fewer)" },
+    { file: "big.lzs", output: "big", warning: true },
+    { file: "tree/sub/deeper/one.txt.lzs", output: "one.txt" },
+  ];
+  for (const c of cases) {
+    if (c.bytes) writeFileSync(join(work, c.file), Buffer.from(c.bytes));
+    if (c.from) writeFileSync(join(work, c.file), Buffer.concat([readFileSync(join(work, c.from)), Buffer.alloc(c.extra)]));
+  }
+  const page = await OpenPage();
+  await page.setInputFiles("#files", cases.map((c) => join(work, c.file)));
+  await WaitIdle(page, cases.length);
+  // Every name ends in .lzs: the mode followed the files.
+  assert.equal(await page.$eval('input[name="mode"]:checked', (radio) => radio.value), "unpack");
+  const rows = await Rows(page);
+  for (const c of cases) {
+    const base = c.file.slice(c.file.lastIndexOf("/") + 1);
+    const row = rows.find((r) => r.name === base);
+    assert.ok(row, `no row for ${base}`);
+    if (c.error) {
+      assert.equal(row.result, `error: ${c.error}`, base);
+      assert.throws(() => native(["-d"], join(work, c.file)), `native lzs takes ${base}`);
+      continue;
+    }
+    const expected = native(["-d"], join(work, c.file));
+    assert.equal(row.download, c.output);
+    assert.equal(row.unpacked, Count(expected.length), base);
+    assert.equal(row.result.includes("larger than 8 MiB"), Boolean(c.warning), `${base}: ${row.result}`);
+    const got = await Download(page, `tr[data-name="${base}"] a[download]`);
+    assert.equal(got.name, c.output);
+    assert.ok(got.bytes.equals(expected), `${base} unpacks to other bytes than lzs -d gives`);
+  }
+  assert.deepEqual(page.errors, []);
+  await page.screenshot({ path: join(work, "lzs-page.png"), fullPage: true });
+  await page.close();
+});
+
+test("packs as lzs and lzs -1 do; a name not ending in .lzs unpacks to NAME.DeLZS", async () => {
+  const cases = [
+    { mode: "pack", args: [], files: ["tree/sub/text.bin", "tree/sub/binary.bin", "tree/sub/deeper/one.txt"], suffix: ".lzs" },
+    { mode: "pack-fast", args: ["-1"], files: ["tree/sub/text.bin", "tree/sub/binary.bin"], suffix: ".lzs" },
+    { mode: "unpack", args: ["-d"], files: ["tree/sub/text.bin.lzs"], rename: "text.image", suffix: ".DeLZS" },
+  ];
+  for (const c of cases) {
+    const page = await OpenPage();
+    // Files that do not all end in .lzs choose Pack until a mode is picked.
+    await page.setInputFiles("#files", join(work, "tree/sub/deeper/one.txt"));
+    await WaitIdle(page, 1);
+    assert.equal(await page.$eval('input[name="mode"]:checked', (radio) => radio.value), "pack");
+    await page.click("#clear");
+    await page.check(`input[name="mode"][value="${c.mode}"]`);
+    const files = c.files.map((name) => {
+      if (!c.rename) return join(work, name);
+      writeFileSync(join(work, c.rename), readFileSync(join(work, name)));
+      return join(work, c.rename);
+    });
+    await page.setInputFiles("#files", files);
+    await WaitIdle(page, files.length);
+    for (const file of files) {
+      const base = file.slice(file.lastIndexOf("/") + 1);
+      const got = await Download(page, `tr[data-name="${base}"] a[download]`);
+      assert.equal(got.name, base + c.suffix);
+      assert.ok(got.bytes.equals(native(c.args, file)), `${c.mode} of ${base} differs from lzs ${c.args.join(" ")}`);
+    }
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  }
+});
+
+test("a chosen folder keeps its paths, in the rows and in Download all", async () => {
+  const page = await OpenPage();
+  await page.setInputFiles("#folder", join(work, "tree"));
+  const expected = {
+    "tree/sub/binary.bin": "tree/sub/binary.bin.lzs",
+    "tree/sub/deeper/one.txt": "tree/sub/deeper/one.txt.lzs",
+    "tree/sub/text.bin": "tree/sub/text.bin.lzs",
+  };
+  await WaitIdle(page, 2 * Object.keys(expected).length);
+  // The folder holds images and other files: the mode follows them to Pack.
+  assert.equal(await page.$eval('input[name="mode"]:checked', (radio) => radio.value), "pack");
+  const names = (await Rows(page)).map((row) => row.name);
+  assert.deepEqual(names.filter((name) => name.endsWith(".lzs")), Object.values(expected).sort());
+  await page.click("#clear");
+  await page.check('input[name="mode"][value="unpack"]');
+  await page.setInputFiles("#folder", join(work, "tree"));
+  await WaitIdle(page, 6);
+  const rows = await Rows(page);
+  for (const [output, image] of Object.entries(expected)) {
+    assert.equal(rows.find((row) => row.name === image)?.className, "ok", image);
+  }
+  const zip = await Download(page, "#download-all");
+  assert.equal(zip.name, "lzs-files.zip");
+  const entries = unzipSync(new Uint8Array(zip.bytes));
+  // The images unpack; the other files are no images and fail, so only
+  // the three outputs are in the zip.
+  assert.deepEqual(Object.keys(entries).sort(), Object.keys(expected));
+  for (const [output, image] of Object.entries(expected)) {
+    assert.ok(Buffer.from(entries[output]).equals(native(["-d"], join(work, image))), `zip entry ${output}`);
+  }
+  await page.close();
+});
+
+test("files dropped on the page are taken as chosen ones", async () => {
+  const page = await OpenPage();
+  const box = await page.locator("#drop").boundingBox();
+  const session = await context.newCDPSession(page);
+  const files = ["tree/sub/text.bin.lzs", "tree/sub/deeper/one.txt.lzs"].map((name) => join(work, name));
+  const data = { items: [], files, dragOperationsMask: 1 };
+  for (const type of ["dragEnter", "dragOver", "drop"]) {
+    await session.send("Input.dispatchDragEvent", { type, x: box.x + 20, y: box.y + 20, data });
+  }
+  await WaitIdle(page, 2);
+  const rows = await Rows(page);
+  assert.deepEqual(rows.map((row) => [row.name, row.download]),
+                   [["text.bin.lzs", "text.bin"], ["one.txt.lzs", "one.txt"]]);
+  await page.close();
+});
+
+test("stays responsive during a large job, and Cancel stops it", async () => {
+  const page = await OpenPage();
+  await page.check('input[name="mode"][value="pack"]');
+  // A timer on the page's own thread: the longest gap between its ticks.
+  await page.evaluate(() => {
+    window.gaps = { last: performance.now(), longest: 0, ticks: 0 };
+    setInterval(() => {
+      const now = performance.now();
+      window.gaps.longest = Math.max(window.gaps.longest, now - window.gaps.last);
+      window.gaps.last = now;
+      window.gaps.ticks += 1;
+    }, 20);
+  });
+  const files = ["tree/sub/deeper/one.txt", "large/huge.bin", "large/text.bin"].map((name) => join(work, name));
+  await page.setInputFiles("#files", files);
+  await page.waitForFunction(() => document.querySelector("#rows tr.ok") !== null, null, { timeout: 60000 });
+  // A second of the worker packing 64 MiB, while the timer runs.
+  const before = await page.evaluate(() => ({ ...window.gaps }));
+  await page.waitForTimeout(1000);
+  const gaps = await page.evaluate(() => window.gaps);
+  assert.equal(await page.getAttribute("body", "data-state"), "busy", "the job ended within the second");
+  assert.ok(gaps.ticks - before.ticks >= 30, `the page's timer ticked ${gaps.ticks - before.ticks} times in 1 s`);
+  assert.ok(gaps.longest < 250, `the page's timer stood still for ${gaps.longest} ms`);
+  assert.match(await page.textContent("#status"), /^1 of 3 files, [0-9.]+ MB\/s$/);
+  assert.equal(await page.$eval("#progress", (bar) => [bar.value, bar.max].join(" of ")), "1 of 3");
+  await page.click("#cancel");
+  const rows = await Rows(page);
+  assert.deepEqual(rows.map((row) => row.className), ["ok", "cancelled", "cancelled"]);
+  // A new batch after the cancel runs in a new worker; a file whose output
+  // is already in the list is refused, not overwritten.
+  await page.setInputFiles("#files", [join(work, "tree/sub/text.bin"), join(work, "tree/sub/deeper/one.txt")]);
+  await WaitIdle(page, 5);
+  const added = (await Rows(page)).slice(3);
+  assert.deepEqual(added.map((row) => [row.className, row.result]),
+                   [["ok", "Download text.bin.lzs"], ["error", "error: its output one.txt.lzs is the output of another file"]]);
+  await page.close();
+});
+
+test("makes no network request, and its policy blocks one", async () => {
+  // Every earlier test's pages, workers and downloads: the page itself and
+  // blob: URLs, nothing else.
+  const outside = requests.filter((request) => request.url() !== pageUrl && !request.url().startsWith("blob:"));
+  assert.deepEqual(outside.map((request) => request.url()), []);
+  assert.ok(requests.some((request) => request.url() === pageUrl));
+  // A script put into the page (as by a change to it) is stopped by the
+  // page's policy before anything is sent.
+  const page = await OpenPage();
+  const probe = await page.evaluate(async () => {
+    const violations = [];
+    document.addEventListener("securitypolicyviolation", (event) => violations.push(event.violatedDirective));
+    const fetched = await fetch("http://127.0.0.1:9/").then(() => "fetched", () => "refused");
+    const image = document.createElement("img");
+    image.src = "http://127.0.0.1:9/x.png";
+    document.body.append(image);
+    await new Promise((resolve) => setTimeout(resolve, 200));
+    return { fetched, violations };
+  });
+  assert.equal(probe.fetched, "refused");
+  assert.deepEqual(probe.violations.sort(), ["connect-src", "img-src"]);
+  for (const request of requests.filter((r) => r.url().startsWith("http"))) {
+    assert.equal(await request.response(), null, request.url());
+    assert.match(request.failure()?.errorText ?? "", /csp/i, request.url());
+  }
+  await page.close();
+});
