@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # CI: the release packages, used as their users would use them. Builds the
-# zip, the debs, the Python wheel and SHA256SUMS with the release preset,
+# zip, the debs, the Python wheel, lzs.html and SHA256SUMS with the release preset,
 # checks that two more builds in other folders are identical, installs the
 # debs and runs both programs from PATH on the bundled sample and the module
 # from Debian's python3, runs lintian on the debs, and runs the zip's
@@ -23,6 +23,10 @@ cmake --workflow --preset release
 (cd "$packages" && sha256sum -c SHA256SUMS)
 ls -l "$deb" "${libdebs[@]}" "$zip" "$pydeb" "$wheel"
 grep -q "  ${wheel##*/}\$" "$packages/SHA256SUMS" || { echo "SHA256SUMS lists no ${wheel##*/}" >&2; exit 1; }
+# lzs.html beside the packages and in the zip, the same bytes in both.
+grep -q "  lzs.html\$" "$packages/SHA256SUMS" || { echo "SHA256SUMS lists no lzs.html" >&2; exit 1; }
+[ "$(unzip -p "$zip" lzs.html | sha256sum)" = "$(sha256sum < "$packages/lzs.html")" ] ||
+  { echo "the zip's lzs.html is not the one beside the packages" >&2; exit 1; }
 
 tools/release/check-reproducible.sh
 
@@ -99,7 +103,7 @@ lintian --display-info --fail-on error,warning "$deb" "${libdebs[@]}" "$pydeb"
 
 echo "== the zip under Wine"
 unzip -q "$zip" -d "$work/zip"
-for file in lzs-unpack.exe lzs-pack.exe lzs.exe README.txt LICENSE.txt sdk/include/lzs.h sdk/bin/lzs.dll sdk/lib/liblzs.dll.a; do
+for file in lzs-unpack.exe lzs-pack.exe lzs.exe lzs.html README.txt LICENSE.txt sdk/include/lzs.h sdk/bin/lzs.dll sdk/lib/liblzs.dll.a; do
   [ -f "$work/zip/$file" ] || { echo "the zip has no $file" >&2; exit 1; }
 done
 ! grep -qv $'\r$' "$work/zip/README.txt"  # every line ends in CR LF
