@@ -28,10 +28,28 @@ function Bytes(text) {
   return bytes;
 }
 
+// The library's words for its errors, read once from the first module, so
+// that a failure can be told when no module can be had any more.
+let errorNames = null;
+const ErrorMaxCode = 8;
+
+function ReadErrorNames(exports) {
+  const names = [];
+  const heap = new Uint8Array(exports.memory.buffer);
+  for (let code = 0; code <= ErrorMaxCode; ++code) {
+    const start = exports.lzs_error_name(-code);
+    let end = start;
+    while (heap[end] !== 0) ++end;
+    names.push(new TextDecoder().decode(heap.subarray(start, end)));
+  }
+  return names;
+}
+
 function Instantiate() {
   if (compiled === null) compiled = new WebAssembly.Module(Bytes(LZS_WASM_BASE64));
   const exports = new WebAssembly.Instance(compiled, {}).exports;
   exports._initialize();
+  if (errorNames === null) errorNames = ReadErrorNames(exports);
   const encoder = exports.lzs_encoder_create();
   codec = { exports, encoder };
 }
@@ -48,12 +66,8 @@ function ReleaseLargeMemory() {
 }
 
 function ErrorName(code) {
-  const { exports } = Codec();
-  const name = exports.lzs_error_name(code);
-  const heap = new Uint8Array(exports.memory.buffer);
-  let end = name;
-  while (heap[end] !== 0) ++end;
-  return new TextDecoder().decode(heap.subarray(name, end));
+  if (errorNames === null) Instantiate();
+  return errorNames[-code] ?? `error ${code}`;
 }
 
 function IsError(code) { return Codec().exports.lzs_is_error(code) !== 0; }
@@ -128,9 +142,16 @@ async function RunFile(job, mode) {
 
 async function RunBatch(message) {
   for (const job of message.jobs) {
-    const started = performance.now();
-    const result = await RunFile(job, message.mode);
-    postMessage({ type: "file", id: job.id, seconds: (performance.now() - started) / 1000, ...result });
+    let result;
+    try {
+      result = await RunFile(job, message.mode);
+    } catch (e) {
+      // Whatever went wrong (no module could be made, say) ends this file,
+      // never the batch.
+      codec = null;
+      result = { error: String(e.message || e) };
+    }
+    postMessage({ type: "file", id: job.id, ...result });
   }
 }
 

@@ -6,7 +6,7 @@
 // screenshot lzs-page.png is left there).
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
-import { mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { closeSync, ftruncateSync, mkdirSync, openSync, readFileSync, rmSync, writeFileSync, writeSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
 import { pathToFileURL } from "node:url";
@@ -25,6 +25,10 @@ const work = env("LZS_WEB_WORK");
 const requests = [];
 let browser;
 let context;
+
+// Headless, as root, and quiet: no background requests of its own.
+const BrowserFlags = ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                      "--disable-background-networking", "--disable-component-update", "--disable-sync"];
 
 // Native lzs on one file, its output from standard output.
 const native = (args, file) => execFileSync(lzs, [...args, "-c", file], { maxBuffer: 1 << 30 });
@@ -53,11 +57,7 @@ before(async () => {
   }
   writeFileSync(join(work, "big.lzs"), native(["-1"], join(work, "noise.bin")));
 
-  browser = await chromium.launch({
-    executablePath: env("LZS_CHROMIUM"),
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-           "--disable-component-update", "--disable-sync"],
-  });
+  browser = await chromium.launch({ executablePath: env("LZS_CHROMIUM"), args: BrowserFlags });
   context = await browser.newContext({ acceptDownloads: true });
   context.on("request", (request) => requests.push(request));
 });
@@ -263,6 +263,50 @@ test("stays responsive during a large job, and Cancel stops it", async () => {
   assert.deepEqual(added.map((row) => [row.className, row.result]),
                    [["ok", "Download text.bin.lzs"], ["error", "error: its output one.txt.lzs is the output of another file"]]);
   await page.close();
+});
+
+// A file of `size` bytes that starts with `head` and holds zeros after it,
+// made sparse, so that it takes no room on the disk.
+function Sparse(path, size, head) {
+  const fd = openSync(path, "w");
+  writeSync(fd, head);
+  ftruncateSync(fd, size);
+  closeSync(fd);
+}
+
+test("a file too large for the page fails alone, and the next one is done", async () => {
+  // A browser whose WebAssembly memories stop at 128 MiB instead of 4 GiB,
+  // so that running out takes little time: an image of 64 MiB whose zeros
+  // are all back-references (3 bytes out of every 2) unpacks to 96 MiB,
+  // which does not fit beside it. 2 GiB and a byte are more than the
+  // encoder takes, refused from the size alone.
+  const small = await chromium.launch({ executablePath: env("LZS_CHROMIUM"),
+                                        args: [...BrowserFlags, "--js-flags=--wasm-max-mem-pages=2048"] });
+  const imageSize = 64 << 20;
+  const header = Buffer.alloc(4);
+  header.writeUInt32LE(imageSize - 4);
+  Sparse(join(work, "huge.lzs"), imageSize, header);
+  Sparse(join(work, "huge.raw"), 2 ** 31 + 1, Buffer.alloc(0));
+  const cases = [
+    { files: ["huge.lzs", "tree/sub/deeper/one.txt.lzs"], results: ["error: out of memory", "Download one.txt"] },
+    { files: ["huge.raw", "tree/sub/deeper/one.txt"], results: ["error: input too large", "Download one.txt.lzs"] },
+  ];
+  try {
+    for (const c of cases) {
+      const page = await small.newPage();
+      const errors = [];
+      page.on("pageerror", (error) => errors.push(error.message));
+      await page.goto(pageUrl);
+      await page.setInputFiles("#files", c.files.map((name) => join(work, name)));
+      await WaitIdle(page, c.files.length);
+      assert.deepEqual((await Rows(page)).map((row) => row.result), c.results);
+      assert.deepEqual(errors, []);
+    }
+  } finally {
+    await small.close();
+    rmSync(join(work, "huge.lzs"));
+    rmSync(join(work, "huge.raw"));
+  }
 });
 
 test("makes no network request, and its policy blocks one", async () => {
