@@ -262,7 +262,8 @@ function FromChooser(input) {
 filesInput.addEventListener("change", () => FromChooser(filesInput));
 folderInput.addEventListener("change", () => FromChooser(folderInput));
 for (const radio of document.querySelectorAll('input[name="mode"]')) {
-  radio.addEventListener("change", () => { modeChosen = true; });
+  // A click counts as a choice also on the mode already shown.
+  radio.addEventListener("click", () => { modeChosen = true; });
 }
 dropZone.addEventListener("dragover", (event) => {
   event.preventDefault();

@@ -1,25 +1,16 @@
 // lzs.html in headless Chromium, opened from file://: every download is
 // compared byte for byte with what the native lzs writes for the same input.
 //
-// Environment (ctest sets it): LZS_PAGE (the page), LZS_CLI (native lzs),
-// LZS_MAKE_CORPUS, LZS_CHROMIUM, LZS_WEB_WORK (a scratch folder; the
-// screenshot lzs-page.png is left there).
+// Environment (ctest sets it): as fixtures.mjs, and LZS_CHROMIUM; the
+// screenshot lzs-page.png is left in LZS_WEB_WORK.
 import assert from "node:assert/strict";
-import { execFileSync } from "node:child_process";
-import { closeSync, ftruncateSync, mkdirSync, openSync, readFileSync, rmSync, writeFileSync, writeSync } from "node:fs";
+import { closeSync, ftruncateSync, openSync, readFileSync, rmSync, writeSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
-import { pathToFileURL } from "node:url";
 import { unzipSync } from "fflate";
 import { chromium } from "playwright-core";
+import { BaseName, Count, Env, MakeFiles, ModeCases, ModeFiles, Native, UnpackCases, pageUrl, work } from "./fixtures.mjs";
 
-const env = (name) => {
-  assert.ok(process.env[name], `${name} is not set`);
-  return process.env[name];
-};
-const pageUrl = pathToFileURL(env("LZS_PAGE")).href;
-const lzs = env("LZS_CLI");
-const work = env("LZS_WEB_WORK");
 
 // Every request the browser sees, from the pages and their workers.
 const requests = [];
@@ -30,34 +21,9 @@ let context;
 const BrowserFlags = ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                       "--disable-background-networking", "--disable-component-update", "--disable-sync"];
 
-// Native lzs on one file, its output from standard output.
-const native = (args, file) => execFileSync(lzs, [...args, "-c", file], { maxBuffer: 1 << 30 });
-
 before(async () => {
-  rmSync(work, { recursive: true, force: true });
-  mkdirSync(join(work, "tree/sub/deeper"), { recursive: true });
-  mkdirSync(join(work, "bad"));
-  mkdirSync(join(work, "downloads"));
-  mkdirSync(join(work, "large"));
-  execFileSync(env("LZS_MAKE_CORPUS"), [join(work, "tree/sub"), "200000"]);
-  writeFileSync(join(work, "tree/sub/deeper/one.txt"), "x");
-  // 9 MiB that do not pack: the fast image is above 8 MiB.
-  let seed = 12345;
-  const noise = Buffer.alloc(9 << 20);
-  for (let k = 0; k < noise.length; ++k) {
-    seed = (seed * 1103515245 + 12345) >>> 0;
-    noise[k] = seed >>> 24;
-  }
-  writeFileSync(join(work, "noise.bin"), noise);
-  execFileSync(env("LZS_MAKE_CORPUS"), [join(work, "large")]);
-  const binary = readFileSync(join(work, "large/binary.bin"));
-  writeFileSync(join(work, "large/huge.bin"), Buffer.concat(Array(8).fill(binary)));
-  for (const name of ["tree/sub/text.bin", "tree/sub/binary.bin", "tree/sub/deeper/one.txt"]) {
-    writeFileSync(join(work, `${name}.lzs`), native([], join(work, name)));
-  }
-  writeFileSync(join(work, "big.lzs"), native(["-1"], join(work, "noise.bin")));
-
-  browser = await chromium.launch({ executablePath: env("LZS_CHROMIUM"), args: BrowserFlags });
+  MakeFiles({ large: true });
+  browser = await chromium.launch({ executablePath: Env("LZS_CHROMIUM"), args: BrowserFlags });
   context = await browser.newContext({ acceptDownloads: true });
   context.on("request", (request) => requests.push(request));
 });
@@ -101,23 +67,8 @@ async function Download(page, selector) {
   return { name: download.suggestedFilename(), bytes: readFileSync(path) };
 }
 
-const Count = (n) => n.toLocaleString("en-US");
-
 test("unpacks images as lzs -d does, and a bad image fails alone with the library's words", async () => {
-  const cases = [
-    { file: "tree/sub/text.bin.lzs", output: "text.bin" },
-    { file: "bad/short.lzs", bytes: [1, 0, 0], error: "not an LZS image (4 bytes or fewer)" },
-    { file: "tree/sub/binary.bin.lzs", output: "binary.bin" },
-    { file: "bad/long.lzs", from: "tree/sub/deeper/one.txt.lzs", extra: 1, error: "header is not the image size minus 4" },
-    { file: "bad/nothing.lzs", bytes: [1, 0, 0, 0, 0], error: "image yields no byte" },
-    { file: "bad/empty.lzs", bytes: [], error: "not an LZS image (4 bytes or fewer)" },
-    { file: "big.lzs", output: "big", warning: true },
-    { file: "tree/sub/deeper/one.txt.lzs", output: "one.txt" },
-  ];
-  for (const c of cases) {
-    if (c.bytes) writeFileSync(join(work, c.file), Buffer.from(c.bytes));
-    if (c.from) writeFileSync(join(work, c.file), Buffer.concat([readFileSync(join(work, c.from)), Buffer.alloc(c.extra)]));
-  }
+  const cases = UnpackCases;
   const page = await OpenPage();
   await page.setInputFiles("#files", cases.map((c) => join(work, c.file)));
   await WaitIdle(page, cases.length);
@@ -125,15 +76,15 @@ test("unpacks images as lzs -d does, and a bad image fails alone with the librar
   assert.equal(await page.$eval('input[name="mode"]:checked', (radio) => radio.value), "unpack");
   const rows = await Rows(page);
   for (const c of cases) {
-    const base = c.file.slice(c.file.lastIndexOf("/") + 1);
+    const base = BaseName(c.file);
     const row = rows.find((r) => r.name === base);
     assert.ok(row, `no row for ${base}`);
     if (c.error) {
       assert.equal(row.result, `error: ${c.error}`, base);
-      assert.throws(() => native(["-d"], join(work, c.file)), `native lzs takes ${base}`);
+      assert.throws(() => Native(["-d"], join(work, c.file)), `native lzs takes ${base}`);
       continue;
     }
-    const expected = native(["-d"], join(work, c.file));
+    const expected = Native(["-d"], join(work, c.file));
     assert.equal(row.download, c.output);
     assert.equal(row.unpacked, Count(expected.length), base);
     assert.equal(row.result.includes("larger than 8 MiB"), Boolean(c.warning), `${base}: ${row.result}`);
@@ -147,11 +98,7 @@ test("unpacks images as lzs -d does, and a bad image fails alone with the librar
 });
 
 test("packs as lzs and lzs -1 do; a name not ending in .lzs unpacks to NAME.DeLZS", async () => {
-  const cases = [
-    { mode: "pack", args: [], files: ["tree/sub/text.bin", "tree/sub/binary.bin", "tree/sub/deeper/one.txt"], suffix: ".lzs" },
-    { mode: "pack-fast", args: ["-1"], files: ["tree/sub/text.bin", "tree/sub/binary.bin"], suffix: ".lzs" },
-    { mode: "unpack", args: ["-d"], files: ["tree/sub/text.bin.lzs"], rename: "text.image", suffix: ".DeLZS" },
-  ];
+  const cases = ModeCases;
   for (const c of cases) {
     const page = await OpenPage();
     // Files that do not all end in .lzs choose Pack until a mode is picked.
@@ -160,18 +107,14 @@ test("packs as lzs and lzs -1 do; a name not ending in .lzs unpacks to NAME.DeLZ
     assert.equal(await page.$eval('input[name="mode"]:checked', (radio) => radio.value), "pack");
     await page.click("#clear");
     await page.check(`input[name="mode"][value="${c.mode}"]`);
-    const files = c.files.map((name) => {
-      if (!c.rename) return join(work, name);
-      writeFileSync(join(work, c.rename), readFileSync(join(work, name)));
-      return join(work, c.rename);
-    });
+    const files = ModeFiles(c);
     await page.setInputFiles("#files", files);
     await WaitIdle(page, files.length);
     for (const file of files) {
-      const base = file.slice(file.lastIndexOf("/") + 1);
+      const base = BaseName(file);
       const got = await Download(page, `tr[data-name="${base}"] a[download]`);
       assert.equal(got.name, base + c.suffix);
-      assert.ok(got.bytes.equals(native(c.args, file)), `${c.mode} of ${base} differs from lzs ${c.args.join(" ")}`);
+      assert.ok(got.bytes.equals(Native(c.args, file)), `${c.mode} of ${base} differs from lzs ${c.args.join(" ")}`);
     }
     assert.deepEqual(page.errors, []);
     await page.close();
@@ -206,7 +149,7 @@ test("a chosen folder keeps its paths, in the rows and in Download all", async (
   // the three outputs are in the zip.
   assert.deepEqual(Object.keys(entries).sort(), Object.keys(expected));
   for (const [output, image] of Object.entries(expected)) {
-    assert.ok(Buffer.from(entries[output]).equals(native(["-d"], join(work, image))), `zip entry ${output}`);
+    assert.ok(Buffer.from(entries[output]).equals(Native(["-d"], join(work, image))), `zip entry ${output}`);
   }
   await page.close();
 });
@@ -280,7 +223,7 @@ test("a file too large for the page fails alone, and the next one is done", asyn
   // are all back-references (3 bytes out of every 2) unpacks to 96 MiB,
   // which does not fit beside it. 2 GiB and a byte are more than the
   // encoder takes, refused from the size alone.
-  const small = await chromium.launch({ executablePath: env("LZS_CHROMIUM"),
+  const small = await chromium.launch({ executablePath: Env("LZS_CHROMIUM"),
                                         args: [...BrowserFlags, "--js-flags=--wasm-max-mem-pages=2048"] });
   const imageSize = 64 << 20;
   const header = Buffer.alloc(4);
