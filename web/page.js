@@ -85,7 +85,7 @@ function Start(items) {
     // Two inputs with one output name would overwrite each other in the
     // zip: the later one is refused.
     if (taken.has(output)) {
-      Finish(job, { error: `its output ${output} is the output of another file` });
+      Finish(job, { error: `its output ${output} is the output of another file`, refused: true });
       continue;
     }
     taken.add(output);
@@ -135,7 +135,7 @@ function Finish(job, result) {
     row.className = "error";
   }
   batch.done += 1;
-  batch.bytes += inSize;
+  if (!result.refused) batch.bytes += inSize;
   ShowProgress();
   if (batch.done === batch.total) EndBatch();
 }
