@@ -11,13 +11,13 @@ foreach(package ${CPACK_PACKAGE_FILES})
   list(APPEND names ${name})
 endforeach()
 
-# The Python wheel and the Windows installer, made by the build rather than
-# by CPack, join them here.
-foreach(package ${CPACK_LZS_WHEEL} ${CPACK_LZS_MSI})
-  if(EXISTS ${package})
-    file(COPY ${package} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
-    get_filename_component(name ${package} NAME)
-    file(SHA256 ${package} hash_of_${name})
+# The Python wheel, the Windows installer and lzs.html, made by the build
+# rather than by CPack, join them here.
+foreach(made ${CPACK_LZS_WHEEL} ${CPACK_LZS_MSI} ${CPACK_LZS_WEB_PAGE})
+  if(EXISTS ${made})
+    file(COPY ${made} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
+    get_filename_component(name ${made} NAME)
+    file(SHA256 ${made} hash_of_${name})
     list(APPEND names ${name})
   endif()
 endforeach()

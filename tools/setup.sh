@@ -10,4 +10,11 @@ apt-get install -y -qq \
   x11-apps imagemagick python3 valgrind cppcheck clang-tidy clang-format hyperfine \
   e2fsprogs time lintian pkg-config unzip \
   python3-dev python3-setuptools python3-wheel python3-venv python3-pytest \
+  clang-14 lld-14 wasi-libc libc++-14-dev-wasm32 libclang-rt-14-dev-wasm32 chromium firefox-esr nodejs \
   llvm wixl msitools faketime >/dev/null
+
+# lzs.html: its build script and browser tests take fflate and
+# playwright-core and puppeteer-core from web/package-lock.json (npm from Debian where node
+# came without it).
+command -v npm >/dev/null || apt-get install -y -qq npm >/dev/null
+npm ci --prefix "$(dirname "$0")/../web" --no-audit --no-fund >/dev/null

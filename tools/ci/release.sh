@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # CI: the release packages, used as their users would use them. Builds the
-# zip, the debs, the Python wheel and SHA256SUMS with the release preset,
+# zip, the debs, the Python wheel, lzs.html and SHA256SUMS with the release preset,
 # checks that two more builds in other folders are identical, installs the
 # debs and runs both programs from PATH on the bundled sample and the module
 # from Debian's python3, runs lintian on the debs, runs the zip's programs
@@ -27,6 +27,10 @@ ls -l "$deb" "${libdebs[@]}" "$zip" "$msi" "$pydeb" "$wheel"
 for package in "$wheel" "$msi"; do
   grep -q "  ${package##*/}\$" "$packages/SHA256SUMS" || { echo "SHA256SUMS lists no ${package##*/}" >&2; exit 1; }
 done
+# lzs.html beside the packages and in the zip, the same bytes in both.
+grep -q "  lzs.html\$" "$packages/SHA256SUMS" || { echo "SHA256SUMS lists no lzs.html" >&2; exit 1; }
+[ "$(unzip -p "$zip" lzs.html | sha256sum)" = "$(sha256sum < "$packages/lzs.html")" ] ||
+  { echo "the zip's lzs.html is not the one beside the packages" >&2; exit 1; }
 
 tools/release/check-reproducible.sh
 
@@ -103,7 +107,7 @@ lintian --display-info --fail-on error,warning "$deb" "${libdebs[@]}" "$pydeb"
 
 echo "== the zip under Wine"
 unzip -q "$zip" -d "$work/zip"
-for file in lzs-unpack.exe lzs-pack.exe lzs.exe README.txt LICENSE.txt sdk/include/lzs.h sdk/bin/lzs.dll \
+for file in lzs-unpack.exe lzs-pack.exe lzs.exe lzs.html README.txt LICENSE.txt sdk/include/lzs.h sdk/bin/lzs.dll \
             sdk/lib/liblzs.dll.a sdk/lib/lzs.lib sdk/lib/lzs.def sdk/README.txt; do
   [ -f "$work/zip/$file" ] || { echo "the zip has no $file" >&2; exit 1; }
 done

@@ -1,0 +1,81 @@
+// What the browser tests of lzs.html share: their files, made by our own
+// make-corpus and native lzs, and the cases both browsers run.
+//
+// Environment (ctest sets it): LZS_PAGE (the page), LZS_CLI (native lzs),
+// LZS_MAKE_CORPUS, LZS_WEB_WORK (a scratch folder for each test program).
+import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
+import { mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import { join } from "node:path";
+import { pathToFileURL } from "node:url";
+
+export function Env(name) {
+  assert.ok(process.env[name], `${name} is not set`);
+  return process.env[name];
+}
+
+export const pageUrl = pathToFileURL(Env("LZS_PAGE")).href;
+export const work = Env("LZS_WEB_WORK");
+
+// Native lzs on one file, its output from standard output.
+export const Native = (args, file) => execFileSync(Env("LZS_CLI"), [...args, "-c", file], { maxBuffer: 1 << 30 });
+
+export const Count = (n) => n.toLocaleString("en-US");
+
+// Images of every kind, good and bad, chosen together for unpacking: each
+// good one gives `output`, each bad one its error in the library's words.
+export const UnpackCases = [
+  { file: "tree/sub/text.bin.lzs", output: "text.bin" },
+  { file: "bad/short.lzs", bytes: [1, 0, 0], error: "not an LZS image (4 bytes or fewer)" },
+  { file: "tree/sub/binary.bin.lzs", output: "binary.bin" },
+  { file: "bad/long.lzs", from: "tree/sub/deeper/one.txt.lzs", extra: 1, error: "header is not the image size minus 4" },
+  { file: "bad/nothing.lzs", bytes: [1, 0, 0, 0, 0], error: "image yields no byte" },
+  { file: "bad/empty.lzs", bytes: [], error: "not an LZS image (4 bytes or fewer)" },
+  { file: "big.lzs", output: "big", warning: true },
+  { file: "tree/sub/deeper/one.txt.lzs", output: "one.txt" },
+];
+
+// Each mode on its own batch, against native lzs with `args`.
+export const ModeCases = [
+  { mode: "pack", args: [], files: ["tree/sub/text.bin", "tree/sub/binary.bin", "tree/sub/deeper/one.txt"], suffix: ".lzs" },
+  { mode: "pack-fast", args: ["-1"], files: ["tree/sub/text.bin", "tree/sub/binary.bin"], suffix: ".lzs" },
+  { mode: "unpack", args: ["-d"], files: ["tree/sub/text.bin.lzs"], rename: "text.image", suffix: ".DeLZS" },
+];
+
+// The folder tree/ (make-corpus files, a one-byte file and the images of
+// all three), the bad images, big.lzs (the fast image of 9 MiB of noise,
+// above 8 MiB), and with `large` the 8 MiB corpus and 64 MiB huge.bin.
+export function MakeFiles({ large }) {
+  rmSync(work, { recursive: true, force: true });
+  for (const folder of ["tree/sub/deeper", "bad", "downloads", "large"]) mkdirSync(join(work, folder), { recursive: true });
+  execFileSync(Env("LZS_MAKE_CORPUS"), [join(work, "tree/sub"), "200000"]);
+  writeFileSync(join(work, "tree/sub/deeper/one.txt"), "x");
+  let seed = 12345;
+  const noise = Buffer.alloc(9 << 20);
+  for (let k = 0; k < noise.length; ++k) {
+    seed = (seed * 1103515245 + 12345) >>> 0;
+    noise[k] = seed >>> 24;
+  }
+  writeFileSync(join(work, "noise.bin"), noise);
+  if (large) {
+    execFileSync(Env("LZS_MAKE_CORPUS"), [join(work, "large")]);
+    const binary = readFileSync(join(work, "large/binary.bin"));
+    writeFileSync(join(work, "large/huge.bin"), Buffer.concat(Array(8).fill(binary)));
+  }
+  for (const name of ["tree/sub/text.bin", "tree/sub/binary.bin", "tree/sub/deeper/one.txt"]) {
+    writeFileSync(join(work, `${name}.lzs`), Native([], join(work, name)));
+  }
+  writeFileSync(join(work, "big.lzs"), Native(["-1"], join(work, "noise.bin")));
+  for (const c of UnpackCases) {
+    if (c.bytes) writeFileSync(join(work, c.file), Buffer.from(c.bytes));
+    if (c.from) writeFileSync(join(work, c.file), Buffer.concat([readFileSync(join(work, c.from)), Buffer.alloc(c.extra)]));
+  }
+  for (const c of ModeCases) {
+    if (c.rename) writeFileSync(join(work, c.rename), readFileSync(join(work, c.files[0])));
+  }
+}
+
+// The input files of a mode case.
+export const ModeFiles = (c) => (c.rename ? [c.rename] : c.files).map((name) => join(work, name));
+
+export const BaseName = (path) => path.slice(path.lastIndexOf("/") + 1);
