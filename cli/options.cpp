@@ -120,7 +120,7 @@ void SetDefaultsForName(const char* argv0, Options& options) {
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);
   if (name == "lzscat" || name == "unlzs") options.mode = Mode::Unpack;
-  if (name == "lzscat") options.toStdout = true;
+  if (name == "lzscat") options.toStdout = options.catName = true;
 }
 
 ParseResult ParseOptions(int argc, char** argv, Options& options) {
@@ -186,6 +186,10 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
   }
   for (int k = optind; k < argc; ++k) options.inputs.emplace_back(argv[k]);
   if (options.inputs.empty()) options.inputs.emplace_back("-");
+  if (outputSeen && options.catName) {
+    std::fputs("lzscat: writes to standard output; -o cannot be used (use lzs -d -o FILE)\n", stderr);
+    return ParseResult::UsageError;
+  }
   if (outputSeen && options.toStdout) {
     std::fputs("lzs: -o and -c cannot be used together\n", stderr);
     return ParseResult::UsageError;
