@@ -28,6 +28,9 @@ constexpr size_t MaxGroupInput = 1 + 8 * 2;
 constexpr std::uint32_t GroupDone = 1;
 constexpr std::uint32_t GroupMarker = 0x100;
 
+// The widest load or store of one item, in the whole-group path below.
+constexpr size_t WideCopy = 32;
+
 enum class Phase : std::uint8_t { Header, Items, Ended, Failed };
 
 // The output side of one call: dst[start, cap), the bytes this call writes
@@ -43,7 +46,9 @@ struct Output {
 }  // namespace
 
 struct lzs_dstream {
-  std::uint8_t window[lzs::WindowSize];
+  // The ring, then its first WideCopy bytes again, so that a wide load from
+  // near its end need not wrap.
+  std::uint8_t window[lzs::WindowSize + WideCopy];
   std::uint64_t written;       // output bytes so far
   std::uint32_t payloadLeft;   // payload bytes not yet taken
   std::uint32_t header;        // the header's bytes so far, little-endian
@@ -97,7 +102,6 @@ void StartCopy(lzs_dstream& ds, std::uint8_t b0, std::uint8_t b1) {
 // last item starts at most 7 longest copies in, and at most 15 bytes after
 // the flag byte; each item stores at most WideCopy bytes and a literal loads
 // WideCopy bytes of input.
-constexpr size_t WideCopy = 32;
 constexpr size_t GroupOutputRoom = 7 * size_t{lzs::MaxCopy} + WideCopy;
 constexpr size_t GroupInputRoom = 1 + 7 * 2 + WideCopy;
 
@@ -145,16 +149,10 @@ inline void CopyShort(const lzs_dstream& ds, Output& out, std::uint8_t* op, std:
   if (distance == 0) {
     std::memset(op, 0, lzs::MaxCopy);  // the source is the byte being written
   } else if (distance > made) {
-    // The source starts in the ring: wholly there, it is one wide copy
-    // unless it wraps round the ring's end; else byte by byte.
-    const auto slot = static_cast<std::uint32_t>(written - distance) & lzs::WindowMask;
-    if (distance >= made + length && slot <= lzs::WindowSize - WideCopy) {
-      Copy16(op, ds.window + slot);
-      Copy16(op + 16, ds.window + slot + 16);
-    } else {
-      out.pos = static_cast<size_t>(op - out.dst);
-      for (std::uint32_t k = 0; k < length; ++k) op[k] = Source(ds, out, written + k, distance);
-    }
+    // The source starts in the ring and goes on into this call's output:
+    // byte by byte.
+    out.pos = static_cast<size_t>(op - out.dst);
+    for (std::uint32_t k = 0; k < length; ++k) op[k] = Source(ds, out, written + k, distance);
   } else if (distance >= 8) {
     // Overlapping chunks no wider than the distance read only bytes written.
     Copy8(op, op - distance);
@@ -206,7 +204,16 @@ inline void DecodeGroup(const lzs_dstream& ds, Output& out, const std::uint8_t*&
     const std::uintptr_t fromInput = reinterpret_cast<std::uintptr_t>(in);
     const auto* from = reinterpret_cast<const std::uint8_t*>(fromOutput + ((fromInput - fromOutput) & literal));
     bool wide = ((back & (lzs::WindowMask & ~15u)) | literal) != 0;
-    if constexpr (NearStart) wide = wide & ((distance <= static_cast<size_t>(op - callStart)) | (literal != 0));
+    if constexpr (NearStart) {
+      // A source wholly in the ring is a wide copy from there (the ring's
+      // copy of its first bytes covers a source that wraps round its end).
+      const auto made = static_cast<size_t>(op - callStart);
+      const bool inRing = distance > made;
+      const bool wholeInRing = distance >= made + length;
+      const std::uint8_t* ring = ds.window + (static_cast<std::uint32_t>(written - distance) & lzs::WindowMask);
+      if (inRing && literal == 0) from = ring;
+      wide = (wide & !inRing) | wholeInRing | (literal != 0);
+    }
     if (wide) {
       Copy16(op, from);
       Copy16(op + 16, from + 16);
@@ -263,6 +270,7 @@ void KeepWindow(lzs_dstream& ds, const Output& out) {
     std::memcpy(ds.window + slot, out.dst + k, run);
     k += run;
   }
+  std::memcpy(ds.window + lzs::WindowSize, ds.window, WideCopy);
 }
 
 // What a call returns while the image is not complete: the payload bytes
