@@ -202,21 +202,24 @@ inline void DecodeGroup(const lzs_dstream& ds, Output& out, const std::uint8_t*&
     const std::uint32_t length = copyLength + ((1 - copyLength) & static_cast<std::uint32_t>(literal));
     const std::uintptr_t fromOutput = reinterpret_cast<std::uintptr_t>(op) - distance;
     const std::uintptr_t fromInput = reinterpret_cast<std::uintptr_t>(in);
-    const auto* from = reinterpret_cast<const std::uint8_t*>(fromOutput + ((fromInput - fromOutput) & literal));
+    std::uintptr_t from = fromOutput + ((fromInput - fromOutput) & literal);
     bool wide = ((back & (lzs::WindowMask & ~15u)) | literal) != 0;
     if constexpr (NearStart) {
       // A source wholly in the ring is a wide copy from there (the ring's
       // copy of its first bytes covers a source that wraps round its end).
-      const auto made = static_cast<size_t>(op - callStart);
-      const bool inRing = distance > made;
-      const bool wholeInRing = distance >= made + length;
-      const std::uint8_t* ring = ds.window + (static_cast<std::uint32_t>(written - distance) & lzs::WindowMask);
-      if (inRing && literal == 0) from = ring;
-      wide = (wide & !inRing) | wholeInRing | (literal != 0);
+      // Chosen by masks too: whether an item is a literal is no pattern.
+      const auto start = reinterpret_cast<std::uintptr_t>(callStart);
+      const std::uintptr_t inRing = std::uintptr_t{0} - static_cast<std::uintptr_t>(fromOutput < start);
+      const bool wholeInRing = fromOutput + length <= start;
+      const auto ring = reinterpret_cast<std::uintptr_t>(
+          ds.window + (static_cast<std::uint32_t>(written - distance) & lzs::WindowMask));
+      from += (ring - from) & inRing & ~literal;
+      wide = (wide & (inRing == 0)) | wholeInRing | (literal != 0);
     }
     if (wide) {
-      Copy16(op, from);
-      Copy16(op + 16, from + 16);
+      const auto* source = reinterpret_cast<const std::uint8_t*>(from);
+      Copy16(op, source);
+      Copy16(op + 16, source + 16);
     } else {
       CopyShort(ds, out, op, written, distance, length);
     }
