@@ -65,8 +65,11 @@ constexpr const char* HelpText =
     "input's permissions and modification time, and are put in place only\n"
     "when complete. A file whose output is another file's input or output in\n"
     "the same run is refused; so is an input written to while it is read.\n"
-    "--rm keeps an input that changed after it was read. A file too large for\n"
-    "memory fails with \"out of memory\"; the others are still done.\n"
+    "--rm keeps an input that changed after it was read. A file to pack that\n"
+    "is too large for memory fails with \"out of memory\"; the others are\n"
+    "still done. Standard input and images too large to hold are unpacked in\n"
+    "pieces, in constant memory; to standard output their bytes go out as\n"
+    "they are decoded, before a cut-short image is found bad at its end.\n"
     "Exit status: 0 when every file succeeded, 1 when any failed, 2 for a\n"
     "wrong command line.\n";
 
