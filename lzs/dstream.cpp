@@ -143,12 +143,10 @@ inline std::uint64_t NextPattern(std::uint64_t bytes, std::uint32_t turn) {
 // most WideCopy bytes in all.
 inline void CopyShort(const lzs_dstream& ds, Output& out, std::uint8_t* op, std::uint64_t written,
                       std::uint32_t distance, std::uint32_t length) {
-  const auto made = static_cast<std::uint32_t>(op - (out.dst + out.start)) < lzs::WindowSize
-                        ? static_cast<std::uint32_t>(op - (out.dst + out.start))
-                        : lzs::WindowSize;
+  const std::ptrdiff_t made = op - (out.dst + out.start);  // this call's output so far
   if (distance == 0) {
     std::memset(op, 0, lzs::MaxCopy);  // the source is the byte being written
-  } else if (distance > made) {
+  } else if (static_cast<std::ptrdiff_t>(distance) > made) {
     // The source starts in the ring and goes on into this call's output:
     // byte by byte.
     out.pos = static_cast<size_t>(op - out.dst);
@@ -164,7 +162,7 @@ inline void CopyShort(const lzs_dstream& ds, Output& out, std::uint8_t* op, std:
     const std::uint64_t keep = (std::uint64_t{1} << (8 * distance)) - 1;
     std::uint64_t bytes = (source & keep) * PatternSpread[distance];
     const std::uint32_t turn = PatternTurn[distance];
-    for (int chunk = 0; chunk < 3; ++chunk) {
+    for (size_t chunk = 0; chunk < 3; ++chunk) {
       std::memcpy(op + 8 * chunk, &bytes, sizeof bytes);
       bytes = NextPattern(bytes, turn);
     }
