@@ -90,6 +90,20 @@ bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, F
                    std::string& error);
 // Reads standard input to its end; more than rule.limit bytes are refused.
 bool ReadStandardInput(const ReadRule& rule, Bytes& data, std::string& error);
+
+// Reads in pieces of at most PieceSize bytes, in constant memory, handing
+// each piece to take as it arrives; when take returns false the read stops
+// and fails with the error take gave.
+inline constexpr std::size_t PieceSize = std::size_t{64} << 10;
+using TakePiece = std::function<bool(const std::uint8_t* data, std::size_t size, std::string& error)>;
+// A regular file, with the checks of ReadInputFile (its size against
+// rule.limit and its header before the first piece, and after the last that
+// it did not change meanwhile). stamp is filled before the first piece.
+bool ReadInputFileInPieces(const std::string& path, const ReadRule& rule, FileStamp& stamp,
+                           const TakePiece& take, std::string& error);
+bool ReadStandardInputInPieces(const TakePiece& take, std::string& error);
+// The size of a regular file as it is now; 0 for anything else.
+std::uint64_t InputFileSize(const std::string& path);
 // Why a read under rule refuses a file above its limit.
 inline std::string TooLargeReason(const ReadRule& rule) {
   const std::string most = std::to_string(rule.limit) + " bytes";

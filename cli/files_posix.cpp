@@ -143,9 +143,13 @@ FileStamp StampOf(const struct stat& st) {
 
 constexpr const char* ChangedReason = "changed while it was read; not used";
 
+// Reads the open file fd, of size bytes when it was looked at, and tells how
+// many bytes it read.
+using ReadBody = std::function<bool(int fd, std::uint64_t size, std::uint64_t& got, std::string& error)>;
+
 // The checks of a file about to be read, and the read: st receives its state
 // before the read, which must still hold after it.
-bool ReadOpenFile(int fd, const ReadRule& rule, Bytes& data, struct stat& st, std::string& error) {
+bool ReadOpenFile(int fd, const ReadRule& rule, const ReadBody& body, struct stat& st, std::string& error) {
   if (fstat(fd, &st) != 0) {
     error = "cannot read: " + Reason(errno);
     return false;
@@ -185,7 +189,8 @@ bool ReadOpenFile(int fd, const ReadRule& rule, Bytes& data, struct stat& st, st
     error = "is open for writing in another process; not read";
     return false;
   }
-  bool ok = ReadAll(fd, static_cast<std::size_t>(size), rule, data, error);
+  std::uint64_t got = 0;
+  bool ok = body(fd, size, got, error);
   const bool broken = leased && fcntl(fd, F_GETLEASE) != F_RDLCK;
   if (leased) (void)fcntl(fd, F_SETLEASE, F_UNLCK);
   struct stat after {};
@@ -193,7 +198,7 @@ bool ReadOpenFile(int fd, const ReadRule& rule, Bytes& data, struct stat& st, st
     error = "cannot read: " + Reason(errno);
     ok = false;
   }
-  if (ok && (broken || data.size() != size || !Unchanged(StampOf(st), StampOf(after)))) {
+  if (ok && (broken || got != size || !Unchanged(StampOf(st), StampOf(after)))) {
     error = ChangedReason;
     ok = false;
   }
@@ -245,11 +250,71 @@ bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, F
     return false;
   }
   struct stat st {};
-  const bool ok = ReadOpenFile(fd, rule, data, st, error);
+  const bool ok = ReadOpenFile(
+      fd, rule,
+      [&](int from, std::uint64_t size, std::uint64_t& got, std::string& why) {
+        const bool read = ReadAll(from, static_cast<std::size_t>(size), rule, data, why);
+        got = data.size();
+        return read;
+      },
+      st, error);
   close(fd);
   stamp = StampOf(st);
   stamp.known = ok;
   return ok;
+}
+
+namespace {
+
+// Reads fd to its end in pieces of PieceSize bytes, each handed to take.
+bool ReadPieces(int fd, const TakePiece& take, std::uint64_t& got, std::string& error) {
+  std::vector<std::uint8_t> piece(PieceSize);
+  for (;;) {
+    const ssize_t n = read(fd, piece.data(), piece.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read: " + Reason(errno);
+      return false;
+    }
+    if (n == 0) return true;
+    got += static_cast<std::uint64_t>(n);
+    if (!take(piece.data(), static_cast<std::size_t>(n), error)) return false;
+  }
+}
+
+}  // namespace
+
+bool ReadInputFileInPieces(const std::string& path, const ReadRule& rule, FileStamp& stamp,
+                           const TakePiece& take, std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    error = "cannot open: " + Reason(errno);
+    return false;
+  }
+  struct stat st {};
+  const bool ok = ReadOpenFile(
+      fd, rule,
+      [&](int from, std::uint64_t, std::uint64_t& got, std::string& why) {
+        // The pieces' taker may want the stamp, to make the output.
+        stamp = StampOf(st);
+        stamp.known = true;
+        return ReadPieces(from, take, got, why);
+      },
+      st, error);
+  close(fd);
+  stamp = StampOf(st);
+  stamp.known = ok;
+  return ok;
+}
+
+bool ReadStandardInputInPieces(const TakePiece& take, std::string& error) {
+  std::uint64_t got = 0;
+  return ReadPieces(STDIN_FILENO, take, got, error);
+}
+
+std::uint64_t InputFileSize(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
 bool ReadStandardInput(const ReadRule& rule, Bytes& data, std::string& error) {

@@ -113,9 +113,15 @@ bool ReadChunk(HANDLE file, std::uint8_t* at, std::size_t room, DWORD& count, st
   return false;
 }
 
+// Reads the rest of an open file, of size bytes when it was looked at, whose
+// first count bytes (its header) are already in head, and tells how many
+// bytes it read in all.
+using ReadBody = std::function<bool(HANDLE file, const std::uint8_t* head, DWORD count, std::uint64_t size,
+                                    std::uint64_t& got, std::string& error)>;
+
 // The checks of a file about to be read, and the read, to its end: state
 // receives the file's state before the read, which must still hold after it.
-bool ReadOpenFile(HANDLE file, const ReadRule& rule, Bytes& data, FileState& state,
+bool ReadOpenFile(HANDLE file, const ReadRule& rule, const ReadBody& body, FileState& state,
                   std::string& error) {
   if (GetFileType(file) != FILE_TYPE_DISK) {
     error = "is not a regular file";
@@ -139,21 +145,8 @@ bool ReadOpenFile(HANDLE file, const ReadRule& rule, Bytes& data, FileState& sta
       return false;
     }
   }
-  // Read to the end, past the size seen at the start if the file grew.
-  data.resize(static_cast<std::size_t>(size) + 1);
-  std::copy(head, head + count, data.begin());
-  std::size_t done = count;
-  for (;;) {
-    if (done == data.size()) data.resize(done + Chunk);
-    if (!ReadChunk(file, data.data() + done, data.size() - done, count, error)) return false;
-    if (count == 0) break;
-    done += count;
-    if (done > rule.limit) {
-      error = TooLargeReason(rule);
-      return false;
-    }
-  }
-  data.resize(done);
+  std::uint64_t done = 0;
+  if (!body(file, head, count, size, done, error)) return false;
   FileState after{};
   if (!GetState(file, after)) {
     error = "cannot read: " + Reason(GetLastError());
@@ -195,12 +188,98 @@ bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, F
     return false;
   }
   FileState before{};
-  const bool ok = ReadOpenFile(file, rule, data, before, error);
+  const bool ok = ReadOpenFile(
+      file, rule,
+      [&](HANDLE from, const std::uint8_t* head, DWORD count, std::uint64_t size, std::uint64_t& got,
+          std::string& why) {
+        // Read to the end, past the size seen at the start if the file grew.
+        data.resize(static_cast<std::size_t>(size) + 1);
+        std::copy(head, head + count, data.begin());
+        std::size_t done = count;
+        for (;;) {
+          if (done == data.size()) data.resize(done + Chunk);
+          if (!ReadChunk(from, data.data() + done, data.size() - done, count, why)) return false;
+          if (count == 0) break;
+          done += count;
+          if (done > rule.limit) {
+            why = TooLargeReason(rule);
+            return false;
+          }
+        }
+        data.resize(done);
+        got = done;
+        return true;
+      },
+      before, error);
   CloseHandle(file);
   stamp = StampOf(before);
   stamp.known = ok;
   stamp.mode = attributes & FILE_ATTRIBUTE_READONLY;
   return ok;
+}
+
+bool ReadInputFileInPieces(const std::string& path, const ReadRule& rule, FileStamp& stamp,
+                           const TakePiece& take, std::string& error) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = "is a folder (use -r to go into folders)";
+    return false;
+  }
+  // Shared for reading only, as for a whole read.
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = "cannot open: " + Reason(GetLastError());
+    return false;
+  }
+  FileState before{};
+  const bool ok = ReadOpenFile(
+      file, rule,
+      [&](HANDLE from, const std::uint8_t* head, DWORD count, std::uint64_t, std::uint64_t& got,
+          std::string& why) {
+        // The pieces' taker may want the stamp, to make the output.
+        stamp = StampOf(before);
+        stamp.known = true;
+        stamp.mode = attributes & FILE_ATTRIBUTE_READONLY;
+        got = count;
+        if (count != 0 && !take(head, count, why)) return false;
+        std::vector<std::uint8_t> piece(PieceSize);
+        for (;;) {
+          DWORD n = 0;
+          if (!ReadChunk(from, piece.data(), piece.size(), n, why)) return false;
+          if (n == 0) return true;
+          got += n;
+          if (!take(piece.data(), n, why)) return false;
+        }
+      },
+      before, error);
+  CloseHandle(file);
+  stamp = StampOf(before);
+  stamp.known = ok;
+  stamp.mode = attributes & FILE_ATTRIBUTE_READONLY;
+  return ok;
+}
+
+bool ReadStandardInputInPieces(const TakePiece& take, std::string& error) {
+  std::vector<std::uint8_t> piece(PieceSize);
+  for (;;) {
+    const int n = _read(0, piece.data(), static_cast<unsigned>(piece.size()));
+    if (n < 0) {
+      error = "cannot read: " + Reason(GetLastError());
+      return false;
+    }
+    if (n == 0) return true;
+    if (!take(piece.data(), static_cast<std::size_t>(n), error)) return false;
+  }
+}
+
+std::uint64_t InputFileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return 0;
+  }
+  return std::uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
 }
 
 bool ReadStandardInput(const ReadRule& rule, Bytes& data, std::string& error) {

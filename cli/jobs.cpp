@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <unordered_map>
 
@@ -15,6 +16,11 @@ namespace {
 
 // Images up to this size are decoded without the size scan.
 constexpr std::size_t DirectDecodeLimit = std::size_t{32} << 20;
+// Images above this size, and those whose whole read cannot have its
+// memory, are unpacked and tested in pieces, in constant memory.
+constexpr std::uint64_t WholeReadLimit = std::uint64_t{256} << 20;
+// Output room of the decoder in pieces: what it writes out at a time.
+constexpr std::size_t StreamRoom = std::size_t{256} << 10;
 constexpr const char* StandardInput = "(standard input)";
 constexpr const char* StandardOutput = "(standard output)";
 
@@ -77,6 +83,155 @@ std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::str
 
 namespace {
 
+// Where each item of a payload ends, tracked piece by piece: whether the
+// payload so far ends one byte into a back-reference (which decoding drops).
+class ItemEnds {
+ public:
+  void Take(const std::uint8_t* data, std::size_t size) {
+    for (std::size_t k = 0; k < size; ++k) {
+      if (header_ < LZS_HEADER_SIZE) {
+        ++header_;
+      } else if (pending_ > 0) {
+        --pending_;
+      } else if (items_ == 0) {
+        flags_ = data[k];
+        items_ = 8;
+      } else {
+        pending_ = (flags_ & 1) != 0 ? 0 : 1;  // a back-reference has one more byte
+        flags_ >>= 1;
+        --items_;
+      }
+    }
+  }
+  bool LastItemCut() const { return pending_ == 1; }
+
+ private:
+  std::size_t header_ = 0;
+  unsigned flags_ = 0;
+  int items_ = 0;
+  int pending_ = 0;
+};
+
+struct DstreamFree {
+  void operator()(lzs_dstream* ds) const { lzs_dstream_free(ds); }
+};
+
+// Unpacks (or, with no output, tests) an image that arrives in pieces, in
+// constant memory: the decoded bytes go to the output as they come, a file
+// output through a temporary that is put in place only once the image is
+// complete and sound. Standard output may already have taken part of the
+// output of an image found bad at its end. Returns whether it worked; on
+// failure, blamed is the name at fault (the input's or the output's).
+bool StreamImage(const Options& options, const Job& job, const std::string& name, Outcome& outcome,
+                 std::string& blamed, std::string& error) {
+  const bool fromStdin = job.input == "-";
+  const bool writes = options.mode == Mode::Unpack;
+  const bool toFile = writes && !job.output.empty();
+  const std::string outputName = toFile ? job.output : StandardOutput;
+  std::unique_ptr<lzs_dstream, DstreamFree> ds(lzs_dstream_create());
+  if (ds == nullptr) {
+    blamed = name;
+    error = "out of memory";
+    return false;
+  }
+  Bytes room(StreamRoom);
+  std::size_t used = 0;
+  size_t result = 1;
+  std::uint64_t taken = 0;
+  std::uint64_t made = 0;
+  ItemEnds ends;
+  FileStamp stamp;
+  OutputFile file;
+  bool opened = false;
+  bool outputFailed = false;
+  bool imageFailed = false;
+  auto flush = [&](std::string& why) {
+    made += used;
+    bool ok = true;
+    if (writes && used > 0) {
+      ok = toFile ? file.Write(room.data(), used, why) : WriteStandardOutput(room.data(), used, why);
+    }
+    used = 0;
+    outputFailed = !ok;
+    return ok;
+  };
+  const TakePiece take = [&](const std::uint8_t* data, std::size_t size, std::string& why) {
+    if (toFile && !opened) {
+      if (!file.Open(job.output, stamp, why)) {
+        outputFailed = true;
+        return false;
+      }
+      opened = true;
+    }
+    if (options.mode == Mode::Test) ends.Take(data, size);
+    taken += size;
+    std::size_t pos = 0;
+    for (;;) {
+      result = lzs_decode_stream(ds.get(), room.data(), room.size(), &used, data, size, &pos);
+      if (lzs_is_error(result)) {
+        imageFailed = true;
+        why = std::string("not LZS: ") + lzs_error_name(result);
+        return false;
+      }
+      if (used == room.size()) {
+        if (!flush(why)) return false;
+        continue;
+      }
+      if (pos == size) return true;
+    }
+  };
+  const ReadRule rule{LZS_IMAGE_SIZE_MAX, true};
+  bool ok = fromStdin ? ReadStandardInputInPieces(take, error)
+                      : ReadInputFileInPieces(job.input, rule, stamp, take, error);
+  if (ok && result != 0) {
+    // The input ended before the image did: lzs_decode would find the
+    // header too large for it.
+    imageFailed = true;
+    error = std::string("not LZS: ") +
+            lzs_error_name(static_cast<size_t>(0) - (taken <= LZS_HEADER_SIZE ? LZS_ERROR_NOT_AN_IMAGE
+                                                                                : LZS_ERROR_HEADER_MISMATCH));
+    ok = false;
+  }
+  if (ok && !flush(error)) ok = false;
+  if (ok && toFile && !file.Commit(stamp, options.force, error)) {
+    outputFailed = true;
+    ok = false;
+  }
+  if (!ok) {
+    blamed = outputFailed && !imageFailed ? outputName : name;
+    return false;
+  }
+  if (options.removeInput && !fromStdin && writes && !RemoveFile(job.input, stamp, error)) {
+    blamed = name;
+    return false;
+  }
+  outcome.packedBytes = taken;
+  outcome.unpackedBytes = made;
+  outcome.done = true;
+  if (options.mode == Mode::Test) {
+    if (options.verbosity > 0 && ends.LastItemCut()) {
+      outcome.messages += "lzs: " + name +
+                          ": warning: the last back-reference is cut off by the end of the "
+                          "image; its one byte is ignored\n";
+    }
+    if (options.verbosity > 1) {
+      outcome.messages += "lzs: " + name + ": OK, " + std::to_string(made) +
+                          " bytes (structure and size; the format has no checksum)\n";
+    }
+  } else if (options.verbosity > 1) {
+    outcome.messages += "lzs: " + name + ": " + std::to_string(taken) + " -> " + std::to_string(made) +
+                        " bytes (" + Percent(made, taken) + ") -> " + outputName + "\n";
+  }
+  return true;
+}
+
+// Whether an image is unpacked or tested in pieces rather than read whole:
+// always from standard input, and for a file too large to read whole.
+bool Streams(const Options& options, const Job& job) {
+  if (options.mode != Mode::Unpack && options.mode != Mode::Test) return false;
+  return job.input == "-" || InputFileSize(job.input) > WholeReadLimit;
+}
+
 void Work(const Options& options, const Job& job, Workspace& work, Outcome& outcome) {
   const bool fromStdin = job.input == "-";
   const std::string name = fromStdin ? StandardInput : job.input;
@@ -100,7 +255,12 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
     return fail(name, "already has the " + options.suffix +
                           " suffix; not packed again (use -f to pack it anyway)");
   }
-  if (toFile && !options.force && PathExists(job.output)) return fail(job.output, ExistsReason);
+  // An empty file is left as it is (below), whatever its output's name
+  // holds, since nothing would be written; should it have grown meanwhile,
+  // the output is still not put over an existing one.
+  const bool mayBeEmpty = options.mode == Mode::Pack && !fromStdin && options.output.empty() &&
+                          InputFileSize(job.input) == 0;
+  if (toFile && !options.force && !mayBeEmpty && PathExists(job.output)) return fail(job.output, ExistsReason);
   if (toFile && !fromStdin && SameFile(job.input, job.output)) {
     return fail(job.output, "is the input file itself");
   }
@@ -109,11 +269,26 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
   Bytes& result = work.output;
   FileStamp stamp;
   std::string error;
+  // In pieces, when the image is not read whole or its whole read cannot
+  // have its memory (nothing is written before that memory is had).
+  const bool streamable = options.mode == Mode::Unpack || options.mode == Mode::Test;
+  auto stream = [&] {
+    Bytes().swap(data);
+    Bytes().swap(result);
+    std::string blamed;
+    if (!StreamImage(options, job, name, outcome, blamed, error)) fail(blamed, error);
+  };
+  if (Streams(options, job)) return stream();
   const ReadRule rule = options.mode == Mode::Pack ? ReadRule{LZS_ENCODE_SIZE_MAX, false}
                                                    : ReadRule{LZS_IMAGE_SIZE_MAX, true};
-  if (!(fromStdin ? ReadStandardInput(rule, data, error)
-                  : ReadInputFile(job.input, rule, data, stamp, error))) {
-    return fail(name, error);
+  try {
+    if (!(fromStdin ? ReadStandardInput(rule, data, error)
+                    : ReadInputFile(job.input, rule, data, stamp, error))) {
+      return fail(name, error);
+    }
+  } catch (const std::bad_alloc&) {
+    if (!streamable) throw;
+    return stream();
   }
 
   // An empty file stays as it is, not packed: no image holds zero bytes.
@@ -154,7 +329,11 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
       outcome.unpackedBytes = size;
       return;
     }
-    result.resize(scan ? size : lzs_decode_bound(data.size()));
+    try {
+      result.resize(scan ? size : lzs_decode_bound(data.size()));
+    } catch (const std::bad_alloc&) {
+      return stream();
+    }
     const size_t n = lzs_decode(result.data(), result.size(), data.data(), data.size());
     if (lzs_is_error(n)) return fail(name, std::string("not LZS: ") + lzs_error_name(n));
     result.resize(n);

@@ -66,8 +66,11 @@ constexpr const char* HelpText =
     "input's permissions and modification time, and are put in place only\n"
     "when complete. A file whose output is another file's input or output in\n"
     "the same run is refused; so is an input written to while it is read.\n"
-    "--rm keeps an input that changed after it was read. A file too large for\n"
-    "memory fails with \"out of memory\"; the others are still done.\n"
+    "--rm keeps an input that changed after it was read. A file to pack that\n"
+    "is too large for memory fails with \"out of memory\"; the others are\n"
+    "still done. Standard input and images too large to hold are unpacked in\n"
+    "pieces, in constant memory; to standard output their bytes go out as\n"
+    "they are decoded, before a cut-short image is found bad at its end.\n"
     "Exit status: 0 when every file succeeded, 1 when any failed, 2 for a\n"
     "wrong command line.\n";
 
@@ -123,7 +126,7 @@ void SetDefaultsForName(const char* argv0, Options& options) {
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);
   if (name == "lzscat" || name == "unlzs") options.mode = Mode::Unpack;
-  if (name == "lzscat") options.toStdout = true;
+  if (name == "lzscat") options.toStdout = options.catName = true;
 }
 
 ParseResult ParseOptions(int argc, char** argv, Options& options) {
@@ -195,6 +198,10 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
   }
   for (int k = optind; k < argc; ++k) options.inputs.emplace_back(argv[k]);
   if (options.inputs.empty()) options.inputs.emplace_back("-");
+  if (outputSeen && options.catName) {
+    std::fputs("lzscat: writes to standard output; -o cannot be used (use lzs -d -o FILE)\n", stderr);
+    return ParseResult::UsageError;
+  }
   if (outputSeen && options.toStdout) {
     std::fputs("lzs: -o and -c cannot be used together\n", stderr);
     return ParseResult::UsageError;

@@ -13,6 +13,7 @@ struct Options {
   std::vector<std::string> inputs;  // "-" is standard input; none means "-"
   std::string output;               // -o, for one input
   bool toStdout = false;            // -c
+  bool catName = false;             // started as lzscat: standard output by name
   bool force = false;
   bool removeInput = false;  // --rm
   bool recursive = false;

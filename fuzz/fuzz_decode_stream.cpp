@@ -5,8 +5,10 @@
 // image (even: as it is, header included; odd: behind a correct header, so
 // that most runs get past the header check); bytes 1 and 2 the sizes of the
 // pieces the image is fed in, alternately (1 to 256 bytes); byte 3 the
-// output room per call (1 to 256 bytes). Output, and the error when there is
-// one, must be what lzs_decode gives for the whole image.
+// output room per call: 1 to 128 bytes for values below 128, else a multiple
+// of 512 bytes up to 64 KiB, so that calls also write more than a window of
+// output. Output, and the error when there is one, must be what lzs_decode
+// gives for the whole image.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -24,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   image.insert(image.end(), data + 4, data + size);
   const std::vector<std::size_t> pieces{std::size_t{data[1]} + 1, std::size_t{data[2]} + 1};
-  const testdata::StreamResult streamed = testdata::DecodeStream(image, pieces, std::size_t{data[3]} + 1);
+  const std::size_t room = data[3] < 128 ? std::size_t{data[3]} + 1 : (std::size_t{data[3]} - 127) * 512;
+  const testdata::StreamResult streamed = testdata::DecodeStream(image, pieces, room);
   const testdata::StreamResult whole = testdata::DecodeWhole(image);
   if (streamed.code != whole.code || streamed.output != whole.output) std::abort();
   return 0;

@@ -8,6 +8,7 @@
 // from the ring. Before the call returns, the bytes it wrote go into the
 // ring. Bytes before the start of the output are zero: the ring starts
 // zero-filled, and a slot is written only once its output index is reached.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -22,11 +23,13 @@ constexpr size_t Error(lzs_error code) { return static_cast<size_t>(0) - code; }
 // A whole group: one flag byte and eight two-byte back-references, which
 // yield at most eight longest copies.
 constexpr size_t MaxGroupInput = 1 + 8 * 2;
-constexpr size_t MaxGroupOutput = size_t{8} * lzs::MaxCopy;
 // Flag bits of a group, above a marker bit: the group is done when only the
 // marker is left.
 constexpr std::uint32_t GroupDone = 1;
 constexpr std::uint32_t GroupMarker = 0x100;
+
+// The widest load or store of one item, in the whole-group path below.
+constexpr size_t WideCopy = 32;
 
 enum class Phase : std::uint8_t { Header, Items, Ended, Failed };
 
@@ -43,7 +46,9 @@ struct Output {
 }  // namespace
 
 struct lzs_dstream {
-  std::uint8_t window[lzs::WindowSize];
+  // The ring, then its first WideCopy bytes again, so that a wide load from
+  // near its end need not wrap.
+  std::uint8_t window[lzs::WindowSize + WideCopy];
   std::uint64_t written;       // output bytes so far
   std::uint32_t payloadLeft;   // payload bytes not yet taken
   std::uint32_t header;        // the header's bytes so far, little-endian
@@ -87,67 +92,168 @@ void StartCopy(lzs_dstream& ds, std::uint8_t b0, std::uint8_t b1) {
 }
 
 // Whole groups while the input holds a whole group and the output has room
-// for its longest result and a wide copy's overshoot: no item needs a check
-// of its own. The state is kept in locals here (stores through the output
-// pointer could otherwise change any of the context's fields).
-constexpr size_t Overshoot = 16;
+// for a group's wide stores: no item needs a check of its own. The state is
+// kept in locals here (stores through the output pointer could otherwise
+// change any of the context's fields).
+//
+// Every item is copied with wide loads and stores that may run past its end
+// (the items after it overwrite those bytes): a literal as a copy of one
+// byte from the input, a back-reference as a copy from the output. A group's
+// last item starts at most 7 longest copies in, and at most 15 bytes after
+// the flag byte; each item stores at most WideCopy bytes and a literal loads
+// WideCopy bytes of input.
+constexpr size_t GroupOutputRoom = 7 * size_t{lzs::MaxCopy} + WideCopy;
+constexpr size_t GroupInputRoom = 1 + 7 * 2 + WideCopy;
+
+// Fixed-size copies that the compiler turns into plain loads and stores;
+// each loads its whole chunk before storing it.
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
+  std::uint64_t chunk;
+  std::memcpy(&chunk, from, sizeof chunk);
+  std::memcpy(to, &chunk, sizeof chunk);
+}
+
+inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
+  std::uint64_t chunk[2];
+  std::memcpy(chunk, from, sizeof chunk);
+  std::memcpy(to, chunk, sizeof chunk);
+}
+
+// A back-reference of distance d from 1 to 7 repeats its last d bytes: the
+// first 8 bytes it writes are those d bytes side by side (times
+// PatternSpread[d]), and each next 8 are the previous 8 turned by
+// PatternTurn[d] = 8 mod d bytes.
+constexpr std::uint64_t Spread(std::uint32_t d) {
+  std::uint64_t spread = 0;
+  for (std::uint32_t byte = 0; byte < 8; byte += d) spread |= std::uint64_t{1} << (8 * byte);
+  return spread;
+}
+constexpr std::uint64_t PatternSpread[8] = {0,         Spread(1), Spread(2), Spread(3),
+                                            Spread(4), Spread(5), Spread(6), Spread(7)};
+constexpr std::uint8_t PatternTurn[8] = {0, 0, 0, 2, 0, 3, 2, 1};
+
+inline std::uint64_t NextPattern(std::uint64_t bytes, std::uint32_t turn) {
+  const std::uint64_t rest = bytes >> (8 * turn);
+  return rest | rest << ((64 - 8 * turn) & 63);
+}
+
+// A back-reference that is not a plain 16-byte-chunk copy from this call's
+// output: distance 0, distances below 16, and (near the start of the call)
+// sources before it, in the ring. Writes `length` right bytes at op and at
+// most WideCopy bytes in all.
+inline void CopyShort(const lzs_dstream& ds, Output& out, std::uint8_t* op, std::uint64_t written,
+                      std::uint32_t distance, std::uint32_t length) {
+  const std::ptrdiff_t made = op - (out.dst + out.start);  // this call's output so far
+  if (distance == 0) {
+    std::memset(op, 0, lzs::MaxCopy);  // the source is the byte being written
+  } else if (static_cast<std::ptrdiff_t>(distance) > made) {
+    // The source starts in the ring and goes on into this call's output:
+    // byte by byte.
+    out.pos = static_cast<size_t>(op - out.dst);
+    for (std::uint32_t k = 0; k < length; ++k) op[k] = Source(ds, out, written + k, distance);
+  } else if (distance >= 8) {
+    // Overlapping chunks no wider than the distance read only bytes written.
+    Copy8(op, op - distance);
+    Copy8(op + 8, op + 8 - distance);
+    Copy8(op + 16, op + 16 - distance);
+  } else {
+    std::uint64_t source;
+    std::memcpy(&source, op - distance, sizeof source);
+    const std::uint64_t keep = (std::uint64_t{1} << (8 * distance)) - 1;
+    std::uint64_t bytes = (source & keep) * PatternSpread[distance];
+    const std::uint32_t turn = PatternTurn[distance];
+    for (size_t chunk = 0; chunk < 3; ++chunk) {
+      std::memcpy(op + 8 * chunk, &bytes, sizeof bytes);
+      bytes = NextPattern(bytes, turn);
+    }
+  }
+}
+
+// One group. Near the start of the call (fewer than WindowSize bytes of its
+// output so far) a source may lie in the ring; past that it cannot.
+template <bool NearStart>
+inline void DecodeGroup(const lzs_dstream& ds, Output& out, const std::uint8_t*& inCursor, std::uint8_t*& opCursor,
+                        std::uint64_t& writtenCursor) {
+  const std::uint8_t* in = inCursor;
+  std::uint8_t* op = opCursor;
+  std::uint64_t written = writtenCursor;
+  std::uint8_t* const callStart = out.dst + out.start;
+  std::uint32_t flags = *in++;
+  if (flags == 0xFF) {  // eight literals
+    Copy8(op, in);
+    inCursor = in + 8;
+    opCursor = op + 8;
+    writtenCursor = written + 8;
+    return;
+  }
+#pragma GCC unroll 8
+  for (int item = 0; item < 8; ++item, flags >>= 1) {
+    // A literal is taken as a one-byte copy whose source is the input, so
+    // that both kinds share the wide copy; the choice is made with a mask,
+    // not a branch, since flag bits follow no pattern a predictor learns.
+    const std::uintptr_t literal = std::uintptr_t{0} - (flags & 1);
+    const std::uint32_t b0 = in[0];  // for a literal these two bytes mean
+    const std::uint32_t b1 = in[1];  // nothing and go unused
+    const auto back = static_cast<std::uint32_t>(written) - lzs::WindowBias - (b0 | (b1 >> 4) << 8);
+    const std::uint32_t distance = back & lzs::WindowMask;
+    const std::uint32_t copyLength = (b1 & 0x0Fu) + lzs::MinCopy;
+    const std::uint32_t length = copyLength + ((1 - copyLength) & static_cast<std::uint32_t>(literal));
+    const std::uintptr_t fromOutput = reinterpret_cast<std::uintptr_t>(op) - distance;
+    const std::uintptr_t fromInput = reinterpret_cast<std::uintptr_t>(in);
+    std::uintptr_t from = fromOutput + ((fromInput - fromOutput) & literal);
+    bool wide = ((back & (lzs::WindowMask & ~15u)) | literal) != 0;
+    if constexpr (NearStart) {
+      // A source wholly in the ring is a wide copy from there (the ring's
+      // copy of its first bytes covers a source that wraps round its end).
+      // Chosen by masks too: whether an item is a literal is no pattern.
+      const auto start = reinterpret_cast<std::uintptr_t>(callStart);
+      const std::uintptr_t inRing = std::uintptr_t{0} - static_cast<std::uintptr_t>(fromOutput < start);
+      const bool wholeInRing = fromOutput + length <= start;
+      const auto ring = reinterpret_cast<std::uintptr_t>(
+          ds.window + (static_cast<std::uint32_t>(written - distance) & lzs::WindowMask));
+      from += (ring - from) & inRing & ~literal;
+      wide = (wide & (inRing == 0)) | wholeInRing | (literal != 0);
+    }
+    if (wide) {
+      const auto* source = reinterpret_cast<const std::uint8_t*>(from);
+      Copy16(op, source);
+      Copy16(op + 16, source + 16);
+    } else {
+      CopyShort(ds, out, op, written, distance, length);
+    }
+    in += 2 + static_cast<std::intptr_t>(literal);
+    op += length;
+    written += length;
+  }
+  inCursor = in;
+  opCursor = op;
+  writtenCursor = written;
+}
 
 void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize, size_t& srcPos) {
-  const std::uint8_t* in = src + srcPos;
-  const std::uint8_t* const inEnd = in + (srcSize - srcPos < ds.payloadLeft ? srcSize - srcPos : ds.payloadLeft);
+  const std::uint8_t* const first = src + srcPos;
+  const std::uint8_t* in = first;
+  // A group must lie inside the payload, and a literal's wide load inside src.
+  const size_t payloadHere = srcSize - srcPos < ds.payloadLeft ? srcSize - srcPos : ds.payloadLeft;
+  const std::uint8_t* const payloadEnd = first + payloadHere;
+  const std::uint8_t* const srcEnd = src + srcSize;
   std::uint8_t* op = out.dst + out.pos;
   std::uint8_t* const opEnd = out.dst + out.cap;
   std::uint8_t* const callStart = out.dst + out.start;
   std::uint64_t written = ds.written;
-  while (inEnd - in >= static_cast<std::ptrdiff_t>(MaxGroupInput) &&
-         opEnd - op >= static_cast<std::ptrdiff_t>(MaxGroupOutput + Overshoot)) {
-    std::uint32_t flags = *in++;
-    if (flags == 0xFF) {  // eight literals
-      std::memcpy(op, in, 8);
-      op += 8;
-      in += 8;
-      written += 8;
-      continue;
-    }
-    for (int item = 0; item < 8; ++item, flags >>= 1) {
-      if (flags & 1) {
-        *op++ = *in++;
-        ++written;
-        continue;
-      }
-      const std::uint32_t position = in[0] | static_cast<std::uint32_t>(in[1] >> 4) << 8;
-      const std::uint32_t length = (in[1] & 0x0Fu) + lzs::MinCopy;
-      in += 2;
-      const auto distance = static_cast<std::uint32_t>(written - position - lzs::WindowBias) & lzs::WindowMask;
-      if (distance >= 16 && distance <= static_cast<size_t>(op - callStart)) {
-        for (std::uint32_t k = 0; k < length; k += 16) {
-          std::uint8_t chunk[16];
-          std::memcpy(chunk, op - distance + k, sizeof chunk);
-          std::memcpy(op + k, chunk, sizeof chunk);
-        }
-      } else if (distance == 1 && op != callStart) {
-        std::memset(op, op[-1], lzs::MaxCopy);  // a run: the last byte repeated
-      } else if (distance >= 8 && distance <= static_cast<size_t>(op - callStart)) {
-        // Source in this call's output, at least 8 back: 8-byte chunks (16
-        // from 16 back), each read before it is written, may run up to 15
-        // bytes past the copy, inside the room checked above.
-        for (std::uint32_t k = 0; k < length; k += 8) {
-          std::uint64_t chunk;
-          std::memcpy(&chunk, op - distance + k, sizeof chunk);
-          std::memcpy(op + k, &chunk, sizeof chunk);
-        }
-      } else if (distance != 0 && distance <= static_cast<size_t>(op - callStart)) {
-        const std::uint8_t* from = op - distance;  // overlapping: byte by byte
-        for (std::uint32_t k = 0; k < length; ++k) op[k] = from[k];
-      } else {
-        out.pos = static_cast<size_t>(op - out.dst);
-        for (std::uint32_t k = 0; k < length; ++k) op[k] = Source(ds, out, written + k, distance);
-      }
-      op += length;
-      written += length;
-    }
+  // Groups start at in < inStop and op < opStop.
+  const auto inputRoom = [](std::ptrdiff_t have, size_t need) {
+    return have >= static_cast<std::ptrdiff_t>(need) ? have - static_cast<std::ptrdiff_t>(need) + 1 : 0;
+  };
+  const std::ptrdiff_t inFor = std::min(inputRoom(payloadEnd - in, MaxGroupInput), inputRoom(srcEnd - in, GroupInputRoom));
+  const std::uint8_t* const inStop = in + inFor;
+  const std::uint8_t* const opStop = op + inputRoom(opEnd - op, GroupOutputRoom);
+  auto room = [&] { return in < inStop && op < opStop; };
+  while (op - callStart < static_cast<std::ptrdiff_t>(lzs::WindowSize) && room()) {
+    DecodeGroup<true>(ds, out, in, op, written);
   }
-  const auto used = static_cast<size_t>(in - (src + srcPos));
+  while (room()) DecodeGroup<false>(ds, out, in, op, written);
+  const auto used = static_cast<size_t>(in - first);
   srcPos += used;
   ds.payloadLeft -= static_cast<std::uint32_t>(used);
   ds.written = written;
@@ -165,6 +271,7 @@ void KeepWindow(lzs_dstream& ds, const Output& out) {
     std::memcpy(ds.window + slot, out.dst + k, run);
     k += run;
   }
+  std::memcpy(ds.window + lzs::WindowSize, ds.window, WideCopy);
 }
 
 // What a call returns while the image is not complete: the payload bytes

@@ -262,6 +262,43 @@ TEST(DecodeDiff, LongestCopiesNearTheEndOfTheArea) {
   }
 }
 
+// The streaming decoder's whole-group path, at the edges of the room it
+// needs: output room and input pieces a byte short of a group's wide copies,
+// just enough and more, so that groups start near the end of either, and
+// back-references that reach from one call's output into the bytes of the
+// calls before it, whole or in part.
+TEST(DecodeDiff, StreamGroupsAtTheEdgesOfRoomAndPieces) {
+  std::mt19937 rng(65536);
+  PayloadBuilder builder;
+  builder.Literals(300);
+  for (int n = 0; n < 30000; ++n) {
+    const std::uint32_t kind = rng() % 8;
+    if (kind < 3) {
+      builder.Literal(static_cast<std::uint8_t>(rng()));
+    } else {
+      const std::uint32_t distance = kind == 3 ? rng() % 8 : kind == 4 ? rng() % 40 : rng() % lzs::WindowSize;
+      builder.Reference(distance, lzs::MinCopy + rng() % 16);
+    }
+  }
+  const Bytes image = builder.Image();
+  const StreamResult expected = DecodeWhole(image);
+  ASSERT_GT(expected.output.size(), size_t{200000});
+  struct Split {
+    std::vector<size_t> pieces;
+    size_t room;
+  };
+  const std::vector<Split> splits = {
+      {{65536}, 157},          {{65536}, 158},           {{65536}, 159},        {{65536}, 4096 + 157},
+      {{65536}, 4096 + 159},   {{65536}, 4096 + 4000},   {{65536}, 65536},      {{47}, 65536},
+      {{48}, 65536},           {{49}, 65536},            {{50, 17, 3000}, 65536}, {{1 << 20}, 1 << 20},
+      {{1 << 20}, 4096 * 3 + 1}, {{300, 7}, 5000},
+  };
+  for (const Split& split : splits) {
+    ExpectStreamEqual(DecodeStream(image, split.pieces, split.room), expected,
+                      "pieces of " + std::to_string(split.pieces[0]) + ", room " + std::to_string(split.room));
+  }
+}
+
 TEST(DecodeDiff, RejectedImages) {
   for (const Bytes& image : {Bytes{}, Bytes{0x01}, Bytes{0, 0, 0, 0}, Bytes{0x01, 0, 0, 0, 0x00},
                              Bytes{0x02, 0, 0, 0, 0xFF}, Bytes{0x00, 0, 0, 0, 0xFF}}) {

@@ -176,6 +176,28 @@ class LzsExeTest(unittest.TestCase):
                     else:
                         self.assertEqual(path.read_bytes(), want, file)
 
+    def test_standard_input_in_pieces(self) -> None:
+        # Standard input is unpacked piece by piece: an image of many pieces,
+        # whole and cut short (its output is then not put in place).
+        folder = wine.work_path() / "lzs_exe" / "stdin"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        data = pattern(700_000)
+        image = literal_image(data)
+        program = Path(os.environ["LZS_CLI_EXE"])
+        for args, feed, code, err, want in [
+                (["-dc"], image, 0, b"", data),
+                (["-d", "-o", "x"], image, 0, b"", None),
+                (["-d", "-o", "y"], image[:-3], 1, b"lzs: (standard input): not LZS: header is not", None)]:
+            with self.subTest(args=args, size=len(feed)):
+                result = wine.run_console(program, args, folder, stdin=feed)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(err, result.stderr)
+                if want is not None:
+                    self.assertEqual(result.stdout, want)
+        self.assertEqual((folder / "x").read_bytes(), data)
+        self.assertEqual(sorted(p.name for p in folder.iterdir()), ["x"])
+
     def test_failed_write_leaves_nothing(self) -> None:
         folder = wine.work_path() / "lzs_exe" / "failed_write"
         shutil.rmtree(folder, ignore_errors=True)

@@ -705,15 +705,17 @@ def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
 
 def run_console(program: os.PathLike | str, args: list[str], cwd: os.PathLike | str,
                 file_size_limit: int | None = None,
-                timeout: float = 120) -> subprocess.CompletedProcess:
+                timeout: float = 120, stdin: bytes | None = None) -> subprocess.CompletedProcess:
     """Runs a console program with ordinary arguments (Wine quotes them into
     its command line, and the program's C runtime splits them again) in the
     plain prefix, under a UTF-8 Unix locale so that any file name gets
-    through to Wine whole. file_size_limit is as for `run_exe`."""
+    through to Wine whole. file_size_limit is as for `run_exe`; stdin, when
+    given, is piped to the program's standard input (else it reads nothing)."""
     env = wine_env()
     env["LC_ALL"] = "C.UTF-8"
+    feed = {"stdin": subprocess.DEVNULL} if stdin is None else {"input": stdin}
     return subprocess.run([WINE, str(program), *args], cwd=cwd, env=env, capture_output=True,
-                          stdin=subprocess.DEVNULL, timeout=timeout,
+                          timeout=timeout, **feed,
                           preexec_fn=_limit_file_size(file_size_limit, True)
                           if file_size_limit is not None else None)
 

@@ -29,9 +29,13 @@ inline StreamResult DecodeStream(const std::vector<std::uint8_t>& image, const s
   for (size_t piece = 0; taken < image.size() || piece == 0; ++piece) {
     const size_t size = std::min(pieces[piece % pieces.size()], image.size() - taken);
     size_t srcPos = 0;
+    // Each piece in a buffer of its own size, so that a read past it shows
+    // under the address sanitizer.
+    const std::vector<std::uint8_t> bytes(image.begin() + static_cast<std::ptrdiff_t>(taken),
+                                          image.begin() + static_cast<std::ptrdiff_t>(taken + size));
     do {
       size_t dstPos = 0;
-      r = lzs_decode_stream(ds, out.data(), room, &dstPos, image.data() + taken, size, &srcPos);
+      r = lzs_decode_stream(ds, out.data(), room, &dstPos, bytes.data(), size, &srcPos);
       result.output.insert(result.output.end(), out.begin(), out.begin() + dstPos);
       if (lzs_is_error(r) || (dstPos < room && srcPos == size)) break;
     } while (true);
