@@ -198,8 +198,11 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
   }
   for (int k = optind; k < argc; ++k) options.inputs.emplace_back(argv[k]);
   if (options.inputs.empty()) options.inputs.emplace_back("-");
-  if (outputSeen && options.catName) {
-    std::fputs("lzscat: writes to standard output; -o cannot be used (use lzs -d -o FILE)\n", stderr);
+  if (options.catName && (outputSeen || !options.outputDir.empty())) {
+    std::fputs(outputSeen ? "lzscat: writes to standard output; -o cannot be used (use lzs -d -o FILE)\n"
+                          : "lzscat: writes to standard output; --output-dir-flat cannot be used "
+                            "(use lzs -d --output-dir-flat=DIR)\n",
+               stderr);
     return ParseResult::UsageError;
   }
   if (outputSeen && options.toStdout) {

@@ -321,6 +321,8 @@ CASES = [
     Case("lzscat from standard input", {}, [], 0, {}, out=b"ABCABCABC", stdin=WORKED, tool="lzscat"),
     Case("lzscat -o is refused", {"x.lzs": WORKED}, ["-o", "x", "x.lzs"], 2, {"x": None},
          "lzscat: writes to standard output; -o cannot be used", out=b"", tool="lzscat"),
+    Case("lzscat --output-dir-flat is refused", {"x.lzs": WORKED}, ["--output-dir-flat=d", "x.lzs"], 2, {"d": None},
+         "lzscat: writes to standard output; --output-dir-flat cannot be used", out=b"", tool="lzscat"),
     Case("unlzs", {"x.lzs": WORKED}, ["--rm", "x.lzs"], 0, {"x": b"ABCABCABC", "x.lzs": None}, out=b"",
          tool="unlzs"),
     Case("unlzs -z packs", {"a": TEXT}, ["-z", "a"], 0, {"a.lzs": Packed(TEXT)}, tool="unlzs"),
