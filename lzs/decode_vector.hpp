@@ -1,0 +1,184 @@
+// The group decoder for x86 vector units, included by one source file per
+// instruction set, each of which names the 32-byte move it has.
+//
+// A group's flag byte alone fixes where each of its eight items starts: a
+// literal takes one payload byte, a back-reference two. So the eight items
+// are unpacked together, in 16-bit lanes of one register:
+//
+//  - the item offsets are a prefix sum of the item sizes (1 or 2);
+//  - one shuffle of the 16 payload bytes after the flag byte gathers each
+//    item's two bytes b0, b1 into its lane (a group holds at most 16 bytes);
+//  - the lengths follow from b1 (1 for a literal), the output offsets from a
+//    prefix sum of the lengths, and the distances from the offsets and the
+//    positions;
+//  - each item's source is then an offset from one of two bases: the
+//    payload for a literal, the item's own output for a back-reference.
+//
+// The eight moves then run one after the other, each one 32 bytes wide
+// whatever the item's length: later items overwrite what an earlier move
+// wrote past its item. That is sound for a literal and for a back-reference
+// whose source ends before its output starts (distance at least its length);
+// a group with any other back-reference takes the same moves, except for
+// those items, which CopyShort writes.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "lzs/decode_copy.hpp"
+#include "lzs/format.hpp"
+
+namespace lzs {
+namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): one copy per instruction set
+
+// Per flag byte, the bytes its items take (8 to 16). The next group's start
+// comes from this table rather than from the vector unit, which keeps the
+// chain from one flag byte to the next short.
+struct ItemBytesTable {
+  std::uint8_t bytes[256];
+};
+constexpr ItemBytesTable MakeItemBytes() {
+  ItemBytesTable table{};
+  for (int flags = 0; flags < 256; ++flags) {
+    int bytes = 0;
+    for (int item = 0; item < 8; ++item) bytes += (flags >> item & 1) != 0 ? 1 : 2;
+    table.bytes[flags] = static_cast<std::uint8_t>(bytes);
+  }
+  return table;
+}
+constexpr ItemBytesTable ItemBytes = MakeItemBytes();
+
+// CopyShort, kept out of line: it is rare, and the items share one copy.
+[[gnu::noinline]] void CopyOverlapping(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
+                                       std::size_t length) {
+  CopyShort(outputArea, i, distance, length);
+}
+
+// The vector constants, in memory: the loop takes them as operands rather
+// than building them again in each group.
+struct alignas(16) VectorConstants {
+  std::int8_t itemBits[16];
+  std::int8_t ones8[16];
+  std::int8_t twos8[16];
+  std::int16_t ones16[8];
+  std::int16_t lengthNibble[8];
+  std::int16_t minCopy[8];
+  std::int16_t lowByte[8];
+  std::int16_t highNibble[8];
+  std::int16_t window[8];
+};
+constexpr VectorConstants Constants = {
+    {1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0},
+    {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+    {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2},
+    {1, 1, 1, 1, 1, 1, 1, 1},
+    {0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F},
+    {MinCopy, MinCopy, MinCopy, MinCopy, MinCopy, MinCopy, MinCopy, MinCopy},
+    {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+    {0xF00, 0xF00, 0xF00, 0xF00, 0xF00, 0xF00, 0xF00, 0xF00},
+    {WindowMask, WindowMask, WindowMask, WindowMask, WindowMask, WindowMask, WindowMask, WindowMask},
+};
+
+inline __m128i Constant(const void* lanes) { return _mm_load_si128(static_cast<const __m128i*>(lanes)); }
+
+// The constants' address, hidden from the optimizer so that it loads them
+// (as operands) instead of folding them into instructions that build them.
+inline const VectorConstants* ConstantsInMemory() {
+  const VectorConstants* constants = &Constants;
+  __asm__("" : "+r"(constants));
+  return constants;
+}
+
+// Decodes whole groups. Isa names what the instruction set offers:
+//  - Isa::MoveWide(to, from): the 32-byte move;
+//  - Isa::Moves, a record of the group's eight moves, made from the 16-bit
+//    source offsets, the literal mask, the two bases and the output
+//    offsets: From(item, flags) gives an item's source address, To(item)
+//    its output address.
+template <typename Isa>
+std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t* inEnd, std::uint8_t* outputArea,
+                               std::size_t i, std::size_t outLimit) {
+  const VectorConstants& k = *ConstantsInMemory();
+  const std::uint8_t* in = inCursor;
+  alignas(16) std::uint16_t outOffset[8];
+  alignas(16) std::uint16_t distance[8];
+  alignas(16) std::uint16_t length[8];
+  while (static_cast<std::size_t>(inEnd - in) >= FastInputMargin && i <= outLimit) {
+    const std::uint32_t flags = *in;
+    const std::uint8_t* items = in + 1;
+    std::uint8_t* out = outputArea + i;
+    if (flags == 0xFF) {
+      // Eight literals.
+      Copy8(out, items);
+      in = items + 8;
+      i += 8;
+      continue;
+    }
+    // Byte lanes 0 to 7, one per item (the upper lanes go unused: every
+    // prefix sum below only carries towards higher lanes).
+    const __m128i itemBits = Constant(k.itemBits);
+    const __m128i literal8 = _mm_cmpeq_epi8(_mm_and_si128(_mm_set1_epi8(static_cast<char>(flags)), itemBits), itemBits);
+    const __m128i size8 = _mm_add_epi8(Constant(k.twos8), literal8);  // 2, or 1 for a literal (-1)
+    __m128i end8 = _mm_add_epi8(size8, _mm_slli_si128(size8, 1));
+    end8 = _mm_add_epi8(end8, _mm_slli_si128(end8, 2));
+    end8 = _mm_add_epi8(end8, _mm_slli_si128(end8, 4));
+    const __m128i start8 = _mm_sub_epi8(end8, size8);
+    // 16-bit lanes, one per item: b0 | b1 << 8, and the item's kind and offset.
+    const __m128i gather = _mm_unpacklo_epi8(start8, _mm_add_epi8(start8, Constant(k.ones8)));
+    const __m128i fields = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(items)), gather);
+    const __m128i literal16 = _mm_unpacklo_epi8(literal8, literal8);
+    const __m128i start16 = _mm_unpacklo_epi8(start8, _mm_setzero_si128());
+
+    const __m128i copyLength = _mm_add_epi16(_mm_and_si128(_mm_srli_epi16(fields, 8), Constant(k.lengthNibble)),
+                                             Constant(k.minCopy));
+    const __m128i itemLength = _mm_or_si128(_mm_and_si128(literal16, Constant(k.ones16)),
+                                            _mm_andnot_si128(literal16, copyLength));
+    const __m128i position = _mm_or_si128(_mm_and_si128(fields, Constant(k.lowByte)),
+                                          _mm_and_si128(_mm_srli_epi16(fields, 4), Constant(k.highNibble)));
+    __m128i outEnd = _mm_add_epi16(itemLength, _mm_slli_si128(itemLength, 2));
+    outEnd = _mm_add_epi16(outEnd, _mm_slli_si128(outEnd, 4));
+    outEnd = _mm_add_epi16(outEnd, _mm_slli_si128(outEnd, 8));
+    const __m128i outStart = _mm_sub_epi16(outEnd, itemLength);
+    // The window position of output index k is k - WindowBias; 16-bit lanes
+    // wrap at a multiple of WindowSize, so the mask gives the true distance.
+    const __m128i here = _mm_add_epi16(_mm_set1_epi16(static_cast<short>(i - WindowBias)), outStart);
+    const __m128i itemDistance = _mm_and_si128(_mm_sub_epi16(here, position), Constant(k.window));
+    // A literal's source is its payload byte (an offset from `items`), a
+    // back-reference's lies `distance` bytes before its output (an offset
+    // from `out`).
+    const __m128i from = _mm_or_si128(_mm_and_si128(literal16, start16),
+                                      _mm_andnot_si128(literal16, _mm_sub_epi16(outStart, itemDistance)));
+    // Back-references that read bytes they write themselves (distances and
+    // lengths are below 4096, so the signed comparison is exact).
+    const __m128i overlap = _mm_andnot_si128(literal16, _mm_cmpgt_epi16(copyLength, itemDistance));
+    _mm_store_si128(reinterpret_cast<__m128i*>(outOffset), outStart);
+    const typename Isa::Moves moves(from, literal16, items, out, outStart);
+
+    if (_mm_movemask_epi8(overlap) == 0) {
+#pragma GCC unroll 8
+      for (int item = 0; item < 8; ++item) Isa::MoveWide(moves.To(item), moves.From(item, flags));
+    } else {
+      // Some back-reference reads bytes it writes itself: the same moves,
+      // except for those items.
+      const auto overlapping = static_cast<std::uint32_t>(_mm_movemask_epi8(overlap));
+      _mm_store_si128(reinterpret_cast<__m128i*>(distance), itemDistance);
+      _mm_store_si128(reinterpret_cast<__m128i*>(length), copyLength);
+      for (int item = 0; item < 8; ++item) {
+        if ((overlapping >> (2 * item) & 1) != 0) {
+          CopyOverlapping(outputArea, i + outOffset[item], distance[item], length[item]);
+        } else {
+          Isa::MoveWide(moves.To(item), moves.From(item, flags));
+        }
+      }
+    }
+    in = items + ItemBytes.bytes[flags];
+    i += static_cast<std::uint32_t>(_mm_extract_epi16(outEnd, 7));
+  }
+  inCursor = in;
+  return i;
+}
+
+}  // namespace
+}  // namespace lzs
