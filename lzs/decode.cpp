@@ -32,6 +32,23 @@ namespace lzs {
 
 namespace {
 
+#if defined(LZS_VECTOR_PATHS)
+constexpr bool VectorPaths = true;
+#else
+constexpr bool VectorPaths = false;
+#endif
+#if defined(LZS_SMALL_DECODER)
+constexpr bool SmallDecoder = true;
+#else
+constexpr bool SmallDecoder = false;
+#endif
+
+// The small decoder's items share one out-of-line copy of CopyShort.
+[[gnu::noinline]] void CopyShortOutOfLine(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
+                                          std::size_t length) {
+  CopyShort(outputArea, i, distance, length);
+}
+
 // Per flag byte, one byte per item: -1 (all ones) for a literal, 0 for a
 // back-reference.
 struct LiteralMaskTable {
@@ -90,7 +107,11 @@ inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputA
       Copy16(out, from);
       Copy16(out + 16, from + 16);
     } else {
-      CopyShort(outputArea, i, distance, length);
+      if constexpr (SmallDecoder) {
+        CopyShortOutOfLine(outputArea, i, distance, length);
+      } else {
+        CopyShort(outputArea, i, distance, length);
+      }
     }
     in += 2 + static_cast<std::intptr_t>(literalMask);
     i += length;
@@ -190,12 +211,18 @@ inline std::uint32_t ByteSum(std::uint64_t word) {
 // the same number.
 int currentPath = -1;
 
+// Builds with vector loops have both, except the small one (the exe's), which
+// has the AVX2 loop alone.
 bool PathBuilt(DecodePath path) {
-#if defined(LZS_VECTOR_PATHS)
-  return path == DecodePath::Scalar || path == DecodePath::Ssse3 || path == DecodePath::Avx2;
-#else
-  return path == DecodePath::Scalar;
-#endif
+  switch (path) {
+    case DecodePath::Scalar:
+      return true;
+    case DecodePath::Ssse3:
+      return VectorPaths && !SmallDecoder;
+    case DecodePath::Avx2:
+      return VectorPaths;
+  }
+  return false;
 }
 
 bool PathSupported(DecodePath path) {
@@ -214,10 +241,13 @@ bool PathSupported(DecodePath path) {
 
 }  // namespace
 
+// The small decoder runs the groups that follow the first window through the
+// loop of the first window too (which tests, in vain there, whether a
+// source lies before the output): one loop less to carry.
 std::size_t DecodeGroupsScalar(const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
                                std::size_t i, std::size_t outLimit) {
   while (static_cast<std::size_t>(inEnd - in) >= FastInputMargin && i <= outLimit) {
-    DecodeFastGroup<false>(in, outputArea, i);
+    DecodeFastGroup<SmallDecoder>(in, outputArea, i);
   }
   return i;
 }
@@ -260,7 +290,10 @@ FastLoop CurrentFastLoop() {
     case DecodePath::Scalar:
       break;
     case DecodePath::Ssse3:
+#if !defined(LZS_SMALL_DECODER)
       return DecodeGroupsSsse3;
+#endif
+      break;
     case DecodePath::Avx2:
       return DecodeGroupsAvx2;
   }

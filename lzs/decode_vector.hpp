@@ -31,7 +31,9 @@
 #include "lzs/format.hpp"
 
 namespace lzs {
-namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): one copy per instruction set
+
+// The two tables below are plain data, the same for every instruction set,
+// so one copy serves all.
 
 // Per flag byte, the bytes its items take (8 to 16). The next group's start
 // comes from this table rather than from the vector unit, which keeps the
@@ -48,13 +50,7 @@ constexpr ItemBytesTable MakeItemBytes() {
   }
   return table;
 }
-constexpr ItemBytesTable ItemBytes = MakeItemBytes();
-
-// CopyShort, kept out of line: it is rare, and the items share one copy.
-[[gnu::noinline]] void CopyOverlapping(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
-                                       std::size_t length) {
-  CopyShort(outputArea, i, distance, length);
-}
+inline constexpr ItemBytesTable ItemBytes = MakeItemBytes();
 
 // The vector constants, in memory: the loop takes them as operands rather
 // than building them again in each group.
@@ -62,24 +58,25 @@ struct alignas(16) VectorConstants {
   std::int8_t itemBits[16];
   std::int8_t ones8[16];
   std::int8_t twos8[16];
-  std::int16_t ones16[8];
-  std::int16_t lengthNibble[8];
   std::int16_t minCopy[8];
   std::int16_t lowByte[8];
-  std::int16_t highNibble[8];
-  std::int16_t window[8];
 };
-constexpr VectorConstants Constants = {
+inline constexpr VectorConstants Constants = {
     {1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0},
     {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
     {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2},
-    {1, 1, 1, 1, 1, 1, 1, 1},
-    {0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F},
     {MinCopy, MinCopy, MinCopy, MinCopy, MinCopy, MinCopy, MinCopy, MinCopy},
     {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-    {0xF00, 0xF00, 0xF00, 0xF00, 0xF00, 0xF00, 0xF00, 0xF00},
-    {WindowMask, WindowMask, WindowMask, WindowMask, WindowMask, WindowMask, WindowMask, WindowMask},
 };
+
+namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): one copy per instruction set
+
+
+// CopyShort, kept out of line: it is rare, and the items share one copy.
+[[gnu::noinline]] void CopyOverlapping(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
+                                       std::size_t length) {
+  CopyShort(outputArea, i, distance, length);
+}
 
 inline __m128i Constant(const void* lanes) { return _mm_load_si128(static_cast<const __m128i*>(lanes)); }
 
@@ -131,20 +128,21 @@ std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t
     const __m128i literal16 = _mm_unpacklo_epi8(literal8, literal8);
     const __m128i start16 = _mm_unpacklo_epi8(start8, _mm_setzero_si128());
 
-    const __m128i copyLength = _mm_add_epi16(_mm_and_si128(_mm_srli_epi16(fields, 8), Constant(k.lengthNibble)),
-                                             Constant(k.minCopy));
-    const __m128i itemLength = _mm_or_si128(_mm_and_si128(literal16, Constant(k.ones16)),
-                                            _mm_andnot_si128(literal16, copyLength));
+    // Shifts stand in for masks where they cost no more (fewer constants).
+    const __m128i copyLength =
+        _mm_add_epi16(_mm_srli_epi16(_mm_slli_epi16(fields, 4), 12), Constant(k.minCopy));  // b1 & 15, + 3
+    const __m128i itemLength =
+        _mm_or_si128(_mm_srli_epi16(literal16, 15), _mm_andnot_si128(literal16, copyLength));  // 1 for a literal
     const __m128i position = _mm_or_si128(_mm_and_si128(fields, Constant(k.lowByte)),
-                                          _mm_and_si128(_mm_srli_epi16(fields, 4), Constant(k.highNibble)));
+                                          _mm_slli_epi16(_mm_srli_epi16(fields, 12), 8));  // b0 | b1 >> 4 << 8
     __m128i outEnd = _mm_add_epi16(itemLength, _mm_slli_si128(itemLength, 2));
     outEnd = _mm_add_epi16(outEnd, _mm_slli_si128(outEnd, 4));
     outEnd = _mm_add_epi16(outEnd, _mm_slli_si128(outEnd, 8));
     const __m128i outStart = _mm_sub_epi16(outEnd, itemLength);
     // The window position of output index k is k - WindowBias; 16-bit lanes
-    // wrap at a multiple of WindowSize, so the mask gives the true distance.
+    // wrap at a multiple of WindowSize, so the low 12 bits are the distance.
     const __m128i here = _mm_add_epi16(_mm_set1_epi16(static_cast<short>(i - WindowBias)), outStart);
-    const __m128i itemDistance = _mm_and_si128(_mm_sub_epi16(here, position), Constant(k.window));
+    const __m128i itemDistance = _mm_srli_epi16(_mm_slli_epi16(_mm_sub_epi16(here, position), 4), 4);
     // A literal's source is its payload byte (an offset from `items`), a
     // back-reference's lies `distance` bytes before its output (an offset
     // from `out`).
@@ -153,7 +151,6 @@ std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t
     // Back-references that read bytes they write themselves (distances and
     // lengths are below 4096, so the signed comparison is exact).
     const __m128i overlap = _mm_andnot_si128(literal16, _mm_cmpgt_epi16(copyLength, itemDistance));
-    _mm_store_si128(reinterpret_cast<__m128i*>(outOffset), outStart);
     const typename Isa::Moves moves(from, literal16, items, out, outStart);
 
     if (_mm_movemask_epi8(overlap) == 0) {
@@ -163,6 +160,7 @@ std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t
       // Some back-reference reads bytes it writes itself: the same moves,
       // except for those items.
       const auto overlapping = static_cast<std::uint32_t>(_mm_movemask_epi8(overlap));
+      _mm_store_si128(reinterpret_cast<__m128i*>(outOffset), outStart);
       _mm_store_si128(reinterpret_cast<__m128i*>(distance), itemDistance);
       _mm_store_si128(reinterpret_cast<__m128i*>(length), copyLength);
       for (int item = 0; item < 8; ++item) {
