@@ -1,7 +1,7 @@
 // The pieces every fast decoding loop shares: the safety margins and the
-// copies of one back-reference. Everything here has internal linkage, so
-// that each source file compiled for its own instruction set keeps its own
-// copy and no copy built for a wider set can stand in for a narrower one.
+// copies of one back-reference. The copies have internal linkage, so that
+// each source file compiled for its own instruction set keeps its own, and
+// no copy built for a wider set can stand in for a narrower one.
 #pragma once
 
 #include <cstddef>
@@ -10,21 +10,36 @@
 #include "lzs/format.hpp"
 
 namespace lzs {
-namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): one copy per instruction set
+
+// The constants and tables are the same for every instruction set.
 
 // Largest group: one flag byte and eight two-byte back-references.
-constexpr std::uint32_t MaxGroupSize = 1 + 8 * 2;
+inline constexpr std::uint32_t MaxGroupSize = 1 + 8 * 2;
 // The wide copy of one item: 32 bytes, enough for MaxCopy bytes.
-constexpr std::uint32_t WideCopy = 32;
+inline constexpr std::uint32_t WideCopy = 32;
 // A literal's wide copy loads WideCopy payload bytes, up to WideCopy - 1 of
 // them past the group's last byte.
-constexpr std::uint32_t FastInputMargin = MaxGroupSize + WideCopy;
+inline constexpr std::uint32_t FastInputMargin = MaxGroupSize + WideCopy;
 // At the last item of a fast group at least WideCopy payload bytes are left,
 // so the output area has room for any item's wide store.
 static_assert(MaxExpansion * (FastInputMargin - MaxGroupSize) >= WideCopy);
 // With a bounded output area, the fast loop runs a group only while there is
 // room for its last item's wide store: seven longest copies, then WideCopy.
-constexpr std::size_t FastOutputMargin = 7 * MaxCopy + WideCopy;
+inline constexpr std::size_t FastOutputMargin = 7 * MaxCopy + WideCopy;
+
+// A back-reference of distance d below 8 repeats its d source bytes. Its
+// first 8 bytes are those bytes times PatternSpread[d] (copies side by side);
+// the pattern then goes on at phase PatternPhase[d] = 8 mod d.
+constexpr std::uint64_t Spread(std::uint32_t d) {
+  std::uint64_t spread = 0;
+  for (std::uint32_t byte = 0; byte < 8; byte += d) spread |= std::uint64_t{1} << (8 * byte);
+  return spread;
+}
+inline constexpr std::uint64_t PatternSpread[8] = {0,         Spread(1), Spread(2), Spread(3),
+                                                   Spread(4), Spread(5), Spread(6), Spread(7)};
+inline constexpr std::uint8_t PatternPhase[8] = {0, 0, 0, 2, 0, 3, 2, 1};
+
+namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): one copy per instruction set
 
 // Fixed-size copies: the compiler turns them into plain loads and stores
 // (never a call). Each loads its whole chunk before storing it, so a chunk
@@ -40,18 +55,6 @@ inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
   __builtin_memcpy(chunk, from, sizeof chunk);
   __builtin_memcpy(to, chunk, sizeof chunk);
 }
-
-// A back-reference of distance d below 8 repeats its d source bytes. Its
-// first 8 bytes are those bytes times PatternSpread[d] (copies side by side);
-// the pattern then goes on at phase PatternPhase[d] = 8 mod d.
-constexpr std::uint64_t Spread(std::uint32_t d) {
-  std::uint64_t spread = 0;
-  for (std::uint32_t byte = 0; byte < 8; byte += d) spread |= std::uint64_t{1} << (8 * byte);
-  return spread;
-}
-constexpr std::uint64_t PatternSpread[8] = {0,         Spread(1), Spread(2), Spread(3),
-                                            Spread(4), Spread(5), Spread(6), Spread(7)};
-constexpr std::uint8_t PatternPhase[8] = {0, 0, 0, 2, 0, 3, 2, 1};
 
 // The next 8 bytes of a pattern of period d whose last 8 bytes are `bytes`:
 // they start with `bytes` from the phase on; since 8 - PatternPhase[d] is a

@@ -59,7 +59,7 @@ const bool ForcedFromEnvironment = [] {
   for (const PathRow& row : Rows) {
     if (std::strcmp(wanted, row.name) == 0 && lzs::ForceDecodePath(row.path)) return true;
   }
-  std::fprintf(stderr, "LZS_SIMD=%s: no such path on this processor\n", wanted);
+  (void)std::fprintf(stderr, "LZS_SIMD=%s: no such path on this processor\n", wanted);
   std::exit(2);
 }();
 
