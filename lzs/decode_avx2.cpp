@@ -5,8 +5,6 @@
 #include "lzs/decode_paths.hpp"
 #include "lzs/decode_vector.hpp"
 
-// This file is x86 vector code by design; other processors build without it.
-// NOLINTBEGIN(portability-simd-intrinsics)
 namespace lzs {
 
 namespace {
@@ -53,4 +51,3 @@ std::size_t DecodeGroupsAvx2(const std::uint8_t*& in, const std::uint8_t* inEnd,
 }
 
 }  // namespace lzs
-// NOLINTEND(portability-simd-intrinsics)

@@ -30,8 +30,6 @@
 #include "lzs/decode_copy.hpp"
 #include "lzs/format.hpp"
 
-// This file is x86 vector code by design; other processors build without it.
-// NOLINTBEGIN(portability-simd-intrinsics)
 namespace lzs {
 
 // The two tables below are plain data, the same for every instruction set,
@@ -74,16 +72,9 @@ inline constexpr VectorConstants Constants = {
 namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): one copy per instruction set
 
 
-// The small decoder (the exe's) keeps the items of a group with overlapping
-// back-references in a plain loop, and CopyShort out of line; elsewhere they
-// are unrolled like the others.
-#if defined(LZS_SMALL_DECODER)
-constexpr bool SmallLoop = true;
-#else
-constexpr bool SmallLoop = false;
-#endif
-
-// CopyShort, kept out of line: the small loop's items share one copy.
+// The small decoder (the exe's) runs the items of a group with overlapping
+// back-references in a plain loop and calls CopyShort out of line, through
+// this one copy; elsewhere they are unrolled like the others.
 [[gnu::noinline]] inline void CopyOverlapping(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
                                        std::size_t length) {
   CopyShort(outputArea, i, distance, length);
@@ -174,24 +165,24 @@ std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t
       _mm_store_si128(reinterpret_cast<__m128i*>(outOffset), outStart);
       _mm_store_si128(reinterpret_cast<__m128i*>(distance), itemDistance);
       _mm_store_si128(reinterpret_cast<__m128i*>(length), copyLength);
-      if constexpr (SmallLoop) {
-        for (int item = 0; item < 8; ++item) {
-          if ((overlapping >> (2 * item) & 1) != 0) {
-            CopyOverlapping(outputArea, i + outOffset[item], distance[item], length[item]);
-          } else {
-            Isa::MoveWide(moves.To(item), moves.From(item, flags));
-          }
-        }
-      } else {
-#pragma GCC unroll 8
-        for (int item = 0; item < 8; ++item) {
-          if ((overlapping >> (2 * item) & 1) != 0) {
-            CopyShort(outputArea, i + outOffset[item], distance[item], length[item]);
-          } else {
-            Isa::MoveWide(moves.To(item), moves.From(item, flags));
-          }
+#if defined(LZS_SMALL_DECODER)
+      for (int item = 0; item < 8; ++item) {
+        if ((overlapping >> (2 * item) & 1) != 0) {
+          CopyOverlapping(outputArea, i + outOffset[item], distance[item], length[item]);
+        } else {
+          Isa::MoveWide(moves.To(item), moves.From(item, flags));
         }
       }
+#else
+#pragma GCC unroll 8
+      for (int item = 0; item < 8; ++item) {
+        if ((overlapping >> (2 * item) & 1) != 0) {
+          CopyShort(outputArea, i + outOffset[item], distance[item], length[item]);
+        } else {
+          Isa::MoveWide(moves.To(item), moves.From(item, flags));
+        }
+      }
+#endif
     }
     in = items + ItemBytes.bytes[flags];
     i += static_cast<std::uint32_t>(_mm_extract_epi16(outEnd, 7));
@@ -202,4 +193,3 @@ std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t
 
 }  // namespace
 }  // namespace lzs
-// NOLINTEND(portability-simd-intrinsics)
