@@ -32,7 +32,7 @@
 
 namespace lzs {
 
-// The two tables below are plain data, the same for every instruction set,
+// The tables below are plain data, the same for every instruction set,
 // so one copy serves all.
 
 // Per flag byte, the bytes its items take (8 to 16). The next group's start
@@ -51,6 +51,31 @@ constexpr ItemBytesTable MakeItemBytes() {
   return table;
 }
 inline constexpr ItemBytesTable ItemBytes = MakeItemBytes();
+
+// Per flag byte, each item's offset after the flag byte, then each item's
+// kind (all ones for a literal): one 16-byte load gives both to the vector
+// loop, in place of working them out (4 KB, which the exe goes without).
+struct GroupLayoutTable {
+  struct alignas(16) Layout {
+    std::uint8_t start[8];
+    std::int8_t literal[8];
+  };
+  Layout groups[256];
+};
+constexpr GroupLayoutTable MakeGroupLayouts() {
+  GroupLayoutTable table{};
+  for (int flags = 0; flags < 256; ++flags) {
+    int offset = 0;
+    for (int item = 0; item < 8; ++item) {
+      const bool literal = (flags >> item & 1) != 0;
+      table.groups[flags].start[item] = static_cast<std::uint8_t>(offset);
+      table.groups[flags].literal[item] = literal ? -1 : 0;
+      offset += literal ? 1 : 2;
+    }
+  }
+  return table;
+}
+inline constexpr GroupLayoutTable GroupLayouts = MakeGroupLayouts();
 
 // The vector constants, in memory: the loop takes them as operands rather
 // than building them again in each group.
@@ -115,19 +140,35 @@ std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t
       i += 8;
       continue;
     }
-    // Byte lanes 0 to 7, one per item (the upper lanes go unused: every
-    // prefix sum below only carries towards higher lanes).
-    const __m128i itemBits = Constant(k.itemBits);
-    const __m128i literal8 = _mm_cmpeq_epi8(_mm_and_si128(_mm_set1_epi8(static_cast<char>(flags)), itemBits), itemBits);
-    const __m128i size8 = _mm_add_epi8(Constant(k.twos8), literal8);  // 2, or 1 for a literal (-1)
-    __m128i end8 = _mm_add_epi8(size8, _mm_slli_si128(size8, 1));
-    end8 = _mm_add_epi8(end8, _mm_slli_si128(end8, 2));
-    end8 = _mm_add_epi8(end8, _mm_slli_si128(end8, 4));
-    const __m128i start8 = _mm_sub_epi8(end8, size8);
+    // Byte lanes 0 to 7, one per item: its offset after the flag byte, and
+    // (in literal16's 16-bit lanes) all ones for a literal.
+    __m128i start8;
+    __m128i literal16;
+#if defined(LZS_SMALL_DECODER)
+    {
+      // Worked out from the flags (the upper lanes go unused: every prefix
+      // sum only carries towards higher lanes).
+      const __m128i itemBits = Constant(k.itemBits);
+      const __m128i literal8 =
+          _mm_cmpeq_epi8(_mm_and_si128(_mm_set1_epi8(static_cast<char>(flags)), itemBits), itemBits);
+      const __m128i size8 = _mm_add_epi8(Constant(k.twos8), literal8);  // 2, or 1 for a literal (-1)
+      __m128i end8 = _mm_add_epi8(size8, _mm_slli_si128(size8, 1));
+      end8 = _mm_add_epi8(end8, _mm_slli_si128(end8, 2));
+      end8 = _mm_add_epi8(end8, _mm_slli_si128(end8, 4));
+      start8 = _mm_sub_epi8(end8, size8);
+      literal16 = _mm_unpacklo_epi8(literal8, literal8);
+    }
+#else
+    {
+      // Read from the table: offsets in the low 8 bytes, kinds in the high.
+      const __m128i layout = _mm_load_si128(reinterpret_cast<const __m128i*>(&GroupLayouts.groups[flags]));
+      start8 = layout;
+      literal16 = _mm_unpackhi_epi8(layout, layout);
+    }
+#endif
     // 16-bit lanes, one per item: b0 | b1 << 8, and the item's kind and offset.
     const __m128i gather = _mm_unpacklo_epi8(start8, _mm_add_epi8(start8, Constant(k.ones8)));
     const __m128i fields = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(items)), gather);
-    const __m128i literal16 = _mm_unpacklo_epi8(literal8, literal8);
     const __m128i start16 = _mm_unpacklo_epi8(start8, _mm_setzero_si128());
 
     // Shifts stand in for masks where they cost no more (fewer constants).
