@@ -23,6 +23,7 @@
 #include "lzs.h"
 #include "lzs/encode.hpp"
 #include "lzs/decode.hpp"
+#include "lzs/decode_paths.hpp"
 #include "tests/support/reference.hpp"
 
 namespace {
@@ -55,7 +56,9 @@ struct Corpus {
 
 using Decoder = std::uint32_t (*)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
 
-void BenchDecode(benchmark::State& state, const Corpus* corpus, Decoder decode) {
+// DecodeLzs (or the reference decoder) on one path of the fast decoder.
+void BenchDecode(benchmark::State& state, const Corpus* corpus, Decoder decode, lzs::DecodePath path) {
+  lzs::ForceDecodePath(path);
   Bytes area(lzs::MaxExpansion * (corpus->image.size() - lzs::HeaderSize));
   for (auto _ : state) {
     const std::uint32_t n = decode(corpus->image.data(), static_cast<std::uint32_t>(corpus->image.size()), area.data());
@@ -68,8 +71,15 @@ void BenchDecode(benchmark::State& state, const Corpus* corpus, Decoder decode) 
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
 }
 
+// The path a process takes by itself.
+lzs::DecodePath Widest() {
+  static const lzs::DecodePath widest = lzs::CurrentDecodePath();
+  return widest;
+}
+
 // lzs_decode into a buffer of exactly the decoded size.
 void BenchLibDecode(benchmark::State& state, const Corpus* corpus) {
+  lzs::ForceDecodePath(Widest());
   Bytes to(corpus->original.size());
   for (auto _ : state) {
     const size_t n = lzs_decode(to.data(), to.size(), corpus->image.data(), corpus->image.size());
@@ -193,6 +203,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  Widest();
   std::vector<Corpus> corpora;
   const Bytes text = ReadCorpusFile("text.bin");
   const Bytes binary = ReadCorpusFile("binary.bin");
@@ -203,8 +214,14 @@ int main(int argc, char** argv) {
 
   for (const Corpus& corpus : corpora) {
     const Corpus* c = &corpus;
-    benchmark::RegisterBenchmark(("fast/" + c->name).c_str(), BenchDecode, c, &lzs::DecodeLzs);
-    benchmark::RegisterBenchmark(("reference/" + c->name).c_str(), BenchDecode, c, &DecodeLzsReference);
+    for (int p = 0; p < lzs::DecodePathCount; ++p) {
+      const auto path = static_cast<lzs::DecodePath>(p);
+      if (!lzs::DecodePathAvailable(path)) continue;
+      benchmark::RegisterBenchmark((std::string(lzs::DecodePathName(path)) + "/" + c->name).c_str(), BenchDecode, c,
+                                   &lzs::DecodeLzs, path);
+    }
+    benchmark::RegisterBenchmark(("reference/" + c->name).c_str(), BenchDecode, c, &DecodeLzsReference,
+                                 lzs::DecodePath::Scalar);
     benchmark::RegisterBenchmark(("lib/" + c->name).c_str(), BenchLibDecode, c);
     benchmark::RegisterBenchmark(("stream/" + c->name).c_str(), BenchStream, c);
     benchmark::RegisterBenchmark(("size/" + c->name).c_str(), BenchDecodedSize, c);
@@ -217,21 +234,24 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  std::printf("\n%-16s %9s %9s %9s %9s %9s %9s %9s %8s %8s %8s %8s %8s\n", "corpus", "ratio", "fast", "reference",
-              "lib", "size", "lz4", "memcpy", "fast/ref", "lib/fast", "size/lib", "fast/lz4", "lz4ratio");
+  std::printf("\n%-16s %6s %7s %7s %7s %7s %7s %7s %7s %7s %7s %8s %8s %8s %8s\n", "corpus", "ratio", "scalar",
+              "ssse3", "avx2", "lib", "size", "lz4", "memcpy", "ref", "path", "path/sc", "path/lz4", "lib/lz4",
+              "size/lib");
   std::vector<std::string> streamLines;
   auto share = [](double a, double b) { return b > 0 ? a / b : 0; };
+  const std::string widest = lzs::DecodePathName(Widest());
   for (const Corpus& c : corpora) {
-    const double fast = reporter.Rate("fast/" + c.name);
+    const double scalar = reporter.Rate("scalar/" + c.name);
+    const double path = reporter.Rate(widest + "/" + c.name);
     const double reference = reporter.Rate("reference/" + c.name);
     const double lib = reporter.Rate("lib/" + c.name);
     const double size = reporter.Rate("size/" + c.name);
     const double lz4 = reporter.Rate("lz4/" + c.name);
     const double copy = reporter.Rate("memcpy/" + c.name);
-    std::printf("%-16s %9.3f %9.0f %9.0f %9.0f %9.0f %9.0f %9.0f %8.2f %8.2f %8.2f %8.2f %8.3f\n", c.name.c_str(),
-                static_cast<double>(c.image.size()) / c.original.size(), fast, reference, lib, size, lz4, copy,
-                share(fast, reference), share(lib, fast), share(size, lib), share(fast, lz4),
-                static_cast<double>(c.lz4.size()) / c.original.size());
+    std::printf("%-16s %6.3f %7.0f %7.0f %7.0f %7.0f %7.0f %7.0f %7.0f %7.0f %7s %8.2f %8.2f %8.2f %8.2f\n",
+                c.name.c_str(), static_cast<double>(c.image.size()) / c.original.size(), scalar,
+                reporter.Rate("ssse3/" + c.name), reporter.Rate("avx2/" + c.name), lib, size, lz4, copy, reference,
+                widest.c_str(), share(path, scalar), share(path, lz4), share(lib, lz4), share(size, lib));
     const double stream = reporter.Rate("stream/" + c.name);
     char line[160];
     std::snprintf(line, sizeof line, "%-16s %9.0f %9.0f %12.2f\n", c.name.c_str(), stream, lib, share(stream, lib));
@@ -239,7 +259,9 @@ int main(int argc, char** argv) {
   }
   std::printf("\n%-16s %9s %9s %12s\n", "corpus", "stream", "lib", "stream/lib");
   for (const std::string& line : streamLines) std::fputs(line.c_str(), stdout);
-  std::printf("(MB/s of output, 1 MB = 10^6 bytes; ratio = packed size / original size; lib = lzs_decode into\n"
+  std::printf("(MB/s of output, 1 MB = 10^6 bytes; ratio = packed size / original size; scalar, ssse3, avx2 =\n"
+              " DecodeLzs on each path (0: not on this processor), path = the one a process takes by itself,\n"
+              " ref = the reference decoder, lib = lzs_decode on that path into\n"
               " an exactly sized buffer, size = lzs_decoded_size, stream = lzs_decode_stream with 64 KiB pieces\n"
               " and 64 KiB of output room)\n");
   return 0;

@@ -1,4 +1,5 @@
-// DecodeLzs against the plain reference decoder on arbitrary images.
+// DecodeLzs, on every path of the fast decoder this processor runs, against
+// the plain reference decoder on arbitrary images.
 //
 // The first input byte chooses how the rest becomes an image, so that most
 // runs get past the header check:
@@ -12,7 +13,8 @@
 // The library's bounded lzs_decode then writes into an exact-size heap buffer
 // whose capacity the first byte also chooses: (first byte / 4) - 32 bytes
 // around the decoded size, so most runs meet the end of the buffer inside
-// the output. lzs_decoded_size must give the reference's size.
+// the output, also on every path. lzs_decoded_size must give the
+// reference's size.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +23,7 @@
 
 #include "lzs.h"
 #include "lzs/decode.hpp"
+#include "lzs/decode_paths.hpp"
 #include "tests/support/reference.hpp"
 
 namespace {
@@ -58,33 +61,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto length = static_cast<std::uint32_t>(imageLength);
   const std::size_t areaSize =
       length > lzs::HeaderSize ? std::size_t{lzs::MaxExpansion} * (length - lzs::HeaderSize) : 0;
-  auto fast = std::make_unique<std::uint8_t[]>(areaSize);
   auto plain = std::make_unique<std::uint8_t[]>(areaSize);
-  std::memset(fast.get(), Untouched, areaSize);
   std::memset(plain.get(), Untouched, areaSize);
-
-  const std::uint32_t fastLength = lzs::DecodeLzs(image.get(), length, fast.get());
   const std::uint32_t plainLength = DecodeLzsReference(image.get(), length, plain.get());
-
-  Check(fastLength == plainLength);
-  Check(fastLength <= areaSize);
-  Check(std::memcmp(fast.get(), plain.get(), fastLength) == 0);
-  // A rejected header or a wrong header always gives 0.
-  if (mode == 3) Check(fastLength == 0);
 
   const std::size_t sized = lzs_decoded_size(image.get(), imageLength);
   Check(plainLength == 0 ? lzs_is_error(sized) != 0 : sized == plainLength);
   const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(data[0] / 4) - 32;
   const std::ptrdiff_t wanted = static_cast<std::ptrdiff_t>(plainLength) + offset;
   const std::size_t capacity = wanted < 0 ? 0 : static_cast<std::size_t>(wanted);
-  auto bounded = std::make_unique<std::uint8_t[]>(capacity);
-  const std::size_t n = lzs_decode(bounded.get(), capacity, image.get(), imageLength);
-  if (plainLength == 0) {
-    Check(lzs_is_error(n) != 0 && lzs_get_error(n) != LZS_ERROR_DST_TOO_SMALL);
-  } else if (capacity < plainLength) {
-    Check(lzs_get_error(n) == LZS_ERROR_DST_TOO_SMALL);
-  } else {
-    Check(n == plainLength && std::memcmp(bounded.get(), plain.get(), n) == 0);
+
+  const lzs::DecodePath before = lzs::CurrentDecodePath();
+  for (int p = 0; p < lzs::DecodePathCount; ++p) {
+    if (!lzs::ForceDecodePath(static_cast<lzs::DecodePath>(p))) continue;
+    auto fast = std::make_unique<std::uint8_t[]>(areaSize);
+    std::memset(fast.get(), Untouched, areaSize);
+    const std::uint32_t fastLength = lzs::DecodeLzs(image.get(), length, fast.get());
+    Check(fastLength == plainLength);
+    Check(fastLength <= areaSize);
+    Check(std::memcmp(fast.get(), plain.get(), fastLength) == 0);
+    // A rejected header or a wrong header always gives 0.
+    if (mode == 3) Check(fastLength == 0);
+
+    auto bounded = std::make_unique<std::uint8_t[]>(capacity);
+    const std::size_t n = lzs_decode(bounded.get(), capacity, image.get(), imageLength);
+    if (plainLength == 0) {
+      Check(lzs_is_error(n) != 0 && lzs_get_error(n) != LZS_ERROR_DST_TOO_SMALL);
+    } else if (capacity < plainLength) {
+      Check(lzs_get_error(n) == LZS_ERROR_DST_TOO_SMALL);
+    } else {
+      Check(n == plainLength && std::memcmp(bounded.get(), plain.get(), n) == 0);
+    }
   }
+  lzs::ForceDecodePath(before);
   return 0;
 }

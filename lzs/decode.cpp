@@ -24,101 +24,29 @@
 #include <cstdint>
 
 #include "lzs/decode.hpp"
+#include "lzs/cpu.hpp"
+#include "lzs/decode_copy.hpp"
+#include "lzs/decode_paths.hpp"
 
 namespace lzs {
 
 namespace {
 
-// Largest group: one flag byte and eight two-byte back-references.
-constexpr std::uint32_t MaxGroupSize = 1 + 8 * 2;
-// The wide copy of one item: two 16-byte chunks, enough for MaxCopy bytes.
-constexpr std::uint32_t WideCopy = 32;
-// A literal's wide copy loads WideCopy payload bytes, up to WideCopy - 1 of
-// them past the group's last byte.
-constexpr std::uint32_t FastInputMargin = MaxGroupSize + WideCopy;
-// At the last item of a fast group at least WideCopy payload bytes are left,
-// so the output area has room for any item's wide store.
-static_assert(MaxExpansion * (FastInputMargin - MaxGroupSize) >= WideCopy);
-// With a bounded output area, the fast loop runs a group only while there is
-// room for its last item's wide store: seven longest copies, then WideCopy.
-constexpr std::size_t FastOutputMargin = 7 * MaxCopy + WideCopy;
+#if defined(LZS_VECTOR_PATHS)
+constexpr bool VectorPaths = true;
+#else
+constexpr bool VectorPaths = false;
+#endif
+#if defined(LZS_SMALL_DECODER)
+constexpr bool SmallDecoder = true;
+#else
+constexpr bool SmallDecoder = false;
+#endif
 
-// Fixed-size copies: the compiler turns them into plain loads and stores
-// (never a call). Each loads its whole chunk before storing it, so a chunk
-// may read bytes that the previous chunk has just stored.
-inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
-  std::uint64_t chunk;
-  __builtin_memcpy(&chunk, from, sizeof chunk);
-  __builtin_memcpy(to, &chunk, sizeof chunk);
-}
-
-inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
-  std::uint64_t chunk[2];
-  __builtin_memcpy(chunk, from, sizeof chunk);
-  __builtin_memcpy(to, chunk, sizeof chunk);
-}
-
-// A back-reference of distance d below 8 repeats its d source bytes. Its
-// first 8 bytes are those bytes times PatternSpread[d] (copies side by side);
-// the pattern then goes on at phase PatternPhase[d] = 8 mod d.
-constexpr std::uint64_t Spread(std::uint32_t d) {
-  std::uint64_t spread = 0;
-  for (std::uint32_t byte = 0; byte < 8; byte += d) spread |= std::uint64_t{1} << (8 * byte);
-  return spread;
-}
-constexpr std::uint64_t PatternSpread[8] = {0,         Spread(1), Spread(2), Spread(3),
-                                            Spread(4), Spread(5), Spread(6), Spread(7)};
-constexpr std::uint8_t PatternPhase[8] = {0, 0, 0, 2, 0, 3, 2, 1};
-
-// The next 8 bytes of a pattern of period d whose last 8 bytes are `bytes`:
-// they start with `bytes` from the phase on; since 8 - PatternPhase[d] is a
-// multiple of d, those go on with their own first bytes again.
-inline std::uint64_t NextPattern(std::uint64_t bytes, std::uint32_t phase) {
-  const std::uint64_t rest = bytes >> (8 * phase);
-  return rest | rest << ((64 - 8 * phase) & 63);
-}
-
-// One back-reference of the exact rule: byte by byte, zeros where the source
-// lies before the start of the output or on the byte being written.
-inline std::size_t CopyExact(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
-                             std::size_t length) {
-  for (std::size_t n = 0; n < length; ++n, ++i) {
-    outputArea[i] = (distance == 0 || i < distance) ? 0 : outputArea[i - distance];
-  }
-  return i;
-}
-
-// A back-reference that is not a plain wide copy, in the fast loop, where
-// WideCopy bytes of room at outputArea + i are proven. Writes `length`
-// correct bytes there and at most WideCopy bytes in all.
-inline void CopyShort(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
-                      std::size_t length) {
-  std::uint8_t* out = outputArea + i;
-  if (distance == 0) {
-    // The source is the byte about to be written: zeros.
-    __builtin_memset(out, 0, MaxCopy);
-  } else if (distance > i) {
-    // The source starts before the output: zeros, then bytes of this same
-    // copy (only within the first WindowSize output bytes).
-    CopyExact(outputArea, i, distance, length);
-  } else if (distance >= 8) {
-    // Overlapping its own output: 8-byte chunks, no wider than the
-    // distance, read only bytes already written.
-    Copy8(out, out - distance);
-    Copy8(out + 8, out + 8 - distance);
-    Copy8(out + 16, out + 16 - distance);
-  } else {
-    // A pattern of period 1 to 7, built in a register.
-    std::uint64_t source;
-    __builtin_memcpy(&source, out - distance, sizeof source);
-    const std::uint64_t keep = (std::uint64_t{1} << (8 * distance)) - 1;
-    std::uint64_t bytes = (source & keep) * PatternSpread[distance];
-    const std::uint32_t phase = PatternPhase[distance];
-    for (std::size_t chunk = 0; chunk < 3; ++chunk) {
-      __builtin_memcpy(out + 8 * chunk, &bytes, sizeof bytes);
-      bytes = NextPattern(bytes, phase);
-    }
-  }
+// The small decoder's items share one out-of-line copy of CopyShort.
+[[gnu::noinline]] void CopyShortOutOfLine(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
+                                          std::size_t length) {
+  CopyShort(outputArea, i, distance, length);
 }
 
 // Per flag byte, one byte per item: -1 (all ones) for a literal, 0 for a
@@ -179,7 +107,11 @@ inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputA
       Copy16(out, from);
       Copy16(out + 16, from + 16);
     } else {
-      CopyShort(outputArea, i, distance, length);
+      if constexpr (SmallDecoder) {
+        CopyShortOutOfLine(outputArea, i, distance, length);
+      } else {
+        CopyShort(outputArea, i, distance, length);
+      }
     }
     in += 2 + static_cast<std::intptr_t>(literalMask);
     i += length;
@@ -202,9 +134,13 @@ std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength, std
   };
 
   // Fast loop: whole groups, with room proven by the margins; first while
-  // sources may lie before the output, then without that test.
+  // sources may lie before the output, then, without that test, in the
+  // loop of the current path.
   while (i < WindowSize && fastRoom()) DecodeFastGroup<true>(in, outputArea, i);
-  while (fastRoom()) DecodeFastGroup<false>(in, outputArea, i);
+  if (fastRoom()) {
+    const std::size_t outLimit = Bounded ? capacity - FastOutputMargin : static_cast<std::size_t>(-1);
+    i = CurrentFastLoop()(in, inEnd, outputArea, i, outLimit);
+  }
 
   // Exact loop: the last groups, checked byte by byte.
   std::size_t remaining = static_cast<std::size_t>(inEnd - in);
@@ -270,7 +206,100 @@ inline std::uint32_t ByteSum(std::uint64_t word) {
   return static_cast<std::uint32_t>((word * 0x0101010101010101ULL) >> 56);
 }
 
+// The path decoding takes, as a DecodePath number; -1 until the first
+// decode (or a forced path) sets it. Threads that race to set it all store
+// the same number.
+int currentPath = -1;
+
+// Builds with vector loops have both, except the small one (the exe's), which
+// has the AVX2 loop alone.
+bool PathBuilt(DecodePath path) {
+  switch (path) {
+    case DecodePath::Scalar:
+      return true;
+    case DecodePath::Ssse3:
+      return VectorPaths && !SmallDecoder;
+    case DecodePath::Avx2:
+      return VectorPaths;
+  }
+  return false;
+}
+
+bool PathSupported(DecodePath path) {
+  if (!PathBuilt(path)) return false;
+  const CpuFeatures cpu = ReadCpuFeatures();
+  switch (path) {
+    case DecodePath::Scalar:
+      return true;
+    case DecodePath::Ssse3:
+      return cpu.ssse3;
+    case DecodePath::Avx2:
+      return cpu.avx2;
+  }
+  return false;
+}
+
 }  // namespace
+
+// The small decoder runs the groups that follow the first window through the
+// loop of the first window too (which tests, in vain there, whether a
+// source lies before the output): one loop less to carry.
+std::size_t DecodeGroupsScalar(const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
+                               std::size_t i, std::size_t outLimit) {
+  while (static_cast<std::size_t>(inEnd - in) >= FastInputMargin && i <= outLimit) {
+    DecodeFastGroup<SmallDecoder>(in, outputArea, i);
+  }
+  return i;
+}
+
+const char* DecodePathName(DecodePath path) {
+  switch (path) {
+    case DecodePath::Scalar:
+      return "scalar";
+    case DecodePath::Ssse3:
+      return "ssse3";
+    case DecodePath::Avx2:
+      return "avx2";
+  }
+  return "unknown";
+}
+
+bool DecodePathAvailable(DecodePath path) { return PathSupported(path); }
+
+DecodePath CurrentDecodePath() {
+  int path = __atomic_load_n(&currentPath, __ATOMIC_RELAXED);
+  if (path < 0) {
+    path = static_cast<int>(DecodePath::Scalar);
+    for (const DecodePath wider : {DecodePath::Ssse3, DecodePath::Avx2}) {
+      if (PathSupported(wider)) path = static_cast<int>(wider);
+    }
+    __atomic_store_n(&currentPath, path, __ATOMIC_RELAXED);
+  }
+  return static_cast<DecodePath>(path);
+}
+
+bool ForceDecodePath(DecodePath path) {
+  if (!PathSupported(path)) return false;
+  __atomic_store_n(&currentPath, static_cast<int>(path), __ATOMIC_RELAXED);
+  return true;
+}
+
+FastLoop CurrentFastLoop() {
+#if defined(LZS_VECTOR_PATHS)
+  switch (CurrentDecodePath()) {
+    case DecodePath::Scalar:
+      break;
+    case DecodePath::Ssse3:
+#if !defined(LZS_SMALL_DECODER)
+      return DecodeGroupsSsse3;
+#endif
+      break;
+    case DecodePath::Avx2:
+      return DecodeGroupsAvx2;
+  }
+#endif
+  return DecodeGroupsScalar;
+}
 
 std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength, std::uint8_t* outputArea,
                              std::size_t outputCapacity) {

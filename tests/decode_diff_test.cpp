@@ -1,8 +1,10 @@
-// The fast DecodeLzs against the plain reference decoder: same length, same
-// bytes, on random images and on images built to hit every edge of the fast
-// paths. The image ends right before an inaccessible page and so does the
-// output area (exactly 9 x payload length bytes), so any read past the image
-// or write past the area faults.
+// The fast DecodeLzs, on every path this processor runs, against the plain
+// reference decoder: same length, same bytes, on random images and on images
+// built to hit every edge of the fast paths. The image ends right before an
+// inaccessible page and so does the output area (exactly 9 x payload length
+// bytes), so any read past the image or write past the area faults. The
+// bounded lzs_decode is held to the same result at every capacity near the
+// decoded length, also with its destination against a guard page.
 
 #include <gtest/gtest.h>
 
@@ -20,6 +22,7 @@
 #include "lzs.h"
 #include "lzs/encode.hpp"
 #include "lzs/decode.hpp"
+#include "lzs/decode_paths.hpp"
 #include "tests/support/images.hpp"
 #include "tests/support/stream_decode.hpp"
 #include "tests/support/reference.hpp"
@@ -81,17 +84,92 @@ void ExpectStreamLikeOneShot(const Bytes& image, const std::string& what) {
   ExpectStreamEqual(DecodeStream(image, {65536}, 65536), expected, what + ", 64 KiB pieces");
 }
 
-// The fast decoder must give the reference's result whatever the area held;
-// so must the streaming decoder, in any pieces.
+// The paths of the fast decoder this processor runs.
+std::vector<lzs::DecodePath> AvailablePaths() {
+  std::vector<lzs::DecodePath> paths;
+  for (int p = 0; p < lzs::DecodePathCount; ++p) {
+    if (lzs::DecodePathAvailable(static_cast<lzs::DecodePath>(p))) paths.push_back(static_cast<lzs::DecodePath>(p));
+  }
+  return paths;
+}
+
+// Makes decoding take one path for as long as it lives, then the one before.
+class PathScope {
+ public:
+  explicit PathScope(lzs::DecodePath path) : before_(lzs::CurrentDecodePath()) {
+    EXPECT_TRUE(lzs::ForceDecodePath(path)) << lzs::DecodePathName(path);
+  }
+  ~PathScope() { lzs::ForceDecodePath(before_); }
+  PathScope(const PathScope&) = delete;
+  PathScope& operator=(const PathScope&) = delete;
+
+ private:
+  lzs::DecodePath before_;
+};
+
+// lzs_decode into the last `capacity` bytes of `out`, which end at a guard
+// page: the error, or the decoded bytes.
+StreamResult DecodeBoundedGuarded(GuardedBuffer& in, std::size_t imageSize, GuardedBuffer& out,
+                                  std::size_t capacity) {
+  std::uint8_t* dst = out.data() + (out.size() - capacity);
+  StreamResult result;
+  result.code = lzs_decode(dst, capacity, in.data(), imageSize);
+  if (!lzs_is_error(result.code)) result.output.assign(dst, dst + result.code);
+  return result;
+}
+
+// Capacities of the bounded call worth trying for a decoded length n: every
+// one from n - 2 * FastOutputMargin - 2 to n + 1 for a short output, where
+// the fast loop hands over to the exact one; a few around n for a long one.
+std::vector<std::size_t> CapacitiesAround(std::size_t n) {
+  constexpr std::size_t Margin = 2 * (7 * lzs::MaxCopy + 32) + 2;
+  std::vector<std::size_t> capacities;
+  const std::size_t low = n > Margin ? n - Margin : 0;
+  const std::size_t step = n <= 20000 ? 1 : 37;
+  for (std::size_t c = low; c < n; c += step) capacities.push_back(c);
+  for (const std::size_t c : {std::size_t{0}, n > 0 ? n - 1 : 0, n, n + 1, n + 200}) capacities.push_back(c);
+  return capacities;
+}
+
+void ExpectBoundedLikeReference(const Bytes& image, const Bytes& expected, const std::string& what) {
+  const bool rejected = expected.empty();
+  const std::vector<std::size_t> capacities = CapacitiesAround(expected.size());
+  GuardedBuffer in(image.size());
+  if (!image.empty()) std::memcpy(in.data(), image.data(), image.size());
+  GuardedBuffer out(*std::max_element(capacities.begin(), capacities.end()));
+  out.Fill(0xC3);
+  for (const std::size_t capacity : capacities) {
+    const StreamResult result = DecodeBoundedGuarded(in, image.size(), out, capacity);
+    const std::string where = what + ", capacity " + std::to_string(capacity);
+    if (rejected) {
+      ASSERT_TRUE(lzs_is_error(result.code)) << where;
+      ASSERT_NE(lzs_get_error(result.code), LZS_ERROR_DST_TOO_SMALL) << where;
+    } else if (capacity < expected.size()) {
+      ASSERT_EQ(lzs_get_error(result.code), LZS_ERROR_DST_TOO_SMALL) << where << ": " << lzs_error_name(result.code);
+    } else {
+      ASSERT_EQ(result.code, expected.size()) << where;
+      ASSERT_TRUE(result.output == expected) << where;
+    }
+  }
+}
+
+// Every path of the fast decoder must give the reference's result whatever
+// the area held, and so must lzs_decode at every capacity near the end; so
+// must the streaming decoder, in any pieces.
 void ExpectSameAsReference(const Bytes& image, const std::string& what) {
   ExpectStreamLikeOneShot(image, what);
   const Bytes expected = DecodeGuarded(DecodeLzsReference, image, 0x00);
-  for (const std::uint8_t fill : {0x00, 0xFF, 0x5A}) {
-    const Bytes actual = DecodeGuarded(lzs::DecodeLzs, image, fill);
-    ASSERT_EQ(actual.size(), expected.size()) << what << ", fill " << int{fill};
-    ASSERT_TRUE(actual == expected) << what << ", fill " << int{fill} << ", first difference at "
-                                    << (std::mismatch(actual.begin(), actual.end(), expected.begin()).first -
-                                        actual.begin());
+  for (const lzs::DecodePath path : AvailablePaths()) {
+    const PathScope scope(path);
+    const std::string on = what + ", path " + lzs::DecodePathName(path);
+    for (const std::uint8_t fill : {0x00, 0xFF, 0x5A}) {
+      const Bytes actual = DecodeGuarded(lzs::DecodeLzs, image, fill);
+      ASSERT_EQ(actual.size(), expected.size()) << on << ", fill " << int{fill};
+      ASSERT_TRUE(actual == expected) << on << ", fill " << int{fill} << ", first difference at "
+                                      << (std::mismatch(actual.begin(), actual.end(), expected.begin()).first -
+                                          actual.begin());
+    }
+    ExpectBoundedLikeReference(image, expected, on);
   }
 }
 

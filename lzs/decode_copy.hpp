@@ -1,0 +1,111 @@
+// The pieces every fast decoding loop shares: the safety margins and the
+// copies of one back-reference. The copies have internal linkage, so that
+// each source file compiled for its own instruction set keeps its own, and
+// no copy built for a wider set can stand in for a narrower one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "lzs/format.hpp"
+
+namespace lzs {
+
+// The constants and tables are the same for every instruction set.
+
+// Largest group: one flag byte and eight two-byte back-references.
+inline constexpr std::uint32_t MaxGroupSize = 1 + 8 * 2;
+// The wide copy of one item: 32 bytes, enough for MaxCopy bytes.
+inline constexpr std::uint32_t WideCopy = 32;
+// A literal's wide copy loads WideCopy payload bytes, up to WideCopy - 1 of
+// them past the group's last byte.
+inline constexpr std::uint32_t FastInputMargin = MaxGroupSize + WideCopy;
+// At the last item of a fast group at least WideCopy payload bytes are left,
+// so the output area has room for any item's wide store.
+static_assert(MaxExpansion * (FastInputMargin - MaxGroupSize) >= WideCopy);
+// With a bounded output area, the fast loop runs a group only while there is
+// room for its last item's wide store: seven longest copies, then WideCopy.
+inline constexpr std::size_t FastOutputMargin = 7 * MaxCopy + WideCopy;
+
+// A back-reference of distance d below 8 repeats its d source bytes. Its
+// first 8 bytes are those bytes times PatternSpread[d] (copies side by side);
+// the pattern then goes on at phase PatternPhase[d] = 8 mod d.
+constexpr std::uint64_t Spread(std::uint32_t d) {
+  std::uint64_t spread = 0;
+  for (std::uint32_t byte = 0; byte < 8; byte += d) spread |= std::uint64_t{1} << (8 * byte);
+  return spread;
+}
+inline constexpr std::uint64_t PatternSpread[8] = {0,         Spread(1), Spread(2), Spread(3),
+                                                   Spread(4), Spread(5), Spread(6), Spread(7)};
+inline constexpr std::uint8_t PatternPhase[8] = {0, 0, 0, 2, 0, 3, 2, 1};
+
+namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): one copy per instruction set
+
+// Fixed-size copies: the compiler turns them into plain loads and stores
+// (never a call). Each loads its whole chunk before storing it, so a chunk
+// may read bytes that the previous chunk has just stored.
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
+  std::uint64_t chunk;
+  __builtin_memcpy(&chunk, from, sizeof chunk);
+  __builtin_memcpy(to, &chunk, sizeof chunk);
+}
+
+inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
+  std::uint64_t chunk[2];
+  __builtin_memcpy(chunk, from, sizeof chunk);
+  __builtin_memcpy(to, chunk, sizeof chunk);
+}
+
+// The next 8 bytes of a pattern of period d whose last 8 bytes are `bytes`:
+// they start with `bytes` from the phase on; since 8 - PatternPhase[d] is a
+// multiple of d, those go on with their own first bytes again.
+inline std::uint64_t NextPattern(std::uint64_t bytes, std::uint32_t phase) {
+  const std::uint64_t rest = bytes >> (8 * phase);
+  return rest | rest << ((64 - 8 * phase) & 63);
+}
+
+// One back-reference of the exact rule: byte by byte, zeros where the source
+// lies before the start of the output or on the byte being written.
+inline std::size_t CopyExact(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
+                             std::size_t length) {
+  for (std::size_t n = 0; n < length; ++n, ++i) {
+    outputArea[i] = (distance == 0 || i < distance) ? 0 : outputArea[i - distance];
+  }
+  return i;
+}
+
+// A back-reference that is not a plain wide copy, in a fast loop, where
+// WideCopy bytes of room at outputArea + i are proven. Writes `length`
+// correct bytes there and at most WideCopy bytes in all.
+inline void CopyShort(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
+                      std::size_t length) {
+  std::uint8_t* out = outputArea + i;
+  if (distance == 0) {
+    // The source is the byte about to be written: zeros.
+    __builtin_memset(out, 0, MaxCopy);
+  } else if (distance > i) {
+    // The source starts before the output: zeros, then bytes of this same
+    // copy (only within the first WindowSize output bytes).
+    CopyExact(outputArea, i, distance, length);
+  } else if (distance >= 8) {
+    // Overlapping its own output: 8-byte chunks, no wider than the
+    // distance, read only bytes already written.
+    Copy8(out, out - distance);
+    Copy8(out + 8, out + 8 - distance);
+    Copy8(out + 16, out + 16 - distance);
+  } else {
+    // A pattern of period 1 to 7, built in a register.
+    std::uint64_t source;
+    __builtin_memcpy(&source, out - distance, sizeof source);
+    const std::uint64_t keep = (std::uint64_t{1} << (8 * distance)) - 1;
+    std::uint64_t bytes = (source & keep) * PatternSpread[distance];
+    const std::uint32_t phase = PatternPhase[distance];
+    for (std::size_t chunk = 0; chunk < 3; ++chunk) {
+      __builtin_memcpy(out + 8 * chunk, &bytes, sizeof bytes);
+      bytes = NextPattern(bytes, phase);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lzs
