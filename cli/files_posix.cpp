@@ -241,14 +241,22 @@ void PrepareFiles(bool /*dataToStdout*/) {
   (void)std::signal(SIGIO, SIG_IGN);
 }
 
+namespace {
+
+// Opens an input to read, without blocking: a FIFO or a device is refused
+// later, never waited on. -1, and why, when it cannot be opened.
+int OpenInput(const std::string& path, std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) error = "cannot open: " + Reason(errno);
+  return fd;
+}
+
+}  // namespace
+
 bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, FileStamp& stamp,
                    std::string& error) {
-  // Without blocking: a FIFO or a device is refused, never waited on.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    error = "cannot open: " + Reason(errno);
-    return false;
-  }
+  const int fd = OpenInput(path, error);
+  if (fd < 0) return false;
   struct stat st {};
   const bool ok = ReadOpenFile(
       fd, rule,
@@ -286,11 +294,8 @@ bool ReadPieces(int fd, const TakePiece& take, std::uint64_t& got, std::string& 
 
 bool ReadInputFileInPieces(const std::string& path, const ReadRule& rule, FileStamp& stamp,
                            const TakePiece& take, std::string& error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    error = "cannot open: " + Reason(errno);
-    return false;
-  }
+  const int fd = OpenInput(path, error);
+  if (fd < 0) return false;
   struct stat st {};
   const bool ok = ReadOpenFile(
       fd, rule,

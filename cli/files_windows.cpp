@@ -172,21 +172,31 @@ void PrepareFiles(bool dataToStdout) {
   SetConsoleCtrlHandler(RemoveTempFiles, TRUE);
 }
 
-bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, FileStamp& stamp,
-                   std::string& error) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+namespace {
+
+// Opens an input to read, shared for reading only: no other process can open
+// it for writing meanwhile, and one that has it open for writing makes this
+// open fail. Gives its attributes too; INVALID_HANDLE_VALUE, and why, when
+// it cannot be read.
+HANDLE OpenInput(const std::string& path, DWORD& attributes, std::string& error) {
+  attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     error = "is a folder (use -r to go into folders)";
-    return false;
+    return INVALID_HANDLE_VALUE;
   }
-  // Shared for reading only: no other process can open it for writing
-  // meanwhile, and one that has it open for writing makes this open fail.
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot open: " + Reason(GetLastError());
-    return false;
-  }
+  if (file == INVALID_HANDLE_VALUE) error = "cannot open: " + Reason(GetLastError());
+  return file;
+}
+
+}  // namespace
+
+bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, FileStamp& stamp,
+                   std::string& error) {
+  DWORD attributes = 0;
+  const HANDLE file = OpenInput(path, attributes, error);
+  if (file == INVALID_HANDLE_VALUE) return false;
   FileState before{};
   const bool ok = ReadOpenFile(
       file, rule,
@@ -220,18 +230,9 @@ bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, F
 
 bool ReadInputFileInPieces(const std::string& path, const ReadRule& rule, FileStamp& stamp,
                            const TakePiece& take, std::string& error) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    error = "is a folder (use -r to go into folders)";
-    return false;
-  }
-  // Shared for reading only, as for a whole read.
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot open: " + Reason(GetLastError());
-    return false;
-  }
+  DWORD attributes = 0;
+  const HANDLE file = OpenInput(path, attributes, error);
+  if (file == INVALID_HANDLE_VALUE) return false;
   FileState before{};
   const bool ok = ReadOpenFile(
       file, rule,
