@@ -269,8 +269,8 @@ void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t 
     // group's wide stores before opEnd.
     const auto index = static_cast<size_t>(op - out.dst) - lag;
     std::uint8_t* const area = op - index;
-    const size_t end =
-        lzs::CurrentFastLoop()(in, payloadEnd, area, index, static_cast<size_t>(opEnd - area) - lzs::FastOutputMargin);
+    const size_t outLimit = static_cast<size_t>(opEnd - area) - lzs::FastOutputMargin;
+    const size_t end = lzs::CurrentFastLoop()(in, payloadEnd, area, index, outLimit);
     op = area + end;
     written += end - index;
   }

@@ -398,6 +398,7 @@ TEST(DecodeDiff, StreamHandsOverToTheFastLoop) {
     std::uint32_t lead;
     size_t room;
     long pieceAfterLead;  // 0: the whole image in one piece
+    bool longest = false;  // after the literals only longest copies, 144 bytes a group
   };
   const Row rows[] = {
       {4096, Window + Stores - 1, 0}, {4096, Window + Stores, 0},     {4096, Window + Stores + 1, 0},
@@ -406,6 +407,9 @@ TEST(DecodeDiff, StreamHandsOverToTheFastLoop) {
       {4096, 65536, Margin},          {4096, 65536, Margin + 1},      {4096, 65536, Margin + 17},
       {4096, 65536, -1},              {4095, 65536, Margin},          {4097, 65536, Margin},
       {4096, 2 * Window - 1, 0},      {4096, 3 * Window + 1, Margin}, {4096, 65536, 0},
+      // The second group past the window stores up to the room's last byte.
+      {4096, Window + Stores + 143, 0, true}, {4096, Window + Stores + 144, 0, true},
+      {4096, Window + Stores + 145, 0, true}, {4096, 65536, Margin, true},
   };
   for (const Row& row : rows) {
     std::mt19937 rng(row.lead);
@@ -413,7 +417,9 @@ TEST(DecodeDiff, StreamHandsOverToTheFastLoop) {
     builder.Literals(row.lead);
     for (int n = 0; n < 12000; ++n) {
       const std::uint32_t kind = rng() % 8;
-      if (kind < 3) {
+      if (row.longest) {
+        builder.Reference(100 + rng() % 3000, lzs::MaxCopy);
+      } else if (kind < 3) {
         builder.Literal(static_cast<std::uint8_t>(rng()));
       } else {
         const std::uint32_t distance = kind == 3 ? rng() % 20 : lzs::WindowSize - 1 - rng() % 300;
@@ -428,7 +434,8 @@ TEST(DecodeDiff, StreamHandsOverToTheFastLoop) {
       const PathScope scope(path);
       ExpectStreamEqual(DecodeStream(image, {piece}, row.room), expected,
                         std::string("path ") + lzs::DecodePathName(path) + ", lead " + std::to_string(row.lead) +
-                            ", room " + std::to_string(row.room) + ", pieces of " + std::to_string(piece));
+                            ", room " + std::to_string(row.room) + ", pieces of " + std::to_string(piece) +
+                            (row.longest ? ", longest copies" : ""));
     }
   }
 }
