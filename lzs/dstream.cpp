@@ -8,6 +8,8 @@
 // from the ring. Before the call returns, the bytes it wrote go into the
 // ring. Bytes before the start of the output are zero: the ring starts
 // zero-filled, and a slot is written only once its output index is reached.
+// Once a call's output holds a whole window, no source lies in the ring, and
+// whole groups go through lzs_decode's fast loop of the current path.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
