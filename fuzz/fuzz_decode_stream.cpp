@@ -4,7 +4,9 @@
 // The first four input bytes choose the run: byte 0 how the rest becomes an
 // image (even: as it is, header included; odd: behind a correct header, so
 // that most runs get past the header check); bytes 1 and 2 the sizes of the
-// pieces the image is fed in, alternately (1 to 256 bytes); byte 3 the
+// pieces the image is fed in, alternately (1 to 192 bytes for values below
+// 192, else a multiple of 256 bytes up to 16 KiB, so that one call can have
+// a piece that yields more than a window of output); byte 3 the
 // output room per call: 1 to 128 bytes for values below 128, else a multiple
 // of 512 bytes up to 64 KiB, so that calls also write more than a window of
 // output. Output, and the error when there is one, must be what lzs_decode
@@ -25,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int k = 0; k < LZS_HEADER_SIZE; ++k) image.push_back(static_cast<std::uint8_t>(payload >> (8 * k)));
   }
   image.insert(image.end(), data + 4, data + size);
-  const std::vector<std::size_t> pieces{std::size_t{data[1]} + 1, std::size_t{data[2]} + 1};
+  auto piece = [](std::uint8_t b) { return b < 192 ? std::size_t{b} + 1 : (std::size_t{b} - 191) * 256; };
+  const std::vector<std::size_t> pieces{piece(data[1]), piece(data[2])};
   const std::size_t room = data[3] < 128 ? std::size_t{data[3]} + 1 : (std::size_t{data[3]} - 127) * 512;
   const testdata::StreamResult streamed = testdata::DecodeStream(image, pieces, room);
   const testdata::StreamResult whole = testdata::DecodeWhole(image);

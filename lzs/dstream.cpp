@@ -8,12 +8,16 @@
 // from the ring. Before the call returns, the bytes it wrote go into the
 // ring. Bytes before the start of the output are zero: the ring starts
 // zero-filled, and a slot is written only once its output index is reached.
+// Once a call's output holds a whole window, no source lies in the ring, and
+// whole groups go through lzs_decode's fast loop of the current path.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "lzs.h"
+#include "lzs/decode_copy.hpp"
+#include "lzs/decode_paths.hpp"
 #include "lzs/format.hpp"
 
 namespace {
@@ -251,6 +255,26 @@ void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t 
   auto room = [&] { return in < inStop && op < opStop; };
   while (op - callStart < static_cast<std::ptrdiff_t>(lzs::WindowSize) && room()) {
     DecodeGroup<true>(ds, out, in, op, written);
+  }
+  // Past that, the one-shot decoder's fast loop can run the groups, over an
+  // output area inside dst whose index `index` is at least WindowSize and
+  // congruent to `written` modulo WindowSize (the window position follows
+  // from it): dst's offset of op less `lag`, which stays the same all call.
+  const auto lag =
+      static_cast<size_t>((static_cast<std::uint64_t>(op - out.dst) - written) & lzs::WindowMask);
+  auto fastStart = [&] { return op - out.dst >= static_cast<std::ptrdiff_t>(lzs::WindowSize + lag); };
+  while (room() && !fastStart()) DecodeGroup<false>(ds, out, in, op, written);
+  if (room() && payloadEnd - in >= static_cast<std::ptrdiff_t>(lzs::FastInputMargin) &&
+      opEnd - op >= static_cast<std::ptrdiff_t>(lzs::FastOutputMargin)) {
+    // Its margins: FastInputMargin payload bytes ahead of a group (which
+    // also keeps a literal's wide load inside src), and room for a whole
+    // group's wide stores before opEnd.
+    const auto index = static_cast<size_t>(op - out.dst) - lag;
+    std::uint8_t* const area = op - index;
+    const size_t outLimit = static_cast<size_t>(opEnd - area) - lzs::FastOutputMargin;
+    const size_t end = lzs::CurrentFastLoop()(in, payloadEnd, area, index, outLimit);
+    op = area + end;
+    written += end - index;
   }
   while (room()) DecodeGroup<false>(ds, out, in, op, written);
   const auto used = static_cast<size_t>(in - first);

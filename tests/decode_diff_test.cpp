@@ -157,11 +157,11 @@ void ExpectBoundedLikeReference(const Bytes& image, const Bytes& expected, const
 // the area held, and so must lzs_decode at every capacity near the end; so
 // must the streaming decoder, in any pieces.
 void ExpectSameAsReference(const Bytes& image, const std::string& what) {
-  ExpectStreamLikeOneShot(image, what);
   const Bytes expected = DecodeGuarded(DecodeLzsReference, image, 0x00);
   for (const lzs::DecodePath path : AvailablePaths()) {
     const PathScope scope(path);
     const std::string on = what + ", path " + lzs::DecodePathName(path);
+    ExpectStreamLikeOneShot(image, on);
     for (const std::uint8_t fill : {0x00, 0xFF, 0x5A}) {
       const Bytes actual = DecodeGuarded(lzs::DecodeLzs, image, fill);
       ASSERT_EQ(actual.size(), expected.size()) << on << ", fill " << int{fill};
@@ -371,9 +371,72 @@ TEST(DecodeDiff, StreamGroupsAtTheEdgesOfRoomAndPieces) {
       {{48}, 65536},           {{49}, 65536},            {{50, 17, 3000}, 65536}, {{1 << 20}, 1 << 20},
       {{1 << 20}, 4096 * 3 + 1}, {{300, 7}, 5000},
   };
-  for (const Split& split : splits) {
-    ExpectStreamEqual(DecodeStream(image, split.pieces, split.room), expected,
-                      "pieces of " + std::to_string(split.pieces[0]) + ", room " + std::to_string(split.room));
+  for (const lzs::DecodePath path : AvailablePaths()) {
+    const PathScope scope(path);
+    for (const Split& split : splits) {
+      ExpectStreamEqual(DecodeStream(image, split.pieces, split.room), expected,
+                        std::string("path ") + lzs::DecodePathName(path) + ", pieces of " +
+                            std::to_string(split.pieces[0]) + ", room " + std::to_string(split.room));
+    }
+  }
+}
+
+// Within a call, the streaming decoder hands its groups to the one-shot
+// decoder's fast loop once the call's output holds a whole window, with
+// FastInputMargin payload bytes left in the piece and room for a group's
+// wide stores. The images start with `lead` literals (the handover then
+// falls on a known group), then items reaching back up to a whole window.
+// Each row puts the handover's conditions just short of, at or just past
+// their bounds in the first call: the room past the window, and the bytes
+// of the first piece past the literals' payload (of lead + lead / 8 bytes,
+// rounded up, plus the header); later calls then meet them at other points.
+TEST(DecodeDiff, StreamHandsOverToTheFastLoop) {
+  constexpr size_t Window = lzs::WindowSize;
+  constexpr size_t Stores = 7 * lzs::MaxCopy + 32;  // a group's wide stores
+  constexpr size_t Margin = 17 + 32;                // a group and a literal's wide load
+  struct Row {
+    std::uint32_t lead;
+    size_t room;
+    long pieceAfterLead;  // 0: the whole image in one piece
+    bool longest = false;  // after the literals only longest copies, 144 bytes a group
+  };
+  const Row rows[] = {
+      {4096, Window + Stores - 1, 0}, {4096, Window + Stores, 0},     {4096, Window + Stores + 1, 0},
+      {4096, Window + 4 * Stores, 0}, {4095, Window + Stores, 0},     {4097, Window + Stores + 8, 0},
+      {4088, Window + Stores, 0},     {4104, Window + Stores + 8, 0}, {4096, 65536, Margin - 1},
+      {4096, 65536, Margin},          {4096, 65536, Margin + 1},      {4096, 65536, Margin + 17},
+      {4096, 65536, -1},              {4095, 65536, Margin},          {4097, 65536, Margin},
+      {4096, 2 * Window - 1, 0},      {4096, 3 * Window + 1, Margin}, {4096, 65536, 0},
+      // The second group past the window stores up to the room's last byte.
+      {4096, Window + Stores + 143, 0, true}, {4096, Window + Stores + 144, 0, true},
+      {4096, Window + Stores + 145, 0, true}, {4096, 65536, Margin, true},
+  };
+  for (const Row& row : rows) {
+    std::mt19937 rng(row.lead);
+    PayloadBuilder builder;
+    builder.Literals(row.lead);
+    for (int n = 0; n < 12000; ++n) {
+      const std::uint32_t kind = rng() % 8;
+      if (row.longest) {
+        builder.Reference(100 + rng() % 3000, lzs::MaxCopy);
+      } else if (kind < 3) {
+        builder.Literal(static_cast<std::uint8_t>(rng()));
+      } else {
+        const std::uint32_t distance = kind == 3 ? rng() % 20 : lzs::WindowSize - 1 - rng() % 300;
+        builder.Reference(distance, lzs::MinCopy + rng() % 16);
+      }
+    }
+    const Bytes image = builder.Image();
+    const StreamResult expected = DecodeWhole(image);
+    const size_t leadBytes = lzs::HeaderSize + row.lead + (row.lead + 7) / 8;
+    const size_t piece = row.pieceAfterLead == 0 ? image.size() : leadBytes + static_cast<size_t>(row.pieceAfterLead);
+    for (const lzs::DecodePath path : AvailablePaths()) {
+      const PathScope scope(path);
+      ExpectStreamEqual(DecodeStream(image, {piece}, row.room), expected,
+                        std::string("path ") + lzs::DecodePathName(path) + ", lead " + std::to_string(row.lead) +
+                            ", room " + std::to_string(row.room) + ", pieces of " + std::to_string(piece) +
+                            (row.longest ? ", longest copies" : ""));
+    }
   }
 }
 
