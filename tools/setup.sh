@@ -10,7 +10,7 @@ apt-get install -y -qq \
   x11-apps imagemagick python3 valgrind cppcheck clang-tidy clang-format hyperfine \
   e2fsprogs time lintian pkg-config unzip \
   python3-dev python3-setuptools python3-wheel python3-venv python3-pytest \
-  clang-14 lld-14 wasi-libc libc++-14-dev-wasm32 libclang-rt-14-dev-wasm32 chromium firefox-esr nodejs \
+  clang-14 lld-14 wasi-libc libc++-14-dev-wasm32 libclang-rt-14-dev-wasm32 binaryen chromium firefox-esr nodejs \
   llvm wixl msitools faketime >/dev/null
 
 # lzs.html: its build script and browser tests take fflate and
