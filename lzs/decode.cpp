@@ -42,6 +42,12 @@ constexpr bool SmallDecoder = true;
 #else
 constexpr bool SmallDecoder = false;
 #endif
+// The small decoder goes without the SSSE3 loop.
+#if defined(LZS_VECTOR_PATHS) && !defined(LZS_SMALL_DECODER)
+constexpr bool Ssse3LoopBuilt = true;
+#else
+constexpr bool Ssse3LoopBuilt = false;
+#endif
 
 // The small decoder's items share one out-of-line copy of CopyShort.
 [[gnu::noinline]] void CopyShortOutOfLine(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
@@ -218,7 +224,7 @@ bool PathBuilt(DecodePath path) {
     case DecodePath::Scalar:
       return true;
     case DecodePath::Ssse3:
-      return VectorPaths && !SmallDecoder;
+      return Ssse3LoopBuilt;
     case DecodePath::Avx2:
       return VectorPaths;
   }
@@ -286,17 +292,11 @@ bool ForceDecodePath(DecodePath path) {
 
 FastLoop CurrentFastLoop() {
 #if defined(LZS_VECTOR_PATHS)
-  switch (CurrentDecodePath()) {
-    case DecodePath::Scalar:
-      break;
-    case DecodePath::Ssse3:
+  const DecodePath path = CurrentDecodePath();
+  if (path == DecodePath::Avx2) return DecodeGroupsAvx2;
 #if !defined(LZS_SMALL_DECODER)
-      return DecodeGroupsSsse3;
+  if (path == DecodePath::Ssse3) return DecodeGroupsSsse3;
 #endif
-      break;
-    case DecodePath::Avx2:
-      return DecodeGroupsAvx2;
-  }
 #endif
   return DecodeGroupsScalar;
 }

@@ -395,21 +395,21 @@ TEST(DecodeDiff, StreamHandsOverToTheFastLoop) {
   constexpr size_t Stores = 7 * lzs::MaxCopy + 32;  // a group's wide stores
   constexpr size_t Margin = 17 + 32;                // a group and a literal's wide load
   struct Row {
-    std::uint32_t lead;
     size_t room;
     long pieceAfterLead;  // 0: the whole image in one piece
+    std::uint32_t lead;
     bool longest = false;  // after the literals only longest copies, 144 bytes a group
   };
   const Row rows[] = {
-      {4096, Window + Stores - 1, 0}, {4096, Window + Stores, 0},     {4096, Window + Stores + 1, 0},
-      {4096, Window + 4 * Stores, 0}, {4095, Window + Stores, 0},     {4097, Window + Stores + 8, 0},
-      {4088, Window + Stores, 0},     {4104, Window + Stores + 8, 0}, {4096, 65536, Margin - 1},
-      {4096, 65536, Margin},          {4096, 65536, Margin + 1},      {4096, 65536, Margin + 17},
-      {4096, 65536, -1},              {4095, 65536, Margin},          {4097, 65536, Margin},
-      {4096, 2 * Window - 1, 0},      {4096, 3 * Window + 1, Margin}, {4096, 65536, 0},
+      {Window + Stores - 1, 0, 4096}, {Window + Stores, 0, 4096},     {Window + Stores + 1, 0, 4096},
+      {Window + 4 * Stores, 0, 4096}, {Window + Stores, 0, 4095},     {Window + Stores + 8, 0, 4097},
+      {Window + Stores, 0, 4088},     {Window + Stores + 8, 0, 4104}, {65536, Margin - 1, 4096},
+      {65536, Margin, 4096},          {65536, Margin + 1, 4096},      {65536, Margin + 17, 4096},
+      {65536, -1, 4096},              {65536, Margin, 4095},          {65536, Margin, 4097},
+      {2 * Window - 1, 0, 4096},      {3 * Window + 1, Margin, 4096}, {65536, 0, 4096},
       // The second group past the window stores up to the room's last byte.
-      {4096, Window + Stores + 143, 0, true}, {4096, Window + Stores + 144, 0, true},
-      {4096, Window + Stores + 145, 0, true}, {4096, 65536, Margin, true},
+      {Window + Stores + 143, 0, 4096, true}, {Window + Stores + 144, 0, 4096, true},
+      {Window + Stores + 145, 0, 4096, true}, {65536, Margin, 4096, true},
   };
   for (const Row& row : rows) {
     std::mt19937 rng(row.lead);
