@@ -71,6 +71,28 @@ std::string DefaultOutputName(const Options& options, const std::string& input) 
   return JoinPath(options.outputDir, name, FolderSeparators);
 }
 
+// What -t says of an image that passed: with -v, whether its last
+// back-reference is cut off; with -vv, that it is OK and what was checked.
+std::string TestReport(const Options& options, const std::string& name, std::uint64_t made, bool lastItemCut) {
+  std::string report;
+  if (options.verbosity > 0 && lastItemCut) {
+    report += "lzs: " + name +
+              ": warning: the last back-reference is cut off by the end of the "
+              "image; its one byte is ignored\n";
+  }
+  if (options.verbosity > 1) {
+    report += "lzs: " + name + ": OK, " + std::to_string(made) +
+              " bytes (structure and size; the format has no checksum)\n";
+  }
+  return report;
+}
+
+// The -vv line of an image unpacked to `to`.
+std::string UnpackedLine(const std::string& name, std::uint64_t taken, std::uint64_t made, const std::string& to) {
+  return "lzs: " + name + ": " + std::to_string(taken) + " -> " + std::to_string(made) + " bytes (" +
+         Percent(made, taken) + ") -> " + to + "\n";
+}
+
 std::string ListHeader() { return "      Packed     Unpacked    Ratio  Name\n"; }
 
 std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::string& name) {
@@ -209,18 +231,9 @@ bool StreamImage(const Options& options, const Job& job, const std::string& name
   outcome.unpackedBytes = made;
   outcome.done = true;
   if (options.mode == Mode::Test) {
-    if (options.verbosity > 0 && ends.LastItemCut()) {
-      outcome.messages += "lzs: " + name +
-                          ": warning: the last back-reference is cut off by the end of the "
-                          "image; its one byte is ignored\n";
-    }
-    if (options.verbosity > 1) {
-      outcome.messages += "lzs: " + name + ": OK, " + std::to_string(made) +
-                          " bytes (structure and size; the format has no checksum)\n";
-    }
+    outcome.messages += TestReport(options, name, made, ends.LastItemCut());
   } else if (options.verbosity > 1) {
-    outcome.messages += "lzs: " + name + ": " + std::to_string(taken) + " -> " + std::to_string(made) +
-                        " bytes (" + Percent(made, taken) + ") -> " + outputName + "\n";
+    outcome.messages += UnpackedLine(name, taken, made, outputName);
   }
   return true;
 }
@@ -341,16 +354,10 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
     outcome.unpackedBytes = n;
     if (options.mode == Mode::Test) {
       lzs_info info{};
-      if (options.verbosity > 0 && !lzs_is_error(lzs_image_info(data.data(), data.size(), &info)) &&
-          info.lastItemCut != 0) {
-        outcome.messages += "lzs: " + name +
-                            ": warning: the last back-reference is cut off by the end of the "
-                            "image; its one byte is ignored\n";
-      }
-      if (options.verbosity > 1) {
-        outcome.messages += "lzs: " + name + ": OK, " + std::to_string(n) +
-                            " bytes (structure and size; the format has no checksum)\n";
-      }
+      const bool lastItemCut = options.verbosity > 0 &&
+                               !lzs_is_error(lzs_image_info(data.data(), data.size(), &info)) &&
+                               info.lastItemCut != 0;
+      outcome.messages += TestReport(options, name, n, lastItemCut);
       outcome.done = true;
       return;
     }
@@ -370,10 +377,7 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
   }
   outcome.done = outcome.ok;
   if (outcome.ok && options.verbosity > 1) {
-    outcome.messages += "lzs: " + name + ": " + std::to_string(data.size()) + " -> " +
-                        std::to_string(result.size()) + " bytes (" +
-                        Percent(result.size(), data.size()) + ") -> " +
-                        (toFile ? job.output : StandardOutput) + "\n";
+    outcome.messages += UnpackedLine(name, data.size(), result.size(), toFile ? job.output : StandardOutput);
   }
 }
 

@@ -122,16 +122,21 @@ class LzsExeTest(unittest.TestCase):
                     self.assertEqual(result.stdout, out)
                 elif out is not None:
                     self.assertIn(out, result.stdout.decode("utf-8", "replace"))
-                for file, want in after.items():
-                    path = folder / file
-                    if want is None:
-                        self.assertFalse(path.exists(), file)
-                    elif want == "round trip":
-                        unpacked = wine.run_console(program, ["-dc", file], folder)
-                        self.assertEqual(unpacked.stdout, files[file[:-4]], file)
-                    else:
-                        self.assertEqual(path.read_bytes(), want, file)
+                self.check_files(program, folder, files, after)
                 self.assertEqual([p.name for p in folder.rglob(".*")], [], "temporary files left")
+
+    def check_files(self, program: Path, folder: Path, files: dict, after: dict) -> None:
+        """Each file of `after` is absent (None), unpacks with lzs.exe to the
+        input it was packed from ("round trip"), or holds the bytes given."""
+        for file, want in after.items():
+            path = folder / file
+            if want is None:
+                self.assertFalse(path.exists(), file)
+            elif want == "round trip":
+                unpacked = wine.run_console(program, ["-dc", file], folder)
+                self.assertEqual(unpacked.stdout, files[file[:-4]], file)
+            else:
+                self.assertEqual(path.read_bytes(), want, file)
 
     @unittest.skipUnless(shutil.which("Xvfb"), "needs Xvfb: Wine's console opens a window")
     def test_started_from_explorer(self) -> None:
@@ -166,15 +171,7 @@ class LzsExeTest(unittest.TestCase):
                     self.assertIsNotNone(screen, "the window closed without waiting")
                     for want in lines:
                         self.assertIn(want.replace("{}", wine.windows_path(folder)), screen)
-                for file, want in after.items():
-                    path = folder / file
-                    if want is None:
-                        self.assertFalse(path.exists(), file)
-                    elif want == "round trip":
-                        unpacked = wine.run_console(program, ["-dc", file], folder)
-                        self.assertEqual(unpacked.stdout, files[file[:-4]], file)
-                    else:
-                        self.assertEqual(path.read_bytes(), want, file)
+                self.check_files(program, folder, files, after)
 
     def test_standard_input_in_pieces(self) -> None:
         # Standard input is unpacked piece by piece: an image of many pieces,
