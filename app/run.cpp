@@ -99,8 +99,7 @@ void WriteOutput() {
 // read right whatever the system's own code page; the 8-bit box would show
 // them in that code page.
 void ShowNotice(const char* text) {
-  MultiByteToWideChar(NoticeCodePage, 0, NoticeCaption, -1, runState.noticeCaption,
-                      NoticeCapacity);
+  MultiByteToWideChar(NoticeCodePage, 0, NoticeCaption, -1, runState.noticeCaption, NoticeCapacity);
   MultiByteToWideChar(NoticeCodePage, 0, text, -1, runState.noticeText, NoticeCapacity);
   MessageBoxW(nullptr, runState.noticeText, runState.noticeCaption,
               MB_OK | MB_TOPMOST | MB_TASKMODAL);
@@ -136,13 +135,9 @@ extern "C" void RunDecompression() {
   const char* commandLine = GetCommandLineA();
   if (commandLine == nullptr) RefuseCommandLine();
   switch (ScanCommandLine(commandLine)) {
-    case ScanResult::SyntaxError:
-      RefuseCommandLine();
-    case ScanResult::ShowUsage:
-      ShowNotice(UsageNotice);
-      ExitProcess(runState.exitCode);
-    case ScanResult::Ready:
-      break;
+    case ScanResult::SyntaxError: RefuseCommandLine();
+    case ScanResult::ShowUsage: ShowNotice(UsageNotice); ExitProcess(runState.exitCode);
+    case ScanResult::Ready: break;
   }
 
   const HANDLE input = CreateFileA(runState.inputName, GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -158,8 +153,8 @@ extern "C" void RunDecompression() {
                 nullptr))
     EndWithGeneralError();
 
-  runState.byteCount =
-      lzs::DecodeLzs(static_cast<const BYTE*>(runState.block), runState.byteCount, runState.outputArea);
+  runState.byteCount = lzs::DecodeLzs(static_cast<const BYTE*>(runState.block), runState.byteCount,
+                                      runState.outputArea);
   if (runState.byteCount == 0) EndWithFormatError();
 
   // Created only after a good decode, so a refused input never empties it.

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "lzs.h"
-#include "lzs/encode.hpp"
 #include "lzs/decode.hpp"
 #include "lzs/decode_paths.hpp"
+#include "lzs/encode.hpp"
 #include "tests/support/reference.hpp"
 
 namespace {
@@ -42,7 +42,8 @@ Bytes ReadCorpusFile(const std::string& name) {
     std::exit(2);
   }
   std::uint8_t chunk[1 << 16];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) data.insert(data.end(), chunk, chunk + n);
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+    data.insert(data.end(), chunk, chunk + n);
   std::fclose(file);
   return data;
 }
@@ -57,11 +58,13 @@ struct Corpus {
 using Decoder = std::uint32_t (*)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
 
 // DecodeLzs (or the reference decoder) on one path of the fast decoder.
-void BenchDecode(benchmark::State& state, const Corpus* corpus, Decoder decode, lzs::DecodePath path) {
+void BenchDecode(benchmark::State& state, const Corpus* corpus, Decoder decode,
+                 lzs::DecodePath path) {
   lzs::ForceDecodePath(path);
   Bytes area(lzs::MaxExpansion * (corpus->image.size() - lzs::HeaderSize));
   for (auto _ : state) {
-    const std::uint32_t n = decode(corpus->image.data(), static_cast<std::uint32_t>(corpus->image.size()), area.data());
+    const std::uint32_t n =
+        decode(corpus->image.data(), static_cast<std::uint32_t>(corpus->image.size()), area.data());
     benchmark::DoNotOptimize(n);
     benchmark::ClobberMemory();
   }
@@ -117,12 +120,15 @@ void BenchStream(benchmark::State& state, const Corpus* corpus) {
   lzs_dstream* ds = lzs_dstream_create();
   std::vector<std::uint8_t> room(StreamChunk);
   Bytes all;
-  const size_t check = StreamDecode(ds, corpus->image, room.data(),
-                                    [&](const std::uint8_t* p, size_t n) { all.insert(all.end(), p, p + n); });
-  if (check != 0 || all != corpus->original) state.SkipWithError("lzs_decode_stream output differs from the original");
+  const size_t check =
+      StreamDecode(ds, corpus->image, room.data(),
+                   [&](const std::uint8_t* p, size_t n) { all.insert(all.end(), p, p + n); });
+  if (check != 0 || all != corpus->original)
+    state.SkipWithError("lzs_decode_stream output differs from the original");
   for (auto _ : state) {
     size_t total = 0;
-    const size_t r = StreamDecode(ds, corpus->image, room.data(), [&](const std::uint8_t*, size_t n) { total += n; });
+    const size_t r = StreamDecode(ds, corpus->image, room.data(),
+                                  [&](const std::uint8_t*, size_t n) { total += n; });
     benchmark::DoNotOptimize(r);
     benchmark::DoNotOptimize(total);
     benchmark::ClobberMemory();
@@ -138,7 +144,8 @@ void BenchDecodedSize(benchmark::State& state, const Corpus* corpus) {
     n = lzs_decoded_size(corpus->image.data(), corpus->image.size());
     benchmark::DoNotOptimize(n);
   }
-  if (n != corpus->original.size()) state.SkipWithError("lzs_decoded_size differs from the original size");
+  if (n != corpus->original.size())
+    state.SkipWithError("lzs_decoded_size differs from the original size");
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
 }
 
@@ -154,9 +161,9 @@ void BenchMemcpy(benchmark::State& state, const Corpus* corpus) {
 void BenchLz4(benchmark::State& state, const Corpus* corpus) {
   Bytes to(corpus->original.size());
   for (auto _ : state) {
-    const int n = LZ4_decompress_safe(reinterpret_cast<const char*>(corpus->lz4.data()),
-                                      reinterpret_cast<char*>(to.data()), static_cast<int>(corpus->lz4.size()),
-                                      static_cast<int>(to.size()));
+    const int n = LZ4_decompress_safe(
+        reinterpret_cast<const char*>(corpus->lz4.data()), reinterpret_cast<char*>(to.data()),
+        static_cast<int>(corpus->lz4.size()), static_cast<int>(to.size()));
     benchmark::DoNotOptimize(n);
     benchmark::ClobberMemory();
   }
@@ -166,7 +173,8 @@ void BenchLz4(benchmark::State& state, const Corpus* corpus) {
 
 Bytes PackLz4(const Bytes& data) {
   Bytes block(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(data.size()))));
-  const int n = LZ4_compress_HC(reinterpret_cast<const char*>(data.data()), reinterpret_cast<char*>(block.data()),
+  const int n = LZ4_compress_HC(reinterpret_cast<const char*>(data.data()),
+                                reinterpret_cast<char*>(block.data()),
                                 static_cast<int>(data.size()), static_cast<int>(block.size()), 9);
   if (n <= 0) std::abort();
   block.resize(static_cast<std::size_t>(n));
@@ -208,20 +216,23 @@ int main(int argc, char** argv) {
   const Bytes text = ReadCorpusFile("text.bin");
   const Bytes binary = ReadCorpusFile("binary.bin");
   corpora.push_back({"text", text, lzs::EncodeLzs(text.data(), text.size()), PackLz4(text)});
-  corpora.push_back({"binary", binary, lzs::EncodeLzs(binary.data(), binary.size()), PackLz4(binary)});
-  corpora.push_back({"text-greedy", text, lzs::EncodeLzsGreedy(text.data(), text.size()), PackLz4(text)});
-  corpora.push_back({"binary-greedy", binary, lzs::EncodeLzsGreedy(binary.data(), binary.size()), PackLz4(binary)});
+  corpora.push_back(
+      {"binary", binary, lzs::EncodeLzs(binary.data(), binary.size()), PackLz4(binary)});
+  corpora.push_back(
+      {"text-greedy", text, lzs::EncodeLzsGreedy(text.data(), text.size()), PackLz4(text)});
+  corpora.push_back({"binary-greedy", binary, lzs::EncodeLzsGreedy(binary.data(), binary.size()),
+                     PackLz4(binary)});
 
   for (const Corpus& corpus : corpora) {
     const Corpus* c = &corpus;
     for (int p = 0; p < lzs::DecodePathCount; ++p) {
       const auto path = static_cast<lzs::DecodePath>(p);
       if (!lzs::DecodePathAvailable(path)) continue;
-      benchmark::RegisterBenchmark((std::string(lzs::DecodePathName(path)) + "/" + c->name).c_str(), BenchDecode, c,
-                                   &lzs::DecodeLzs, path);
+      benchmark::RegisterBenchmark((std::string(lzs::DecodePathName(path)) + "/" + c->name).c_str(),
+                                   BenchDecode, c, &lzs::DecodeLzs, path);
     }
-    benchmark::RegisterBenchmark(("reference/" + c->name).c_str(), BenchDecode, c, &DecodeLzsReference,
-                                 lzs::DecodePath::Scalar);
+    benchmark::RegisterBenchmark(("reference/" + c->name).c_str(), BenchDecode, c,
+                                 &DecodeLzsReference, lzs::DecodePath::Scalar);
     benchmark::RegisterBenchmark(("lib/" + c->name).c_str(), BenchLibDecode, c);
     benchmark::RegisterBenchmark(("stream/" + c->name).c_str(), BenchStream, c);
     benchmark::RegisterBenchmark(("size/" + c->name).c_str(), BenchDecodedSize, c);
@@ -234,9 +245,9 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  std::printf("\n%-16s %6s %7s %7s %7s %7s %7s %7s %7s %7s %7s %8s %8s %8s %8s\n", "corpus", "ratio", "scalar",
-              "ssse3", "avx2", "lib", "size", "lz4", "memcpy", "ref", "path", "path/sc", "path/lz4", "lib/lz4",
-              "size/lib");
+  std::printf("\n%-16s %6s %7s %7s %7s %7s %7s %7s %7s %7s %7s %8s %8s %8s %8s\n", "corpus",
+              "ratio", "scalar", "ssse3", "avx2", "lib", "size", "lz4", "memcpy", "ref", "path",
+              "path/sc", "path/lz4", "lib/lz4", "size/lib");
   std::vector<std::string> streamLines;
   auto share = [](double a, double b) { return b > 0 ? a / b : 0; };
   const std::string widest = lzs::DecodePathName(Widest());
@@ -248,21 +259,28 @@ int main(int argc, char** argv) {
     const double size = reporter.Rate("size/" + c.name);
     const double lz4 = reporter.Rate("lz4/" + c.name);
     const double copy = reporter.Rate("memcpy/" + c.name);
-    std::printf("%-16s %6.3f %7.0f %7.0f %7.0f %7.0f %7.0f %7.0f %7.0f %7.0f %7s %8.2f %8.2f %8.2f %8.2f\n",
-                c.name.c_str(), static_cast<double>(c.image.size()) / c.original.size(), scalar,
-                reporter.Rate("ssse3/" + c.name), reporter.Rate("avx2/" + c.name), lib, size, lz4, copy, reference,
-                widest.c_str(), share(path, scalar), share(path, lz4), share(lib, lz4), share(size, lib));
+    std::printf(
+        "%-16s %6.3f %7.0f %7.0f %7.0f %7.0f %7.0f %7.0f %7.0f %7.0f %7s %8.2f %8.2f %8.2f %8.2f\n",
+        c.name.c_str(), static_cast<double>(c.image.size()) / c.original.size(), scalar,
+        reporter.Rate("ssse3/" + c.name), reporter.Rate("avx2/" + c.name), lib, size, lz4, copy,
+        reference, widest.c_str(), share(path, scalar), share(path, lz4), share(lib, lz4),
+        share(size, lib));
     const double stream = reporter.Rate("stream/" + c.name);
     char line[160];
-    std::snprintf(line, sizeof line, "%-16s %9.0f %9.0f %12.2f\n", c.name.c_str(), stream, lib, share(stream, lib));
+    std::snprintf(line, sizeof line, "%-16s %9.0f %9.0f %12.2f\n", c.name.c_str(), stream, lib,
+                  share(stream, lib));
     streamLines.emplace_back(line);
   }
   std::printf("\n%-16s %9s %9s %12s\n", "corpus", "stream", "lib", "stream/lib");
   for (const std::string& line : streamLines) std::fputs(line.c_str(), stdout);
-  std::printf("(MB/s of output, 1 MB = 10^6 bytes; ratio = packed size / original size; scalar, ssse3, avx2 =\n"
-              " DecodeLzs on each path (0: not on this processor), path = the one a process takes by itself,\n"
-              " ref = the reference decoder, lib = lzs_decode on that path into\n"
-              " an exactly sized buffer, size = lzs_decoded_size, stream = lzs_decode_stream with 64 KiB pieces\n"
-              " and 64 KiB of output room)\n");
+  std::printf(
+      "(MB/s of output, 1 MB = 10^6 bytes; ratio = packed size / original size; scalar, ssse3, "
+      "avx2 =\n"
+      " DecodeLzs on each path (0: not on this processor), path = the one a process takes by "
+      "itself,\n"
+      " ref = the reference decoder, lib = lzs_decode on that path into\n"
+      " an exactly sized buffer, size = lzs_decoded_size, stream = lzs_decode_stream with 64 KiB "
+      "pieces\n"
+      " and 64 KiB of output room)\n");
   return 0;
 }

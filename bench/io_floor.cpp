@@ -30,13 +30,15 @@ int main(int argc, char** argv) {
   const std::size_t decoded = std::strtoull(argv[3], nullptr, 10);
   const std::size_t blockSize = 10 * size;
   if (decoded > blockSize - size) {
-    std::fprintf(stderr, "io_floor: %zu decoded bytes do not fit a block of %zu\n", decoded, blockSize);
+    std::fprintf(stderr, "io_floor: %zu decoded bytes do not fit a block of %zu\n", decoded,
+                 blockSize);
     return 2;
   }
   auto* block = static_cast<unsigned char*>(std::calloc(1, blockSize));
   if (block == nullptr) return 1;
   std::size_t got = 0;
-  for (ssize_t n; got < size && (n = read(in, block + got, size - got)) > 0;) got += static_cast<std::size_t>(n);
+  for (ssize_t n; got < size && (n = read(in, block + got, size - got)) > 0;)
+    got += static_cast<std::size_t>(n);
   close(in);
   if (got != size) return 1;
 

@@ -1,7 +1,7 @@
 // Packing speed of EncodeLzs (and of the greedy and fast parses, for comparison) on
 // 8 MiB inputs: the corpus files that make-corpus wrote into the build folder
-// (or into the folder that LZS_CORPUS_DIR names), and degenerate inputs made here (all zeros, a repeated short
-// pattern, random bytes, a counter). Bytes/s is input bytes packed per second;
+// (or into the folder that LZS_CORPUS_DIR names), and degenerate inputs made here (all zeros, a
+// repeated short pattern, random bytes, a counter). Bytes/s is input bytes packed per second;
 // workspace_per_byte is the encoder's working memory per input byte.
 // BM_Level packs through liblzs's lzs_encode_with at each level;
 // vs_optimal is its image size over the optimal level's. BM_FastLimits packs
@@ -43,10 +43,12 @@ std::vector<std::uint8_t> MakeInput(Input kind) {
   std::vector<std::uint8_t> data(InputSize, 0);
   if (kind == Input::Pattern) {
     const char pattern[] = "abcab";
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(pattern[i % 5]);
+    for (std::size_t i = 0; i < data.size(); ++i)
+      data[i] = static_cast<std::uint8_t>(pattern[i % 5]);
   } else if (kind == Input::Counter) {
     // 32-bit little-endian counter: many short matches, few long ones.
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>((i / 4) >> (8 * (i % 4)));
+    for (std::size_t i = 0; i < data.size(); ++i)
+      data[i] = static_cast<std::uint8_t>((i / 4) >> (8 * (i % 4)));
   } else if (kind == Input::Random) {
     std::uint64_t state = 12345;
     for (auto& byte : data) {
@@ -91,7 +93,8 @@ std::size_t OptimalSize(Input kind) {
   static std::size_t sizes[6];
   std::size_t& size = sizes[static_cast<int>(kind)];
   const std::vector<std::uint8_t>& data = TheInput(kind);
-  if (size == 0) size = lzs::LzsEncoder().Encode(data.data(), data.size(), lzs::Parse::Optimal).size();
+  if (size == 0)
+    size = lzs::LzsEncoder().Encode(data.data(), data.size(), lzs::Parse::Optimal).size();
   return size;
 }
 
@@ -106,7 +109,8 @@ void BM_Level(benchmark::State& state, Input kind) {
   lzs_encoder* encoder = lzs_encoder_create();
   size_t n = 0;
   for (auto _ : state) {
-    n = lzs_encode_with(encoder, image.data(), image.size(), data.data(), data.size(), static_cast<int>(state.range(0)));
+    n = lzs_encode_with(encoder, image.data(), image.size(), data.data(), data.size(),
+                        static_cast<int>(state.range(0)));
     benchmark::DoNotOptimize(image.data());
   }
   lzs_encoder_free(encoder);
@@ -127,7 +131,8 @@ void BM_FastLimits(benchmark::State& state, Input kind) {
     return;
   }
   lzs::LzsEncoder encoder;
-  encoder.SetFastLimits({static_cast<int>(state.range(0)), static_cast<std::uint32_t>(state.range(1)),
+  encoder.SetFastLimits({static_cast<int>(state.range(0)),
+                         static_cast<std::uint32_t>(state.range(1)),
                          static_cast<int>(state.range(2))});
   std::vector<std::uint8_t> image(lzs_encode_bound(data.size()));
   std::size_t n = 0;
@@ -149,10 +154,24 @@ void FastLimitsGrid(benchmark::internal::Benchmark* b) {
 
 BENCHMARK_CAPTURE(BM_FastLimits, text, Input::Text)->Apply(FastLimitsGrid);
 BENCHMARK_CAPTURE(BM_FastLimits, binary, Input::Binary)->Apply(FastLimitsGrid);
-BENCHMARK_CAPTURE(BM_Level, text, Input::Text)->Arg(LZS_LEVEL_OPTIMAL)->Arg(LZS_LEVEL_FAST)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Level, binary, Input::Binary)->Arg(LZS_LEVEL_OPTIMAL)->Arg(LZS_LEVEL_FAST)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Pack, text, Input::Text)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Pack, binary, Input::Binary)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Level, text, Input::Text)
+    ->Arg(LZS_LEVEL_OPTIMAL)
+    ->Arg(LZS_LEVEL_FAST)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Level, binary, Input::Binary)
+    ->Arg(LZS_LEVEL_OPTIMAL)
+    ->Arg(LZS_LEVEL_FAST)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, text, Input::Text)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, binary, Input::Binary)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pack, zeros, Input::Zeros)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pack, pattern, Input::Pattern)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Pack, random, Input::Random)->Arg(0)->Unit(benchmark::kMillisecond);

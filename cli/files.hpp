@@ -44,7 +44,7 @@ using Bytes = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
 // unchanged file later.
 struct FileStamp {
   bool known = false;
-  std::uint32_t mode = 0;  // POSIX permission bits, or Windows attributes
+  std::uint32_t mode = 0;       // POSIX permission bits, or Windows attributes
   std::int64_t accessTime = 0;  // platform units: ns since 1970, or FILETIME
   std::int64_t modifyTime = 0;
   std::int64_t changeTime = 0;
@@ -95,7 +95,8 @@ bool ReadStandardInput(const ReadRule& rule, Bytes& data, std::string& error);
 // each piece to take as it arrives; when take returns false the read stops
 // and fails with the error take gave.
 inline constexpr std::size_t PieceSize = std::size_t{64} << 10;
-using TakePiece = std::function<bool(const std::uint8_t* data, std::size_t size, std::string& error)>;
+using TakePiece =
+    std::function<bool(const std::uint8_t* data, std::size_t size, std::string& error)>;
 // A regular file, with the checks of ReadInputFile (its size against
 // rule.limit and its header before the first piece, and after the last that
 // it did not change meanwhile). stamp is filled before the first piece.

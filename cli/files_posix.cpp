@@ -145,11 +145,13 @@ constexpr const char* ChangedReason = "changed while it was read; not used";
 
 // Reads the open file fd, of size bytes when it was looked at, and tells how
 // many bytes it read.
-using ReadBody = std::function<bool(int fd, std::uint64_t size, std::uint64_t& got, std::string& error)>;
+using ReadBody =
+    std::function<bool(int fd, std::uint64_t size, std::uint64_t& got, std::string& error)>;
 
 // The checks of a file about to be read, and the read: st receives its state
 // before the read, which must still hold after it.
-bool ReadOpenFile(int fd, const ReadRule& rule, const ReadBody& body, struct stat& st, std::string& error) {
+bool ReadOpenFile(int fd, const ReadRule& rule, const ReadBody& body, struct stat& st,
+                  std::string& error) {
   if (fstat(fd, &st) != 0) {
     error = "cannot read: " + Reason(errno);
     return false;
@@ -319,7 +321,9 @@ bool ReadStandardInputInPieces(const TakePiece& take, std::string& error) {
 
 std::uint64_t InputFileSize(const std::string& path) {
   struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+             ? static_cast<std::uint64_t>(st.st_size)
+             : 0;
 }
 
 bool ReadStandardInput(const ReadRule& rule, Bytes& data, std::string& error) {
@@ -445,7 +449,8 @@ bool OutputFile::Open(const std::string& target, const FileStamp& stamp, std::st
   Discard();
   target_ = target;
   const mode_t mode = StartMode(stamp);
-  int fd = unnamedFiles ? open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode) : -1;
+  int fd =
+      unnamedFiles ? open(FolderOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode) : -1;
   if (fd < 0) {
     // No unnamed files here (an older kernel, or a file system without
     // them): a named one, known to the interrupt handler from the start.

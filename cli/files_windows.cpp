@@ -8,11 +8,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <atomic>
 #include <cctype>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -116,8 +116,8 @@ bool ReadChunk(HANDLE file, std::uint8_t* at, std::size_t room, DWORD& count, st
 // Reads the rest of an open file, of size bytes when it was looked at, whose
 // first count bytes (its header) are already in head, and tells how many
 // bytes it read in all.
-using ReadBody = std::function<bool(HANDLE file, const std::uint8_t* head, DWORD count, std::uint64_t size,
-                                    std::uint64_t& got, std::string& error)>;
+using ReadBody = std::function<bool(HANDLE file, const std::uint8_t* head, DWORD count,
+                                    std::uint64_t size, std::uint64_t& got, std::string& error)>;
 
 // The checks of a file about to be read, and the read, to its end: state
 // receives the file's state before the read, which must still hold after it.
@@ -200,8 +200,8 @@ bool ReadInputFile(const std::string& path, const ReadRule& rule, Bytes& data, F
   FileState before{};
   const bool ok = ReadOpenFile(
       file, rule,
-      [&](HANDLE from, const std::uint8_t* head, DWORD count, std::uint64_t size, std::uint64_t& got,
-          std::string& why) {
+      [&](HANDLE from, const std::uint8_t* head, DWORD count, std::uint64_t size,
+          std::uint64_t& got, std::string& why) {
         // Read to the end, past the size seen at the start if the file grew.
         data.resize(static_cast<std::size_t>(size) + 1);
         std::copy(head, head + count, data.begin());
@@ -360,7 +360,8 @@ bool PutText(int stream, const std::string& text) {
   DWORD left = static_cast<DWORD>(units);
   while (left > 0) {
     DWORD written = 0;
-    if (!WriteConsoleW(handle, at, std::min<DWORD>(left, 8192), &written, nullptr) || written == 0) {
+    if (!WriteConsoleW(handle, at, std::min<DWORD>(left, 8192), &written, nullptr) ||
+        written == 0) {
       return false;
     }
     at += written;
@@ -461,9 +462,9 @@ bool SameFile(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION info[2]{};
   const std::string* names[2] = {&a, &b};
   for (int k = 0; k < 2; ++k) {
-    const HANDLE file = CreateFileA(names[k]->c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file =
+        CreateFileA(names[k]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool ok = GetFileInformationByHandle(file, &info[k]) != 0;
     CloseHandle(file);
@@ -590,8 +591,9 @@ bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, std::string& err
   handle_ = -1;
   if (!MoveFileExA(tempName_.c_str(), target_.c_str(), overwrite ? MOVEFILE_REPLACE_EXISTING : 0)) {
     const DWORD code = GetLastError();
-    error = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? ExistsReason
-                                                                        : "cannot create: " + Reason(code);
+    error = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS
+                ? ExistsReason
+                : "cannot create: " + Reason(code);
     Discard();
     return false;
   }
@@ -611,8 +613,8 @@ void RunWorkers(unsigned count, const std::function<void()>& work,
                 const std::function<void()>& tick) {
   std::vector<HANDLE> threads;
   for (unsigned k = 0; k < count && k < MAXIMUM_WAIT_OBJECTS; ++k) {
-    const HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work),
-                                       0, nullptr);
+    const HANDLE thread =
+        CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work), 0, nullptr);
     if (thread != nullptr) threads.push_back(thread);
   }
   if (threads.empty()) {

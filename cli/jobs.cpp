@@ -73,7 +73,8 @@ std::string DefaultOutputName(const Options& options, const std::string& input) 
 
 // What -t says of an image that passed: with -v, whether its last
 // back-reference is cut off; with -vv, that it is OK and what was checked.
-std::string TestReport(const Options& options, const std::string& name, std::uint64_t made, bool lastItemCut) {
+std::string TestReport(const Options& options, const std::string& name, std::uint64_t made,
+                       bool lastItemCut) {
   std::string report;
   if (options.verbosity > 0 && lastItemCut) {
     report += "lzs: " + name +
@@ -88,9 +89,10 @@ std::string TestReport(const Options& options, const std::string& name, std::uin
 }
 
 // The -vv line of an image unpacked to `to`.
-std::string UnpackedLine(const std::string& name, std::uint64_t taken, std::uint64_t made, const std::string& to) {
-  return "lzs: " + name + ": " + std::to_string(taken) + " -> " + std::to_string(made) + " bytes (" +
-         Percent(made, taken) + ") -> " + to + "\n";
+std::string UnpackedLine(const std::string& name, std::uint64_t taken, std::uint64_t made,
+                         const std::string& to) {
+  return "lzs: " + name + ": " + std::to_string(taken) + " -> " + std::to_string(made) +
+         " bytes (" + Percent(made, taken) + ") -> " + to + "\n";
 }
 
 std::string ListHeader() { return "      Packed     Unpacked    Ratio  Name\n"; }
@@ -171,7 +173,8 @@ bool StreamImage(const Options& options, const Job& job, const std::string& name
     made += used;
     bool ok = true;
     if (writes && used > 0) {
-      ok = toFile ? file.Write(room.data(), used, why) : WriteStandardOutput(room.data(), used, why);
+      ok =
+          toFile ? file.Write(room.data(), used, why) : WriteStandardOutput(room.data(), used, why);
     }
     used = 0;
     outputFailed = !ok;
@@ -210,8 +213,9 @@ bool StreamImage(const Options& options, const Job& job, const std::string& name
     // header too large for it.
     imageFailed = true;
     error = std::string("not LZS: ") +
-            lzs_error_name(static_cast<size_t>(0) - (taken <= LZS_HEADER_SIZE ? LZS_ERROR_NOT_AN_IMAGE
-                                                                                : LZS_ERROR_HEADER_MISMATCH));
+            lzs_error_name(static_cast<size_t>(0) - (taken <= LZS_HEADER_SIZE
+                                                         ? LZS_ERROR_NOT_AN_IMAGE
+                                                         : LZS_ERROR_HEADER_MISMATCH));
     ok = false;
   }
   if (ok && !flush(error)) ok = false;
@@ -259,7 +263,8 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
   };
 
   if (!job.refusal.empty()) return fail(name, job.refusal);
-  const bool alreadyPacked = options.mode == Mode::Pack && !fromStdin && HasLzsSuffix(job.input, options.suffix);
+  const bool alreadyPacked =
+      options.mode == Mode::Pack && !fromStdin && HasLzsSuffix(job.input, options.suffix);
   if (alreadyPacked && options.excludeCompressed) {
     if (options.verbosity > 1) outcome.messages += "lzs: " + name + ": already packed; skipped\n";
     return;
@@ -273,7 +278,8 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
   // the output is still not put over an existing one.
   const bool mayBeEmpty = options.mode == Mode::Pack && !fromStdin && options.output.empty() &&
                           InputFileSize(job.input) == 0;
-  if (toFile && !options.force && !mayBeEmpty && PathExists(job.output)) return fail(job.output, ExistsReason);
+  if (toFile && !options.force && !mayBeEmpty && PathExists(job.output))
+    return fail(job.output, ExistsReason);
   if (toFile && !fromStdin && SameFile(job.input, job.output)) {
     return fail(job.output, "is the input file itself");
   }
@@ -306,16 +312,18 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
 
   // An empty file stays as it is, not packed: no image holds zero bytes.
   // Standard output or -o would get no image at all: that fails below.
-  if (options.mode == Mode::Pack && data.empty() && toFile && !fromStdin && options.output.empty()) {
+  if (options.mode == Mode::Pack && data.empty() && toFile && !fromStdin &&
+      options.output.empty()) {
     return warn(name, "empty: left as it is, not packed");
   }
   if (options.mode == Mode::Pack) {
     const int level = options.fast ? LZS_LEVEL_FAST : LZS_LEVEL_OPTIMAL;
     result.resize(lzs_encode_bound(data.size()));
-    const size_t n = work.encoder != nullptr
-                         ? lzs_encode_with(work.encoder, result.data(), result.size(), data.data(),
-                                           data.size(), level)
-                         : lzs_encode(result.data(), result.size(), data.data(), data.size(), level);
+    const size_t n =
+        work.encoder != nullptr
+            ? lzs_encode_with(work.encoder, result.data(), result.size(), data.data(), data.size(),
+                              level)
+            : lzs_encode(result.data(), result.size(), data.data(), data.size(), level);
     if (lzs_is_error(n)) return fail(name, PackFailure(n));
     result.resize(n);
     outcome.unpackedBytes = data.size();
@@ -377,7 +385,8 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
   }
   outcome.done = outcome.ok;
   if (outcome.ok && options.verbosity > 1) {
-    outcome.messages += UnpackedLine(name, data.size(), result.size(), toFile ? job.output : StandardOutput);
+    outcome.messages +=
+        UnpackedLine(name, data.size(), result.size(), toFile ? job.output : StandardOutput);
   }
 }
 

@@ -14,8 +14,8 @@
 namespace cli {
 
 struct Job {
-  std::string input;   // "-" for standard input
-  std::string output;  // empty: standard output (or nothing, for -t and -l)
+  std::string input;    // "-" for standard input
+  std::string output;   // empty: standard output (or nothing, for -t and -l)
   std::string refusal;  // when set, why the job is not done
 };
 
@@ -23,7 +23,7 @@ struct Outcome {
   bool ok = true;
   std::string messages;  // for standard error
   std::string listRow;   // for standard output (-l)
-  bool done = false;  // packed, unpacked or tested: counted in the total
+  bool done = false;     // packed, unpacked or tested: counted in the total
   std::uint64_t packedBytes = 0;
   std::uint64_t unpackedBytes = 0;
 };

@@ -53,9 +53,10 @@ bool AddFolder(const std::string& folder, const Options& options, std::vector<st
     } else if (entry.kind == EntryKind::File) {
       files.push_back(name);
     } else if (options.verbosity > 0) {
-      PutText(2, "lzs: " + name + ": " +
-                     (entry.kind == EntryKind::Link ? "is a symbolic link" : "is not a regular file") +
-                     "; skipped\n");
+      PutText(2,
+              "lzs: " + name + ": " +
+                  (entry.kind == EntryKind::Link ? "is a symbolic link" : "is not a regular file") +
+                  "; skipped\n");
     }
   }
   return ok;
@@ -136,9 +137,9 @@ class Reporter {
     if (outcomes_.size() <= FewFiles && seconds < 1.0) return;
     const double mib = static_cast<double>(bytesDone_.load()) / (1 << 20);
     char line[160];
-    const int length = std::snprintf(line, sizeof line, "lzs: %zu of %zu files, %.1f MiB, %.1f MiB/s",
-                                     filesDone_.load(), outcomes_.size(), mib,
-                                     seconds > 0 ? mib / seconds : 0.0);
+    const int length =
+        std::snprintf(line, sizeof line, "lzs: %zu of %zu files, %.1f MiB, %.1f MiB/s",
+                      filesDone_.load(), outcomes_.size(), mib, seconds > 0 ? mib / seconds : 0.0);
     PutText(2, "\r" + std::string(line) + std::string(std::max(0, shown_ - length), ' '));
     shown_ = length;
   }
@@ -247,9 +248,11 @@ int Run(const Options& options) {
     fromStdin = fromStdin || input == "-";
     jobs.push_back(job);
   }
-  if (!options.output.empty() && jobs.size() != 1) return UsageError("-o takes exactly one input file");
+  if (!options.output.empty() && jobs.size() != 1)
+    return UsageError("-o takes exactly one input file");
   if (options.mode == Mode::Pack && toStdout && jobs.size() > 1) {
-    return UsageError("only one input can be packed to standard output: LZS images cannot be joined");
+    return UsageError(
+        "only one input can be packed to standard output: LZS images cannot be joined");
   }
   if (toStdout && options.mode == Mode::Pack && !options.force && IsTerminal(1)) {
     PutText(2, "lzs: will not write packed data to a terminal (use -f to force)\n");

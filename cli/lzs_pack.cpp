@@ -113,7 +113,8 @@ int Pack(const Options& options) {
   if (cli::SameFile(options.input, options.output)) {
     return Fail(options.output, "is the input file itself");
   }
-  if (!options.force && cli::PathExists(options.output)) return Fail(options.output, cli::ExistsReason);
+  if (!options.force && cli::PathExists(options.output))
+    return Fail(options.output, cli::ExistsReason);
   if (cli::IsFolder(options.input)) return Fail(options.input, "cannot read: is a folder");
   cli::Bytes data;
   cli::FileStamp stamp;
@@ -121,7 +122,8 @@ int Pack(const Options& options) {
   if (!cli::ReadInputFile(options.input, cli::ReadRule{MaxInputSize, false}, data, stamp, error)) {
     return Fail(options.input, error);
   }
-  if (data.empty()) return Fail(options.input, "is empty; lzs-unpack does not take an empty LZS file");
+  if (data.empty())
+    return Fail(options.input, "is empty; lzs-unpack does not take an empty LZS file");
   cli::Bytes image(lzs_encode_bound(data.size()));
   const size_t packed =
       lzs_encode(image.data(), image.size(), data.data(), data.size(), LZS_LEVEL_OPTIMAL);
@@ -159,13 +161,11 @@ int main(int argc, char** argv) {
   cli::PrepareFiles(false);
   Options options;
   switch (ParseArguments(argc, argv, options)) {
-    case ParseResult::Exit:
-      return Flushed() ? 0 : 1;
+    case ParseResult::Exit: return Flushed() ? 0 : 1;
     case ParseResult::Error:
       std::fputs("Try 'lzs-pack --help' for more information.\n", stderr);
       return 2;
-    case ParseResult::Run:
-      break;
+    case ParseResult::Run: break;
   }
   // A failed allocation (a large input under a memory limit) ends the run
   // with a message; the output, not yet committed, is discarded on the way.

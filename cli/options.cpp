@@ -83,20 +83,30 @@ enum LongOnly {
 };
 
 const option LongOptions[] = {
-    {"decompress", no_argument, nullptr, 'd'}, {"uncompress", no_argument, nullptr, 'd'},
-    {"test", no_argument, nullptr, 't'},       {"list", no_argument, nullptr, 'l'},
-    {"stdout", no_argument, nullptr, 'c'},     {"to-stdout", no_argument, nullptr, 'c'},
-    {"output", required_argument, nullptr, 'o'}, {"force", no_argument, nullptr, 'f'},
-    {"keep", no_argument, nullptr, 'k'},       {"rm", no_argument, nullptr, RemoveOption},
-    {"recursive", no_argument, nullptr, 'r'},  {"threads", required_argument, nullptr, 'T'},
-    {"fast", no_argument, nullptr, FastOption}, {"best", no_argument, nullptr, '9'},
-    {"compress", no_argument, nullptr, 'z'},   {"suffix", required_argument, nullptr, 'S'},
+    {"decompress", no_argument, nullptr, 'd'},
+    {"uncompress", no_argument, nullptr, 'd'},
+    {"test", no_argument, nullptr, 't'},
+    {"list", no_argument, nullptr, 'l'},
+    {"stdout", no_argument, nullptr, 'c'},
+    {"to-stdout", no_argument, nullptr, 'c'},
+    {"output", required_argument, nullptr, 'o'},
+    {"force", no_argument, nullptr, 'f'},
+    {"keep", no_argument, nullptr, 'k'},
+    {"rm", no_argument, nullptr, RemoveOption},
+    {"recursive", no_argument, nullptr, 'r'},
+    {"threads", required_argument, nullptr, 'T'},
+    {"fast", no_argument, nullptr, FastOption},
+    {"best", no_argument, nullptr, '9'},
+    {"compress", no_argument, nullptr, 'z'},
+    {"suffix", required_argument, nullptr, 'S'},
     {"no-progress", no_argument, nullptr, NoProgressOption},
     {"exclude-compressed", no_argument, nullptr, ExcludeCompressedOption},
     {"output-dir-flat", required_argument, nullptr, OutputDirFlatOption},
     {"quiet", no_argument, nullptr, 'q'},
-    {"verbose", no_argument, nullptr, 'v'},    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},    {nullptr, 0, nullptr, 0},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
 };
 
 bool ReadCount(const char* text, unsigned& count) {
@@ -124,7 +134,8 @@ void SetDefaultsForName(const char* argv0, Options& options) {
   if (slash != std::string::npos) name.erase(0, slash + 1);
   // lzscat.exe, LZSCAT.EXE: Windows names are not case sensitive.
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0) name.resize(name.size() - 4);
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0)
+    name.resize(name.size() - 4);
   if (name == "lzscat" || name == "unlzs") options.mode = Mode::Unpack;
   if (name == "lzscat") options.toStdout = options.catName = true;
 }
@@ -167,7 +178,14 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
       case FastOption:
       case '1': options.fast = true; break;
       case '9': options.fast = false; break;
-      case '0': case '2': case '3': case '4': case '5': case '6': case '7': case '8':
+      case '0':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
         std::fprintf(stderr, "lzs: -%c: there are two levels, -1 (fast) and -9 (smallest image)\n",
                      c);
         return ParseResult::UsageError;
@@ -199,9 +217,10 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
   for (int k = optind; k < argc; ++k) options.inputs.emplace_back(argv[k]);
   if (options.inputs.empty()) options.inputs.emplace_back("-");
   if (options.catName && (outputSeen || !options.outputDir.empty())) {
-    std::fputs(outputSeen ? "lzscat: writes to standard output; -o cannot be used (use lzs -d -o FILE)\n"
-                          : "lzscat: writes to standard output; --output-dir-flat cannot be used "
-                            "(use lzs -d --output-dir-flat=DIR)\n",
+    std::fputs(outputSeen
+                   ? "lzscat: writes to standard output; -o cannot be used (use lzs -d -o FILE)\n"
+                   : "lzscat: writes to standard output; --output-dir-flat cannot be used "
+                     "(use lzs -d --output-dir-flat=DIR)\n",
                stderr);
     return ParseResult::UsageError;
   }

@@ -17,13 +17,13 @@ struct Options {
   bool force = false;
   bool removeInput = false;  // --rm
   bool recursive = false;
-  bool fast = false;              // --fast, -1; -9 and --best undo it
-  std::string suffix = ".lzs";    // -S: given to images, and looked for
+  bool fast = false;               // --fast, -1; -9 and --best undo it
+  std::string suffix = ".lzs";     // -S: given to images, and looked for
   bool excludeCompressed = false;  // when packing, skip NAME.SUFFIX inputs
-  std::string outputDir;          // --output-dir-flat: outputs go there
-  bool progress = true;           // --no-progress
-  int verbosity = 1;     // 0 with -q, 2 with -v
-  unsigned threads = 0;  // 0: one per core
+  std::string outputDir;           // --output-dir-flat: outputs go there
+  bool progress = true;            // --no-progress
+  int verbosity = 1;               // 0 with -q, 2 with -v
+  unsigned threads = 0;            // 0: one per core
 };
 
 // The defaults of a program started as lzscat (lzs -dc) or unlzs (lzs -d),

@@ -17,7 +17,8 @@ static unsigned char* ReadWhole(const char* path, size_t* size) {
   if (file == NULL) return NULL;
   unsigned char* data = NULL;
   struct stat st;
-  if (fstat(fileno(file), &st) == 0 && st.st_size >= 0 && (data = malloc((size_t)st.st_size + 1)) != NULL) {
+  if (fstat(fileno(file), &st) == 0 && st.st_size >= 0 &&
+      (data = malloc((size_t)st.st_size + 1)) != NULL) {
     *size = fread(data, 1, (size_t)st.st_size, file);
     if (ferror(file)) {
       free(data);

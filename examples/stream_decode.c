@@ -15,7 +15,7 @@ static unsigned char out[Chunk];
 int main(void) {
   lzs_dstream* ds = lzs_dstream_create();
   if (ds == NULL) return 1;
-  size_t total = 0;  /* input bytes read */
+  size_t total = 0; /* input bytes read */
   size_t srcSize = 0;
   size_t srcPos = 0;
   size_t result = 1;
@@ -47,8 +47,8 @@ int main(void) {
   }
   if (result != 0) {
     /* What lzs_decode would say of the bytes read. */
-    fprintf(stderr, "stream_decode: %s\n", total <= LZS_HEADER_SIZE ? "not an LZS image (4 bytes or fewer)"
-                                                                    : "image cut short");
+    fprintf(stderr, "stream_decode: %s\n",
+            total <= LZS_HEADER_SIZE ? "not an LZS image (4 bytes or fewer)" : "image cut short");
     return 1;
   }
   return 0;

@@ -24,12 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> image;
   if (data[0] % 2 == 1) {
     const auto payload = static_cast<std::uint32_t>(size - 4);
-    for (int k = 0; k < LZS_HEADER_SIZE; ++k) image.push_back(static_cast<std::uint8_t>(payload >> (8 * k)));
+    for (int k = 0; k < LZS_HEADER_SIZE; ++k)
+      image.push_back(static_cast<std::uint8_t>(payload >> (8 * k)));
   }
   image.insert(image.end(), data + 4, data + size);
-  auto piece = [](std::uint8_t b) { return b < 192 ? std::size_t{b} + 1 : (std::size_t{b} - 191) * 256; };
+  auto piece = [](std::uint8_t b) {
+    return b < 192 ? std::size_t{b} + 1 : (std::size_t{b} - 191) * 256;
+  };
   const std::vector<std::size_t> pieces{piece(data[1]), piece(data[2])};
-  const std::size_t room = data[3] < 128 ? std::size_t{data[3]} + 1 : (std::size_t{data[3]} - 127) * 512;
+  const std::size_t room =
+      data[3] < 128 ? std::size_t{data[3]} + 1 : (std::size_t{data[3]} - 127) * 512;
   const testdata::StreamResult streamed = testdata::DecodeStream(image, pieces, room);
   const testdata::StreamResult whole = testdata::DecodeWhole(image);
   if (streamed.code != whole.code || streamed.output != whole.output) std::abort();

@@ -19,8 +19,8 @@
 #include <memory>
 #include <vector>
 
-#include "lzs/encode.hpp"
 #include "lzs/decode.hpp"
+#include "lzs/encode.hpp"
 
 namespace {
 

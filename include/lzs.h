@@ -17,20 +17,19 @@ extern "C" {
 #endif
 
 #if defined(LZS_BUILDING_SHARED)
-#  if defined(_WIN32)
-#    define LZS_API __declspec(dllexport)
-#  else
-#    define LZS_API __attribute__((visibility("default")))
-#  endif
+#if defined(_WIN32)
+#define LZS_API __declspec(dllexport)
 #else
-#  define LZS_API
+#define LZS_API __attribute__((visibility("default")))
+#endif
+#else
+#define LZS_API
 #endif
 
 #define LZS_VERSION_MAJOR 1
 #define LZS_VERSION_MINOR 1
 #define LZS_VERSION_PATCH 0
-#define LZS_VERSION_NUMBER \
-  (LZS_VERSION_MAJOR * 10000 + LZS_VERSION_MINOR * 100 + LZS_VERSION_PATCH)
+#define LZS_VERSION_NUMBER (LZS_VERSION_MAJOR * 10000 + LZS_VERSION_MINOR * 100 + LZS_VERSION_PATCH)
 
 /* The version of the library actually linked: major*10000 + minor*100 + patch,
  * and as "major.minor.patch". */
@@ -85,8 +84,7 @@ LZS_API const char* lzs_error_name(size_t code);
  * in wide blocks: on success the bytes of dst between the returned size and
  * dstCapacity may have been written too, and hold nothing of use. dst and
  * image must not overlap (LZS_ERROR_BAD_ARGUMENT). */
-LZS_API size_t lzs_decode(void* dst, size_t dstCapacity, const void* image,
-                          size_t imageSize);
+LZS_API size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t imageSize);
 
 /* The exact size lzs_decode would return (or its error, but never
  * LZS_ERROR_DST_TOO_SMALL), from a scan of the flags and lengths alone;
@@ -95,8 +93,9 @@ LZS_API size_t lzs_decoded_size(const void* image, size_t imageSize);
 
 /* The most bytes lzs_decode can yield for an image of imageSize bytes:
  * LZS_EXPANSION_MAX per payload byte; 0 when imageSize is LZS_HEADER_SIZE or
- * less, above LZS_IMAGE_SIZE_MAX, or the bound is above SIZE_MAX. A destination of that capacity never gives LZS_ERROR_DST_TOO_SMALL;
- * lzs_decoded_size gives the exact size instead, at the cost of a scan. */
+ * less, above LZS_IMAGE_SIZE_MAX, or the bound is above SIZE_MAX. A destination of that capacity
+ * never gives LZS_ERROR_DST_TOO_SMALL; lzs_decoded_size gives the exact size instead, at the cost
+ * of a scan. */
 LZS_API size_t lzs_decode_bound(size_t imageSize);
 
 /* The size of the image at the start of src, as its header says:
@@ -116,8 +115,7 @@ typedef struct {
 /* Fills *info from the same scan as lzs_decoded_size and returns the decoded
  * size, or an error (LZS_ERROR_BAD_ARGUMENT for a NULL info); *info is
  * written only on success. */
-LZS_API size_t lzs_image_info(const void* image, size_t imageSize,
-                              lzs_info* info);
+LZS_API size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* info);
 
 /* Streaming decoding, for images that arrive in pieces (pipes, sockets,
  * files read in chunks) or are too large to hold whole. The context keeps the
@@ -210,8 +208,8 @@ LZS_API size_t lzs_encode_bound(size_t srcSize);
  * suffices. At both levels
  * src and dst may overlap (packing in place): the input is copied into the
  * encoder's workspace before any byte of dst is written. */
-LZS_API size_t lzs_encode(void* dst, size_t dstCapacity, const void* src,
-                          size_t srcSize, int level);
+LZS_API size_t lzs_encode(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
+                          int level);
 
 /* A reusable encoder: its workspace is kept between calls, so packing many
  * inputs does not reallocate it. One thread at a time uses an encoder. */
@@ -221,8 +219,7 @@ LZS_API lzs_encoder* lzs_encoder_create(void);
 /* lzs_encode with encoder's workspace, grown as inputs need; the same
  * image, results and errors (LZS_ERROR_BAD_ARGUMENT also for a NULL
  * encoder). After an error the encoder may still be used. */
-LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst,
-                               size_t dstCapacity, const void* src,
+LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapacity, const void* src,
                                size_t srcSize, int level);
 /* Releases the encoder and its workspace. Accepts NULL. */
 LZS_API void lzs_encoder_free(lzs_encoder* encoder);

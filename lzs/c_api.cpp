@@ -1,18 +1,18 @@
 // liblzs: the C interface over the codec in lzs/. It adds what a library user
 // needs (any destination capacity, error codes, a reusable encoder) and
 // leaves the decoding and the parse to the codec.
-#include "lzs.h"
-
 #include <cstdint>
 #include <cstdlib>
 #include <new>
 
-#include "lzs/encode.hpp"
+#include "lzs.h"
 #include "lzs/decode.hpp"
+#include "lzs/encode.hpp"
 
 // The version comes from the build (project VERSION); the header's macros
 // must say the same.
-static_assert(LZS_VERSION_MAJOR == LZS_BUILD_VERSION_MAJOR && LZS_VERSION_MINOR == LZS_BUILD_VERSION_MINOR &&
+static_assert(LZS_VERSION_MAJOR == LZS_BUILD_VERSION_MAJOR &&
+                  LZS_VERSION_MINOR == LZS_BUILD_VERSION_MINOR &&
                   LZS_VERSION_PATCH == LZS_BUILD_VERSION_PATCH,
               "include/lzs.h and the project version disagree");
 static_assert(LZS_ENCODE_SIZE_MAX == lzs::MaxEncodeSize);
@@ -37,7 +37,9 @@ size_t CheckImage(const void* image, size_t imageSize) {
   return 0;
 }
 
-const std::uint8_t* Payload(const void* image) { return static_cast<const std::uint8_t*>(image) + lzs::HeaderSize; }
+const std::uint8_t* Payload(const void* image) {
+  return static_cast<const std::uint8_t*>(image) + lzs::HeaderSize;
+}
 
 // Whether [a, a + aSize) and [b, b + bSize) share a byte.
 bool Overlap(const void* a, size_t aSize, const void* b, size_t bSize) {
@@ -78,8 +80,8 @@ size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t image
   if ((dst == nullptr && dstCapacity != 0) || Overlap(dst, dstCapacity, image, imageSize)) {
     return Error(LZS_ERROR_BAD_ARGUMENT);
   }
-  const size_t n = lzs::DecodeLzsPayload(Payload(image), imageSize - lzs::HeaderSize, static_cast<std::uint8_t*>(dst),
-                                    dstCapacity);
+  const size_t n = lzs::DecodeLzsPayload(Payload(image), imageSize - lzs::HeaderSize,
+                                         static_cast<std::uint8_t*>(dst), dstCapacity);
   if (n == lzs::DecodeTooSmall) return Error(LZS_ERROR_DST_TOO_SMALL);
   return n == 0 ? Error(LZS_ERROR_NO_OUTPUT) : n;
 }
@@ -133,9 +135,10 @@ void lzs_encoder_free(lzs_encoder* encoder) {
   std::free(encoder);
 }
 
-size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapacity, const void* src, size_t srcSize,
-                       int level) {
-  if (encoder == nullptr || (src == nullptr && srcSize != 0) || (dst == nullptr && dstCapacity != 0)) {
+size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapacity, const void* src,
+                       size_t srcSize, int level) {
+  if (encoder == nullptr || (src == nullptr && srcSize != 0) ||
+      (dst == nullptr && dstCapacity != 0)) {
     return Error(LZS_ERROR_BAD_ARGUMENT);
   }
   if (level != LZS_LEVEL_OPTIMAL && level != LZS_LEVEL_FAST) return Error(LZS_ERROR_BAD_ARGUMENT);

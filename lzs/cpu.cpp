@@ -39,8 +39,10 @@ CpuFeatures ReadCpuFeatures() {
   unsigned edx = 0;
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return features;
   features.ssse3 = (ecx & Ssse3Bit) != 0;
-  const bool avxSaved = (ecx & OsxsaveBit) != 0 && (ecx & AvxBit) != 0 && (ReadXcr0() & XmmYmmState) == XmmYmmState;
-  if (avxSaved && __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0) features.avx2 = (ebx & Avx2Bit) != 0;
+  const bool avxSaved =
+      (ecx & OsxsaveBit) != 0 && (ecx & AvxBit) != 0 && (ReadXcr0() & XmmYmmState) == XmmYmmState;
+  if (avxSaved && __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0)
+    features.avx2 = (ebx & Avx2Bit) != 0;
   return features;
 }
 

@@ -19,11 +19,12 @@
 // proves room for a whole group's wide stores before each group, and its
 // exact loop checks every item against the room left.
 
+#include "lzs/decode.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-#include "lzs/decode.hpp"
 #include "lzs/cpu.hpp"
 #include "lzs/decode_copy.hpp"
 #include "lzs/decode_paths.hpp"
@@ -50,8 +51,8 @@ constexpr bool Ssse3LoopBuilt = false;
 #endif
 
 // The small decoder's items share one out-of-line copy of CopyShort.
-[[gnu::noinline]] void CopyShortOutOfLine(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
-                                          std::size_t length) {
+[[gnu::noinline]] void CopyShortOutOfLine(std::uint8_t* outputArea, std::size_t i,
+                                          std::size_t distance, std::size_t length) {
   CopyShort(outputArea, i, distance, length);
 }
 
@@ -72,7 +73,8 @@ constexpr LiteralMaskTable LiteralMasks = MakeLiteralMasks();
 // One group in the fast loop. While the output is shorter than the window,
 // a source may lie before its start (NearStart); after that it cannot.
 template <bool NearStart>
-inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputArea, std::size_t& outIndex) {
+inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputArea,
+                            std::size_t& outIndex) {
   const std::uint8_t* in = inCursor;
   std::size_t i = outIndex;
   const std::uint32_t flags = *in++;
@@ -91,7 +93,8 @@ inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputA
     // of source and length is made with a mask, not a branch, since flag
     // bits follow no pattern a predictor could learn. Only back-references
     // that overlap their own output or start before it leave that path.
-    const std::uintptr_t literalMask = static_cast<std::uintptr_t>(std::intptr_t{literalMasks[item]});
+    const std::uintptr_t literalMask =
+        static_cast<std::uintptr_t>(std::intptr_t{literalMasks[item]});
     const std::size_t b0 = in[0];  // for a literal, the two bytes below
     const std::size_t b1 = in[1];  // mean nothing and go unused
     const std::size_t back = i - WindowBias - (b0 | (b1 >> 4) << 8);
@@ -102,8 +105,8 @@ inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputA
     std::uint8_t* out = outputArea + i;
     const std::uintptr_t fromOutput = reinterpret_cast<std::uintptr_t>(out) - distance;
     const std::uintptr_t fromPayload = reinterpret_cast<std::uintptr_t>(in);
-    const auto* from =
-        reinterpret_cast<const std::uint8_t*>(fromOutput + ((fromPayload - fromOutput) & literalMask));
+    const auto* from = reinterpret_cast<const std::uint8_t*>(
+        fromOutput + ((fromPayload - fromOutput) & literalMask));
 
     // Wide: a literal, or a source at least 16 bytes back (and, near the
     // start, not before the output).
@@ -131,12 +134,13 @@ inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputA
 // stops while fewer than FastOutputMargin bytes of room are left; the exact
 // loop then checks each item against the room left.
 template <bool Bounded>
-std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength, std::uint8_t* outputArea,
-                          std::size_t capacity) {
+std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength,
+                          std::uint8_t* outputArea, std::size_t capacity) {
   const std::uint8_t* const inEnd = in + payloadLength;
   std::size_t i = 0;  // output bytes written so far
   auto fastRoom = [&] {
-    return static_cast<std::size_t>(inEnd - in) >= FastInputMargin && (!Bounded || capacity - i >= FastOutputMargin);
+    return static_cast<std::size_t>(inEnd - in) >= FastInputMargin &&
+           (!Bounded || capacity - i >= FastOutputMargin);
   };
 
   // Fast loop: whole groups, with room proven by the margins; first while
@@ -144,7 +148,8 @@ std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength, std
   // loop of the current path.
   while (i < WindowSize && fastRoom()) DecodeFastGroup<true>(in, outputArea, i);
   if (fastRoom()) {
-    const std::size_t outLimit = Bounded ? capacity - FastOutputMargin : static_cast<std::size_t>(-1);
+    const std::size_t outLimit =
+        Bounded ? capacity - FastOutputMargin : static_cast<std::size_t>(-1);
     i = CurrentFastLoop()(in, inEnd, outputArea, i, outLimit);
   }
 
@@ -221,12 +226,9 @@ int currentPath = -1;
 // has the AVX2 loop alone.
 bool PathBuilt(DecodePath path) {
   switch (path) {
-    case DecodePath::Scalar:
-      return true;
-    case DecodePath::Ssse3:
-      return Ssse3LoopBuilt;
-    case DecodePath::Avx2:
-      return VectorPaths;
+    case DecodePath::Scalar: return true;
+    case DecodePath::Ssse3: return Ssse3LoopBuilt;
+    case DecodePath::Avx2: return VectorPaths;
   }
   return false;
 }
@@ -235,12 +237,9 @@ bool PathSupported(DecodePath path) {
   if (!PathBuilt(path)) return false;
   const CpuFeatures cpu = ReadCpuFeatures();
   switch (path) {
-    case DecodePath::Scalar:
-      return true;
-    case DecodePath::Ssse3:
-      return cpu.ssse3;
-    case DecodePath::Avx2:
-      return cpu.avx2;
+    case DecodePath::Scalar: return true;
+    case DecodePath::Ssse3: return cpu.ssse3;
+    case DecodePath::Avx2: return cpu.avx2;
   }
   return false;
 }
@@ -250,8 +249,8 @@ bool PathSupported(DecodePath path) {
 // The small decoder runs the groups that follow the first window through the
 // loop of the first window too (which tests, in vain there, whether a
 // source lies before the output): one loop less to carry.
-std::size_t DecodeGroupsScalar(const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
-                               std::size_t i, std::size_t outLimit) {
+std::size_t DecodeGroupsScalar(const std::uint8_t*& in, const std::uint8_t* inEnd,
+                               std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
   while (static_cast<std::size_t>(inEnd - in) >= FastInputMargin && i <= outLimit) {
     DecodeFastGroup<SmallDecoder>(in, outputArea, i);
   }
@@ -260,12 +259,9 @@ std::size_t DecodeGroupsScalar(const std::uint8_t*& in, const std::uint8_t* inEn
 
 const char* DecodePathName(DecodePath path) {
   switch (path) {
-    case DecodePath::Scalar:
-      return "scalar";
-    case DecodePath::Ssse3:
-      return "ssse3";
-    case DecodePath::Avx2:
-      return "avx2";
+    case DecodePath::Scalar: return "scalar";
+    case DecodePath::Ssse3: return "ssse3";
+    case DecodePath::Avx2: return "avx2";
   }
   return "unknown";
 }
@@ -301,15 +297,16 @@ FastLoop CurrentFastLoop() {
   return DecodeGroupsScalar;
 }
 
-std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength, std::uint8_t* outputArea,
-                             std::size_t outputCapacity) {
+std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength,
+                             std::uint8_t* outputArea, std::size_t outputCapacity) {
   if (outputCapacity / MaxExpansion >= payloadLength) {
     return DecodePayload<false>(payload, payloadLength, outputArea, outputCapacity);
   }
   return DecodePayload<true>(payload, payloadLength, outputArea, outputCapacity);
 }
 
-std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength, bool* lastItemCut) {
+std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength,
+                           bool* lastItemCut) {
   if (lastItemCut != nullptr) *lastItemCut = false;
   const std::uint8_t* in = payload;
   const std::uint8_t* const inEnd = payload + payloadLength;
@@ -355,8 +352,8 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
   if (imageLength <= HeaderSize) return 0;
   const std::uint32_t payloadLength = ReadHeader(image);
   if (payloadLength != imageLength - HeaderSize) return 0;
-  return static_cast<std::uint32_t>(
-      DecodePayload<false>(image + HeaderSize, payloadLength, outputArea, std::size_t{MaxExpansion} * payloadLength));
+  return static_cast<std::uint32_t>(DecodePayload<false>(
+      image + HeaderSize, payloadLength, outputArea, std::size_t{MaxExpansion} * payloadLength));
 }
 
 }  // namespace lzs

@@ -12,7 +12,8 @@ namespace {
 struct Avx2 {
   // One 32-byte load and store.
   static void MoveWide(std::uint8_t* to, const std::uint8_t* from) {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
   }
 
   // The sixteen addresses in 64-bit lanes: a source is its offset widened,
@@ -23,22 +24,28 @@ struct Avx2 {
   // follow.)
   struct Moves {
     // cppcheck-suppress uninitMemberVar
-    Moves(__m128i from, __m128i literal16, const std::uint8_t* items, std::uint8_t* out, __m128i outStart) {
+    Moves(__m128i from, __m128i literal16, const std::uint8_t* items, std::uint8_t* out,
+          __m128i outStart) {
       const __m256i base = _mm256_set1_epi64x(reinterpret_cast<long long>(out));
       const __m256i toItems =
           _mm256_set1_epi64x(reinterpret_cast<long long>(items) - reinterpret_cast<long long>(out));
       const __m256i lowLiteral = _mm256_cvtepi16_epi64(literal16);
       const __m256i highLiteral = _mm256_cvtepi16_epi64(_mm_unpackhi_epi64(literal16, literal16));
-      const __m256i lowFrom = _mm256_add_epi64(_mm256_cvtepi16_epi64(from), _mm256_and_si256(lowLiteral, toItems));
+      const __m256i lowFrom =
+          _mm256_add_epi64(_mm256_cvtepi16_epi64(from), _mm256_and_si256(lowLiteral, toItems));
       const __m256i highFrom =
-          _mm256_add_epi64(_mm256_cvtepi16_epi64(_mm_unpackhi_epi64(from, from)), _mm256_and_si256(highLiteral, toItems));
+          _mm256_add_epi64(_mm256_cvtepi16_epi64(_mm_unpackhi_epi64(from, from)),
+                           _mm256_and_si256(highLiteral, toItems));
       Store(sources, _mm256_add_epi64(base, lowFrom));
       Store(sources + 4, _mm256_add_epi64(base, highFrom));
       Store(outputs, _mm256_add_epi64(base, _mm256_cvtepu16_epi64(outStart)));
-      Store(outputs + 4, _mm256_add_epi64(base, _mm256_cvtepu16_epi64(_mm_unpackhi_epi64(outStart, outStart))));
+      Store(outputs + 4,
+            _mm256_add_epi64(base, _mm256_cvtepu16_epi64(_mm_unpackhi_epi64(outStart, outStart))));
       __asm__("" : : "r"(this) : "memory");
     }
-    static void Store(void* to, __m256i lanes) { _mm256_store_si256(static_cast<__m256i*>(to), lanes); }
+    static void Store(void* to, __m256i lanes) {
+      _mm256_store_si256(static_cast<__m256i*>(to), lanes);
+    }
     const std::uint8_t* From(int item, std::uint32_t /*flags*/) const { return sources[item]; }
     std::uint8_t* To(int item) const { return outputs[item]; }
     alignas(32) const std::uint8_t* sources[8];
@@ -48,8 +55,8 @@ struct Avx2 {
 
 }  // namespace
 
-std::size_t DecodeGroupsAvx2(const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
-                             std::size_t i, std::size_t outLimit) {
+std::size_t DecodeGroupsAvx2(const std::uint8_t*& in, const std::uint8_t* inEnd,
+                             std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
   return DecodeGroupsVector<Avx2>(in, inEnd, outputArea, i, outLimit);
 }
 

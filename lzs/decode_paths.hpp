@@ -12,8 +12,8 @@ namespace lzs {
 // remain before inEnd and the output index stays at most outLimit; the
 // output index starts at i, at least WindowSize (no source lies before the
 // output). Returns the new output index and leaves `in` at the next group.
-using FastLoop = std::size_t (*)(const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
-                                 std::size_t i, std::size_t outLimit);
+using FastLoop = std::size_t (*)(const std::uint8_t*& in, const std::uint8_t* inEnd,
+                                 std::uint8_t* outputArea, std::size_t i, std::size_t outLimit);
 
 enum class DecodePath : int {
   Scalar,  // the portable loop, one item after another
@@ -37,11 +37,11 @@ FastLoop CurrentFastLoop();
 
 // The loops themselves; the vector ones exist only in builds for x86-64
 // with LZS_SIMD on.
-std::size_t DecodeGroupsScalar(const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
-                               std::size_t i, std::size_t outLimit);
-std::size_t DecodeGroupsSsse3(const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
-                              std::size_t i, std::size_t outLimit);
-std::size_t DecodeGroupsAvx2(const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
-                             std::size_t i, std::size_t outLimit);
+std::size_t DecodeGroupsScalar(const std::uint8_t*& in, const std::uint8_t* inEnd,
+                               std::uint8_t* outputArea, std::size_t i, std::size_t outLimit);
+std::size_t DecodeGroupsSsse3(const std::uint8_t*& in, const std::uint8_t* inEnd,
+                              std::uint8_t* outputArea, std::size_t i, std::size_t outLimit);
+std::size_t DecodeGroupsAvx2(const std::uint8_t*& in, const std::uint8_t* inEnd,
+                             std::uint8_t* outputArea, std::size_t i, std::size_t outLimit);
 
 }  // namespace lzs

@@ -21,7 +21,8 @@ struct Ssse3 {
   // The offsets as they are; each address is taken from its base when the
   // item is moved.
   struct Moves {
-    Moves(__m128i from, __m128i /*literal16*/, const std::uint8_t* itemsBase, std::uint8_t* outBase, __m128i outStart)
+    Moves(__m128i from, __m128i /*literal16*/, const std::uint8_t* itemsBase, std::uint8_t* outBase,
+          __m128i outStart)
         : items(itemsBase), out(outBase) {
       _mm_store_si128(reinterpret_cast<__m128i*>(sourceOffsets), from);
       _mm_store_si128(reinterpret_cast<__m128i*>(outOffsets), outStart);
@@ -39,8 +40,8 @@ struct Ssse3 {
 
 }  // namespace
 
-std::size_t DecodeGroupsSsse3(const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
-                              std::size_t i, std::size_t outLimit) {
+std::size_t DecodeGroupsSsse3(const std::uint8_t*& in, const std::uint8_t* inEnd,
+                              std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
   return DecodeGroupsVector<Ssse3>(in, inEnd, outputArea, i, outLimit);
 }
 

@@ -96,16 +96,17 @@ inline constexpr VectorConstants Constants = {
 
 namespace {  // NOLINT(cert-dcl59-cpp,google-build-namespaces): one copy per instruction set
 
-
 // The small decoder (the exe's) runs the items of a group with overlapping
 // back-references in a plain loop and calls CopyShort out of line, through
 // this one copy; elsewhere they are unrolled like the others.
-[[gnu::noinline]] inline void CopyOverlapping(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
-                                       std::size_t length) {
+[[gnu::noinline]] inline void CopyOverlapping(std::uint8_t* outputArea, std::size_t i,
+                                              std::size_t distance, std::size_t length) {
   CopyShort(outputArea, i, distance, length);
 }
 
-inline __m128i Constant(const void* lanes) { return _mm_load_si128(static_cast<const __m128i*>(lanes)); }
+inline __m128i Constant(const void* lanes) {
+  return _mm_load_si128(static_cast<const __m128i*>(lanes));
+}
 
 // The constants' address, hidden from the optimizer so that it loads them
 // (as operands) instead of folding them into instructions that build them.
@@ -122,8 +123,8 @@ inline const VectorConstants* ConstantsInMemory() {
 //    offsets: From(item, flags) gives an item's source address, To(item)
 //    its output address.
 template <typename Isa>
-std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t* inEnd, std::uint8_t* outputArea,
-                               std::size_t i, std::size_t outLimit) {
+std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t* inEnd,
+                               std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
   const VectorConstants& k = *ConstantsInMemory();
   const std::uint8_t* in = inCursor;
   alignas(16) std::uint16_t outOffset[8];
@@ -149,9 +150,10 @@ std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t
       // Worked out from the flags (the upper lanes go unused: every prefix
       // sum only carries towards higher lanes).
       const __m128i itemBits = Constant(k.itemBits);
-      const __m128i literal8 =
-          _mm_cmpeq_epi8(_mm_and_si128(_mm_set1_epi8(static_cast<char>(flags)), itemBits), itemBits);
-      const __m128i size8 = _mm_add_epi8(Constant(k.twos8), literal8);  // 2, or 1 for a literal (-1)
+      const __m128i literal8 = _mm_cmpeq_epi8(
+          _mm_and_si128(_mm_set1_epi8(static_cast<char>(flags)), itemBits), itemBits);
+      const __m128i size8 =
+          _mm_add_epi8(Constant(k.twos8), literal8);  // 2, or 1 for a literal (-1)
       __m128i end8 = _mm_add_epi8(size8, _mm_slli_si128(size8, 1));
       end8 = _mm_add_epi8(end8, _mm_slli_si128(end8, 2));
       end8 = _mm_add_epi8(end8, _mm_slli_si128(end8, 4));
@@ -161,36 +163,42 @@ std::size_t DecodeGroupsVector(const std::uint8_t*& inCursor, const std::uint8_t
 #else
     {
       // Read from the table: offsets in the low 8 bytes, kinds in the high.
-      const __m128i layout = _mm_load_si128(reinterpret_cast<const __m128i*>(&GroupLayouts.groups[flags]));
+      const __m128i layout =
+          _mm_load_si128(reinterpret_cast<const __m128i*>(&GroupLayouts.groups[flags]));
       start8 = layout;
       literal16 = _mm_unpackhi_epi8(layout, layout);
     }
 #endif
     // 16-bit lanes, one per item: b0 | b1 << 8, and the item's kind and offset.
     const __m128i gather = _mm_unpacklo_epi8(start8, _mm_add_epi8(start8, Constant(k.ones8)));
-    const __m128i fields = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(items)), gather);
+    const __m128i fields =
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(items)), gather);
     const __m128i start16 = _mm_unpacklo_epi8(start8, _mm_setzero_si128());
 
     // Shifts stand in for masks where they cost no more (fewer constants).
-    const __m128i copyLength =
-        _mm_add_epi16(_mm_srli_epi16(_mm_slli_epi16(fields, 4), 12), Constant(k.minCopy));  // b1 & 15, + 3
-    const __m128i itemLength =
-        _mm_or_si128(_mm_srli_epi16(literal16, 15), _mm_andnot_si128(literal16, copyLength));  // 1 for a literal
-    const __m128i position = _mm_or_si128(_mm_and_si128(fields, Constant(k.lowByte)),
-                                          _mm_slli_epi16(_mm_srli_epi16(fields, 12), 8));  // b0 | b1 >> 4 << 8
+    const __m128i copyLength = _mm_add_epi16(_mm_srli_epi16(_mm_slli_epi16(fields, 4), 12),
+                                             Constant(k.minCopy));  // b1 & 15, + 3
+    const __m128i itemLength = _mm_or_si128(
+        _mm_srli_epi16(literal16, 15), _mm_andnot_si128(literal16, copyLength));  // 1 for a literal
+    const __m128i position =
+        _mm_or_si128(_mm_and_si128(fields, Constant(k.lowByte)),
+                     _mm_slli_epi16(_mm_srli_epi16(fields, 12), 8));  // b0 | b1 >> 4 << 8
     __m128i outEnd = _mm_add_epi16(itemLength, _mm_slli_si128(itemLength, 2));
     outEnd = _mm_add_epi16(outEnd, _mm_slli_si128(outEnd, 4));
     outEnd = _mm_add_epi16(outEnd, _mm_slli_si128(outEnd, 8));
     const __m128i outStart = _mm_sub_epi16(outEnd, itemLength);
     // The window position of output index k is k - WindowBias; 16-bit lanes
     // wrap at a multiple of WindowSize, so the low 12 bits are the distance.
-    const __m128i here = _mm_add_epi16(_mm_set1_epi16(static_cast<short>(i - WindowBias)), outStart);
-    const __m128i itemDistance = _mm_srli_epi16(_mm_slli_epi16(_mm_sub_epi16(here, position), 4), 4);
+    const __m128i here =
+        _mm_add_epi16(_mm_set1_epi16(static_cast<short>(i - WindowBias)), outStart);
+    const __m128i itemDistance =
+        _mm_srli_epi16(_mm_slli_epi16(_mm_sub_epi16(here, position), 4), 4);
     // A literal's source is its payload byte (an offset from `items`), a
     // back-reference's lies `distance` bytes before its output (an offset
     // from `out`).
-    const __m128i from = _mm_or_si128(_mm_and_si128(literal16, start16),
-                                      _mm_andnot_si128(literal16, _mm_sub_epi16(outStart, itemDistance)));
+    const __m128i from =
+        _mm_or_si128(_mm_and_si128(literal16, start16),
+                     _mm_andnot_si128(literal16, _mm_sub_epi16(outStart, itemDistance)));
     // Back-references that read bytes they write themselves (distances and
     // lengths are below 4096, so the signed comparison is exact).
     const __m128i overlap = _mm_andnot_si128(literal16, _mm_cmpgt_epi16(copyLength, itemDistance));

@@ -70,7 +70,8 @@ namespace {
 
 // The byte `distance` back from output index `at`, as written so far: zero
 // before the start and for distance 0.
-inline std::uint8_t Source(const lzs_dstream& ds, const Output& out, std::uint64_t at, std::uint32_t distance) {
+inline std::uint8_t Source(const lzs_dstream& ds, const Output& out, std::uint64_t at,
+                           std::uint32_t distance) {
   if (distance == 0) return 0;
   if (distance > at - out.base) return ds.window[(at - distance) & lzs::WindowMask];
   return out.dst[out.start + (at - distance - out.base)];
@@ -92,7 +93,8 @@ void Copy(lzs_dstream& ds, Output& out) {
 void StartCopy(lzs_dstream& ds, std::uint8_t b0, std::uint8_t b1) {
   const std::uint32_t position = b0 | static_cast<std::uint32_t>(b1 >> 4) << 8;
   ds.copyLeft = (b1 & 0x0Fu) + lzs::MinCopy;
-  ds.copyDistance = static_cast<std::uint32_t>(ds.written - position - lzs::WindowBias) & lzs::WindowMask;
+  ds.copyDistance =
+      static_cast<std::uint32_t>(ds.written - position - lzs::WindowBias) & lzs::WindowMask;
 }
 
 // Whole groups while the input holds a whole group and the output has room
@@ -176,8 +178,8 @@ inline void CopyShort(const lzs_dstream& ds, Output& out, std::uint8_t* op, std:
 // One group. Near the start of the call (fewer than WindowSize bytes of its
 // output so far) a source may lie in the ring; past that it cannot.
 template <bool NearStart>
-inline void DecodeGroup(const lzs_dstream& ds, Output& out, const std::uint8_t*& inCursor, std::uint8_t*& opCursor,
-                        std::uint64_t& writtenCursor) {
+inline void DecodeGroup(const lzs_dstream& ds, Output& out, const std::uint8_t*& inCursor,
+                        std::uint8_t*& opCursor, std::uint64_t& writtenCursor) {
   const std::uint8_t* in = inCursor;
   std::uint8_t* op = opCursor;
   std::uint64_t written = writtenCursor;
@@ -201,7 +203,8 @@ inline void DecodeGroup(const lzs_dstream& ds, Output& out, const std::uint8_t*&
     const auto back = static_cast<std::uint32_t>(written) - lzs::WindowBias - (b0 | (b1 >> 4) << 8);
     const std::uint32_t distance = back & lzs::WindowMask;
     const std::uint32_t copyLength = (b1 & 0x0Fu) + lzs::MinCopy;
-    const std::uint32_t length = copyLength + ((1 - copyLength) & static_cast<std::uint32_t>(literal));
+    const std::uint32_t length =
+        copyLength + ((1 - copyLength) & static_cast<std::uint32_t>(literal));
     const std::uintptr_t fromOutput = reinterpret_cast<std::uintptr_t>(op) - distance;
     const std::uintptr_t fromInput = reinterpret_cast<std::uintptr_t>(in);
     std::uintptr_t from = fromOutput + ((fromInput - fromOutput) & literal);
@@ -211,7 +214,8 @@ inline void DecodeGroup(const lzs_dstream& ds, Output& out, const std::uint8_t*&
       // copy of its first bytes covers a source that wraps round its end).
       // Chosen by masks too: whether an item is a literal is no pattern.
       const auto start = reinterpret_cast<std::uintptr_t>(callStart);
-      const std::uintptr_t inRing = std::uintptr_t{0} - static_cast<std::uintptr_t>(fromOutput < start);
+      const std::uintptr_t inRing =
+          std::uintptr_t{0} - static_cast<std::uintptr_t>(fromOutput < start);
       const bool wholeInRing = fromOutput + length <= start;
       const auto ring = reinterpret_cast<std::uintptr_t>(
           ds.window + (static_cast<std::uint32_t>(written - distance) & lzs::WindowMask));
@@ -234,7 +238,8 @@ inline void DecodeGroup(const lzs_dstream& ds, Output& out, const std::uint8_t*&
   writtenCursor = written;
 }
 
-void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize, size_t& srcPos) {
+void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize,
+                  size_t& srcPos) {
   const std::uint8_t* const first = src + srcPos;
   const std::uint8_t* in = first;
   // A group must lie inside the payload, and a literal's wide load inside src.
@@ -247,9 +252,11 @@ void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t 
   std::uint64_t written = ds.written;
   // Groups start at in < inStop and op < opStop.
   const auto inputRoom = [](std::ptrdiff_t have, size_t need) {
-    return have >= static_cast<std::ptrdiff_t>(need) ? have - static_cast<std::ptrdiff_t>(need) + 1 : 0;
+    return have >= static_cast<std::ptrdiff_t>(need) ? have - static_cast<std::ptrdiff_t>(need) + 1
+                                                     : 0;
   };
-  const std::ptrdiff_t inFor = std::min(inputRoom(payloadEnd - in, MaxGroupInput), inputRoom(srcEnd - in, GroupInputRoom));
+  const std::ptrdiff_t inFor =
+      std::min(inputRoom(payloadEnd - in, MaxGroupInput), inputRoom(srcEnd - in, GroupInputRoom));
   const std::uint8_t* const inStop = in + inFor;
   const std::uint8_t* const opStop = op + inputRoom(opEnd - op, GroupOutputRoom);
   auto room = [&] { return in < inStop && op < opStop; };
@@ -262,7 +269,9 @@ void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t 
   // from it): dst's offset of op less `lag`, which stays the same all call.
   const auto lag =
       static_cast<size_t>((static_cast<std::uint64_t>(op - out.dst) - written) & lzs::WindowMask);
-  auto fastStart = [&] { return op - out.dst >= static_cast<std::ptrdiff_t>(lzs::WindowSize + lag); };
+  auto fastStart = [&] {
+    return op - out.dst >= static_cast<std::ptrdiff_t>(lzs::WindowSize + lag);
+  };
   while (room() && !fastStart()) DecodeGroup<false>(ds, out, in, op, written);
   if (room() && payloadEnd - in >= static_cast<std::ptrdiff_t>(lzs::FastInputMargin) &&
       opEnd - op >= static_cast<std::ptrdiff_t>(lzs::FastOutputMargin)) {
@@ -312,7 +321,8 @@ void End(lzs_dstream& ds, size_t result) {
   ds.result = result;
 }
 
-size_t Decode(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize, size_t& srcPos) {
+size_t Decode(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize,
+              size_t& srcPos) {
   for (;;) {
     Copy(ds, out);
     if (ds.copyLeft != 0) return Hint(ds);
@@ -386,10 +396,11 @@ size_t lzs_dstream_reset(lzs_dstream* ds) {
   return 0;
 }
 
-size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t* dstPos, const void* src,
-                         size_t srcSize, size_t* srcPos) {
-  if (ds == nullptr || dstPos == nullptr || srcPos == nullptr || *dstPos > dstCapacity || *srcPos > srcSize ||
-      (dst == nullptr && dstCapacity != 0) || (src == nullptr && srcSize != 0)) {
+size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t* dstPos,
+                         const void* src, size_t srcSize, size_t* srcPos) {
+  if (ds == nullptr || dstPos == nullptr || srcPos == nullptr || *dstPos > dstCapacity ||
+      *srcPos > srcSize || (dst == nullptr && dstCapacity != 0) ||
+      (src == nullptr && srcSize != 0)) {
     return Error(LZS_ERROR_BAD_ARGUMENT);
   }
   Output out{static_cast<std::uint8_t*>(dst), *dstPos, dstCapacity, *dstPos, ds->written};

@@ -60,7 +60,7 @@ std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b) {
     std::memcpy(&y, b + n, 8);
     if (x != y) {
       const int equalBits = std::endian::native == std::endian::little ? std::countr_zero(x ^ y)
-                                                                        : std::countl_zero(x ^ y);
+                                                                       : std::countl_zero(x ^ y);
       return std::min(MaxCopy, n + static_cast<std::uint32_t>(equalBits) / 8);
     }
   }
@@ -195,15 +195,17 @@ std::uint32_t LzsEncoder::FindMatch(std::uint32_t pos, std::uint32_t& distance) 
 
 std::size_t LzsEncoder::WorkspaceBytes() const {
   return text_.capacity() + sizeof(ItemCode) * items_.capacity() +
-         sizeof(std::uint32_t) * (head_.capacity() + tree_.capacity() + head3_.capacity() + chain3_.capacity()) +
          sizeof(std::uint32_t) *
-             (fastHead_.capacity() + fastHead3_.capacity() + fastLink_.capacity() + fastLink3_.capacity()) +
+             (head_.capacity() + tree_.capacity() + head3_.capacity() + chain3_.capacity()) +
+         sizeof(std::uint32_t) * (fastHead_.capacity() + fastHead3_.capacity() +
+                                  fastLink_.capacity() + fastLink3_.capacity()) +
          image_.capacity();
 }
 
 // A match of MinCopy bytes for pos: the first position from `three` on down
 // its hash chain that holds the same three bytes.
-std::uint32_t LzsEncoder::FindThree(std::uint32_t pos, std::uint32_t three, std::uint32_t& distance) const {
+std::uint32_t LzsEncoder::FindThree(std::uint32_t pos, std::uint32_t three,
+                                    std::uint32_t& distance) const {
   const std::uint8_t* const text = text_.data();
   while (InWindow(three, pos) && std::memcmp(text + three, text + pos, MinCopy) != 0) {
     three = chain3_[three & WindowMask];
@@ -213,12 +215,13 @@ std::uint32_t LzsEncoder::FindThree(std::uint32_t pos, std::uint32_t three, std:
   return MinCopy;
 }
 
-bool LzsEncoder::FindLongestMatches(const std::uint8_t* data, std::size_t size, std::uint8_t* lengths,
-                                    std::uint16_t* distances) {
+bool LzsEncoder::FindLongestMatches(const std::uint8_t* data, std::size_t size,
+                                    std::uint8_t* lengths, std::uint16_t* distances) {
   if (size > MaxEncodeSize || !Prepare(data, size)) return false;
   for (std::size_t i = 0; i < size; ++i) {
     std::uint32_t distance = 0;
-    lengths[i] = static_cast<std::uint8_t>(FindMatch(static_cast<std::uint32_t>(InputStart + i), distance));
+    lengths[i] =
+        static_cast<std::uint8_t>(FindMatch(static_cast<std::uint32_t>(InputStart + i), distance));
     distances[i] = lengths[i] != 0 ? static_cast<std::uint16_t>(distance) : 0;
   }
   return true;
@@ -241,8 +244,8 @@ void LzsEncoder::ParseOptimal(std::size_t size) {
   std::uint64_t cost[RingMask + 1];
   std::fill_n(cost, RingMask + 1, ~std::uint64_t{0});
   cost[0] = 0;
-  std::size_t reach = 0;          // furthest position offered a copy so far
-  std::uint64_t reachCost = 0;    // the cost of the position that offered it
+  std::size_t reach = 0;        // furthest position offered a copy so far
+  std::uint64_t reachCost = 0;  // the cost of the position that offered it
   for (std::size_t i = 0; i < size; ++i) {
     cost[(i + MaxCopy) & RingMask] = ~std::uint64_t{0};
     std::uint32_t distance = 0;
@@ -254,7 +257,8 @@ void LzsEncoder::ParseOptimal(std::size_t size) {
     }
     if (longest == 0) continue;
     std::uint32_t shortest = MinCopy;
-    if (reachCost <= here && reach > i + MinCopy) shortest = static_cast<std::uint32_t>(reach - i) + 1;
+    if (reachCost <= here && reach > i + MinCopy)
+      shortest = static_cast<std::uint32_t>(reach - i) + 1;
     if (i + longest >= reach) {
       reach = i + longest;
       reachCost = here;
@@ -310,11 +314,11 @@ struct FastSearch {
   const std::uint8_t* text;
   std::uint32_t textEnd;
   std::uint32_t base;
-  std::uint32_t* head;    // base + the newest position per 4-byte hash
-  std::uint32_t* head3;   // the same per 3-byte hash
-  std::uint32_t* link;    // per position, modulo the ring size
-  std::uint32_t* link3;   // the same for 3-byte hashes
-  std::uint32_t linked;   // the positions below this are linked
+  std::uint32_t* head;   // base + the newest position per 4-byte hash
+  std::uint32_t* head3;  // the same per 3-byte hash
+  std::uint32_t* link;   // per position, modulo the ring size
+  std::uint32_t* link3;  // the same for 3-byte hashes
+  std::uint32_t linked;  // the positions below this are linked
 
   // Links the next block of positions.
   void LinkBlock() {
@@ -322,7 +326,8 @@ struct FastSearch {
     for (std::uint32_t pos = linked; pos < end; ++pos) {
       std::uint32_t v = 0;
       std::memcpy(&v, text + pos, 4);
-      const std::uint32_t first3 = std::endian::native == std::endian::little ? v & 0xFFFFFF : v >> 8;
+      const std::uint32_t first3 =
+          std::endian::native == std::endian::little ? v & 0xFFFFFF : v >> 8;
       const std::uint32_t hash = (v * 2654435761u) >> (32 - FastHashBits);
       const std::uint32_t hash3 = (first3 * 2654435761u) >> (32 - FastHashBits);
       link[pos & FastRingMask] = head[hash] - base;
@@ -336,7 +341,8 @@ struct FastSearch {
   // The longest match found for pos (below textEnd) that is longer than
   // atLeast (0 when none), with its distance. Inlined into the parse, whose
   // speed it decides: as a call it keeps the search state in memory.
-  [[gnu::always_inline]] std::uint32_t Find(std::uint32_t pos, int depth, std::uint32_t atLeast, std::uint32_t& distance) {
+  [[gnu::always_inline]] std::uint32_t Find(std::uint32_t pos, int depth, std::uint32_t atLeast,
+                                            std::uint32_t& distance) {
     while (pos >= linked) LinkBlock();
     const std::uint8_t* const here = text + pos;
     std::uint32_t best = atLeast;  // a candidate must pass it to count
@@ -371,7 +377,8 @@ struct FastSearch {
 // eight items is complete.
 class ImageWriter {
  public:
-  explicit ImageWriter(std::uint8_t* image) : out_(image + HeaderSize + 1), flags_(image + HeaderSize) {}
+  explicit ImageWriter(std::uint8_t* image)
+      : out_(image + HeaderSize + 1), flags_(image + HeaderSize) {}
 
   void Literal(std::uint8_t byte) {
     bits_ |= 1u << item_;
@@ -381,7 +388,8 @@ class ImageWriter {
 
   // A copy at output index i.
   void Copy(std::size_t i, std::uint32_t distance, std::uint32_t length) {
-    const std::uint32_t position = (static_cast<std::uint32_t>(i) - WindowBias - distance) & WindowMask;
+    const std::uint32_t position =
+        (static_cast<std::uint32_t>(i) - WindowBias - distance) & WindowMask;
     out_[0] = static_cast<std::uint8_t>(position);
     out_[1] = static_cast<std::uint8_t>((position >> 8) << 4 | (length - MinCopy));
     out_ += 2;
@@ -396,7 +404,8 @@ class ImageWriter {
       *flags_ = static_cast<std::uint8_t>(bits_);
     }
     const std::size_t payload = static_cast<std::size_t>(out_ - image) - HeaderSize;
-    for (std::uint32_t k = 0; k < HeaderSize; ++k) image[k] = static_cast<std::uint8_t>(payload >> (8 * k));
+    for (std::uint32_t k = 0; k < HeaderSize; ++k)
+      image[k] = static_cast<std::uint8_t>(payload >> (8 * k));
     return HeaderSize + payload;
   }
 
@@ -427,16 +436,16 @@ std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std
   const std::uint8_t* input = text_.data() + InputStart;
   if (fastHead_.empty() || fastBase_ > UINT32_MAX - textEnd_) {
     if (!fastHead_.Assign(std::size_t{1} << FastHashBits, None) ||
-        !fastHead3_.Assign(std::size_t{1} << FastHashBits, None) || !fastLink_.Resize(FastRingMask + 1) ||
-        !fastLink3_.Resize(FastRingMask + 1)) {
+        !fastHead3_.Assign(std::size_t{1} << FastHashBits, None) ||
+        !fastLink_.Resize(FastRingMask + 1) || !fastLink3_.Resize(FastRingMask + 1)) {
       fastHead_.Resize(0);  // cleared again on the next call
       return EncodeOutOfMemory;
     }
     fastBase_ = 0;
   }
   // The zero bytes before the input are sources like any other.
-  FastSearch search{text_.data(), textEnd_,         fastBase_,         fastHead_.data(), fastHead3_.data(),
-                    fastLink_.data(), fastLink3_.data(), ZeroStart};
+  FastSearch search{text_.data(),      textEnd_,         fastBase_,         fastHead_.data(),
+                    fastHead3_.data(), fastLink_.data(), fastLink3_.data(), ZeroStart};
   fastBase_ += textEnd_;
 
   const int depth = std::max(fastLimits_.depth, 1);
@@ -466,7 +475,9 @@ std::size_t LzsEncoder::PackFast(const std::uint8_t* data, std::size_t size, std
     }
     writer.Copy(i, distance, length);
     i += length;
-    length = i < size ? search.Find(static_cast<std::uint32_t>(InputStart + i), depth, MinCopy, distance) : 0;
+    length = i < size
+                 ? search.Find(static_cast<std::uint32_t>(InputStart + i), depth, MinCopy, distance)
+                 : 0;
   }
   return writer.Finish(image);
 }
@@ -513,15 +524,16 @@ void LzsEncoder::WriteImage(std::size_t size, std::uint8_t* image) {
   writer.Finish(image);
 }
 
-std::size_t LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse parse, std::uint8_t* dst,
-                               std::size_t dstCapacity) {
+std::size_t LzsEncoder::Encode(const std::uint8_t* data, std::size_t size, Parse parse,
+                               std::uint8_t* dst, std::size_t dstCapacity) {
   if (size > MaxEncodeSize) return 0;
   if (parse == Parse::Fast) {
     // Straight into dst when it has room for any image of this size.
     if (dstCapacity >= MaxImageSize(size)) return PackFast(data, size, dst);
     if (!image_.Resize(MaxImageSize(size))) return EncodeOutOfMemory;
     const std::size_t imageSize = PackFast(data, size, image_.data());
-    if (imageSize != EncodeOutOfMemory && imageSize <= dstCapacity) std::memcpy(dst, image_.data(), imageSize);
+    if (imageSize != EncodeOutOfMemory && imageSize <= dstCapacity)
+      std::memcpy(dst, image_.data(), imageSize);
     return imageSize;
   }
   const std::size_t imageSize = ParseAndMeasure(data, size, parse);

@@ -69,8 +69,8 @@ class LzsEncoder {
 
   // Returns the image size (0 only when size is above MaxEncodeSize,
   // EncodeOutOfMemory when the workspace cannot be allocated) and writes the
-  // image to dst when it fits in dstCapacity bytes; otherwise writes nothing. dst may overlap data: every parse reads the input from
-  // its own copy.
+  // image to dst when it fits in dstCapacity bytes; otherwise writes nothing. dst may overlap data:
+  // every parse reads the input from its own copy.
   std::size_t Encode(const std::uint8_t* data, std::size_t size, Parse parse, std::uint8_t* dst,
                      std::size_t dstCapacity);
 
@@ -87,7 +87,8 @@ class LzsEncoder {
   // above MaxEncodeSize or out of memory.
   bool FindLongestMatches(const std::uint8_t* data, std::size_t size, std::uint8_t* lengths,
                           std::uint16_t* distances);
-  void FindLongestMatches(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& lengths,
+  void FindLongestMatches(const std::uint8_t* data, std::size_t size,
+                          std::vector<std::uint8_t>& lengths,
                           std::vector<std::uint16_t>& distances) {
     lengths.assign(size, 0);
     distances.assign(size, 0);
@@ -108,21 +109,21 @@ class LzsEncoder {
   std::size_t ParseAndMeasure(const std::uint8_t* data, std::size_t size, Parse parse);
   void WriteImage(std::size_t size, std::uint8_t* image);
 
-  Buffer<std::uint8_t> text_;       // zero prefix, then the input
+  Buffer<std::uint8_t> text_;  // zero prefix, then the input
   std::uint32_t textEnd_ = 0;
-  Buffer<std::uint32_t> head_;      // match tree root per 4-byte hash
-  Buffer<std::uint32_t> tree_;      // two children per window slot
-  Buffer<std::uint32_t> head3_;     // newest position per 3-byte hash
-  Buffer<std::uint32_t> chain3_;    // the one before, per window slot
+  Buffer<std::uint32_t> head_;    // match tree root per 4-byte hash
+  Buffer<std::uint32_t> tree_;    // two children per window slot
+  Buffer<std::uint32_t> head3_;   // newest position per 3-byte hash
+  Buffer<std::uint32_t> chain3_;  // the one before, per window slot
   // The fast parse's tables, kept from one input to the next.
   Buffer<std::uint32_t> fastHead_;   // newest position per 4-byte hash
   Buffer<std::uint32_t> fastHead3_;  // newest position per 3-byte hash
   Buffer<std::uint32_t> fastLink_;   // the position before, per ring slot
   Buffer<std::uint32_t> fastLink3_;  // the same for 3-byte hashes
-  std::uint32_t fastBase_ = 0;            // added to the positions stored
+  std::uint32_t fastBase_ = 0;       // added to the positions stored
   FastLimits fastLimits_;
-  Buffer<std::uint8_t> image_;         // a fast image too large for dst
-  Buffer<ItemCode> items_;          // per position, see the parsers
+  Buffer<std::uint8_t> image_;  // a fast image too large for dst
+  Buffer<ItemCode> items_;      // per position, see the parsers
 };
 
 // The smallest LZS image of data[0, size).

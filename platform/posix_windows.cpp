@@ -266,8 +266,10 @@ LPSTR GetCommandLineA() {
 // emptied only under its lock.
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD flags, HANDLE) {
-  fault::Record([&] { return "CreateFileA(" + std::string(name) + "," + Hex(access) + "," + Hex(share) + "," +
-                Hex(disposition) + "," + Hex(flags) + ")"; });
+  fault::Record([&] {
+    return "CreateFileA(" + std::string(name) + "," + Hex(access) + "," + Hex(share) + "," +
+           Hex(disposition) + "," + Hex(flags) + ")";
+  });
   DWORD injected = NO_ERROR;
   if (fault::ShouldFail(fault::Op::CreateFileA, &injected)) return Fail(injected);
 
@@ -362,12 +364,14 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
 }
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
-  fault::Record([&] { return "WriteFile(" + NameOf(handle) + "," + std::to_string(toWrite) + ")"; });
+  fault::Record(
+      [&] { return "WriteFile(" + NameOf(handle) + "," + std::to_string(toWrite) + ")"; });
   OpenFile* file = FileOf(handle);
   if (file != nullptr) file->torn = true;  // until every byte is written
   if (file != nullptr && file->fd == unfinished.fd) unfinished.pending = 1;
   // StartTransfer fails for a handle that names no file, too.
-  if (StartTransfer(fault::Op::WriteFile, handle, written) == nullptr || file == nullptr) return FALSE;
+  if (StartTransfer(fault::Op::WriteFile, handle, written) == nullptr || file == nullptr)
+    return FALSE;
   const DWORD limit = fault::WriteLimit(toWrite);
   const auto* bytes = static_cast<const char*>(buffer);
   while (*written < limit) {
@@ -458,13 +462,16 @@ void SetLastError(DWORD code) { lastError = code; }
 
 // No tones here: a terminal has no speaker worth waking.
 BOOL Beep(DWORD frequency, DWORD duration) {
-  fault::Record([&] { return "Beep(" + std::to_string(frequency) + "," + std::to_string(duration) + ")"; });
+  fault::Record(
+      [&] { return "Beep(" + std::to_string(frequency) + "," + std::to_string(duration) + ")"; });
   return TRUE;
 }
 
 // The pause only separates the tones, so without tones there is nothing to
 // wait for.
-void Sleep(DWORD milliseconds) { fault::Record([&] { return "Sleep(" + std::to_string(milliseconds) + ")"; }); }
+void Sleep(DWORD milliseconds) {
+  fault::Record([&] { return "Sleep(" + std::to_string(milliseconds) + ")"; });
+}
 
 // Windows-1251 only, the one code page the program asks for. length -1
 // takes the text with its ending zero; capacity 0 asks for the room needed.

@@ -18,7 +18,7 @@ TEST(JoinPath, KeepsTheSeparatorTyped) {
       {"game/sub", "\\/", "game/sub/x"},
       {"game/sub\\deeper", "\\/", "game/sub\\deeper\\x"},  // the last one typed
       {"game\\sub/deeper", "\\/", "game\\sub/deeper/x"},
-      {"game", "\\/", "game\\x"},  // none typed: the system's
+      {"game", "\\/", "game\\x"},    // none typed: the system's
       {"game\\", "\\/", "game\\x"},  // one at the end: none more
       {"game/", "\\/", "game/x"},
       {"C:", "\\/", "C:\\x"},

@@ -1,10 +1,11 @@
+#include "app/command_line.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "app/command_line.hpp"
 #include "app/run_state.hpp"
 #include "tests/case_names.hpp"
 
@@ -62,8 +63,8 @@ std::vector<ScanCase> ScanCases() {
       {"name directly after the closing quote", "prog /D\"a\"/O\"b\"", ScanResult::Ready, "a", "b"},
       {"input of 511 characters with output", "prog /D\"" + Long511 + "\" /O\"o\"",
        ScanResult::Ready, Long511, "o"},
-      {"input of 512 characters", "prog /D\"" + Long512 + "\" /O\"o\"", ScanResult::SyntaxError,
-       "", ""},
+      {"input of 512 characters", "prog /D\"" + Long512 + "\" /O\"o\"", ScanResult::SyntaxError, "",
+       ""},
       {"output of 511 characters", "prog /D\"i\" /O\"" + Long511 + "\"", ScanResult::Ready, "i",
        Long511},
       {"output of 512 characters", "prog /D\"i\" /O\"" + Long512 + "\"", ScanResult::SyntaxError,

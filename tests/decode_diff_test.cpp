@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "lzs.h"
-#include "lzs/encode.hpp"
 #include "lzs/decode.hpp"
 #include "lzs/decode_paths.hpp"
-#include "tests/support/images.hpp"
-#include "tests/support/stream_decode.hpp"
-#include "tests/support/reference.hpp"
+#include "lzs/encode.hpp"
 #include "tests/guarded_buffer.hpp"
+#include "tests/support/images.hpp"
+#include "tests/support/reference.hpp"
+#include "tests/support/stream_decode.hpp"
 
 namespace {
 
@@ -41,9 +41,8 @@ using Decoder = std::uint32_t (*)(const std::uint8_t*, std::uint32_t, std::uint8
 Bytes DecodeGuarded(Decoder decode, const Bytes& image, std::uint8_t fill) {
   GuardedBuffer in(image.size());
   if (!image.empty()) std::memcpy(in.data(), image.data(), image.size());
-  const std::size_t areaSize = image.size() > lzs::HeaderSize
-                                   ? lzs::MaxExpansion * (image.size() - lzs::HeaderSize)
-                                   : 0;
+  const std::size_t areaSize =
+      image.size() > lzs::HeaderSize ? lzs::MaxExpansion * (image.size() - lzs::HeaderSize) : 0;
   GuardedBuffer out(areaSize);
   out.Fill(fill);
   const std::uint32_t n = decode(in.data(), static_cast<std::uint32_t>(image.size()), out.data());
@@ -55,7 +54,8 @@ using testdata::DecodeStream;
 using testdata::DecodeWhole;
 using testdata::StreamResult;
 
-void ExpectStreamEqual(const StreamResult& actual, const StreamResult& expected, const std::string& what) {
+void ExpectStreamEqual(const StreamResult& actual, const StreamResult& expected,
+                       const std::string& what) {
   ASSERT_EQ(lzs_error_name(actual.code), std::string(lzs_error_name(expected.code))) << what;
   ASSERT_EQ(actual.output.size(), expected.output.size()) << what;
   ASSERT_TRUE(actual.output == expected.output) << what;
@@ -68,7 +68,8 @@ void ExpectStreamLikeOneShot(const Bytes& image, const std::string& what) {
   const StreamResult expected = DecodeWhole(image);
   if (image.size() <= 64) {
     for (size_t cut = 0; cut <= image.size(); ++cut) {
-      ExpectStreamEqual(DecodeStream(image, {cut, image.size()}, 200), expected, what + ", cut at " + std::to_string(cut));
+      ExpectStreamEqual(DecodeStream(image, {cut, image.size()}, 200), expected,
+                        what + ", cut at " + std::to_string(cut));
     }
     ExpectStreamEqual(DecodeStream(image, {1}, 1), expected, what + ", byte by byte");
     return;
@@ -88,7 +89,8 @@ void ExpectStreamLikeOneShot(const Bytes& image, const std::string& what) {
 std::vector<lzs::DecodePath> AvailablePaths() {
   std::vector<lzs::DecodePath> paths;
   for (int p = 0; p < lzs::DecodePathCount; ++p) {
-    if (lzs::DecodePathAvailable(static_cast<lzs::DecodePath>(p))) paths.push_back(static_cast<lzs::DecodePath>(p));
+    if (lzs::DecodePathAvailable(static_cast<lzs::DecodePath>(p)))
+      paths.push_back(static_cast<lzs::DecodePath>(p));
   }
   return paths;
 }
@@ -127,11 +129,13 @@ std::vector<std::size_t> CapacitiesAround(std::size_t n) {
   const std::size_t low = n > Margin ? n - Margin : 0;
   const std::size_t step = n <= 20000 ? 1 : 37;
   for (std::size_t c = low; c < n; c += step) capacities.push_back(c);
-  for (const std::size_t c : {std::size_t{0}, n > 0 ? n - 1 : 0, n, n + 1, n + 200}) capacities.push_back(c);
+  for (const std::size_t c : {std::size_t{0}, n > 0 ? n - 1 : 0, n, n + 1, n + 200})
+    capacities.push_back(c);
   return capacities;
 }
 
-void ExpectBoundedLikeReference(const Bytes& image, const Bytes& expected, const std::string& what) {
+void ExpectBoundedLikeReference(const Bytes& image, const Bytes& expected,
+                                const std::string& what) {
   const bool rejected = expected.empty();
   const std::vector<std::size_t> capacities = CapacitiesAround(expected.size());
   GuardedBuffer in(image.size());
@@ -145,7 +149,8 @@ void ExpectBoundedLikeReference(const Bytes& image, const Bytes& expected, const
       ASSERT_TRUE(lzs_is_error(result.code)) << where;
       ASSERT_NE(lzs_get_error(result.code), LZS_ERROR_DST_TOO_SMALL) << where;
     } else if (capacity < expected.size()) {
-      ASSERT_EQ(lzs_get_error(result.code), LZS_ERROR_DST_TOO_SMALL) << where << ": " << lzs_error_name(result.code);
+      ASSERT_EQ(lzs_get_error(result.code), LZS_ERROR_DST_TOO_SMALL)
+          << where << ": " << lzs_error_name(result.code);
     } else {
       ASSERT_EQ(result.code, expected.size()) << where;
       ASSERT_TRUE(result.output == expected) << where;
@@ -165,9 +170,9 @@ void ExpectSameAsReference(const Bytes& image, const std::string& what) {
     for (const std::uint8_t fill : {0x00, 0xFF, 0x5A}) {
       const Bytes actual = DecodeGuarded(lzs::DecodeLzs, image, fill);
       ASSERT_EQ(actual.size(), expected.size()) << on << ", fill " << int{fill};
-      ASSERT_TRUE(actual == expected) << on << ", fill " << int{fill} << ", first difference at "
-                                      << (std::mismatch(actual.begin(), actual.end(), expected.begin()).first -
-                                          actual.begin());
+      ASSERT_TRUE(actual == expected)
+          << on << ", fill " << int{fill} << ", first difference at "
+          << (std::mismatch(actual.begin(), actual.end(), expected.begin()).first - actual.begin());
     }
     ExpectBoundedLikeReference(image, expected, on);
   }
@@ -266,8 +271,9 @@ TEST(DecodeDiff, OverlapsOfEveryDistanceAndLength) {
       for (const std::uint32_t tail : {0u, 1u, 40u}) {
         PayloadBuilder builder;
         builder.Literals(20).Reference(distance, length).Literals(tail, 'A');
-        ExpectSameAsReference(builder.Image(), "distance " + std::to_string(distance) + ", length " +
-                                                   std::to_string(length) + ", tail " + std::to_string(tail));
+        ExpectSameAsReference(builder.Image(), "distance " + std::to_string(distance) +
+                                                   ", length " + std::to_string(length) +
+                                                   ", tail " + std::to_string(tail));
       }
     }
   }
@@ -293,7 +299,10 @@ TEST(DecodeDiff, SourcesStraddlingTheStart) {
     for (const std::uint32_t distance : {1u, 2u, 5u, 17u, 18u, 19u, 100u, 4095u}) {
       for (std::uint32_t length = lzs::MinCopy; length <= lzs::MaxCopy; ++length) {
         PayloadBuilder builder;
-        builder.Literals(before, 'k').Reference(distance, length).Literals(30).Reference(distance, length);
+        builder.Literals(before, 'k')
+            .Reference(distance, length)
+            .Literals(30)
+            .Reference(distance, length);
         ExpectSameAsReference(builder.Image(), "before " + std::to_string(before) + ", distance " +
                                                    std::to_string(distance) + ", length " +
                                                    std::to_string(length));
@@ -302,7 +311,8 @@ TEST(DecodeDiff, SourcesStraddlingTheStart) {
   }
   PayloadBuilder far;
   far.Literals(5000, 3);
-  for (std::uint32_t distance = 4080; distance < lzs::WindowSize; ++distance) far.Reference(distance, 18);
+  for (std::uint32_t distance = 4080; distance < lzs::WindowSize; ++distance)
+    far.Reference(distance, 18);
   ExpectSameAsReference(far.Image(), "distances up to 4095 after 5000 bytes");
 }
 
@@ -315,15 +325,18 @@ TEST(DecodeDiff, EndsOfThePayload) {
     for (const std::uint8_t unused : {0x00, 0xFF}) {
       PayloadBuilder endsWithReference;
       endsWithReference.Literals(lead).Reference(3, 18).UnusedFlags(unused);
-      ExpectSameAsReference(endsWithReference.Image(), "reference at the end after " + std::to_string(lead));
+      ExpectSameAsReference(endsWithReference.Image(),
+                            "reference at the end after " + std::to_string(lead));
 
       PayloadBuilder loneByte;
       loneByte.Literals(lead).Reference(2, 9).UnusedFlags(unused).Raw(0x42);
       ExpectSameAsReference(loneByte.Image(), "lone byte after " + std::to_string(lead));
     }
     Bytes literalsOnly;
-    for (std::uint32_t n = 0; n < lead + 1; ++n) literalsOnly.push_back(n % 9 == 0 ? 0xFF : static_cast<std::uint8_t>(n));
-    ExpectSameAsReference(WithHeader(literalsOnly), "all-literal payload of " + std::to_string(lead + 1));
+    for (std::uint32_t n = 0; n < lead + 1; ++n)
+      literalsOnly.push_back(n % 9 == 0 ? 0xFF : static_cast<std::uint8_t>(n));
+    ExpectSameAsReference(WithHeader(literalsOnly),
+                          "all-literal payload of " + std::to_string(lead + 1));
   }
 }
 
@@ -334,8 +347,9 @@ TEST(DecodeDiff, LongestCopiesNearTheEndOfTheArea) {
     for (const std::uint32_t distance : {0u, 1u, 7u, 16u, 18u}) {
       PayloadBuilder builder;
       for (std::uint32_t n = 0; n < references; ++n) builder.Reference(distance, lzs::MaxCopy);
-      ExpectSameAsReference(builder.Image(), std::to_string(references) + " references of distance " +
-                                                 std::to_string(distance));
+      ExpectSameAsReference(
+          builder.Image(),
+          std::to_string(references) + " references of distance " + std::to_string(distance));
     }
   }
 }
@@ -354,7 +368,9 @@ TEST(DecodeDiff, StreamGroupsAtTheEdgesOfRoomAndPieces) {
     if (kind < 3) {
       builder.Literal(static_cast<std::uint8_t>(rng()));
     } else {
-      const std::uint32_t distance = kind == 3 ? rng() % 8 : kind == 4 ? rng() % 40 : rng() % lzs::WindowSize;
+      const std::uint32_t distance = kind == 3   ? rng() % 8
+                                     : kind == 4 ? rng() % 40
+                                                 : rng() % lzs::WindowSize;
       builder.Reference(distance, lzs::MinCopy + rng() % 16);
     }
   }
@@ -366,17 +382,28 @@ TEST(DecodeDiff, StreamGroupsAtTheEdgesOfRoomAndPieces) {
     size_t room;
   };
   const std::vector<Split> splits = {
-      {{65536}, 157},          {{65536}, 158},           {{65536}, 159},        {{65536}, 4096 + 157},
-      {{65536}, 4096 + 159},   {{65536}, 4096 + 4000},   {{65536}, 65536},      {{47}, 65536},
-      {{48}, 65536},           {{49}, 65536},            {{50, 17, 3000}, 65536}, {{1 << 20}, 1 << 20},
-      {{1 << 20}, 4096 * 3 + 1}, {{300, 7}, 5000},
+      {{65536}, 157},
+      {{65536}, 158},
+      {{65536}, 159},
+      {{65536}, 4096 + 157},
+      {{65536}, 4096 + 159},
+      {{65536}, 4096 + 4000},
+      {{65536}, 65536},
+      {{47}, 65536},
+      {{48}, 65536},
+      {{49}, 65536},
+      {{50, 17, 3000}, 65536},
+      {{1 << 20}, 1 << 20},
+      {{1 << 20}, 4096 * 3 + 1},
+      {{300, 7}, 5000},
   };
   for (const lzs::DecodePath path : AvailablePaths()) {
     const PathScope scope(path);
     for (const Split& split : splits) {
       ExpectStreamEqual(DecodeStream(image, split.pieces, split.room), expected,
                         std::string("path ") + lzs::DecodePathName(path) + ", pieces of " +
-                            std::to_string(split.pieces[0]) + ", room " + std::to_string(split.room));
+                            std::to_string(split.pieces[0]) + ", room " +
+                            std::to_string(split.room));
     }
   }
 }
@@ -401,15 +428,29 @@ TEST(DecodeDiff, StreamHandsOverToTheFastLoop) {
     bool longest = false;  // after the literals only longest copies, 144 bytes a group
   };
   const Row rows[] = {
-      {Window + Stores - 1, 0, 4096}, {Window + Stores, 0, 4096},     {Window + Stores + 1, 0, 4096},
-      {Window + 4 * Stores, 0, 4096}, {Window + Stores, 0, 4095},     {Window + Stores + 8, 0, 4097},
-      {Window + Stores, 0, 4088},     {Window + Stores + 8, 0, 4104}, {65536, Margin - 1, 4096},
-      {65536, Margin, 4096},          {65536, Margin + 1, 4096},      {65536, Margin + 17, 4096},
-      {65536, -1, 4096},              {65536, Margin, 4095},          {65536, Margin, 4097},
-      {2 * Window - 1, 0, 4096},      {3 * Window + 1, Margin, 4096}, {65536, 0, 4096},
+      {Window + Stores - 1, 0, 4096},
+      {Window + Stores, 0, 4096},
+      {Window + Stores + 1, 0, 4096},
+      {Window + 4 * Stores, 0, 4096},
+      {Window + Stores, 0, 4095},
+      {Window + Stores + 8, 0, 4097},
+      {Window + Stores, 0, 4088},
+      {Window + Stores + 8, 0, 4104},
+      {65536, Margin - 1, 4096},
+      {65536, Margin, 4096},
+      {65536, Margin + 1, 4096},
+      {65536, Margin + 17, 4096},
+      {65536, -1, 4096},
+      {65536, Margin, 4095},
+      {65536, Margin, 4097},
+      {2 * Window - 1, 0, 4096},
+      {3 * Window + 1, Margin, 4096},
+      {65536, 0, 4096},
       // The second group past the window stores up to the room's last byte.
-      {Window + Stores + 143, 0, 4096, true}, {Window + Stores + 144, 0, 4096, true},
-      {Window + Stores + 145, 0, 4096, true}, {65536, Margin, 4096, true},
+      {Window + Stores + 143, 0, 4096, true},
+      {Window + Stores + 144, 0, 4096, true},
+      {Window + Stores + 145, 0, 4096, true},
+      {65536, Margin, 4096, true},
   };
   for (const Row& row : rows) {
     std::mt19937 rng(row.lead);
@@ -429,12 +470,15 @@ TEST(DecodeDiff, StreamHandsOverToTheFastLoop) {
     const Bytes image = builder.Image();
     const StreamResult expected = DecodeWhole(image);
     const size_t leadBytes = lzs::HeaderSize + row.lead + (row.lead + 7) / 8;
-    const size_t piece = row.pieceAfterLead == 0 ? image.size() : leadBytes + static_cast<size_t>(row.pieceAfterLead);
+    const size_t piece = row.pieceAfterLead == 0
+                             ? image.size()
+                             : leadBytes + static_cast<size_t>(row.pieceAfterLead);
     for (const lzs::DecodePath path : AvailablePaths()) {
       const PathScope scope(path);
       ExpectStreamEqual(DecodeStream(image, {piece}, row.room), expected,
-                        std::string("path ") + lzs::DecodePathName(path) + ", lead " + std::to_string(row.lead) +
-                            ", room " + std::to_string(row.room) + ", pieces of " + std::to_string(piece) +
+                        std::string("path ") + lzs::DecodePathName(path) + ", lead " +
+                            std::to_string(row.lead) + ", room " + std::to_string(row.room) +
+                            ", pieces of " + std::to_string(piece) +
                             (row.longest ? ", longest copies" : ""));
     }
   }
@@ -459,12 +503,14 @@ TEST(DecodeDiff, EncodedImages) {
   };
   auto runs = [&](std::size_t size) {
     Bytes out;
-    while (out.size() < size) out.insert(out.end(), 1 + rng() % 40, static_cast<std::uint8_t>(rng() % 4));
+    while (out.size() < size)
+      out.insert(out.end(), 1 + rng() % 40, static_cast<std::uint8_t>(rng() % 4));
     out.resize(size);
     return out;
   };
   auto words = [&](std::size_t size, std::size_t zeros) {
-    static const char* const list[] = {"the ", "LZS ", "window ", "of ", "and ", "file, ", "a ", "byte. ", "\n"};
+    static const char* const list[] = {"the ",   "LZS ", "window ", "of ", "and ",
+                                       "file, ", "a ",   "byte. ",  "\n"};
     Bytes out(std::min(size, zeros), 0);
     while (out.size() < size) {
       const char* word = list[rng() % 9];
@@ -478,12 +524,13 @@ TEST(DecodeDiff, EncodedImages) {
   for (const std::size_t n : {4095, 4096, 4097, 4114, 8192, 20000, 100000}) sizes.push_back(n);
   lzs::LzsEncoder encoder;
   for (const std::size_t size : sizes) {
-    const Bytes inputs[] = {random(size, 256), random(size, 3),  runs(size),         words(size, 0),
-                            words(size, 30),   Bytes(size, 0),   Bytes(size, 0xFF)};
+    const Bytes inputs[] = {random(size, 256), random(size, 3), runs(size),       words(size, 0),
+                            words(size, 30),   Bytes(size, 0),  Bytes(size, 0xFF)};
     for (const Bytes& input : inputs) {
       for (const lzs::Parse parse : {lzs::Parse::Optimal, lzs::Parse::Greedy, lzs::Parse::Fast}) {
-        const std::string what = "size " + std::to_string(size) + ", input " + std::to_string(&input - inputs) +
-                                 ", parse " + std::to_string(static_cast<int>(parse));
+        const std::string what = "size " + std::to_string(size) + ", input " +
+                                 std::to_string(&input - inputs) + ", parse " +
+                                 std::to_string(static_cast<int>(parse));
         const Bytes image = encoder.Encode(input.data(), input.size(), parse);
         ExpectSameAsReference(image, what);
         EXPECT_TRUE(DecodeGuarded(lzs::DecodeLzs, image, 0x77) == input) << what;
@@ -499,7 +546,8 @@ TEST(DecodeDiff, EncodedImages) {
 TEST(DecodeDiff, StreamOnTheFuzzCorpus) {
   int files = 0;
   for (const char* target : {"fuzz_decode", "fuzz_decode_stream"}) {
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(LZS_FUZZ_CORPUS_DIR) / target)) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(LZS_FUZZ_CORPUS_DIR) / target)) {
       std::ifstream in(entry.path(), std::ios::binary);
       const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       ExpectStreamLikeOneShot(bytes, entry.path().string());

@@ -7,14 +7,14 @@
 // path before any test runs, so that every test that does not choose a path
 // itself runs on it (CI runs the whole binary once with LZS_SIMD=scalar).
 
+#include "lzs/decode_paths.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include "lzs/decode_paths.hpp"
 
 namespace {
 
@@ -43,8 +43,8 @@ bool CpuHas(const char* feature) {
 
 const PathRow Rows[] = {
     {lzs::DecodePath::Scalar, "scalar", true, true},
-    {lzs::DecodePath::Ssse3, "ssse3", LZS_VECTOR_PATHS_BUILT && X86, CpuHas("ssse3")},
-    {lzs::DecodePath::Avx2, "avx2", LZS_VECTOR_PATHS_BUILT && X86, CpuHas("avx2")},
+    {lzs::DecodePath::Ssse3, "ssse3", LZS_VECTOR_PATHS_BUILT&& X86, CpuHas("ssse3")},
+    {lzs::DecodePath::Avx2, "avx2", LZS_VECTOR_PATHS_BUILT&& X86, CpuHas("avx2")},
 };
 
 // The path the decoder takes by itself, read before LZS_SIMD can force one.
@@ -88,7 +88,8 @@ TEST(DecodePaths, ForcingKeepsThePathOrRefuses) {
     EXPECT_STREQ(lzs::DecodePathName(lzs::CurrentDecodePath()),
                  lzs::DecodePathName(available ? row.path : current))
         << row.name;
-    EXPECT_EQ(lzs::CurrentFastLoop() == lzs::DecodeGroupsScalar, lzs::CurrentDecodePath() == lzs::DecodePath::Scalar)
+    EXPECT_EQ(lzs::CurrentFastLoop() == lzs::DecodeGroupsScalar,
+              lzs::CurrentDecodePath() == lzs::DecodePath::Scalar)
         << row.name;
   }
   lzs::ForceDecodePath(before);

@@ -1,13 +1,14 @@
+#include "lzs/decode.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "lzs/decode.hpp"
+#include "tests/case_names.hpp"
 #include "tests/support/images.hpp"
 #include "tests/support/reference.hpp"
-#include "tests/case_names.hpp"
 
 namespace {
 
@@ -43,7 +44,8 @@ Bytes Decode(Decoder decode, const Bytes& image) {
   const std::size_t payload = image.size() > 4 ? image.size() - 4 : 0;
   const std::size_t area = lzs::MaxExpansion * payload;
   Bytes out(area + 64, Sentinel);
-  const std::uint32_t n = decode(image.data(), static_cast<std::uint32_t>(image.size()), out.data());
+  const std::uint32_t n =
+      decode(image.data(), static_cast<std::uint32_t>(image.size()), out.data());
   EXPECT_LE(n, area);
   for (std::size_t k = area; k < out.size(); ++k) {
     if (out[k] != Sentinel) {
@@ -115,7 +117,8 @@ std::vector<DecodeCase> DecodeCases() {
       {"distance 1 repeats the last byte",
        WithHeader(Concat({{0x01, 'x'}, Reference(PositionFor(1, 1), 6)})), Text("xxxxxxx")},
       {"distance 3 repeats a pattern",
-       WithHeader(Concat({{0x07, 'a', 'b', 'c'}, Reference(PositionFor(3, 3), 8)})), Text("abcabcabcab")},
+       WithHeader(Concat({{0x07, 'a', 'b', 'c'}, Reference(PositionFor(3, 3), 8)})),
+       Text("abcabcabcab")},
       {"distance 0 writes zeros",
        WithHeader(Concat({{0x03, 'p', 'q'}, Reference(PositionFor(2, 0), 4)})),
        Concat({Text("pq"), Bytes(4, 0)})},
@@ -133,7 +136,7 @@ std::vector<DecodeCase> DecodeCases() {
        WithHeader(Concat({{0xFD, 'm'}, Reference(PositionFor(1, 1), 3)})), Text("mmmm")},
       {"second group continues the output",
        WithHeader(Concat({{0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0x00},
-                     Reference(PositionFor(8, 8), 10)})),
+                          Reference(PositionFor(8, 8), 10)})),
        Text("abcdefghabcdefghab")},
   };
 }

@@ -1,3 +1,5 @@
+#include "lzs/encode.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "lzs/encode.hpp"
 #include "lzs/decode.hpp"
 #include "tests/support/images.hpp"
 #include "tests/support/reference.hpp"
@@ -46,7 +47,8 @@ std::vector<Item> ListItems(const Bytes& image) {
         if (at + 2 > image.size()) break;
         const std::uint32_t position = image[at] | (image[at + 1] >> 4) << 8;
         const std::uint32_t length = (image[at + 1] & 0x0F) + lzs::MinCopy;
-        items.push_back({false, index, (index - position - lzs::WindowBias) & lzs::WindowMask, length});
+        items.push_back(
+            {false, index, (index - position - lzs::WindowBias) & lzs::WindowMask, length});
         at += 2;
         index += length;
       }
@@ -64,11 +66,13 @@ std::size_t ImageSize(std::size_t literals, std::size_t copies) {
 // Checks everything an image must be, apart from its size.
 void ExpectValidImage(const Bytes& input, const Bytes& image) {
   ASSERT_GE(image.size(), lzs::HeaderSize);
-  const std::uint32_t header = image[0] | image[1] << 8 | image[2] << 16 | static_cast<std::uint32_t>(image[3]) << 24;
+  const std::uint32_t header =
+      image[0] | image[1] << 8 | image[2] << 16 | static_cast<std::uint32_t>(image[3]) << 24;
   EXPECT_EQ(header, image.size() - lzs::HeaderSize);
   EXPECT_EQ(Decode(image), input);
   Bytes reference(lzs::MaxExpansion * image.size() + 1);
-  reference.resize(DecodeLzsReference(image.data(), static_cast<std::uint32_t>(image.size()), reference.data()));
+  reference.resize(
+      DecodeLzsReference(image.data(), static_cast<std::uint32_t>(image.size()), reference.data()));
   EXPECT_EQ(reference, input);
   std::size_t literals = 0;
   std::size_t copies = 0;
@@ -94,7 +98,8 @@ Bytes Random(std::size_t size, std::uint32_t alphabet, std::uint32_t seed) {
 Bytes Runs(std::size_t size, std::uint32_t seed) {
   std::mt19937 random(seed);
   Bytes out;
-  while (out.size() < size) out.insert(out.end(), 1 + random() % 40, static_cast<std::uint8_t>(random() % 4));
+  while (out.size() < size)
+    out.insert(out.end(), 1 + random() % 40, static_cast<std::uint8_t>(random() % 4));
   out.resize(size);
   return out;
 }
@@ -110,15 +115,17 @@ Bytes ZerosThenText(std::size_t size, std::uint32_t seed) {
 TEST(EncodeLzs, RoundTripsGeneratedInputs) {
   std::vector<std::size_t> sizes;
   for (std::size_t n = 0; n <= 40; ++n) sizes.push_back(n);  // the first groups
-  for (std::size_t n : {4095, 4096, 4097, 4113, 4114, 8191, 8192, 8209, 12288, 20000}) sizes.push_back(n);
+  for (std::size_t n : {4095, 4096, 4097, 4113, 4114, 8191, 8192, 8209, 12288, 20000})
+    sizes.push_back(n);
   std::mt19937 random(7);
   for (int k = 0; k < 20; ++k) sizes.push_back(random() % 20001);
 
   lzs::LzsEncoder encoder;
   std::uint32_t seed = 1;
   for (const std::size_t size : sizes) {
-    const Bytes inputs[] = {Random(size, 256, seed), Random(size, 3, seed), Runs(size, seed), Words(size, seed),
-                            ZerosThenText(size, seed), Bytes(size, 0), Bytes(size, 0xFF)};
+    const Bytes inputs[] = {Random(size, 256, seed), Random(size, 3, seed),     Runs(size, seed),
+                            Words(size, seed),       ZerosThenText(size, seed), Bytes(size, 0),
+                            Bytes(size, 0xFF)};
     for (const Bytes& input : inputs) {
       SCOPED_TRACE("size " + std::to_string(size) + ", input " + std::to_string(&input - inputs));
       const Bytes optimal = encoder.Encode(input.data(), input.size(), lzs::Parse::Optimal);
@@ -144,7 +151,8 @@ TEST(EncodeLzs, KnownImages) {
   const Case cases[] = {
       {"empty", {}, {0, 0, 0, 0}},
       {"one byte", {'A'}, {2, 0, 0, 0, 0x01, 'A'}},
-      {"worked example", {'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'},
+      {"worked example",
+       {'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'},
        {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3}},
   };
   for (const Case& c : cases) {
@@ -192,8 +200,8 @@ std::uint32_t LongestMatch(const Bytes& input, std::size_t i, std::uint32_t dist
 }
 
 TEST(FindLongestMatches, EqualsPlainSearch) {
-  const Bytes inputs[] = {Random(20000, 2, 3), Random(20000, 4, 4), Runs(20000, 5), Words(20000, 6),
-                          ZerosThenText(9000, 40), Bytes(9000, 0)};
+  const Bytes inputs[] = {Random(20000, 2, 3), Random(20000, 4, 4),     Runs(20000, 5),
+                          Words(20000, 6),     ZerosThenText(9000, 40), Bytes(9000, 0)};
   lzs::LzsEncoder encoder;
   for (const Bytes& input : inputs) {
     SCOPED_TRACE("input " + std::to_string(&input - inputs));
@@ -244,8 +252,10 @@ class ExhaustiveSearch {
   explicit ExhaustiveSearch(const Bytes& input) : input_(input) {
     for (std::size_t i = 0; i < input.size(); ++i) {
       std::uint32_t longest = 0;
-      const std::uint32_t last = std::min<std::uint32_t>(lzs::WindowMask, static_cast<std::uint32_t>(i) + lzs::MaxCopy);
-      for (std::uint32_t d = 1; d <= last; ++d) longest = std::max(longest, LongestMatch(input, i, d));
+      const std::uint32_t last =
+          std::min<std::uint32_t>(lzs::WindowMask, static_cast<std::uint32_t>(i) + lzs::MaxCopy);
+      for (std::uint32_t d = 1; d <= last; ++d)
+        longest = std::max(longest, LongestMatch(input, i, d));
       longest_.push_back(longest);
     }
   }
@@ -263,7 +273,8 @@ class ExhaustiveSearch {
       return;
     }
     Search(i + 1, literals + 1, copies);
-    for (std::uint32_t length = lzs::MinCopy; length <= longest_[i]; ++length) Search(i + length, literals, copies + 1);
+    for (std::uint32_t length = lzs::MinCopy; length <= longest_[i]; ++length)
+      Search(i + length, literals, copies + 1);
   }
 
   const Bytes& input_;
@@ -292,9 +303,10 @@ TEST(EncodeLzs, EqualsExhaustiveOptimum) {
   for (const Bytes& input : inputs) {
     const Bytes image = encoder.Encode(input.data(), input.size());
     ASSERT_EQ(Decode(image), input);
-    ASSERT_EQ(image.size(), ExhaustiveSearch(input).Smallest()) << "input of " << input.size() << " bytes, number "
-                                                                << &input - inputs.data();
-    if (encoder.Encode(input.data(), input.size(), lzs::Parse::Greedy).size() > image.size()) ++greedyWorse;
+    ASSERT_EQ(image.size(), ExhaustiveSearch(input).Smallest())
+        << "input of " << input.size() << " bytes, number " << &input - inputs.data();
+    if (encoder.Encode(input.data(), input.size(), lzs::Parse::Greedy).size() > image.size())
+      ++greedyWorse;
   }
   // The search would find nothing to improve if the inputs were too easy.
   EXPECT_GT(greedyWorse, 100u);
@@ -307,7 +319,8 @@ TEST(EncodeLzs, EqualsExhaustiveOptimum) {
 // other inputs first (its tables then hold their positions) gives the image a
 // new encoder gives.
 TEST(LzsEncoder, FastImageDoesNotDependOnBufferOrHistory) {
-  const Bytes inputs[] = {Words(20000, 3), Runs(9000, 4), Random(5000, 3, 5), Bytes(4100, 0), Words(17, 6)};
+  const Bytes inputs[] = {Words(20000, 3), Runs(9000, 4), Random(5000, 3, 5), Bytes(4100, 0),
+                          Words(17, 6)};
   lzs::LzsEncoder reused;
   for (const Bytes& input : inputs) {
     SCOPED_TRACE("input " + std::to_string(&input - inputs));
@@ -319,11 +332,14 @@ TEST(LzsEncoder, FastImageDoesNotDependOnBufferOrHistory) {
       bool written;
     };
     const std::size_t bound = 4 + input.size() + (input.size() + 7) / 8;
-    for (const Case c : {Case{bound, true}, Case{fresh.size(), true}, Case{fresh.size() - 1, false}}) {
+    for (const Case c :
+         {Case{bound, true}, Case{fresh.size(), true}, Case{fresh.size() - 1, false}}) {
       Bytes dst(bound, 0xA5);
-      EXPECT_EQ(reused.Encode(input.data(), input.size(), lzs::Parse::Fast, dst.data(), c.capacity), fresh.size());
+      EXPECT_EQ(reused.Encode(input.data(), input.size(), lzs::Parse::Fast, dst.data(), c.capacity),
+                fresh.size());
       if (c.written) {
-        EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), dst.begin())) << "capacity " << c.capacity;
+        EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), dst.begin()))
+            << "capacity " << c.capacity;
       } else {
         EXPECT_EQ(dst, Bytes(bound, 0xA5)) << "capacity " << c.capacity;
       }

@@ -29,7 +29,9 @@ class GuardedBuffer {
   std::uint8_t* data() { return data_; }
   // Fills the buffer and the accessible bytes before it, so that a read
   // before the start also sees the fill.
-  void Fill(std::uint8_t byte) { std::memset(base_, byte, static_cast<std::size_t>(data_ + size_ - base_)); }
+  void Fill(std::uint8_t byte) {
+    std::memset(base_, byte, static_cast<std::size_t>(data_ + size_ - base_));
+  }
   std::size_t size() const { return size_; }
 
  private:

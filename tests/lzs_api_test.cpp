@@ -15,9 +15,9 @@
 #include "lzs/buffer.hpp"
 #include "lzs/encode.hpp"
 #include "lzs/format.hpp"
+#include "tests/guarded_buffer.hpp"
 #include "tests/support/images.hpp"
 #include "tests/support/reference.hpp"
-#include "tests/guarded_buffer.hpp"
 
 namespace {
 
@@ -29,7 +29,8 @@ constexpr size_t Error(lzs_error code) { return static_cast<size_t>(0) - code; }
 
 Bytes Reference(const Bytes& image) {
   Bytes out(lzs::MaxExpansion * image.size() + 1);
-  out.resize(DecodeLzsReference(image.data(), static_cast<std::uint32_t>(image.size()), out.data()));
+  out.resize(
+      DecodeLzsReference(image.data(), static_cast<std::uint32_t>(image.size()), out.data()));
   return out;
 }
 
@@ -84,7 +85,8 @@ TEST(LzsDecode, EveryCapacityOnLongCopies) {
         payload.push_back(n == 0 ? 'x' : static_cast<std::uint8_t>(n));
         if (n != 0) payload.push_back(b1);
       }
-      ExpectBoundedLikeReference(WithHeader(payload), std::to_string(references) + " items, b1 " + std::to_string(b1));
+      ExpectBoundedLikeReference(WithHeader(payload),
+                                 std::to_string(references) + " items, b1 " + std::to_string(b1));
     }
   }
 }
@@ -93,7 +95,8 @@ TEST(LzsDecode, EveryCapacityOnEncoderImages) {
   std::mt19937 rng(77);
   lzs::LzsEncoder encoder;
   for (const size_t size : {1u, 2u, 3u, 17u, 18u, 19u, 40u, 160u, 1000u, 4097u}) {
-    const Bytes inputs[] = {RandomBytes(rng, size, 256), RandomBytes(rng, size, 3), Words(size, rng()), Bytes(size, 0)};
+    const Bytes inputs[] = {RandomBytes(rng, size, 256), RandomBytes(rng, size, 3),
+                            Words(size, rng()), Bytes(size, 0)};
     for (const Bytes& input : inputs) {
       for (const lzs::Parse parse : {lzs::Parse::Optimal, lzs::Parse::Fast}) {
         const Bytes image = encoder.Encode(input.data(), input.size(), parse);
@@ -119,25 +122,69 @@ TEST(LzsDecode, RefusedImagesAndArguments) {
   };
   const Case cases[] = {
       {"empty", {}, false, false, 16, Error(LZS_ERROR_NOT_AN_IMAGE), Error(LZS_ERROR_NOT_AN_IMAGE)},
-      {"null image of size 0", {}, true, false, 16, Error(LZS_ERROR_NOT_AN_IMAGE), Error(LZS_ERROR_NOT_AN_IMAGE)},
-      {"null image of size 10", worked, true, false, 16, Error(LZS_ERROR_BAD_ARGUMENT), Error(LZS_ERROR_BAD_ARGUMENT)},
-      {"four bytes", {0, 0, 0, 0}, false, false, 16, Error(LZS_ERROR_NOT_AN_IMAGE), Error(LZS_ERROR_NOT_AN_IMAGE)},
-      {"header one too large", {0x07, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3}, false, false, 16,
-       Error(LZS_ERROR_HEADER_MISMATCH), Error(LZS_ERROR_HEADER_MISMATCH)},
-      {"header one too small", {0x05, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3}, false, false, 16,
-       Error(LZS_ERROR_HEADER_MISMATCH), Error(LZS_ERROR_HEADER_MISMATCH)},
-      {"high header byte", {0x06, 0, 0, 1, 0x07, 'A', 'B', 'C', 0xEE, 0xF3}, false, false, 16,
-       Error(LZS_ERROR_HEADER_MISMATCH), Error(LZS_ERROR_HEADER_MISMATCH)},
-      {"back-reference without bytes", {1, 0, 0, 0, 0x00}, false, false, 16, Error(LZS_ERROR_NO_OUTPUT),
+      {"null image of size 0",
+       {},
+       true,
+       false,
+       16,
+       Error(LZS_ERROR_NOT_AN_IMAGE),
+       Error(LZS_ERROR_NOT_AN_IMAGE)},
+      {"null image of size 10", worked, true, false, 16, Error(LZS_ERROR_BAD_ARGUMENT),
+       Error(LZS_ERROR_BAD_ARGUMENT)},
+      {"four bytes",
+       {0, 0, 0, 0},
+       false,
+       false,
+       16,
+       Error(LZS_ERROR_NOT_AN_IMAGE),
+       Error(LZS_ERROR_NOT_AN_IMAGE)},
+      {"header one too large",
+       {0x07, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3},
+       false,
+       false,
+       16,
+       Error(LZS_ERROR_HEADER_MISMATCH),
+       Error(LZS_ERROR_HEADER_MISMATCH)},
+      {"header one too small",
+       {0x05, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3},
+       false,
+       false,
+       16,
+       Error(LZS_ERROR_HEADER_MISMATCH),
+       Error(LZS_ERROR_HEADER_MISMATCH)},
+      {"high header byte",
+       {0x06, 0, 0, 1, 0x07, 'A', 'B', 'C', 0xEE, 0xF3},
+       false,
+       false,
+       16,
+       Error(LZS_ERROR_HEADER_MISMATCH),
+       Error(LZS_ERROR_HEADER_MISMATCH)},
+      {"back-reference without bytes",
+       {1, 0, 0, 0, 0x00},
+       false,
+       false,
+       16,
+       Error(LZS_ERROR_NO_OUTPUT),
        Error(LZS_ERROR_NO_OUTPUT)},
-      {"literal without byte", {1, 0, 0, 0, 0x01}, false, false, 16, Error(LZS_ERROR_NO_OUTPUT),
+      {"literal without byte",
+       {1, 0, 0, 0, 0x01},
+       false,
+       false,
+       16,
+       Error(LZS_ERROR_NO_OUTPUT),
        Error(LZS_ERROR_NO_OUTPUT)},
-      {"yields nothing, no room", {2, 0, 0, 0, 0x00, 0x42}, false, true, 0, Error(LZS_ERROR_NO_OUTPUT),
+      {"yields nothing, no room",
+       {2, 0, 0, 0, 0x00, 0x42},
+       false,
+       true,
+       0,
+       Error(LZS_ERROR_NO_OUTPUT),
        Error(LZS_ERROR_NO_OUTPUT)},
       {"worked example", worked, false, false, 16, 9, 9},
       {"worked example, exact room", worked, false, false, 9, 9, 9},
       {"worked example, no room", worked, false, true, 0, Error(LZS_ERROR_DST_TOO_SMALL), 9},
-      {"null destination with a capacity", worked, false, true, 16, Error(LZS_ERROR_BAD_ARGUMENT), 9},
+      {"null destination with a capacity", worked, false, true, 16, Error(LZS_ERROR_BAD_ARGUMENT),
+       9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -164,7 +211,8 @@ TEST(LzsDecode, RefusedImagesAndArguments) {
       {10, 16, 9},
   };
   for (const Placement& p : placements) {
-    EXPECT_EQ(lzs_decode(block.data() + 16 + p.offset, p.capacity, image, worked.size()), p.expected)
+    EXPECT_EQ(lzs_decode(block.data() + 16 + p.offset, p.capacity, image, worked.size()),
+              p.expected)
         << "dst at " << p.offset << ", capacity " << p.capacity;
   }
 }
@@ -232,7 +280,10 @@ TEST(LzsImageLength, HeaderAgainstTheBufferEnd) {
         << "size " << c.srcSize;
   }
   const size_t largestPayload = LZS_IMAGE_SIZE_MAX - LZS_HEADER_SIZE;
-  for (const auto& [imageSize, bound] : {std::pair<size_t, size_t>{0, 0}, {4, 0}, {5, 9}, {10, 54},
+  for (const auto& [imageSize, bound] : {std::pair<size_t, size_t>{0, 0},
+                                         {4, 0},
+                                         {5, 9},
+                                         {10, 54},
                                          {LZS_IMAGE_SIZE_MAX, largestPayload * 9},
                                          {LZS_IMAGE_SIZE_MAX + 1, 0}}) {
     EXPECT_EQ(lzs_decode_bound(imageSize), bound) << imageSize;
@@ -250,7 +301,8 @@ TEST(LzsErrors, CodesNamesAndSizes) {
     EXPECT_NE(names.back(), "no error") << code;
     for (size_t k = 0; k + 1 < names.size(); ++k) EXPECT_NE(names[k], names.back()) << code;
   }
-  for (const size_t size : {size_t{0}, size_t{1}, size_t{9}, size_t{1} << 40, Error(LZS_ERROR_MAX_CODE) - 1}) {
+  for (const size_t size :
+       {size_t{0}, size_t{1}, size_t{9}, size_t{1} << 40, Error(LZS_ERROR_MAX_CODE) - 1}) {
     EXPECT_EQ(lzs_is_error(size), 0u) << size;
     EXPECT_EQ(lzs_get_error(size), LZS_OK) << size;
     EXPECT_STREQ(lzs_error_name(size), "no error") << size;
@@ -270,7 +322,8 @@ TEST(LzsEncode, RoundTripsAtBothLevels) {
       size_t imageSizes[2] = {};
       for (const int level : {LZS_LEVEL_OPTIMAL, LZS_LEVEL_FAST}) {
         Bytes image(bound);
-        const size_t n = lzs_encode_with(encoder, image.data(), image.size(), input.data(), input.size(), level);
+        const size_t n =
+            lzs_encode_with(encoder, image.data(), image.size(), input.data(), input.size(), level);
         ASSERT_FALSE(lzs_is_error(n)) << lzs_error_name(n);
         ASSERT_LE(n, bound);
         image.resize(n);
@@ -290,7 +343,8 @@ TEST(LzsEncode, RoundTripsAtBothLevels) {
       EXPECT_LE(imageSizes[LZS_LEVEL_OPTIMAL], imageSizes[LZS_LEVEL_FAST]);
       // The optimal level is lzs-pack's image.
       Bytes optimal(bound);
-      optimal.resize(lzs_encode(optimal.data(), optimal.size(), input.data(), input.size(), LZS_LEVEL_OPTIMAL));
+      optimal.resize(lzs_encode(optimal.data(), optimal.size(), input.data(), input.size(),
+                                LZS_LEVEL_OPTIMAL));
       EXPECT_EQ(optimal, lzs::EncodeLzs(input.data(), input.size()));
     }
   }
@@ -301,7 +355,8 @@ TEST(LzsEncode, RoundTripsAtBothLevels) {
 TEST(LzsEncode, RefusalsWriteNothing) {
   const Bytes input(100, 'q');  // a literal and five copies: a 17-byte image
   Bytes exact(lzs_encode_bound(input.size()));
-  exact.resize(lzs_encode(exact.data(), exact.size(), input.data(), input.size(), LZS_LEVEL_OPTIMAL));
+  exact.resize(
+      lzs_encode(exact.data(), exact.size(), input.data(), input.size(), LZS_LEVEL_OPTIMAL));
   ASSERT_FALSE(lzs_is_error(exact.size()));
   struct Case {
     const char* name;
@@ -317,9 +372,10 @@ TEST(LzsEncode, RefusalsWriteNothing) {
       {"null input with a size", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), LZS_LEVEL_OPTIMAL, true},
       {"unknown level 2", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), 2, false},
       {"unknown level -1", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), -1, false},
-      {"above the largest input", LZS_ENCODE_SIZE_MAX + 1, 64, Error(LZS_ERROR_INPUT_TOO_LARGE), LZS_LEVEL_FAST,
+      {"above the largest input", LZS_ENCODE_SIZE_MAX + 1, 64, Error(LZS_ERROR_INPUT_TOO_LARGE),
+       LZS_LEVEL_FAST, false},
+      {"one byte short", 100, exact.size() - 1, Error(LZS_ERROR_DST_TOO_SMALL), LZS_LEVEL_OPTIMAL,
        false},
-      {"one byte short", 100, exact.size() - 1, Error(LZS_ERROR_DST_TOO_SMALL), LZS_LEVEL_OPTIMAL, false},
       {"no room", 100, 0, Error(LZS_ERROR_DST_TOO_SMALL), LZS_LEVEL_FAST, false},
       {"exact room", 100, exact.size(), exact.size(), LZS_LEVEL_OPTIMAL, false},
   };
@@ -330,7 +386,8 @@ TEST(LzsEncode, RefusalsWriteNothing) {
     GuardedBuffer dst(c.capacity);
     dst.Fill(0xA5);
     const void* src = c.nullSrc ? nullptr : input.data();
-    EXPECT_EQ(lzs_encode_with(encoder, dst.data(), c.capacity, src, c.srcSize, c.level), c.expected);
+    EXPECT_EQ(lzs_encode_with(encoder, dst.data(), c.capacity, src, c.srcSize, c.level),
+              c.expected);
     EXPECT_EQ(lzs_encode(dst.data(), c.capacity, src, c.srcSize, c.level), c.expected);
     if (lzs_is_error(c.expected)) {
       for (size_t k = 0; k < c.capacity; ++k) ASSERT_EQ(dst.data()[k], 0xA5) << "byte " << k;
@@ -345,7 +402,8 @@ TEST(LzsEncode, RefusalsWriteNothing) {
   EXPECT_EQ(lzs_encode_bound(0), 4u);
   EXPECT_EQ(lzs_encode_bound(8), 4u + 8 + 1);
   EXPECT_EQ(lzs_encode_bound(9), 4u + 9 + 2);
-  EXPECT_EQ(lzs_encode_bound(LZS_ENCODE_SIZE_MAX), 4u + LZS_ENCODE_SIZE_MAX + LZS_ENCODE_SIZE_MAX / 8);
+  EXPECT_EQ(lzs_encode_bound(LZS_ENCODE_SIZE_MAX),
+            4u + LZS_ENCODE_SIZE_MAX + LZS_ENCODE_SIZE_MAX / 8);
   EXPECT_EQ(lzs_encode_bound(LZS_ENCODE_SIZE_MAX + 1), 0u);
 }
 
@@ -370,7 +428,9 @@ struct StreamCall {
 TEST(LzsDecodeStream, ResultsAndPositions) {
   const Bytes worked{0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
   const Bytes text{'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'};
-  auto part = [&](size_t from, size_t to) { return Bytes(worked.begin() + from, worked.begin() + to); };
+  auto part = [&](size_t from, size_t to) {
+    return Bytes(worked.begin() + from, worked.begin() + to);
+  };
   const std::vector<StreamCall> calls = {
       {"whole image", {}, worked, 64, 0, 10, text},
       {"header bytes still wanted", {}, part(0, 1), 64, 3, 1, {}},
@@ -378,12 +438,30 @@ TEST(LzsDecodeStream, ResultsAndPositions) {
       {"last byte wanted", part(0, 9), part(9, 10), 64, 0, 1, text},
       {"output full, input taken", {}, worked, 4, 1, 10, {'A', 'B', 'C', 'A'}},
       {"literal waits for room", {}, part(0, 6), 0, 5, 5, {}},
-      {"input past the end", {}, Bytes{0x02, 0, 0, 0, 0x01, 'x', 'y'}, 64, Error(LZS_ERROR_HEADER_MISMATCH), 6, {'x'}},
-      {"more input after the end", worked, Bytes{0x00}, 64, Error(LZS_ERROR_HEADER_MISMATCH), 0, {}},
+      {"input past the end",
+       {},
+       Bytes{0x02, 0, 0, 0, 0x01, 'x', 'y'},
+       64,
+       Error(LZS_ERROR_HEADER_MISMATCH),
+       6,
+       {'x'}},
+      {"more input after the end",
+       worked,
+       Bytes{0x00},
+       64,
+       Error(LZS_ERROR_HEADER_MISMATCH),
+       0,
+       {}},
       {"empty input after the end", worked, {}, 64, 0, 0, {}},
       {"header of 0", {}, Bytes{0, 0, 0, 0}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), 4, {}},
       {"no output", {}, Bytes{0x01, 0, 0, 0, 0x00}, 64, Error(LZS_ERROR_NO_OUTPUT), 5, {}},
-      {"error stays", Bytes{0x02, 0, 0, 0, 0x01, 'x', 'y'}, Bytes{0x01}, 64, Error(LZS_ERROR_HEADER_MISMATCH), 0, {'x'}},
+      {"error stays",
+       Bytes{0x02, 0, 0, 0, 0x01, 'x', 'y'},
+       Bytes{0x01},
+       64,
+       Error(LZS_ERROR_HEADER_MISMATCH),
+       0,
+       {'x'}},
       {"lone byte dropped", {}, Bytes{0x03, 0, 0, 0, 0x01, 'x', 0x42}, 64, 0, 7, {'x'}},
   };
   for (const StreamCall& c : calls) {
@@ -392,11 +470,14 @@ TEST(LzsDecodeStream, ResultsAndPositions) {
     Bytes sink(64);
     size_t sinkPos = 0;
     size_t beforePos = 0;
-    lzs_decode_stream(ds, sink.data(), sink.size(), &sinkPos, c.before.data(), c.before.size(), &beforePos);
+    lzs_decode_stream(ds, sink.data(), sink.size(), &sinkPos, c.before.data(), c.before.size(),
+                      &beforePos);
     Bytes out(c.room + 1, 0xEE);
     size_t dstPos = 0;
     size_t srcPos = 0;
-    EXPECT_EQ(lzs_decode_stream(ds, out.data(), c.room, &dstPos, c.input.data(), c.input.size(), &srcPos), c.result)
+    EXPECT_EQ(
+        lzs_decode_stream(ds, out.data(), c.room, &dstPos, c.input.data(), c.input.size(), &srcPos),
+        c.result)
         << c.what;
     EXPECT_EQ(srcPos, c.srcPos) << c.what;
     // The output of both calls together.
@@ -434,7 +515,8 @@ TEST(LzsDecodeStream, ArgumentsAndReset) {
     dstPos = 0;
     srcPos = 0;
     EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, &dstPos, worked.data(), 10, &srcPos), 0u);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + dstPos), (Bytes{'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'}));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + dstPos),
+              (Bytes{'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'}));
     srcPos = 0;
     EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, &dstPos, worked.data(), 10, &srcPos),
               Error(LZS_ERROR_HEADER_MISMATCH));

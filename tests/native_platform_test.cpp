@@ -153,7 +153,7 @@ struct DecodeCase {
   int length;
   int capacity;
   int result;
-  DWORD error;  // the last-error code after a failure
+  DWORD error;          // the last-error code after a failure
   std::u16string wide;  // what the buffer holds after a success
 };
 

@@ -1,9 +1,10 @@
+#include "app/notices.hpp"
+
 #include <gtest/gtest.h>
 #include <iconv.h>
 
 #include <string>
 
-#include "app/notices.hpp"
 #include "tests/expected_notices.hpp"
 
 namespace {

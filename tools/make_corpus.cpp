@@ -39,23 +39,29 @@ class Random {
 };
 
 constexpr const char* CommonWords[] = {
-    "the", "of", "and", "to", "a", "in", "is", "it", "that", "was", "for", "on", "are", "with",
-    "as", "he", "be", "at", "by", "this", "had", "not", "but", "from", "or", "have", "an", "they",
-    "which", "one", "you", "were", "her", "all", "she", "there", "would", "their", "we", "him",
-    "been", "has", "when", "who", "will", "more", "no", "if", "out", "so", "said", "what", "up",
-    "its", "about", "into", "than", "them", "can", "only", "other", "new", "some", "could", "time",
-    "these", "two", "may", "then", "do", "first", "any", "my", "now", "such", "like", "our", "over",
-    "man", "me", "even", "most", "made", "after", "also", "did", "many", "before", "must", "through",
-    "back", "years", "where", "much", "your", "way", "well", "down", "should", "because", "each",
-    "just", "those", "people", "how", "too", "little", "state", "good", "very", "make", "world",
-    "still", "own", "see", "men", "work", "long", "get", "here", "between", "both", "life", "being",
-    "under", "never", "day", "same", "another", "know", "while", "last", "might", "us", "great",
-    "old", "year", "off", "come", "since", "against", "go", "came", "right", "used", "take", "three",
-    "house", "water", "file", "window", "river", "road", "light", "stone", "village", "letter",
-    "number", "morning", "evening", "question", "answer", "country", "city", "garden", "machine"};
+    "the",     "of",    "and",     "to",      "a",      "in",      "is",      "it",       "that",
+    "was",     "for",   "on",      "are",     "with",   "as",      "he",      "be",       "at",
+    "by",      "this",  "had",     "not",     "but",    "from",    "or",      "have",     "an",
+    "they",    "which", "one",     "you",     "were",   "her",     "all",     "she",      "there",
+    "would",   "their", "we",      "him",     "been",   "has",     "when",    "who",      "will",
+    "more",    "no",    "if",      "out",     "so",     "said",    "what",    "up",       "its",
+    "about",   "into",  "than",    "them",    "can",    "only",    "other",   "new",      "some",
+    "could",   "time",  "these",   "two",     "may",    "then",    "do",      "first",    "any",
+    "my",      "now",   "such",    "like",    "our",    "over",    "man",     "me",       "even",
+    "most",    "made",  "after",   "also",    "did",    "many",    "before",  "must",     "through",
+    "back",    "years", "where",   "much",    "your",   "way",     "well",    "down",     "should",
+    "because", "each",  "just",    "those",   "people", "how",     "too",     "little",   "state",
+    "good",    "very",  "make",    "world",   "still",  "own",     "see",     "men",      "work",
+    "long",    "get",   "here",    "between", "both",   "life",    "being",   "under",    "never",
+    "day",     "same",  "another", "know",    "while",  "last",    "might",   "us",       "great",
+    "old",     "year",  "off",     "come",    "since",  "against", "go",      "came",     "right",
+    "used",    "take",  "three",   "house",   "water",  "file",    "window",  "river",    "road",
+    "light",   "stone", "village", "letter",  "number", "morning", "evening", "question", "answer",
+    "country", "city",  "garden",  "machine"};
 
-const char* const Syllables[] = {"ka", "ther", "lo", "min", "ar", "vel", "tis", "on", "dra", "pe",
-                                 "rus", "ent", "mo", "sil", "qua", "bri", "dor", "ec", "fa", "gun"};
+const char* const Syllables[] = {"ka",  "ther", "lo",  "min", "ar",  "vel", "tis",
+                                 "on",  "dra",  "pe",  "rus", "ent", "mo",  "sil",
+                                 "qua", "bri",  "dor", "ec",  "fa",  "gun"};
 
 std::vector<std::uint8_t> MakeText(std::size_t size) {
   Random random(0x7E47C0DE);
@@ -69,7 +75,8 @@ std::vector<std::uint8_t> MakeText(std::size_t size) {
   // Zipf-like weights: rank r has weight 1 / (r + 1).
   std::vector<double> cumulative;
   double total = 0;
-  for (std::size_t r = 0; r < words.size(); ++r) cumulative.push_back(total += 1.0 / static_cast<double>(r + 1));
+  for (std::size_t r = 0; r < words.size(); ++r)
+    cumulative.push_back(total += 1.0 / static_cast<double>(r + 1));
 
   std::string out;
   std::size_t column = 0;
@@ -88,11 +95,13 @@ std::vector<std::uint8_t> MakeText(std::size_t size) {
       std::size_t hi = cumulative.size() - 1;
       while (lo < hi) {
         const std::size_t mid = (lo + hi) / 2;
-        if (cumulative[mid] < pick) lo = mid + 1; else hi = mid;
+        if (cumulative[mid] < pick) lo = mid + 1;
+        else hi = mid;
       }
       word = words[lo];
     }
-    if (sentenceStart && word[0] >= 'a' && word[0] <= 'z') word[0] = static_cast<char>(word[0] - 'a' + 'A');
+    if (sentenceStart && word[0] >= 'a' && word[0] <= 'z')
+      word[0] = static_cast<char>(word[0] - 'a' + 'A');
     sentenceStart = false;
     const std::uint32_t end = random.Below(100);
     if (end < 8) {
@@ -132,7 +141,8 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 
 std::vector<std::uint8_t> MakeBinary(std::size_t size) {
   Random random(0xB1A7B1A7);
-  constexpr const char* Names[] = {"door", "torch", "guard", "chest", "key", "wall", "lamp", "ogre"};
+  constexpr const char* Names[] = {"door", "torch", "guard", "chest",
+                                   "key",  "wall",  "lamp",  "ogre"};
   std::vector<std::uint8_t> out;
   std::uint32_t nextId = 1000;
   while (out.size() < size) {
@@ -143,15 +153,16 @@ std::vector<std::uint8_t> MakeBinary(std::size_t size) {
       std::int32_t y = static_cast<std::int32_t>(random.Below(4096));
       for (std::uint32_t n = 20 + random.Below(200); n > 0; --n) {
         Put32(out, nextId++);
-        Put16(out, random.Below(12));                          // type
+        Put16(out, random.Below(12));                              // type
         Put16(out, random.Below(4) == 0 ? random.Below(256) : 0);  // flags
         x += static_cast<std::int32_t>(random.Below(33)) - 16;
         y += static_cast<std::int32_t>(random.Below(33)) - 16;
         Put32(out, static_cast<std::uint32_t>(x));
         Put32(out, static_cast<std::uint32_t>(y));
-        Put32(out, 100 * random.Below(20));                    // hit points
+        Put32(out, 100 * random.Below(20));  // hit points
         const std::string name = Names[random.Below(8)];
-        for (std::size_t k = 0; k < 12; ++k) out.push_back(static_cast<std::uint8_t>(k < name.size() ? name[k] : 0));
+        for (std::size_t k = 0; k < 12; ++k)
+          out.push_back(static_cast<std::uint8_t>(k < name.size() ? name[k] : 0));
       }
     } else if (section < 55) {
       // Small 16-bit integers, slowly changing.
@@ -188,7 +199,8 @@ std::vector<std::uint8_t> MakeBinary(std::size_t size) {
       out.resize(end, 0);
     } else {
       // Noise: compressed or encrypted data.
-      for (std::uint32_t n = 256 + random.Below(2048); n > 0; --n) out.push_back(static_cast<std::uint8_t>(random.Next() >> 56));
+      for (std::uint32_t n = 256 + random.Below(2048); n > 0; --n)
+        out.push_back(static_cast<std::uint8_t>(random.Next() >> 56));
     }
   }
   out.resize(size);
@@ -213,9 +225,10 @@ bool WriteFile(const std::string& name, const std::vector<std::uint8_t>& data) {
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 3) {
-    std::fputs("Usage: make-corpus OUTDIR [SIZE]\n"
-               "Writes OUTDIR/text.bin and OUTDIR/binary.bin, SIZE bytes each (default 8388608).\n",
-               stderr);
+    std::fputs(
+        "Usage: make-corpus OUTDIR [SIZE]\n"
+        "Writes OUTDIR/text.bin and OUTDIR/binary.bin, SIZE bytes each (default 8388608).\n",
+        stderr);
     return 2;
   }
   std::size_t size = 8u << 20;

@@ -153,8 +153,9 @@ PyObject* ImageLength(PyObject* module, PyObject* args, PyObject* kwargs) {
   Py_buffer buffer;
   if (!GetBytes(object, &buffer)) return nullptr;
   const Py_ssize_t left = offset <= buffer.len ? buffer.len - offset : 0;
-  const size_t n = lzs_image_length(static_cast<const std::uint8_t*>(buffer.buf) + (left > 0 ? offset : 0),
-                                    static_cast<size_t>(left));
+  const size_t n =
+      lzs_image_length(static_cast<const std::uint8_t*>(buffer.buf) + (left > 0 ? offset : 0),
+                       static_cast<size_t>(left));
   PyBuffer_Release(&buffer);
   if (lzs_is_error(n)) {
     RaiseCode(module, lzs_get_error(n));

@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (lzs_version_number() != LZS_VERSION_NUMBER) {
-    fprintf(stderr, "consumer: built with lzs.h %d, runs with liblzs %s\n", LZS_VERSION_NUMBER, lzs_version_string());
+    fprintf(stderr, "consumer: built with lzs.h %d, runs with liblzs %s\n", LZS_VERSION_NUMBER,
+            lzs_version_string());
     return 1;
   }
   size_t inputSize = 0;
@@ -60,7 +61,8 @@ int main(int argc, char** argv) {
   const size_t bound = lzs_encode_bound(inputSize);
   unsigned char* image = malloc(bound);
   if (image == NULL) return perror("malloc"), 1;
-  const size_t imageSize = lzs_encode(image, bound, input, inputSize, argc == 5 ? LZS_LEVEL_FAST : LZS_LEVEL_OPTIMAL);
+  const size_t imageSize =
+      lzs_encode(image, bound, input, inputSize, argc == 5 ? LZS_LEVEL_FAST : LZS_LEVEL_OPTIMAL);
   if (lzs_is_error(imageSize)) return Fail("pack", imageSize);
   if (!WriteFile(argv[2], image, imageSize)) return perror(argv[2]), 1;
   free(image);
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
   if (!WriteFile(argv[3], output, n)) return perror(argv[3]), 1;
   free(output);
   free(packed);
-  printf("consumer: liblzs %s: %zu bytes packed to %zu and unpacked to %zu\n", lzs_version_string(), inputSize,
-         imageSize, n);
+  printf("consumer: liblzs %s: %zu bytes packed to %zu and unpacked to %zu\n", lzs_version_string(),
+         inputSize, imageSize, n);
   return 0;
 }

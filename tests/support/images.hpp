@@ -18,15 +18,16 @@ using Bytes = std::vector<std::uint8_t>;
 inline Bytes WithHeader(const Bytes& payload) {
   const auto n = static_cast<std::uint32_t>(payload.size());
   Bytes image;
-  for (std::uint32_t k = 0; k < lzs::HeaderSize; ++k) image.push_back(static_cast<std::uint8_t>(n >> (8 * k)));
+  for (std::uint32_t k = 0; k < lzs::HeaderSize; ++k)
+    image.push_back(static_cast<std::uint8_t>(n >> (8 * k)));
   image.insert(image.end(), payload.begin(), payload.end());
   return image;
 }
 
 // size bytes of text-like input: words drawn at random from a short list.
 inline Bytes Words(std::size_t size, std::uint32_t seed) {
-  static const char* const words[] = {"the ",  "LZS ", "window ", "of ",    "and ",
-                                      "packed ", "file, ", "a ",     "byte. ", "\n"};
+  static const char* const words[] = {"the ",    "LZS ",   "window ", "of ",    "and ",
+                                      "packed ", "file, ", "a ",      "byte. ", "\n"};
   std::mt19937 random(seed);
   Bytes out;
   while (out.size() < size) {

@@ -20,7 +20,8 @@ struct StreamResult {
   size_t code = 0;
 };
 
-inline StreamResult DecodeStream(const std::vector<std::uint8_t>& image, const std::vector<size_t>& pieces, size_t room) {
+inline StreamResult DecodeStream(const std::vector<std::uint8_t>& image,
+                                 const std::vector<size_t>& pieces, size_t room) {
   lzs_dstream* ds = lzs_dstream_create();
   StreamResult result;
   std::vector<std::uint8_t> out(room);
@@ -31,8 +32,9 @@ inline StreamResult DecodeStream(const std::vector<std::uint8_t>& image, const s
     size_t srcPos = 0;
     // Each piece in a buffer of its own size, so that a read past it shows
     // under the address sanitizer.
-    const std::vector<std::uint8_t> bytes(image.begin() + static_cast<std::ptrdiff_t>(taken),
-                                          image.begin() + static_cast<std::ptrdiff_t>(taken + size));
+    const std::vector<std::uint8_t> bytes(
+        image.begin() + static_cast<std::ptrdiff_t>(taken),
+        image.begin() + static_cast<std::ptrdiff_t>(taken + size));
     do {
       size_t dstPos = 0;
       r = lzs_decode_stream(ds, out.data(), room, &dstPos, bytes.data(), size, &srcPos);
@@ -46,7 +48,8 @@ inline StreamResult DecodeStream(const std::vector<std::uint8_t>& image, const s
   }
   lzs_dstream_free(ds);
   if (r != 0 && !lzs_is_error(r)) {
-    r = static_cast<size_t>(0) - (image.size() <= LZS_HEADER_SIZE ? LZS_ERROR_NOT_AN_IMAGE : LZS_ERROR_HEADER_MISMATCH);
+    r = static_cast<size_t>(0) -
+        (image.size() <= LZS_HEADER_SIZE ? LZS_ERROR_NOT_AN_IMAGE : LZS_ERROR_HEADER_MISMATCH);
   }
   result.code = lzs_is_error(r) ? r : 0;
   if (result.code != 0) result.output.clear();
@@ -57,7 +60,8 @@ inline StreamResult DecodeStream(const std::vector<std::uint8_t>& image, const s
 inline StreamResult DecodeWhole(const std::vector<std::uint8_t>& image) {
   StreamResult result;
   result.output.resize(LZS_EXPANSION_MAX * image.size() + 1);
-  const size_t r = lzs_decode(result.output.data(), result.output.size(), image.data(), image.size());
+  const size_t r =
+      lzs_decode(result.output.data(), result.output.size(), image.data(), image.size());
   result.code = lzs_is_error(r) ? r : 0;
   result.output.resize(lzs_is_error(r) ? 0 : r);
   return result;

@@ -73,8 +73,8 @@ void WriteNumber(DWORD stream, ULONGLONG value) {
 constexpr DWORD ScreenWidth = 512;  // the most of one line that is read
 constexpr SHORT ScreenRows = 200;
 constexpr DWORD ScreenBytes = ScreenRows * (ScreenWidth * 3 + 1);
-constexpr DWORD QuietSamples = 10;   // 100 ms apart: a second without processor time
-constexpr DWORD SteadySamples = 5;   // 200 ms apart: a second of the same screen
+constexpr DWORD QuietSamples = 10;  // 100 ms apart: a second without processor time
+constexpr DWORD SteadySamples = 5;  // 200 ms apart: a second of the same screen
 WCHAR screenLine[ScreenWidth];
 char screenText[ScreenBytes];
 char screenBefore[ScreenBytes];
@@ -113,9 +113,9 @@ DWORD TakeScreen(HANDLE screen) {
       Fail("ReadConsoleOutputCharacterW");
     while (read > 0 && screenLine[read - 1] == L' ') --read;
     if (read > 0) {
-      length += static_cast<DWORD>(WideCharToMultiByte(CP_UTF8, 0, screenLine, static_cast<int>(read),
-                                                       screenText + length, ScreenWidth * 3,
-                                                       nullptr, nullptr));
+      length += static_cast<DWORD>(WideCharToMultiByte(CP_UTF8, 0, screenLine,
+                                                       static_cast<int>(read), screenText + length,
+                                                       ScreenWidth * 3, nullptr, nullptr));
     }
     screenText[length++] = '\n';
   }
@@ -136,12 +136,12 @@ void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
     if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return;
     Fail("AttachConsole");
   }
-  const HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                    nullptr);
-  const HANDLE keyboard = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr);
+  const HANDLE screen =
+      CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE keyboard =
+      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (screen == INVALID_HANDLE_VALUE || keyboard == INVALID_HANDLE_VALUE) Fail("CreateFileA(CON)");
   DWORD length = 0;
   DWORD lengthBefore = 0;
