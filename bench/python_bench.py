@@ -3,7 +3,8 @@
 
 - lzs.decompress of a 1 MiB and an 8 MiB image beside lzs_decode into a
   buffer made once (the C caller's best case), and beside lzs_decoded_size
-  plus lzs_decode into a new buffer (what decompress does);
+  plus lzs_decode into a new buffer (what decompress does), with the scan
+  alone; lzs.open(...).read() of the same image, in pieces;
 - lzs.compress(level=LEVEL_FAST) beside lzs_encode at the fast level;
 - two threads decoding one 8 MiB image each beside one thread decoding both.
 
@@ -11,8 +12,12 @@ Each figure is the best of RUNS runs (default 15). liblzs is called through
 ctypes, which adds about a microsecond to a call of some milliseconds.
 
     /usr/bin/python3 bench/python_bench.py [BUILD_DIR]   (default build/native)
+
+LZS_LIBRARY names another liblzs to compare with (one built with
+-DLZS_SIMD=OFF, say, to compare loop with loop).
 """
 import ctypes
+import io
 import os
 import subprocess
 import sys
@@ -26,7 +31,7 @@ sys.path.insert(0, os.path.join(build, "python", "lib"))
 import lzs  # noqa: E402
 
 runs = int(os.environ.get("RUNS", "15"))
-library = ctypes.CDLL(os.path.join(build, "liblzs", "liblzs.so.1"))
+library = ctypes.CDLL(os.environ.get("LZS_LIBRARY", os.path.join(build, "liblzs", "liblzs.so.1")))
 for name in ("lzs_decode", "lzs_decoded_size", "lzs_encode", "lzs_encode_bound"):
     getattr(library, name).restype = ctypes.c_size_t
 library.lzs_decode.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
@@ -76,6 +81,9 @@ for label, size in (("1 MiB", 2_200_000), ("8 MiB", 17_500_000)):
     row(f"decompress, {label} image ({len(image)} bytes)", py,
         best(lambda: library.lzs_decode(out, len(data), image, len(image))), mib)
     row("  the same, C sizing and allocating too", py, best(lambda: c_decode_fresh(image)), mib)
+    row("  C lzs_decoded_size alone", py, best(lambda: library.lzs_decoded_size(image, len(image))), mib)
+    row("  lzs.open(BytesIO).read(), in pieces", best(lambda: lzs.open(io.BytesIO(image)).read()),
+        best(lambda: library.lzs_decode(out, len(data), image, len(image))), mib)
     bound = library.lzs_encode_bound(len(data))
     packed = ctypes.create_string_buffer(bound)
     assert library.lzs_encode(packed, bound, data, len(data), lzs.LEVEL_FAST) == len(lzs.compress(data, lzs.LEVEL_FAST))

@@ -14,6 +14,7 @@ import io
 import os
 import secrets
 import stat
+import sys
 
 from ._codec import LzsDecompressor
 from ._lzs import LEVEL_OPTIMAL, LzsError, compress
@@ -50,6 +51,14 @@ class _ImageReader(io.RawIOBase):
             data = self._read(len(byte_view))
             byte_view[:len(data)] = data
         return len(data)
+
+    def readall(self):
+        pieces = []
+        while True:
+            piece = self._read(sys.maxsize)  # as much as each piece of input gives
+            if not piece:
+                return b"".join(pieces)
+            pieces.append(piece)
 
     def _read(self, size):
         decompressor = self._decompressor
