@@ -7,6 +7,7 @@ file already there is never replaced. Exit code 0 when every file went
 well, 1 when one failed (said on standard error), 2 for a bad command line.
 """
 import argparse
+import errno
 import shutil
 import sys
 
@@ -53,27 +54,36 @@ def output_name(name, options):
     raise ValueError(f"does not end in {SUFFIX}; name the output with -o or use -c")
 
 
+def standard(stream, which):
+    """The binary side of a standard stream; OSError when it is closed."""
+    if stream is None:
+        raise OSError(errno.EBADF, f"standard {which} is closed")
+    return stream.buffer
+
+
 def convert(name, options):
-    source = sys.stdin.buffer if name == "-" else name
+    source = standard(sys.stdin, "input") if name == "-" else name
     target = output_name(name, options)
-    stdout = sys.stdout.buffer
     if options.decompress:
         with open_image(source, "rb") as image:
-            if target is None:
-                shutil.copyfileobj(image, stdout, BUFFER_SIZE)
-                stdout.flush()
+            if target is not None:
+                with _Output(target, exclusive=True) as output:
+                    shutil.copyfileobj(image, output, BUFFER_SIZE)
                 return
-            with _Output(target, exclusive=True) as output:
-                shutil.copyfileobj(image, output, BUFFER_SIZE)
+            stdout = standard(sys.stdout, "output")
+            shutil.copyfileobj(image, stdout, BUFFER_SIZE)
+            stdout.flush()
         return
     if name == "-":
         data = source.read()
     else:
         with open(source, "rb") as file:
             data = file.read()
-    with open_image(stdout if target is None else target, "xb", level=options.level) as packed:
+    stdout = standard(sys.stdout, "output") if target is None else None
+    with open_image(stdout or target, "xb", level=options.level) as packed:
         packed.write(data)
-    stdout.flush()
+    if stdout is not None:
+        stdout.flush()
 
 
 def main(argv=None):

@@ -183,6 +183,16 @@ class CommandLine(Folder):
         return subprocess.run([sys.executable, "-m", "lzs", *args], input=stdin, cwd=self.folder,
                               capture_output=True, timeout=60)
 
+    def test_closed_standard_streams(self):
+        (self.folder / "a.txt").write_bytes(DATA)
+        for redirection, words in [(">&-", "standard output is closed"), ("<&-", "standard input is closed")]:
+            with self.subTest(redirection):
+                command = f'exec "$0" -m lzs -c {"a.txt" if ">" in redirection else "-d"} {redirection}'
+                result = subprocess.run(["sh", "-c", command, sys.executable], cwd=self.folder,
+                                        stderr=subprocess.PIPE, timeout=60)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn(words, result.stderr.decode())
+
     def test_rows(self):
         image = lzs.compress(DATA)
         fast = lzs.compress(DATA, lzs.LEVEL_FAST)
