@@ -11,6 +11,7 @@ puts them in (LZS_PYTHON_DIST; the release copies that folder):
 - the source package, unpacked outside the tree, built and installed by pip
   into a venv of this Python with the system's site packages (setuptools).
 """
+import concurrent.futures
 import email.parser
 import os
 import pathlib
@@ -112,30 +113,40 @@ class Wheels(unittest.TestCase):
         self.assertEqual(python_versions()[:4], ["3.8", "3.9", "3.10", "3.11"])
 
 
+def install_and_test(python, folder):
+    """Installs lzs from DIST with pip into a new venv of python, in folder,
+    and runs the module's tests with it; returns the tag of the wheel pip
+    installed."""
+    venv = folder / "venv"
+    run(python, "-m", "venv", venv)
+    python = venv / "bin/python"
+    run(python, "-m", "pip", "install", "-q", "--find-links", DIST, "lzs")
+    installed = run(python, "-c", textwrap.dedent("""\
+        import importlib.metadata, lzs, sys
+        assert lzs.__file__.startswith(sys.prefix), lzs.__file__
+        print(next(line for line in importlib.metadata.distribution("lzs").read_text("WHEEL")
+                   .splitlines() if line.startswith("Tag: ")))"""), cwd=venv)
+    run(python, "-m", "unittest", "-q", *MODULE_TESTS, cwd=HERE)
+    return installed.split()[1].rsplit("-", 1)[0]
+
+
 @unittest.skipUnless(wheels(), f"no wheel in {DIST}")
 class Matrix(unittest.TestCase):
     def test_each_python_installs_its_wheel_and_passes_the_module_tests(self):
         found = {}
         for python in PYTHONS:
             found.setdefault(run(python, "-c", "import sys; print('%d.%d' % sys.version_info[:2])").strip(), python)
-        for version in python_versions():
-            with self.subTest(python=version):
-                if version not in found:
-                    self.skipTest(f"no Python {version} here (CMake looks for python{version}, "
-                                  f"on PATH and in pyenv's versions)")
-                venv = work_folder(self) / "venv"
-                run(found[version], "-m", "venv", venv)
-                python = venv / "bin/python"
-                run(python, "-m", "pip", "install", "-q", "--find-links", DIST, "lzs")
-                minor = int(version.split(".")[1])
-                expected = f"cp3{minor}-cp3{minor}" if minor < 11 else "cp311-abi3"
-                installed = run(python, "-c", textwrap.dedent("""\
-                    import importlib.metadata, lzs, sys
-                    assert lzs.__file__.startswith(sys.prefix), lzs.__file__
-                    print(next(line for line in importlib.metadata.distribution("lzs").read_text("WHEEL")
-                               .splitlines() if line.startswith("Tag: ")))"""), cwd=venv)
-                self.assertEqual(installed.split()[1].rsplit("-", 1)[0], expected)
-                run(python, "-m", "unittest", "-q", *MODULE_TESTS, cwd=HERE)
+        with concurrent.futures.ThreadPoolExecutor(2) as pool:
+            results = {version: pool.submit(install_and_test, python, work_folder(self))
+                       for version, python in found.items()}
+            for version in python_versions():
+                with self.subTest(python=version):
+                    if version not in found:
+                        self.skipTest(f"no Python {version} here (CMake looks for python{version}, "
+                                      f"on PATH and in pyenv's versions)")
+                    minor = int(version.split(".")[1])
+                    expected = f"cp3{minor}-cp3{minor}" if minor < 11 else "cp311-abi3"
+                    self.assertEqual(results[version].result(), expected)
 
 
 class SourcePackage(unittest.TestCase):
