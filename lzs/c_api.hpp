@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "lzs.h"
 #include "lzs/format.hpp"
@@ -21,8 +22,8 @@ constexpr Size Error(lzs_error code) {
 // refused as too large. Only where size_t has 32 bits can that happen.
 template <typename Size = size_t>
 constexpr Size SizeResult(std::uint64_t size) {
-  return size < Error<Size>(LZS_ERROR_MAX_CODE) ? static_cast<Size>(size)
-                                                : Error<Size>(LZS_ERROR_INPUT_TOO_LARGE);
+  constexpr std::uint64_t largest = std::numeric_limits<Size>::max() - Size{LZS_ERROR_MAX_CODE};
+  return size <= largest ? static_cast<Size>(size) : Error<Size>(LZS_ERROR_INPUT_TOO_LARGE);
 }
 
 // The header rule for an input of inputSize bytes whose header (its first

@@ -425,9 +425,10 @@ size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t*
 size_t lzs_dstream_end(lzs_dstream* ds, lzs_info* info) {
   if (info != nullptr) *info = lzs_info{};
   if (ds == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
-  const bool headerSeen = ds->headerHave == lzs::HeaderSize;
-  const std::uint64_t imageSize = headerSeen ? std::uint64_t{lzs::HeaderSize} + ds->header : 0;
-  const std::uint64_t taken = headerSeen ? imageSize - ds->payloadLeft : ds->headerHave;
+  // imageSize is 0 until the whole header is seen, and at least HeaderSize after.
+  const std::uint64_t imageSize =
+      ds->headerHave == lzs::HeaderSize ? std::uint64_t{lzs::HeaderSize} + ds->header : 0;
+  const std::uint64_t taken = imageSize != 0 ? imageSize - ds->payloadLeft : ds->headerHave;
   const size_t given = lzs::SizeResult(ds->written);
   if (info != nullptr) {
     *info = lzs_info{lzs_is_error(given) ? 0 : given, ds->lastItemCut || ds->haveFirst, imageSize,
