@@ -162,8 +162,9 @@ LZS_API size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* inf
  * plus 4 bytes) needs the end of the input, which the context cannot see:
  * input past the image's end fails with LZS_ERROR_TRAILING_DATA at once, and
  * lzs_dstream_end, called when the input has ended, gives the verdict
- * lzs_decode gives for the same bytes. Output is given as it is decoded, so a rejected image may
- * have produced some output before its error: like lzs_decode's partial output, it is of no use. */
+ * lzs_decode gives for the same bytes. Output is given as it is decoded, so
+ * a rejected image may have produced some output before its error: like
+ * lzs_decode's partial output, it is of no use. */
 typedef struct lzs_dstream lzs_dstream;
 
 /* A new context, ready for an image; NULL when out of memory. */
@@ -218,13 +219,13 @@ LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity,
 /* The caller says the input has ended (all of it was passed to
  * lzs_decode_stream); returns the verdict on the image: its decoded size
  * (above 0) when it is whole and all of its output was given, or an error:
- * LZS_ERROR_NOT_AN_IMAGE (the input ended inside the header or after 4 bytes,
- * or the header is 0), LZS_ERROR_TRUNCATED (the input ended before the
- * image's end), LZS_ERROR_NO_OUTPUT, LZS_ERROR_TRAILING_DATA, the error the
- * stream already holds, LZS_ERROR_DST_TOO_SMALL when decoded output is still
+ * LZS_ERROR_NOT_AN_IMAGE (the input ended within its first 4 bytes, or the
+ * header is 0), LZS_ERROR_TRUNCATED (the input ended before the image's
+ * end), LZS_ERROR_NO_OUTPUT, LZS_ERROR_TRAILING_DATA (the error the stream
+ * already holds), LZS_ERROR_DST_TOO_SMALL when decoded output is still
  * waiting in the context (call lzs_decode_stream with more room first), or
- * LZS_ERROR_BAD_ARGUMENT for a NULL ds. These are the errors lzs_decode
- * gives for the same bytes. info (may be NULL) gets decodedSize (the output
+ * LZS_ERROR_BAD_ARGUMENT for a NULL ds. Apart from the last two, these are
+ * the errors lzs_decode gives for the same bytes. info (may be NULL) gets decodedSize (the output
  * given so far), lastItemCut (the image ends, or the input ended, one byte
  * into a back-reference), imageSize and inputSize (the bytes the stream
  * took). Changes nothing in ds: a second call gives the same answer, and
@@ -254,8 +255,9 @@ LZS_API size_t lzs_encode_bound(size_t srcSize);
  * buffer with a size), LZS_ERROR_BAD_LEVEL (a level other than
  * LZS_LEVEL_DEFAULT, LZS_LEVEL_FAST and LZS_LEVEL_OPTIMAL; checked before
  * anything but the NULL pointers). A dstCapacity of lzs_encode_bound(srcSize)
- * always suffices. At every level src and dst may overlap (packing in place): the input is copied
- * into the encoder's workspace before any byte of dst is written. */
+ * always suffices. At every level src and dst may overlap (packing in
+ * place): the input is copied into the encoder's workspace before any byte
+ * of dst is written. */
 LZS_API size_t lzs_encode(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
                           int level);
 
