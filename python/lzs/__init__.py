@@ -17,6 +17,17 @@ arrives in pieces; python -m lzs packs and unpacks files.
 from ._codec import Encoder, LzsDecompressor
 from ._files import LzsFile, open
 from ._lzs import (
+    ERROR_BAD_ARGUMENT,
+    ERROR_BAD_LEVEL,
+    ERROR_DST_TOO_SMALL,
+    ERROR_EMPTY_INPUT,
+    ERROR_INPUT_TOO_LARGE,
+    ERROR_NO_OUTPUT,
+    ERROR_NOT_AN_IMAGE,
+    ERROR_OUT_OF_MEMORY,
+    ERROR_TRAILING_DATA,
+    ERROR_TRUNCATED,
+    LEVEL_DEFAULT,
     LEVEL_FAST,
     LEVEL_OPTIMAL,
     LzsError,
@@ -29,6 +40,17 @@ from ._lzs import (
 )
 
 __all__ = [
+    "ERROR_BAD_ARGUMENT",
+    "ERROR_BAD_LEVEL",
+    "ERROR_DST_TOO_SMALL",
+    "ERROR_EMPTY_INPUT",
+    "ERROR_INPUT_TOO_LARGE",
+    "ERROR_NO_OUTPUT",
+    "ERROR_NOT_AN_IMAGE",
+    "ERROR_OUT_OF_MEMORY",
+    "ERROR_TRAILING_DATA",
+    "ERROR_TRUNCATED",
+    "LEVEL_DEFAULT",
     "LEVEL_FAST",
     "LEVEL_OPTIMAL",
     "Encoder",

@@ -11,9 +11,9 @@ import errno
 import shutil
 import sys
 
-from . import LEVEL_FAST, LEVEL_OPTIMAL, LzsError
+from . import LEVEL_DEFAULT, LEVEL_FAST, LEVEL_OPTIMAL, LzsError
 from . import open as open_image
-from ._files import BUFFER_SIZE, _Output
+from ._files import OUTPUT_SIZE, _Output
 
 SUFFIX = ".lzs"
 
@@ -29,9 +29,9 @@ def parse(argv):
     levels.add_argument("-1", "--fast", dest="level", action="store_const", const=LEVEL_FAST,
                         help="pack greedily, for large batches")
     levels.add_argument("-9", "--best", dest="level", action="store_const", const=LEVEL_OPTIMAL,
-                        help="pack into the smallest image the format allows (the default)")
+                        help="pack into the smallest image the format allows (as the default does)")
     parser.add_argument("files", nargs="*", metavar="FILE")
-    parser.set_defaults(level=LEVEL_OPTIMAL)
+    parser.set_defaults(level=LEVEL_DEFAULT)
     options = parser.parse_args(argv)
     if options.output is not None and options.stdout:
         parser.error("-c and -o exclude each other")
@@ -68,10 +68,10 @@ def convert(name, options):
         with open_image(source, "rb") as image:
             if target is not None:
                 with _Output(target, exclusive=True) as output:
-                    shutil.copyfileobj(image, output, BUFFER_SIZE)
+                    shutil.copyfileobj(image, output, OUTPUT_SIZE)
                 return
             stdout = standard(sys.stdout, "output")
-            shutil.copyfileobj(image, stdout, BUFFER_SIZE)
+            shutil.copyfileobj(image, stdout, OUTPUT_SIZE)
             stdout.flush()
         return
     if name == "-":

@@ -1,7 +1,7 @@
 """lzs.Encoder and lzs.LzsDecompressor: the library's contexts, each held
 in a capsule of the extension, which keeps them to one thread at a time."""
 from . import _lzs
-from ._lzs import LEVEL_OPTIMAL
+from ._lzs import LEVEL_DEFAULT
 
 
 class Encoder:
@@ -20,7 +20,7 @@ class Encoder:
     def __init__(self):
         self._workspace = _lzs.encoder_new()
 
-    def compress(self, data, level=LEVEL_OPTIMAL):
+    def compress(self, data, level=LEVEL_DEFAULT):
         """Pack data, as lzs.compress does, in this encoder's workspace."""
         return _lzs.encoder_compress(self._workspace, data, level)
 

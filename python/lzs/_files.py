@@ -17,9 +17,12 @@ import stat
 import sys
 
 from ._codec import LzsDecompressor
-from ._lzs import LEVEL_OPTIMAL, LzsError, compress
+from ._lzs import DSTREAM_IN_SIZE, DSTREAM_OUT_SIZE, LEVEL_DEFAULT, LzsError, check_level, compress
 
-BUFFER_SIZE = 128 * 1024  # what is read from the file, and decoded, at a time
+# What is read from a file at a time, and what is decoded at a time: the
+# library's recommended input piece and output room.
+BUFFER_SIZE = DSTREAM_IN_SIZE
+OUTPUT_SIZE = DSTREAM_OUT_SIZE
 # Unnamed files (O_TMPFILE) are linked in through /proc/self/fd.
 _UNNAMED_FILES = hasattr(os, "O_TMPFILE") and os.path.isdir("/proc/self/fd")
 _MODES = {"r": "rb", "rb": "rb", "w": "wb", "wb": "wb", "x": "xb", "xb": "xb"}
@@ -87,7 +90,7 @@ class _ImageReader(io.RawIOBase):
         if whence == io.SEEK_CUR:
             offset += self._position
         elif whence == io.SEEK_END:
-            while self._read(BUFFER_SIZE):
+            while self._read(OUTPUT_SIZE):
                 pass
             offset += self._size
         elif whence != io.SEEK_SET:
@@ -96,7 +99,7 @@ class _ImageReader(io.RawIOBase):
             self._file.seek(self._start)
             self._decompressor = LzsDecompressor()
             self._position = 0
-        while offset > self._position and self._read(min(BUFFER_SIZE, offset - self._position)):
+        while offset > self._position and self._read(min(OUTPUT_SIZE, offset - self._position)):
             pass
         return self._position
 
@@ -106,13 +109,13 @@ def _is_path(file):
 
 
 class LzsFile(io.BufferedIOBase):
-    """LzsFile(file, mode="rb", *, level=LEVEL_OPTIMAL)
+    """LzsFile(file, mode="rb", *, level=LEVEL_DEFAULT)
 
     A binary file object over one LZS image; made by lzs.open(), which
     describes it. name and mode say what it was opened with.
     """
 
-    def __init__(self, file, mode="rb", *, level=LEVEL_OPTIMAL):
+    def __init__(self, file, mode="rb", *, level=LEVEL_DEFAULT):
         if mode not in _MODES:
             raise ValueError(f"invalid mode: {mode!r} (use 'rb', 'wb' or 'xb')")
         if not _is_path(file) and not hasattr(file, "read" if _MODES[mode] == "rb" else "write"):
@@ -127,8 +130,9 @@ class LzsFile(io.BufferedIOBase):
         self._writing = self.mode != "rb"  # until the image is written or given up
         if self.mode == "rb":
             self._owned = io.open(file, "rb") if _is_path(file) else None
-            self._reader = io.BufferedReader(_ImageReader(self._owned or file), BUFFER_SIZE)
+            self._reader = io.BufferedReader(_ImageReader(self._owned or file), OUTPUT_SIZE)
             return
+        check_level(level)
         self._data = io.BytesIO()
         if _is_path(file):
             self._output = _Output(os.fspath(file), exclusive=self.mode == "xb")
@@ -378,8 +382,8 @@ def _names(fd, path):
     return (named.st_dev, named.st_ino) == (opened.st_dev, opened.st_ino)
 
 
-def open(file, mode="rb", *, level=LEVEL_OPTIMAL):  # noqa: A001 (in the manner of gzip.open)
-    """open(file, mode="rb", *, level=LEVEL_OPTIMAL) -> LzsFile
+def open(file, mode="rb", *, level=LEVEL_DEFAULT):  # noqa: A001 (in the manner of gzip.open)
+    """open(file, mode="rb", *, level=LEVEL_DEFAULT) -> LzsFile
 
     Open an LZS image as a binary file object (io.BufferedIOBase), in the
     manner of gzip.open. file is a path (str, bytes or os.PathLike) or a
@@ -390,9 +394,10 @@ def open(file, mode="rb", *, level=LEVEL_OPTIMAL):  # noqa: A001 (in the manner 
     soon as it has n bytes. An image cut short, one with bytes after its end
     and one that is not an image raise LzsError when the reading gets there.
 
-    "wb" and "xb" collect what is written and pack it at the given level when
-    the file is closed; closing a file into which nothing was written raises
-    LzsError (empty input). A file object gets the image then. A path gets
+    "wb" and "xb" collect what is written and pack it at the given level
+    (LzsError at once for one the library does not know) when the file is
+    closed; closing a file into which nothing was written raises LzsError
+    (empty input). A file object gets the image then. A path gets
     it only complete: the file appears (or is replaced, keeping its mode and
     owner) only then, and nothing is left when packing fails or the with
     block raises. A device, a FIFO or a socket at the path, or reached

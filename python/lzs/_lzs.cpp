@@ -30,11 +30,23 @@ ModuleState* StateOf(PyObject* module) {
 }
 
 // Raises the exception for a failed call's result: MemoryError for
-// LZS_ERROR_OUT_OF_MEMORY, else LzsError(message) with .code set.
-PyObject* RaiseLzsError(PyObject* module, size_t result) {
+// LZS_ERROR_OUT_OF_MEMORY, else LzsError(message) with .code set. The
+// message is the library's description; for an image cut short, with what
+// `info` (when given) tells of its size and of the bytes there were.
+PyObject* RaiseLzsError(PyObject* module, size_t result, const lzs_info* info = nullptr) {
   const lzs_error code = lzs_get_error(result);
   if (code == LZS_ERROR_OUT_OF_MEMORY) return PyErr_NoMemory();
-  PyObject* error = PyObject_CallFunction(StateOf(module)->lzsError, "s", lzs_error_name(result));
+  PyObject* message = nullptr;
+  if (code == LZS_ERROR_TRUNCATED && info != nullptr && info->imageSize > 0) {
+    message = PyUnicode_FromFormat("%s (%llu of %llu bytes)", lzs_error_name(result),
+                                   info->inputSize, info->imageSize);
+  } else {
+    message = PyUnicode_FromString(lzs_error_name(result));
+  }
+  PyObject* error = message != nullptr
+                        ? PyObject_CallFunctionObjArgs(StateOf(module)->lzsError, message, nullptr)
+                        : nullptr;
+  Py_XDECREF(message);
   if (error == nullptr) return nullptr;
   PyObject* number = PyLong_FromLong(code);
   if (number != nullptr && PyObject_SetAttrString(error, "code", number) == 0) {
@@ -150,7 +162,6 @@ struct StreamFields {
   static constexpr const char* Name = "lzs._lzs.stream";
   lzs_dstream* stream;
   size_t left;
-  std::uint64_t taken;  // input bytes given to the library so far
   void Release() { lzs_dstream_free(stream); }
 };
 
@@ -183,7 +194,7 @@ const char* const levelKeywords[] = {"data", "level", nullptr};
 
 PyObject* Compress(PyObject* module, PyObject* args, PyObject* kwargs) {
   Py_buffer data;
-  int level = LZS_LEVEL_OPTIMAL;
+  int level = LZS_LEVEL_DEFAULT;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|i:compress", const_cast<char**>(levelKeywords),
                                    &data, &level)) {
     return nullptr;
@@ -197,13 +208,14 @@ PyObject* Decompress(PyObject* module, PyObject* object) {
   Py_buffer image;
   if (!GetBytes(object, &image)) return nullptr;
   const size_t imageSize = static_cast<size_t>(image.len);
+  lzs_info info{};
   size_t size = 0;
   Py_BEGIN_ALLOW_THREADS
-    size = lzs_decoded_size(image.buf, imageSize);
+    size = lzs_image_info(image.buf, imageSize, &info);
   Py_END_ALLOW_THREADS
   PyObject* output = nullptr;
   if (lzs_is_error(size)) {
-    RaiseLzsError(module, size);
+    RaiseLzsError(module, size, &info);
   } else if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) {
     PyErr_NoMemory();
   } else {
@@ -231,12 +243,13 @@ PyObject* Decompress(PyObject* module, PyObject* object) {
 PyObject* DecodedSize(PyObject* module, PyObject* object) {
   Py_buffer image;
   if (!GetBytes(object, &image)) return nullptr;
+  lzs_info info{};
   size_t size = 0;
   Py_BEGIN_ALLOW_THREADS
-    size = lzs_decoded_size(image.buf, static_cast<size_t>(image.len));
+    size = lzs_image_info(image.buf, static_cast<size_t>(image.len), &info);
   Py_END_ALLOW_THREADS
   PyBuffer_Release(&image);
-  if (lzs_is_error(size)) return RaiseLzsError(module, size);
+  if (lzs_is_error(size)) return RaiseLzsError(module, size, &info);
   return PyLong_FromSize_t(size);
 }
 
@@ -263,6 +276,16 @@ PyObject* ImageLength(PyObject* module, PyObject* args, PyObject* kwargs) {
   return length;
 }
 
+// Raises LzsError for a level the library does not know, as packing would:
+// the library checks the level before it looks at the (empty) input.
+PyObject* CheckLevel(PyObject* module, PyObject* args) {
+  int level = LZS_LEVEL_DEFAULT;
+  if (!PyArg_ParseTuple(args, "i:check_level", &level)) return nullptr;
+  const size_t result = lzs_encode(nullptr, 0, nullptr, 0, level);
+  if (lzs_get_error(result) == LZS_ERROR_BAD_LEVEL) return RaiseLzsError(module, result);
+  Py_RETURN_NONE;
+}
+
 PyObject* LibraryVersion(PyObject*, PyObject*) {
   return PyUnicode_FromString(lzs_version_string());
 }
@@ -281,7 +304,7 @@ const char* const encoderKeywords[] = {"encoder", "data", "level", nullptr};
 PyObject* EncoderCompress(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* capsule = nullptr;
   Py_buffer data;
-  int level = LZS_LEVEL_OPTIMAL;
+  int level = LZS_LEVEL_DEFAULT;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "Oy*|i:compress",
                                    const_cast<char**>(encoderKeywords), &capsule, &data, &level)) {
     return nullptr;
@@ -298,7 +321,7 @@ PyObject* EncoderCompress(PyObject* module, PyObject* args, PyObject* kwargs) {
 PyObject* StreamNew(PyObject*, PyObject*) {
   lzs_dstream* stream = lzs_dstream_create();
   if (stream == nullptr) return PyErr_NoMemory();
-  return NewBox(StreamFields{stream, LZS_HEADER_SIZE, 0});
+  return NewBox(StreamFields{stream, LZS_HEADER_SIZE});
 }
 
 // The most output `input` more bytes of an image can give, with what an
@@ -336,7 +359,6 @@ PyObject* Decode(PyObject* module, StreamFields& fields, const Py_buffer& data,
     Py_BEGIN_ALLOW_THREADS
       result = lzs_decode_stream(fields.stream, dst, capacity, &dstPos, data.buf, srcEnd, &srcPos);
     Py_END_ALLOW_THREADS
-    fields.taken += srcPos - srcBefore;
     if (lzs_get_error(result) == LZS_ERROR_BAD_ARGUMENT) {
       Py_CLEAR(output);
       return RaiseLzsError(module, result);
@@ -368,21 +390,15 @@ PyObject* StreamDecode(PyObject* module, PyObject* args) {
 
 // The verdict on the image once the input has ended: None for a whole
 // image, else LzsError. `rest`, the input after the image's end, goes to
-// the library, which names it.
+// the library first, which names it.
 PyObject* Verdict(PyObject* module, StreamFields& fields, const Py_buffer& rest) {
   size_t srcPos = 0;
   size_t dstPos = 0;
-  // Without room for output, the call takes no more of an image and gives
-  // its result so far: 0 when it is complete, its error, or above 0 when it
-  // is cut short.
-  size_t result = lzs_decode_stream(fields.stream, nullptr, 0, &dstPos, rest.buf,
-                                    static_cast<size_t>(rest.len), &srcPos);
-  fields.taken += srcPos;
-  if (!lzs_is_error(result) && result > 0) {
-    result = static_cast<size_t>(0) -
-             (fields.taken <= LZS_HEADER_SIZE ? LZS_ERROR_NOT_AN_IMAGE : LZS_ERROR_HEADER_MISMATCH);
-  }
-  if (lzs_is_error(result)) return RaiseLzsError(module, result);
+  lzs_decode_stream(fields.stream, nullptr, 0, &dstPos, rest.buf, static_cast<size_t>(rest.len),
+                    &srcPos);
+  lzs_info info{};
+  const size_t result = lzs_dstream_end(fields.stream, &info);
+  if (lzs_is_error(result)) return RaiseLzsError(module, result, &info);
   Py_RETURN_NONE;
 }
 
@@ -403,11 +419,12 @@ PyObject* StreamEnd(PyObject* module, PyObject* args) {
 // The module
 
 PyDoc_STRVAR(compressDoc,
-             "compress($module, /, data, level=LEVEL_OPTIMAL)\n--\n\n"
+             "compress($module, /, data, level=LEVEL_DEFAULT)\n--\n\n"
              "Pack data (any bytes-like object of 1 byte to 2 GiB) into an LZS image,\n"
-             "its 4-byte header included. LEVEL_OPTIMAL makes the smallest image the\n"
-             "format allows; LEVEL_FAST packs greedily, for large batches.\n"
-             "Raises LzsError for empty or too large data and for an unknown level.");
+             "its 4-byte header included. LEVEL_OPTIMAL (9) makes the smallest image the\n"
+             "format allows, as LEVEL_DEFAULT (0) does; LEVEL_FAST (1) packs greedily,\n"
+             "for large batches. Raises LzsError for empty or too large data and for\n"
+             "an unknown level.");
 
 PyDoc_STRVAR(decompressDoc,
              "decompress($module, image, /)\n--\n\n"
@@ -423,8 +440,9 @@ PyDoc_STRVAR(imageLengthDoc,
              "image_length($module, /, buffer, offset=0)\n--\n\n"
              "The length of the image that starts at offset in buffer: 4 plus the\n"
              "value of its header. Raises LzsError when fewer than 4 bytes are left at\n"
-             "offset (code 1) or the image would run past the end (code 2). With it an\n"
-             "image inside a larger blob decodes without a copy:\n\n"
+             "offset (ERROR_NOT_AN_IMAGE) or the image would run past the end\n"
+             "(ERROR_TRUNCATED). With it an image inside a larger blob decodes\n"
+             "without a copy:\n\n"
              "    n = lzs.image_length(blob, off)\n"
              "    data = lzs.decompress(memoryview(blob)[off:off + n])");
 
@@ -432,12 +450,16 @@ PyDoc_STRVAR(libraryVersionDoc,
              "library_version($module, /)\n--\n\n"
              "The version of the liblzs linked into this module, as \"major.minor.patch\".");
 
+PyDoc_STRVAR(checkLevelDoc,
+             "check_level($module, level, /)\n--\n\n"
+             "Raise LzsError when compress would refuse level.");
+
 PyDoc_STRVAR(encoderNewDoc,
              "encoder_new($module, /)\n--\n\n"
              "A new encoder's workspace, for lzs.Encoder.");
 
 PyDoc_STRVAR(encoderCompressDoc,
-             "encoder_compress($module, /, encoder, data, level=LEVEL_OPTIMAL)\n--\n\n"
+             "encoder_compress($module, /, encoder, data, level=LEVEL_DEFAULT)\n--\n\n"
              "compress(data, level) in the workspace of encoder_new(), for lzs.Encoder.");
 
 PyDoc_STRVAR(streamNewDoc,
@@ -465,6 +487,7 @@ PyMethodDef moduleMethods[] = {
     {"decoded_size", DecodedSize, METH_O, decodedSizeDoc},
     {"image_length", WithKeywords(ImageLength), METH_VARARGS | METH_KEYWORDS, imageLengthDoc},
     {"library_version", LibraryVersion, METH_NOARGS, libraryVersionDoc},
+    {"check_level", CheckLevel, METH_VARARGS, checkLevelDoc},
     {"encoder_new", EncoderNew, METH_NOARGS, encoderNewDoc},
     {"encoder_compress", WithKeywords(EncoderCompress), METH_VARARGS | METH_KEYWORDS,
      encoderCompressDoc},
@@ -474,10 +497,31 @@ PyMethodDef moduleMethods[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 PyDoc_STRVAR(lzsErrorDoc,
-             "A call of liblzs failed. str(error) is the library's description and\n"
-             ".code the library's error number (LZS_ERROR_* in lzs.h):\n"
-             "1 not an image (4 bytes or fewer), 2 header is not the image size minus 4,\n"
-             "3 image yields no byte, 5 input too large, 7 empty input, 8 bad argument.");
+             "A call of liblzs failed. str(error) is the library's description (for an\n"
+             "image cut short, with how many bytes there were of how many its header\n"
+             "promises) and .code the library's error number: lzs.ERROR_* (LZS_ERROR_*\n"
+             "in lzs.h).");
+
+// The library's levels, error codes and stream sizes, by their names in
+// lzs.h less LZS_.
+const struct {
+  const char* name;
+  long value;
+} intConstants[] = {{"LEVEL_DEFAULT", LZS_LEVEL_DEFAULT},
+                    {"LEVEL_FAST", LZS_LEVEL_FAST},
+                    {"LEVEL_OPTIMAL", LZS_LEVEL_OPTIMAL},
+                    {"ERROR_NOT_AN_IMAGE", LZS_ERROR_NOT_AN_IMAGE},
+                    {"ERROR_TRUNCATED", LZS_ERROR_TRUNCATED},
+                    {"ERROR_NO_OUTPUT", LZS_ERROR_NO_OUTPUT},
+                    {"ERROR_DST_TOO_SMALL", LZS_ERROR_DST_TOO_SMALL},
+                    {"ERROR_INPUT_TOO_LARGE", LZS_ERROR_INPUT_TOO_LARGE},
+                    {"ERROR_OUT_OF_MEMORY", LZS_ERROR_OUT_OF_MEMORY},
+                    {"ERROR_EMPTY_INPUT", LZS_ERROR_EMPTY_INPUT},
+                    {"ERROR_BAD_ARGUMENT", LZS_ERROR_BAD_ARGUMENT},
+                    {"ERROR_TRAILING_DATA", LZS_ERROR_TRAILING_DATA},
+                    {"ERROR_BAD_LEVEL", LZS_ERROR_BAD_LEVEL},
+                    {"DSTREAM_IN_SIZE", static_cast<long>(lzs_dstream_in_size())},
+                    {"DSTREAM_OUT_SIZE", static_cast<long>(lzs_dstream_out_size())}};
 
 // PyModule_AddObject, which takes the reference only when it succeeds.
 int AddObject(PyObject* module, const char* name, PyObject* object) {
@@ -496,10 +540,11 @@ int ModuleExec(PyObject* module) {
   Py_DECREF(attributes);
   if (state->lzsError == nullptr) return -1;
   if (AddObject(module, "LzsError", state->lzsError) != 0 ||
-      PyModule_AddIntConstant(module, "LEVEL_OPTIMAL", LZS_LEVEL_OPTIMAL) != 0 ||
-      PyModule_AddIntConstant(module, "LEVEL_FAST", LZS_LEVEL_FAST) != 0 ||
       PyModule_AddStringConstant(module, "__version__", LZS_MODULE_VERSION) != 0) {
     return -1;
+  }
+  for (const auto& constant : intConstants) {
+    if (PyModule_AddIntConstant(module, constant.name, constant.value) != 0) return -1;
   }
   return 0;
 }

@@ -19,6 +19,13 @@ from test_module import CODES, ROUND_TRIP_DATA
 DATA = ROUND_TRIP_DATA[2][1]
 
 
+def one_shot_level_error(level):
+    try:
+        lzs.compress(b"x", level)
+    except lzs.LzsError as error:
+        return str(error)
+
+
 class Folder(unittest.TestCase):
     def setUp(self):
         folder = tempfile.TemporaryDirectory()
@@ -99,6 +106,13 @@ class OpenWrite(Folder):
         for mode in ("rt", "ab", "r+b"):
             with self.subTest(mode=mode):
                 self.assertRaises(ValueError, lzs.open, self.path, mode)
+        # An unknown level is refused when the file is opened, in the library's words.
+        for mode, level in [("wb", 2), ("xb", -1), ("wb", 10)]:
+            with self.subTest(mode=mode, level=level):
+                with self.assertRaises(lzs.LzsError) as caught:
+                    lzs.open(self.folder / "new.lzs", mode, level=level)
+                self.assertEqual(caught.exception.code, lzs.ERROR_BAD_LEVEL)
+                self.assertEqual(str(caught.exception), one_shot_level_error(level))
         self.assertEqual(self.listing(), ["data.lzs"])
         with lzs.open(self.folder / "x.lzs", "wb") as out:
             out.write(b"x")
@@ -211,9 +225,11 @@ class CommandLine(Folder):
             (["-d", "-c", "a.lzs"], b"", {"a.lzs": image}, 0, DATA, {"a.lzs": image}, ""),
             (["-d"], image, {}, 0, DATA, {}, ""),
             # Failures: nothing written under the output's name.
-            (["-d", "a.lzs"], b"", {"a.lzs": cut}, 1, b"", {"a.lzs": cut}, "a.lzs: "),
-            (["-d", "a.lzs"], b"", {"a.lzs": image + b"x"}, 1, b"", {"a.lzs": image + b"x"}, "a.lzs: "),
-            (["-d"], b"abc", {}, 1, b"", {}, "(standard input): "),
+            (["-d", "a.lzs"], b"", {"a.lzs": cut}, 1, b"", {"a.lzs": cut},
+             f"a.lzs: cut short: the image is shorter than its header says ({len(cut)} of {len(image)} bytes)"),
+            (["-d", "a.lzs"], b"", {"a.lzs": image + b"x"}, 1, b"", {"a.lzs": image + b"x"},
+             "a.lzs: bytes after the end of the image"),
+            (["-d"], b"abc", {}, 1, b"", {}, "(standard input): not an LZS image"),
             (["a.txt"], b"", {"a.txt": DATA, "a.txt.lzs": b"keep"}, 1, b"",
              {"a.txt": DATA, "a.txt.lzs": b"keep"}, "a.txt.lzs: "),
             (["-d", "a.txt"], b"", {"a.txt": DATA}, 1, b"", {"a.txt": DATA}, "does not end in .lzs"),

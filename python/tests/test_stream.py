@@ -152,6 +152,9 @@ class Reading(unittest.TestCase):
                 self.assertEqual(b"".join(packed), data)
 
     def test_errors_at_the_end_are_the_one_shot_ones(self):
+        self.assertEqual(one_shot_error(SMALL[:-1])[1],
+                         f"cut short: the image is shorter than its header says ({len(SMALL) - 1} of {len(SMALL)} bytes)")
+        self.assertEqual(one_shot_error(SMALL + b"x"), (lzs.ERROR_TRAILING_DATA, "bytes after the end of the image"))
         for name, image in BAD:
             expected = one_shot_error(image)
             for kind, source in self.sources(image):
