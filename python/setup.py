@@ -9,12 +9,13 @@ the one lzs.h declares.
 
 From Python 3.11 on the module is built on the stable ABI (the buffer
 protocol is in the limited API from then on), and its wheel is cp311-abi3:
-one wheel for every later CPython.
+one wheel for every later CPython with a GIL.
 """
 import glob
 import os
 import re
 import sys
+import sysconfig
 
 from setuptools import Extension, setup
 
@@ -34,7 +35,8 @@ def header_version():
 
 major, minor, patch = header_version()
 version = f"{major}.{minor}.{patch}"
-limited_api = sys.version_info >= (3, 11)
+# A free-threaded Python has no stable ABI: its module is built for it alone.
+limited_api = sys.version_info >= (3, 11) and not sysconfig.get_config_var("Py_GIL_DISABLED")
 python_versions = ["3.8", "3.9", "3.10", "3.11", "3.12", "3.13"]
 
 # Paths relative to this folder: they go into the build's records as given.

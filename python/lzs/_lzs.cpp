@@ -561,7 +561,13 @@ int ModuleClear(PyObject* module) {
 
 void ModuleFree(void* module) { ModuleClear(static_cast<PyObject*>(module)); }
 
-PyModuleDef_Slot moduleSlots[] = {{Py_mod_exec, reinterpret_cast<void*>(ModuleExec)}, {0, nullptr}};
+// The module keeps no state of its own between calls, and each codec
+// context keeps to one thread with an atomic flag: it needs no GIL.
+PyModuleDef_Slot moduleSlots[] = {{Py_mod_exec, reinterpret_cast<void*>(ModuleExec)},
+#if defined(Py_GIL_DISABLED)
+                                  {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+                                  {0, nullptr}};
 
 PyModuleDef moduleDef = {
     PyModuleDef_HEAD_INIT, "lzs._lzs",    "The codec calls of liblzs; import lzs instead.",
