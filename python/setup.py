@@ -1,7 +1,8 @@
 """Builds the lzs module from its source package.
 
 The extension is lzs/_lzs.cpp over liblzs's C interface, with the library's
-own sources compiled into it, so the installed module needs no liblzs.so.1.
+own sources compiled into it by GCC or Clang, so the installed module needs
+no liblzs.so.1.
 The source package carries them in liblzs/: include/lzs.h and the lzs/
 sources that the library's CMake build compiles (the CMake build of the
 lzs-unpack tree makes the package: its target python_sdist). The version is
@@ -37,6 +38,7 @@ major, minor, patch = header_version()
 version = f"{major}.{minor}.{patch}"
 # A free-threaded Python has no stable ABI: its module is built for it alone.
 limited_api = sys.version_info >= (3, 11) and not sysconfig.get_config_var("Py_GIL_DISABLED")
+elf = sys.platform.startswith(("linux", "freebsd"))
 python_versions = ["3.8", "3.9", "3.10", "3.11", "3.12", "3.13"]
 
 # Paths relative to this folder: they go into the build's records as given.
@@ -54,12 +56,13 @@ extension = Extension(
         ("_FORTIFY_SOURCE", "2"),
     ] + ([("Py_LIMITED_API", "0x030B0000")] if limited_api else []),
     py_limited_api=limited_api,
-    # As liblzs is built: no exceptions, no RTTI and nothing of the C++
-    # library that is not inline, so the module needs libc alone. Only
-    # PyInit__lzs is exported; no debug information and no symbol table.
+    # As liblzs is built (by GCC or Clang): no exceptions, no RTTI and
+    # nothing of the C++ library that is not inline, so the module needs
+    # libc alone. Only PyInit__lzs is exported; no debug information, and
+    # on ELF systems no symbol table.
     extra_compile_args=["-std=c++20", "-fvisibility=hidden", "-fno-exceptions", "-fno-rtti",
                         "-fno-threadsafe-statics", "-fstack-protector-strong", "-g0"],
-    extra_link_args=["-Wl,--as-needed", "-Wl,-z,relro,-z,now", "-s"],
+    extra_link_args=["-Wl,--as-needed", "-Wl,-z,relro,-z,now", "-s"] if elf else [],
     language="c++",
 )
 
