@@ -120,24 +120,26 @@ class LzsFile(io.BufferedIOBase):
             raise ValueError(f"invalid mode: {mode!r} (use 'rb', 'wb' or 'xb')")
         if not _is_path(file) and not hasattr(file, "read" if _MODES[mode] == "rb" else "write"):
             raise TypeError(f"file must be a path or a binary file object, not {type(file).__name__}")
+        if _MODES[mode] != "rb":
+            check_level(level)
         super().__init__()
         self.mode = _MODES[mode]
         self.name = os.fspath(file) if _is_path(file) else getattr(file, "name", "")
         self._level = level
+        self._reader = None  # "rb": what decodes the image
+        self._data = io.BytesIO()  # what is written, packed when closed
         self._file = None  # a file object written to, which is not ours
         self._owned = None  # the file object opened here, closed with this one
         self._output = None  # the target of a path written to
-        self._writing = self.mode != "rb"  # until the image is written or given up
+        self._writing = False  # until the image is written or given up
         if self.mode == "rb":
             self._owned = io.open(file, "rb") if _is_path(file) else None
             self._reader = io.BufferedReader(_ImageReader(self._owned or file), OUTPUT_SIZE)
-            return
-        check_level(level)
-        self._data = io.BytesIO()
-        if _is_path(file):
+        elif _is_path(file):
             self._output = _Output(os.fspath(file), exclusive=self.mode == "xb")
         else:
             self._file = file
+        self._writing = self.mode != "rb"
 
     def readable(self):
         self._check_open()
@@ -213,15 +215,11 @@ class LzsFile(io.BufferedIOBase):
     def _discard(self):
         """Lets go of what this file holds, writing nothing."""
         self._writing = False
-        if self.mode == "rb":
-            self._reader.close()
-        else:
-            self._data = io.BytesIO()
-            self._file = None
-            if self._output is not None:
-                self._output.discard()
-        if self._owned is not None:
-            self._owned.close()
+        self._data = io.BytesIO()
+        self._file = None
+        for held in (self._reader, self._output, self._owned):
+            if held is not None:
+                held.close()
 
     def _check_open(self):
         if self.closed:
@@ -313,6 +311,9 @@ class _Output:
             except FileExistsError:
                 continue
         raise FileExistsError(errno.EEXIST, "no free temporary name beside it", self._path)
+
+    def close(self):
+        self.discard()
 
     def discard(self):
         """Closes the file being written and removes its name, if any is left."""

@@ -6,7 +6,7 @@
 // made it, on every path. The module keeps to the calls of the stable ABI
 // where it is built for it (Py_LIMITED_API, from Python 3.11 on) and to
 // those of Python 3.8 otherwise; its codec contexts are capsules, which the
-// classes of lzs/__init__.py hold.
+// classes of lzs/_codec.py hold.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
