@@ -4,6 +4,7 @@ system code page, wildcards, /? and the separators typed, one table row
 each; and, on a console of its own as Explorer gives it, dropped files and a
 double-click, read back from the console's screen."""
 
+import contextlib
 import os
 import random
 import shutil
@@ -221,6 +222,27 @@ class LzsExeTest(unittest.TestCase):
                                 stderr=subprocess.PIPE, timeout=120)
         self.assertEqual((result.returncode, result.stderr), (0, b""))
 
+    def test_closed_pipe_is_reported_by_the_failed_call(self) -> None:
+        # Standard output on a pipe nobody reads: data, a listing and the
+        # help fail alike, with the Windows error of the write that failed.
+        folder = wine.work_path() / "lzs_exe" / "closed_pipe"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        (folder / "x.lzs").write_bytes(WORKED_EXAMPLE)
+        said = set()
+        for args in (["-dc", "x.lzs"], ["-l", "x.lzs"], ["--help"]):
+            with self.subTest(args=args):
+                read_end, write_end = os.pipe()
+                os.close(read_end)
+                result = subprocess.run([wine.WINE, os.environ["LZS_CLI_EXE"], *args], cwd=folder,
+                                        env=wine.wine_env(), stdin=subprocess.DEVNULL, stdout=write_end,
+                                        stderr=subprocess.PIPE, timeout=120)
+                os.close(write_end)
+                self.assertEqual(result.returncode, 1, result.stderr)
+                self.assertRegex(result.stderr, rb"^lzs: \(standard output\): cannot write: [^\r\n]+\r\n$")
+                said.add(result.stderr)
+        self.assertEqual(len(said), 1, said)
+
     def test_lzs_pack_exe(self) -> None:
         # lzs-pack.exe on lzs.exe's file layer: no overwrite without -f, and
         # a failed write leaves the old output whole.
@@ -257,20 +279,25 @@ class LzsExeTest(unittest.TestCase):
         images = [literal_image(p) for p in plain]
         source = folder / "x.lzs"
         source.write_bytes(images[0])
-        outcomes = []
-        with rewritten(source, images):
-            for _ in range(10):
-                result = wine.run_console(Path(os.environ["LZS_CLI_EXE"]), ["-d", "-f", "x.lzs"], folder)
-                output = folder / "x"
-                outcomes.append((result.returncode, result.stderr.decode("utf-8", "replace"),
-                                 output.read_bytes() if output.exists() else None))
-                output.unlink(missing_ok=True)
-        for code, err, output in outcomes:
-            if code == 0:
-                self.assertTrue(output in plain, "a torn input taken for a whole one")
-            else:
-                self.assertIn("lzs: x.lzs: changed while it was read; not used", err)
-                self.assertIsNone(output, "an output left for a changed input")
+        # Named, and as standard input, which is read under the same rules.
+        for args, name, stdin in [(["-d", "-f", "x.lzs"], "x.lzs", False),
+                                  (["-d", "-f", "-o", "x"], "(standard input)", True)]:
+            outcomes = []
+            with self.subTest(args=args), rewritten(source, images):
+                for _ in range(10):
+                    with open(source, "rb") if stdin else contextlib.nullcontext(subprocess.DEVNULL) as feed:
+                        result = subprocess.run([wine.WINE, os.environ["LZS_CLI_EXE"], *args], cwd=folder,
+                                                env=wine.wine_env(), stdin=feed, capture_output=True, timeout=120)
+                    output = folder / "x"
+                    outcomes.append((result.returncode, result.stderr.decode("utf-8", "replace"),
+                                     output.read_bytes() if output.exists() else None))
+                    output.unlink(missing_ok=True)
+            for code, err, output in outcomes:
+                if code == 0:
+                    self.assertTrue(output in plain, "a torn input taken for a whole one")
+                else:
+                    self.assertIn(f"lzs: {name}: changed while it was read; not used", err)
+                    self.assertIsNone(output, "an output left for a changed input")
 
     def test_only_lzs_exe_sets_the_utf8_code_page(self) -> None:
         setting = b"<activeCodePage"
