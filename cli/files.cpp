@@ -100,7 +100,6 @@ std::string TempNameFor(const std::string& target) {
 
 bool Input::Open(const std::string& path, Failure& failure) {
   const os::Error error = os::OpenRead(path, file_);
-  if (os::IsInUse(error)) return Fail(failure, "is open for writing in another process; not read");
   if (error != 0) return FailSystem(failure, "cannot open", error);
   const os::Error looked = os::KindAndStamp(file_, kind_, stamp_);
   return looked == 0 || FailSystem(failure, "cannot read", looked);
@@ -109,7 +108,6 @@ bool Input::Open(const std::string& path, Failure& failure) {
 bool Input::OpenStandardInput(Failure& failure) {
   standard_ = true;
   const os::Error error = os::OpenStandardInput(file_);
-  if (os::IsInUse(error)) return Fail(failure, "is open for writing in another process; not read");
   if (error != 0) return FailSystem(failure, "cannot read", error);
   // A pipe or a terminal is simply read; anything that cannot be looked at
   // is too.
@@ -125,8 +123,9 @@ bool Input::OpenStandardInput(Failure& failure) {
 bool Input::Is(const std::string& path) const {
   os::Kind kind = os::Kind::Missing;
   FileStamp other;
-  return stamp_.known && os::KindAndStamp(path, true, kind, other) == 0 &&
-         other.device == stamp_.device && other.inode == stamp_.inode;
+  return stamp_.known && (stamp_.device != 0 || stamp_.inode != 0) &&
+         os::KindAndStamp(path, true, kind, other) == 0 && other.device == stamp_.device &&
+         other.inode == stamp_.inode;
 }
 
 bool Input::Rewind(Failure& failure) {

@@ -37,9 +37,6 @@ using Error = std::uint32_t;
 std::string ErrorText(Error error);
 // Whether an error says that the name is taken already.
 bool IsExists(Error error);
-// Whether an error says that another process holds the file so that it may
-// not be opened now (Windows sharing); never on POSIX.
-bool IsInUse(Error error);
 
 // What separates folders in a path: '/', and on Windows '\\' too. The
 // first is the one the system writes itself.

@@ -134,8 +134,6 @@ std::string ErrorText(Error error) {
 
 bool IsExists(Error error) { return error == EEXIST; }
 
-bool IsInUse(Error /*error*/) { return false; }
-
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     (void)Close();

@@ -128,8 +128,6 @@ std::string ErrorText(Error error) {
 
 bool IsExists(Error error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
-bool IsInUse(Error error) { return error == ERROR_SHARING_VIOLATION; }
-
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     (void)Close();
@@ -168,7 +166,13 @@ Error OpenStandardInput(File& file) {
   if (GetFileType(input) != FILE_TYPE_DISK) return 0;
   // A file: opened anew, shared for reading only, as OpenRead opens one.
   const HANDLE opened = ReOpenFile(input, GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_SEQUENTIAL_SCAN);
-  if (opened == INVALID_HANDLE_VALUE) return IsInUse(Last()) ? Last() : 0;
+  // Refused while another process has it open for writing; where it cannot
+  // be opened anew for other reasons (Wine's standard input on a Unix
+  // file), it is read through the handle given, without that guard.
+  if (opened == INVALID_HANDLE_VALUE) {
+    const Error error = Last();
+    return error == ERROR_SHARING_VIOLATION ? error : 0;
+  }
   File reopened(reinterpret_cast<std::intptr_t>(opened), true);
   LARGE_INTEGER at{};
   if (!SetFilePointerEx(input, LARGE_INTEGER{}, &at, FILE_CURRENT) ||
