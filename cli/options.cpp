@@ -150,7 +150,7 @@ ParseResult Usage(const std::string& text) {
 
 // What getopt_long found wrong (it says nothing itself): the option as
 // typed, and the words for it.
-ParseResult BadOption(int c, char** argv) {
+ParseResult BadOption(int c, char** argv, const option* longOptions) {
   const std::string typed = optind > 0 ? argv[optind - 1] : "";
   const bool isLong = typed.rfind("--", 0) == 0;
   const std::string given =
@@ -160,27 +160,16 @@ ParseResult BadOption(int c, char** argv) {
     return Usage(given + (file ? " needs a file name" : " needs a value"));
   }
   if (isLong && optopt != 0) return Usage("option '" + given + "' takes no value");
+  int matches = 0;
+  for (const option* o = longOptions; isLong && o->name != nullptr; ++o) {
+    matches += std::string(o->name).rfind(given.substr(2), 0) == 0 ? 1 : 0;
+  }
+  if (matches > 1) return Usage("option '" + given + "' is ambiguous");
   return Usage("unknown option '" + given + "'");
 }
 
-ParseResult ParsePackOptions(int argc, char** argv, Options& options) {
-  bool outputSeen = false;
-  for (;;) {
-    const int c = getopt_long(argc, argv, ":o:fvhV", PackLongOptions, nullptr);
-    if (c == -1) break;
-    switch (c) {
-      case 'o':
-        if (outputSeen) return Usage("only one output file may be given");
-        options.output = optarg;
-        outputSeen = true;
-        break;
-      case 'f': options.force = true; break;
-      case 'v': options.verbosity = 2; break;
-      case 'h': ShowHelp(Face::Pack); return ParseResult::Exit;
-      case 'V': PutText(1, "lzs-pack " LZS_VERSION "\n"); return ParseResult::Exit;
-      default: return BadOption(c, argv);
-    }
-  }
+// The rest of lzs-pack's command line: one input, and what it packs by.
+ParseResult FinishPack(int argc, char** argv, Options& options, bool outputSeen) {
   if (optind == argc) return Usage("no input file given");
   if (argc - optind > 1) return Usage("only one input file may be given");
   if (outputSeen && options.output.empty()) return Usage("-o needs a file name");
@@ -192,65 +181,9 @@ ParseResult ParsePackOptions(int argc, char** argv, Options& options) {
   return ParseResult::Run;
 }
 
-ParseResult ParseLzsOptions(int argc, char** argv, Options& options) {
-  bool outputSeen = false;
-  for (;;) {
-    const int c = getopt_long(argc, argv, ":zdtlco:fkrT:S:qvhV0123456789", LongOptions, nullptr);
-    if (c == -1) break;
-    switch (c) {
-      case 'z': options.mode = Mode::Pack; break;
-      case 'd': options.mode = Mode::Unpack; break;
-      case 't': options.mode = Mode::Test; break;
-      case 'l': options.mode = Mode::List; break;
-      case 'c': options.toStdout = true; break;
-      case 'o':
-        if (outputSeen) return Usage("only one -o may be given");
-        options.output = optarg;
-        outputSeen = true;
-        break;
-      case 'f': options.force = true; break;
-      case 'k': options.removeInput = false; break;
-      case RemoveOption: options.removeInput = true; break;
-      case 'r': options.recursive = true; break;
-      case 'T':
-        if (!ReadCount(optarg, options.threads)) {
-          return Usage(std::string("-T takes a number of threads, not '") + optarg + "'");
-        }
-        break;
-      case FastOption:
-      case '1': options.fast = true; break;
-      case '9': options.fast = false; break;
-      case '0':
-      case '2':
-      case '3':
-      case '4':
-      case '5':
-      case '6':
-      case '7':
-      case '8':
-        return Usage(std::string("-") + static_cast<char>(c) +
-                     ": there are two levels, -1 (fast) and -9 (smallest image)");
-      case 'S':
-        if (!IsSuffix(optarg)) {
-          return Usage(std::string("-S takes a suffix for file names, not '") + optarg + "'");
-        }
-        options.suffix = optarg;
-        break;
-      case NoProgressOption: options.progress = false; break;
-      case ExcludeCompressedOption: options.excludeCompressed = true; break;
-      case OutputDirFlatOption:
-        if (*optarg == '\0') return Usage("--output-dir-flat needs a folder");
-        options.outputDir = optarg;
-        break;
-      case 'q': options.verbosity = 0; break;
-      case 'v': options.verbosity = 2; break;
-      case 'h': ShowHelp(Face::Lzs); return ParseResult::Exit;
-      case 'V':
-        PutText(1, std::string("lzs " LZS_VERSION " (liblzs ") + lzs_version_string() + ")\n");
-        return ParseResult::Exit;
-      default: return BadOption(c, argv);
-    }
-  }
+// The rest of lzs's command line: the inputs, and the options that do not
+// go together.
+ParseResult FinishLzs(int argc, char** argv, Options& options, bool outputSeen) {
   for (int k = optind; k < argc; ++k) options.inputs.emplace_back(argv[k]);
   if (options.inputs.empty()) options.inputs.emplace_back("-");
   if (options.catName && (outputSeen || !options.outputDir.empty())) {
@@ -303,8 +236,73 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
     }
   }
   opterr = 0;  // its complaints are said in our words, by BadOption
-  return options.face == Face::Pack ? ParsePackOptions(argc, argv, options)
-                                    : ParseLzsOptions(argc, argv, options);
+  // lzs-pack takes a few of lzs's options, and no others.
+  const bool pack = options.face == Face::Pack;
+  bool outputSeen = false;
+  for (;;) {
+    const int c =
+        pack ? getopt_long(argc, argv, ":o:fvhV", PackLongOptions, nullptr)
+             : getopt_long(argc, argv, ":zdtlco:fkrT:S:qvhV0123456789", LongOptions, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'z': options.mode = Mode::Pack; break;
+      case 'd': options.mode = Mode::Unpack; break;
+      case 't': options.mode = Mode::Test; break;
+      case 'l': options.mode = Mode::List; break;
+      case 'c': options.toStdout = true; break;
+      case 'o':
+        if (outputSeen)
+          return Usage(pack ? "only one output file may be given" : "only one -o may be given");
+        options.output = optarg;
+        outputSeen = true;
+        break;
+      case 'f': options.force = true; break;
+      case 'k': options.removeInput = false; break;
+      case RemoveOption: options.removeInput = true; break;
+      case 'r': options.recursive = true; break;
+      case 'T':
+        if (!ReadCount(optarg, options.threads)) {
+          return Usage(std::string("-T takes a number of threads, not '") + optarg + "'");
+        }
+        break;
+      case FastOption:
+      case '1': options.fast = true; break;
+      case '9': options.fast = false; break;
+      case '0':
+      case '2':
+      case '3':
+      case '4':
+      case '5':
+      case '6':
+      case '7':
+      case '8':
+        return Usage(std::string("-") + static_cast<char>(c) +
+                     ": there are two levels, -1 (fast) and -9 (smallest image)");
+      case 'S':
+        if (!IsSuffix(optarg)) {
+          return Usage(std::string("-S takes a suffix for file names, not '") + optarg + "'");
+        }
+        options.suffix = optarg;
+        break;
+      case NoProgressOption: options.progress = false; break;
+      case ExcludeCompressedOption: options.excludeCompressed = true; break;
+      case OutputDirFlatOption:
+        if (*optarg == '\0') return Usage("--output-dir-flat needs a folder");
+        options.outputDir = optarg;
+        break;
+      case 'q': options.verbosity = 0; break;
+      case 'v': options.verbosity = 2; break;
+      case 'h': ShowHelp(options.face); return ParseResult::Exit;
+      case 'V':
+        PutText(1,
+                pack ? std::string("lzs-pack " LZS_VERSION "\n")
+                     : std::string("lzs " LZS_VERSION " (liblzs ") + lzs_version_string() + ")\n");
+        return ParseResult::Exit;
+      default: return BadOption(c, argv, pack ? PackLongOptions : LongOptions);
+    }
+  }
+  return pack ? FinishPack(argc, argv, options, outputSeen)
+              : FinishLzs(argc, argv, options, outputSeen);
 }
 
 }  // namespace cli

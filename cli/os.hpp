@@ -51,7 +51,15 @@ class File {
   File() = default;
   File(std::intptr_t handle, bool owned) : handle_(handle), owned_(owned) {}
   File(File&& other) noexcept { *this = static_cast<File&&>(other); }
-  File& operator=(File&& other) noexcept;
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      (void)Close();
+      handle_ = other.handle_;
+      owned_ = other.owned_;
+      other.handle_ = Invalid;
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
   ~File() { (void)Close(); }
@@ -147,8 +155,12 @@ Error WriteText(int stream, const std::string& text);
 // Closes standard output, telling a late write error.
 Error CloseStandardOutput();
 
-// Starts body(argument) on a thread of its own.
-bool StartThread(void (*body)(void*), void* argument, std::intptr_t& thread);
+// What a thread runs: body(argument). It must outlive the thread.
+struct ThreadStart {
+  void (*body)(void*);
+  void* argument;
+};
+bool StartThread(const ThreadStart& start, std::intptr_t& thread);
 // Waits up to milliseconds for all threads to end; true when they have
 // (they are then let go and threads is empty).
 bool WaitThreads(std::vector<std::intptr_t>& threads, unsigned milliseconds);

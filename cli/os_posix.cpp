@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
-#include <new>
 #include <system_error>
 #include <thread>
 
@@ -133,16 +132,6 @@ std::string ErrorText(Error error) {
 }
 
 bool IsExists(Error error) { return error == EEXIST; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    (void)Close();
-    handle_ = other.handle_;
-    owned_ = other.owned_;
-    other.handle_ = Invalid;
-  }
-  return *this;
-}
 
 Error File::Close() {
   const int fd = static_cast<int>(handle_);
@@ -318,24 +307,14 @@ Error WriteText(int stream, const std::string& text) {
 
 Error CloseStandardOutput() { return close(STDOUT_FILENO) == 0 || errno == EINTR ? 0 : Last(); }
 
-bool StartThread(void (*body)(void*), void* argument, std::intptr_t& thread) {
-  struct Start {
-    void (*body)(void*);
-    void* argument;
-  };
-  auto* start = new (std::nothrow) Start{body, argument};
-  if (start == nullptr) return false;
+bool StartThread(const ThreadStart& start, std::intptr_t& thread) {
   auto run = [](void* given) -> void* {
-    const Start what = *static_cast<Start*>(given);
-    delete static_cast<Start*>(given);
-    what.body(what.argument);
+    const auto* what = static_cast<const ThreadStart*>(given);
+    what->body(what->argument);
     return nullptr;
   };
   pthread_t id{};
-  if (pthread_create(&id, nullptr, run, start) != 0) {
-    delete start;
-    return false;
-  }
+  if (pthread_create(&id, nullptr, run, const_cast<ThreadStart*>(&start)) != 0) return false;
   thread = static_cast<std::intptr_t>(id);
   return true;
 }

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <new>
 
 #include "cli/os.hpp"
 #include "cli/temp_names.hpp"
@@ -127,16 +126,6 @@ std::string ErrorText(Error error) {
 }
 
 bool IsExists(Error error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    (void)Close();
-    handle_ = other.handle_;
-    owned_ = other.owned_;
-    other.handle_ = Invalid;
-  }
-  return *this;
-}
 
 Error File::Close() {
   const HANDLE file = reinterpret_cast<HANDLE>(handle_);
@@ -320,24 +309,15 @@ Error WriteText(int stream, const std::string& text) {
 
 Error CloseStandardOutput() { return 0; }
 
-bool StartThread(void (*body)(void*), void* argument, std::intptr_t& thread) {
-  struct Start {
-    void (*body)(void*);
-    void* argument;
-  };
-  auto* start = new (std::nothrow) Start{body, argument};
-  if (start == nullptr) return false;
+bool StartThread(const ThreadStart& start, std::intptr_t& thread) {
   auto run = [](LPVOID given) -> DWORD {
-    const Start what = *static_cast<Start*>(given);
-    delete static_cast<Start*>(given);
-    what.body(what.argument);
+    const auto* what = static_cast<const ThreadStart*>(given);
+    what->body(what->argument);
     return 0;
   };
-  const HANDLE created = CreateThread(nullptr, 0, run, start, 0, nullptr);
-  if (created == nullptr) {
-    delete start;
-    return false;
-  }
+  const HANDLE created =
+      CreateThread(nullptr, 0, run, const_cast<ThreadStart*>(&start), 0, nullptr);
+  if (created == nullptr) return false;
   thread = reinterpret_cast<std::intptr_t>(created);
   return true;
 }

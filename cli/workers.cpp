@@ -31,13 +31,13 @@ void RunWorkers(unsigned count, const std::function<void()>& work,
   } catch (...) {
     count = 0;
   }
-  auto* argument = const_cast<std::function<void()>*>(&work);
+  const os::ThreadStart start{Run, const_cast<std::function<void()>*>(&work)};
   for (unsigned k = 0; k < count; ++k) {
     std::intptr_t thread = 0;
-    if (!os::StartThread(Run, argument, thread)) break;
+    if (!os::StartThread(start, thread)) break;
     threads.push_back(thread);
   }
-  if (threads.empty()) return Run(argument);
+  if (threads.empty()) return Run(start.argument);
   while (!os::WaitThreads(threads, TickMilliseconds)) {
     try {
       tick();
