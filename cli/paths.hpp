@@ -20,15 +20,17 @@ inline std::string JoinPath(const std::string& folder, const std::string& name,
 }
 
 // The part after the last separator.
-inline std::string BaseName(const std::string& path) {
-  const std::size_t last = path.find_last_of(os::FolderSeparators);
+inline std::string BaseName(const std::string& path,
+                            const std::string& separators = os::FolderSeparators) {
+  const std::size_t last = path.find_last_of(separators);
   return last == std::string::npos ? path : path.substr(last + 1);
 }
 
 // The folder a path names its file in: "." for a bare name, the root for
 // "/x" (and "C:\" for "C:\x").
-inline std::string FolderOf(const std::string& path) {
-  const std::size_t last = path.find_last_of(os::FolderSeparators);
+inline std::string FolderOf(const std::string& path,
+                            const std::string& separators = os::FolderSeparators) {
+  const std::size_t last = path.find_last_of(separators);
   if (last == std::string::npos) return ".";
   const bool root = last == 0 || path[last - 1] == ':';
   return path.substr(0, root ? last + 1 : last);
