@@ -4,11 +4,11 @@ system code page, wildcards, /? and the separators typed, one table row
 each; and, on a console of its own as Explorer gives it, dropped files and a
 double-click, read back from the console's screen."""
 
-import contextlib
 import os
 import random
 import shutil
 import subprocess
+import time
 import unittest
 from pathlib import Path
 
@@ -279,25 +279,54 @@ class LzsExeTest(unittest.TestCase):
         images = [literal_image(p) for p in plain]
         source = folder / "x.lzs"
         source.write_bytes(images[0])
-        # Named, and as standard input, which is read under the same rules.
-        for args, name, stdin in [(["-d", "-f", "x.lzs"], "x.lzs", False),
-                                  (["-d", "-f", "-o", "x"], "(standard input)", True)]:
-            outcomes = []
-            with self.subTest(args=args), rewritten(source, images):
-                for _ in range(10):
-                    with open(source, "rb") if stdin else contextlib.nullcontext(subprocess.DEVNULL) as feed:
-                        result = subprocess.run([wine.WINE, os.environ["LZS_CLI_EXE"], *args], cwd=folder,
-                                                env=wine.wine_env(), stdin=feed, capture_output=True, timeout=120)
-                    output = folder / "x"
-                    outcomes.append((result.returncode, result.stderr.decode("utf-8", "replace"),
-                                     output.read_bytes() if output.exists() else None))
-                    output.unlink(missing_ok=True)
-            for code, err, output in outcomes:
-                if code == 0:
-                    self.assertTrue(output in plain, "a torn input taken for a whole one")
-                else:
-                    self.assertIn(f"lzs: {name}: changed while it was read; not used", err)
-                    self.assertIsNone(output, "an output left for a changed input")
+        outcomes = []
+        with rewritten(source, images):
+            for _ in range(10):
+                result = wine.run_console(Path(os.environ["LZS_CLI_EXE"]), ["-d", "-f", "x.lzs"], folder)
+                output = folder / "x"
+                outcomes.append((result.returncode, result.stderr.decode("utf-8", "replace"),
+                                 output.read_bytes() if output.exists() else None))
+                output.unlink(missing_ok=True)
+        for code, err, output in outcomes:
+            if code == 0:
+                self.assertTrue(output in plain, "a torn input taken for a whole one")
+            else:
+                self.assertIn("lzs: x.lzs: changed while it was read; not used", err)
+                self.assertIsNone(output, "an output left for a changed input")
+
+    def test_standard_input_changed_while_read(self) -> None:
+        # Standard input on a file is read under the rules of a named one: a
+        # block written over (with the same bytes) while lzs.exe reads it,
+        # seen from where its descriptor stands, fails the file.
+        folder = wine.work_path() / "lzs_exe" / "stdin_changed"
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        size = 96 << 20
+        source = folder / "zeros.lzs"
+        with open(source, "wb") as f:  # a sparse image of zeros, read in pieces
+            f.write((size - 4).to_bytes(4, "little"))
+            f.truncate(size)
+        for args in (["-t"], ["-d", "-o", "x"]):
+            with self.subTest(args=args), open(source, "rb") as feed:
+                process = subprocess.Popen([wine.WINE, os.environ["LZS_CLI_EXE"], *args], cwd=folder,
+                                           env=wine.wine_env(), stdin=feed, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.PIPE)
+                written = False
+                while not written and process.poll() is None:
+                    try:
+                        at = int(Path(f"/proc/{process.pid}/fdinfo/0").read_text().split()[1])
+                    except (OSError, ValueError, IndexError):
+                        break
+                    if 0 < at < size // 2:
+                        with open(source, "r+b") as f:
+                            os.pwrite(f.fileno(), bytes(4096), size - 4096)
+                        written = True
+                    time.sleep(0.001)
+                err = process.communicate(timeout=120)[1]
+                self.assertTrue(written, "the run ended before its read was seen half done")
+                self.assertEqual(process.returncode, 1, err)
+                self.assertEqual(err, b"lzs: (standard input): changed while it was read; not used\r\n")
+                self.assertEqual(sorted(p.name for p in folder.iterdir()), ["zeros.lzs"])
 
     def test_only_lzs_exe_sets_the_utf8_code_page(self) -> None:
         setting = b"<activeCodePage"

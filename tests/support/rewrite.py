@@ -11,12 +11,10 @@ from pathlib import Path
 
 @contextlib.contextmanager
 def rewritten(path: Path, contents: list[bytes]) -> typing.Iterator[None]:
-    """Writes each of contents (all of one size) over path in place, each in
-    one call, one after the other and again, on a thread of its own, until
-    the block ends: the file is torn only while the system writes it, never
-    while this thread waits its turn to run (which a reader's checks could
-    not see). While path is missing (a run removed it) the thread waits for
-    it to be put back."""
+    """Writes each of contents (all of one size) over path in place, in 1 MiB
+    pieces, one after the other and again, on a thread of its own, until the
+    block ends. While path is missing (a run removed it) the thread waits
+    for it to be put back."""
     stop = threading.Event()
 
     def rewrite() -> None:
@@ -27,7 +25,8 @@ def rewritten(path: Path, contents: list[bytes]) -> typing.Iterator[None]:
                 fd = os.open(path, os.O_WRONLY)
             except FileNotFoundError:
                 continue
-            os.pwrite(fd, contents[k], 0)
+            for at in range(0, len(contents[k]), 1 << 20):
+                os.pwrite(fd, contents[k][at:at + (1 << 20)], at)
             os.close(fd)
 
     writer = threading.Thread(target=rewrite)
