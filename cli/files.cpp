@@ -40,11 +40,11 @@ std::string TooLargeReason(const ReadRule& rule) {
 // 0 when the header at head (its first LZS_HEADER_SIZE bytes) gives an image
 // of size bytes, else the codec's error for such an image.
 std::size_t HeaderError(const std::uint8_t* head, std::uint64_t size) {
-  constexpr std::size_t Mismatch = static_cast<std::size_t>(0) - LZS_ERROR_HEADER_MISMATCH;
-  if (size > SIZE_MAX) return Mismatch;
+  constexpr std::size_t TrailingData = static_cast<std::size_t>(0) - LZS_ERROR_TRAILING_DATA;
+  if (size > SIZE_MAX) return TrailingData;  // no header gives that much (32-bit systems)
   const std::size_t length = lzs_image_length(head, static_cast<std::size_t>(size));
   if (lzs_is_error(length)) return length;
-  return length == size ? 0 : Mismatch;
+  return length == size ? 0 : TrailingData;
 }
 
 // Reads until size bytes are in or the file ends; got tells how many.
@@ -200,14 +200,15 @@ bool Input::ReadWhole(const ReadRule& rule, Bytes& data, Failure& failure) noexc
   }
 }
 
-bool Input::ReadInPieces(const ReadRule& rule, const TakePiece& take, Failure& failure) {
+bool Input::ReadInPieces(const ReadRule& rule, std::size_t pieceSize, const TakePiece& take,
+                         Failure& failure) {
   return Read(
       rule,
       [&](const std::uint8_t* head, std::size_t count, std::uint64_t& got, Failure& why) {
         got = count;
         if (count != 0 && !take(head, count, why.reason)) return false;
         Bytes piece;
-        if (!Resize(piece, PieceSize, why)) return false;
+        if (!Resize(piece, pieceSize, why)) return false;
         for (;;) {
           std::size_t n = 0;
           const os::Error error = os::Read(file_, piece.data(), piece.size(), n);

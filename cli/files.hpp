@@ -69,10 +69,9 @@ struct ReadRule {
   bool image;
 };
 
-// Reading in pieces: at most PieceSize bytes at a time, in constant memory,
+// Reading in pieces: at most a piece's size at a time, in constant memory,
 // each handed to take as it arrives; when take returns false the read stops
 // and fails with the reason take gave.
-inline constexpr std::size_t PieceSize = std::size_t{64} << 10;
 using TakePiece =
     std::function<bool(const std::uint8_t* data, std::size_t size, std::string& reason)>;
 
@@ -100,7 +99,8 @@ class Input {
 
   // Never throws: a failed allocation is Fault::OutOfMemory.
   bool ReadWhole(const ReadRule& rule, Bytes& data, Failure& failure) noexcept;
-  bool ReadInPieces(const ReadRule& rule, const TakePiece& take, Failure& failure);
+  bool ReadInPieces(const ReadRule& rule, std::size_t pieceSize, const TakePiece& take,
+                    Failure& failure);
   // Back to where the first read started, for another read of a regular file.
   bool Rewind(Failure& failure);
   // Closes the input and removes it by its name, only if path still names

@@ -18,8 +18,6 @@ constexpr std::size_t DirectDecodeLimit = std::size_t{32} << 20;
 // Images above this size, and those whose whole read cannot have its
 // memory, are unpacked and tested in pieces, in constant memory.
 constexpr std::uint64_t WholeReadLimit = std::uint64_t{256} << 20;
-// Output room of the decoder in pieces: what it writes out at a time.
-constexpr std::size_t StreamRoom = std::size_t{256} << 10;
 constexpr const char* StandardInput = "(standard input)";
 constexpr const char* StandardOutput = "(standard output)";
 
@@ -31,35 +29,6 @@ std::string PackFailure(size_t code) {
     default: return std::string("cannot pack: ") + lzs_error_name(code);
   }
 }
-
-// Where each item of a payload ends, tracked piece by piece: whether the
-// payload so far ends one byte into a back-reference (which decoding drops).
-class ItemEnds {
- public:
-  void Take(const std::uint8_t* data, std::size_t size) {
-    for (std::size_t k = 0; k < size; ++k) {
-      if (header_ < LZS_HEADER_SIZE) {
-        ++header_;
-      } else if (pending_ > 0) {
-        --pending_;
-      } else if (items_ == 0) {
-        flags_ = data[k];
-        items_ = 8;
-      } else {
-        pending_ = (flags_ & 1) != 0 ? 0 : 1;  // a back-reference has one more byte
-        flags_ >>= 1;
-        --items_;
-      }
-    }
-  }
-  bool LastItemCut() const { return pending_ == 1; }
-
- private:
-  std::size_t header_ = 0;
-  unsigned flags_ = 0;
-  int items_ = 0;
-  int pending_ = 0;
-};
 
 struct DstreamFree {
   void operator()(lzs_dstream* ds) const { lzs_dstream_free(ds); }
@@ -276,12 +245,10 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
     failure.reason = "out of memory";
     return false;
   }
-  Bytes room(StreamRoom);
+  Bytes room(lzs_dstream_out_size());
   std::size_t used = 0;
-  size_t result = 1;
   std::uint64_t taken = 0;
   std::uint64_t made = 0;
-  ItemEnds ends;
   OutputFile file;
   bool opened = false;
   bool outputFailed = false;
@@ -309,11 +276,11 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
       }
       opened = true;
     }
-    if (options_.mode == Mode::Test) ends.Take(data, size);
     taken += size;
     std::size_t pos = 0;
     for (;;) {
-      result = lzs_decode_stream(ds.get(), room.data(), room.size(), &used, data, size, &pos);
+      const size_t result =
+          lzs_decode_stream(ds.get(), room.data(), room.size(), &used, data, size, &pos);
       if (lzs_is_error(result)) {
         imageFailed = true;
         why = NotLzs(result);
@@ -326,14 +293,15 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
       if (pos == size) return true;
     }
   };
-  bool ok = input_.ReadInPieces(ReadRule{LZS_IMAGE_SIZE_MAX, true}, take, failure);
-  if (ok && result != 0) {
-    // The input ended before the image did: lzs_decode would find the
-    // header too large for it.
+  bool ok =
+      input_.ReadInPieces(ReadRule{LZS_IMAGE_SIZE_MAX, true}, lzs_dstream_in_size(), take, failure);
+  // The input has ended: the library's verdict on the image, the one
+  // lzs_decode gives for the same bytes.
+  lzs_info info{};
+  const size_t verdict = ok ? lzs_dstream_end(ds.get(), &info) : 0;
+  if (lzs_is_error(verdict)) {
     imageFailed = true;
-    failure.reason =
-        NotLzs(static_cast<size_t>(0) -
-               (taken <= LZS_HEADER_SIZE ? LZS_ERROR_NOT_AN_IMAGE : LZS_ERROR_HEADER_MISMATCH));
+    failure.reason = NotLzs(verdict);
     ok = false;
   }
   if (ok && !flush(failure.reason)) ok = false;
@@ -356,7 +324,7 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
   }
   outcome_.done = true;
   if (options_.mode == Mode::Test) {
-    outcome_.messages += TestReport(options_.verbosity, name_, made, ends.LastItemCut());
+    outcome_.messages += TestReport(options_.verbosity, name_, made, info.lastItemCut != 0);
   } else if (options_.verbosity > 1) {
     outcome_.messages += UnpackedLine(name_, taken, made, outputName);
   }

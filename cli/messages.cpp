@@ -32,7 +32,14 @@ std::string SystemReason(const char* what, os::Error error) {
   return std::string(what) + ": " + os::ErrorText(error);
 }
 
-std::string NotLzs(std::size_t code) { return std::string("not LZS: ") + lzs_error_name(code); }
+std::string NotLzs(std::size_t code) {
+  switch (lzs_get_error(code)) {
+    // An image whose size is not what its header says, either way.
+    case LZS_ERROR_TRUNCATED:
+    case LZS_ERROR_TRAILING_DATA: return "not LZS: header is not the image size minus 4";
+    default: return std::string("not LZS: ") + lzs_error_name(code);
+  }
+}
 
 std::string Fixed(double value, int decimals) {
   char text[64];
