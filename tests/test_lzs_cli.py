@@ -342,10 +342,6 @@ CASES = [
              b"-z, --compress", b"-1, --fast", b"-9, --best", b"-S, --suffix=SUF", b"--no-progress",
              b"--exclude-compressed", b"--output-dir-flat=DIR", b"the format has no checksum",
              b"-o, --output=FILE", b"--to-stdout")) and b"/?" not in out),
-    *(Case(f"{' '.join(args)}", {"a": TEXT}, args, 0, {"x": Packed(TEXT)}, out=b"")
-      for args in (["--output=x", "a"], ["--output", "x", "a"])),
-    Case("--to-stdout", {"a": TEXT}, ["--to-stdout", "a"], 0, {"a.lzs": None},
-         check=lambda err, out, _: decode(out) == TEXT),
     # Flags typed by habit. Levels: each run's image is the one --fast or
     # the default gives (the two differ for TEXT).
     *(Case(f"level {' '.join(args)}", {"a": TEXT}, [*args, "a"], 0, {"a.lzs": Packed(TEXT)},
