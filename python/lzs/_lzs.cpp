@@ -29,19 +29,38 @@ ModuleState* StateOf(PyObject* module) {
   return static_cast<ModuleState*>(PyModule_GetState(module));
 }
 
+// pattern.format(name, first, second): sizes written with thousands
+// separators, as every face of the library writes them.
+PyObject* FormatSizes(const char* pattern, const char* name, unsigned long long first,
+                      unsigned long long second) {
+  PyObject* text = PyUnicode_FromString(pattern);
+  if (text == nullptr) return nullptr;
+  PyObject* message = PyObject_CallMethod(text, "format", "sKK", name, first, second);
+  Py_DECREF(text);
+  return message;
+}
+
 // Raises the exception for a failed call's result: MemoryError for
 // LZS_ERROR_OUT_OF_MEMORY, else LzsError(message) with .code set. The
-// message is the library's description; for an image cut short, with what
-// `info` (when given) tells of its size and of the bytes there were.
-PyObject* RaiseLzsError(PyObject* module, size_t result, const lzs_info* info = nullptr) {
+// message is the library's description; for an image cut short or followed
+// by more bytes, with the sizes `info` (when given) tells: "... (5,000 of
+// 10,004 bytes)", "... (10,010 bytes; the image is 10,004)", or with "at
+// least" when `inputWhole` is false (a stream, read no further).
+PyObject* RaiseLzsError(PyObject* module, size_t result, const lzs_info* info = nullptr,
+                        bool inputWhole = true) {
   const lzs_error code = lzs_get_error(result);
   if (code == LZS_ERROR_OUT_OF_MEMORY) return PyErr_NoMemory();
+  const char* name = lzs_error_name(result);
+  const bool sized = info != nullptr && info->imageSize > 0;
   PyObject* message = nullptr;
-  if (code == LZS_ERROR_TRUNCATED && info != nullptr && info->imageSize > 0) {
-    message = PyUnicode_FromFormat("%s (%llu of %llu bytes)", lzs_error_name(result),
-                                   info->inputSize, info->imageSize);
+  if (sized && code == LZS_ERROR_TRUNCATED) {
+    message = FormatSizes("{} ({:,} of {:,} bytes)", name, info->inputSize, info->imageSize);
+  } else if (sized && code == LZS_ERROR_TRAILING_DATA) {
+    message = FormatSizes(inputWhole ? "{} ({:,} bytes; the image is {:,})"
+                                     : "{} (at least {:,} bytes; the image is {:,})",
+                          name, info->inputSize, info->imageSize);
   } else {
-    message = PyUnicode_FromString(lzs_error_name(result));
+    message = PyUnicode_FromString(name);
   }
   PyObject* error = message != nullptr
                         ? PyObject_CallFunctionObjArgs(StateOf(module)->lzsError, message, nullptr)
@@ -398,7 +417,11 @@ PyObject* Verdict(PyObject* module, StreamFields& fields, const Py_buffer& rest)
                     &srcPos);
   lzs_info info{};
   const size_t result = lzs_dstream_end(fields.stream, &info);
-  if (lzs_is_error(result)) return RaiseLzsError(module, result, &info);
+  // Bytes after the image: as many as were read, at least.
+  if (lzs_get_error(result) == LZS_ERROR_TRAILING_DATA) {
+    info.inputSize = info.imageSize + static_cast<size_t>(rest.len);
+  }
+  if (lzs_is_error(result)) return RaiseLzsError(module, result, &info, false);
   Py_RETURN_NONE;
 }
 
@@ -498,9 +521,8 @@ PyMethodDef moduleMethods[] = {
 
 PyDoc_STRVAR(lzsErrorDoc,
              "A call of liblzs failed. str(error) is the library's description (for an\n"
-             "image cut short, with how many bytes there were of how many its header\n"
-             "promises) and .code the library's error number: lzs.ERROR_* (LZS_ERROR_*\n"
-             "in lzs.h).");
+             "image cut short or followed by more bytes, with the sizes) and .code the\n"
+             "library's error number: lzs.ERROR_* (LZS_ERROR_* in lzs.h).");
 
 // The library's levels, error codes and stream sizes, by their names in
 // lzs.h less LZS_.

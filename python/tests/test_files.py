@@ -226,7 +226,7 @@ class CommandLine(Folder):
             (["-d"], image, {}, 0, DATA, {}, ""),
             # Failures: nothing written under the output's name.
             (["-d", "a.lzs"], b"", {"a.lzs": cut}, 1, b"", {"a.lzs": cut},
-             f"a.lzs: cut short: the image is shorter than its header says ({len(cut)} of {len(image)} bytes)"),
+             f"a.lzs: cut short: the image is shorter than its header says ({len(cut):,} of {len(image):,} bytes)"),
             (["-d", "a.lzs"], b"", {"a.lzs": image + b"x"}, 1, b"", {"a.lzs": image + b"x"},
              "a.lzs: bytes after the end of the image"),
             (["-d"], b"abc", {}, 1, b"", {}, "(standard input): not an LZS image"),

@@ -138,8 +138,9 @@ class Errors(unittest.TestCase):
             ("header only", lzs.decompress, (b"\x00\x00\x00\x00",), "NOT_AN_IMAGE"),
             ("header one short", lzs.decompress, (b"\x02\x00\x00\x00\xff",), "TRUNCATED", " (5 of 6 bytes)"),
             ("largest header", lzs.decoded_size, (b"\xff\xff\xff\xff\x00\x00",), "TRUNCATED",
-             " (6 of 4294967299 bytes)"),
-            ("header one long", lzs.decoded_size, (b"\x00\x00\x00\x00\xff",), "TRAILING_DATA"),
+             " (6 of 4,294,967,299 bytes)"),
+            ("header one long", lzs.decoded_size, (b"\x00\x00\x00\x00\xff",), "TRAILING_DATA",
+             " (5 bytes; the image is 4)"),
             ("flag byte alone", lzs.decompress, (image_of(b"\x00"),), "NO_OUTPUT"),
             ("cut reference", lzs.decoded_size, (image_of(b"\x00\x12"),), "NO_OUTPUT"),
             ("empty input", lzs.compress, (b"",), "EMPTY_INPUT"),
@@ -150,8 +151,8 @@ class Errors(unittest.TestCase):
             ("image_length, 3 bytes", lzs.image_length, (b"\x01\x00\x00",), "NOT_AN_IMAGE"),
             ("image_length, past the end", lzs.image_length, (b"\x02\x00\x00\x00\xff",), "TRUNCATED"),
         ]
-        # An image cut short: the library's words, then how many bytes there
-        # were of how many its header promises.
+        # An image cut short or followed by more bytes: the library's words,
+        # then the sizes, as every face writes them.
         for name, call, args, code, *sizes in cases:
             with self.subTest(name):
                 with self.assertRaises(lzs.LzsError) as caught:
