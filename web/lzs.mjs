@@ -134,15 +134,16 @@ class Codec {
 
   // A size_t result as a number, or the LzsError it names; `info`, when
   // given, is the lzs_info the call filled, whose sizes tell a cut-short
-  // image and bytes after the end.
-  Check(result, info = 0) {
+  // image and bytes after the end (the input's, `inputSize` when the caller
+  // counted more of it than the library took).
+  Check(result, info = 0, inputSize = undefined) {
     if (!this.exports.lzs_is_error(result)) return result >>> 0;
     const code = this.exports.lzs_get_error(result);
     if (info === 0 || (code !== ErrorCode.TRUNCATED && code !== ErrorCode.TRAILING_DATA)) throw new LzsError(code);
     const view = new DataView(this.exports.memory.buffer, info, InfoSize);
     throw new LzsError(code, {
       imageSize: Number(view.getBigUint64(InfoImageSize, true)),
-      inputSize: Number(view.getBigUint64(InfoInputSize, true)),
+      inputSize: inputSize ?? Number(view.getBigUint64(InfoInputSize, true)),
     });
   }
 
@@ -282,7 +283,10 @@ function imageLength(buffer, offset = 0) {
 
 // lzs_decode_stream over an instance of its own (dropped with the decoder,
 // whatever becomes of the stream): pieces of input in, pieces of output
-// out, and at the end the verdict on the whole input.
+// out, and at the end the verdict on the whole input, which is lzs_decode's
+// on the same bytes. An error met on the way can still change with more
+// input (the end of an image, then more bytes), so it waits for the end
+// too; the input the library no longer takes is only counted.
 class StreamDecoder {
   constructor() {
     this.codec = new Codec();
@@ -295,12 +299,15 @@ class StreamDecoder {
     this.output = this.codec.Alloc(this.outSize);
     this.positions = this.codec.Alloc(8); // size_t dstPos, then srcPos
     this.info = this.codec.Alloc(InfoSize);
+    this.inputSize = 0;
+    this.stopped = false;
   }
 
   // Decodes `bytes`, handing each piece of output to `give`.
   Push(bytes, give) {
     const { exports } = this.codec;
-    for (let start = 0; start < bytes.length; start += this.inSize) {
+    this.inputSize += bytes.length;
+    for (let start = 0; start < bytes.length && !this.stopped; start += this.inSize) {
       const piece = bytes.subarray(start, start + this.inSize);
       this.codec.heap.set(piece, this.input);
       const positions = new Uint32Array(this.codec.exports.memory.buffer, this.positions, 2);
@@ -313,10 +320,12 @@ class StreamDecoder {
                                                  this.input, piece.length, this.positions + 4);
         const made = positions[0];
         if (made > 0) give(this.codec.heap.slice(this.output, this.output + made));
-        this.codec.Check(result);
+        // An error with input left over is final: the library takes no more.
+        const failed = exports.lzs_is_error(result) !== 0;
+        this.stopped = failed && positions[1] < piece.length;
         // On while input is left or the output was filled (more may be
         // waiting), and the call did something.
-        more = (positions[1] < piece.length || made === this.outSize) && (made > 0 || positions[1] > taken);
+        more = !failed && (positions[1] < piece.length || made === this.outSize) && (made > 0 || positions[1] > taken);
       }
     }
   }
@@ -324,7 +333,7 @@ class StreamDecoder {
   // The verdict once the input has ended: the decoded size, or the error
   // (a cut-short image, bytes after its end, ...).
   End() {
-    return this.codec.Check(this.codec.exports.lzs_dstream_end(this.ds, this.info), this.info);
+    return this.codec.Check(this.codec.exports.lzs_dstream_end(this.ds, this.info), this.info, this.inputSize);
   }
 }
 

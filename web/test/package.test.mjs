@@ -71,7 +71,7 @@ test("its types describe the calls as a TypeScript user makes them", () => {
   writeFileSync(join(consumer, "use.ts"), `
     import { ErrorCode, LEVEL_OPTIMAL, LzsDecompressionStream, LzsError, compress, decodedSize, decompress, imageLength, ready } from "lzs";
     await ready;
-    const image: Uint8Array = compress(new ArrayBuffer(8), { level: LEVEL_OPTIMAL });
+    const image = compress(new ArrayBuffer(8), { level: LEVEL_OPTIMAL });
     const size: number = decodedSize(image) + imageLength(image, 0);
     const data: Uint8Array = decompress(image, { maxOutputSize: size });
     const stream: ReadableStream<Uint8Array> = new Blob([image]).stream().pipeThrough(new LzsDecompressionStream());
