@@ -230,6 +230,9 @@ function compress(data, { level = LEVEL_DEFAULT } = {}) {
 // memory is taken for its output.
 function decompress(image, { maxOutputSize = Infinity } = {}) {
   const bytes = Bytes(image, "image");
+  if (typeof maxOutputSize !== "number" || !(maxOutputSize >= 0)) {
+    throw new RangeError(`lzs: maxOutputSize must be a number of bytes, not ${maxOutputSize}`);
+  }
   return WithCodec((codec) => {
     const { exports } = codec;
     const input = codec.CopyIn(bytes);

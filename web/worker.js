@@ -15,8 +15,10 @@ function TooLarge(what) {
   return `too large for this page: ${what}; the page takes up to ${Count(PageMax)}`;
 }
 
-// The words for a failure of the codec.
+// The words for a failure: the codec's, or memory the browser would not
+// give.
 function Words(e) {
+  if (e instanceof RangeError) return new lzs.LzsError(lzs.ErrorCode.OUT_OF_MEMORY).message;
   if (!(e instanceof lzs.LzsError)) return String(e.message || e);
   if (e.decodedSize !== undefined) return TooLarge(`it would unpack to ${Count(e.decodedSize)} bytes`);
   if (e.maxOutputSize !== undefined) return TooLarge(`it would unpack to more than ${Count(e.maxOutputSize)} bytes`);
@@ -30,7 +32,7 @@ async function RunFile(job, mode) {
   try {
     bytes = new Uint8Array(await job.file.arrayBuffer());
   } catch (e) {
-    return { error: `could not be read (${e.name}); choose it again` };
+    return { error: e instanceof RangeError ? Words(e) : `could not be read (${e.name}); choose it again` };
   }
   try {
     const output = mode === "unpack"

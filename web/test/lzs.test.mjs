@@ -118,6 +118,7 @@ test("tells every error apart, in the library's words with the sizes, alike in a
 test("maxOutputSize refuses a larger output before unpacking it", () => {
   const image = Native([], join(work, "tree/sub/text.bin"));
   assert.equal(lzs.decompress(image, { maxOutputSize: 200000 }).length, 200000);
+  assert.throws(() => lzs.decompress(image, { maxOutputSize: NaN }), RangeError);
   assert.throws(() => lzs.decompress(image, { maxOutputSize: 199999 }), {
     name: "LzsError", code: ErrorCode.INPUT_TOO_LARGE, decodedSize: 200000, maxOutputSize: 199999,
     message: `${new LzsError(ErrorCode.INPUT_TOO_LARGE).reason}: it would unpack to 200,000 bytes, above maxOutputSize (199,999)`,
