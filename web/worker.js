@@ -6,8 +6,11 @@
 "use strict";
 
 // The largest file the page takes, and the largest output of an image: the
-// module holds a file whole beside its output, in at most 4 GiB.
+// module holds a file whole, in at most 4 GiB.
 const PageMax = 2 ** 31;
+// Outputs are typed as bytes, so that no browser sniffs a type and adds its
+// own extension to a download's name.
+const OutputType = "application/octet-stream";
 
 const Count = (n) => n.toLocaleString("en-US");
 
@@ -20,9 +23,30 @@ function TooLarge(what) {
 function Words(e) {
   if (e instanceof RangeError) return new lzs.LzsError(lzs.ErrorCode.OUT_OF_MEMORY).message;
   if (!(e instanceof lzs.LzsError)) return String(e.message || e);
-  if (e.decodedSize !== undefined) return TooLarge(`it would unpack to ${Count(e.decodedSize)} bytes`);
   if (e.maxOutputSize !== undefined) return TooLarge(`it would unpack to more than ${Count(e.maxOutputSize)} bytes`);
   return e.message;
+}
+
+// Unpacks an image: its size from a scan first, so that a bad image or one
+// too large for the page fails before anything is unpacked; then its output
+// through the streaming decoder, in pieces straight into a Blob, never whole
+// in the module's memory and never copied out whole.
+async function Unpack(bytes) {
+  const size = lzs.decodedSize(bytes);
+  if (size > PageMax) return { error: TooLarge(`it would unpack to ${Count(size)} bytes`) };
+  const input = new ReadableStream({
+    start(controller) {
+      controller.enqueue(bytes);
+      controller.close();
+    },
+  });
+  const output = input.pipeThrough(new lzs.LzsDecompressionStream());
+  return { output: await new Response(output, { headers: { "content-type": OutputType } }).blob() };
+}
+
+function Pack(bytes, mode) {
+  const image = lzs.compress(bytes, { level: mode === "pack-fast" ? lzs.LEVEL_FAST : lzs.LEVEL_OPTIMAL });
+  return { output: new Blob([image], { type: OutputType }) };
 }
 
 // Unpacks or packs one file. Returns { output: Blob } or { error: words }.
@@ -35,12 +59,7 @@ async function RunFile(job, mode) {
     return { error: e instanceof RangeError ? Words(e) : `could not be read (${e.name}); choose it again` };
   }
   try {
-    const output = mode === "unpack"
-      ? lzs.decompress(bytes, { maxOutputSize: PageMax })
-      : lzs.compress(bytes, { level: mode === "pack-fast" ? lzs.LEVEL_FAST : lzs.LEVEL_OPTIMAL });
-    // Typed as bytes, so that no browser sniffs a type and adds its own
-    // extension to the download's name.
-    return { output: new Blob([output], { type: "application/octet-stream" }) };
+    return mode === "unpack" ? await Unpack(bytes) : Pack(bytes, mode);
   } catch (e) {
     return { error: Words(e) };
   }

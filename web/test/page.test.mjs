@@ -326,16 +326,15 @@ function Sparse(path, size, head) {
 
 test("a file too large for the page fails alone, in words that say so, and the next one is done", async () => {
   // A browser whose WebAssembly memories stop at 128 MiB instead of 4 GiB,
-  // so that running out takes little time: an image of 64 MiB whose zeros
-  // are all back-references (3 bytes out of every 2) unpacks to 96 MiB,
-  // which does not fit beside it. 2 GiB and a byte are more than the page
+  // so that running out takes little time: an image of 130 MiB (of zeros,
+  // all back-references) does not fit. 2 GiB and a byte are more than the page
   // takes, refused from the size alone; so are images of 243 MiB and 484
   // MiB that would unpack to 2 GiB and a byte and to 4 GiB less 2 bytes
   // (more than the module's 32-bit sizes give), refused from their size
   // scans before any memory is taken for their outputs.
   const small = await chromium.launch({ executablePath: Env("LZS_CHROMIUM"),
                                         args: [...BrowserFlags, "--js-flags=--wasm-max-mem-pages=2048"] });
-  const imageSize = 64 << 20;
+  const imageSize = 130 << 20;
   const header = Buffer.alloc(4);
   header.writeUInt32LE(imageSize - 4);
   Sparse(join(work, "huge.lzs"), imageSize, header);
