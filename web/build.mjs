@@ -9,7 +9,7 @@
 //
 //   node web/build.mjs LZS_WASM OUTPUT_DIR VERSION
 import { createHash } from "node:crypto";
-import { mkdirSync, readFileSync, writeFileSync } from "node:fs";
+import { chmodSync, mkdirSync, readFileSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
 
@@ -49,11 +49,19 @@ const manifest = {
   sideEffects: false,
   engines: { node: ">=18" },
 };
-writeFileSync(join(npm, "package.json"), `${JSON.stringify(manifest, null, 2)}\n`);
-writeFileSync(join(npm, "lzs.mjs"), module);
-writeFileSync(join(npm, "lzs.d.ts"), read("lzs.d.ts"));
-writeFileSync(join(npm, "README.md"), read("README.md"));
-writeFileSync(join(npm, "LICENSE"), read("../LICENSE"));
+// npm keeps the files' modes in the tarball: they are set, whatever the
+// umask.
+const files = {
+  "package.json": `${JSON.stringify(manifest, null, 2)}\n`,
+  "lzs.mjs": module,
+  "lzs.d.ts": read("lzs.d.ts"),
+  "README.md": read("README.md"),
+  LICENSE: read("../LICENSE"),
+};
+for (const [name, text] of Object.entries(files)) {
+  writeFileSync(join(npm, name), text);
+  chmodSync(join(npm, name), 0o644);
+}
 
 // The worker: fflate (which sets `fflate`), then the module as the object
 // `lzs` that `import * as lzs` would give, then worker.js. A worker from a
