@@ -203,7 +203,8 @@ function Bytes(data, what) {
 
 // Packs data into an LZS image (header included). level: LEVEL_OPTIMAL (9,
 // the smallest image; LEVEL_DEFAULT, 0, is the same) or LEVEL_FAST (1).
-function compress(data, { level = LEVEL_DEFAULT } = {}) {
+function compress(data, options) {
+  const { level = LEVEL_DEFAULT } = options ?? {};
   const bytes = Bytes(data, "data");
   return WithCodec((codec) => {
     const { exports } = codec;
@@ -228,7 +229,8 @@ function compress(data, { level = LEVEL_DEFAULT } = {}) {
 // Unpacks a whole image. An image that would unpack to more than
 // maxOutputSize bytes fails (INPUT_TOO_LARGE, with decodedSize) before any
 // memory is taken for its output.
-function decompress(image, { maxOutputSize = Infinity } = {}) {
+function decompress(image, options) {
+  const { maxOutputSize = Infinity } = options ?? {};
   const bytes = Bytes(image, "image");
   if (typeof maxOutputSize !== "number" || !(maxOutputSize >= 0)) {
     throw new RangeError(`lzs: maxOutputSize must be a number of bytes, not ${maxOutputSize}`);
