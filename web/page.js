@@ -104,11 +104,14 @@ function Start(items) {
     const output = SafePath(named);
     const job = { id, file, path, output, renamed: output !== named ? named : null, mode, row, ended: false };
     batch.jobs.set(id, job);
-    // As lzs does, an image is not packed again; and two inputs with one
-    // output would overwrite each other in the zip: the later one is left.
+    // As lzs does, an image or an empty file is not packed; and two inputs
+    // with one output would overwrite each other in the zip: the later one
+    // is left.
     const other = taken.get(output);
     if (mode !== "unpack" && HasSuffix(path)) {
       Finish(job, { skipped: `already has the ${Suffix} suffix; not packed again (choose Unpack to unpack it)` });
+    } else if (mode !== "unpack" && file.size === 0) {
+      Finish(job, { skipped: "empty; no LZS image holds zero bytes" });
     } else if (other === path) {
       Finish(job, { skipped: `${path} is already in the list; Clear the list to add it again` });
     } else if (other !== undefined) {
@@ -162,7 +165,9 @@ function Finish(job, result) {
   outputs.push({ path: job.output, input: job.path, blob: result.output, mtime: job.file.lastModified, mode: job.mode });
   row.className = "ok";
   if (job.renamed) Note(cell, "warning", `(renamed from ${job.renamed}, which is not a safe name for a file)`);
-  if (packed > UnpackImageMax) Note(cell, "warning", "warning: the image is larger than 8 MiB; lzs-unpack.exe refuses it");
+  if (packed > UnpackImageMax) {
+    Note(cell, "warning", `warning: the image, ${Count(packed)} bytes, is larger than 8 MiB: lzs-unpack.exe refuses it`);
+  }
   if (!unpacking && packed > unpacked) {
     Note(cell, "warning", `warning: the image, ${Count(packed)} bytes, is larger than its input, ${Count(unpacked)} bytes`);
   }

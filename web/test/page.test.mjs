@@ -124,15 +124,18 @@ test("packs as lzs and lzs -1 do; a name not ending in .lzs unpacks to NAME.DeLZ
   }
 });
 
-test("packs what lzs packs: an image is left as it is, and an image larger than its input is told", async () => {
+test("packs what lzs packs: an image and an empty file are left, an image larger than its input is told", async () => {
   const [image, one, text] = ["deeper/one.txt.lzs", "deeper/one.txt", "text.bin"].map((name) => join(work, "tree/sub", name));
+  const empty = join(work, "empty.txt");
+  writeFileSync(empty, "");
   assert.throws(() => Native([], image), /already has the \.lzs suffix/);
   const page = await OpenPage();
-  await page.setInputFiles("#files", [image, one, text]);
-  await WaitIdle(page, 3);
+  await page.setInputFiles("#files", [image, empty, one, text]);
+  await WaitIdle(page, 4);
   const packed = Native([], text).length;
   assert.deepEqual((await Rows(page)).map((row) => [row.className, row.packed, row.unpacked, row.ratio, row.result]), [
     ["skipped", "", "", "", "skipped: already has the .lzs suffix; not packed again (choose Unpack to unpack it)"],
+    ["skipped", "", "", "", "skipped: empty; no LZS image holds zero bytes"],
     ["ok", "6", "1", "600.00 %", "Download one.txt.lzs warning: the image, 6 bytes, is larger than its input, 1 bytes"],
     ["ok", Count(packed), "200,000", Ratio(packed, 200000), "Download text.bin.lzs"],
   ]);
