@@ -68,7 +68,7 @@ std::string Ratio(std::uint64_t packed, std::uint64_t unpacked) {
 }
 
 std::string ImageFailure(std::size_t code, const lzs_info& info, bool inputWhole) {
-  const std::string name = lzs_error_name(code);
+  std::string name = lzs_error_name(code);
   switch (lzs_get_error(code)) {
     case LZS_ERROR_TRUNCATED:
       return name + " (" + Grouped(info.inputSize) + " of " + SizeText(info.imageSize) + ")";
