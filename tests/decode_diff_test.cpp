@@ -194,9 +194,9 @@ class PayloadBuilder {
   }
   PayloadBuilder& Reference(std::uint32_t distance, std::uint32_t length) {
     StartItem(false);
-    const std::uint32_t position = (outputLength_ - distance - lzs::WindowBias) & lzs::WindowMask;
-    payload_.push_back(static_cast<std::uint8_t>(position));
-    payload_.push_back(static_cast<std::uint8_t>((position >> 8) << 4 | (length - lzs::MinCopy)));
+    const std::uint32_t position = lzs::ItemPositionAt(outputLength_, distance);
+    payload_.push_back(lzs::ItemByte0(position));
+    payload_.push_back(lzs::ItemByte1(position, length));
     outputLength_ += length;
     return *this;
   }
