@@ -14,15 +14,16 @@
 namespace cli {
 
 struct Job {
-  std::string input;    // "-" for standard input
-  std::string output;   // empty: standard output (or nothing, for -t and -l)
-  std::string refusal;  // when set, why the job is not done
+  std::string input;       // a name, or "-" for standard input
+  bool fromStdin = false;  // the input is standard input
+  std::string output;      // empty: standard output (or nothing, for -t and -l)
+  std::string refusal;     // when set, why the job is not done
 };
 
 struct Outcome {
   bool ok = true;
   std::string messages;  // for standard error
-  std::string listRow;   // for standard output (-l)
+  std::string out;       // for standard output: a row of -l, the line of lzs-pack -v
   bool done = false;     // packed, unpacked or tested: counted in the total
   std::uint64_t packedBytes = 0;
   std::uint64_t unpackedBytes = 0;
@@ -35,9 +36,6 @@ bool HasLzsSuffix(const std::string& name, const std::string& suffix);
 // other name when unpacking; with --output-dir-flat, that name's base name
 // in the folder given.
 std::string DefaultOutputName(const Options& options, const std::string& input);
-
-std::string ListHeader();
-std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::string& name);
 
 // What a worker keeps from one file to the next, so that a batch does not
 // allocate its buffers anew for every file.

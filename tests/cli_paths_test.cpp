@@ -36,4 +36,29 @@ TEST(JoinPath, KeepsTheSeparatorTyped) {
   }
 }
 
+struct SplitCase {
+  std::string path;
+  std::string separators;
+  std::string folder;  // where a temporary file beside it goes
+  std::string base;
+};
+
+TEST(FolderOf, IsWhereATemporaryFileBesideItGoes) {
+  const SplitCase cases[] = {
+      {"x", "/", ".", "x"},
+      {"d/x", "/", "d", "x"},
+      {"/x", "/", "/", "x"},  // the root, not an empty name
+      {"a/b/x", "/", "a/b", "x"},
+      {"d\\x", "/", ".", "d\\x"},  // POSIX: a backslash is part of a name
+      {"d\\x", "\\/", "d", "x"},
+      {"C:\\x", "\\/", "C:\\", "x"},  // the drive's root, not its current folder
+      {"\\x", "\\/", "\\", "x"},
+      {"d/", "/", "d", ""},
+  };
+  for (const SplitCase& c : cases) {
+    EXPECT_EQ(cli::FolderOf(c.path, c.separators), c.folder) << c.path;
+    EXPECT_EQ(cli::BaseName(c.path, c.separators), c.base) << c.path;
+  }
+}
+
 }  // namespace
