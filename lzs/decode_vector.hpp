@@ -127,6 +127,11 @@ inline Lanes LanesUp(Lanes lanes) {
 // loaded before either is stored, and the offsets as they are, each address
 // taken from its base when the item is moved.
 struct PairedMoves {
+  static void MoveHalf(std::uint8_t* to, const std::uint8_t* from) {
+    ByteLanes bytes;
+    __builtin_memcpy(&bytes, from, sizeof bytes);
+    __builtin_memcpy(to, &bytes, sizeof bytes);
+  }
   static void MoveWide(std::uint8_t* to, const std::uint8_t* from) {
     ByteLanes low;
     ByteLanes high;
@@ -161,6 +166,7 @@ struct FieldMasks {
   ItemLanes positionHigh = Splat<ItemLanes>(0xF00);
   ItemLanes window = Splat<ItemLanes>(WindowMask);
   ItemLanes minCopy = Splat<ItemLanes>(MinCopy);
+  ItemLanes halfMove = Splat<ItemLanes>(16);
 };
 inline constexpr FieldMasks Masks{};
 
@@ -173,6 +179,8 @@ inline constexpr int ItemsUnrolled = SmallDecoder ? 1 : 8;
 //    (indices below 16);
 //  - Isa::SignMask(bytes): bit k is the top bit of byte k;
 //  - Isa::MoveWide(to, from): the 32-byte move, loaded whole before stored;
+//  - Isa::MovesInHalves: whether a group whose copies are 16 bytes long at
+//    most moves 16 bytes an item, with Isa::MoveHalf(to, from);
 //  - Isa::Moves, a record of the group's eight moves, made from the 16-bit
 //    source offsets, the literal mask, the two bases and the output
 //    offsets: From(item, flags) gives an item's source address, To(item)
@@ -252,10 +260,10 @@ class VectorGroup {
     const typename Isa::Moves moves(from, literal16, items, out, outStart);
     const std::uint32_t overlapping = Isa::SignMask(reinterpret_cast<ByteLanes>(overlap));
 
-    if (overlapping == 0) {
-#pragma GCC unroll 8
-      for (int item = 0; item < 8; ++item) Isa::MoveWide(moves.To(item), moves.From(item, flags));
-    } else {
+    outIndex = i + outEnd[7];
+    const std::uint8_t* const next = items + ItemBytes.bytes[flags];
+
+    if (overlapping != 0) {
       // Some back-reference reads bytes it writes itself: the same moves,
       // except for those items (in the small decoder, in a plain loop).
       __builtin_memcpy(outOffset_, &outStart, sizeof outOffset_);
@@ -269,9 +277,20 @@ class VectorGroup {
           Isa::MoveWide(moves.To(item), moves.From(item, flags));
         }
       }
+      return next;
     }
-    outIndex = i + outEnd[7];
-    return items + ItemBytes.bytes[flags];
+    if constexpr (Isa::MovesInHalves) {
+      // A group whose copies are 16 bytes long at most (text, mostly) takes
+      // one of the two 16-byte moves of each item.
+      if (Isa::SignMask(reinterpret_cast<ByteLanes>(~literal16 & (m.halfMove - copyLength))) == 0) {
+#pragma GCC unroll 8
+        for (int item = 0; item < 8; ++item) Isa::MoveHalf(moves.To(item), moves.From(item, flags));
+        return next;
+      }
+    }
+#pragma GCC unroll 8
+    for (int item = 0; item < 8; ++item) Isa::MoveWide(moves.To(item), moves.From(item, flags));
+    return next;
   }
 
  private:

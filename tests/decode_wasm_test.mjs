@@ -217,11 +217,13 @@ test("random payloads", () => {
   }
 });
 
+// With enough items after the back-reference for the group loop, which the
+// first window runs item after item and the path's own loop after it.
 test("every distance up to 18 with every length, also after a window", () => {
   for (const before of [20, 5000]) {
     for (let distance = 0; distance <= 18; ++distance) {
       for (let length = MinCopy; length <= 18; ++length) {
-        for (const tail of [0, 1, 40]) {
+        for (const tail of [0, 1, 100]) {
           const image = new PayloadBuilder().literals(before).reference(distance, length).literals(tail, 0x41).image();
           ExpectSameAsReference(image, `${before} literals, distance ${distance}, length ${length}, tail ${tail}`);
         }
