@@ -30,16 +30,13 @@ bool FailSystem(Failure& failure, const char* what, os::Error error) {
   return Fail(failure, SystemReason(what, error));
 }
 
-// Why a read under rule refuses a file above its limit.
-std::string TooLargeReason(const ReadRule& rule) {
-  const std::string most = std::to_string(rule.limit) + " bytes";
-  return rule.image ? "not LZS: larger than any LZS image, which holds at most " + most
-                    : "is too large to pack: more than " + most;
-}
-
 // 0 when the header at head (its first LZS_HEADER_SIZE bytes) gives an image
-// of size bytes, else the codec's error for such an image.
-std::size_t HeaderError(const std::uint8_t* head, std::uint64_t size) {
+// of size bytes, else the codec's error for such an image; info gets the
+// sizes: what the header promises, and size.
+std::size_t HeaderError(const std::uint8_t* head, std::uint64_t size, lzs_info& info) {
+  // The header alone, as an image, tells the size it promises.
+  (void)lzs_image_info(head, LZS_HEADER_SIZE, &info);
+  info.inputSize = size;
   constexpr std::size_t TrailingData = static_cast<std::size_t>(0) - LZS_ERROR_TRAILING_DATA;
   if (size > SIZE_MAX) return TrailingData;  // no header gives that much (32-bit systems)
   const std::size_t length = lzs_image_length(head, static_cast<std::size_t>(size));
@@ -144,14 +141,15 @@ bool Input::Read(const ReadRule& rule, const Body& body, Failure& failure) {
   if (!Regular() && !standard_) return Fail(failure, "is not a regular file");
   if (!Regular()) return body(head, 0, got, failure);
   const std::uint64_t size = Size();
-  if (size > rule.limit) return Fail(failure, TooLargeReason(rule));
+  if (size > rule.limit) return Fail(failure, TooLarge(rule.image, rule.limit));
   std::size_t count = 0;
   if (rule.image && size > LZS_HEADER_SIZE) {
     const os::Error error = ReadFully(file_, head, LZS_HEADER_SIZE, count);
     if (error != 0) return FailSystem(failure, "cannot read", error);
     if (count < LZS_HEADER_SIZE) return Fail(failure, ChangedReason);
-    const std::size_t header = HeaderError(head, size);
-    if (header != 0) return Fail(failure, NotLzs(header));
+    lzs_info info{};
+    const std::size_t header = HeaderError(head, size, info);
+    if (header != 0) return Fail(failure, ImageFailure(header, info));
   }
   const os::Lease lease = os::TakeReadLease(file_);
   if (lease == os::Lease::Refused) {
@@ -186,7 +184,7 @@ bool Input::ReadWhole(const ReadRule& rule, Bytes& data, Failure& failure) noexc
             if (error != 0) return FailSystem(why, "cannot read", error);
             if (n == 0) break;
             size += n;
-            if (size > rule.limit) return Fail(why, TooLargeReason(rule));
+            if (size > rule.limit) return Fail(why, TooLarge(rule.image, rule.limit));
           }
           data.resize(size);
           got = size;
@@ -278,7 +276,7 @@ bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, Failure& failure
     }
     if (!os::IsExists(error) || !overwrite) {
       Discard();
-      return os::IsExists(error) ? cli::Fail(failure, ExistsReason)
+      return os::IsExists(error) ? cli::Fail(failure, ExistsReason, Fault::Exists)
                                  : FailSystem(failure, "cannot create", error);
     }
     TakeTempName();
@@ -303,7 +301,7 @@ bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, Failure& failure
     // absent.
     if (os::IsExists(error) || PathExists(target_)) {
       Discard();
-      return cli::Fail(failure, ExistsReason);
+      return cli::Fail(failure, ExistsReason, Fault::Exists);
     }
   }
   // A device, a FIFO or a socket at the target's name, or reached through a

@@ -45,6 +45,7 @@ enum class Fault {
   Other,
   OutOfMemory,  // a whole read could not have its memory
   Folder,       // the input is a folder
+  Exists,       // the output exists, and overwriting was not asked for
 };
 struct Failure {
   Fault fault = Fault::Other;
@@ -147,8 +148,9 @@ class OutputFile {
   int slot_ = -1;  // where tempName_ is known to the interrupt handler
 };
 
-// The reason given when an output exists and overwriting was not asked for.
-inline constexpr const char* ExistsReason = "already exists; not overwritten (use -f to overwrite)";
+// The reason given when an output exists and overwriting was not asked for
+// (Fault::Exists); the caller adds what the user can do about it.
+inline constexpr const char* ExistsReason = "already exists; not overwritten";
 
 bool PathExists(const std::string& path);  // a link counts, even a dangling one
 bool IsFolder(const std::string& path);    // a link to a folder counts

@@ -21,15 +21,6 @@ constexpr std::uint64_t WholeReadLimit = std::uint64_t{256} << 20;
 constexpr const char* StandardInput = "(standard input)";
 constexpr const char* StandardOutput = "(standard output)";
 
-std::string PackFailure(size_t code) {
-  switch (lzs_get_error(code)) {
-    case LZS_ERROR_EMPTY_INPUT: return "is empty; no LZS image holds zero bytes";
-    case LZS_ERROR_INPUT_TOO_LARGE:
-      return "is too large to pack: more than " + std::to_string(LZS_ENCODE_SIZE_MAX) + " bytes";
-    default: return std::string("cannot pack: ") + lzs_error_name(code);
-  }
-}
-
 struct DstreamFree {
   void operator()(lzs_dstream* ds) const { lzs_dstream_free(ds); }
 };
@@ -48,25 +39,23 @@ class FileJob {
   void Run();
 
  private:
-  bool Writes() const { return options_.mode == Mode::Pack || options_.mode == Mode::Unpack; }
+  bool Writes() const { return job_.mode == Mode::Pack || job_.mode == Mode::Unpack; }
   // What the output is given: the input's permission bits, owner and times.
   FileStamp OutputStamp() const { return job_.fromStdin ? FileStamp{} : input_.Stamp(); }
   void Fail(const std::string& subject, const std::string& reason) {
     outcome_.messages += Line(subject, reason);
     outcome_.ok = false;
   }
-  void FailInput(const Failure& failure) {
-    // lzs goes into folders with -r; lzs-pack does not.
-    const bool hint = failure.fault == Fault::Folder && options_.face == Face::Lzs;
-    Fail(name_, failure.reason + (hint ? " (use -r to go into folders)" : ""));
-  }
+  void FailInput(const Failure& failure) { Fail(name_, Said(failure)); }
+  std::string Said(const Failure& failure) const;
   void Warn(const std::string& text) {
     if (options_.verbosity > 0) outcome_.messages += Line(name_, text);
   }
   void ReadFailed(const Failure& failure);
   void Pack(const Bytes& data);
   void Decode(const Bytes& data);
-  void Deliver(const Bytes& result, std::uint64_t taken);
+  void FailImage(std::size_t code, const Bytes& data);
+  void Deliver(const Bytes& result);
   void Stream();
   bool StreamImage(std::string& blamed, Failure& failure);
 
@@ -79,18 +68,28 @@ class FileJob {
   Input input_;
 };
 
+// The reason for a failure, with what the user can do about it: a folder
+// for lzs (not lzs-pack) is gone into with -r; an existing output is
+// overwritten with -f, which files dropped on lzs.exe cannot be given.
+std::string FileJob::Said(const Failure& failure) const {
+  const bool dropped = options_.mode == Mode::Dropped;
+  if (failure.fault == Fault::Folder && options_.face == Face::Lzs) {
+    return failure.reason +
+           (dropped ? " (open it and drop the files in it)" : " (use -r to go into folders)");
+  }
+  if (failure.fault == Fault::Exists) {
+    return failure.reason +
+           (dropped ? " (move or rename it, then drop again)" : " (use -f to overwrite)");
+  }
+  return failure.reason;
+}
+
 void FileJob::Run() {
-  if (!job_.refusal.empty()) return Fail(name_, job_.refusal);
-  const bool alreadyPacked = options_.mode == Mode::Pack && options_.face == Face::Lzs &&
-                             !job_.fromStdin && HasLzsSuffix(job_.input, options_.suffix);
-  if (alreadyPacked && options_.excludeCompressed) {
+  if (job_.skipped) {
     if (options_.verbosity > 1) outcome_.messages += Line(name_, "already packed; skipped");
     return;
   }
-  if (alreadyPacked && !options_.force) {
-    return Fail(name_, "already has the " + options_.suffix +
-                           " suffix; not packed again (use -f to pack it anyway)");
-  }
+  if (!job_.refusal.empty()) return Fail(name_, job_.refusal);
   Failure failure;
   const bool opened =
       job_.fromStdin ? input_.OpenStandardInput(failure) : input_.Open(job_.input, failure);
@@ -99,21 +98,23 @@ void FileJob::Run() {
     // An empty file is left as it is (below), whatever its output's name
     // holds, since nothing would be written; should it have grown
     // meanwhile, the output is still not put over an existing one.
-    const bool mayBeEmpty = options_.mode == Mode::Pack && !job_.fromStdin &&
-                            options_.output.empty() && (!opened || input_.Size() == 0);
-    if (!options_.force && !mayBeEmpty) return Fail(job_.output, ExistsReason);
+    const bool mayBeEmpty = job_.mode == Mode::Pack && !job_.fromStdin && options_.output.empty() &&
+                            (!opened || input_.Size() == 0);
+    if (!options_.force && !mayBeEmpty) {
+      return Fail(job_.output, Said(Failure{Fault::Exists, ExistsReason}));
+    }
   }
   if (!opened) return FailInput(failure);
 
   // In pieces: -l always, -d and -t for standard input and a large file.
   const bool inPieces =
-      options_.mode == Mode::List ||
-      (options_.mode != Mode::Pack && (job_.fromStdin || input_.Size() > WholeReadLimit));
+      job_.mode == Mode::List ||
+      (job_.mode != Mode::Pack && (job_.fromStdin || input_.Size() > WholeReadLimit));
   if (inPieces) return Stream();
-  const ReadRule rule = options_.mode == Mode::Pack ? ReadRule{LZS_ENCODE_SIZE_MAX, false}
-                                                    : ReadRule{LZS_IMAGE_SIZE_MAX, true};
+  const ReadRule rule = job_.mode == Mode::Pack ? ReadRule{LZS_ENCODE_SIZE_MAX, false}
+                                                : ReadRule{LZS_IMAGE_SIZE_MAX, true};
   if (!input_.ReadWhole(rule, work_.input, failure)) return ReadFailed(failure);
-  if (options_.mode == Mode::Pack) return Pack(work_.input);
+  if (job_.mode == Mode::Pack) return Pack(work_.input);
   Decode(work_.input);
 }
 
@@ -124,7 +125,7 @@ void FileJob::ReadFailed(const Failure& failure) {
   if (failure.fault != Fault::OutOfMemory) return FailInput(failure);
   Bytes().swap(work_.input);
   Bytes().swap(work_.output);
-  if (options_.mode == Mode::Pack) return FailInput(failure);
+  if (job_.mode == Mode::Pack) return FailInput(failure);
   Failure rewound;
   if (!input_.Rewind(rewound)) return FailInput(rewound);
   Stream();
@@ -147,16 +148,8 @@ void FileJob::Pack(const Bytes& data) {
   result.resize(n);
   outcome_.unpackedBytes = data.size();
   outcome_.packedBytes = n;
-  if (n > LZS_UNPACK_IMAGE_MAX) {
-    Warn("warning: the image, " + std::to_string(n) + " bytes, is larger than " +
-         std::to_string(LZS_UNPACK_IMAGE_MAX >> 20) +
-         " MiB: lzs-unpack.exe refuses it (lzs -d takes it)");
-  }
-  if (n > data.size()) {
-    Warn("warning: the image, " + std::to_string(n) + " bytes, is larger than its input, " +
-         std::to_string(data.size()) + " bytes");
-  }
-  Deliver(result, data.size());
+  if (options_.verbosity > 0) outcome_.messages += PackWarnings(name_, data.size(), n);
+  Deliver(result);
 }
 
 void FileJob::Decode(const Bytes& data) {
@@ -165,7 +158,7 @@ void FileJob::Decode(const Bytes& data) {
   // decoded size, from the size scan.
   const bool scan = data.size() > DirectDecodeLimit;
   const size_t size = scan ? lzs_decoded_size(data.data(), data.size()) : 0;
-  if (lzs_is_error(size)) return Fail(name_, NotLzs(size));
+  if (lzs_is_error(size)) return FailImage(size, data);
   Bytes& result = work_.output;
   try {
     result.resize(scan ? size : lzs_decode_bound(data.size()));
@@ -173,11 +166,11 @@ void FileJob::Decode(const Bytes& data) {
     return ReadFailed(Failure{Fault::OutOfMemory, "out of memory"});
   }
   const size_t n = lzs_decode(result.data(), result.size(), data.data(), data.size());
-  if (lzs_is_error(n)) return Fail(name_, NotLzs(n));
+  if (lzs_is_error(n)) return FailImage(n, data);
   result.resize(n);
   outcome_.packedBytes = data.size();
   outcome_.unpackedBytes = n;
-  if (options_.mode == Mode::Test) {
+  if (job_.mode == Mode::Test) {
     lzs_info info{};
     const bool lastItemCut = options_.verbosity > 0 &&
                              !lzs_is_error(lzs_image_info(data.data(), data.size(), &info)) &&
@@ -186,12 +179,19 @@ void FileJob::Decode(const Bytes& data) {
     outcome_.done = true;
     return;
   }
-  Deliver(result, data.size());
+  Deliver(result);
+}
+
+// An image the codec refused, with the sizes its header and the file give.
+void FileJob::FailImage(std::size_t code, const Bytes& data) {
+  lzs_info info{};
+  (void)lzs_image_info(data.data(), data.size(), &info);
+  Fail(name_, ImageFailure(code, info));
 }
 
 // Puts a result out: on standard output, or in place as the output file;
 // then removes the input when asked.
-void FileJob::Deliver(const Bytes& result, std::uint64_t taken) {
+void FileJob::Deliver(const Bytes& result) {
   Failure failure;
   if (!toFile_) {
     if (!WriteStandardOutput(result.data(), result.size(), failure)) {
@@ -202,7 +202,7 @@ void FileJob::Deliver(const Bytes& result, std::uint64_t taken) {
     if (!file.Open(job_.output, OutputStamp(), failure) ||
         !file.Write(result.data(), result.size(), failure) ||
         !file.Commit(OutputStamp(), options_.force, failure)) {
-      return Fail(job_.output, failure.reason);
+      return Fail(job_.output, Said(failure));
     }
     if (options_.removeInput && !job_.fromStdin && !input_.Remove(job_.input, failure)) {
       return Fail(name_, failure.reason);
@@ -212,9 +212,10 @@ void FileJob::Deliver(const Bytes& result, std::uint64_t taken) {
   if (options_.verbosity < 2) return;
   const std::string to = toFile_ ? job_.output : StandardOutput;
   if (options_.face == Face::Pack) {
-    outcome_.out = PackedLine(name_, taken, to, result.size());
+    outcome_.out = PackedLine(name_, outcome_.unpackedBytes, to, outcome_.packedBytes);
   } else {
-    outcome_.messages += UnpackedLine(name_, taken, result.size(), to);
+    outcome_.messages +=
+        DoneLine(name_, job_.mode == Mode::Pack, outcome_.packedBytes, outcome_.unpackedBytes, to);
   }
 }
 
@@ -224,8 +225,7 @@ void FileJob::Stream() {
   std::string blamed;
   Failure failure;
   if (!StreamImage(blamed, failure)) {
-    if (blamed == name_) return FailInput(failure);
-    Fail(blamed, failure.reason);
+    Fail(blamed, Said(failure));
   }
 }
 
@@ -236,7 +236,7 @@ void FileJob::Stream() {
 // an image found bad at its end. Returns whether it worked; on failure,
 // blamed is the name at fault (the input's or the output's).
 bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
-  const bool writes = options_.mode == Mode::Unpack;
+  const bool writes = job_.mode == Mode::Unpack;
   const bool toFile = writes && !job_.output.empty();
   const std::string outputName = toFile ? job_.output : StandardOutput;
   std::unique_ptr<lzs_dstream, DstreamFree> ds(lzs_dstream_create());
@@ -282,8 +282,7 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
       const size_t result =
           lzs_decode_stream(ds.get(), room.data(), room.size(), &used, data, size, &pos);
       if (lzs_is_error(result)) {
-        imageFailed = true;
-        why = NotLzs(result);
+        imageFailed = true;  // said below, with the sizes
         return false;
       }
       if (used == room.size()) {
@@ -295,13 +294,17 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
   };
   bool ok =
       input_.ReadInPieces(ReadRule{LZS_IMAGE_SIZE_MAX, true}, lzs_dstream_in_size(), take, failure);
-  // The input has ended: the library's verdict on the image, the one
-  // lzs_decode gives for the same bytes.
+  // The input has ended, or the image failed: the library's verdict on
+  // it, the one lzs_decode gives for the same bytes. Bytes after the end of
+  // the image stop the read: a file's size is known, but of a pipe only
+  // what was read so far.
   lzs_info info{};
-  const size_t verdict = ok ? lzs_dstream_end(ds.get(), &info) : 0;
+  const size_t verdict = ok || imageFailed ? lzs_dstream_end(ds.get(), &info) : 0;
   if (lzs_is_error(verdict)) {
+    const bool trailing = lzs_get_error(verdict) == LZS_ERROR_TRAILING_DATA;
+    if (trailing) info.inputSize = input_.Regular() ? input_.Size() : taken;
     imageFailed = true;
-    failure.reason = NotLzs(verdict);
+    failure = Failure{Fault::Other, ImageFailure(verdict, info, !trailing || input_.Regular())};
     ok = false;
   }
   if (ok && !flush(failure.reason)) ok = false;
@@ -318,15 +321,15 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
   }
   outcome_.packedBytes = taken;
   outcome_.unpackedBytes = made;
-  if (options_.mode == Mode::List) {
+  if (job_.mode == Mode::List) {
     outcome_.out = ListRow(taken, made, name_);
     return true;
   }
   outcome_.done = true;
-  if (options_.mode == Mode::Test) {
+  if (job_.mode == Mode::Test) {
     outcome_.messages += TestReport(options_.verbosity, name_, made, info.lastItemCut != 0);
   } else if (options_.verbosity > 1) {
-    outcome_.messages += UnpackedLine(name_, taken, made, outputName);
+    outcome_.messages += DoneLine(name_, false, taken, made, outputName);
   }
   return true;
 }
@@ -347,9 +350,14 @@ bool HasLzsSuffix(const std::string& name, const std::string& suffix) {
   return true;
 }
 
-std::string DefaultOutputName(const Options& options, const std::string& input) {
+Mode ModeFor(const Options& options, const std::string& input) {
+  if (options.mode != Mode::Dropped) return options.mode;
+  return HasLzsSuffix(input, options.suffix) ? Mode::Unpack : Mode::Pack;
+}
+
+std::string DefaultOutputName(const Options& options, Mode mode, const std::string& input) {
   std::string name;
-  if (options.mode == Mode::Pack) {
+  if (mode == Mode::Pack) {
     name = input + options.suffix;
   } else if (HasLzsSuffix(input, options.suffix)) {
     name = input.substr(0, input.size() - options.suffix.size());
@@ -380,11 +388,24 @@ void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& ou
   }
 }
 
-void RefuseClashes(std::vector<Job>& jobs) {
-  // How many jobs read or write each file; a job's own keys count once.
+void DecideJobs(const Options& options, std::vector<Job>& jobs) {
+  // lzs-pack packs whatever it is given.
+  for (Job& job : jobs) {
+    const bool packed = job.mode == Mode::Pack && options.face == Face::Lzs && !job.fromStdin &&
+                        HasLzsSuffix(job.input, options.suffix);
+    if (packed && options.excludeCompressed) {
+      job.skipped = true;
+    } else if (packed && !options.force) {
+      job.refusal = "already has the " + options.suffix +
+                    " suffix; not packed again (use -f to pack it anyway)";
+    }
+  }
+  // How many of the jobs left read or write each file; a job's own keys
+  // count once.
   std::vector<std::vector<std::string>> outputKeys(jobs.size());
   std::unordered_map<std::string, std::size_t> users;
   for (std::size_t k = 0; k < jobs.size(); ++k) {
+    if (jobs[k].skipped || !jobs[k].refusal.empty()) continue;
     std::vector<std::string> keys;
     if (!jobs[k].fromStdin) keys = FileKeys(jobs[k].input);
     if (!jobs[k].output.empty()) {

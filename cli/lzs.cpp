@@ -81,30 +81,37 @@ int UsageError() {
   return 2;
 }
 
-// -l: the total line for more than one file; -v: the total of the files
-// done.
-void PrintTotals(const Options& options, const std::vector<Outcome>& outcomes) {
-  std::uint64_t in = 0;
-  std::uint64_t out = 0;
-  std::size_t files = 0;
-  const bool list = options.mode == Mode::List;
-  const bool pack = options.mode == Mode::Pack;
-  for (const Outcome& outcome : outcomes) {
-    if (list ? !outcome.ok : !outcome.done) continue;
-    in += pack ? outcome.unpackedBytes : outcome.packedBytes;
-    out += pack ? outcome.packedBytes : outcome.unpackedBytes;
-    ++files;
+// For more than one file of a mode (files dropped on lzs.exe are unpacked
+// and packed): -l's total line of the files listed, -v's total of the files
+// done; nothing when no file was.
+void PrintTotals(const std::vector<Job>& jobs, const std::vector<Outcome>& outcomes) {
+  for (const Mode mode : {Mode::Unpack, Mode::Pack, Mode::Test, Mode::List}) {
+    std::uint64_t packed = 0;
+    std::uint64_t unpacked = 0;
+    std::size_t given = 0;
+    std::size_t files = 0;
+    for (std::size_t k = 0; k < jobs.size(); ++k) {
+      const Outcome& outcome = outcomes[k];
+      if (jobs[k].mode != mode) continue;
+      ++given;
+      if (!(mode == Mode::List ? outcome.ok : outcome.done)) continue;
+      packed += outcome.packedBytes;
+      unpacked += outcome.unpackedBytes;
+      ++files;
+    }
+    if (given < 2 || files == 0) continue;
+    if (mode == Mode::List) {
+      PutText(1, ListRow(packed, unpacked, "(total, " + Count(files, "file") + ")"));
+    } else {
+      const char* done = mode == Mode::Pack     ? "packed"
+                         : mode == Mode::Unpack ? "unpacked"
+                                                : "tested";
+      PutText(2, Summary(files, done, mode == Mode::Pack, packed, unpacked));
+    }
   }
-  if (list) {
-    PutText(1, ListRow(in, out, "(total, " + std::to_string(files) + " files)"));
-    return;
-  }
-  const char* done = pack ? "packed" : options.mode == Mode::Unpack ? "unpacked" : "tested";
-  PutText(2, Summary(files, done, in, out));
 }
 
 int Run(const Options& options) {
-  const bool writes = options.mode == Mode::Pack || options.mode == Mode::Unpack;
   bool ok = true;
   std::vector<std::string> inputs;
   for (const std::string& input : ExpandedInputs(options, ok)) {
@@ -118,17 +125,21 @@ int Run(const Options& options) {
   std::vector<Job> jobs;
   bool toStdout = false;
   bool fromStdin = false;
+  bool packs = false;
   for (const std::string& input : inputs) {
     Job job;
     job.input = input;
     job.fromStdin = input == "-" && options.face == Face::Lzs;
+    job.mode = ModeFor(options, input);
+    const bool writes = job.mode == Mode::Pack || job.mode == Mode::Unpack;
     if (writes && !options.output.empty()) {
       job.output = options.output;
     } else if (writes && !options.toStdout && !job.fromStdin) {
-      job.output = DefaultOutputName(options, input);
+      job.output = DefaultOutputName(options, job.mode, input);
     }
     toStdout = toStdout || (writes && job.output.empty());
     fromStdin = fromStdin || job.fromStdin;
+    packs = packs || job.mode == Mode::Pack;
     jobs.push_back(job);
   }
   if (!options.output.empty() && jobs.size() != 1) {
@@ -148,7 +159,7 @@ int Run(const Options& options) {
     return 1;
   }
 
-  RefuseClashes(jobs);
+  DecideJobs(options, jobs);
 
   std::vector<Outcome> outcomes(jobs.size());
   Reporter reporter(outcomes, options.verbosity > 0 && options.progress && IsTerminal(2));
@@ -168,19 +179,17 @@ int Run(const Options& options) {
       static_cast<unsigned>(std::max(threads, 1ul)),
       [&] {
         Workspace work;
-        if (options.mode == Mode::Pack) work.encoder = lzs_encoder_create();
+        if (packs) work.encoder = lzs_encoder_create();
         for (std::size_t k; (k = nextJob++) < jobs.size();) {
           RunJob(options, jobs[k], work, outcomes[k]);
           const Outcome& done = outcomes[k];
-          reporter.Finished(k, options.mode == Mode::Pack ? done.unpackedBytes : done.packedBytes);
+          reporter.Finished(k, jobs[k].mode == Mode::Pack ? done.unpackedBytes : done.packedBytes);
         }
       },
       [&] { reporter.Tick(); });
   reporter.End();
 
-  if (jobs.size() > 1 && (options.mode == Mode::List || options.verbosity > 1)) {
-    PrintTotals(options, outcomes);
-  }
+  if (options.mode == Mode::List || options.verbosity > 1) PrintTotals(jobs, outcomes);
   return ok && reporter.AllOk() ? 0 : 1;
 }
 
@@ -194,25 +203,19 @@ bool OnlyFileNames(int argc, char** argv) {
 }
 
 // Started from Explorer with file names only: each NAME.lzs is unpacked and
-// every other file packed, with a line for each, existing outputs kept; with
-// no file (a double-click), the help. Then the window waits for Enter, so
-// that it can be read before it closes.
+// every other file packed, in the order given, with a line for each,
+// existing outputs kept; with no file (a double-click), the help. Then the
+// window waits for Enter, so that it can be read before it closes.
 int RunFromExplorer(int argc, char** argv) {
-  Options unpack;
-  unpack.mode = Mode::Unpack;
-  unpack.verbosity = 2;
-  Options pack = unpack;
-  pack.mode = Mode::Pack;
-  for (int k = 1; k < argc; ++k) {
-    (HasLzsSuffix(argv[k], unpack.suffix) ? unpack : pack).inputs.emplace_back(argv[k]);
-  }
+  Options dropped;
+  dropped.mode = Mode::Dropped;
+  dropped.verbosity = 2;
+  for (int k = 1; k < argc; ++k) dropped.inputs.emplace_back(argv[k]);
   int status = 0;
-  if (unpack.inputs.empty() && pack.inputs.empty()) {
+  if (dropped.inputs.empty()) {
     ShowHelp(Face::Lzs);
   } else {
-    for (const Options* options : {&unpack, &pack}) {
-      if (!options->inputs.empty()) status = std::max(status, Run(*options));
-    }
+    status = Run(dropped);
   }
   WaitForEnter();
   return status;

@@ -3,12 +3,26 @@
 #include <cstdio>
 
 #include "cli/console.hpp"
-#include "lzs.h"
 
 namespace cli {
 namespace {
 
 std::string programName = "lzs";
+
+std::string Fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+// text right-aligned in a column of width characters.
+std::string Column(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+std::string SizeText(std::uint64_t count) { return Grouped(count) + " bytes"; }
+
+constexpr std::size_t ErrorCode(lzs_error error) { return static_cast<std::size_t>(0) - error; }
 
 }  // namespace
 
@@ -32,26 +46,6 @@ std::string SystemReason(const char* what, os::Error error) {
   return std::string(what) + ": " + os::ErrorText(error);
 }
 
-std::string NotLzs(std::size_t code) {
-  switch (lzs_get_error(code)) {
-    // An image whose size is not what its header says, either way.
-    case LZS_ERROR_TRUNCATED:
-    case LZS_ERROR_TRAILING_DATA: return "not LZS: header is not the image size minus 4";
-    default: return std::string("not LZS: ") + lzs_error_name(code);
-  }
-}
-
-std::string Fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
-std::string Percent(std::uint64_t part, std::uint64_t whole, int decimals) {
-  return Fixed(whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole),
-               decimals);
-}
-
 std::string Grouped(std::uint64_t value) {
   const std::string digits = std::to_string(value);
   std::string grouped;
@@ -62,28 +56,84 @@ std::string Grouped(std::uint64_t value) {
   return grouped;
 }
 
-std::string ListHeader() { return "      Packed     Unpacked    Ratio  Name\n"; }
+std::string Count(std::uint64_t count, const char* noun) {
+  return Grouped(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string Ratio(std::uint64_t packed, std::uint64_t unpacked) {
+  // No image unpacks to nothing: an unpacked size of 0 reaches no message.
+  const double share =
+      unpacked == 0 ? 0.0 : 100.0 * static_cast<double>(packed) / static_cast<double>(unpacked);
+  return Fixed(share, 2) + " %";
+}
+
+std::string ImageFailure(std::size_t code, const lzs_info& info, bool inputWhole) {
+  std::string name = lzs_error_name(code);
+  switch (lzs_get_error(code)) {
+    case LZS_ERROR_TRUNCATED:
+      return name + " (" + Grouped(info.inputSize) + " of " + SizeText(info.imageSize) + ")";
+    case LZS_ERROR_TRAILING_DATA:
+      return name + " (" + (inputWhole ? "" : "at least ") + SizeText(info.inputSize) +
+             "; the image is " + Grouped(info.imageSize) + ")";
+    default: return name;
+  }
+}
+
+std::string TooLarge(bool image, std::uint64_t limit) {
+  return image ? std::string(lzs_error_name(ErrorCode(LZS_ERROR_NOT_AN_IMAGE))) +
+                     ": larger than the largest, " + SizeText(limit)
+               : "is too large to pack: more than " + SizeText(limit);
+}
+
+std::string PackFailure(std::size_t code) {
+  switch (lzs_get_error(code)) {
+    case LZS_ERROR_EMPTY_INPUT: return "is empty; no LZS image holds zero bytes";
+    case LZS_ERROR_INPUT_TOO_LARGE: return TooLarge(false, LZS_ENCODE_SIZE_MAX);
+    default: return std::string("cannot pack: ") + lzs_error_name(code);
+  }
+}
+
+std::string PackWarnings(const std::string& name, std::uint64_t unpacked, std::uint64_t packed) {
+  std::string warnings;
+  if (packed > LZS_UNPACK_IMAGE_MAX) {
+    warnings += Line(name, "warning: the image, " + SizeText(packed) + ", is larger than " +
+                               std::to_string(LZS_UNPACK_IMAGE_MAX >> 20) +
+                               " MiB: lzs-unpack.exe refuses it (lzs -d takes it)");
+  }
+  if (packed > unpacked) {
+    warnings += Line(name, "warning: the image, " + SizeText(packed) +
+                               ", is larger than its input, " + SizeText(unpacked));
+  }
+  return warnings;
+}
+
+// Room for the largest sizes: an image of 4 GiB and its 36 GiB of output.
+constexpr std::size_t PackedWidth = 14;
+constexpr std::size_t UnpackedWidth = 15;
+constexpr std::size_t RatioWidth = 9;
+
+std::string ListHeader() {
+  return Column("Packed", PackedWidth) + Column("Unpacked", UnpackedWidth) +
+         Column("Ratio", RatioWidth) + "  Name\n";
+}
 
 std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::string& name) {
-  const std::string ratio =
-      Fixed(packed == 0 ? 0.0 : static_cast<double>(unpacked) / static_cast<double>(packed), 3);
-  char numbers[64];
-  std::snprintf(numbers, sizeof numbers, "%12llu %12llu %8s  ",
-                static_cast<unsigned long long>(packed), static_cast<unsigned long long>(unpacked),
-                ratio.c_str());
-  return numbers + name + "\n";
+  return Column(Grouped(packed), PackedWidth) + Column(Grouped(unpacked), UnpackedWidth) +
+         Column(Ratio(packed, unpacked), RatioWidth) + "  " + name + "\n";
 }
 
-std::string UnpackedLine(const std::string& name, std::uint64_t taken, std::uint64_t made,
-                         const std::string& to) {
-  return Line(name, std::to_string(taken) + " -> " + std::to_string(made) + " bytes (" +
-                        Percent(made, taken, 2) + "%) -> " + to);
+std::string DoneLine(const std::string& name, bool packed, std::uint64_t packedBytes,
+                     std::uint64_t unpackedBytes, const std::string& to) {
+  const std::uint64_t taken = packed ? unpackedBytes : packedBytes;
+  const std::uint64_t made = packed ? packedBytes : unpackedBytes;
+  return Line(name, Grouped(taken) + " -> " + SizeText(made) + " (" +
+                        Ratio(packedBytes, unpackedBytes) + ") -> " + to);
 }
 
-std::string PackedLine(const std::string& name, std::uint64_t taken, const std::string& to,
-                       std::uint64_t made) {
-  return name + ": " + std::to_string(taken) + " bytes -> " + to + ": " + std::to_string(made) +
-         " bytes (" + Percent(made, taken, 1) + "%)\n";
+std::string PackedLine(const std::string& name, std::uint64_t unpacked, const std::string& to,
+                       std::uint64_t packed) {
+  return name + ": " + SizeText(unpacked) + " -> " + to + ": " + SizeText(packed) + " (" +
+         Ratio(packed, unpacked) + ")\n";
 }
 
 std::string TestReport(int verbosity, const std::string& name, std::uint64_t made,
@@ -95,21 +145,24 @@ std::string TestReport(int verbosity, const std::string& name, std::uint64_t mad
                    "byte is ignored");
   }
   if (verbosity > 1) {
-    report += Line(name, "OK, " + std::to_string(made) +
-                             " bytes (structure and size; the format has no checksum)");
+    report +=
+        Line(name, "OK, " + SizeText(made) + " (structure and size; the format has no checksum)");
   }
   return report;
 }
 
-std::string Summary(std::size_t files, const char* done, std::uint64_t in, std::uint64_t out) {
-  return programName + ": " + std::to_string(files) + (files == 1 ? " file " : " files ") + done +
-         ": " + Grouped(in) + " -> " + Grouped(out) + " bytes (" + Percent(out, in, 2) + " %)\n";
+std::string Summary(std::size_t files, const char* done, bool packed, std::uint64_t packedBytes,
+                    std::uint64_t unpackedBytes) {
+  const std::uint64_t taken = packed ? unpackedBytes : packedBytes;
+  const std::uint64_t made = packed ? packedBytes : unpackedBytes;
+  return programName + ": " + Count(files, "file") + " " + done + ": " + Grouped(taken) + " -> " +
+         SizeText(made) + " (" + Ratio(packedBytes, unpackedBytes) + ")\n";
 }
 
 std::string ProgressLine(std::size_t done, std::size_t files, std::uint64_t bytes, double seconds) {
   const double mib = static_cast<double>(bytes) / (1 << 20);
-  return programName + ": " + std::to_string(done) + " of " + std::to_string(files) + " files, " +
-         Fixed(mib, 1) + " MiB, " + Fixed(seconds > 0 ? mib / seconds : 0.0, 1) + " MiB/s";
+  return programName + ": " + Grouped(done) + " of " + Count(files, "file") + ", " + Fixed(mib, 1) +
+         " MiB, " + Fixed(seconds > 0 ? mib / seconds : 0.0, 1) + " MiB/s";
 }
 
 }  // namespace cli

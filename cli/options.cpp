@@ -21,7 +21,9 @@
 namespace cli {
 namespace {
 
-constexpr const char* HelpText =
+// The help of lzs: the options, then the platform's lines
+// (PlatformHelp), then the rules.
+constexpr const char* HelpOptions =
     "Usage: lzs [OPTION]... [FILE]...\n"
     "Packs each FILE into FILE.lzs, or with -d unpacks each NAME.lzs into NAME\n"
     "(any other name into NAME.DeLZS). With no FILE, or when FILE is -, reads\n"
@@ -32,9 +34,11 @@ constexpr const char* HelpText =
     "  -t, --test        unpack in memory and check the structure and the size,\n"
     "                    write nothing; the format has no checksum, so a\n"
     "                    changed byte inside a literal is not seen\n"
-    "  -l, --list        show packed and unpacked sizes and the ratio\n"
-    "  -c, --stdout      write to standard output, keep the input\n"
-    "  -o FILE           write to FILE (one input only)\n"
+    "  -l, --list        show packed and unpacked sizes and the ratio (the\n"
+    "                    packed size as a percentage of the unpacked size)\n"
+    "  -c, --stdout      write to standard output, keep the input (also\n"
+    "                    --to-stdout)\n"
+    "  -o, --output=FILE write to FILE (one input only)\n"
     "      --output-dir-flat=DIR\n"
     "                    write each output into the folder DIR (which must\n"
     "                    exist), by the input's base name\n"
@@ -50,20 +54,18 @@ constexpr const char* HelpText =
     "                    when packing, skip inputs that end in the suffix\n"
     "  -T, --threads=N   work on N files at once (0, the default: one per core;\n"
     "                    at most 64)\n"
-    "  -1, --fast        pack faster, a little larger\n"
-    "  -9, --best        the smallest image (the default); there are only\n"
+    "  -1, --fast        level 1, fast: packs faster, a little larger\n"
+    "  -9, --best        level 9, smallest image (the default); there are only\n"
     "                    these two levels\n"
     "  -q, --quiet       no warnings, no progress line\n"
     "      --no-progress no progress line\n"
-    "  -v, --verbose     one line per file with the sizes, and a total for\n"
-    "                    more than one file\n"
-    "  -h, --help        show this help and exit (on Windows also /?)\n"
-    "  -V, --version     show the version and exit\n"
-    "\n"
+    "  -v, --verbose     one line per file with the sizes and the ratio, and a\n"
+    "                    total for more than one file\n";
+
+constexpr const char* HelpRules =
     "An empty file is left as it is, with a warning: no image holds zero\n"
     "bytes. Packing warns of an image larger than its input, and of one larger\n"
-    "than 8 MiB, which lzs-unpack.exe refuses (lzs -d takes it). Started as\n"
-    "lzscat, lzs works as lzs -dc; as unlzs, as lzs -d.\n"
+    "than 8 MiB, which lzs-unpack.exe refuses (lzs -d takes it).\n"
     "An existing output is never overwritten without -f. Outputs keep the\n"
     "input's permissions and modification time, and are put in place only\n"
     "when complete. A file whose output is another file's input or output in\n"
@@ -80,11 +82,20 @@ constexpr const char* PackHelpText =
     "Usage: lzs-pack INPUT [-o OUTPUT] [-f] [-v]\n"
     "Packs INPUT into an LZS file that lzs-unpack can unpack.\n"
     "\n"
-    "  -o OUTPUT      write to OUTPUT (default: INPUT.lzs)\n"
-    "  -f, --force    replace an existing OUTPUT\n"
-    "  -v, --verbose  print the sizes and the ratio\n"
-    "  -h, --help     show this help and exit (on Windows also /?)\n"
-    "  -V, --version  show the version and exit\n";
+    "  -o, --output=OUTPUT  write to OUTPUT (default: INPUT.lzs)\n"
+    "  -f, --force          replace an existing OUTPUT\n"
+    "  -v, --verbose        print the sizes and the ratio (the packed size as\n"
+    "                       a percentage of the input's)\n";
+
+// The help's last options, -h with the platform's own switch, their words
+// from column on.
+std::string HelpAndVersion(std::size_t column) {
+  const std::string help = "  -h, --help";
+  const std::string version = "  -V, --version";
+  return help + std::string(column - help.size(), ' ') + "show this help and exit" +
+         HelpSwitchNote + "\n" + version + std::string(column - version.size(), ' ') +
+         "show the version and exit\n";
+}
 
 enum LongOnly {
   RemoveOption = 256,
@@ -204,7 +215,13 @@ ParseResult FinishLzs(int argc, char** argv, Options& options, bool outputSeen) 
 
 }  // namespace
 
-void ShowHelp(Face face) { PutText(1, face == Face::Pack ? PackHelpText : HelpText); }
+void ShowHelp(Face face) {
+  if (face == Face::Pack) {
+    PutText(1, PackHelpText + HelpAndVersion(23));
+  } else {
+    PutText(1, HelpOptions + HelpAndVersion(20) + "\n" + PlatformHelp + HelpRules);
+  }
+}
 
 Face FaceForName(const char* argv0, Options& options) {
 #ifdef LZS_PACK_PROGRAM
@@ -277,7 +294,7 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
       case '7':
       case '8':
         return Usage(std::string("-") + static_cast<char>(c) +
-                     ": there are two levels, -1 (fast) and -9 (smallest image)");
+                     ": there are two levels, -1 (fast) and -9 (smallest image, the default)");
       case 'S':
         if (!IsSuffix(optarg)) {
           return Usage(std::string("-S takes a suffix for file names, not '") + optarg + "'");

@@ -6,7 +6,9 @@
 
 namespace cli {
 
-enum class Mode { Pack, Unpack, Test, List };
+// Dropped: files dropped on lzs.exe in Explorer, each NAME.SUFFIX unpacked
+// and any other file packed, in the order given.
+enum class Mode { Pack, Unpack, Test, List, Dropped };
 
 // Which program the user started: lzs (also as lzscat and unlzs), or
 // lzs-pack, which packs one file by a command line of its own.

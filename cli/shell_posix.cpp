@@ -10,6 +10,9 @@ bool ExpandWildcards(const std::string& argument, std::vector<std::string>& name
 
 bool IsHelpSwitch(const char* /*argument*/) { return false; }
 
+const char* const HelpSwitchNote = "";
+const char* const PlatformHelp = "Started as lzscat, lzs works as lzs -dc; as unlzs, as lzs -d.\n";
+
 bool StartedFromExplorer() { return false; }
 
 void WaitForEnter() {}
