@@ -3,16 +3,16 @@
 The extension is lzs/_lzs.cpp over liblzs's C interface, with the library's
 own sources compiled into it by GCC or Clang, so the installed module needs
 no liblzs.so.1.
-The source package carries them in liblzs/: include/lzs.h and the lzs/
-sources that the library's CMake build compiles (the CMake build of the
-lzs-unpack tree makes the package: its target python_sdist). The version is
+The source package carries them in liblzs/: include/lzs.h, and the lzs/
+sources that lzs/sources.txt lists for every build of the library (the
+CMake build of the lzs-unpack tree makes the package: its target
+python_sdist). The version is
 the one lzs.h declares.
 
 From Python 3.11 on the module is built on the stable ABI (the buffer
 protocol is in the limited API from then on), and its wheel is cp311-abi3:
 one wheel for every later CPython with a GIL.
 """
-import glob
 import os
 import re
 import sys
@@ -43,9 +43,14 @@ python_versions = ["3.8", "3.9", "3.10", "3.11", "3.12", "3.13"]
 
 # Paths relative to this folder: they go into the build's records as given.
 os.chdir(here)
+# The codec's sources, as liblzs/lzs/sources.txt lists them for every build.
+# Each is compiled with the same flags: the vector loops name their
+# instruction sets in the source, and liblzs picks one at run time.
+with open("liblzs/lzs/sources.txt", encoding="utf-8") as listing:
+    codec_sources = ["liblzs/lzs/" + name for name in listing.read().split()]
 extension = Extension(
     "lzs._lzs",
-    sources=["lzs/_lzs.cpp"] + sorted(os.path.relpath(path) for path in glob.glob("liblzs/lzs/*.cpp")),
+    sources=["lzs/_lzs.cpp", *codec_sources],
     include_dirs=["liblzs/include", "liblzs"],
     define_macros=[
         ("LZS_MODULE_VERSION", f'"{version}"'),
