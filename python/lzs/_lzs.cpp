@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "lzs.h"
@@ -223,9 +224,42 @@ PyObject* Compress(PyObject* module, PyObject* args, PyObject* kwargs) {
   return image;
 }
 
+// Room for the most an image can unpack to (lzs_decode_bound) up to which
+// decompress unpacks it in one pass into that room and copies the output
+// out: the copy of an output that small costs less than the size scan that
+// a bytes object of the exact size needs first.
+constexpr size_t OnePassRoomMax = 16 << 20;
+
+struct RawFree {
+  void operator()(char* memory) const { PyMem_Free(memory); }
+};
+
+// The image unpacked in one pass, into room for the most it can unpack to,
+// when that room is at most OnePassRoomMax. nullptr with no exception set
+// when it is larger or cannot be had, or the image is refused: the scan
+// then says why, with the sizes.
+PyObject* DecodeInRoom(const Py_buffer& image) {
+  const size_t imageSize = static_cast<size_t>(image.len);
+  const size_t room = lzs_decode_bound(imageSize);
+  if (room == 0 || room > OnePassRoomMax) return nullptr;
+  const std::unique_ptr<char, RawFree> output(static_cast<char*>(PyMem_Malloc(room)));
+  if (output == nullptr) return nullptr;
+  size_t size = 0;
+  Py_BEGIN_ALLOW_THREADS
+    size = lzs_decode(output.get(), room, image.buf, imageSize);
+  Py_END_ALLOW_THREADS
+  if (lzs_is_error(size)) return nullptr;
+  return PyBytes_FromStringAndSize(output.get(), static_cast<Py_ssize_t>(size));
+}
+
 PyObject* Decompress(PyObject* module, PyObject* object) {
   Py_buffer image;
   if (!GetBytes(object, &image)) return nullptr;
+  PyObject* inRoom = DecodeInRoom(image);
+  if (inRoom != nullptr || PyErr_Occurred() != nullptr) {
+    PyBuffer_Release(&image);
+    return inRoom;
+  }
   const size_t imageSize = static_cast<size_t>(image.len);
   lzs_info info{};
   size_t size = 0;

@@ -113,6 +113,23 @@ class RoundTrip(unittest.TestCase):
                 self.assertEqual(lzs.compress(data), lzs.compress(data, lzs.LEVEL_OPTIMAL))
                 self.assertLessEqual(len(lzs.compress(data)), len(lzs.compress(data, lzs.LEVEL_FAST)))
 
+    def test_both_roads_of_decompress_give_the_same_bytes_and_errors(self):
+        # An image of up to about 1.86 MB is unpacked in one pass into room
+        # for the most it can unpack to (16 MiB at most), a larger one after
+        # a scan of its size: random bytes give an image on each side.
+        for size in (1_600_000, 1_700_000):
+            data = random_bytes(size, size)
+            image = lzs.compress(data, lzs.LEVEL_FAST)
+            with self.subTest(image=len(image)):
+                self.assertEqual(lzs.decompress(image), data)
+                for bad, code, sizes in [
+                        (image[:-1], "TRUNCATED", f"({len(image) - 1:,} of {len(image):,} bytes)"),
+                        (image + b"x", "TRAILING_DATA", f"({len(image) + 1:,} bytes; the image is {len(image):,})")]:
+                    with self.assertRaises(lzs.LzsError) as caught:
+                        lzs.decompress(bad)
+                    self.assertEqual(caught.exception.code, CODES[code])
+                    self.assertTrue(str(caught.exception).endswith(sizes), str(caught.exception))
+
     @needs_reference
     def test_decoding_equals_the_library_on_the_fuzz_corpus(self):
         for path in sorted((SOURCE_DIR / "fuzz/corpus/fuzz_decode").iterdir()):
