@@ -11,9 +11,9 @@ foreach(package ${CPACK_PACKAGE_FILES})
   list(APPEND names ${name})
 endforeach()
 
-# The Python wheel, the Windows installer and lzs.html, made by the build
-# rather than by CPack, join them here.
-foreach(made ${CPACK_LZS_WHEEL} ${CPACK_LZS_MSI} ${CPACK_LZS_WEB_PAGE})
+# The Python source package and wheels, the Windows installer and lzs.html,
+# made by the build rather than by CPack, join them here.
+foreach(made ${CPACK_LZS_PYTHON_PACKAGES} ${CPACK_LZS_MSI} ${CPACK_LZS_WEB_PAGE})
   if(EXISTS ${made})
     file(COPY ${made} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
     get_filename_component(name ${made} NAME)

@@ -3,37 +3,74 @@
 // Every argument that carries data is held with the buffer protocol for the
 // length of the call, never copied, and every codec call runs with the GIL
 // released. Each Python object made here is released in the function that
-// made it, on every path.
+// made it, on every path. The module keeps to the calls of the stable ABI
+// where it is built for it (Py_LIMITED_API, from Python 3.11 on) and to
+// those of Python 3.8 otherwise; its codec contexts are capsules, which the
+// classes of lzs/_codec.py hold.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
 
 #include "lzs.h"
 
 namespace {
 
 struct ModuleState {
-  PyObject* lzsError;     // lzs.LzsError
-  PyObject* encoderType;  // lzs.Encoder
+  PyObject* lzsError;  // lzs.LzsError
 };
 
 ModuleState* StateOf(PyObject* module) {
   return static_cast<ModuleState*>(PyModule_GetState(module));
 }
 
+// pattern.format(name, first, second): sizes written with thousands
+// separators, as every face of the library writes them.
+PyObject* FormatSizes(const char* pattern, const char* name, unsigned long long first,
+                      unsigned long long second) {
+  PyObject* text = PyUnicode_FromString(pattern);
+  if (text == nullptr) return nullptr;
+  PyObject* message = PyObject_CallMethod(text, "format", "sKK", name, first, second);
+  Py_DECREF(text);
+  return message;
+}
+
 // Raises the exception for a failed call's result: MemoryError for
-// LZS_ERROR_OUT_OF_MEMORY, else LzsError(message) with .code set.
-PyObject* RaiseLzsError(PyObject* module, size_t result) {
+// LZS_ERROR_OUT_OF_MEMORY, else LzsError(message) with .code set. The
+// message is the library's description; for an image cut short or followed
+// by more bytes, with the sizes `info` (when given) tells: "... (5,000 of
+// 10,004 bytes)", "... (10,010 bytes; the image is 10,004)", or with "at
+// least" when `inputWhole` is false (a stream, read no further).
+PyObject* RaiseLzsError(PyObject* module, size_t result, const lzs_info* info = nullptr,
+                        bool inputWhole = true) {
   const lzs_error code = lzs_get_error(result);
-  const char* message = lzs_error_name(result);
   if (code == LZS_ERROR_OUT_OF_MEMORY) return PyErr_NoMemory();
-  PyObject* error = PyObject_CallFunction(StateOf(module)->lzsError, "s", message);
+  const char* name = lzs_error_name(result);
+  const bool sized = info != nullptr && info->imageSize > 0;
+  PyObject* message = nullptr;
+  if (sized && code == LZS_ERROR_TRUNCATED) {
+    message = FormatSizes("{} ({:,} of {:,} bytes)", name, info->inputSize, info->imageSize);
+  } else if (sized && code == LZS_ERROR_TRAILING_DATA) {
+    message = FormatSizes(inputWhole ? "{} ({:,} bytes; the image is {:,})"
+                                     : "{} (at least {:,} bytes; the image is {:,})",
+                          name, info->inputSize, info->imageSize);
+  } else {
+    message = PyUnicode_FromString(name);
+  }
+  PyObject* error = message != nullptr
+                        ? PyObject_CallFunctionObjArgs(StateOf(module)->lzsError, message, nullptr)
+                        : nullptr;
+  Py_XDECREF(message);
   if (error == nullptr) return nullptr;
   PyObject* number = PyLong_FromLong(code);
   if (number != nullptr && PyObject_SetAttrString(error, "code", number) == 0) {
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error)), error);
+    PyErr_SetObject(StateOf(module)->lzsError, error);
   }
   Py_XDECREF(number);
   Py_DECREF(error);
@@ -49,6 +86,105 @@ bool GetBytes(PyObject* object, Py_buffer* view) {
   return PyObject_GetBuffer(object, view, PyBUF_SIMPLE) == 0;
 }
 
+char* BytesData(PyObject* bytes) { return PyBytes_AsString(bytes); }
+
+// Resizes a new bytes object, which nothing else holds yet, keeping its
+// first bytes. On failure *bytes is released and set to nullptr.
+bool ResizeBytes(PyObject** bytes, Py_ssize_t size) {
+#if defined(Py_LIMITED_API)
+  // The stable ABI cannot resize a bytes object: a new one takes the bytes.
+  PyObject* resized = PyBytes_FromStringAndSize(nullptr, size);
+  if (resized != nullptr) {
+    std::memcpy(BytesData(resized), BytesData(*bytes),
+                static_cast<size_t>(std::min(size, PyBytes_Size(*bytes))));
+  }
+  Py_DECREF(*bytes);
+  *bytes = resized;
+  return resized != nullptr;
+#else
+  return _PyBytes_Resize(bytes, size) == 0;
+#endif
+}
+
+// A codec context for one thread at a time, in a capsule: Fields holds the
+// context (its Release() frees it) and names the capsule. The flag is an
+// atomic, not the GIL, so that the rule holds where threads run without
+// one.
+template <typename Fields>
+struct Box {
+  Fields fields;
+  std::atomic<bool> busy;
+};
+
+// Holds a Box's flag for the length of a call, if it was free; if not,
+// RuntimeError says that `what` is in use.
+class Claim {
+ public:
+  Claim(std::atomic<bool>& busy, const char* what)
+      : busy_(busy), held_(!busy.exchange(true, std::memory_order_acquire)) {
+    if (!held_) PyErr_Format(PyExc_RuntimeError, "this %s is in use by another thread", what);
+  }
+  ~Claim() {
+    if (held_) busy_.store(false, std::memory_order_release);
+  }
+  Claim(const Claim&) = delete;
+  Claim& operator=(const Claim&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  std::atomic<bool>& busy_;
+  bool held_;
+};
+
+template <typename Fields>
+void FreeBox(PyObject* capsule) {
+  auto* box = static_cast<Box<Fields>*>(PyCapsule_GetPointer(capsule, Fields::Name));
+  box->fields.Release();
+  box->~Box<Fields>();
+  PyMem_Free(box);
+}
+
+// A new capsule that owns `fields`.
+template <typename Fields>
+PyObject* NewBox(Fields fields) {
+  void* memory = PyMem_Malloc(sizeof(Box<Fields>));
+  if (memory == nullptr) {
+    fields.Release();
+    return PyErr_NoMemory();
+  }
+  auto* box = new (memory) Box<Fields>{fields, {false}};
+  PyObject* capsule = PyCapsule_New(box, Fields::Name, FreeBox<Fields>);
+  if (capsule == nullptr) {
+    box->fields.Release();
+    box->~Box<Fields>();
+    PyMem_Free(box);
+  }
+  return capsule;
+}
+
+// The Box in a capsule that NewBox<Fields> made; ValueError for another.
+template <typename Fields>
+Box<Fields>* BoxOf(PyObject* capsule) {
+  return static_cast<Box<Fields>*>(PyCapsule_GetPointer(capsule, Fields::Name));
+}
+
+// The workspace behind lzs.Encoder.
+struct EncoderFields {
+  static constexpr const char* Name = "lzs._lzs.encoder";
+  lzs_encoder* encoder;
+  void Release() { lzs_encoder_free(encoder); }
+};
+
+// The context behind lzs.LzsDecompressor, and what the image still needs
+// as the last call said (at first its header), so that no call gives the
+// library input past the image's end.
+struct StreamFields {
+  static constexpr const char* Name = "lzs._lzs.stream";
+  lzs_dstream* stream;
+  size_t left;
+  void Release() { lzs_dstream_free(stream); }
+};
+
 // Packs the view into a new bytes object: with `encoder`, through it, else
 // with a workspace of its own. Needs the GIL; drops it around the call.
 PyObject* Pack(PyObject* module, lzs_encoder* encoder, const Py_buffer& data, int level) {
@@ -57,7 +193,7 @@ PyObject* Pack(PyObject* module, lzs_encoder* encoder, const Py_buffer& data, in
   if (bound == 0) return RaiseCode(module, LZS_ERROR_INPUT_TOO_LARGE);
   PyObject* image = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bound));
   if (image == nullptr) return nullptr;
-  char* dst = PyBytes_AS_STRING(image);
+  char* dst = BytesData(image);
   size_t result = 0;
   Py_BEGIN_ALLOW_THREADS
     result = encoder != nullptr ? lzs_encode_with(encoder, dst, bound, data.buf, size, level)
@@ -67,7 +203,7 @@ PyObject* Pack(PyObject* module, lzs_encoder* encoder, const Py_buffer& data, in
     Py_DECREF(image);
     return RaiseLzsError(module, result);
   }
-  if (_PyBytes_Resize(&image, static_cast<Py_ssize_t>(result)) != 0) return nullptr;
+  if (!ResizeBytes(&image, static_cast<Py_ssize_t>(result))) return nullptr;
   return image;
 }
 
@@ -77,37 +213,69 @@ PyObject* Pack(PyObject* module, lzs_encoder* encoder, const Py_buffer& data, in
 const char* const levelKeywords[] = {"data", "level", nullptr};
 
 PyObject* Compress(PyObject* module, PyObject* args, PyObject* kwargs) {
-  PyObject* object = nullptr;
+  Py_buffer data;
   int level = LZS_LEVEL_DEFAULT;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|i:compress", const_cast<char**>(levelKeywords),
-                                   &object, &level)) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|i:compress", const_cast<char**>(levelKeywords),
+                                   &data, &level)) {
     return nullptr;
   }
-  Py_buffer data;
-  if (!GetBytes(object, &data)) return nullptr;
   PyObject* image = Pack(module, nullptr, data, level);
   PyBuffer_Release(&data);
   return image;
 }
 
+// Room for the most an image can unpack to (lzs_decode_bound) up to which
+// decompress unpacks it in one pass into that room and copies the output
+// out: the copy of an output that small costs less than the size scan that
+// a bytes object of the exact size needs first.
+constexpr size_t OnePassRoomMax = 16 << 20;
+
+struct RawFree {
+  void operator()(char* memory) const { PyMem_Free(memory); }
+};
+
+// The image unpacked in one pass, into room for the most it can unpack to,
+// when that room is at most OnePassRoomMax. nullptr with no exception set
+// when it is larger or cannot be had, or the image is refused: the scan
+// then says why, with the sizes.
+PyObject* DecodeInRoom(const Py_buffer& image) {
+  const size_t imageSize = static_cast<size_t>(image.len);
+  const size_t room = lzs_decode_bound(imageSize);
+  if (room == 0 || room > OnePassRoomMax) return nullptr;
+  const std::unique_ptr<char, RawFree> output(static_cast<char*>(PyMem_Malloc(room)));
+  if (output == nullptr) return nullptr;
+  size_t size = 0;
+  Py_BEGIN_ALLOW_THREADS
+    size = lzs_decode(output.get(), room, image.buf, imageSize);
+  Py_END_ALLOW_THREADS
+  if (lzs_is_error(size)) return nullptr;
+  return PyBytes_FromStringAndSize(output.get(), static_cast<Py_ssize_t>(size));
+}
+
 PyObject* Decompress(PyObject* module, PyObject* object) {
   Py_buffer image;
   if (!GetBytes(object, &image)) return nullptr;
+  PyObject* inRoom = DecodeInRoom(image);
+  if (inRoom != nullptr || PyErr_Occurred() != nullptr) {
+    PyBuffer_Release(&image);
+    return inRoom;
+  }
   const size_t imageSize = static_cast<size_t>(image.len);
+  lzs_info info{};
   size_t size = 0;
   Py_BEGIN_ALLOW_THREADS
-    size = lzs_decoded_size(image.buf, imageSize);
+    size = lzs_image_info(image.buf, imageSize, &info);
   Py_END_ALLOW_THREADS
   PyObject* output = nullptr;
   if (lzs_is_error(size)) {
-    RaiseLzsError(module, size);
+    RaiseLzsError(module, size, &info);
   } else if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) {
     PyErr_NoMemory();
   } else {
     output = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
   }
   if (output != nullptr) {
-    char* dst = PyBytes_AS_STRING(output);
+    char* dst = BytesData(output);
     size_t result = 0;
     Py_BEGIN_ALLOW_THREADS
       result = lzs_decode(dst, size, image.buf, imageSize);
@@ -117,8 +285,8 @@ PyObject* Decompress(PyObject* module, PyObject* object) {
     if (lzs_is_error(result)) {
       Py_CLEAR(output);
       RaiseLzsError(module, result);
-    } else if (result != size && _PyBytes_Resize(&output, static_cast<Py_ssize_t>(result)) != 0) {
-      output = nullptr;
+    } else if (result != size) {
+      ResizeBytes(&output, static_cast<Py_ssize_t>(result));
     }
   }
   PyBuffer_Release(&image);
@@ -128,40 +296,47 @@ PyObject* Decompress(PyObject* module, PyObject* object) {
 PyObject* DecodedSize(PyObject* module, PyObject* object) {
   Py_buffer image;
   if (!GetBytes(object, &image)) return nullptr;
+  lzs_info info{};
   size_t size = 0;
   Py_BEGIN_ALLOW_THREADS
-    size = lzs_decoded_size(image.buf, static_cast<size_t>(image.len));
+    size = lzs_image_info(image.buf, static_cast<size_t>(image.len), &info);
   Py_END_ALLOW_THREADS
   PyBuffer_Release(&image);
-  if (lzs_is_error(size)) return RaiseLzsError(module, size);
+  if (lzs_is_error(size)) return RaiseLzsError(module, size, &info);
   return PyLong_FromSize_t(size);
 }
 
 const char* const lengthKeywords[] = {"buffer", "offset", nullptr};
 
 PyObject* ImageLength(PyObject* module, PyObject* args, PyObject* kwargs) {
-  PyObject* object = nullptr;
+  Py_buffer buffer;
   Py_ssize_t offset = 0;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|n:image_length",
-                                   const_cast<char**>(lengthKeywords), &object, &offset)) {
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|n:image_length",
+                                   const_cast<char**>(lengthKeywords), &buffer, &offset)) {
     return nullptr;
   }
+  PyObject* length = nullptr;
   if (offset < 0) {
     PyErr_SetString(PyExc_ValueError, "offset must not be negative");
-    return nullptr;
+  } else {
+    const Py_ssize_t left = offset <= buffer.len ? buffer.len - offset : 0;
+    const size_t n =
+        lzs_image_length(static_cast<const std::uint8_t*>(buffer.buf) + (left > 0 ? offset : 0),
+                         static_cast<size_t>(left));
+    length = lzs_is_error(n) ? RaiseLzsError(module, n) : PyLong_FromSize_t(n);
   }
-  Py_buffer buffer;
-  if (!GetBytes(object, &buffer)) return nullptr;
-  const Py_ssize_t left = offset <= buffer.len ? buffer.len - offset : 0;
-  const size_t n =
-      lzs_image_length(static_cast<const std::uint8_t*>(buffer.buf) + (left > 0 ? offset : 0),
-                       static_cast<size_t>(left));
   PyBuffer_Release(&buffer);
-  if (lzs_is_error(n)) {
-    RaiseCode(module, lzs_get_error(n));
-    return nullptr;
-  }
-  return PyLong_FromSize_t(n);
+  return length;
+}
+
+// Raises LzsError for a level the library does not know, as packing would:
+// the library checks the level before it looks at the (empty) input.
+PyObject* CheckLevel(PyObject* module, PyObject* args) {
+  int level = LZS_LEVEL_DEFAULT;
+  if (!PyArg_ParseTuple(args, "i:check_level", &level)) return nullptr;
+  const size_t result = lzs_encode(nullptr, 0, nullptr, 0, level);
+  if (lzs_get_error(result) == LZS_ERROR_BAD_LEVEL) return RaiseLzsError(module, result);
+  Py_RETURN_NONE;
 }
 
 PyObject* LibraryVersion(PyObject*, PyObject*) {
@@ -169,108 +344,157 @@ PyObject* LibraryVersion(PyObject*, PyObject*) {
 }
 
 // ---------------------------------------------------------------------------
-// lzs.Encoder
+// The contexts behind lzs.Encoder and lzs.LzsDecompressor
 
-struct Encoder {
-  PyObject_HEAD lzs_encoder* encoder;
-  bool busy;  // set and cleared with the GIL held
-};
-
-PyObject* EncoderNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  if (!PyArg_ParseTuple(args, ":Encoder") || (kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0)) {
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "Encoder() takes no arguments");
-    return nullptr;
-  }
-  auto* self = reinterpret_cast<Encoder*>(type->tp_alloc(type, 0));
-  if (self == nullptr) return nullptr;
-  self->encoder = lzs_encoder_create();
-  self->busy = false;
-  if (self->encoder == nullptr) {
-    Py_DECREF(self);
-    return PyErr_NoMemory();
-  }
-  return reinterpret_cast<PyObject*>(self);
+PyObject* EncoderNew(PyObject*, PyObject*) {
+  lzs_encoder* encoder = lzs_encoder_create();
+  if (encoder == nullptr) return PyErr_NoMemory();
+  return NewBox(EncoderFields{encoder});
 }
 
-void EncoderDealloc(PyObject* object) {
-  auto* self = reinterpret_cast<Encoder*>(object);
-  PyTypeObject* type = Py_TYPE(object);
-  lzs_encoder_free(self->encoder);
-  type->tp_free(object);
-  Py_DECREF(type);
-}
+const char* const encoderKeywords[] = {"encoder", "data", "level", nullptr};
 
-PyObject* EncoderCompress(PyObject* object, PyObject* args, PyObject* kwargs) {
-  auto* self = reinterpret_cast<Encoder*>(object);
-  PyObject* input = nullptr;
-  int level = LZS_LEVEL_DEFAULT;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|i:compress", const_cast<char**>(levelKeywords),
-                                   &input, &level)) {
-    return nullptr;
-  }
+PyObject* EncoderCompress(PyObject* module, PyObject* args, PyObject* kwargs) {
+  PyObject* capsule = nullptr;
   Py_buffer data;
-  if (!GetBytes(input, &data)) return nullptr;
+  int level = LZS_LEVEL_DEFAULT;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "Oy*|i:compress",
+                                   const_cast<char**>(encoderKeywords), &capsule, &data, &level)) {
+    return nullptr;
+  }
   PyObject* image = nullptr;
-  if (self->busy) {
-    PyErr_SetString(PyExc_RuntimeError, "this Encoder is in use by another thread");
-  } else {
-    self->busy = true;
-    image = Pack(PyType_GetModule(Py_TYPE(object)), self->encoder, data, level);
-    self->busy = false;
+  if (auto* box = BoxOf<EncoderFields>(capsule)) {
+    const Claim claim(box->busy, "Encoder");
+    if (claim.Held()) image = Pack(module, box->fields.encoder, data, level);
   }
   PyBuffer_Release(&data);
   return image;
 }
 
-PyDoc_STRVAR(encoderCompressDoc,
-             "compress(data, level=LEVEL_DEFAULT) -> bytes\n\n"
-             "Pack data, as lzs.compress does, in this encoder's workspace.");
+PyObject* StreamNew(PyObject*, PyObject*) {
+  lzs_dstream* stream = lzs_dstream_create();
+  if (stream == nullptr) return PyErr_NoMemory();
+  return NewBox(StreamFields{stream, LZS_HEADER_SIZE});
+}
 
-PyMethodDef encoderMethods[] = {
-    {"compress", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(EncoderCompress)),
-     METH_VARARGS | METH_KEYWORDS, encoderCompressDoc},
-    {nullptr, nullptr, 0, nullptr}};
+// The most output `input` more bytes of an image can give, with what an
+// earlier call may have left waiting (one back-reference's bytes), and no
+// more than `most`.
+size_t OutputBound(size_t input, size_t most) {
+  const size_t inputMost = static_cast<size_t>(PY_SSIZE_T_MAX) / 2 / LZS_EXPANSION_MAX;
+  return std::min(most, LZS_EXPANSION_MAX * (std::min(input, inputMost) + 2));
+}
 
-PyDoc_STRVAR(encoderDoc,
-             "Encoder()\n\n"
-             "A reusable packer: its workspace is kept from one compress() call to the\n"
-             "next, so packing many inputs does not allocate it again.\n\n"
-             "An Encoder is for one thread at a time: a call made while another thread\n"
-             "is inside compress() of the same Encoder raises RuntimeError. Give each\n"
-             "thread its own Encoder.");
+// Decodes what it can of `data` into a new bytes object of at most
+// maxLength bytes (no limit when negative), giving the library no byte past
+// the image's end. Returns (output, bytes of data taken, whether the image
+// has ended). An image that ended in an error keeps it in the library's
+// context, for the verdict (stream_end).
+PyObject* Decode(PyObject* module, StreamFields& fields, const Py_buffer& data,
+                 Py_ssize_t maxLength) {
+  const size_t srcSize = static_cast<size_t>(data.len);
+  const size_t limit = maxLength >= 0 ? static_cast<size_t>(maxLength) : PY_SSIZE_T_MAX;
+  size_t capacity = OutputBound(std::min(srcSize, fields.left), limit);
+  PyObject* output = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity));
+  size_t srcPos = 0;
+  size_t dstPos = 0;
+  while (output != nullptr) {
+    const size_t srcEnd = srcPos + std::min(srcSize - srcPos, fields.left);
+    const size_t wanted = dstPos + OutputBound(srcEnd - srcPos, limit - dstPos);
+    if (wanted > capacity) {
+      capacity = std::max(wanted, std::min(limit, 2 * capacity));
+      if (!ResizeBytes(&output, static_cast<Py_ssize_t>(capacity))) break;
+    }
+    const size_t srcBefore = srcPos;
+    const size_t dstBefore = dstPos;
+    char* dst = BytesData(output);
+    size_t result = 0;
+    Py_BEGIN_ALLOW_THREADS
+      result = lzs_decode_stream(fields.stream, dst, capacity, &dstPos, data.buf, srcEnd, &srcPos);
+    Py_END_ALLOW_THREADS
+    if (lzs_get_error(result) == LZS_ERROR_BAD_ARGUMENT) {
+      Py_CLEAR(output);
+      return RaiseLzsError(module, result);
+    }
+    fields.left = lzs_is_error(result) ? 0 : result;
+    const bool full = dstPos == limit;
+    const bool stuck = srcPos == srcBefore && dstPos == dstBefore;
+    const bool drained = srcPos == srcSize && dstPos < capacity;
+    if (fields.left == 0 || full || stuck || drained) break;
+  }
+  if (output == nullptr || !ResizeBytes(&output, static_cast<Py_ssize_t>(dstPos))) return nullptr;
+  return Py_BuildValue("(NnO)", output, static_cast<Py_ssize_t>(srcPos),
+                       fields.left == 0 ? Py_True : Py_False);
+}
 
-PyType_Slot encoderSlots[] = {{Py_tp_new, reinterpret_cast<void*>(EncoderNew)},
-                              {Py_tp_dealloc, reinterpret_cast<void*>(EncoderDealloc)},
-                              {Py_tp_methods, encoderMethods},
-                              {Py_tp_doc, const_cast<char*>(encoderDoc)},
-                              {0, nullptr}};
+PyObject* StreamDecode(PyObject* module, PyObject* args) {
+  PyObject* capsule = nullptr;
+  Py_buffer data;
+  Py_ssize_t maxLength = -1;
+  if (!PyArg_ParseTuple(args, "Oy*|n:stream_decode", &capsule, &data, &maxLength)) return nullptr;
+  PyObject* result = nullptr;
+  if (auto* box = BoxOf<StreamFields>(capsule)) {
+    const Claim claim(box->busy, "LzsDecompressor");
+    if (claim.Held()) result = Decode(module, box->fields, data, maxLength);
+  }
+  PyBuffer_Release(&data);
+  return result;
+}
 
-PyType_Spec encoderSpec = {"lzs.Encoder", sizeof(Encoder), 0,
-                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, encoderSlots};
+// The verdict on the image once the input has ended: None for a whole
+// image, else LzsError. `rest`, the input after the image's end, goes to
+// the library first, which names it.
+PyObject* Verdict(PyObject* module, StreamFields& fields, const Py_buffer& rest) {
+  size_t srcPos = 0;
+  size_t dstPos = 0;
+  lzs_decode_stream(fields.stream, nullptr, 0, &dstPos, rest.buf, static_cast<size_t>(rest.len),
+                    &srcPos);
+  lzs_info info{};
+  const size_t result = lzs_dstream_end(fields.stream, &info);
+  // Bytes after the image: as many as were read, at least.
+  if (lzs_get_error(result) == LZS_ERROR_TRAILING_DATA) {
+    info.inputSize = info.imageSize + static_cast<size_t>(rest.len);
+  }
+  if (lzs_is_error(result)) return RaiseLzsError(module, result, &info, false);
+  Py_RETURN_NONE;
+}
+
+PyObject* StreamEnd(PyObject* module, PyObject* args) {
+  PyObject* capsule = nullptr;
+  Py_buffer rest{};
+  if (!PyArg_ParseTuple(args, "O|y*:stream_end", &capsule, &rest)) return nullptr;
+  PyObject* verdict = nullptr;
+  if (auto* box = BoxOf<StreamFields>(capsule)) {
+    const Claim claim(box->busy, "LzsDecompressor");
+    if (claim.Held()) verdict = Verdict(module, box->fields, rest);
+  }
+  PyBuffer_Release(&rest);
+  return verdict;
+}
 
 // ---------------------------------------------------------------------------
 // The module
 
 PyDoc_STRVAR(compressDoc,
-             "compress(data, level=LEVEL_DEFAULT) -> bytes\n\n"
+             "compress($module, /, data, level=LEVEL_DEFAULT)\n--\n\n"
              "Pack data (any bytes-like object of 1 byte to 2 GiB) into an LZS image,\n"
              "its 4-byte header included. LEVEL_OPTIMAL (9) makes the smallest image the\n"
              "format allows, as LEVEL_DEFAULT (0) does; LEVEL_FAST (1) packs greedily,\n"
-             "for large batches.\n"
-             "Raises LzsError for empty or too large data and for an unknown level.");
+             "for large batches. Raises LzsError for empty or too large data and for\n"
+             "an unknown level.");
 
 PyDoc_STRVAR(decompressDoc,
-             "decompress(image) -> bytes\n\n"
+             "decompress($module, image, /)\n--\n\n"
              "Unpack exactly one LZS image (header included) from a bytes-like object.\n"
              "Raises LzsError when it is not an image or yields no byte.");
 
 PyDoc_STRVAR(decodedSizeDoc,
-             "decoded_size(image) -> int\n\n"
+             "decoded_size($module, image, /)\n--\n\n"
              "The size decompress(image) would return, from a scan that writes\n"
              "nothing. Raises LzsError as decompress does.");
 
 PyDoc_STRVAR(imageLengthDoc,
-             "image_length(buffer, offset=0) -> int\n\n"
+             "image_length($module, /, buffer, offset=0)\n--\n\n"
              "The length of the image that starts at offset in buffer: 4 plus the\n"
              "value of its header. Raises LzsError when fewer than 4 bytes are left at\n"
              "offset (ERROR_NOT_AN_IMAGE) or the image would run past the end\n"
@@ -280,27 +504,65 @@ PyDoc_STRVAR(imageLengthDoc,
              "    data = lzs.decompress(memoryview(blob)[off:off + n])");
 
 PyDoc_STRVAR(libraryVersionDoc,
-             "library_version() -> str\n\n"
+             "library_version($module, /)\n--\n\n"
              "The version of the liblzs linked into this module, as \"major.minor.patch\".");
 
+PyDoc_STRVAR(checkLevelDoc,
+             "check_level($module, level, /)\n--\n\n"
+             "Raise LzsError when compress would refuse level.");
+
+PyDoc_STRVAR(encoderNewDoc,
+             "encoder_new($module, /)\n--\n\n"
+             "A new encoder's workspace, for lzs.Encoder.");
+
+PyDoc_STRVAR(encoderCompressDoc,
+             "encoder_compress($module, /, encoder, data, level=LEVEL_DEFAULT)\n--\n\n"
+             "compress(data, level) in the workspace of encoder_new(), for lzs.Encoder.");
+
+PyDoc_STRVAR(streamNewDoc,
+             "stream_new($module, /)\n--\n\n"
+             "A new streaming decoder's context, for lzs.LzsDecompressor.");
+
+PyDoc_STRVAR(streamDecodeDoc,
+             "stream_decode($module, stream, data, max_length=-1, /)\n--\n\n"
+             "Decode what can be decoded of data, at most max_length bytes (no limit\n"
+             "when negative), taking no byte past the image's end. Returns (output,\n"
+             "bytes of data taken, whether the image has ended).");
+
+PyDoc_STRVAR(streamEndDoc,
+             "stream_end($module, stream, rest=b'', /)\n--\n\n"
+             "The verdict on the image once the input has ended, rest being what came\n"
+             "after its end: None for a whole image alone, else LzsError.");
+
+PyCFunction WithKeywords(PyObject* (*function)(PyObject*, PyObject*, PyObject*)) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
 PyMethodDef moduleMethods[] = {
-    {"compress", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Compress)),
-     METH_VARARGS | METH_KEYWORDS, compressDoc},
+    {"compress", WithKeywords(Compress), METH_VARARGS | METH_KEYWORDS, compressDoc},
     {"decompress", Decompress, METH_O, decompressDoc},
     {"decoded_size", DecodedSize, METH_O, decodedSizeDoc},
-    {"image_length", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(ImageLength)),
-     METH_VARARGS | METH_KEYWORDS, imageLengthDoc},
+    {"image_length", WithKeywords(ImageLength), METH_VARARGS | METH_KEYWORDS, imageLengthDoc},
     {"library_version", LibraryVersion, METH_NOARGS, libraryVersionDoc},
+    {"check_level", CheckLevel, METH_VARARGS, checkLevelDoc},
+    {"encoder_new", EncoderNew, METH_NOARGS, encoderNewDoc},
+    {"encoder_compress", WithKeywords(EncoderCompress), METH_VARARGS | METH_KEYWORDS,
+     encoderCompressDoc},
+    {"stream_new", StreamNew, METH_NOARGS, streamNewDoc},
+    {"stream_decode", StreamDecode, METH_VARARGS, streamDecodeDoc},
+    {"stream_end", StreamEnd, METH_VARARGS, streamEndDoc},
     {nullptr, nullptr, 0, nullptr}};
 
 PyDoc_STRVAR(lzsErrorDoc,
-             "A call of liblzs failed. str(error) is the library's description and\n"
-             ".code the library's error number: lzs.ERROR_* (LZS_ERROR_* in lzs.h).");
+             "A call of liblzs failed. str(error) is the library's description (for an\n"
+             "image cut short or followed by more bytes, with the sizes) and .code the\n"
+             "library's error number: lzs.ERROR_* (LZS_ERROR_* in lzs.h).");
 
-// The library's levels and error codes, by their names in lzs.h less LZS_.
+// The library's levels, error codes and stream sizes, by their names in
+// lzs.h less LZS_.
 const struct {
   const char* name;
-  int value;
+  long value;
 } intConstants[] = {{"LEVEL_DEFAULT", LZS_LEVEL_DEFAULT},
                     {"LEVEL_FAST", LZS_LEVEL_FAST},
                     {"LEVEL_OPTIMAL", LZS_LEVEL_OPTIMAL},
@@ -313,7 +575,17 @@ const struct {
                     {"ERROR_EMPTY_INPUT", LZS_ERROR_EMPTY_INPUT},
                     {"ERROR_BAD_ARGUMENT", LZS_ERROR_BAD_ARGUMENT},
                     {"ERROR_TRAILING_DATA", LZS_ERROR_TRAILING_DATA},
-                    {"ERROR_BAD_LEVEL", LZS_ERROR_BAD_LEVEL}};
+                    {"ERROR_BAD_LEVEL", LZS_ERROR_BAD_LEVEL},
+                    {"DSTREAM_IN_SIZE", static_cast<long>(lzs_dstream_in_size())},
+                    {"DSTREAM_OUT_SIZE", static_cast<long>(lzs_dstream_out_size())}};
+
+// PyModule_AddObject, which takes the reference only when it succeeds.
+int AddObject(PyObject* module, const char* name, PyObject* object) {
+  Py_INCREF(object);
+  if (PyModule_AddObject(module, name, object) == 0) return 0;
+  Py_DECREF(object);
+  return -1;
+}
 
 int ModuleExec(PyObject* module) {
   ModuleState* state = StateOf(module);
@@ -323,10 +595,7 @@ int ModuleExec(PyObject* module) {
       PyErr_NewExceptionWithDoc("lzs.LzsError", lzsErrorDoc, PyExc_ValueError, attributes);
   Py_DECREF(attributes);
   if (state->lzsError == nullptr) return -1;
-  state->encoderType = PyType_FromModuleAndSpec(module, &encoderSpec, nullptr);
-  if (state->encoderType == nullptr) return -1;
-  if (PyModule_AddObjectRef(module, "LzsError", state->lzsError) != 0 ||
-      PyModule_AddObjectRef(module, "Encoder", state->encoderType) != 0 ||
+  if (AddObject(module, "LzsError", state->lzsError) != 0 ||
       PyModule_AddStringConstant(module, "__version__", LZS_MODULE_VERSION) != 0) {
     return -1;
   }
@@ -337,22 +606,24 @@ int ModuleExec(PyObject* module) {
 }
 
 int ModuleTraverse(PyObject* module, visitproc visit, void* arg) {
-  ModuleState* state = StateOf(module);
-  Py_VISIT(state->lzsError);
-  Py_VISIT(state->encoderType);
+  Py_VISIT(StateOf(module)->lzsError);
   return 0;
 }
 
 int ModuleClear(PyObject* module) {
-  ModuleState* state = StateOf(module);
-  Py_CLEAR(state->lzsError);
-  Py_CLEAR(state->encoderType);
+  Py_CLEAR(StateOf(module)->lzsError);
   return 0;
 }
 
 void ModuleFree(void* module) { ModuleClear(static_cast<PyObject*>(module)); }
 
-PyModuleDef_Slot moduleSlots[] = {{Py_mod_exec, reinterpret_cast<void*>(ModuleExec)}, {0, nullptr}};
+// The module keeps no state of its own between calls, and each codec
+// context keeps to one thread with an atomic flag: it needs no GIL.
+PyModuleDef_Slot moduleSlots[] = {{Py_mod_exec, reinterpret_cast<void*>(ModuleExec)},
+#if defined(Py_GIL_DISABLED)
+                                  {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+                                  {0, nullptr}};
 
 PyModuleDef moduleDef = {
     PyModuleDef_HEAD_INIT, "lzs._lzs",    "The codec calls of liblzs; import lzs instead.",
@@ -361,5 +632,8 @@ PyModuleDef moduleDef = {
 
 }  // namespace
 
-// The name Python looks for when it imports lzs._lzs.
+// The name Python looks for when it imports lzs._lzs, and the one symbol the
+// module exports (Python 3.8's PyMODINIT_FUNC does not say so by itself).
+#pragma GCC visibility push(default)
 PyMODINIT_FUNC PyInit__lzs(void) { return PyModuleDef_Init(&moduleDef); }  // NOLINT
+#pragma GCC visibility pop

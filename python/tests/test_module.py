@@ -6,6 +6,7 @@ reference library is LZS_LIBRARY, else build/native/liblzs/liblzs.so.1.
 """
 import array
 import ctypes
+import inspect
 import mmap
 import os
 import pathlib
@@ -13,7 +14,6 @@ import random
 import re
 import subprocess
 import sys
-import tempfile
 import threading
 import unittest
 
@@ -80,10 +80,14 @@ BYTES_LIKE = [
     ("mmap", as_mmap),
 ]
 
+def random_bytes(seed, size):
+    return random.Random(seed).getrandbits(8 * size).to_bytes(size, "little")
+
+
 rng = random.Random(21)
 ROUND_TRIP_DATA = [
     ("one byte", b"A"),
-    ("random 4109", rng.randbytes(4109)),
+    ("random 4109", random_bytes(21, 4109)),
     ("random text 60000", bytes(rng.choice(b"abc def\n") for _ in range(60000))),
     ("zeros 70000", bytes(70000)),
     ("sample.txt", (SOURCE_DIR / "samples/sample.txt").read_bytes()),
@@ -109,6 +113,23 @@ class RoundTrip(unittest.TestCase):
                 self.assertEqual(lzs.compress(data), lzs.compress(data, lzs.LEVEL_OPTIMAL))
                 self.assertLessEqual(len(lzs.compress(data)), len(lzs.compress(data, lzs.LEVEL_FAST)))
 
+    def test_both_roads_of_decompress_give_the_same_bytes_and_errors(self):
+        # An image of up to about 1.86 MB is unpacked in one pass into room
+        # for the most it can unpack to (16 MiB at most), a larger one after
+        # a scan of its size: random bytes give an image on each side.
+        for size in (1_600_000, 1_700_000):
+            data = random_bytes(size, size)
+            image = lzs.compress(data, lzs.LEVEL_FAST)
+            with self.subTest(image=len(image)):
+                self.assertEqual(lzs.decompress(image), data)
+                for bad, code, sizes in [
+                        (image[:-1], "TRUNCATED", f"({len(image) - 1:,} of {len(image):,} bytes)"),
+                        (image + b"x", "TRAILING_DATA", f"({len(image) + 1:,} bytes; the image is {len(image):,})")]:
+                    with self.assertRaises(lzs.LzsError) as caught:
+                        lzs.decompress(bad)
+                    self.assertEqual(caught.exception.code, CODES[code])
+                    self.assertTrue(str(caught.exception).endswith(sizes), str(caught.exception))
+
     @needs_reference
     def test_decoding_equals_the_library_on_the_fuzz_corpus(self):
         for path in sorted((SOURCE_DIR / "fuzz/corpus/fuzz_decode").iterdir()):
@@ -132,8 +153,11 @@ class Errors(unittest.TestCase):
         cases = [
             ("empty image", lzs.decompress, (b"",), "NOT_AN_IMAGE"),
             ("header only", lzs.decompress, (b"\x00\x00\x00\x00",), "NOT_AN_IMAGE"),
-            ("header one short", lzs.decompress, (b"\x02\x00\x00\x00\xff",), "TRUNCATED"),
-            ("header one long", lzs.decoded_size, (b"\x00\x00\x00\x00\xff",), "TRAILING_DATA"),
+            ("header one short", lzs.decompress, (b"\x02\x00\x00\x00\xff",), "TRUNCATED", " (5 of 6 bytes)"),
+            ("largest header", lzs.decoded_size, (b"\xff\xff\xff\xff\x00\x00",), "TRUNCATED",
+             " (6 of 4,294,967,299 bytes)"),
+            ("header one long", lzs.decoded_size, (b"\x00\x00\x00\x00\xff",), "TRAILING_DATA",
+             " (5 bytes; the image is 4)"),
             ("flag byte alone", lzs.decompress, (image_of(b"\x00"),), "NO_OUTPUT"),
             ("cut reference", lzs.decoded_size, (image_of(b"\x00\x12"),), "NO_OUTPUT"),
             ("empty input", lzs.compress, (b"",), "EMPTY_INPUT"),
@@ -144,13 +168,15 @@ class Errors(unittest.TestCase):
             ("image_length, 3 bytes", lzs.image_length, (b"\x01\x00\x00",), "NOT_AN_IMAGE"),
             ("image_length, past the end", lzs.image_length, (b"\x02\x00\x00\x00\xff",), "TRUNCATED"),
         ]
-        for name, call, args, code in cases:
+        # An image cut short or followed by more bytes: the library's words,
+        # then the sizes, as every face writes them.
+        for name, call, args, code, *sizes in cases:
             with self.subTest(name):
                 with self.assertRaises(lzs.LzsError) as caught:
                     call(*args)
                 self.assertIsInstance(caught.exception, ValueError)
                 self.assertEqual(caught.exception.code, CODES[code])
-                self.assertEqual(str(caught.exception), reference_message(CODES[code]))
+                self.assertEqual(str(caught.exception), reference_message(CODES[code]) + "".join(sizes))
 
     def test_codes_and_levels_are_the_header_s(self):
         expected = {f"ERROR_{name}": number for name, number in CODES.items() if name != "MAX_CODE"}
@@ -215,77 +241,6 @@ class ImageLength(unittest.TestCase):
         self.assertRaises(ValueError, lzs.image_length, image, -1)
 
 
-class Open(unittest.TestCase):
-    def setUp(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        self.folder = pathlib.Path(folder.name)
-        self.path = self.folder / "data.lzs"
-        self.data = ROUND_TRIP_DATA[2][1]
-
-    def listing(self):
-        return sorted(os.listdir(self.folder))
-
-    def test_write_then_read(self):
-        for mode, level, path in [("wb", lzs.LEVEL_OPTIMAL, self.path), ("xb", lzs.LEVEL_FAST, str(self.path)),
-                                  ("w", lzs.LEVEL_FAST, os.fsencode(self.path))]:
-            with self.subTest(mode=mode, level=level, path=type(path).__name__):
-                with lzs.open(path, mode, level=level) as out:
-                    self.assertTrue(out.writable())
-                    out.write(self.data[:1000])
-                    out.write(memoryview(self.data)[1000:])
-                    self.assertFalse(self.path.exists())  # nothing before close
-                self.assertEqual(self.path.read_bytes(), lzs.compress(self.data, level))
-                self.assertEqual(self.listing(), ["data.lzs"])
-                with lzs.open(self.path) as packed:
-                    self.assertEqual(list(packed), self.data.splitlines(keepends=True))
-                self.path.unlink()
-
-    def test_exclusive_create(self):
-        self.path.write_bytes(b"keep")
-        self.assertRaises(FileExistsError, lzs.open, self.path, "xb")
-        # The name taken between open and close: the file there stays.
-        other = self.folder / "other.lzs"
-        out = lzs.open(other, "xb")
-        out.write(b"new")
-        other.write_bytes(b"taken")
-        self.assertRaises(FileExistsError, out.close)
-        self.assertTrue(out.closed)
-        self.assertEqual(other.read_bytes(), b"taken")
-        self.assertEqual(self.path.read_bytes(), b"keep")
-        self.assertEqual(self.listing(), ["data.lzs", "other.lzs"])
-
-    def test_nothing_left_when_packing_fails_or_the_block_raises(self):
-        for before in (None, b"old contents"):
-            if before is not None:
-                self.path.write_bytes(before)
-            with self.subTest(existing=before is not None):
-                with self.assertRaises(lzs.LzsError) as caught:
-                    with lzs.open(self.path, "wb"):
-                        pass
-                self.assertEqual(caught.exception.code, CODES["EMPTY_INPUT"])
-                with self.assertRaises(KeyError):
-                    with lzs.open(self.path, "wb") as out:
-                        out.write(b"partial")
-                        raise KeyError("stop")
-                self.assertEqual(self.listing(), [] if before is None else ["data.lzs"])
-                if before is not None:
-                    self.assertEqual(self.path.read_bytes(), before)
-
-    def test_bad_arguments(self):
-        self.path.write_bytes(b"not an image")
-        cases = [(ValueError, "rt", lzs.LEVEL_OPTIMAL), (ValueError, "ab", lzs.LEVEL_OPTIMAL),
-                 (ValueError, "wb", 7), (lzs.LzsError, "rb", lzs.LEVEL_OPTIMAL)]
-        for error, mode, level in cases:
-            with self.subTest(mode=mode, level=level):
-                self.assertRaises(error, lzs.open, self.path, mode, level=level)
-        self.assertEqual(self.listing(), ["data.lzs"])
-        with lzs.open(self.folder / "x.lzs", "wb") as out:
-            out.write(b"x")
-            self.assertRaises(OSError, out.read)
-        self.assertRaises(ValueError, out.write, b"after close")
-
-
 class Threads(unittest.TestCase):
     """While one thread is inside a call, another runs Python code. The
     switch interval is made so long that a thread holding the GIL keeps it:
@@ -327,33 +282,36 @@ class Threads(unittest.TestCase):
             with self.subTest(name):
                 self.assertTrue(any(self.run_beside(call) > 0 for _ in range(20)))
 
-    def test_second_thread_in_one_encoder_raises(self):
-        encoder = lzs.Encoder()
-        data = random.Random(5).randbytes(3 << 20)
-        refused = []
+    def test_second_thread_in_one_context_raises(self):
+        data = random_bytes(5, 3 << 20)
+        image = image_of((b"\x00" + b"\x00\x0f" * 8) * 466034)
+        cases = [  # a long call, and a short one made meanwhile from another thread
+            ("Encoder", lzs.Encoder, lambda encoder: encoder.compress(data, lzs.LEVEL_FAST),
+             lambda encoder: encoder.compress(b"abc")),
+            ("LzsDecompressor", lzs.LzsDecompressor, lambda stream: stream.decompress(image),
+             lambda stream: stream.decompress(b"")),
+        ]
+        for name, make, long_call, short_call in cases:
+            with self.subTest(name):
+                refused = []
 
-        def enter():
-            try:
-                encoder.compress(b"abc")
-            except RuntimeError:
-                refused.append(True)
+                def attempt(call, context):
+                    # The other thread may be the one inside when this call
+                    # starts: then this one is refused instead.
+                    try:
+                        call(context)
+                    except RuntimeError as error:
+                        refused.append(str(error))
+                    except EOFError:
+                        pass  # the decompressor's image ended first
 
-        def pack_here():
-            # The other thread may be the one inside when this call starts:
-            # then this one is refused instead.
-            try:
-                image = encoder.compress(data, 1)
-            except RuntimeError:
-                refused.append(True)
-                return
-            self.assertEqual(lzs.decompress(image), data)
-
-        for _ in range(20):
-            self.run_beside(pack_here, enter)
-            if refused:
-                break
-        self.assertTrue(refused)
-        self.assertEqual(lzs.decompress(encoder.compress(b"abc")), b"abc")  # usable afterwards
+                for _ in range(20):
+                    context = make()
+                    self.run_beside(lambda: attempt(long_call, context), lambda: attempt(short_call, context))
+                    if refused:
+                        break
+                self.assertEqual(refused[:1], [f"this {name} is in use by another thread"])
+        self.assertEqual(lzs.decompress(lzs.Encoder().compress(b"abc")), b"abc")
 
 
 class Names(unittest.TestCase):
@@ -364,10 +322,22 @@ class Names(unittest.TestCase):
         if REFERENCE is not None:
             self.assertEqual(lzs.library_version(), REFERENCE.lzs_version_string().decode())
 
-    def test_every_name_documented(self):
-        for name in [name for name in lzs.__all__ if callable(getattr(lzs, name))]:
-            with self.subTest(name):
-                self.assertGreater(len(getattr(lzs, name).__doc__ or ""), 40)
+    def test_every_name_documented_with_a_signature(self):
+        callables = [getattr(lzs, name) for name in lzs.__all__
+                     if callable(getattr(lzs, name)) and name != "LzsError"]
+        methods = [lzs.Encoder.compress, lzs.LzsDecompressor.decompress]
+        for call in callables + methods:
+            with self.subTest(call.__qualname__):
+                self.assertGreater(len(call.__doc__ or ""), 40)
+                inspect.signature(call)
+        self.assertEqual(str(inspect.signature(lzs.compress)), f"(data, level={lzs.LEVEL_DEFAULT})")
+        self.assertEqual(str(inspect.signature(lzs.decompress)), "(image, /)")
+
+    def test_public_names_are_all_and_only_the_public_ones(self):
+        # Besides the dunder names, only the package's own submodules.
+        submodules = {name for name in sys.modules if name.startswith("lzs.")}
+        shown = [name for name in dir(lzs) if not name.startswith("__") and f"lzs.{name}" not in submodules]
+        self.assertEqual(sorted(shown), sorted(lzs.__all__))
 
 
 if __name__ == "__main__":

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # CI: the release packages, used as their users would use them. Builds the
-# zip, the debs, the Python wheel, lzs.html and SHA256SUMS with the release preset,
-# checks that two more builds in other folders are identical, installs the
-# debs and runs both programs from PATH on the bundled sample and the module
-# from Debian's python3, runs lintian on the debs, runs the zip's programs
-# under Wine and installs, uses and uninstalls the msi there. Run as root; the
-# debs are removed again at the end.
+# zip, the debs, the Python source package and wheels, lzs.html and SHA256SUMS
+# with the release preset, checks that two more builds in other folders are
+# identical, installs each wheel in every Python it finds and the source
+# package, installs the debs and runs both programs from PATH on the bundled
+# sample and the module from Debian's python3, runs lintian on the debs, runs
+# the zip's programs under Wine and installs, uses and uninstalls the msi
+# there. Run as root; the debs are removed again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source_dir=$PWD
@@ -17,14 +18,16 @@ libdebs=("$packages/liblzs1_${version}_amd64.deb" "$packages/liblzs-dev_${versio
 zip=$packages/lzs-unpack-${version}-win64.zip
 msi=$packages/lzs-unpack-${version}-x64.msi
 pydeb=$packages/python3-lzs_${version}_amd64.deb
-python_tag=$(/usr/bin/python3 -c 'import sys; print("cp%d%d" % sys.version_info[:2])')
-wheel=$packages/lzs-${version}-${python_tag}-${python_tag}-linux_x86_64.whl
 
 rm -rf "$packages"
 cmake --workflow --preset release
 (cd "$packages" && sha256sum -c SHA256SUMS)
-ls -l "$deb" "${libdebs[@]}" "$zip" "$msi" "$pydeb" "$wheel"
-for package in "$wheel" "$msi"; do
+python_packages=("$packages/lzs-${version}.tar.gz")
+for tag in cp38-cp38 cp39-cp39 cp310-cp310 cp311-abi3; do
+  python_packages+=("$packages/lzs-${version}-${tag}-manylinux_2_17_x86_64.whl")
+done
+ls -l "$deb" "${libdebs[@]}" "$zip" "$msi" "$pydeb" "${python_packages[@]}"
+for package in "${python_packages[@]}" "$msi"; do
   grep -q "  ${package##*/}\$" "$packages/SHA256SUMS" || { echo "SHA256SUMS lists no ${package##*/}" >&2; exit 1; }
 done
 # lzs.html beside the packages and in the zip, the same bytes in both.
@@ -33,6 +36,11 @@ grep -q "  lzs.html\$" "$packages/SHA256SUMS" || { echo "SHA256SUMS lists no lzs
   { echo "the zip's lzs.html is not the one beside the packages" >&2; exit 1; }
 
 tools/release/check-reproducible.sh
+
+echo "== the Python packages: each wheel in every Python the build found, the source package"
+LZS_PYTHON_DIST=$packages LZS_VERSION=$version LZS_LIBRARY=$source_dir/build/release/liblzs/liblzs.so.1 \
+  LZS_TEST_PYTHONS=$(sed -n 's/^LZS_PYTHON3_[0-9]*:FILEPATH=//p' build/release/CMakeCache.txt | paste -sd:) \
+  PYTHONDONTWRITEBYTECODE=1 /usr/bin/python3 python/tests/test_packages.py
 
 work=$source_dir/build/release/ci
 rm -rf "$work"
@@ -87,7 +95,8 @@ echo "== python3-lzs: the module for Debian's python3"
 import sys
 import lzs
 assert lzs.__file__.startswith("/usr/lib/python3/dist-packages/lzs/"), lzs.__file__
-assert lzs.__version__ == lzs.library_version() == sys.argv[1]
+import importlib.metadata
+assert lzs.__version__ == lzs.library_version() == importlib.metadata.version("lzs") == sys.argv[1]
 data = open("sample.lzs.DeLZS", "rb").read()
 assert lzs.decompress(open("sample.lzs", "rb").read()) == data
 with lzs.open("module.lzs", "wb") as out:

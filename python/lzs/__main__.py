@@ -1,0 +1,107 @@
+"""python -m lzs: packs and unpacks files, in the manner of python -m gzip.
+
+Packs each FILE into FILE.lzs, or with -d unpacks FILE.lzs into FILE; the
+input stays. With no FILE, or FILE "-", it reads standard input and writes
+standard output. An output is written under its name only complete, and a
+file already there is never replaced. Exit code 0 when every file went
+well, 1 when one failed (said on standard error), 2 for a bad command line.
+"""
+import argparse
+import errno
+import shutil
+import sys
+
+from . import LEVEL_DEFAULT, LEVEL_FAST, LEVEL_OPTIMAL, LzsError
+from . import open as open_image
+from ._files import OUTPUT_SIZE, _Output
+
+SUFFIX = ".lzs"
+
+
+def parse(argv):
+    parser = argparse.ArgumentParser(
+        prog="python -m lzs", description="Packs FILE into FILE.lzs, or unpacks FILE.lzs into FILE "
+        "with -d; the input stays. No FILE, or -, reads standard input and writes standard output.")
+    parser.add_argument("-d", "--decompress", action="store_true", help="unpack instead of packing")
+    parser.add_argument("-c", "--stdout", action="store_true", help="write to standard output")
+    parser.add_argument("-o", "--output", metavar="OUTPUT", help="write to OUTPUT (one FILE only)")
+    levels = parser.add_mutually_exclusive_group()
+    levels.add_argument("-1", "--fast", dest="level", action="store_const", const=LEVEL_FAST,
+                        help="pack greedily, for large batches")
+    levels.add_argument("-9", "--best", dest="level", action="store_const", const=LEVEL_OPTIMAL,
+                        help="pack into the smallest image the format allows (as the default does)")
+    parser.add_argument("files", nargs="*", metavar="FILE")
+    parser.set_defaults(level=LEVEL_DEFAULT)
+    options = parser.parse_args(argv)
+    if options.output is not None and options.stdout:
+        parser.error("-c and -o exclude each other")
+    if options.output is not None and len(options.files) > 1:
+        parser.error("-o takes one FILE")
+    return options
+
+
+def output_name(name, options):
+    """Where the output of input `name` goes: a path, or None for standard
+    output."""
+    if options.output is not None:
+        return options.output
+    if options.stdout or name == "-":
+        return None
+    if not options.decompress:
+        return name + SUFFIX
+    if name.endswith(SUFFIX) and len(name) > len(SUFFIX):
+        return name[:-len(SUFFIX)]
+    raise ValueError(f"does not end in {SUFFIX}; name the output with -o or use -c")
+
+
+def standard(stream, which):
+    """The binary side of a standard stream; OSError when it is closed."""
+    if stream is None:
+        raise OSError(errno.EBADF, f"standard {which} is closed")
+    return stream.buffer
+
+
+def convert(name, options):
+    source = standard(sys.stdin, "input") if name == "-" else name
+    target = output_name(name, options)
+    if options.decompress:
+        with open_image(source, "rb") as image:
+            if target is not None:
+                with _Output(target, exclusive=True) as output:
+                    shutil.copyfileobj(image, output, OUTPUT_SIZE)
+                return
+            stdout = standard(sys.stdout, "output")
+            shutil.copyfileobj(image, stdout, OUTPUT_SIZE)
+            stdout.flush()
+        return
+    if name == "-":
+        data = source.read()
+    else:
+        with open(source, "rb") as file:
+            data = file.read()
+    stdout = standard(sys.stdout, "output") if target is None else None
+    with open_image(stdout or target, "xb", level=options.level) as packed:
+        packed.write(data)
+    if stdout is not None:
+        stdout.flush()
+
+
+def main(argv=None):
+    options = parse(argv)
+    status = 0
+    for name in options.files or ["-"]:
+        shown = "(standard input)" if name == "-" else name
+        try:
+            convert(name, options)
+        except OSError as error:
+            where = error.filename if error.filename is not None else shown
+            print(f"python -m lzs: {where}: {error.strerror or error}", file=sys.stderr)
+            status = 1
+        except (LzsError, ValueError) as error:
+            print(f"python -m lzs: {shown}: {error}", file=sys.stderr)
+            status = 1
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())

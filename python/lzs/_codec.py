@@ -1,0 +1,81 @@
+"""lzs.Encoder and lzs.LzsDecompressor: the library's contexts, each held
+in a capsule of the extension, which keeps them to one thread at a time."""
+from . import _lzs
+from ._lzs import LEVEL_DEFAULT
+
+
+class Encoder:
+    """Encoder()
+
+    A reusable packer: its workspace is kept from one compress() call to the
+    next, so packing many inputs does not allocate it again.
+
+    An Encoder is for one thread at a time: a call made while another thread
+    is inside compress() of the same Encoder raises RuntimeError. Give each
+    thread its own Encoder.
+    """
+
+    __slots__ = ("_workspace",)
+
+    def __init__(self):
+        self._workspace = _lzs.encoder_new()
+
+    def compress(self, data, level=LEVEL_DEFAULT):
+        """Pack data, as lzs.compress does, in this encoder's workspace."""
+        return _lzs.encoder_compress(self._workspace, data, level)
+
+
+class LzsDecompressor:
+    """LzsDecompressor()
+
+    Unpacks one LZS image that arrives in pieces, in the manner of
+    lzma.LZMADecompressor: feed the pieces to decompress() in order; its
+    output, joined, is what lzs.decompress gives for the whole image. The
+    context holds the last 4,096 bytes of output and the input that a
+    max_length left over, nothing more.
+
+    eof is True once the image is complete, unused_data then holds the bytes
+    that came after it, and needs_input is False when decompress() can give
+    more output before it needs more input. An image whose input ends
+    before eof is cut short. An image that ends in an error (a header of 0,
+    an image that yields no byte) raises LzsError as lzs.decompress does for
+    those bytes alone; eof and unused_data are then set as for any end.
+
+    An LzsDecompressor is for one thread at a time, as an Encoder is.
+    """
+
+    def __init__(self):
+        self._stream = _lzs.stream_new()
+        self._input = b""
+        self.eof = False
+        self.needs_input = True
+        self.unused_data = b""
+
+    def decompress(self, data, max_length=-1):
+        """Decode data (any bytes-like object) after the input given so far,
+        and return at most max_length bytes of output (all there is when
+        negative). Input that max_length leaves over is kept for the next
+        call, which may give b"" as data. Raises EOFError after the end."""
+        if self.eof:
+            raise EOFError("already at the end of the image")
+        if self._input:
+            data = self._input + bytes(data)
+        output, taken, ended = _lzs.stream_decode(self._stream, data, max_length)
+        with memoryview(data) as view, view.cast("B") as byte_view:
+            rest = bytes(byte_view[taken:])
+        if ended:
+            self.eof = True
+            self.needs_input = False
+            self.unused_data = rest
+            self._input = b""
+            _lzs.stream_end(self._stream)  # an image that ended in an error raises it
+        else:
+            self._input = rest
+            self.needs_input = not rest and (max_length < 0 or len(output) < max_length)
+        return output
+
+    def _end(self, rest=b""):
+        """Raises LzsError unless the image is complete and nothing came after
+        it (unused_data, or rest: input after that): for when the input has
+        ended."""
+        _lzs.stream_end(self._stream, self.unused_data or rest)

@@ -1,0 +1,190 @@
+"""LzsDecompressor and lzs.open(..., "rb") against the one-shot decompress:
+the same bytes and the same errors for every split of a few images, at the
+edges of max_length, for images cut short and with bytes after their end;
+reading a path, an open file and a BytesIO in pieces, in constant memory."""
+import io
+import os
+import pathlib
+import tempfile
+import tracemalloc
+import unittest
+
+import lzs
+from test_module import CODES, ROUND_TRIP_DATA, image_of
+
+IMAGES = [(name, lzs.compress(data)) for name, data in ROUND_TRIP_DATA[:4]]
+SMALL = lzs.compress(b"abcabcabcabc, abcabc! " * 20)  # every split point of it
+# Images the one-shot decompress refuses, each with the code it gives.
+BAD = [
+    ("empty", b""),
+    ("three bytes", b"\x01\x00\x00"),
+    ("header of 0", b"\x00\x00\x00\x00"),
+    ("header of 0 and more", b"\x00\x00\x00\x00\xff\xff"),
+    ("cut by one", SMALL[:-1]),
+    ("cut after the header", SMALL[:4]),
+    ("one byte after the end", SMALL + b"x"),
+    ("another image after it", SMALL + SMALL),
+    ("flag byte alone", image_of(b"\x00")),
+]
+
+
+def one_shot_error(image):
+    try:
+        lzs.decompress(image)
+    except lzs.LzsError as error:
+        return error.code, str(error)
+    return None
+
+
+def feed(pieces, max_length=-1):
+    """The output of an LzsDecompressor given pieces (and b"" while it has
+    more to give), each call's output checked against max_length."""
+    decompressor = lzs.LzsDecompressor()
+    output = []
+    for piece in pieces:
+        output.append(decompressor.decompress(piece, max_length))
+        while not decompressor.needs_input and not decompressor.eof:
+            output.append(decompressor.decompress(b"", max_length))
+            assert max_length >= 0 and 0 < len(output[-1]) <= max_length, len(output[-1])
+        if decompressor.eof:
+            break
+    return b"".join(output), decompressor
+
+
+class Decompressor(unittest.TestCase):
+    def test_every_split_gives_the_one_shot_output(self):
+        expected = lzs.decompress(SMALL)
+        for cut in range(len(SMALL) + 1):
+            for second in (cut, min(cut + 1, len(SMALL)), len(SMALL)):
+                with self.subTest(cut=cut, second=second):
+                    pieces = [SMALL[:cut], SMALL[cut:second], SMALL[second:]]
+                    output, decompressor = feed(pieces)
+                    self.assertEqual(output, expected)
+                    self.assertTrue(decompressor.eof)
+        for name, image in IMAGES:
+            for size in (1, 2, 17, 4096, 65536):
+                with self.subTest(name, piece=size):
+                    pieces = [memoryview(image)[k:k + size] for k in range(0, len(image), size)]
+                    self.assertEqual(feed(pieces)[0], lzs.decompress(image))
+
+    def test_max_length_at_its_edges(self):
+        for name, image in IMAGES:
+            size = lzs.decoded_size(image)
+            for max_length in sorted({0, 1, 4095, 4096, 4097, size - 1, size, size + 1}):
+                with self.subTest(name, max_length=max_length):
+                    decompressor = lzs.LzsDecompressor()
+                    first = decompressor.decompress(image, max_length)
+                    self.assertEqual(len(first), min(max_length, size))
+                    self.assertEqual(decompressor.needs_input, False)
+                    if max_length == 0:
+                        continue
+                    rest = b""
+                    while not decompressor.eof:
+                        rest += decompressor.decompress(b"", max_length)
+                    self.assertEqual(first + rest, lzs.decompress(image))
+
+    def test_needs_input_and_eof_on_the_way(self):
+        decompressor = lzs.LzsDecompressor()
+        self.assertEqual((decompressor.eof, decompressor.needs_input), (False, True))
+        self.assertEqual(decompressor.decompress(SMALL[:2]), b"")
+        self.assertEqual((decompressor.eof, decompressor.needs_input), (False, True))
+        decompressor.decompress(SMALL[2:-1])
+        self.assertEqual((decompressor.eof, decompressor.needs_input), (False, True))
+        decompressor.decompress(SMALL[-1:])
+        self.assertEqual((decompressor.eof, decompressor.needs_input, decompressor.unused_data), (True, False, b""))
+        self.assertRaises(EOFError, decompressor.decompress, b"")
+
+    def test_bytes_after_the_end_are_unused_data(self):
+        # Those of the call that reaches the end; a call after it is refused.
+        data = SMALL + b"\x00next"
+        for cut in (0, 3, len(SMALL) - 1, len(SMALL), len(SMALL) + 2):
+            with self.subTest(cut=cut):
+                output, decompressor = feed([data[:cut], data[cut:]])
+                unused = data[len(SMALL):] if cut < len(SMALL) else data[len(SMALL):cut]
+                self.assertEqual((output, decompressor.unused_data), (lzs.decompress(SMALL), unused))
+                self.assertRaises(EOFError, decompressor.decompress, data[cut:])
+
+    def test_errors_on_the_way_are_the_one_shot_ones(self):
+        # Those of the image alone: a header of 0 ends it at once.
+        for name, image in [("header of 0", b"\x00\x00\x00\x00"), ("flag byte alone", image_of(b"\x00"))]:
+            with self.subTest(name):
+                decompressor = lzs.LzsDecompressor()
+                with self.assertRaises(lzs.LzsError) as caught:
+                    decompressor.decompress(image + b"after")
+                self.assertEqual((caught.exception.code, str(caught.exception)), one_shot_error(image))
+                self.assertEqual((decompressor.eof, decompressor.unused_data), (True, b"after"))
+
+    def test_any_bytes_like_input(self):
+        for kind in (bytes, bytearray, memoryview, lambda data: memoryview(data).cast("H")):
+            with self.subTest(kind):
+                self.assertEqual(feed([kind(SMALL[:10]), kind(SMALL[10:])])[0], lzs.decompress(SMALL))
+        self.assertRaises(TypeError, lzs.LzsDecompressor().decompress, "text")
+
+
+class Reading(unittest.TestCase):
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.folder = pathlib.Path(folder.name)
+
+    def sources(self, image):
+        """The image as a path, an open file (after other bytes) and a BytesIO."""
+        path = self.folder / "image.lzs"
+        path.write_bytes(b"JUNK" + image)
+        opened = open(path, "rb")
+        self.addCleanup(opened.close)
+        opened.seek(4)
+        path.with_name("alone.lzs").write_bytes(image)
+        return [("path", path.with_name("alone.lzs")), ("open file", opened), ("BytesIO", io.BytesIO(image))]
+
+    def test_reads_as_decompress_does(self):
+        name, image = IMAGES[2]
+        data = lzs.decompress(image)
+        for kind, source in self.sources(image):
+            with self.subTest(kind), lzs.open(source) as packed:
+                self.assertEqual(packed.read(5), data[:5])
+                self.assertEqual(packed.readline(), data[5:data.index(b"\n", 5) + 1])
+                packed.seek(1000)
+                self.assertEqual(packed.read(10), data[1000:1010])
+                packed.seek(-10, io.SEEK_END)
+                self.assertEqual((packed.tell(), packed.read()), (len(data) - 10, data[-10:]))
+                packed.seek(0)
+                self.assertEqual(b"".join(packed), data)
+
+    def test_errors_at_the_end_are_the_one_shot_ones(self):
+        # Bytes after the end: as many as a stream read, "at least".
+        for name, image in BAD:
+            expected = one_shot_error(image)
+            for kind, source in self.sources(image):
+                with self.subTest(name, source=kind):
+                    with self.assertRaises(lzs.LzsError) as caught, lzs.open(source) as packed:
+                        packed.read()
+                    message = str(caught.exception).replace("(at least ", "(")
+                    self.assertEqual((caught.exception.code, message), expected)
+        self.assertEqual(one_shot_error(SMALL[:-1]), (lzs.ERROR_TRUNCATED, f"cut short: the image is shorter "
+                                                      f"than its header says ({len(SMALL) - 1} of {len(SMALL)} bytes)"))
+        self.assertEqual(one_shot_error(SMALL + b"xy"), (lzs.ERROR_TRAILING_DATA, f"bytes after the end of the "
+                                                         f"image ({len(SMALL) + 2} bytes; the image is {len(SMALL)})"))
+
+    def test_read_n_takes_only_what_it_needs_in_constant_memory(self):
+        # 64 MiB of zeros from groups of eight 18-byte back-references.
+        image = image_of((b"\x00" + b"\x00\x0f" * 8) * 466034)
+        source = io.BytesIO(image)
+        with lzs.open(source) as packed:
+            self.assertEqual(packed.read(100), bytes(100))
+            self.assertLess(source.tell(), 256 << 10)
+            tracemalloc.start()
+            self.addCleanup(tracemalloc.stop)
+            total = 100
+            while True:
+                piece = packed.read(1 << 20)
+                if not piece:
+                    break
+                total += len(piece)
+            peak = tracemalloc.get_traced_memory()[1]
+        self.assertEqual(total, 466034 * 8 * 18)
+        self.assertLess(peak, 4 << 20)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
