@@ -28,11 +28,15 @@ def ansi_code_page(locale: str) -> str:
     """The ANSI code page Wine takes from a Unix locale, as it records it in
     the registry of the X11 prefix."""
     env = {**wine.wine_env(), "WINEPREFIX": str(wine.prefix_path(True)), "LC_ALL": locale}
-    found = subprocess.run([wine.WINE, "reg", "query",
-                            r"HKLM\System\CurrentControlSet\Control\Nls\CodePage", "/v", "ACP"],
-                           env=env, capture_output=True, timeout=120).stdout.decode("latin-1")
-    words = found.split()
-    return words[words.index("REG_SZ") + 1] if "REG_SZ" in words else found
+    for _ in range(3):  # on a busy machine Wine now and then fails to start reg.exe at all
+        query = [wine.WINE, "reg", "query",
+                 r"HKLM\System\CurrentControlSet\Control\Nls\CodePage", "/v", "ACP"]
+        found = subprocess.run(query, env=env, capture_output=True,
+                               timeout=120).stdout.decode("latin-1")
+        words = found.split()
+        if "REG_SZ" in words:
+            return words[words.index("REG_SZ") + 1]
+    return found
 
 
 def x_command(display: str, *args: str, **kwargs) -> subprocess.CompletedProcess:
