@@ -29,9 +29,6 @@ for k in 0 1; do
   (cd "$source_dir" && git ls-files -z --cached --others --exclude-standard |
      while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done |
      xargs -0 cp --parents -t "$build/src")
-  # lzs.html's build takes fflate from web/node_modules (npm ci), which git
-  # does not hold.
-  [ ! -d "$source_dir/web/node_modules" ] || cp -r "$source_dir/web/node_modules" "$build/src/web/"
   [ "$k" -eq 0 ] || sleep 2  # a link time in seconds would differ
   echo "== building in $build (${environments[$k]})"
   (cd "$build/src" && export ${environments[$k]} &&
