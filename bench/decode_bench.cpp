@@ -93,37 +93,38 @@ void BenchLibDecode(benchmark::State& state, const Corpus* corpus) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
 }
 
-// lzs_decode_stream over the whole image in 64 KiB pieces into 64 KiB of
-// output room at a time, as a program reading a file or pipe would call it;
-// sink(output, size) takes each filled room. Returns the last result.
-constexpr size_t StreamChunk = size_t{64} * 1024;
-
+// lzs_decode_stream over the whole image in pieces of lzs_dstream_in_size()
+// bytes into lzs_dstream_out_size() bytes of output room at a time, as a
+// program reading a file or pipe would call it; sink(output, size) takes
+// each filled room. Returns lzs_dstream_end's verdict.
 template <typename Sink>
 size_t StreamDecode(lzs_dstream* ds, const Bytes& image, std::uint8_t* room, Sink sink) {
+  const size_t pieceSize = lzs_dstream_in_size();
+  const size_t roomSize = lzs_dstream_out_size();
   lzs_dstream_reset(ds);
   size_t r = 1;
   size_t taken = 0;
-  size_t dstPos = StreamChunk;
+  size_t dstPos = roomSize;
   // Until an error, or all input taken and no output left waiting.
-  while (!lzs_is_error(r) && (taken < image.size() || (r != 0 && dstPos == StreamChunk))) {
-    const size_t size = std::min(StreamChunk, image.size() - taken);
+  while (!lzs_is_error(r) && (taken < image.size() || (r != 0 && dstPos == roomSize))) {
+    const size_t size = std::min(pieceSize, image.size() - taken);
     size_t srcPos = 0;
     dstPos = 0;
-    r = lzs_decode_stream(ds, room, StreamChunk, &dstPos, image.data() + taken, size, &srcPos);
+    r = lzs_decode_stream(ds, room, roomSize, &dstPos, image.data() + taken, size, &srcPos);
     sink(room, dstPos);
     taken += srcPos;
   }
-  return r;
+  return lzs_dstream_end(ds, nullptr);
 }
 
 void BenchStream(benchmark::State& state, const Corpus* corpus) {
   lzs_dstream* ds = lzs_dstream_create();
-  std::vector<std::uint8_t> room(StreamChunk);
+  std::vector<std::uint8_t> room(lzs_dstream_out_size());
   Bytes all;
   const size_t check =
       StreamDecode(ds, corpus->image, room.data(),
                    [&](const std::uint8_t* p, size_t n) { all.insert(all.end(), p, p + n); });
-  if (check != 0 || all != corpus->original)
+  if (check != corpus->original.size() || all != corpus->original)
     state.SkipWithError("lzs_decode_stream output differs from the original");
   for (auto _ : state) {
     size_t total = 0;
@@ -279,8 +280,7 @@ int main(int argc, char** argv) {
       " DecodeLzs on each path (0: not on this processor), path = the one a process takes by "
       "itself,\n"
       " ref = the reference decoder, lib = lzs_decode on that path into\n"
-      " an exactly sized buffer, size = lzs_decoded_size, stream = lzs_decode_stream with 64 KiB "
-      "pieces\n"
-      " and 64 KiB of output room)\n");
+      " an exactly sized buffer, size = lzs_decoded_size, stream = lzs_decode_stream with pieces\n"
+      " of lzs_dstream_in_size() bytes and lzs_dstream_out_size() bytes of output room)\n");
   return 0;
 }

@@ -33,6 +33,16 @@ std::string PackFailure(size_t code) {
   }
 }
 
+// Why an image is refused, from the library's error: an image whose size
+// is not what its header says is refused as the read of a file refuses it.
+std::string NotLzsReason(size_t code) {
+  switch (lzs_get_error(code)) {
+    case LZS_ERROR_TRUNCATED:
+    case LZS_ERROR_TRAILING_DATA: return HeaderReason;
+    default: return std::string("not LZS: ") + lzs_error_name(code);
+  }
+}
+
 std::string Percent(std::uint64_t part, std::uint64_t whole) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f%%",
@@ -107,35 +117,6 @@ std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::str
 
 namespace {
 
-// Where each item of a payload ends, tracked piece by piece: whether the
-// payload so far ends one byte into a back-reference (which decoding drops).
-class ItemEnds {
- public:
-  void Take(const std::uint8_t* data, std::size_t size) {
-    for (std::size_t k = 0; k < size; ++k) {
-      if (header_ < LZS_HEADER_SIZE) {
-        ++header_;
-      } else if (pending_ > 0) {
-        --pending_;
-      } else if (items_ == 0) {
-        flags_ = data[k];
-        items_ = 8;
-      } else {
-        pending_ = (flags_ & 1) != 0 ? 0 : 1;  // a back-reference has one more byte
-        flags_ >>= 1;
-        --items_;
-      }
-    }
-  }
-  bool LastItemCut() const { return pending_ == 1; }
-
- private:
-  std::size_t header_ = 0;
-  unsigned flags_ = 0;
-  int items_ = 0;
-  int pending_ = 0;
-};
-
 struct DstreamFree {
   void operator()(lzs_dstream* ds) const { lzs_dstream_free(ds); }
 };
@@ -160,10 +141,8 @@ bool StreamImage(const Options& options, const Job& job, const std::string& name
   }
   Bytes room(StreamRoom);
   std::size_t used = 0;
-  size_t result = 1;
   std::uint64_t taken = 0;
   std::uint64_t made = 0;
-  ItemEnds ends;
   FileStamp stamp;
   OutputFile file;
   bool opened = false;
@@ -188,14 +167,14 @@ bool StreamImage(const Options& options, const Job& job, const std::string& name
       }
       opened = true;
     }
-    if (options.mode == Mode::Test) ends.Take(data, size);
     taken += size;
     std::size_t pos = 0;
     for (;;) {
-      result = lzs_decode_stream(ds.get(), room.data(), room.size(), &used, data, size, &pos);
+      const size_t result =
+          lzs_decode_stream(ds.get(), room.data(), room.size(), &used, data, size, &pos);
       if (lzs_is_error(result)) {
         imageFailed = true;
-        why = std::string("not LZS: ") + lzs_error_name(result);
+        why = NotLzsReason(result);
         return false;
       }
       if (used == room.size()) {
@@ -208,14 +187,12 @@ bool StreamImage(const Options& options, const Job& job, const std::string& name
   const ReadRule rule{LZS_IMAGE_SIZE_MAX, true};
   bool ok = fromStdin ? ReadStandardInputInPieces(take, error)
                       : ReadInputFileInPieces(job.input, rule, stamp, take, error);
-  if (ok && result != 0) {
-    // The input ended before the image did: lzs_decode would find the
-    // header too large for it.
+  // The input has ended: the library's verdict on the image.
+  lzs_info info{};
+  const size_t verdict = ok ? lzs_dstream_end(ds.get(), &info) : 0;
+  if (lzs_is_error(verdict)) {
     imageFailed = true;
-    error = std::string("not LZS: ") +
-            lzs_error_name(static_cast<size_t>(0) - (taken <= LZS_HEADER_SIZE
-                                                         ? LZS_ERROR_NOT_AN_IMAGE
-                                                         : LZS_ERROR_HEADER_MISMATCH));
+    error = NotLzsReason(verdict);
     ok = false;
   }
   if (ok && !flush(error)) ok = false;
@@ -235,7 +212,7 @@ bool StreamImage(const Options& options, const Job& job, const std::string& name
   outcome.unpackedBytes = made;
   outcome.done = true;
   if (options.mode == Mode::Test) {
-    outcome.messages += TestReport(options, name, made, ends.LastItemCut());
+    outcome.messages += TestReport(options, name, made, info.lastItemCut != 0);
   } else if (options.verbosity > 1) {
     outcome.messages += UnpackedLine(name, taken, made, outputName);
   }
@@ -343,7 +320,7 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
     // decoded size, from the size scan.
     const bool scan = options.mode == Mode::List || data.size() > DirectDecodeLimit;
     const size_t size = scan ? lzs_decoded_size(data.data(), data.size()) : 0;
-    if (lzs_is_error(size)) return fail(name, std::string("not LZS: ") + lzs_error_name(size));
+    if (lzs_is_error(size)) return fail(name, NotLzsReason(size));
     if (options.mode == Mode::List) {
       outcome.listRow = ListRow(data.size(), size, name);
       outcome.packedBytes = data.size();
@@ -356,7 +333,7 @@ void Work(const Options& options, const Job& job, Workspace& work, Outcome& outc
       return stream();
     }
     const size_t n = lzs_decode(result.data(), result.size(), data.data(), data.size());
-    if (lzs_is_error(n)) return fail(name, std::string("not LZS: ") + lzs_error_name(n));
+    if (lzs_is_error(n)) return fail(name, NotLzsReason(n));
     result.resize(n);
     outcome.packedBytes = data.size();
     outcome.unpackedBytes = n;

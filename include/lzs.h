@@ -22,6 +22,8 @@ extern "C" {
 #else
 #define LZS_API __attribute__((visibility("default")))
 #endif
+#elif defined(_WIN32) && defined(LZS_DLL_IMPORT)
+#define LZS_API __declspec(dllimport) /* a program linked with lzs.dll's import library */
 #else
 #define LZS_API
 #endif
@@ -30,6 +32,11 @@ extern "C" {
 #define LZS_VERSION_MINOR 1
 #define LZS_VERSION_PATCH 0
 #define LZS_VERSION_NUMBER (LZS_VERSION_MAJOR * 10000 + LZS_VERSION_MINOR * 100 + LZS_VERSION_PATCH)
+#define LZS_QUOTE(text) #text
+#define LZS_EXPAND_AND_QUOTE(macro) LZS_QUOTE(macro)
+#define LZS_VERSION_STRING                \
+  LZS_EXPAND_AND_QUOTE(LZS_VERSION_MAJOR) \
+  "." LZS_EXPAND_AND_QUOTE(LZS_VERSION_MINOR) "." LZS_EXPAND_AND_QUOTE(LZS_VERSION_PATCH)
 
 /* The version of the library actually linked: major*10000 + minor*100 + patch,
  * and as "major.minor.patch". */
@@ -37,19 +44,26 @@ LZS_API unsigned lzs_version_number(void);
 LZS_API const char* lzs_version_string(void);
 
 /* Errors. A call returns (size_t)-code; lzs_get_error() gives the code back
- * (LZS_OK for a size). */
+ * (LZS_OK for a size). An image is accepted only when its header is its size
+ * minus 4: TRUNCATED and TRAILING_DATA tell the two ways it can differ. */
 typedef enum {
   LZS_OK = 0,
-  LZS_ERROR_NOT_AN_IMAGE = 1,    /* 4 bytes or fewer: no room for any item */
-  LZS_ERROR_HEADER_MISMATCH = 2, /* the header is not the image size minus 4 */
+  LZS_ERROR_NOT_AN_IMAGE = 1,    /* 4 bytes or fewer: no room for any item; in a
+                                    stream also a header of 0, or an input that
+                                    ended inside the header */
+  LZS_ERROR_TRUNCATED = 2,       /* the image is shorter than its header says */
   LZS_ERROR_NO_OUTPUT = 3,       /* the payload yields no byte */
   LZS_ERROR_DST_TOO_SMALL = 4,   /* dstCapacity is below what the call needs */
-  LZS_ERROR_INPUT_TOO_LARGE = 5, /* encode: above LZS_ENCODE_SIZE_MAX */
+  LZS_ERROR_INPUT_TOO_LARGE = 5, /* encode: above LZS_ENCODE_SIZE_MAX; decode:
+                                    a size that a size_t cannot return */
   LZS_ERROR_OUT_OF_MEMORY = 6,   /* encode: the workspace could not be allocated */
   LZS_ERROR_EMPTY_INPUT = 7,     /* encode: no image can hold zero bytes */
-  LZS_ERROR_BAD_ARGUMENT = 8,    /* a null pointer with a size, an unknown level,
-                                    decode: dst overlapping the image */
-  LZS_ERROR_MAX_CODE = 8
+  LZS_ERROR_BAD_ARGUMENT = 8,    /* a null pointer with a size, dst overlapping
+                                    the image, stream positions past their buffers */
+  LZS_ERROR_TRAILING_DATA = 9,   /* the image is longer than its header says; in
+                                    a stream, input past the image's end */
+  LZS_ERROR_BAD_LEVEL = 10,      /* encode: a level other than those below */
+  LZS_ERROR_MAX_CODE = 10
 } lzs_error;
 
 LZS_API unsigned lzs_is_error(size_t code);
@@ -64,11 +78,17 @@ LZS_API const char* lzs_error_name(size_t code);
 #define LZS_IMAGE_SIZE_MAX (0xFFFFFFFFull + LZS_HEADER_SIZE)
 #define LZS_EXPANSION_MAX 9
 
-/* The largest image the lzs-unpack program takes, 8 MiB (8,388,608 bytes):
+/* Program limits that are not the format's. The format allows any image up
+ * to LZS_IMAGE_SIZE_MAX; these are limits of one program or of the encoder.
+ *
+ * The largest image the lzs-unpack program takes, 8 MiB (8,388,608 bytes):
  * it reads its input whole into a block ten times that size. The library
  * itself has no such limit; a packer that makes files for that program
  * checks against it. */
 #define LZS_UNPACK_IMAGE_MAX ((size_t)8 << 20)
+/* The largest input the encoder takes, 2 GiB: it indexes input positions
+ * with 32 bits. (An image's header could describe a larger one.) */
+#define LZS_ENCODE_SIZE_MAX ((size_t)1 << 31)
 
 /* Decoding. The window starts zero-filled, so a back-reference before the
  * start copies zeros; a back-reference of distance 0 is taken as it comes;
@@ -77,10 +97,11 @@ LZS_API const char* lzs_error_name(size_t code);
 
 /* Decodes the whole image (imageSize bytes, header included) into dst;
  * returns the decoded size, or an error: LZS_ERROR_NOT_AN_IMAGE (imageSize
- * 4 or less), LZS_ERROR_HEADER_MISMATCH (the header is not imageSize - 4),
- * LZS_ERROR_NO_OUTPUT (the payload yields no byte), LZS_ERROR_DST_TOO_SMALL
- * (dstCapacity is below the decoded size; dst[0, dstCapacity) may then hold
- * part of the output), LZS_ERROR_BAD_ARGUMENT (below). The decoder copies
+ * 4 or less), LZS_ERROR_TRUNCATED (the header is above imageSize - 4),
+ * LZS_ERROR_TRAILING_DATA (below it), LZS_ERROR_NO_OUTPUT (the payload
+ * yields no byte), LZS_ERROR_DST_TOO_SMALL (dstCapacity is below the
+ * decoded size; dst[0, dstCapacity) may then hold part of the output),
+ * LZS_ERROR_BAD_ARGUMENT (below). The decoder copies
  * in wide blocks: on success the bytes of dst between the returned size and
  * dstCapacity may have been written too, and hold nothing of use. dst and
  * image must not overlap (LZS_ERROR_BAD_ARGUMENT). */
@@ -88,33 +109,44 @@ LZS_API size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size
 
 /* The exact size lzs_decode would return (or its error, but never
  * LZS_ERROR_DST_TOO_SMALL), from a scan of the flags and lengths alone;
- * writes nothing. */
+ * writes nothing. A size that a size_t cannot return (where it has 32 bits)
+ * is LZS_ERROR_INPUT_TOO_LARGE. */
 LZS_API size_t lzs_decoded_size(const void* image, size_t imageSize);
 
 /* The most bytes lzs_decode can yield for an image of imageSize bytes:
  * LZS_EXPANSION_MAX per payload byte; 0 when imageSize is LZS_HEADER_SIZE or
- * less, above LZS_IMAGE_SIZE_MAX, or the bound is above SIZE_MAX. A destination of that capacity
- * never gives LZS_ERROR_DST_TOO_SMALL; lzs_decoded_size gives the exact size instead, at the cost
- * of a scan. */
+ * less, above LZS_IMAGE_SIZE_MAX, or the bound is not below the error codes.
+ * A destination of that capacity never gives LZS_ERROR_DST_TOO_SMALL;
+ * lzs_decoded_size gives the exact size instead, at the cost of a scan. */
 LZS_API size_t lzs_decode_bound(size_t imageSize);
 
 /* The size of the image at the start of src, as its header says:
  * LZS_HEADER_SIZE plus the header's value. Reads only the header, so src may
  * be a larger buffer holding the image and more after it. Errors:
  * LZS_ERROR_NOT_AN_IMAGE when srcSize is below LZS_HEADER_SIZE,
- * LZS_ERROR_HEADER_MISMATCH when that size runs past srcSize. */
+ * LZS_ERROR_TRUNCATED when that size runs past srcSize. */
 LZS_API size_t lzs_image_length(const void* src, size_t srcSize);
 
-/* What a scan of an image tells without decoding it. */
+/* What a scan of an image tells without decoding it (lzs_image_info), or
+ * what a stream saw (lzs_dstream_end). */
 typedef struct {
-  size_t decodedSize; /* what lzs_decode returns for the image */
-  int lastItemCut;    /* 1 when the image ends one byte into a back-reference,
-                         which decoding drops; else 0 */
+  size_t decodedSize;           /* what lzs_decode returns for the image; for
+                                   a stream, the output given so far */
+  int lastItemCut;              /* 1 when the image (or the input) ends one byte
+                                   into a back-reference, which decoding drops;
+                                   else 0 */
+  unsigned long long imageSize; /* LZS_HEADER_SIZE plus the header's value: the
+                                   size the image should have; 0 when no whole
+                                   header was seen */
+  unsigned long long inputSize; /* the bytes given: imageSize, or the bytes a
+                                   stream took */
 } lzs_info;
 
 /* Fills *info from the same scan as lzs_decoded_size and returns the decoded
- * size, or an error (LZS_ERROR_BAD_ARGUMENT for a NULL info); *info is
- * written only on success. */
+ * size, or an error (LZS_ERROR_BAD_ARGUMENT for a NULL info). *info is
+ * written whenever info is not NULL, with zeros for what the call could not
+ * learn: after LZS_ERROR_TRUNCATED or LZS_ERROR_TRAILING_DATA, imageSize and
+ * inputSize tell how far apart the header and the image are. */
 LZS_API size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* info);
 
 /* Streaming decoding, for images that arrive in pieces (pipes, sockets,
@@ -128,14 +160,11 @@ LZS_API size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* inf
  * edge rules included (zeros before the start, distance 0, items cut off at
  * the end dropped). Only the header's rule (an image is its header's value
  * plus 4 bytes) needs the end of the input, which the context cannot see:
- *  - input past the image's end fails with LZS_ERROR_HEADER_MISMATCH;
- *  - when the input ends while lzs_decode_stream still returns a value above
- *    0 that is not an error, the image is cut short: lzs_decode rejects the
- *    same bytes with LZS_ERROR_NOT_AN_IMAGE when they are 4 or fewer, and
- *    with LZS_ERROR_HEADER_MISMATCH otherwise. The caller reports that.
- * Output is given as it is decoded, so a rejected image may have produced
- * some output before its error: like lzs_decode's partial output, it is of
- * no use. */
+ * input past the image's end fails with LZS_ERROR_TRAILING_DATA at once, and
+ * lzs_dstream_end, called when the input has ended, gives the verdict
+ * lzs_decode gives for the same bytes. Output is given as it is decoded, so
+ * a rejected image may have produced some output before its error: like
+ * lzs_decode's partial output, it is of no use. */
 typedef struct lzs_dstream lzs_dstream;
 
 /* A new context, ready for an image; NULL when out of memory. */
@@ -163,13 +192,14 @@ LZS_API size_t lzs_dstream_reset(lzs_dstream* ds);
  *    room before concluding that the input is short;
  *  - or an error (test with lzs_is_error): LZS_ERROR_NOT_AN_IMAGE (a header
  *    of 0), LZS_ERROR_NO_OUTPUT (the image yields no byte), or
- *    LZS_ERROR_HEADER_MISMATCH (input past the image's end). These come when
+ *    LZS_ERROR_TRAILING_DATA (input past the image's end). These come when
  *    the image ends and stay until lzs_dstream_reset; but a 0,
  *    LZS_ERROR_NOT_AN_IMAGE or LZS_ERROR_NO_OUTPUT becomes
- *    LZS_ERROR_HEADER_MISMATCH if more input is passed, as lzs_decode would
+ *    LZS_ERROR_TRAILING_DATA if more input is passed, as lzs_decode would
  *    say of the longer input. LZS_ERROR_BAD_ARGUMENT (ds, dstPos or srcPos
- *    NULL, *dstPos above dstCapacity, *srcPos above srcSize, or a NULL buffer
- *    with a size) changes nothing in ds.
+ *    NULL, *dstPos above dstCapacity, *srcPos above srcSize, a NULL buffer
+ *    with a size, or dst[0, dstCapacity) and src[0, srcSize) sharing a byte)
+ *    changes nothing in ds.
  *
  * A decoding loop (examples/stream_decode.c is a whole program):
  *     for (;;) {
@@ -180,19 +210,38 @@ LZS_API size_t lzs_dstream_reset(lzs_dstream* ds);
  *       write dst[0, dstPos);
  *       if (lzs_is_error(r) || (ended && dstPos < cap)) break;
  *     }
- * After it, r is 0 for a complete image, an error, or above 0 for an image
- * cut short. Reading on after a 0 until the input ends is what catches
- * input past the image's end. */
+ *     r = lzs_dstream_end(ds, &info);  (the decoded size, or the error)
+ * Reading on after a 0 until the input ends is what catches input past the
+ * image's end. */
 LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t* dstPos,
                                  const void* src, size_t srcSize, size_t* srcPos);
 
-/* Encoding. */
-#define LZS_LEVEL_OPTIMAL 0 /* the smallest image the format allows */
-#define LZS_LEVEL_FAST 1    /* greedy over a bounded search, for large batches */
+/* The caller says the input has ended (all of it was passed to
+ * lzs_decode_stream); returns the verdict on the image: its decoded size
+ * (above 0) when it is whole and all of its output was given, or an error:
+ * LZS_ERROR_NOT_AN_IMAGE (the input ended within its first 4 bytes, or the
+ * header is 0), LZS_ERROR_TRUNCATED (the input ended before the image's
+ * end), LZS_ERROR_NO_OUTPUT, LZS_ERROR_TRAILING_DATA (the error the stream
+ * already holds), LZS_ERROR_DST_TOO_SMALL when decoded output is still
+ * waiting in the context (call lzs_decode_stream with more room first), or
+ * LZS_ERROR_BAD_ARGUMENT for a NULL ds. Apart from the last two, these are
+ * the errors lzs_decode gives for the same bytes. info (may be NULL) gets decodedSize (the output
+ * given so far), lastItemCut (the image ends, or the input ended, one byte
+ * into a back-reference), imageSize and inputSize (the bytes the stream
+ * took). Changes nothing in ds: a second call gives the same answer, and
+ * lzs_dstream_reset readies it for the next image. */
+LZS_API size_t lzs_dstream_end(lzs_dstream* ds, lzs_info* info);
 
-/* Largest input the encoder takes, 2 GiB: it indexes input positions with
- * 32 bits. (An image's header could describe a larger one.) */
-#define LZS_ENCODE_SIZE_MAX ((size_t)1 << 31)
+/* Recommended sizes of the input piece and of the output room for
+ * lzs_decode_stream: they give near the speed of lzs_decode on a whole
+ * image. Any other sizes work too. */
+LZS_API size_t lzs_dstream_in_size(void);
+LZS_API size_t lzs_dstream_out_size(void);
+
+/* Encoding. The levels; any other is LZS_ERROR_BAD_LEVEL. */
+#define LZS_LEVEL_DEFAULT 0 /* LZS_LEVEL_OPTIMAL */
+#define LZS_LEVEL_FAST 1    /* greedy over a bounded search, for large batches */
+#define LZS_LEVEL_OPTIMAL 9 /* the smallest image the format allows */
 
 /* Largest image of srcSize bytes (every byte a literal); 0 above
  * LZS_ENCODE_SIZE_MAX. */
@@ -202,12 +251,13 @@ LZS_API size_t lzs_encode_bound(size_t srcSize);
  * LZS_ERROR_EMPTY_INPUT (srcSize 0), LZS_ERROR_INPUT_TOO_LARGE (above
  * LZS_ENCODE_SIZE_MAX), LZS_ERROR_DST_TOO_SMALL (dst is then left as it
  * was), LZS_ERROR_OUT_OF_MEMORY (the workspace, about 3 bytes per input byte
- * plus under 1 MiB, could not be allocated), LZS_ERROR_BAD_ARGUMENT (an
- * unknown level, a NULL buffer with a size). level is LZS_LEVEL_OPTIMAL or
- * LZS_LEVEL_FAST. A dstCapacity of lzs_encode_bound(srcSize) always
- * suffices. At both levels
- * src and dst may overlap (packing in place): the input is copied into the
- * encoder's workspace before any byte of dst is written. */
+ * plus under 1 MiB, could not be allocated), LZS_ERROR_BAD_ARGUMENT (a NULL
+ * buffer with a size), LZS_ERROR_BAD_LEVEL (a level other than
+ * LZS_LEVEL_DEFAULT, LZS_LEVEL_FAST and LZS_LEVEL_OPTIMAL; checked before
+ * anything but the NULL pointers). A dstCapacity of lzs_encode_bound(srcSize)
+ * always suffices. At every level src and dst may overlap (packing in
+ * place): the input is copied into the encoder's workspace before any byte
+ * of dst is written. */
 LZS_API size_t lzs_encode(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
                           int level);
 

@@ -305,12 +305,12 @@ std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLen
   return DecodePayload<true>(payload, payloadLength, outputArea, outputCapacity);
 }
 
-std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength,
-                           bool* lastItemCut) {
+std::uint64_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength,
+                             bool* lastItemCut) {
   if (lastItemCut != nullptr) *lastItemCut = false;
   const std::uint8_t* in = payload;
   const std::uint8_t* const inEnd = payload + payloadLength;
-  std::size_t size = 0;
+  std::uint64_t size = 0;
   // Whole groups: a group is never longer than MaxGroupSize bytes.
   while (static_cast<std::size_t>(inEnd - in) >= MaxGroupSize) {
     const GroupShape& shape = GroupShapes[*in];

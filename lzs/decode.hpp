@@ -31,8 +31,8 @@ std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLen
 // The length DecodeLzsPayload returns for a large enough area, from the flag
 // bytes and copy lengths alone; writes nothing. When lastItemCut is given, it
 // tells whether the payload ends one byte into a back-reference (which
-// decoding drops).
-std::size_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength,
-                           bool* lastItemCut = nullptr);
+// decoding drops). 64 bits wide, so that it cannot wrap where size_t has 32.
+std::uint64_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength,
+                             bool* lastItemCut = nullptr);
 
 }  // namespace lzs

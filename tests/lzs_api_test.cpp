@@ -9,10 +9,13 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "lzs.h"
 #include "lzs/buffer.hpp"
+#include "lzs/c_api.hpp"
 #include "lzs/encode.hpp"
 #include "lzs/format.hpp"
 #include "tests/guarded_buffer.hpp"
@@ -25,7 +28,7 @@ using testdata::Bytes;
 using testdata::WithHeader;
 using testdata::Words;
 
-constexpr size_t Error(lzs_error code) { return static_cast<size_t>(0) - code; }
+using lzs::Error;
 
 Bytes Reference(const Bytes& image) {
   Bytes out(lzs::MaxExpansion * image.size() + 1);
@@ -111,80 +114,52 @@ TEST(LzsDecode, EveryCapacityOnEncoderImages) {
 TEST(LzsDecode, RefusedImagesAndArguments) {
   const Bytes worked = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
   std::uint8_t out[16];
+  auto with = [](Bytes bytes, std::initializer_list<std::uint8_t> more) {
+    bytes.insert(bytes.end(), more);
+    return bytes;
+  };
+  const Bytes cut(worked.begin(), worked.end() - 1);
+  const size_t notAnImage = Error(LZS_ERROR_NOT_AN_IMAGE);
+  const size_t truncated = Error(LZS_ERROR_TRUNCATED);
+  const size_t trailing = Error(LZS_ERROR_TRAILING_DATA);
+  const size_t noOutput = Error(LZS_ERROR_NO_OUTPUT);
   struct Case {
     const char* name;
     Bytes image;
     bool nullImage;
     bool nullDst;
     size_t capacity;
-    size_t decoded;  // lzs_decode's result
-    size_t size;     // lzs_decoded_size's result
+    size_t decoded;                 // lzs_decode's result
+    size_t size;                    // lzs_decoded_size's result
+    unsigned long long headerSays;  // lzs_image_info's imageSize
   };
   const Case cases[] = {
-      {"empty", {}, false, false, 16, Error(LZS_ERROR_NOT_AN_IMAGE), Error(LZS_ERROR_NOT_AN_IMAGE)},
-      {"null image of size 0",
-       {},
-       true,
-       false,
-       16,
-       Error(LZS_ERROR_NOT_AN_IMAGE),
-       Error(LZS_ERROR_NOT_AN_IMAGE)},
+      {"empty", {}, false, false, 16, notAnImage, notAnImage, 0},
+      {"null image of size 0", {}, true, false, 16, notAnImage, notAnImage, 0},
       {"null image of size 10", worked, true, false, 16, Error(LZS_ERROR_BAD_ARGUMENT),
-       Error(LZS_ERROR_BAD_ARGUMENT)},
-      {"four bytes",
-       {0, 0, 0, 0},
-       false,
-       false,
-       16,
-       Error(LZS_ERROR_NOT_AN_IMAGE),
-       Error(LZS_ERROR_NOT_AN_IMAGE)},
-      {"header one too large",
-       {0x07, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3},
-       false,
-       false,
-       16,
-       Error(LZS_ERROR_HEADER_MISMATCH),
-       Error(LZS_ERROR_HEADER_MISMATCH)},
-      {"header one too small",
-       {0x05, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3},
-       false,
-       false,
-       16,
-       Error(LZS_ERROR_HEADER_MISMATCH),
-       Error(LZS_ERROR_HEADER_MISMATCH)},
-      {"high header byte",
-       {0x06, 0, 0, 1, 0x07, 'A', 'B', 'C', 0xEE, 0xF3},
-       false,
-       false,
-       16,
-       Error(LZS_ERROR_HEADER_MISMATCH),
-       Error(LZS_ERROR_HEADER_MISMATCH)},
-      {"back-reference without bytes",
-       {1, 0, 0, 0, 0x00},
-       false,
-       false,
-       16,
-       Error(LZS_ERROR_NO_OUTPUT),
-       Error(LZS_ERROR_NO_OUTPUT)},
-      {"literal without byte",
-       {1, 0, 0, 0, 0x01},
-       false,
-       false,
-       16,
-       Error(LZS_ERROR_NO_OUTPUT),
-       Error(LZS_ERROR_NO_OUTPUT)},
-      {"yields nothing, no room",
-       {2, 0, 0, 0, 0x00, 0x42},
-       false,
-       true,
-       0,
-       Error(LZS_ERROR_NO_OUTPUT),
-       Error(LZS_ERROR_NO_OUTPUT)},
-      {"worked example", worked, false, false, 16, 9, 9},
-      {"worked example, exact room", worked, false, false, 9, 9, 9},
-      {"worked example, no room", worked, false, true, 0, Error(LZS_ERROR_DST_TOO_SMALL), 9},
+       Error(LZS_ERROR_BAD_ARGUMENT), 0},
+      {"one byte", {0x06}, false, false, 16, notAnImage, notAnImage, 0},
+      {"three bytes", {0x06, 0, 0}, false, false, 16, notAnImage, notAnImage, 0},
+      {"four bytes", {0, 0, 0, 0}, false, false, 16, notAnImage, notAnImage, 4},
+      {"four bytes of a longer image", {6, 0, 0, 0}, false, false, 16, notAnImage, notAnImage, 10},
+      {"cut by one byte", cut, false, false, 16, truncated, truncated, 10},
+      {"one byte appended", with(worked, {0}), false, false, 16, trailing, trailing, 10},
+      {"header one too large", with({0x07, 0, 0, 0}, {0x07, 'A', 'B', 'C', 0xEE, 0xF3}), false,
+       false, 16, truncated, truncated, 11},
+      {"header one too small", with({0x05, 0, 0, 0}, {0x07, 'A', 'B', 'C', 0xEE, 0xF3}), false,
+       false, 16, trailing, trailing, 9},
+      {"high header byte", with({0x06, 0, 0, 1}, {0x07, 'A', 'B', 'C', 0xEE, 0xF3}), false, false,
+       16, truncated, truncated, 0x100000Aull},
+      {"largest header", with({0xFF, 0xFF, 0xFF, 0xFF}, {0x07, 'A', 'B', 'C', 0xEE, 0xF3}), false,
+       false, 16, truncated, truncated, LZS_IMAGE_SIZE_MAX},
+      {"back-reference without bytes", {1, 0, 0, 0, 0x00}, false, false, 16, noOutput, noOutput, 5},
+      {"literal without byte", {1, 0, 0, 0, 0x01}, false, false, 16, noOutput, noOutput, 5},
+      {"yields nothing, no room", {2, 0, 0, 0, 0x00, 0x42}, false, true, 0, noOutput, noOutput, 6},
+      {"worked example", worked, false, false, 16, 9, 9, 10},
+      {"worked example, exact room", worked, false, false, 9, 9, 9, 10},
+      {"worked example, no room", worked, false, true, 0, Error(LZS_ERROR_DST_TOO_SMALL), 9, 10},
       {"null destination with a capacity", worked, false, true, 16, Error(LZS_ERROR_BAD_ARGUMENT),
-       9},
+       9, 10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -192,6 +167,12 @@ TEST(LzsDecode, RefusedImagesAndArguments) {
     const size_t imageSize = c.nullImage && c.image.empty() ? 0 : c.image.size();
     EXPECT_EQ(lzs_decode(c.nullDst ? nullptr : out, c.capacity, image, imageSize), c.decoded);
     EXPECT_EQ(lzs_decoded_size(image, imageSize), c.size);
+    // lzs_image_info says the same, and what it learnt also after an error.
+    lzs_info info{7, 7, 7, 7};
+    EXPECT_EQ(lzs_image_info(image, imageSize, &info), c.size);
+    EXPECT_EQ(info.decodedSize, lzs_is_error(c.size) ? 0 : c.size);
+    EXPECT_EQ(info.imageSize, c.headerSays);
+    EXPECT_EQ(info.inputSize, imageSize);
   }
 
   // dst may border on the image, never share a byte with it.
@@ -248,10 +229,12 @@ TEST(LzsImageInfo, SizeAndCutLastItem) {
     EXPECT_EQ(info.lastItemCut, c.cut);
     EXPECT_EQ(Reference(image).size(), c.expected);
   }
+  // An image that yields nothing still tells of its cut-off last item.
   const Bytes bad = {0x02, 0, 0, 0, 0x00, 0x42};
-  lzs_info info{7, 7};
+  lzs_info info{7, 7, 7, 7};
   EXPECT_EQ(lzs_image_info(bad.data(), bad.size(), &info), Error(LZS_ERROR_NO_OUTPUT));
-  EXPECT_EQ(info.decodedSize, 7u);
+  EXPECT_EQ(info.decodedSize, 0u);
+  EXPECT_EQ(info.lastItemCut, 1);
   EXPECT_EQ(lzs_image_info(bad.data(), bad.size(), nullptr), Error(LZS_ERROR_BAD_ARGUMENT));
 }
 
@@ -268,10 +251,10 @@ TEST(LzsImageLength, HeaderAgainstTheBufferEnd) {
   const Case cases[] = {
       {&blob, 10, 10},
       {&blob, blob.size(), 10},
-      {&blob, 9, Error(LZS_ERROR_HEADER_MISMATCH)},
+      {&blob, 9, Error(LZS_ERROR_TRUNCATED)},
       {&blob, 3, Error(LZS_ERROR_NOT_AN_IMAGE)},
       {&empty, 4, 4},
-      {&huge, huge.size(), Error(LZS_ERROR_HEADER_MISMATCH)},
+      {&huge, huge.size(), Error(LZS_ERROR_TRUNCATED)},
       {nullptr, 4, Error(LZS_ERROR_BAD_ARGUMENT)},
       {nullptr, 0, Error(LZS_ERROR_NOT_AN_IMAGE)},
   };
@@ -290,6 +273,34 @@ TEST(LzsImageLength, HeaderAgainstTheBufferEnd) {
   }
 }
 
+// The largest image, 4 GiB + 3 bytes, in address space that is never
+// touched but for its header and first items: its length comes from the
+// header in full, and its decoding starts.
+TEST(LzsImageLength, LargestImage) {
+  GuardedBuffer largest(LZS_IMAGE_SIZE_MAX);
+  std::uint8_t* const image = largest.data();
+  std::memset(image, 0xFF, 6);  // the header, then a group of eight literals
+  EXPECT_EQ(lzs_image_length(image, LZS_IMAGE_SIZE_MAX), LZS_IMAGE_SIZE_MAX);
+  EXPECT_EQ(lzs_image_length(image, LZS_IMAGE_SIZE_MAX - 1), Error(LZS_ERROR_TRUNCATED));
+  std::uint8_t out[4];
+  EXPECT_EQ(lzs_decode(out, sizeof out, image, LZS_IMAGE_SIZE_MAX), Error(LZS_ERROR_DST_TOO_SMALL));
+}
+
+// Sizes as results where size_t has 32 bits: from the first error code up
+// they are too large, never an error code or a wrapped size.
+TEST(LzsSizes, ThirtyTwoBitResults) {
+  const std::uint32_t tooLarge = lzs::Error<std::uint32_t>(LZS_ERROR_INPUT_TOO_LARGE);
+  for (const auto& [size, result] : {std::pair<std::uint64_t, std::uint32_t>{0, 0},
+                                     {0xFFFFFFF5, 0xFFFFFFF5},
+                                     {0xFFFFFFF6, tooLarge},
+                                     {0xFFFFFFFE, tooLarge},
+                                     {0x100000002, tooLarge},
+                                     {9 * 0xFFFFFFFFull, tooLarge}}) {
+    EXPECT_EQ(lzs::SizeResult<std::uint32_t>(size), result) << size;
+  }
+  EXPECT_EQ(lzs::SizeResult(9 * 0xFFFFFFFFull), 9 * 0xFFFFFFFFull);
+}
+
 TEST(LzsErrors, CodesNamesAndSizes) {
   std::vector<std::string> names;
   for (int code = LZS_ERROR_NOT_AN_IMAGE; code <= LZS_ERROR_MAX_CODE; ++code) {
@@ -301,6 +312,7 @@ TEST(LzsErrors, CodesNamesAndSizes) {
     EXPECT_NE(names.back(), "no error") << code;
     for (size_t k = 0; k + 1 < names.size(); ++k) EXPECT_NE(names[k], names.back()) << code;
   }
+  EXPECT_STREQ(lzs_version_string(), LZS_VERSION_STRING);
   for (const size_t size :
        {size_t{0}, size_t{1}, size_t{9}, size_t{1} << 40, Error(LZS_ERROR_MAX_CODE) - 1}) {
     EXPECT_EQ(lzs_is_error(size), 0u) << size;
@@ -319,15 +331,19 @@ TEST(LzsEncode, RoundTripsAtBothLevels) {
     for (const Bytes& input : inputs) {
       SCOPED_TRACE("size " + std::to_string(size) + ", input " + std::to_string(&input - inputs));
       const size_t bound = lzs_encode_bound(size);
-      size_t imageSizes[2] = {};
-      for (const int level : {LZS_LEVEL_OPTIMAL, LZS_LEVEL_FAST}) {
+      // The image of each level: the optimal parse (lzs-pack's image) by
+      // default, the fast one at LZS_LEVEL_FAST.
+      const Bytes optimal = lzs::EncodeLzs(input.data(), input.size());
+      const Bytes fast = lzs::LzsEncoder().Encode(input.data(), input.size(), lzs::Parse::Fast);
+      EXPECT_LE(optimal.size(), fast.size());
+      for (const int level : {LZS_LEVEL_DEFAULT, LZS_LEVEL_FAST, LZS_LEVEL_OPTIMAL}) {
         Bytes image(bound);
         const size_t n =
             lzs_encode_with(encoder, image.data(), image.size(), input.data(), input.size(), level);
         ASSERT_FALSE(lzs_is_error(n)) << lzs_error_name(n);
         ASSERT_LE(n, bound);
         image.resize(n);
-        imageSizes[level] = n;
+        EXPECT_EQ(image, level == LZS_LEVEL_FAST ? fast : optimal) << "level " << level;
         EXPECT_EQ(Reference(image), input) << "level " << level;
         // A new encoder each time gives the same image as the reused one.
         Bytes again(n);
@@ -340,12 +356,6 @@ TEST(LzsEncode, RoundTripsAtBothLevels) {
         inPlace.resize(n);
         EXPECT_EQ(inPlace, image) << "in place, level " << level;
       }
-      EXPECT_LE(imageSizes[LZS_LEVEL_OPTIMAL], imageSizes[LZS_LEVEL_FAST]);
-      // The optimal level is lzs-pack's image.
-      Bytes optimal(bound);
-      optimal.resize(lzs_encode(optimal.data(), optimal.size(), input.data(), input.size(),
-                                LZS_LEVEL_OPTIMAL));
-      EXPECT_EQ(optimal, lzs::EncodeLzs(input.data(), input.size()));
     }
   }
   lzs_encoder_free(encoder);
@@ -370,8 +380,15 @@ TEST(LzsEncode, RefusalsWriteNothing) {
       {"empty input", 0, 64, Error(LZS_ERROR_EMPTY_INPUT), LZS_LEVEL_OPTIMAL, false},
       {"empty input, fast", 0, 64, Error(LZS_ERROR_EMPTY_INPUT), LZS_LEVEL_FAST, true},
       {"null input with a size", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), LZS_LEVEL_OPTIMAL, true},
-      {"unknown level 2", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), 2, false},
-      {"unknown level -1", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), -1, false},
+      {"null input, unknown level", 100, 64, Error(LZS_ERROR_BAD_ARGUMENT), 2, true},
+      {"unknown level -1", 100, 64, Error(LZS_ERROR_BAD_LEVEL), -1, false},
+      {"unknown level 2", 100, 64, Error(LZS_ERROR_BAD_LEVEL), 2, false},
+      {"unknown level 8", 100, 64, Error(LZS_ERROR_BAD_LEVEL), 8, false},
+      {"unknown level 10", 100, 64, Error(LZS_ERROR_BAD_LEVEL), 10, false},
+      {"unknown level, empty input", 0, 64, Error(LZS_ERROR_BAD_LEVEL), 10, false},
+      {"unknown level, no room", 100, 0, Error(LZS_ERROR_BAD_LEVEL), 8, false},
+      {"unknown level, too large", LZS_ENCODE_SIZE_MAX + 1, 64, Error(LZS_ERROR_BAD_LEVEL), 2,
+       false},
       {"above the largest input", LZS_ENCODE_SIZE_MAX + 1, 64, Error(LZS_ERROR_INPUT_TOO_LARGE),
        LZS_LEVEL_FAST, false},
       {"one byte short", 100, exact.size() - 1, Error(LZS_ERROR_DST_TOO_SMALL), LZS_LEVEL_OPTIMAL,
@@ -442,16 +459,10 @@ TEST(LzsDecodeStream, ResultsAndPositions) {
        {},
        Bytes{0x02, 0, 0, 0, 0x01, 'x', 'y'},
        64,
-       Error(LZS_ERROR_HEADER_MISMATCH),
+       Error(LZS_ERROR_TRAILING_DATA),
        6,
        {'x'}},
-      {"more input after the end",
-       worked,
-       Bytes{0x00},
-       64,
-       Error(LZS_ERROR_HEADER_MISMATCH),
-       0,
-       {}},
+      {"more input after the end", worked, Bytes{0x00}, 64, Error(LZS_ERROR_TRAILING_DATA), 0, {}},
       {"empty input after the end", worked, {}, 64, 0, 0, {}},
       {"header of 0", {}, Bytes{0, 0, 0, 0}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), 4, {}},
       {"no output", {}, Bytes{0x01, 0, 0, 0, 0x00}, 64, Error(LZS_ERROR_NO_OUTPUT), 5, {}},
@@ -459,7 +470,7 @@ TEST(LzsDecodeStream, ResultsAndPositions) {
        Bytes{0x02, 0, 0, 0, 0x01, 'x', 'y'},
        Bytes{0x01},
        64,
-       Error(LZS_ERROR_HEADER_MISMATCH),
+       Error(LZS_ERROR_TRAILING_DATA),
        0,
        {'x'}},
       {"lone byte dropped", {}, Bytes{0x03, 0, 0, 0, 0x01, 'x', 0x42}, 64, 0, 7, {'x'}},
@@ -509,6 +520,19 @@ TEST(LzsDecodeStream, ArgumentsAndReset) {
   EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, &dstPos, worked.data(), 10, &srcPos), bad);
   EXPECT_EQ(srcPos, 11u);
   EXPECT_EQ(dstPos, 0u);
+  // dst may border on src, never share a byte with it (decoding in place).
+  Bytes block(32);
+  std::memcpy(block.data() + 16, worked.data(), worked.size());
+  for (const auto& [at, capacity, expected] :
+       {std::tuple<size_t, size_t, size_t>{16, 16, bad}, {0, 17, bad}, {25, 7, bad}, {0, 16, 0}}) {
+    srcPos = 0;
+    dstPos = 0;
+    EXPECT_EQ(lzs_decode_stream(ds, block.data() + at, capacity, &dstPos, block.data() + 16,
+                                worked.size(), &srcPos),
+              expected)
+        << "dst at " << at << ", capacity " << capacity;
+    lzs_dstream_reset(ds);
+  }
   // None of those changed the context: the image still decodes, and after
   // an error a reset makes it ready again.
   for (int round = 0; round < 2; ++round) {
@@ -519,12 +543,86 @@ TEST(LzsDecodeStream, ArgumentsAndReset) {
               (Bytes{'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'}));
     srcPos = 0;
     EXPECT_EQ(lzs_decode_stream(ds, out.data(), 16, &dstPos, worked.data(), 10, &srcPos),
-              Error(LZS_ERROR_HEADER_MISMATCH));
+              Error(LZS_ERROR_TRAILING_DATA));
     EXPECT_EQ(lzs_dstream_reset(ds), 0u);
   }
   EXPECT_EQ(lzs_dstream_reset(nullptr), bad);
   lzs_dstream_free(ds);
   lzs_dstream_free(nullptr);
+}
+
+// The verdict when the input ends, and what the stream saw, after the bytes
+// given in one call with `room` bytes of output room.
+TEST(LzsDecodeStream, EndInEachState) {
+  const Bytes worked{0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  auto head = [&](size_t size) { return Bytes(worked.begin(), worked.begin() + size); };
+  struct Case {
+    const char* what;
+    Bytes input;
+    size_t room;
+    size_t verdict;
+    lzs_info info;
+  };
+  const Case cases[] = {
+      {"nothing given", {}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), {0, 0, 0, 0}},
+      {"mid-header", head(3), 64, Error(LZS_ERROR_NOT_AN_IMAGE), {0, 0, 0, 3}},
+      {"header alone", head(4), 64, Error(LZS_ERROR_NOT_AN_IMAGE), {0, 0, 10, 4}},
+      {"mid-payload", head(6), 64, Error(LZS_ERROR_TRUNCATED), {1, 0, 10, 6}},
+      {"one byte into a back-reference", head(9), 64, Error(LZS_ERROR_TRUNCATED), {3, 1, 10, 9}},
+      {"complete", worked, 64, 9, {9, 0, 10, 10}},
+      {"image ends one byte into a back-reference",
+       {3, 0, 0, 0, 0x01, 'x', 0x42},
+       64,
+       1,
+       {1, 1, 7, 7}},
+      {"input past the end",
+       {2, 0, 0, 0, 1, 'x', 'y'},
+       64,
+       Error(LZS_ERROR_TRAILING_DATA),
+       {1, 0, 6, 6}},
+      {"output still waiting", worked, 4, Error(LZS_ERROR_DST_TOO_SMALL), {4, 0, 10, 10}},
+      {"header of 0", {0, 0, 0, 0}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), {0, 0, 4, 4}},
+      {"header of 0, then a byte",
+       {0, 0, 0, 0, 1},
+       64,
+       Error(LZS_ERROR_TRAILING_DATA),
+       {0, 0, 4, 4}},
+      {"no output", {1, 0, 0, 0, 0x00}, 64, Error(LZS_ERROR_NO_OUTPUT), {0, 0, 5, 5}},
+      {"largest header",
+       {0xFF, 0xFF, 0xFF, 0xFF, 0x01, 'x'},
+       64,
+       Error(LZS_ERROR_TRUNCATED),
+       {1, 0, LZS_IMAGE_SIZE_MAX, 6}},
+  };
+  lzs_dstream* ds = lzs_dstream_create();
+  ASSERT_NE(ds, nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    lzs_dstream_reset(ds);
+    Bytes out(64);
+    size_t dstPos = 0;
+    size_t srcPos = 0;
+    lzs_decode_stream(ds, out.data(), c.room, &dstPos, c.input.data(), c.input.size(), &srcPos);
+    for (int call = 0; call < 2; ++call) {  // the same answer twice
+      lzs_info info{7, 7, 7, 7};
+      EXPECT_EQ(lzs_dstream_end(ds, &info), c.verdict);
+      EXPECT_EQ(info.decodedSize, c.info.decodedSize);
+      EXPECT_EQ(info.lastItemCut, c.info.lastItemCut);
+      EXPECT_EQ(info.imageSize, c.info.imageSize);
+      EXPECT_EQ(info.inputSize, c.info.inputSize);
+    }
+    EXPECT_EQ(lzs_dstream_end(ds, nullptr), c.verdict);
+  }
+  // Output waiting: given with more room, the image is whole.
+  lzs_dstream_reset(ds);
+  Bytes out(64);
+  size_t dstPos = 0;
+  size_t srcPos = 0;
+  lzs_decode_stream(ds, out.data(), 4, &dstPos, worked.data(), worked.size(), &srcPos);
+  lzs_decode_stream(ds, out.data(), out.size(), &dstPos, worked.data(), worked.size(), &srcPos);
+  EXPECT_EQ(lzs_dstream_end(ds, nullptr), 9u);
+  lzs_dstream_free(ds);
+  EXPECT_EQ(lzs_dstream_end(nullptr, nullptr), Error(LZS_ERROR_BAD_ARGUMENT));
 }
 
 // The encoder's workspace: a size whose byte count would wrap around is a

@@ -6,11 +6,12 @@
 
 // The library's error codes (lzs.h), as the negative numbers a 32-bit size_t
 // reads as in JavaScript.
-const ErrorDstTooSmall = -4;
 const ErrorInputTooLarge = -5;
 const ErrorOutOfMemory = -6;
-const LevelOptimal = 0;
 const LevelFast = 1;
+const LevelOptimal = 9;
+// An image whose decoded size the module's 32-bit size_t cannot hold.
+const TooLargeToUnpack = "unpacks to 4 GiB or more, too large for the page";
 // The largest input the encoder takes, and the largest image taken here:
 // the file is held whole in the module's memory beside its output.
 const MaxInput = 2 ** 31;
@@ -31,7 +32,7 @@ function Bytes(text) {
 // The library's words for its errors, read once from the first module, so
 // that a failure can be told when no module can be had any more.
 let errorNames = null;
-const ErrorMaxCode = 8;
+const ErrorMaxCode = 10;
 
 function ReadErrorNames(exports) {
   const names = [];
@@ -92,6 +93,7 @@ function Work(bytes, mode) {
     let capacity;
     if (mode === "unpack") {
       capacity = exports.lzs_decoded_size(input, bytes.length);
+      if (capacity === ErrorInputTooLarge) return { error: TooLargeToUnpack };
       if (IsError(capacity)) return { error: ErrorName(capacity) };
       capacity >>>= 0;
     } else {
@@ -101,8 +103,6 @@ function Work(bytes, mode) {
     if (output === 0) return { error: ErrorName(ErrorOutOfMemory) };
     if (mode === "unpack") {
       size = exports.lzs_decode(output, capacity, input, bytes.length);
-      // The exact size above wraps at 4 GiB, the module's address space.
-      if (size === ErrorDstTooSmall) return { error: "unpacks to 4 GiB or more, too large for the page" };
     } else {
       const level = mode === "pack-fast" ? LevelFast : LevelOptimal;
       size = encoder === 0 ? ErrorOutOfMemory

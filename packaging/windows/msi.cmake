@@ -1,6 +1,6 @@
 # Makes the installer lzs-unpack-VERSION-x64.msi with wixl, byte for byte the
 # same from the same files: run as cmake -P with
-#   WIXL, MSIBUILD, FAKETIME   the tools
+#   WIXL, MSIBUILD, FAKETIME, CONVERT   the tools (CONVERT: ImageMagick's)
 #   SOURCE      lzs-unpack.wxs
 #   STAGE       a folder for copies of the files to install
 #   OUTPUT      the msi to write
@@ -8,18 +8,22 @@
 #   EPOCH       the time of the files and of the package (seconds since 1970)
 #   FILES       the files to install, as Name=path|Name=path... (Name: the
 #               wxs variable); a WebPage entry whose file is missing is left out
+# Beside SOURCE lie the icon's picture, lzs-unpack.xpm, and the dialogs'
+# tables in msi-ui/, in the Windows Installer's text format (.idt).
 #
 # wixl stamps the package with the time it runs and a random revision code,
 # and its cabinet takes each file's time: so the files are staged with the
 # time EPOCH, wixl runs with its clock at EPOCH, and msibuild then sets the
 # package code from the version and EPOCH. wixl cannot write a component's condition
-# nor a search for a key's default value, nor the Environment table: msibuild
-# adds those to the database (see lzs-unpack.wxs).
+# nor a search for a key's default value, nor the Environment table, nor
+# dialogs: msibuild adds those to the database (see lzs-unpack.wxs).
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE})
+get_filename_component(sources ${SOURCE} DIRECTORY)
 set(defines)
+set(bytes 0)
 string(REPLACE "|" ";" entries "${FILES}")
 foreach(entry ${entries})
   string(REGEX MATCH "^([A-Za-z]+)=(.+)$" matched "${entry}")
@@ -33,7 +37,16 @@ foreach(entry ${entries})
   file(COPY_FILE ${CMAKE_MATCH_2} ${STAGE}/${name})
   execute_process(COMMAND touch -d @${EPOCH} ${STAGE}/${name} COMMAND_ERROR_IS_FATAL ANY)
   list(APPEND defines -D ${CMAKE_MATCH_1}=${name})  # wixl takes no absolute paths
+  file(SIZE ${STAGE}/${name} size)
+  math(EXPR bytes "${bytes} + ${size}")
 endforeach()
+# Add/Remove Programs: the installed size in KiB, and the icon at the two
+# sizes it shows.
+math(EXPR kib "(${bytes} + 1023) / 1024")
+execute_process(COMMAND ${CONVERT} ${sources}/lzs-unpack.xpm "(" +clone -scale 16x16 ")"
+                        ${STAGE}/lzs-unpack.ico
+                COMMAND_ERROR_IS_FATAL ANY)
+list(APPEND defines -D Size=${kib} -D Icon=lzs-unpack.ico)
 
 # The product code follows from the version (each version a product of its
 # own, which MajorUpgrade replaces), the package code from the version and
@@ -60,10 +73,15 @@ if(failed OR NOT errors STREQUAL "")
   message(FATAL_ERROR "wixl failed: ${errors}")
 endif()
 
-# One SQL statement on the database, as a single argument (it may hold ";").
-function(msi_query query)
-  execute_process(COMMAND ${FAKETIME} -f "${stamp}" ${MSIBUILD} ${OUTPUT} -q "${query}"
+# msibuild on the database with one option and its value, as a single
+# argument (it may hold ";").
+function(msi_build option value)
+  execute_process(COMMAND ${FAKETIME} -f "${stamp}" ${MSIBUILD} ${OUTPUT} ${option} "${value}"
                   COMMAND_ERROR_IS_FATAL ANY)
+endfunction()
+# One SQL statement on the database.
+function(msi_query query)
+  msi_build(-q "${query}")
 endfunction()
 
 # Who opens .lzs files now, if anyone: the .lzs key's default value in the
@@ -81,6 +99,28 @@ msi_query("CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` C
 msi_query("INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('UserPath', '=-PATH', '[~];[INSTALLDIR]', 'UserPath')")
 msi_query("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('RemoveEnvironmentStrings', 3300)")
 msi_query("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteEnvironmentStrings', 5200)")
+# Only where the user's PATH lacks the folder (in any case, with or without
+# its backslash), or holds it from an install of ours: then uninstalling
+# removes just what installing added. The texts are set in lzs-unpack.wxs.
+msi_query("UPDATE `Component` SET `Condition` = 'LZS_PATH_OURS OR NOT (LZS_PATH_LIST ~>< LZS_FOLDER_ENTRY OR LZS_PATH_LIST ~>< LZS_FOLDER_ENTRY_SLASH)' WHERE `Component` = 'UserPath'")
+
+# The dialogs of a full user interface (a double-click on the msi; msiexec's
+# /qn and /qb show none of them): a first page, the progress, and a last page
+# for success, cancel and failure (sequence -1, -2, -3). Where it is
+# installed already the first page offers Remove, and comes before costing,
+# which then takes the REMOVE it sets as if from the command line.
+file(GLOB tables ${sources}/msi-ui/*.idt)
+foreach(table ${tables})
+  msi_build(-i ${table})
+endforeach()
+foreach(row "WelcomeDlg|NOT Installed|1230" "MaintenanceDlg|Installed AND NOT REMOVE|760"
+            "ProgressDlg|1|1290" "ExitDlg|1|-1" "UserExitDlg|1|-2" "FatalErrorDlg|1|-3")
+  string(REPLACE "|" ";" row "${row}")
+  list(GET row 0 dialog)
+  list(GET row 1 condition)
+  list(GET row 2 sequence)
+  msi_query("INSERT INTO `InstallUISequence` (`Action`, `Condition`, `Sequence`) VALUES ('${dialog}', '${condition}', ${sequence})")
+endforeach()
 execute_process(
   COMMAND ${FAKETIME} -f "${stamp}" ${MSIBUILD} ${OUTPUT}
           -s "lzs-unpack ${VERSION}: unpack and pack LZS files" "The lzs-unpack authors" "x64;1033"

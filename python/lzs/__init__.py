@@ -18,6 +18,17 @@ import os
 import secrets
 
 from ._lzs import (
+    ERROR_BAD_ARGUMENT,
+    ERROR_BAD_LEVEL,
+    ERROR_DST_TOO_SMALL,
+    ERROR_EMPTY_INPUT,
+    ERROR_INPUT_TOO_LARGE,
+    ERROR_NO_OUTPUT,
+    ERROR_NOT_AN_IMAGE,
+    ERROR_OUT_OF_MEMORY,
+    ERROR_TRAILING_DATA,
+    ERROR_TRUNCATED,
+    LEVEL_DEFAULT,
     LEVEL_FAST,
     LEVEL_OPTIMAL,
     Encoder,
@@ -31,6 +42,17 @@ from ._lzs import (
 )
 
 __all__ = [
+    "ERROR_BAD_ARGUMENT",
+    "ERROR_BAD_LEVEL",
+    "ERROR_DST_TOO_SMALL",
+    "ERROR_EMPTY_INPUT",
+    "ERROR_INPUT_TOO_LARGE",
+    "ERROR_NO_OUTPUT",
+    "ERROR_NOT_AN_IMAGE",
+    "ERROR_OUT_OF_MEMORY",
+    "ERROR_TRAILING_DATA",
+    "ERROR_TRUNCATED",
+    "LEVEL_DEFAULT",
     "LEVEL_FAST",
     "LEVEL_OPTIMAL",
     "Encoder",
@@ -57,11 +79,11 @@ class LzsFile(io.BufferedIOBase):
     fails (or the with-block that holds the file raises) nothing is left.
     """
 
-    def __init__(self, path, mode="rb", *, level=LEVEL_OPTIMAL):
+    def __init__(self, path, mode="rb", *, level=LEVEL_DEFAULT):
         self._temp = None  # write modes: (fd, path) of the temporary file
         if mode not in _MODES:
             raise ValueError(f"invalid mode: {mode!r} (use 'rb', 'wb' or 'xb')")
-        if level not in (LEVEL_OPTIMAL, LEVEL_FAST):
+        if level not in (LEVEL_DEFAULT, LEVEL_FAST, LEVEL_OPTIMAL):
             raise ValueError(f"unknown level: {level!r}")
         super().__init__()
         self.name = os.fspath(path)
@@ -203,8 +225,8 @@ def _check_same(fd, path):
         raise FileNotFoundError(f"temporary file {path!r} was replaced or removed")
 
 
-def open(path, mode="rb", *, level=LEVEL_OPTIMAL):  # noqa: A001 (in the manner of gzip.open)
-    """open(path, mode="rb", *, level=LEVEL_OPTIMAL) -> LzsFile
+def open(path, mode="rb", *, level=LEVEL_DEFAULT):  # noqa: A001 (in the manner of gzip.open)
+    """open(path, mode="rb", *, level=LEVEL_DEFAULT) -> LzsFile
 
     Open an LZS file as a binary file object (io.BufferedIOBase), in the
     manner of gzip.open. path is a str, bytes or os.PathLike.

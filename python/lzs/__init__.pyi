@@ -9,8 +9,19 @@ _Path = Union[str, bytes, os.PathLike]
 _Mode = Literal["r", "rb", "w", "wb", "x", "xb"]
 
 __version__: str
-LEVEL_OPTIMAL: int
+LEVEL_DEFAULT: int
 LEVEL_FAST: int
+LEVEL_OPTIMAL: int
+ERROR_NOT_AN_IMAGE: int
+ERROR_TRUNCATED: int
+ERROR_NO_OUTPUT: int
+ERROR_DST_TOO_SMALL: int
+ERROR_INPUT_TOO_LARGE: int
+ERROR_OUT_OF_MEMORY: int
+ERROR_EMPTY_INPUT: int
+ERROR_BAD_ARGUMENT: int
+ERROR_TRAILING_DATA: int
+ERROR_BAD_LEVEL: int
 
 class LzsError(ValueError):
     code: int

@@ -78,7 +78,7 @@ const char* const levelKeywords[] = {"data", "level", nullptr};
 
 PyObject* Compress(PyObject* module, PyObject* args, PyObject* kwargs) {
   PyObject* object = nullptr;
-  int level = LZS_LEVEL_OPTIMAL;
+  int level = LZS_LEVEL_DEFAULT;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|i:compress", const_cast<char**>(levelKeywords),
                                    &object, &level)) {
     return nullptr;
@@ -203,7 +203,7 @@ void EncoderDealloc(PyObject* object) {
 PyObject* EncoderCompress(PyObject* object, PyObject* args, PyObject* kwargs) {
   auto* self = reinterpret_cast<Encoder*>(object);
   PyObject* input = nullptr;
-  int level = LZS_LEVEL_OPTIMAL;
+  int level = LZS_LEVEL_DEFAULT;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|i:compress", const_cast<char**>(levelKeywords),
                                    &input, &level)) {
     return nullptr;
@@ -223,7 +223,7 @@ PyObject* EncoderCompress(PyObject* object, PyObject* args, PyObject* kwargs) {
 }
 
 PyDoc_STRVAR(encoderCompressDoc,
-             "compress(data, level=LEVEL_OPTIMAL) -> bytes\n\n"
+             "compress(data, level=LEVEL_DEFAULT) -> bytes\n\n"
              "Pack data, as lzs.compress does, in this encoder's workspace.");
 
 PyMethodDef encoderMethods[] = {
@@ -252,10 +252,11 @@ PyType_Spec encoderSpec = {"lzs.Encoder", sizeof(Encoder), 0,
 // The module
 
 PyDoc_STRVAR(compressDoc,
-             "compress(data, level=LEVEL_OPTIMAL) -> bytes\n\n"
+             "compress(data, level=LEVEL_DEFAULT) -> bytes\n\n"
              "Pack data (any bytes-like object of 1 byte to 2 GiB) into an LZS image,\n"
-             "its 4-byte header included. LEVEL_OPTIMAL makes the smallest image the\n"
-             "format allows; LEVEL_FAST packs greedily, for large batches.\n"
+             "its 4-byte header included. LEVEL_OPTIMAL (9) makes the smallest image the\n"
+             "format allows, as LEVEL_DEFAULT (0) does; LEVEL_FAST (1) packs greedily,\n"
+             "for large batches.\n"
              "Raises LzsError for empty or too large data and for an unknown level.");
 
 PyDoc_STRVAR(decompressDoc,
@@ -272,8 +273,9 @@ PyDoc_STRVAR(imageLengthDoc,
              "image_length(buffer, offset=0) -> int\n\n"
              "The length of the image that starts at offset in buffer: 4 plus the\n"
              "value of its header. Raises LzsError when fewer than 4 bytes are left at\n"
-             "offset (code 1) or the image would run past the end (code 2). With it an\n"
-             "image inside a larger blob decodes without a copy:\n\n"
+             "offset (ERROR_NOT_AN_IMAGE) or the image would run past the end\n"
+             "(ERROR_TRUNCATED). With it an image inside a larger blob decodes\n"
+             "without a copy:\n\n"
              "    n = lzs.image_length(blob, off)\n"
              "    data = lzs.decompress(memoryview(blob)[off:off + n])");
 
@@ -293,9 +295,25 @@ PyMethodDef moduleMethods[] = {
 
 PyDoc_STRVAR(lzsErrorDoc,
              "A call of liblzs failed. str(error) is the library's description and\n"
-             ".code the library's error number (LZS_ERROR_* in lzs.h):\n"
-             "1 not an image (4 bytes or fewer), 2 header is not the image size minus 4,\n"
-             "3 image yields no byte, 5 input too large, 7 empty input, 8 bad argument.");
+             ".code the library's error number: lzs.ERROR_* (LZS_ERROR_* in lzs.h).");
+
+// The library's levels and error codes, by their names in lzs.h less LZS_.
+const struct {
+  const char* name;
+  int value;
+} intConstants[] = {{"LEVEL_DEFAULT", LZS_LEVEL_DEFAULT},
+                    {"LEVEL_FAST", LZS_LEVEL_FAST},
+                    {"LEVEL_OPTIMAL", LZS_LEVEL_OPTIMAL},
+                    {"ERROR_NOT_AN_IMAGE", LZS_ERROR_NOT_AN_IMAGE},
+                    {"ERROR_TRUNCATED", LZS_ERROR_TRUNCATED},
+                    {"ERROR_NO_OUTPUT", LZS_ERROR_NO_OUTPUT},
+                    {"ERROR_DST_TOO_SMALL", LZS_ERROR_DST_TOO_SMALL},
+                    {"ERROR_INPUT_TOO_LARGE", LZS_ERROR_INPUT_TOO_LARGE},
+                    {"ERROR_OUT_OF_MEMORY", LZS_ERROR_OUT_OF_MEMORY},
+                    {"ERROR_EMPTY_INPUT", LZS_ERROR_EMPTY_INPUT},
+                    {"ERROR_BAD_ARGUMENT", LZS_ERROR_BAD_ARGUMENT},
+                    {"ERROR_TRAILING_DATA", LZS_ERROR_TRAILING_DATA},
+                    {"ERROR_BAD_LEVEL", LZS_ERROR_BAD_LEVEL}};
 
 int ModuleExec(PyObject* module) {
   ModuleState* state = StateOf(module);
@@ -309,10 +327,11 @@ int ModuleExec(PyObject* module) {
   if (state->encoderType == nullptr) return -1;
   if (PyModule_AddObjectRef(module, "LzsError", state->lzsError) != 0 ||
       PyModule_AddObjectRef(module, "Encoder", state->encoderType) != 0 ||
-      PyModule_AddIntConstant(module, "LEVEL_OPTIMAL", LZS_LEVEL_OPTIMAL) != 0 ||
-      PyModule_AddIntConstant(module, "LEVEL_FAST", LZS_LEVEL_FAST) != 0 ||
       PyModule_AddStringConstant(module, "__version__", LZS_MODULE_VERSION) != 0) {
     return -1;
+  }
+  for (const auto& constant : intConstants) {
+    if (PyModule_AddIntConstant(module, constant.name, constant.value) != 0) return -1;
   }
   return 0;
 }

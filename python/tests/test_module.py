@@ -22,9 +22,10 @@ import lzs
 SOURCE_DIR = pathlib.Path(os.environ.get("LZS_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 LIBRARY = os.environ.get("LZS_LIBRARY", str(SOURCE_DIR / "build/native/liblzs/liblzs.so.1"))
 
-# The error numbers, by name, as lzs.h declares them.
-CODES = {name: int(number) for name, number in
-         re.findall(r"LZS_ERROR_(\w+) = (\d+)", (SOURCE_DIR / "include/lzs.h").read_text())}
+# The error numbers and the levels, by name, as lzs.h declares them.
+HEADER = (SOURCE_DIR / "include/lzs.h").read_text()
+CODES = {name: int(number) for name, number in re.findall(r"LZS_ERROR_(\w+) = (\d+)", HEADER)}
+LEVELS = {name: int(number) for name, number in re.findall(r"#define LZS_LEVEL_(\w+) (\d+)", HEADER)}
 
 
 def load_reference():
@@ -94,7 +95,7 @@ class RoundTrip(unittest.TestCase):
     def test_every_level_and_bytes_like_type(self):
         encoder = lzs.Encoder()
         for name, data in ROUND_TRIP_DATA:
-            for level in (lzs.LEVEL_OPTIMAL, lzs.LEVEL_FAST):
+            for level in (lzs.LEVEL_DEFAULT, lzs.LEVEL_FAST, lzs.LEVEL_OPTIMAL):
                 image = lzs.compress(data, level)
                 with self.subTest(data=name, level=level):
                     self.assertEqual(encoder.compress(data, level=level), image)
@@ -105,6 +106,7 @@ class RoundTrip(unittest.TestCase):
                         self.assertEqual(lzs.decoded_size(make(image)), len(data))
                         self.assertEqual(lzs.decompress(make(image)), data)
             with self.subTest(data=name):
+                self.assertEqual(lzs.compress(data), lzs.compress(data, lzs.LEVEL_OPTIMAL))
                 self.assertLessEqual(len(lzs.compress(data)), len(lzs.compress(data, lzs.LEVEL_FAST)))
 
     @needs_reference
@@ -130,17 +132,17 @@ class Errors(unittest.TestCase):
         cases = [
             ("empty image", lzs.decompress, (b"",), "NOT_AN_IMAGE"),
             ("header only", lzs.decompress, (b"\x00\x00\x00\x00",), "NOT_AN_IMAGE"),
-            ("header one short", lzs.decompress, (b"\x02\x00\x00\x00\xff",), "HEADER_MISMATCH"),
-            ("header one long", lzs.decoded_size, (b"\x00\x00\x00\x00\xff",), "HEADER_MISMATCH"),
+            ("header one short", lzs.decompress, (b"\x02\x00\x00\x00\xff",), "TRUNCATED"),
+            ("header one long", lzs.decoded_size, (b"\x00\x00\x00\x00\xff",), "TRAILING_DATA"),
             ("flag byte alone", lzs.decompress, (image_of(b"\x00"),), "NO_OUTPUT"),
             ("cut reference", lzs.decoded_size, (image_of(b"\x00\x12"),), "NO_OUTPUT"),
             ("empty input", lzs.compress, (b"",), "EMPTY_INPUT"),
             ("encoder, empty input", lzs.Encoder().compress, (bytearray(),), "EMPTY_INPUT"),
-            ("unknown level", lzs.compress, (b"abc", 2), "BAD_ARGUMENT"),
-            ("encoder, level -1", lzs.Encoder().compress, (b"abc", -1), "BAD_ARGUMENT"),
+            ("unknown level", lzs.compress, (b"abc", 2), "BAD_LEVEL"),
+            ("encoder, level -1", lzs.Encoder().compress, (b"abc", -1), "BAD_LEVEL"),
             ("above 2 GiB", lzs.compress, (huge,), "INPUT_TOO_LARGE"),
             ("image_length, 3 bytes", lzs.image_length, (b"\x01\x00\x00",), "NOT_AN_IMAGE"),
-            ("image_length, past the end", lzs.image_length, (b"\x02\x00\x00\x00\xff",), "HEADER_MISMATCH"),
+            ("image_length, past the end", lzs.image_length, (b"\x02\x00\x00\x00\xff",), "TRUNCATED"),
         ]
         for name, call, args, code in cases:
             with self.subTest(name):
@@ -149,6 +151,13 @@ class Errors(unittest.TestCase):
                 self.assertIsInstance(caught.exception, ValueError)
                 self.assertEqual(caught.exception.code, CODES[code])
                 self.assertEqual(str(caught.exception), reference_message(CODES[code]))
+
+    def test_codes_and_levels_are_the_header_s(self):
+        expected = {f"ERROR_{name}": number for name, number in CODES.items() if name != "MAX_CODE"}
+        expected.update({f"LEVEL_{name}": number for name, number in LEVELS.items()})
+        self.assertEqual(len(expected), 13)
+        self.assertEqual({name: getattr(lzs, name, None) for name in expected}, expected)
+        self.assertLessEqual(set(expected), set(lzs.__all__))
 
     def test_out_of_memory_is_memory_error(self):
         # Address space for the input and the image but not for the
@@ -191,9 +200,9 @@ class ImageLength(unittest.TestCase):
     def test_headers_running_past_the_end(self):
         image = lzs.compress(b"hello, hello, hello")
         cases = [
-            ("cut by one", image[:-1], 0, "HEADER_MISMATCH"),
-            ("largest header", b"\xff\xff\xff\xff" + image, 0, "HEADER_MISMATCH"),
-            ("second image cut", image + image[:-1], len(image), "HEADER_MISMATCH"),
+            ("cut by one", image[:-1], 0, "TRUNCATED"),
+            ("largest header", b"\xff\xff\xff\xff" + image, 0, "TRUNCATED"),
+            ("second image cut", image + image[:-1], len(image), "TRUNCATED"),
             ("three bytes left", image + image[:3], len(image), "NOT_AN_IMAGE"),
             ("at the end", image, len(image), "NOT_AN_IMAGE"),
             ("past the end", image, len(image) + 10, "NOT_AN_IMAGE"),

@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """Loads liblzs.so.1 with ctypes, as a client in another language would, and
-round-trips bytes at both levels.
+round-trips bytes at every level.
 
     round_trip.py PATH/TO/liblzs.so.1
 """
 import ctypes
 import sys
 
-LEVEL_OPTIMAL, LEVEL_FAST = 0, 1
-ERROR_NO_OUTPUT, ERROR_DST_TOO_SMALL, ERROR_EMPTY_INPUT = 3, 4, 7
+LEVEL_DEFAULT, LEVEL_FAST, LEVEL_OPTIMAL = 0, 1, 9
+ERROR_NO_OUTPUT, ERROR_DST_TOO_SMALL, ERROR_EMPTY_INPUT, ERROR_BAD_LEVEL = 3, 4, 7, 10
 
 lib = ctypes.CDLL(sys.argv[1])
 size_t = ctypes.c_size_t
@@ -48,7 +48,7 @@ def unpack(image):
 
 samples = [b"A", b"ABCABCABC", bytes(5000), bytes(range(256)) * 40,
            b"the window of the LZS file, a byte. " * 300]
-for level in (LEVEL_OPTIMAL, LEVEL_FAST):
+for level in (LEVEL_DEFAULT, LEVEL_FAST, LEVEL_OPTIMAL):
     for data in samples:
         image = pack(data, level)
         assert unpack(image) == data, (level, len(data))
@@ -58,4 +58,5 @@ short = ctypes.create_string_buffer(8)
 nine = pack(b"ABCABCABC", LEVEL_OPTIMAL)
 assert lib.lzs_get_error(lib.lzs_decode(short, 8, nine, len(nine))) == ERROR_DST_TOO_SMALL
 assert lib.lzs_get_error(lib.lzs_encode(short, 8, b"", 0, LEVEL_FAST)) == ERROR_EMPTY_INPUT
-print(f"round_trip.py: liblzs {lib.lzs_version_string().decode()}: {len(samples)} samples at both levels")
+assert lib.lzs_get_error(lib.lzs_encode(short, 8, b"", 0, 2)) == ERROR_BAD_LEVEL
+print(f"round_trip.py: liblzs {lib.lzs_version_string().decode()}: {len(samples)} samples at every level")

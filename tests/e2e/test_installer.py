@@ -1,18 +1,27 @@
 """The installer lzs-unpack-VERSION-x64.msi under Wine, from a user's side:
 installed with msiexec /i /qn for the current user, its files, registry
-keys, PATH entry and Add/Remove Programs entry read back, the right-click
-verb's exact command line run on a sample through our launcher, then
-uninstalled with msiexec /x /qn, after which every key and the PATH read as
-before. One table row per state the user's registry was in beforehand.
+keys, PATH entry and Add/Remove Programs entry (size and icon) read back, the
+right-click verb's exact command line run on a sample through our launcher
+and lzs-unpack.exe run by name from the PATH, then uninstalled with msiexec
+/x /qn, after which every key and the PATH read as before. One table row per
+state the user's registry was in beforehand: who opens .lzs files, and the
+user's PATH without the install folder or holding it already (as the
+installer writes it, without its backslash, in another case); one row
+installs the next version over this one.
 
 Wine shows neither Explorer's menu nor its double-click, so the test reads
-what they would run from the registry and runs that."""
+what they would run from the registry and runs that. The registry is read in
+one Wine process per snapshot, since each process costs a third of a second."""
 
 import os
+import re
 import shutil
+import struct
 import subprocess
 import tempfile
 import unittest
+import uuid
+from dataclasses import dataclass
 from pathlib import Path
 
 import wine
@@ -20,20 +29,43 @@ import wine
 SOURCE = Path(__file__).resolve().parents[2]
 PROGID = "lzs-unpack.lzs"
 CLASSES = r"HKCU\Software\Classes"
+ENVIRONMENT = r"HKCU\Environment"
 UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
+PRODUCTS = r"HKCU\Software\Microsoft\Installer\Products"
 # Every key the installer may touch; each must read after uninstalling as it
 # did before installing.
 WATCHED = [r"HKCU\Software\lzs-unpack", CLASSES + r"\.lzs", CLASSES + "\\" + PROGID,
-           CLASSES + r"\SystemFileAssociations\.lzs", r"HKLM\Software\Classes\.lzs",
-           r"HKCU\Environment"]
-OWN_PATH = (r"C:\mine;%USERPROFILE%\bin", "REG_EXPAND_SZ")
+           CLASSES + r"\SystemFileAssociations\.lzs", r"HKLM\Software\Classes\.lzs", ENVIRONMENT]
+# Where the Add/Remove Programs entries are (a per-user install lands in
+# either, by the installer service).
+ENTRIES = [f"HKCU\\{UNINSTALL}", f"HKLM\\{UNINSTALL}", PRODUCTS]
 
-# (name, the user's .lzs owner, the machine's .lzs owner, the user's PATH
-# (value, type) or None, the .lzs owner for the user after installing)
+
+@dataclass
+class Case:
+    name: str
+    user_owner: str | None     # the user's .lzs owner beforehand
+    machine_owner: str | None  # the machine's
+    path: tuple[str, str] | None  # the user's PATH (value, type); {folder}: the install
+                                  # folder without its backslash, {FOLDER} in upper case
+    owner_after: str | None    # the user's .lzs owner once installed
+    adds_path: bool            # installing appends the folder to the PATH
+    upgrade: bool = False      # the next version is installed over this one
+
+
+MINE = r"C:\mine;%USERPROFILE%\bin"
 CASES = [
-    ("nobody owns .lzs, no PATH of the user's", None, None, None, PROGID),
-    ("the user's own PATH and owner are kept", "other.lzs", None, OWN_PATH, "other.lzs"),
-    ("the machine's owner is kept", None, "machine.lzs", OWN_PATH, None),
+    Case("nobody owns .lzs, no PATH of the user's", None, None, None, PROGID, True),
+    Case("the user's owner kept, a PATH without the folder", "other.lzs", None,
+         (MINE, "REG_EXPAND_SZ"), "other.lzs", True),
+    Case("the machine's owner kept, the folder on the PATH as installed", None, "machine.lzs",
+         ("C:\\mine;{folder}\\", "REG_SZ"), None, False),
+    Case("the folder first on the PATH, without its backslash", None, None,
+         (r"{folder};" + MINE, "REG_EXPAND_SZ"), PROGID, False),
+    Case("the folder on the PATH in upper case", None, None,
+         (r"C:\mine;{FOLDER}\;%USERPROFILE%\bin", "REG_EXPAND_SZ"), PROGID, False),
+    Case("an upgrade keeps the entry it added", None, None, (r"C:\mine", "REG_SZ"), PROGID, True,
+         upgrade=True),
 ]
 
 
@@ -53,36 +85,65 @@ def wine_run(*args: str, check: bool = True, env: dict[str, str] | None = None,
     return result
 
 
-def reg_query(key: str) -> str | None:
-    """The text of `reg query KEY /s`, or None when there is no such key."""
-    result = wine_run("reg", "query", key, "/s", check=False)
-    return result.stdout.decode("utf-8", "replace") if result.returncode == 0 else None
+_VALUE = re.compile(r"^    (.*?)    (REG_\w+)(?:    (.*))?$")
 
 
-def reg_value(key: str, name: str | None = None) -> tuple[str, str] | None:
-    """(type, data) of a value (None: the default one), or None when absent."""
-    args = ["/ve"] if name is None else ["/v", name]
-    result = wine_run("reg", "query", key, *args, check=False)
-    if result.returncode != 0:
-        return None
-    shown = "(Default)" if name is None else name
-    for line in result.stdout.decode("utf-8", "replace").splitlines():
-        fields = line.strip().split(None, 2)
-        if len(fields) >= 2 and fields[0].lower() == shown.lower():
-            if name is None and fields[2:] == ["(value not set)"]:
-                return None  # how reg shows a key without a default value
-            return fields[1], fields[2] if len(fields) == 3 else ""
-    return None
+def registry(keys: list[str]) -> dict[str, dict[str, tuple[str, str]] | None]:
+    """Each key with its subkeys, as `reg query KEY /s` shows them, in one Wine
+    process: {key: {subkey path in upper case: {value name in lower case:
+    (type, data)}}}, or None for a key that does not exist."""
+    mark = "@@lzs-key"
+    command = []
+    for key in keys:
+        command += ["echo", mark, "&", "reg", "query", key, "/s", "&"]
+    text = wine_run("cmd", "/c", *command[:-1]).stdout.decode("utf-8", "replace")
+    trees, values = [], None
+    for line in text.splitlines():
+        if line.strip() == mark:
+            trees.append({})
+        elif line.startswith("HKEY_"):
+            values = trees[-1].setdefault(line.strip().upper(), {})
+        elif m := _VALUE.match(line):
+            values[m.group(1).lower()] = (m.group(2), m.group(3) or "")
+    if len(trees) != len(keys):
+        raise RuntimeError(f"reg query gave {len(trees)} answers for {len(keys)} keys: {text}")
+    return {key: tree or None for key, tree in zip(keys, trees)}
 
 
-def reg_set(key: str, name: str | None, data: str, kind: str = "REG_SZ") -> None:
-    args = ["/ve"] if name is None else ["/v", name]
-    wine_run("reg", "add", key, *args, "/t", kind, "/d", data, "/f")
+def long_key(key: str) -> str:
+    """HKCU\\... as HKEY_CURRENT_USER\\..., HKLM\\... as HKEY_LOCAL_MACHINE\\..."""
+    root, rest = key.split("\\", 1)
+    return {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}.get(root, root) + "\\" + rest
 
 
-def reg_delete(key: str, name: str | None = None) -> None:
-    args = [] if name is None else ["/v", name]
-    wine_run("reg", "delete", key, *args, "/f", check=False)
+def value(tree: dict | None, key: str, name: str = "(Default)") -> tuple[str, str] | None:
+    """(type, data) of a value in a tree that `registry` read, or None when
+    absent."""
+    found = (tree or {}).get(long_key(key).upper(), {}).get(name.lower())
+    if name == "(Default)" and found == ("REG_SZ", "(value not set)"):
+        return None  # how reg shows a key without a default value
+    return found
+
+
+def product_entries(state: dict) -> list[tuple[str, dict]]:
+    """The Add/Remove Programs entries named lzs-unpack: (key, values)."""
+    return [(key, values) for root in ENTRIES[:2] for key, values in (state[root] or {}).items()
+            if "lzs-unpack" in values.get("displayname", ("", ""))[1]]
+
+
+def reg_import(entries: list[str], folder: Path) -> None:
+    """Imports the entries of a .reg file (REGEDIT4) in one Wine process."""
+    file = folder / "state.reg"
+    file.write_text("\r\n".join(["REGEDIT4", "", *entries, ""]), encoding="ascii")
+    wine_run("reg", "import", wine.windows_path(file))
+
+
+def reg_data(data: str, kind: str) -> str:
+    """A value's data as a .reg file gives it: a string in quotes, an
+    expandable one as its bytes with the closing zero."""
+    if kind == "REG_EXPAND_SZ":
+        return "hex(2):" + ",".join(f"{b:02x}" for b in data.encode("ascii") + b"\0")
+    return '"' + data.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
 def unix_path(windows: str) -> Path:
@@ -92,39 +153,69 @@ def unix_path(windows: str) -> Path:
     return wine.prefix_path() / "drive_c" / Path(*windows[3:].rstrip("\\").split("\\"))
 
 
-def product_keys() -> list[str]:
-    """The Add/Remove Programs entries named lzs-unpack, for the user and the
-    machine (a per-user install lands in either, by the installer service)."""
-    found = []
-    for root in ("HKCU", "HKLM"):
-        text = reg_query(f"{root}\\{UNINSTALL}") or ""
-        key = None
-        for line in text.splitlines():
-            if line.startswith("HKEY_"):
-                key = line.strip()
-            elif line.strip().startswith("DisplayName") and "lzs-unpack" in line:
-                found.append(key)
-    return found
+def icon_sizes(data: bytes) -> list[int]:
+    """The widths of the images in an .ico file (0 stands for 256)."""
+    reserved, kind, count = struct.unpack_from("<HHH", data)
+    if (reserved, kind) != (0, 1):
+        raise ValueError("not an icon file")
+    return [data[6 + 16 * i] for i in range(count)]
+
+
+def next_version(msi: Path, version: str, folder: Path) -> tuple[Path, str]:
+    """A copy of the installer as the next version would be made: one more
+    in the version's last number, a product and package code of its own, and
+    the upgrade of every version below it."""
+    numbers = version.split(".")
+    following = ".".join(numbers[:-1] + [str(int(numbers[-1]) + 1)])
+    copy = folder / f"lzs-unpack-{following}-x64.msi"
+    shutil.copy(msi, copy)
+    codes = [str(uuid.uuid5(uuid.NAMESPACE_URL, f"lzs-unpack test {what} {following}")).upper()
+             for what in ("product", "package")]
+    upgrade_code = subprocess.run(
+        ["msiinfo", "export", str(copy), "Property"], capture_output=True, check=True,
+        text=True).stdout.split("UpgradeCode\t", 1)[1].split()[0]
+    for query in (
+            f"UPDATE `Property` SET `Value` = '{following}' WHERE `Property` = 'ProductVersion'",
+            f"UPDATE `Property` SET `Value` = '{{{codes[0]}}}' WHERE `Property` = 'ProductCode'",
+            "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'",
+            "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) "
+            f"VALUES ('{upgrade_code}', '{following}', 1, 'WIX_UPGRADE_DETECTED')"):
+        subprocess.run(["msibuild", str(copy), "-q", query], check=True)
+    subprocess.run(["msibuild", str(copy), "-s", "lzs-unpack", "", "x64;1033", f"{{{codes[1]}}}"],
+                   check=True)
+    return copy, following
 
 
 class InstallerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls) -> None:
-        cls.msi = wine.windows_path(os.environ["LZS_MSI"])
+        cls.msi = Path(os.environ["LZS_MSI"])
         cls.version = os.environ["LZS_VERSION"]
         cls.packaging = Path(os.environ["LZS_WINDOWS_PACKAGING_DIR"])
-        wine_run("msiexec", "/x", cls.msi, "/qn", check=False)  # left by a failed run
+        # Left by a failed run.
+        wine_run("msiexec", "/x", wine.windows_path(cls.msi), "/qn", check=False)
+        shell = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
+        local = value(registry([shell])[shell], shell, "Local AppData")[1]
+        cls.folder = local + r"\Programs\lzs-unpack"
 
-    def set_state(self, user_owner, machine_owner, path) -> None:
-        for key in (CLASSES + r"\.lzs", r"HKLM\Software\Classes\.lzs"):
-            reg_delete(key)
-        reg_delete(r"HKCU\Environment", "PATH")
-        if user_owner:
-            reg_set(CLASSES + r"\.lzs", None, user_owner)
-        if machine_owner:
-            reg_set(r"HKLM\Software\Classes\.lzs", None, machine_owner)
-        if path:
-            reg_set(r"HKCU\Environment", "PATH", path[0], path[1])
+    def set_state(self, case: Case, folder: Path) -> None:
+        owners = {long_key(CLASSES + r"\.lzs"): case.user_owner,
+                  long_key(r"HKLM\Software\Classes\.lzs"): case.machine_owner}
+        environment = f"[{long_key(ENVIRONMENT)}]"
+        entries = [f"[-{key}]" for key in owners] + [environment, '"PATH"=-']
+        for key, owner in owners.items():
+            if owner:
+                entries += [f"[{key}]", "@=" + reg_data(owner, "REG_SZ")]
+        if case.path:
+            entries += [environment, '"PATH"=' + reg_data(self.user_path(case), case.path[1])]
+        reg_import(entries, folder)
+
+    def user_path(self, case: Case) -> str:
+        return case.path[0].format(folder=self.folder, FOLDER=self.folder.upper())
+
+    def install(self, msi: Path) -> None:
+        installed = wine_run("msiexec", "/i", wine.windows_path(msi), "/qn", check=False)
+        self.assertEqual(installed.returncode, 0, installed.stderr[-2000:])
 
     def run_verb(self, command: str, folder: Path) -> None:
         """Runs the verb's command line on sample.lzs in folder, with %1 as
@@ -139,47 +230,61 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual((folder / "sample.lzs.DeLZS").read_bytes(),
                          (SOURCE / "samples" / "sample.txt").read_bytes())
 
+    def run_from_path(self, folder: Path) -> None:
+        """lzs-unpack.exe by name, as the README gives it for a command prompt
+        opened after installing: found through the user's PATH."""
+        shutil.copy(SOURCE / "samples" / "sample.lzs", folder / "data.lzs")
+        cmd = wine.prefix_path() / "drive_c" / "windows" / "system32" / "cmd.exe"
+        result = wine.run_exe('cmd /c lzs-unpack.exe /D"data.lzs"', folder, program=cmd)
+        self.assertEqual(result.exit_code, 0, result.output)
+        self.assertEqual((folder / "data.lzs.DeLZS").read_bytes(),
+                         (SOURCE / "samples" / "sample.txt").read_bytes())
+
+    def our_files(self) -> list[str]:
+        """The files and folders in the users' folders whose names hold lzs."""
+        users = wine.prefix_path() / "drive_c" / "users"
+        return sorted(str(p) for p in users.rglob("*") if "lzs" in p.name.lower())
+
     def test_install_verb_uninstall(self) -> None:
-        for name, user_owner, machine_owner, path, owner_after in CASES:
-            with self.subTest(name):
-                folder = wine.work_path() / "installer" / name.replace(" ", "_")
+        for case in CASES:
+            with self.subTest(case.name):
+                folder = wine.work_path() / "installer" / case.name.replace(" ", "_")
                 shutil.rmtree(folder, ignore_errors=True)
                 folder.mkdir(parents=True)
-                self.set_state(user_owner, machine_owner, path)
-                before = {key: reg_query(key) for key in WATCHED}
-                local = wine.prefix_path() / "drive_c" / "users"
-                files_before = sorted(str(p) for p in local.rglob("*") if "lzs" in p.name.lower())
+                self.set_state(case, folder)
+                before = registry(WATCHED)
+                files_before = self.our_files()
 
-                installed = wine_run("msiexec", "/i", self.msi, "/qn", check=False)
-                self.assertEqual(installed.returncode, 0, installed.stderr[-2000:])
+                msi, version = self.msi, self.version
+                self.install(msi)
                 try:
-                    self.check_installed(user_owner, path, owner_after, folder)
+                    if case.upgrade:
+                        msi, version = next_version(self.msi, self.version, folder)
+                        self.install(msi)
+                    self.check_installed(case, version, folder)
                 finally:
-                    removed = wine_run("msiexec", "/x", self.msi, "/qn", check=False)
+                    removed = wine_run("msiexec", "/x", wine.windows_path(msi), "/qn", check=False)
                 self.assertEqual(removed.returncode, 0, removed.stderr[-2000:])
 
-                after = {key: reg_query(key) for key in WATCHED}
-                if path is not None:
-                    # Wine leaves the ";" before the entry it removed: the
-                    # entries must be the user's own, in their order and type.
-                    kind, value = reg_value(r"HKCU\Environment", "PATH")
-                    self.assertEqual(([e for e in value.split(";") if e], kind),
-                                     (path[0].split(";"), path[1]))
+                after = registry(WATCHED + ENTRIES)
+                if case.adds_path and case.path:
+                    # Wine leaves the ";" before each entry it removed.
+                    kind, path = value(after[ENVIRONMENT], ENVIRONMENT, "PATH")
+                    self.assertEqual((path.rstrip(";"), kind), (self.user_path(case), case.path[1]))
                     for state in (before, after):
-                        state[r"HKCU\Environment"] = "\n".join(
-                            line for line in state[r"HKCU\Environment"].splitlines()
-                            if not line.strip().startswith("PATH"))
-                self.assertEqual(after, before)
-                self.assertEqual(product_keys(), [])
-                self.assertEqual(sorted(str(p) for p in local.rglob("*") if "lzs" in p.name.lower()),
-                                 files_before)
-        self.set_state(None, None, None)
+                        state[ENVIRONMENT] = {key: {name: data for name, data in values.items()
+                                                    if name != "path"}
+                                              for key, values in state[ENVIRONMENT].items()}
+                self.assertEqual({key: after[key] for key in WATCHED}, before)
+                self.assertEqual(product_entries(after), [])
+                self.assertEqual(self.our_files(), files_before)
+        self.set_state(CASES[0], wine.work_path() / "installer")
 
-    def check_installed(self, user_owner, path, owner_after, folder: Path) -> None:
-        folder_value = reg_value(r"HKCU\Software\lzs-unpack", "InstallDir")
-        self.assertIsNotNone(folder_value)
-        install_dir = folder_value[1]
-        self.assertRegex(install_dir, r"(?i)^C:\\users\\[^\\]+\\AppData\\Local\\Programs\\lzs-unpack\\$")
+    def check_installed(self, case: Case, version: str, folder: Path) -> None:
+        state = registry(WATCHED + ENTRIES)
+        classes = state[CLASSES + r"\.lzs"]
+        install_dir = value(state[WATCHED[0]], WATCHED[0], "InstallDir")[1]
+        self.assertEqual(install_dir, self.folder + "\\")
         target = unix_path(install_dir)
         sources = {"lzs-unpack.exe": os.environ["LZS_EXE"], "lzs.exe": os.environ["LZS_CLI_EXE"],
                    "lzs-pack.exe": os.environ["LZS_PACK_EXE"],
@@ -194,22 +299,43 @@ class InstallerTest(unittest.TestCase):
 
         command = f'"{install_dir}lzs-unpack.exe" /D"%1"'
         verb = CLASSES + r"\SystemFileAssociations\.lzs\shell\Unpack"
-        self.assertEqual(reg_value(verb), ("REG_SZ", "Unpack"))
-        self.assertEqual(reg_value(verb + r"\command"), ("REG_SZ", command))
+        verbs = state[CLASSES + r"\SystemFileAssociations\.lzs"]
+        self.assertEqual(value(verbs, verb), ("REG_SZ", "Unpack"))
+        self.assertEqual(value(verbs, verb + r"\command"), ("REG_SZ", command))
         progid = CLASSES + "\\" + PROGID
-        self.assertEqual(reg_value(progid + r"\shell"), ("REG_SZ", "Unpack"))
-        self.assertEqual(reg_value(progid + r"\shell\Unpack\command"), ("REG_SZ", command))
-        self.assertIsNotNone(reg_value(CLASSES + r"\.lzs\OpenWithProgids", PROGID))
-        owner = reg_value(CLASSES + r"\.lzs")
-        self.assertEqual(owner and owner[1], owner_after)
+        self.assertEqual(value(state[progid], progid + r"\shell"), ("REG_SZ", "Unpack"))
+        self.assertEqual(value(state[progid], progid + r"\shell\Unpack\command"),
+                         ("REG_SZ", command))
+        self.assertIsNotNone(value(classes, CLASSES + r"\.lzs\OpenWithProgids", PROGID))
+        owner = value(classes, CLASSES + r"\.lzs")
+        self.assertEqual(owner and owner[1], case.owner_after)
 
-        own = path[0] + ";" if path else ""
-        self.assertEqual(reg_value(r"HKCU\Environment", "PATH"),
-                         (path[1] if path else "REG_SZ", own + install_dir))
+        path = value(state[ENVIRONMENT], ENVIRONMENT, "PATH")
+        if not case.path:
+            self.assertEqual(path, ("REG_SZ", install_dir))
+        elif case.adds_path:
+            # After an upgrade, Wine leaves the ";" before the entry that
+            # the older version removed.
+            kind, data = path
+            self.assertEqual((kind, re.sub(";+", ";", data)),
+                             (case.path[1], self.user_path(case) + ";" + install_dir))
+        else:
+            self.assertEqual(path, (case.path[1], self.user_path(case)))
 
-        [product] = product_keys()
-        self.assertEqual(reg_value(product, "DisplayVersion"), ("REG_SZ", self.version))
+        [(_, entry)] = product_entries(state)
+        self.assertEqual(entry["displayversion"], ("REG_SZ", version))
+        size = sum(p.stat().st_size for p in target.iterdir())
+        # Wine records ARPSIZE as Size; Windows as EstimatedSize.
+        self.assertEqual(entry["size"], ("REG_SZ", str((size + 1023) // 1024)))
+        [icon] = [values["producticon"][1] for key, values in state[PRODUCTS].items()
+                  if "producticon" in values]
+        self.assertEqual(icon_sizes(unix_path(icon).read_bytes()), [32, 16])
+
         self.run_verb(command, folder)
+        # Wine's cmd ends its search at an empty PATH entry, as Wine's msi
+        # leaves after an upgrade.
+        if ";;" not in path[1]:
+            self.run_from_path(folder)
 
 
 if __name__ == "__main__":

@@ -13,8 +13,8 @@ namespace testdata {
 
 // What a caller of lzs_decode_stream gets for the whole image given in
 // pieces of the sizes in `pieces` (repeated as needed) and output room of
-// `room` bytes at a time: the output, or the error, also the one the caller
-// infers when the input ends before the image does.
+// `room` bytes at a time: the output, or the error, also the one
+// lzs_dstream_end gives when the input ends before the image does.
 struct StreamResult {
   std::vector<std::uint8_t> output;
   size_t code = 0;
@@ -46,11 +46,9 @@ inline StreamResult DecodeStream(const std::vector<std::uint8_t>& image,
     // input; one that leaves input untaken is final.
     if (srcPos < size) break;
   }
+  // The input has ended: the stream's verdict.
+  r = lzs_dstream_end(ds, nullptr);
   lzs_dstream_free(ds);
-  if (r != 0 && !lzs_is_error(r)) {
-    r = static_cast<size_t>(0) -
-        (image.size() <= LZS_HEADER_SIZE ? LZS_ERROR_NOT_AN_IMAGE : LZS_ERROR_HEADER_MISMATCH);
-  }
   result.code = lzs_is_error(r) ? r : 0;
   if (result.code != 0) result.output.clear();
   return result;

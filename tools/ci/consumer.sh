@@ -122,7 +122,7 @@ if [[ -f $build/windows/build.ninja ]]; then
   [[ -n $exports ]] || fail "lzs.dll exports nothing"
   others=$(grep -v '^lzs_' <<<"$exports" || true)
   [[ -z $others ]] || fail "lzs.dll exports beside lzs_*: $others"
-  x86_64-w64-mingw32-gcc -std=c99 -O2 tests/consumer/consumer.c -I"$sdk/include" -L"$sdk/lib" -llzs \
+  x86_64-w64-mingw32-gcc -std=c99 -O2 -DLZS_DLL_IMPORT tests/consumer/consumer.c -I"$sdk/include" -L"$sdk/lib" -llzs \
     -o "$work/win/consumer.exe"
   cp "$sdk/bin/lzs.dll" "$input" "$work/win/"
   export WINEPREFIX=$root/$build/wine-consumer WINEDLLOVERRIDES=mscoree,mshtml= WINEDEBUG=-all

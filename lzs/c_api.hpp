@@ -1,0 +1,47 @@
+// What the calls of liblzs's C interface share: error results, the header
+// rule, the overlap test and the rule for sizes as results.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "lzs.h"
+#include "lzs/format.hpp"
+
+namespace lzs {
+
+// The result that carries an error code.
+template <typename Size = size_t>
+constexpr Size Error(lzs_error code) {
+  return static_cast<Size>(0) - static_cast<Size>(code);
+}
+
+// A size as a call's result. A size from the first error code up cannot be
+// told from an error, and one above the type's range would wrap: both are
+// refused as too large. Only where size_t has 32 bits can that happen.
+template <typename Size = size_t>
+constexpr Size SizeResult(std::uint64_t size) {
+  constexpr std::uint64_t largest = std::numeric_limits<Size>::max() - Size{LZS_ERROR_MAX_CODE};
+  return size <= largest ? static_cast<Size>(size) : Error<Size>(LZS_ERROR_INPUT_TOO_LARGE);
+}
+
+// The header rule for an input of inputSize bytes whose header (its first
+// HeaderSize bytes, when it has them) says `header`: more than HeaderSize
+// bytes, and exactly HeaderSize + header of them. Returns 0 when it holds.
+constexpr size_t CheckHeader(std::uint64_t inputSize, std::uint32_t header) {
+  if (inputSize <= HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);
+  const std::uint64_t imageSize = std::uint64_t{HeaderSize} + header;
+  if (inputSize < imageSize) return Error(LZS_ERROR_TRUNCATED);
+  if (inputSize > imageSize) return Error(LZS_ERROR_TRAILING_DATA);
+  return 0;
+}
+
+// Whether [a, a + aSize) and [b, b + bSize) share a byte.
+inline bool Overlap(const void* a, size_t aSize, const void* b, size_t bSize) {
+  const auto start = reinterpret_cast<std::uintptr_t>(a);
+  const auto other = reinterpret_cast<std::uintptr_t>(b);
+  return aSize != 0 && bSize != 0 && start < other + bSize && other < start + aSize;
+}
+
+}  // namespace lzs
