@@ -14,15 +14,18 @@
 namespace cli {
 
 struct Job {
-  std::string input;    // "-" for standard input
-  std::string output;   // empty: standard output (or nothing, for -t and -l)
-  std::string refusal;  // when set, why the job is not done
+  std::string input;       // a name, or "-" for standard input
+  bool fromStdin = false;  // the input is standard input
+  Mode mode = Mode::Pack;  // what is done with it: never Mode::Dropped
+  std::string output;      // empty: standard output (or nothing, for -t and -l)
+  std::string refusal;     // when set, why the job is not done
+  bool skipped = false;    // left alone, not read: an image --exclude-compressed excludes
 };
 
 struct Outcome {
   bool ok = true;
   std::string messages;  // for standard error
-  std::string listRow;   // for standard output (-l)
+  std::string out;       // for standard output: a row of -l, the line of lzs-pack -v
   bool done = false;     // packed, unpacked or tested: counted in the total
   std::uint64_t packedBytes = 0;
   std::uint64_t unpackedBytes = 0;
@@ -31,13 +34,13 @@ struct Outcome {
 // NAME.SUFFIX (.lzs unless -S), in any case, with something before the
 // suffix.
 bool HasLzsSuffix(const std::string& name, const std::string& suffix);
+// What is done with input: the run's mode, or for dropped files unpacking
+// for NAME.SUFFIX and packing for any other name.
+Mode ModeFor(const Options& options, const std::string& input);
 // FILE.SUFFIX when packing; NAME for NAME.SUFFIX and NAME.DeLZS for any
 // other name when unpacking; with --output-dir-flat, that name's base name
 // in the folder given.
-std::string DefaultOutputName(const Options& options, const std::string& input);
-
-std::string ListHeader();
-std::string ListRow(std::uint64_t packed, std::uint64_t unpacked, const std::string& name);
+std::string DefaultOutputName(const Options& options, Mode mode, const std::string& input);
 
 // What a worker keeps from one file to the next, so that a batch does not
 // allocate its buffers anew for every file.
@@ -55,8 +58,10 @@ struct Workspace {
 // Never throws: a failed allocation is "out of memory" for this file only.
 void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& outcome) noexcept;
 
-// Sets the refusal of every job whose output is another job's input or
-// output, by name or by what file it is.
-void RefuseClashes(std::vector<Job>& jobs);
+// Decides, before any file is read, which jobs are not done: an image that
+// --exclude-compressed skips, an image not packed again without -f, and
+// then, among the jobs left, every job whose output is another one's input
+// or output, by name or by what file it is.
+void DecideJobs(const Options& options, std::vector<Job>& jobs);
 
 }  // namespace cli

@@ -4,12 +4,14 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "cli/files.hpp"
+#include "cli/console.hpp"
+#include "cli/messages.hpp"
+#include "cli/shell.hpp"
 #include "lzs.h"
 
 #ifndef LZS_VERSION
@@ -19,7 +21,9 @@
 namespace cli {
 namespace {
 
-constexpr const char* HelpText =
+// The help of lzs: the options, then the platform's lines
+// (PlatformHelp), then the rules.
+constexpr const char* HelpOptions =
     "Usage: lzs [OPTION]... [FILE]...\n"
     "Packs each FILE into FILE.lzs, or with -d unpacks each NAME.lzs into NAME\n"
     "(any other name into NAME.DeLZS). With no FILE, or when FILE is -, reads\n"
@@ -30,9 +34,11 @@ constexpr const char* HelpText =
     "  -t, --test        unpack in memory and check the structure and the size,\n"
     "                    write nothing; the format has no checksum, so a\n"
     "                    changed byte inside a literal is not seen\n"
-    "  -l, --list        show packed and unpacked sizes and the ratio\n"
-    "  -c, --stdout      write to standard output, keep the input\n"
-    "  -o FILE           write to FILE (one input only)\n"
+    "  -l, --list        show packed and unpacked sizes and the ratio (the\n"
+    "                    packed size as a percentage of the unpacked size)\n"
+    "  -c, --stdout      write to standard output, keep the input (also\n"
+    "                    --to-stdout)\n"
+    "  -o, --output=FILE write to FILE (one input only)\n"
     "      --output-dir-flat=DIR\n"
     "                    write each output into the folder DIR (which must\n"
     "                    exist), by the input's base name\n"
@@ -48,20 +54,18 @@ constexpr const char* HelpText =
     "                    when packing, skip inputs that end in the suffix\n"
     "  -T, --threads=N   work on N files at once (0, the default: one per core;\n"
     "                    at most 64)\n"
-    "  -1, --fast        pack faster, a little larger\n"
-    "  -9, --best        the smallest image (the default); there are only\n"
+    "  -1, --fast        level 1, fast: packs faster, a little larger\n"
+    "  -9, --best        level 9, smallest image (the default); there are only\n"
     "                    these two levels\n"
     "  -q, --quiet       no warnings, no progress line\n"
     "      --no-progress no progress line\n"
-    "  -v, --verbose     one line per file with the sizes, and a total for\n"
-    "                    more than one file\n"
-    "  -h, --help        show this help and exit (on Windows also /?)\n"
-    "  -V, --version     show the version and exit\n"
-    "\n"
+    "  -v, --verbose     one line per file with the sizes and the ratio, and a\n"
+    "                    total for more than one file\n";
+
+constexpr const char* HelpRules =
     "An empty file is left as it is, with a warning: no image holds zero\n"
     "bytes. Packing warns of an image larger than its input, and of one larger\n"
-    "than 8 MiB, which lzs-unpack.exe refuses (lzs -d takes it). Started as\n"
-    "lzscat, lzs works as lzs -dc; as unlzs, as lzs -d.\n"
+    "than 8 MiB, which lzs-unpack.exe refuses (lzs -d takes it).\n"
     "An existing output is never overwritten without -f. Outputs keep the\n"
     "input's permissions and modification time, and are put in place only\n"
     "when complete. A file whose output is another file's input or output in\n"
@@ -73,6 +77,25 @@ constexpr const char* HelpText =
     "they are decoded, before a cut-short image is found bad at its end.\n"
     "Exit status: 0 when every file succeeded, 1 when any failed, 2 for a\n"
     "wrong command line.\n";
+
+constexpr const char* PackHelpText =
+    "Usage: lzs-pack INPUT [-o OUTPUT] [-f] [-v]\n"
+    "Packs INPUT into an LZS file that lzs-unpack can unpack.\n"
+    "\n"
+    "  -o, --output=OUTPUT  write to OUTPUT (default: INPUT.lzs)\n"
+    "  -f, --force          replace an existing OUTPUT\n"
+    "  -v, --verbose        print the sizes and the ratio (the packed size as\n"
+    "                       a percentage of the input's)\n";
+
+// The help's last options, -h with the platform's own switch, their words
+// from column on.
+std::string HelpAndVersion(std::size_t column) {
+  const std::string help = "  -h, --help";
+  const std::string version = "  -V, --version";
+  return help + std::string(column - help.size(), ' ') + "show this help and exit" +
+         HelpSwitchNote + "\n" + version + std::string(column - version.size(), ' ') +
+         "show the version and exit\n";
+}
 
 enum LongOnly {
   RemoveOption = 256,
@@ -109,12 +132,20 @@ const option LongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-bool ReadCount(const char* text, unsigned& count) {
+const option PackLongOptions[] = {
+    {"output", required_argument, nullptr, 'o'}, {"force", no_argument, nullptr, 'f'},
+    {"verbose", no_argument, nullptr, 'v'},      {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0},
+};
+
+// A count of threads: digits only. A number too large to hold is as large
+// as can be held: it is taken as the most there are, like any large one.
+bool ReadCount(const char* text, unsigned long& count) {
   char* end = nullptr;
   errno = 0;
   const unsigned long value = std::strtoul(text, &end, 10);
-  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || value > 4096) return false;
-  count = static_cast<unsigned>(value);
+  if (*text < '0' || *text > '9' || *end != '\0') return false;
+  count = errno == ERANGE ? ULONG_MAX : value;
   return true;
 }
 
@@ -123,12 +154,83 @@ bool IsSuffix(const char* text) {
   return *text != '\0' && std::strchr(text, '/') == nullptr && std::strchr(text, '\\') == nullptr;
 }
 
+ParseResult Usage(const std::string& text) {
+  Say(text);
+  return ParseResult::UsageError;
+}
+
+// What getopt_long found wrong (it says nothing itself): the option as
+// typed, and the words for it.
+ParseResult BadOption(int c, char** argv, const option* longOptions) {
+  const std::string typed = optind > 0 ? argv[optind - 1] : "";
+  const bool isLong = typed.rfind("--", 0) == 0;
+  const std::string given =
+      isLong ? typed.substr(0, typed.find('=')) : std::string("-") + static_cast<char>(optopt);
+  if (c == ':') {
+    const bool file = optopt == 'o';
+    return Usage(given + (file ? " needs a file name" : " needs a value"));
+  }
+  if (isLong && optopt != 0) return Usage("option '" + given + "' takes no value");
+  int matches = 0;
+  for (const option* o = longOptions; isLong && o->name != nullptr; ++o) {
+    matches += std::string(o->name).rfind(given.substr(2), 0) == 0 ? 1 : 0;
+  }
+  if (matches > 1) return Usage("option '" + given + "' is ambiguous");
+  return Usage("unknown option '" + given + "'");
+}
+
+// The rest of lzs-pack's command line: one input, and what it packs by.
+ParseResult FinishPack(int argc, char** argv, Options& options, bool outputSeen) {
+  if (optind == argc) return Usage("no input file given");
+  if (argc - optind > 1) return Usage("only one input file may be given");
+  if (outputSeen && options.output.empty()) return Usage("-o needs a file name");
+  options.inputs.emplace_back(argv[optind]);
+  // One file, packed at the smallest image, with no progress line.
+  options.mode = Mode::Pack;
+  options.progress = false;
+  options.threads = 1;
+  return ParseResult::Run;
+}
+
+// The rest of lzs's command line: the inputs, and the options that do not
+// go together.
+ParseResult FinishLzs(int argc, char** argv, Options& options, bool outputSeen) {
+  for (int k = optind; k < argc; ++k) options.inputs.emplace_back(argv[k]);
+  if (options.inputs.empty()) options.inputs.emplace_back("-");
+  if (options.catName && (outputSeen || !options.outputDir.empty())) {
+    // Said by lzscat itself, with what to use instead.
+    PutText(2, outputSeen
+                   ? "lzscat: writes to standard output; -o cannot be used (use lzs -d -o FILE)\n"
+                   : "lzscat: writes to standard output; --output-dir-flat cannot be used "
+                     "(use lzs -d --output-dir-flat=DIR)\n");
+    return ParseResult::UsageError;
+  }
+  if (outputSeen && options.toStdout) return Usage("-o and -c cannot be used together");
+  if (!options.outputDir.empty() && (outputSeen || options.toStdout)) {
+    return Usage("--output-dir-flat cannot be used with -o or -c");
+  }
+  if (outputSeen && options.output.empty()) return Usage("-o needs a file name");
+  return ParseResult::Run;
+}
+
 }  // namespace
 
-void ShowHelp() { PutText(1, HelpText); }
+void ShowHelp(Face face) {
+  if (face == Face::Pack) {
+    PutText(1, PackHelpText + HelpAndVersion(23));
+  } else {
+    PutText(1, HelpOptions + HelpAndVersion(20) + "\n" + PlatformHelp + HelpRules);
+  }
+}
 
-void SetDefaultsForName(const char* argv0, Options& options) {
-  if (argv0 == nullptr) return;
+Face FaceForName(const char* argv0, Options& options) {
+#ifdef LZS_PACK_PROGRAM
+  // lzs-pack.exe: a file of its own, whatever it was renamed to.
+  (void)argv0;
+  options.face = Face::Pack;
+  return options.face;
+#else
+  if (argv0 == nullptr) return options.face;
   std::string name = argv0;
   const std::size_t slash = name.find_last_of("/\\");
   if (slash != std::string::npos) name.erase(0, slash + 1);
@@ -136,20 +238,28 @@ void SetDefaultsForName(const char* argv0, Options& options) {
   for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (name.size() > 4 && name.compare(name.size() - 4, 4, ".exe") == 0)
     name.resize(name.size() - 4);
+  if (name == "lzs-pack") options.face = Face::Pack;
   if (name == "lzscat" || name == "unlzs") options.mode = Mode::Unpack;
   if (name == "lzscat") options.toStdout = options.catName = true;
+  return options.face;
+#endif
 }
 
 ParseResult ParseOptions(int argc, char** argv, Options& options) {
-  bool outputSeen = false;
   for (int k = 1; k < argc && std::strcmp(argv[k], "--") != 0; ++k) {
     if (IsHelpSwitch(argv[k])) {
-      ShowHelp();
+      ShowHelp(options.face);
       return ParseResult::Exit;
     }
   }
+  opterr = 0;  // its complaints are said in our words, by BadOption
+  // lzs-pack takes a few of lzs's options, and no others.
+  const bool pack = options.face == Face::Pack;
+  bool outputSeen = false;
   for (;;) {
-    const int c = getopt_long(argc, argv, "zdtlco:fkrT:S:qvhV0123456789", LongOptions, nullptr);
+    const int c =
+        pack ? getopt_long(argc, argv, ":o:fvhV", PackLongOptions, nullptr)
+             : getopt_long(argc, argv, ":zdtlco:fkrT:S:qvhV0123456789", LongOptions, nullptr);
     if (c == -1) break;
     switch (c) {
       case 'z': options.mode = Mode::Pack; break;
@@ -158,10 +268,8 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
       case 'l': options.mode = Mode::List; break;
       case 'c': options.toStdout = true; break;
       case 'o':
-        if (outputSeen) {
-          std::fputs("lzs: only one -o may be given\n", stderr);
-          return ParseResult::UsageError;
-        }
+        if (outputSeen)
+          return Usage(pack ? "only one output file may be given" : "only one -o may be given");
         options.output = optarg;
         outputSeen = true;
         break;
@@ -171,8 +279,7 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
       case 'r': options.recursive = true; break;
       case 'T':
         if (!ReadCount(optarg, options.threads)) {
-          PutText(2, std::string("lzs: -T takes a number of threads, not '") + optarg + "'\n");
-          return ParseResult::UsageError;
+          return Usage(std::string("-T takes a number of threads, not '") + optarg + "'");
         }
         break;
       case FastOption:
@@ -186,57 +293,33 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
       case '6':
       case '7':
       case '8':
-        std::fprintf(stderr, "lzs: -%c: there are two levels, -1 (fast) and -9 (smallest image)\n",
-                     c);
-        return ParseResult::UsageError;
+        return Usage(std::string("-") + static_cast<char>(c) +
+                     ": there are two levels, -1 (fast) and -9 (smallest image, the default)");
       case 'S':
         if (!IsSuffix(optarg)) {
-          PutText(2, std::string("lzs: -S takes a suffix for file names, not '") + optarg + "'\n");
-          return ParseResult::UsageError;
+          return Usage(std::string("-S takes a suffix for file names, not '") + optarg + "'");
         }
         options.suffix = optarg;
         break;
       case NoProgressOption: options.progress = false; break;
       case ExcludeCompressedOption: options.excludeCompressed = true; break;
       case OutputDirFlatOption:
-        if (*optarg == '\0') {
-          std::fputs("lzs: --output-dir-flat needs a folder\n", stderr);
-          return ParseResult::UsageError;
-        }
+        if (*optarg == '\0') return Usage("--output-dir-flat needs a folder");
         options.outputDir = optarg;
         break;
       case 'q': options.verbosity = 0; break;
       case 'v': options.verbosity = 2; break;
-      case 'h': ShowHelp(); return ParseResult::Exit;
+      case 'h': ShowHelp(options.face); return ParseResult::Exit;
       case 'V':
-        PutText(1, std::string("lzs " LZS_VERSION " (liblzs ") + lzs_version_string() + ")\n");
+        PutText(1,
+                pack ? std::string("lzs-pack " LZS_VERSION "\n")
+                     : std::string("lzs " LZS_VERSION " (liblzs ") + lzs_version_string() + ")\n");
         return ParseResult::Exit;
-      default: return ParseResult::UsageError;  // getopt_long has said why
+      default: return BadOption(c, argv, pack ? PackLongOptions : LongOptions);
     }
   }
-  for (int k = optind; k < argc; ++k) options.inputs.emplace_back(argv[k]);
-  if (options.inputs.empty()) options.inputs.emplace_back("-");
-  if (options.catName && (outputSeen || !options.outputDir.empty())) {
-    std::fputs(outputSeen
-                   ? "lzscat: writes to standard output; -o cannot be used (use lzs -d -o FILE)\n"
-                   : "lzscat: writes to standard output; --output-dir-flat cannot be used "
-                     "(use lzs -d --output-dir-flat=DIR)\n",
-               stderr);
-    return ParseResult::UsageError;
-  }
-  if (outputSeen && options.toStdout) {
-    std::fputs("lzs: -o and -c cannot be used together\n", stderr);
-    return ParseResult::UsageError;
-  }
-  if (!options.outputDir.empty() && (outputSeen || options.toStdout)) {
-    std::fputs("lzs: --output-dir-flat cannot be used with -o or -c\n", stderr);
-    return ParseResult::UsageError;
-  }
-  if (outputSeen && options.output.empty()) {
-    std::fputs("lzs: -o needs a file name\n", stderr);
-    return ParseResult::UsageError;
-  }
-  return ParseResult::Run;
+  return pack ? FinishPack(argc, argv, options, outputSeen)
+              : FinishLzs(argc, argv, options, outputSeen);
 }
 
 }  // namespace cli

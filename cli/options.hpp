@@ -1,4 +1,4 @@
-// The command line of lzs, read with getopt_long.
+// The command lines of lzs and of lzs-pack, read with getopt_long.
 #pragma once
 
 #include <string>
@@ -6,11 +6,18 @@
 
 namespace cli {
 
-enum class Mode { Pack, Unpack, Test, List };
+// Dropped: files dropped on lzs.exe in Explorer, each NAME.SUFFIX unpacked
+// and any other file packed, in the order given.
+enum class Mode { Pack, Unpack, Test, List, Dropped };
+
+// Which program the user started: lzs (also as lzscat and unlzs), or
+// lzs-pack, which packs one file by a command line of its own.
+enum class Face { Lzs, Pack };
 
 struct Options {
+  Face face = Face::Lzs;
   Mode mode = Mode::Pack;
-  std::vector<std::string> inputs;  // "-" is standard input; none means "-"
+  std::vector<std::string> inputs;  // "-" is standard input (not for lzs-pack); none means "-"
   std::string output;               // -o, for one input
   bool toStdout = false;            // -c
   bool catName = false;             // started as lzscat: standard output by name
@@ -23,21 +30,21 @@ struct Options {
   std::string outputDir;           // --output-dir-flat: outputs go there
   bool progress = true;            // --no-progress
   int verbosity = 1;               // 0 with -q, 2 with -v
-  unsigned threads = 0;            // 0: one per core
+  unsigned long threads = 0;       // 0: one per core
 };
 
-// The defaults of a program started as lzscat (lzs -dc) or unlzs (lzs -d),
-// from the base name of argv[0].
-void SetDefaultsForName(const char* argv0, Options& options);
+// The program the name it was started by (argv[0]) stands for: lzs-pack, or
+// lzs with the defaults of lzscat (lzs -dc) or unlzs (lzs -d).
+Face FaceForName(const char* argv0, Options& options);
 
 // Prints the help to standard output.
-void ShowHelp();
+void ShowHelp(Face face);
 
 enum class ParseResult { Run, Exit, UsageError };
 
-// Fills options from the command line. Prints the help (for -h, and on
-// Windows for /? too) or the version (then Exit) or the reason for a usage
-// error (then UsageError).
+// Fills options from the command line of lzs or lzs-pack. Prints the help
+// (for -h, and on Windows for /? too) or the version (then Exit) or the
+// reason for a usage error (then UsageError).
 ParseResult ParseOptions(int argc, char** argv, Options& options);
 
 }  // namespace cli

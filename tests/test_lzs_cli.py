@@ -56,11 +56,22 @@ def file_size_limit(limit: int) -> typing.Callable[[], None]:
     return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
 
 
+def descriptor_limit(limit: int) -> typing.Callable[[], None]:
+    return lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit))
+
+
 def pack_line(d: Path, name: str, output: str) -> bytes:
     """What lzs-pack -v prints for a packed file."""
     size, packed = (d / name).stat().st_size, (d / output).stat().st_size
-    return b"%s: %d bytes -> %s: %d bytes (%.1f%%)\n" % (name.encode(), size, output.encode(), packed,
-                                                        100 * packed / size)
+    return f"{name}: {size:,} bytes -> {output}: {packed:,} bytes ({100 * packed / size:.2f} %)\n".encode()
+
+
+def list_row(packed: int, unpacked: int, name: str) -> bytes:
+    """A row of lzs -l."""
+    return f"{packed:>14,}{unpacked:>15,}{f'{100 * packed / unpacked:.2f} %':>9}  {name}\n".encode()
+
+
+LIST_HEADER = b"        Packed       Unpacked    Ratio  Name\n"
 
 
 # Two literals, then a back-reference cut off by the end after one byte.
@@ -68,6 +79,12 @@ CUT = (4).to_bytes(4, "little") + b"\x03AB\x00"
 # An image of many input pieces and output rooms, for the reads in pieces.
 LONG = TEXT * 30
 LONG_IMAGE = literal_image(LONG)
+# An image of TEXT, and sizes as messages give them.
+IMAGE = literal_image(TEXT)
+
+
+def size(count: int) -> str:
+    return f"{count:,}"
 
 
 def zeros_image(path: Path, size: int) -> None:
@@ -181,9 +198,10 @@ CASES = [
          "lzs: d/e/b: warning: the image, 8 bytes, is larger than its input, 3 bytes"),
     # Warnings when packing, and none with -q.
     Case("an image larger than 8 MiB", {"n": NOISE}, ["--fast", "n"], 0, {"n.lzs": Packed(NOISE)}, "is larger than 8 MiB",
-         check=lambda err, out, d: err == "lzs: n: warning: the image, %d bytes, is larger than 8 MiB: "
-         "lzs-unpack.exe refuses it (lzs -d takes it)\nlzs: n: warning: the image, %d bytes, is larger "
-         "than its input, %d bytes\n" % ((d / "n.lzs").stat().st_size, (d / "n.lzs").stat().st_size, len(NOISE))),
+         check=lambda err, out, d: err == "lzs: n: warning: the image, %s bytes, is larger than 8 MiB: "
+         "lzs-unpack.exe refuses it (lzs -d takes it)\nlzs: n: warning: the image, %s bytes, is larger "
+         "than its input, %s bytes\n" % (size((d / "n.lzs").stat().st_size), size((d / "n.lzs").stat().st_size),
+                                          size(len(NOISE)))),
     Case("no warnings with -q", {"n": NOISE, "b": b"xyz"}, ["-q", "--fast", "n", "b"], 0,
          {"n.lzs": Packed(NOISE), "b.lzs": Packed(b"xyz")}),
     Case("an image no larger than its input: no warning", {"a": TEXT}, ["a"], 0, {"a.lzs": Packed(TEXT, True)}),
@@ -205,29 +223,55 @@ CASES = [
     Case("unpack -r takes only *.lzs", {"d/x.lzs": WORKED, "d/e/y.lzs": WORKED, "d/z": WORKED}, ["-d", "-r", "d"], 0,
          {"d/x": b"ABCABCABC", "d/e/y": b"ABCABCABC", "d/z.DeLZS": None}),
     Case("bad header: existing output untouched even with -f", {"x.lzs": WORKED + b"!", "x": b"keep"},
-         ["-d", "-f", "--rm", "x.lzs"], 1, {"x": b"keep", "x.lzs": ANY}, "x.lzs: not LZS: header is not"),
+         ["-d", "-f", "--rm", "x.lzs"], 1, {"x": b"keep", "x.lzs": ANY},
+         "lzs: x.lzs: bytes after the end of the image (11 bytes; the image is 10)\n"),
     Case("too short to be LZS", {"x.lzs": b"\x00\x00\x00\x00"}, ["-d", "x.lzs"], 1, {"x": None},
-         "x.lzs: not LZS: not an LZS image\n"),
+         "lzs: x.lzs: not an LZS image\n"),
     Case("an image that yields nothing", {"x.lzs": b"\x01\x00\x00\x00\x00"}, ["-d", "x.lzs"], 1,
-         {"x": None}, "x.lzs: not LZS: the image yields no byte"),
+         {"x": None}, "lzs: x.lzs: the image yields no byte\n"),
     Case("unpack --rm", {"x.lzs": WORKED}, ["-d", "--rm", "x.lzs"], 0, {"x.lzs": None, "x": b"ABCABCABC"}),
-    Case("the input as its own output", {"x.lzs": WORKED}, ["-d", "-f", "x.lzs", "-o", "./x.lzs"], 1,
-         {"x.lzs": WORKED}, "is the input file itself"),
+    *(Case(f"the input as its own output{extra}", {"x.lzs": WORKED}, ["-d", *force, "x.lzs", "-o", "./x.lzs"], 1,
+           {"x.lzs": WORKED}, "lzs: ./x.lzs: is the input file itself\n") for force, extra in ((["-f"], ""), ([], ", no -f"))),
+    Case("standard input as its own output", {"x.lzs": WORKED}, ["-d", "-f", "-o", "x.lzs"], 1, {"x.lzs": WORKED},
+         "lzs: x.lzs: is the input file itself\n", stdin_file="x.lzs"),
     Case("-t writes nothing", {"x.lzs": WORKED}, ["-t", "x.lzs"], 0, {"x": None}),
     Case("-t -v says OK", {"x.lzs": WORKED}, ["-t", "-v", "x.lzs"], 0, {}, "x.lzs: OK, 9 bytes",
          check=lambda err, out, _: "files tested" not in err),  # no total for one file
     # A changed literal keeps the structure: -t cannot see it, and says so.
     Case("-t -v says what it checked", {"x.lzs": WORKED.replace(b"A", b"a")}, ["-t", "-v", "x.lzs"], 0, {},
          "lzs: x.lzs: OK, 9 bytes (structure and size; the format has no checksum)\n"),
-    Case("-t fails a bad image", {"x.lzs": WORKED[:-1]}, ["-t", "x.lzs"], 1, {}, "x.lzs: not LZS"),
+    # An image cut short, and two joined: told apart, with the sizes, read
+    # whole or in pieces.
+    Case("-t fails a bad image", {"x.lzs": WORKED[:-1]}, ["-t", "x.lzs"], 1, {},
+         "lzs: x.lzs: cut short: the image is shorter than its header says (9 of 10 bytes)\n"),
+    Case("-t of an image cut short", {"cut.lzs": IMAGE[:5000]}, ["-t", "cut.lzs"], 1, {},
+         f"lzs: cut.lzs: cut short: the image is shorter than its header says (5,000 of {size(len(IMAGE))} bytes)\n"),
+    Case("-d of two images joined", {"two.lzs": IMAGE * 2}, ["-d", "two.lzs"], 1, {"two": None},
+         f"lzs: two.lzs: bytes after the end of the image ({size(2 * len(IMAGE))} bytes; the image is "
+         f"{size(len(IMAGE))})\n"),
+    Case("-d of an image cut short on standard input", {"cut.lzs": IMAGE[:5000]}, ["-d", "-o", "x"], 1, {"x": None},
+         f"lzs: (standard input): cut short: the image is shorter than its header says (5,000 of "
+         f"{size(len(IMAGE))} bytes)\n", stdin_file="cut.lzs"),
+    Case("-t of two images joined on standard input", {"two.lzs": IMAGE * 2}, ["-t"], 1, {},
+         f"lzs: (standard input): bytes after the end of the image ({size(2 * len(IMAGE))} bytes; the image is "
+         f"{size(len(IMAGE))})\n", stdin_file="two.lzs"),
+    # A pipe is read no further than the image: of its length, only what
+    # was read is known.
+    Case("-t of two images joined on a pipe", {}, ["-t"], 1, {}, "lzs: (standard input): bytes after the end of the "
+         "image (at least ", stdin=IMAGE * 2,
+         check=lambda err, out, _: err.endswith(f" bytes; the image is {size(len(IMAGE))})\n")),
     Case("-t warns of a cut-off item", {"c.lzs": CUT}, ["-t", "c.lzs"], 0, {}, "c.lzs: warning: the last back-reference is cut off"),
     Case("-t -q does not", {"c.lzs": CUT}, ["-t", "-q", "c.lzs"], 0, {}),
     Case("-l lists one file", {"x.lzs": WORKED}, ["-l", "x.lzs"], 0, {"x": None}, "",
-         b"      Packed     Unpacked    Ratio  Name\n          10            9    0.900  x.lzs\n"),
+         b"        Packed       Unpacked    Ratio  Name\n            10              9 111.11 %  x.lzs\n"),
     Case("-l totals several, failures named", {"x.lzs": WORKED, "y.lzs": literal_image(b"0123456789")},
          ["-l", "x.lzs", "bad.lzs", "y.lzs"], 1, {}, "bad.lzs: cannot open",
-         b"      Packed     Unpacked    Ratio  Name\n          10            9    0.900  x.lzs\n"
-         b"          16           10    0.625  y.lzs\n          26           19    0.731  (total, 2 files)\n"),
+         b"        Packed       Unpacked    Ratio  Name\n            10              9 111.11 %  x.lzs\n"
+         b"            16             10 160.00 %  y.lzs\n            26             19 136.84 %  (total, 2 files)\n"),
+    Case("-l: sizes with separators", {"big.lzs": literal_image(TEXT * 3)}, ["-l", "big.lzs"], 0, {}, "",
+         LIST_HEADER + list_row(len(literal_image(TEXT * 3)), len(TEXT * 3), "big.lzs")),
+    Case("-l: no total when nothing was listed", {}, ["-l", "a.lzs", "b.lzs"], 1, {}, "b.lzs: cannot open",
+         LIST_HEADER),
     Case("-c writes standard output", {"x.lzs": WORKED, "y.lzs": WORKED}, ["-dc", "x.lzs", "y.lzs"], 0,
          {"x": None}, "", b"ABCABCABC" * 2),
     Case("standard input to standard output", {}, ["-d"], 0, {}, "", b"ABCABCABC", WORKED),
@@ -239,26 +283,30 @@ CASES = [
     Case("standard input in many pieces", {}, ["-d"], 0, {}, "", LONG, LONG_IMAGE),
     Case("standard input to a file", {}, ["-d", "-o", "x"], 0, {"x": LONG}, stdin=LONG_IMAGE),
     Case("standard input cut short", {}, ["-d"], 1, {},
-         "lzs: (standard input): not LZS: header is not the image size minus 4", stdin=LONG_IMAGE[:-5],
+         f"lzs: (standard input): cut short: the image is shorter than its header says "
+         f"({size(len(LONG_IMAGE) - 5)} of {size(len(LONG_IMAGE))} bytes)\n", stdin=LONG_IMAGE[:-5],
          check=lambda err, out, _: len(out) > 0 and LONG.startswith(out)),
     Case("standard input cut short, to a file", {}, ["-d", "-o", "x"], 1, {"x": None},
-         "lzs: (standard input): not LZS: header is not", stdin=LONG_IMAGE[:-5]),
+         "lzs: (standard input): cut short: the image is shorter than its header says", stdin=LONG_IMAGE[:-5]),
     Case("standard input with a header too small", {}, ["-d", "-o", "x"], 1, {"x": None},
-         "lzs: (standard input): not LZS: header is not",
-         stdin=(len(LONG_IMAGE) - 6).to_bytes(4, "little") + LONG_IMAGE[4:]),
-    Case("standard input of 4 bytes", {}, ["-d"], 1, {}, "(standard input): not LZS: not an LZS image", b"",
+         "lzs: (standard input): bytes after the end of the image (at least ",
+         stdin=(len(LONG_IMAGE) - 6).to_bytes(4, "little") + LONG_IMAGE[4:],
+         check=lambda err, out, _: err.endswith(f" bytes; the image is {size(len(LONG_IMAGE) - 2)})\n")),
+    Case("standard input of 4 bytes", {}, ["-d"], 1, {}, "lzs: (standard input): not an LZS image\n", b"",
          b"\0\0\0\0"),
-    Case("standard input, empty", {}, ["-d"], 1, {}, "(standard input): not LZS: not an LZS image", b""),
-    Case("standard input yields nothing", {}, ["-d"], 1, {}, "(standard input): not LZS: the image yields no byte",
+    Case("standard input, empty", {}, ["-d"], 1, {}, "lzs: (standard input): not an LZS image\n", b""),
+    Case("standard input yields nothing", {}, ["-d"], 1, {}, "lzs: (standard input): the image yields no byte\n",
          b"", b"\x01\0\0\0\xff"),
     Case("-t -v of standard input", {}, ["-t", "-v"], 0, {},
-         "(standard input): OK, %d bytes (structure and size" % len(LONG), b"", LONG_IMAGE),
+         "(standard input): OK, %s bytes (structure and size" % size(len(LONG)), b"", LONG_IMAGE),
     Case("-t of standard input, no cut-off item", {}, ["-t"], 0, {}, stdin=WORKED),
     Case("-t of standard input, a cut-off item", {}, ["-t"], 0, {},
          "(standard input): warning: the last back-reference is cut off", stdin=CUT),
-    Case("-t of standard input, bad", {}, ["-t"], 1, {}, "(standard input): not LZS", stdin=WORKED + b"x"),
+    Case("-t of standard input, bad", {}, ["-t"], 1, {},
+         "lzs: (standard input): bytes after the end of the image (at least 11 bytes; the image is 10)\n",
+         stdin=WORKED + b"x"),
     Case("-v, messages in input order with 2 threads", {"a": TEXT * 30, "b": b"b", "c": b"c"},
-         ["-v", "-T2", "a", "b", "c"], 0, {"c.lzs": Packed(b"c")}, "lzs: a: 573000 -> ",
+         ["-v", "-T2", "a", "b", "c"], 0, {"c.lzs": Packed(b"c")}, "lzs: a: 573,000 -> ",
          check=lambda err, out, _: [line.split(":")[1].strip() for line in err.splitlines()
                                     if "warning" not in line and "files" not in line] == ["a", "b", "c"]),
     # The total of -v for more than one file; failed files are not counted.
@@ -266,10 +314,25 @@ CASES = [
          check=lambda err, out, d: err.endswith(
              "lzs: 2 files packed: 592,100 -> {:,} bytes ({:.2f} %)\n".format(
                  *(lambda n: (n, 100 * n / 592_100))((d / "a.lzs").stat().st_size + (d / "b.lzs").stat().st_size)))),
+    # A ratio is the packed size as a percentage of the unpacked size, in
+    # every line.
     Case("-d -v totals what it unpacked", {"x.lzs": WORKED, "y.lzs": WORKED}, ["-d", "-v", "x.lzs", "y.lzs"], 0,
-         {"x": b"ABCABCABC"}, "lzs: y.lzs: 10 -> 9 bytes", check=lambda err, out, _: err.endswith("lzs: 2 files unpacked: 20 -> 18 bytes (90.00 %)\n")),
+         {"x": b"ABCABCABC"}, "lzs: y.lzs: 10 -> 9 bytes (111.11 %) -> y\n",
+         check=lambda err, out, _: err.endswith("lzs: 2 files unpacked: 20 -> 18 bytes (111.11 %)\n")),
     Case("-t -v totals what it tested", {"x.lzs": WORKED, "bad.lzs": b"bad"}, ["-t", "-v", "x.lzs", "bad.lzs"], 1,
-         {}, "bad.lzs: not LZS", check=lambda err, out, _: err.endswith("lzs: 1 file tested: 10 -> 9 bytes (90.00 %)\n")),
+         {}, "lzs: bad.lzs: not an LZS image\n",
+         check=lambda err, out, _: err.endswith("lzs: 1 file tested: 10 -> 9 bytes (111.11 %)\n")),
+    Case("-v packs with the same ratio", {"a": TEXT}, ["-v", "a"], 0, {}, "lzs: a: ",
+         check=lambda err, out, d: err == "lzs: a: {:,} -> {:,} bytes ({:.2f} %) -> a.lzs\n".format(
+             len(TEXT), (d / "a.lzs").stat().st_size, 100 * (d / "a.lzs").stat().st_size / len(TEXT))),
+    # No total of nothing: every file skipped, or none done.
+    Case("-v: every file skipped, no total", {"a.lzs": WORKED, "b.lzs": WORKED},
+         ["-v", "--exclude-compressed", "a.lzs", "b.lzs"], 0, {"a.lzs.lzs": None},
+         "lzs: a.lzs: already packed; skipped\nlzs: b.lzs: already packed; skipped\n",
+         check=lambda err, out, _: "files" not in err),
+    Case("-d -v: none done, no total", {"x.lzs": WORKED, "x": b"old", "y.lzs": WORKED, "y": b"old"},
+         ["-d", "-v", "x.lzs", "y.lzs"], 1, {"x": b"old"}, "lzs: y: already exists; not overwritten (use -f",
+         check=lambda err, out, _: "files" not in err),
     Case("no total without -v", {"x.lzs": WORKED, "y.lzs": WORKED}, ["-d", "x.lzs", "y.lzs"], 0, {"y": b"ABCABCABC"}),
     Case("-q keeps the errors", {}, ["-q", "nothing"], 1, {}, "nothing: cannot open"),
     Case("--help", {}, ["--help"], 0, {}, "", None,
@@ -277,7 +340,8 @@ CASES = [
     Case("--help names the new flags and the limit of -t", {}, ["--help"], 0, {}, "", None,
          check=lambda err, out, _: all(word in out for word in (
              b"-z, --compress", b"-1, --fast", b"-9, --best", b"-S, --suffix=SUF", b"--no-progress",
-             b"--exclude-compressed", b"--output-dir-flat=DIR", b"the format has no checksum"))),
+             b"--exclude-compressed", b"--output-dir-flat=DIR", b"the format has no checksum",
+             b"-o, --output=FILE", b"--to-stdout")) and b"/?" not in out),
     # Flags typed by habit. Levels: each run's image is the one --fast or
     # the default gives (the two differ for TEXT).
     *(Case(f"level {' '.join(args)}", {"a": TEXT}, [*args, "a"], 0, {"a.lzs": Packed(TEXT)},
@@ -286,7 +350,8 @@ CASES = [
       for args, ref in [(["-1"], ["--fast"]), (["-9"], []), (["--best"], []), (["--fast", "-9"], []),
                         (["--best", "-1"], ["--fast"]), (["-z"], []), (["-d", "-z"], [])]),
     *(Case(f"level {arg} is refused", {"a": TEXT}, [arg, "a"], 2, {"a.lzs": None},
-           f"lzs: {arg}: there are two levels, -1 (fast) and -9 (smallest image)") for arg in ("-0", "-5", "-8")),
+           f"lzs: {arg}: there are two levels, -1 (fast) and -9 (smallest image, the default)")
+      for arg in ("-0", "-5", "-8")),
     Case("-S packs to NAME.SUF", {"a": TEXT}, ["-S", ".z", "a"], 0, {"a.z": Packed(TEXT), "a.lzs": None}),
     Case("--suffix unpacks NAME.SUF, in any case", {"x.Z": WORKED}, ["-d", "--suffix=.z", "x.Z"], 0,
          {"x": b"ABCABCABC"}),
@@ -302,6 +367,17 @@ CASES = [
          ["--exclude-compressed", "-f", "a", "b.lzs"], 0, {"a.lzs": Packed(TEXT), "b.lzs.lzs": None}),
     Case("--exclude-compressed -v names them", {"b.LZS": WORKED}, ["--exclude-compressed", "-v", "b.LZS"], 0,
          {"b.LZS.lzs": None}, "lzs: b.LZS: already packed; skipped"),
+    # A file that is skipped or refused is read by no job and written by
+    # none: it clashes with no other file.
+    Case("--exclude-compressed: an excluded image is no job", {"t1": TEXT, "t1.lzs": b"old"},
+         ["--exclude-compressed", "-f", "t1", "t1.lzs"], 0, {"t1.lzs": Packed(TEXT), "t1.lzs.lzs": None}),
+    Case("--exclude-compressed -f: a folder packed again, as d/* gives it",
+         {"d/a": TEXT, "d/a.lzs": b"old", "d/b": b"xyz", "d/b.lzs": b"old"},
+         ["--exclude-compressed", "-f", "-q", "d/a", "d/a.lzs", "d/b", "d/b.lzs"], 0,
+         {"d/a.lzs": Packed(TEXT), "d/b.lzs": Packed(b"xyz"), "d/a.lzs.lzs": None}),
+    Case("an image refused for its suffix is no job", {"t1": TEXT, "t1.lzs": b"old"}, ["t1", "t1.lzs"], 1,
+         {"t1.lzs": b"old", "t1.lzs.lzs": None}, "lzs: t1.lzs: already exists; not overwritten (use -f",
+         check=lambda err, out, _: "not done" not in err and "t1.lzs: already has the .lzs suffix" in err),
     Case("--output-dir-flat", {"a/x": TEXT, "b/c/y": b"yyyyyyyyyyyyyyyyyyyyyyyyyyyy", "out/k": b""},
          ["--output-dir-flat=out", "a/x", "b/c/y"], 0,
          {"out/x.lzs": Packed(TEXT), "out/y.lzs": Packed(b"y" * 28), "a/x.lzs": None, "a/x": TEXT}),
@@ -359,22 +435,37 @@ CASES = [
                         (["a.bin", "--bogus"], "unknown option '--bogus'"),
                         (["a.bin", "b.bin"], "only one input file")]),
     *(Case(f"lzs-pack {' '.join(args)}: {err}",
-           {"a.bin": SAMPLE, "empty.bin": b"", "noise.bin": NOISE, "folder/x": b"", "t": b"old"}, args, 1,
+           {"a.bin": SAMPLE, "empty.bin": b"", "folder/x": b"", "t": b"old"}, args, 1,
            {"a.bin": SAMPLE, "t": b"old", **after}, err, tool="lzs-pack", links={"l": "t"}, preexec=preexec)
       for args, err, after, preexec in [
-          (["missing.bin"], "missing.bin: cannot open: No such file", {"missing.bin.lzs": None}, None),
-          (["folder"], "folder: cannot read", {"folder.lzs": None}, None),
-          (["empty.bin"], "empty.bin: is empty", {"empty.bin.lzs": None}, None),
-          (["noise.bin"], "noise.bin: is too large", {"noise.bin.lzs": None}, None),
+          (["missing.bin"], "lzs-pack: missing.bin: cannot open: No such file", {"missing.bin.lzs": None}, None),
+          (["folder"], "lzs-pack: folder: is a folder\n", {"folder.lzs": None}, None),  # it has no -r
+          (["empty.bin", "-o", "e.lzs"], "lzs-pack: empty.bin: is empty; no LZS image holds zero bytes",
+           {"e.lzs": None}, None),
+          (["a.bin", "-o", "./a.bin"], "lzs-pack: ./a.bin: is the input file itself", {"a.bin.lzs": None}, None),
           (["a.bin", "-o", "no/such/dir.lzs"], "cannot create", {"no": None}, None),
           (["a.bin", "-o", "folder"], "folder: already exists; not overwritten (use -f", {"folder/a.bin.lzs": None}, None),
           (["a.bin", "-f", "-o", "folder"], "folder: cannot create", {"folder/a.bin.lzs": None}, None),
-          (["a.bin", "-o", "./a.bin"], "is the input file itself", {"a.bin.lzs": None}, None),
           (["a.bin", "-o", "t"], "t: already exists; not overwritten", {}, None),
           (["a.bin", "-f", "-o", "t"], "t: cannot write: File too large", {}, file_size_limit(100)),
           (["a.bin", "-f", "-o", "l"], "l: cannot write: File too large", {"l": Link("t")},
            file_size_limit(100)),
       ]),
+    # Empty files and images above 8 MiB: lzs's rules, in lzs-pack's name.
+    Case("lzs-pack leaves an empty file", {"e": b""}, ["e"], 0, {"e": b"", "e.lzs": None},
+         "lzs-pack: e: empty: left as it is, not packed\n", tool="lzs-pack"),
+    Case("lzs-pack warns of an image above 8 MiB", {"n": NOISE}, ["n"], 0, {"n.lzs": Packed(NOISE)}, "8 MiB",
+         check=lambda err, out, d: err == "lzs-pack: n: warning: the image, %s bytes, is larger than 8 MiB: "
+         "lzs-unpack.exe refuses it (lzs -d takes it)\nlzs-pack: n: warning: the image, %s bytes, is larger "
+         "than its input, %s bytes\n" % (size((d / "n.lzs").stat().st_size), size((d / "n.lzs").stat().st_size),
+                                          size(len(NOISE))),
+         tool="lzs-pack"),
+    Case("lzs-pack packs a name with the suffix too", {"x.lzs": TEXT}, ["x.lzs"], 0, {"x.lzs.lzs": Packed(TEXT)},
+         tool="lzs-pack"),
+    Case("lzs-pack: - is a file name", {"-": SAMPLE}, ["-"], 0, {"-.lzs": Packed(SAMPLE)}, tool="lzs-pack"),
+    Case("lzs-pack -v on a full disk", {"a.bin": SAMPLE}, ["a.bin", "-v"], 1, {"a.bin.lzs": Packed(SAMPLE)},
+         "lzs-pack: (standard output): cannot write: No space left on device", tool="lzs-pack",
+         stdout_file="/dev/full"),
     Case("lzs-pack out of memory", {"big": NOISE * 6}, ["big"], 1, {"big.lzs": None}, "big: out of memory",
          tool="lzs-pack", memory=50 << 20),
     Case("lzs-pack -f replaces an output", {"a.bin": SAMPLE, "a.bin.lzs": b"old"}, ["-f", "a.bin"], 0,
@@ -382,8 +473,8 @@ CASES = [
     Case("lzs-pack -f -o a link replaces the link, not its target", {"a.bin": SAMPLE, "t": b"old"},
          ["--force", "-o", "l", "a.bin"], 0, {"l": Packed(SAMPLE), "t": b"old"}, tool="lzs-pack",
          links={"l": "t"}),
-    Case("-T above 64 is said to be capped", {"a": TEXT}, ["-T", "65", "a"], 0, {"a.lzs": Packed(TEXT)},
-         "warning: -T 65: at most 64 files are worked on at once"),
+    *(Case(f"-T {n} is taken as 64", {"a": TEXT}, ["-T", n, "a"], 0, {"a.lzs": Packed(TEXT)},
+           f"warning: -T {n}: at most 64 files are worked on at once") for n in ("65", "5000")),
     # Outputs that are other jobs' inputs or outputs: refused before any work.
     Case("unpack a.lzs and a.lzs.lzs", {"a.lzs": WORKED, "a.lzs.lzs": literal_image(b"other")},
          ["-d", "-f", "--rm", "a.lzs.lzs", "a.lzs"], 1, {"a": b"ABCABCABC", "a.lzs": None,
@@ -402,27 +493,41 @@ CASES = [
          "p.lzs: not done: its output p", setup=lambda d: (d / "p").symlink_to("x.lzs")),
     # Huge inputs fail alone; the files after them are still done.
     Case("-d -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-d", "-r", "d"], 1, {"d/b": b"ABCABCABC"},
-         "d/a.lzs: not LZS: larger than any LZS image", setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
+         "lzs: d/a.lzs: not an LZS image: larger than the largest, 4,294,967,299 bytes\n",
+         setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
     Case("-t -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-t", "-v", "-r", "d"], 1, {},
          "d/b.lzs: OK, 9 bytes", setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
-    Case("-l -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-l", "-r", "d"], 1, {}, "d/a.lzs: not LZS",
-         b"      Packed     Unpacked    Ratio  Name\n          10            9    0.900  d/b.lzs\n"
-         b"          10            9    0.900  (total, 1 files)\n", setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
+    Case("-l -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-l", "-r", "d"], 1, {}, "d/a.lzs: not an LZS image",
+         LIST_HEADER + list_row(10, 9, "d/b.lzs") + list_row(10, 9, "(total, 1 file)"),
+         setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
     Case("a wrong header is refused before the read", {"c.lzs": WORKED}, ["-d", "a.lzs", "c.lzs"], 1,
-         {"c": b"ABCABCABC", "a": None}, "a.lzs: not LZS: header is not",
-         setup=lambda d: sparse(d / "a.lzs", 3 << 30), memory=1 << 30),
+         {"c": b"ABCABCABC", "a": None}, "lzs: a.lzs: bytes after the end of the image (3,221,225,472 bytes; the "
+         "image is 4)\n", setup=lambda d: sparse(d / "a.lzs", 3 << 30), memory=1 << 30),
     # An image whose whole read cannot have its memory (12 MB read, room for
     # 108 MB of output) is unpacked in pieces; standard input always is.
     Case("a file too large to read whole", {"c.lzs": WORKED}, ["-d", "-v", "big.lzs", "c.lzs"], 0,
-         {"c": b"ABCABCABC"}, "big.lzs: 12000000 -> %d bytes" % zeros_decoded(12_000_000),
+         {"c": b"ABCABCABC"}, "big.lzs: 12,000,000 -> %s bytes" % size(zeros_decoded(12_000_000)),
          setup=lambda d: zeros_image(d / "big.lzs", 12_000_000), memory=48 << 20,
          check=lambda err, out, d: all_zeros(d / "big", zeros_decoded(12_000_000))),
     Case("-t of a file too large to read whole", {}, ["-t", "-v", "big.lzs"], 0, {"big": None},
-         "big.lzs: OK, %d bytes" % zeros_decoded(12_000_000),
+         "big.lzs: OK, %s bytes" % size(zeros_decoded(12_000_000)),
          setup=lambda d: zeros_image(d / "big.lzs", 12_000_000), memory=48 << 20),
     Case("a large standard input", {}, ["-d", "-o", "big"], 0, {}, "",
          setup=lambda d: zeros_image(d / "big.lzs", 12_000_000), stdin_file="big.lzs", memory=48 << 20,
          check=lambda err, out, d: all_zeros(d / "big", zeros_decoded(12_000_000))),
+    # A whole read that runs out of memory lets its file go: with few
+    # descriptors, the files after it are still read.
+    Case("-t: whole reads out of memory release their files", {}, ["-t", "-T1", *(f"b{k}.lzs" for k in range(6))],
+         0, {}, setup=lambda d: [zeros_image(d / f"b{k}.lzs", 60_000_000) for k in range(6)], memory=48 << 20,
+         preexec=descriptor_limit(6)),
+    Case("packing: whole reads out of memory release their files", {"a": TEXT},
+         ["-T1", *(f"p{k}" for k in range(4)), "a"], 1, {"a.lzs": Packed(TEXT)}, "p3: out of memory",
+         setup=lambda d: [sparse(d / f"p{k}", 60_000_000) for k in range(4)], memory=48 << 20,
+         preexec=descriptor_limit(6), check=lambda err, out, _: err.count(": out of memory\n") == 4),
+    # -l goes in pieces: an image larger than memory is listed.
+    Case("-l of a file too large to read whole", {}, ["-l", "big.lzs"], 0, {}, "",
+         LIST_HEADER + list_row(60_000_000, zeros_decoded(60_000_000), "big.lzs"),
+         setup=lambda d: zeros_image(d / "big.lzs", 60_000_000), memory=48 << 20),
     Case("-r reports what it cannot look at", {}, ["-r", "d"], 1, {"d/a.lzs": Packed(TEXT)},
          "f" * 250 + ": cannot read: File name too long", setup=too_deep),
     Case("-r reports what it may not look at", {}, ["-l", "-r", "d"], 1, {},
@@ -563,7 +668,7 @@ class LzsCli(unittest.TestCase):
             big.truncate((1 << 31) + 1)
         result = self.run_lzs(["big"])
         self.assertEqual(result.returncode, 1)
-        self.assertIn(b"lzs: big: is too large to pack: more than 2147483648 bytes", result.stderr)
+        self.assertIn(b"lzs: big: is too large to pack: more than 2,147,483,648 bytes", result.stderr)
         self.assertFalse((self.dir / "big.lzs").exists())
 
     def test_rm_keeps_an_input_that_grew_after_the_read(self) -> None:
@@ -620,6 +725,37 @@ class LzsCli(unittest.TestCase):
             else:
                 self.assertRegex(err, "x.lzs: (changed while it was read|is open for writing in another)")
                 self.assertIsNone(output, "an output left for a changed input")
+
+    def test_standard_input_rewritten_while_read(self) -> None:
+        # Standard input on a regular file is read under the rules of a named
+        # one: rewritten meanwhile (by data that differs in every block), it
+        # fails with nothing left, for -d, -t and packing alike.
+        rng = random.Random(5)
+        plain = [rng.randbytes(4 << 20), rng.randbytes(4 << 20)]
+        images = [literal_image(p) for p in plain]
+        for args, contents in [(["-d", "-o", "out"], images), (["-t"], images), (["--fast", "-o", "out"], plain)]:
+            with self.subTest(args=args):
+                source = self.dir / "flip"
+                source.write_bytes(contents[0])
+                outcomes = []
+                with rewritten(source, contents):
+                    for _ in range(8):
+                        with open(source, "rb") as stdin:
+                            result = self.run_lzs(args, stdin=stdin)
+                        output = self.dir / "out"
+                        outcomes.append((result.returncode, result.stderr.decode(),
+                                         output.read_bytes() if output.exists() else None))
+                        output.unlink(missing_ok=True)
+                for code, err, output in outcomes:
+                    if code == 0 and output is not None:
+                        whole = decode(output) if args[0] == "--fast" else output
+                        self.assertTrue(whole in plain, "a torn input taken for a whole one")
+                    elif code != 0:
+                        self.assertRegex(err, r"^lzs: \(standard input\): (changed while it was read; not used|"
+                                              r"is open for writing in another process; not read)\n$")
+                        self.assertIsNone(output, "an output left for a changed input")
+                # Every run overlaps a rewrite: -t cannot have passed them all.
+                self.assertNotEqual([code for code, _, _ in outcomes], [0] * len(outcomes))
 
     def test_killed_while_writing_leaves_nothing(self) -> None:
         # 256 MiB of zeros: groups of a flag byte 00 and 8 back-references of 18.
@@ -743,5 +879,5 @@ class LzsCli(unittest.TestCase):
 
 if __name__ == "__main__":
     PROGRAM = str(Path(sys.argv.pop(1)).resolve())
-    PACK = str(Path(sys.argv.pop(1)).resolve())
+    PACK = str(Path(sys.argv.pop(1)).absolute())  # a link to lzs: its name counts
     unittest.main()

@@ -1,27 +1,82 @@
-// Makes lzs.html, one self-contained page: the style, the page script and the
-// worker inline, the worker holding fflate and lzs.wasm (as base64). The
-// page's Content-Security-Policy allows only these inline parts (by their
-// hashes), workers from blob: URLs and the compiling of WebAssembly;
-// nothing can be loaded from anywhere else.
+// Makes, from lzs.wasm and the sources beside this script:
+//  - OUTPUT_DIR/npm/: the npm package lzs (lzs.mjs with the module's bytes
+//    in it, lzs.d.ts, package.json, README.md, LICENSE), for `npm pack`;
+//  - OUTPUT_DIR/lzs.html: one self-contained page, the style, the page
+//    script and the worker inline, the worker holding fflate and lzs.mjs.
+//    The page's Content-Security-Policy allows only these inline parts (by
+//    their hashes), workers from blob: URLs and the compiling of
+//    WebAssembly; nothing can be loaded from anywhere else.
 //
-//   node web/build.mjs LZS_WASM OUTPUT_HTML VERSION
+//   node web/build.mjs LZS_WASM OUTPUT_DIR VERSION
 import { createHash } from "node:crypto";
-import { readFileSync, writeFileSync } from "node:fs";
+import { chmodSync, mkdirSync, readFileSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { fileURLToPath } from "node:url";
 
 const here = dirname(fileURLToPath(import.meta.url));
-const [wasmPath, outputPath, version] = process.argv.slice(2);
-if (!wasmPath || !outputPath || !version) {
-  console.error("usage: node build.mjs LZS_WASM OUTPUT_HTML VERSION");
+const [wasmPath, outputDir, version] = process.argv.slice(2);
+if (!wasmPath || !outputDir || !version) {
+  console.error("usage: node build.mjs LZS_WASM OUTPUT_DIR VERSION");
   process.exit(2);
 }
 
+function Fail(message) {
+  console.error(`build.mjs: ${message}`);
+  process.exit(1);
+}
+
 const read = (name) => readFileSync(join(here, name), "utf8");
-const wasm = readFileSync(wasmPath).toString("base64");
+
+// The module: the marker replaced by lzs.wasm in base64.
+const marker = '"@LZS_WASM_BASE64@"';
+const source = read("lzs.mjs");
+if (source.split(marker).length !== 2) Fail(`lzs.mjs must hold ${marker} once`);
+const module = source.replace(marker, `"${readFileSync(wasmPath).toString("base64")}"`);
+
+// The package.
+const npm = join(outputDir, "npm");
+mkdirSync(npm, { recursive: true });
+const manifest = {
+  name: "lzs",
+  version,
+  description: "Packs and unpacks LZS images (LZSS, 4,096-byte window) in WebAssembly, for Node and browsers",
+  keywords: ["lzs", "lzss", "compression", "decompression", "webassembly", "wasm"],
+  license: "MIT",
+  type: "module",
+  exports: { ".": { types: "./lzs.d.ts", import: "./lzs.mjs" } },
+  types: "./lzs.d.ts",
+  files: ["lzs.mjs", "lzs.d.ts"],
+  sideEffects: false,
+  engines: { node: ">=18" },
+};
+// npm keeps the files' modes in the tarball: they are set, whatever the
+// umask.
+const files = {
+  "package.json": `${JSON.stringify(manifest, null, 2)}\n`,
+  "lzs.mjs": module,
+  "lzs.d.ts": read("lzs.d.ts"),
+  "README.md": read("README.md"),
+  LICENSE: read("../LICENSE"),
+};
+for (const [name, text] of Object.entries(files)) {
+  writeFileSync(join(npm, name), text);
+  chmodSync(join(npm, name), 0o644);
+}
+
+// The worker: fflate (which sets `fflate`), then the module as the object
+// `lzs` that `import * as lzs` would give, then worker.js. A worker from a
+// blob: URL can be no module in a page opened from file://, so the module's
+// one export statement, at its end, becomes the object's fields.
+const exportList = /\nexport \{([^}]*)\};\n$/;
+const exported = module.match(exportList);
+if (!exported || /^\s*(import|export)\b|import\.meta/m.test(module.replace(exportList, "\n"))) {
+  Fail("lzs.mjs must end in its one export statement, and import nothing");
+}
+const fields = exported[1].split(",").map((name) => name.trim()).filter(Boolean)
+  .map((name) => name.replace(/^(\w+) as (\w+)$/, "$2: $1"));
 const worker = [
   read("node_modules/fflate/umd/index.js"),
-  `const LZS_WASM_BASE64 = "${wasm}";`,
+  `const lzs = (() => {\n${module.replace(exportList, "\n")}\nreturn { ${fields.join(", ")} };\n})();`,
   read("worker.js"),
 ].join("\n");
 const script = read("page.js");
@@ -29,10 +84,7 @@ const style = read("page.css");
 
 // An inline part must not end its element early.
 for (const [name, text] of [["worker", worker], ["page script", script], ["style", style]]) {
-  if (/<\/(script|style)|<!--/i.test(text)) {
-    console.error(`build.mjs: the ${name} holds a sequence that would end its element`);
-    process.exit(1);
-  }
+  if (/<\/(script|style)|<!--/i.test(text)) Fail(`the ${name} holds a sequence that would end its element`);
 }
 
 const hash = (text) => `'sha256-${createHash("sha256").update(text, "utf8").digest("base64")}'`;
@@ -49,5 +101,5 @@ const csp = [
 
 const parts = { "@CSP@": csp, "@VERSION@": version, "@STYLE@": style, "@WORKER@": worker, "@SCRIPT@": script };
 let page = read("page.html");
-for (const [marker, text] of Object.entries(parts)) page = page.split(marker).join(text);
-writeFileSync(outputPath, page);
+for (const [key, text] of Object.entries(parts)) page = page.split(key).join(text);
+writeFileSync(join(outputDir, "lzs.html"), page);

@@ -51,13 +51,33 @@ function OutputPath(path, mode) {
 
 function BaseName(path) { return path.slice(path.lastIndexOf("/") + 1); }
 
+// An output path safe as a zip entry and as a download's name: an empty
+// component or "." becomes "_", ".." becomes "__", and a backslash "_".
+const Unsafe = new Map([["", "_"], [".", "_"], ["..", "__"]]);
+function SafePath(path) {
+  return path.split("/").map((part) => Unsafe.get(part) ?? part.replaceAll("\\", "_")).join("/");
+}
+
 function Count(n) { return n.toLocaleString("en-US"); }
+
+// A row's cells after the name, each labelled for the narrow layout, where
+// the table's head is not shown.
+const Labels = ["Packed bytes", "Unpacked bytes", "Ratio", "Result"];
 
 function Cell(row, text, className) {
   const cell = row.insertCell();
   cell.textContent = text;
   if (className) cell.className = className;
+  if (row.cells.length > 1) cell.dataset.label = Labels[row.cells.length - 2];
   return cell;
+}
+
+// A note in a row's result cell.
+function Note(cell, className, text) {
+  const note = document.createElement("span");
+  note.className = className;
+  note.textContent = text;
+  cell.append(" ", note);
 }
 
 // Adds the rows of newly chosen files and hands them to the worker; files
@@ -71,31 +91,38 @@ function Start(items) {
   const mode = Mode();
   if (batch === null) batch = { jobs: new Map(), total: 0, done: 0, bytes: 0, started: performance.now() };
   batch.total += items.length;
-  const taken = new Set(outputs.map((o) => o.path));
-  for (const job of batch.jobs.values()) taken.add(job.output);
+  // Each output in the list, by the input that gives it.
+  const taken = new Map(outputs.map((o) => [o.path, o.input]));
+  for (const job of batch.jobs.values()) taken.set(job.output, job.path);
   const jobs = [];
   for (const { file, path } of items) {
     const id = nextId++;
     const row = rows.insertRow(-1);
     row.dataset.name = path;
     Cell(row, path, "name");
-    const output = OutputPath(path, mode);
-    const job = { id, file, path, output, mode, row, ended: false };
+    const named = OutputPath(path, mode);
+    const output = SafePath(named);
+    const job = { id, file, path, output, renamed: output !== named ? named : null, mode, row, ended: false };
     batch.jobs.set(id, job);
-    // Two inputs with one output name would overwrite each other in the
-    // zip: the later one is refused.
-    if (taken.has(output)) {
-      Finish(job, { error: `its output ${output} is the output of another file`, refused: true });
-      continue;
+    // As lzs does, an image or an empty file is not packed; and two inputs
+    // with one output would overwrite each other in the zip: the later one
+    // is left.
+    const other = taken.get(output);
+    if (mode !== "unpack" && HasSuffix(path)) {
+      Finish(job, { skipped: `already has the ${Suffix} suffix; not packed again (choose Unpack to unpack it)` });
+    } else if (mode !== "unpack" && file.size === 0) {
+      Finish(job, { skipped: "empty; no LZS image holds zero bytes" });
+    } else if (other === path) {
+      Finish(job, { skipped: `${path} is already in the list; Clear the list to add it again` });
+    } else if (other !== undefined) {
+      Finish(job, { skipped: `its output ${output} is already that of ${other}; rename one of them, or Clear the list` });
+    } else {
+      taken.set(output, path);
+      for (const label of Labels) Cell(row, label === "Result" ? "waiting" : "", label === "Result" ? "result" : "size");
+      jobs.push({ id, file });
     }
-    taken.add(output);
-    Cell(row, "", "size");
-    Cell(row, "", "size");
-    Cell(row, "", "size");
-    Cell(row, "waiting", "result");
-    jobs.push({ id, file });
   }
-  ShowProgress();
+  Settle();
   if (jobs.length === 0) return;
   document.body.dataset.state = "busy";
   cancel.disabled = false;
@@ -103,12 +130,15 @@ function Start(items) {
   worker.postMessage({ type: "run", mode, jobs });
 }
 
+// Fills a row with the file's result: its output, its error, or why it was
+// skipped.
 function Finish(job, result) {
   const { row } = job;
   job.ended = true;
+  batch.done += 1;
   while (row.cells.length > 1) row.deleteCell(1);
   const unpacking = job.mode === "unpack";
-  const inSize = job.file.size;
+  const inSize = result.skipped ? null : job.file.size;
   const outSize = result.output ? result.output.size : null;
   const packed = unpacking ? inSize : outSize;
   const unpacked = unpacking ? outSize : inSize;
@@ -116,26 +146,36 @@ function Finish(job, result) {
   Cell(row, unpacked === null ? "" : Count(unpacked), "size");
   Cell(row, packed !== null && unpacked ? `${((100 * packed) / unpacked).toFixed(2)} %` : "", "size");
   const cell = Cell(row, "", "result");
-  if (result.output) {
-    const link = document.createElement("a");
-    link.href = URL.createObjectURL(result.output);
-    link.download = BaseName(job.output);
-    link.textContent = `Download ${job.output}`;
-    cell.append(link);
-    outputs.push({ path: job.output, blob: result.output, mtime: job.file.lastModified, mode: job.mode });
-    row.className = "ok";
-    if (packed > UnpackImageMax) {
-      const warning = document.createElement("span");
-      warning.className = "warning";
-      warning.textContent = "warning: the image is larger than 8 MiB; lzs-unpack.exe refuses it";
-      cell.append(" ", warning);
-    }
-  } else {
+  if (result.skipped) {
+    cell.textContent = `skipped: ${result.skipped}`;
+    row.className = "skipped";
+    return;
+  }
+  batch.bytes += inSize;
+  if (!result.output) {
     cell.textContent = `error: ${result.error}`;
     row.className = "error";
+    return;
   }
-  batch.done += 1;
-  if (!result.refused) batch.bytes += inSize;
+  const link = document.createElement("a");
+  link.href = URL.createObjectURL(result.output);
+  link.download = BaseName(job.output);
+  link.textContent = `Download ${job.output}`;
+  cell.append(link);
+  outputs.push({ path: job.output, input: job.path, blob: result.output, mtime: job.file.lastModified, mode: job.mode });
+  row.className = "ok";
+  if (job.renamed) Note(cell, "warning", `(renamed from ${job.renamed}, which is not a safe name for a file)`);
+  if (packed > UnpackImageMax) {
+    Note(cell, "warning", `warning: the image, ${Count(packed)} bytes, is larger than 8 MiB: lzs-unpack.exe refuses it`);
+  }
+  if (!unpacking && packed > unpacked) {
+    Note(cell, "warning", `warning: the image, ${Count(packed)} bytes, is larger than its input, ${Count(unpacked)} bytes`);
+  }
+}
+
+// Shows the batch's progress, and ends it when every file has ended (done,
+// failed or skipped).
+function Settle() {
   ShowProgress();
   if (batch.done === batch.total) EndBatch();
 }
@@ -149,11 +189,10 @@ function ShowProgress() {
   downloadAll.disabled = outputs.length === 0;
 }
 
-// The batch is over when every file has ended (done, failed or
-// cancelled); the next file chosen starts a new one.
+// The next file chosen starts a new batch.
 function EndBatch() {
   cancel.disabled = true;
-  status.textContent += batch.done === batch.total ? ", done" : "";
+  status.textContent += ", done";
   document.body.dataset.state = "idle";
   batch = null;
 }
@@ -162,7 +201,10 @@ function OnWorkerMessage(event) {
   const message = event.data;
   if (message.type === "file") {
     const job = batch === null ? undefined : batch.jobs.get(message.id);
-    if (job) Finish(job, message);
+    if (job) {
+      Finish(job, message);
+      Settle();
+    }
   } else if (message.type === "zip") {
     downloadAll.disabled = false;
     downloadAll.textContent = "Download all";
@@ -188,10 +230,7 @@ function Cancel() {
   for (const job of batch.jobs.values()) {
     if (job.ended) continue;
     while (job.row.cells.length > 1) job.row.deleteCell(1);
-    Cell(job.row, "", "size");
-    Cell(job.row, "", "size");
-    Cell(job.row, "", "size");
-    Cell(job.row, "cancelled", "result");
+    for (const label of Labels) Cell(job.row, label === "Result" ? "cancelled" : "", label === "Result" ? "result" : "size");
     job.row.className = "cancelled";
   }
   downloadAll.textContent = "Download all";
@@ -265,15 +304,16 @@ for (const radio of document.querySelectorAll('input[name="mode"]')) {
   // A click counts as a choice also on the mode already shown.
   radio.addEventListener("click", () => { modeChosen = true; });
 }
-dropZone.addEventListener("dragover", (event) => {
+// A drop anywhere on the page is taken (and does not open the file in the
+// tab); the box lights up while files are dragged over the page.
+window.addEventListener("dragover", (event) => {
   event.preventDefault();
   dropZone.classList.add("over");
 });
-dropZone.addEventListener("dragleave", () => dropZone.classList.remove("over"));
-dropZone.addEventListener("drop", OnDrop);
-// A drop beside the zone does not open the file in the tab.
-window.addEventListener("dragover", (event) => event.preventDefault());
-window.addEventListener("drop", (event) => event.preventDefault());
+window.addEventListener("dragleave", (event) => {
+  if (event.relatedTarget === null) dropZone.classList.remove("over");
+});
+window.addEventListener("drop", OnDrop);
 cancel.addEventListener("click", Cancel);
 downloadAll.addEventListener("click", DownloadAll);
 $("clear").addEventListener("click", () => {
@@ -283,4 +323,5 @@ $("clear").addEventListener("click", () => {
   outputs = [];
   downloadAll.disabled = true;
   status.textContent = "";
+  progress.value = 0;
 });

@@ -634,7 +634,7 @@ def start_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
               display: str | None = None, file_size_limit: int | None = None,
               extra_env: dict[str, str] | None = None,
               ignore_sigxfsz: bool = True, program: os.PathLike | str | None = None,
-              new_console: bool = False) -> RunningExe:
+              new_console: bool = False, launcher: os.PathLike | str | None = None) -> RunningExe:
     """Starts the program through the launcher and returns at once; finish
     the run with `finish_exe`. The arguments are those of `run_exe`."""
     debug = "-all,+relay,+loaddll" if relay else "-all"
@@ -646,7 +646,7 @@ def start_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
     env["LZS_COMMAND_LINE"] = command_line
     _adopt_orphans()
     return RunningExe(subprocess.Popen(
-        [WINE, str(launcher_path())], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+        [WINE, str(launcher or launcher_path())], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True,
         preexec_fn=_limit_file_size(file_size_limit, ignore_sigxfsz)
         if file_size_limit is not None else None))
@@ -679,7 +679,7 @@ def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
             display: str | None = None, file_size_limit: int | None = None,
             extra_env: dict[str, str] | None = None, timeout: float = 60,
             ignore_sigxfsz: bool = True, program: os.PathLike | str | None = None,
-            new_console: bool = False) -> RunResult:
+            new_console: bool = False, launcher: os.PathLike | str | None = None) -> RunResult:
     """Runs the program once with exactly this command line (its own path
     first, as the program sees it: it need not be the real path) in the
     folder cwd, and returns the exit code and, with relay=True, the platform
@@ -698,9 +698,11 @@ def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
     program: the exe to start, when not the one under test (LZS_EXE).
     new_console: the program gets a console of its own, as from Explorer (a
     display is needed: Wine's console opens a window); once it has gone
-    quiet the launcher reads its screen (RunResult.screen) and types Enter."""
+    quiet the launcher reads its screen (RunResult.screen) and types Enter.
+    launcher: a copy of the launcher to start the program from, by another
+    name (the program sees its parent's name)."""
     process = start_exe(command_line, cwd, relay, display, file_size_limit, extra_env,
-                        ignore_sigxfsz, program, new_console)
+                        ignore_sigxfsz, program, new_console, launcher)
     return finish_exe(process, relay, timeout)
 
 

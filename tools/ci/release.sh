@@ -95,6 +95,23 @@ lzs-unpack /D"$work/deb/module.lzs" /O"$work/deb/module.txt"
 cmp "$work/deb/module.txt" samples/sample.txt
 echo "import lzs: unpacked the sample and packed it again"
 
+echo "== the npm package lzs: installed from its tarball, used from Node"
+mkdir -p "$work/npm" && echo '{"private": true}' > "$work/npm/package.json"
+(cd "$work/npm" && npm install --offline --no-audit --no-fund "$packages/lzs-$version.tgz" >/dev/null &&
+   node --input-type=module - "$version" "$source_dir/samples/sample.lzs" "$source_dir/samples/sample.txt" <<'JS'
+import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+import { compress, decompress, libraryVersion, ready } from "lzs";
+const [version, image, text] = process.argv.slice(2);
+await ready;
+assert.equal(libraryVersion(), version);
+const data = decompress(readFileSync(image));
+assert.ok(readFileSync(text).equals(data));
+assert.ok(readFileSync(text).equals(decompress(compress(data))));
+JS
+)
+echo "the npm package: unpacked the sample and packed it again"
+
 echo "== lintian"
 # Errors and warnings fail; a warning that does not apply is overridden,
 # with the reason, in the package's lintian overrides.

@@ -1,15 +1,20 @@
 // lzs.wasm in headless Chromium against the native codec, in one run:
 // decoding (MB/s of output) of the corpus packed optimally, as
-// decode_bench's fast/ rows measure lzs::DecodeLzs, and the fast pack level
-// (MB/s of input), as pack_bench's BM_Level/.../1 rows measure it.
+// decode_bench's lib/ rows measure lzs_decode, and the fast pack level
+// (MB/s of input), as pack_bench's BM_Level/.../1 rows measure it; then the
+// same through lzs.mjs's decompress() and compress(), as the npm package's
+// users call them (the bytes copied into the module and out, and the size
+// scan before decoding), and through its LzsDecompressionStream (stream/
+// rows, the output's pieces taken and dropped), as the page unpacks.
 //
 //   node web/bench/bench.mjs [BUILD_DIR] [LZS_WASM...]
 //   (LZS_BENCH_WINDOWS measurements of LZS_BENCH_SECONDS each, default 8 of
 //   0.25 s; the best of them is reported, native and wasm alike, the one
 //   least disturbed by whatever else the machine runs)
 //
-// BUILD_DIR defaults to build/native; the module to BUILD_DIR/web/lzs.wasm.
-// More modules (say, one built without -msimd128) are measured beside it.
+// BUILD_DIR defaults to build/native; the module to BUILD_DIR/web/lzs.wasm,
+// lzs.mjs to BUILD_DIR/web/npm/lzs.mjs. More modules (say, one built
+// without -msimd128) are measured beside it.
 import { execFileSync } from "node:child_process";
 import { readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
@@ -45,34 +50,53 @@ function Native(program, filter) {
 // level, returning the best MB/s of `windows` measurements of `seconds`.
 // V8 runs a new module's code in its baseline tier at first and optimizes
 // what turns out hot in the background: a warm-up and a pause come first.
-async function InPage({ wasm, images, inputs, seconds, windows }) {
-  const bytes = Uint8Array.from(atob(wasm), (c) => c.charCodeAt(0));
-  const { exports } = (await WebAssembly.instantiate(bytes, {})).instance;
-  exports._initialize();
-  const heap = () => new Uint8Array(exports.memory.buffer);
-  const put = (base64) => {
-    const data = Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
-    const at = exports.malloc(data.length);
-    heap().set(data, at);
-    return [at, data.length];
-  };
-  const once = (work, milliseconds) => {
+async function InPage({ wasm, images, inputs, seconds, windows, viaModule }) {
+  const bytes = (base64) => Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+  const once = async (work, milliseconds) => {
     let runs = 0;
     const start = performance.now();
     while (performance.now() - start < milliseconds || runs < 2) {
-      work();
+      await work();
       ++runs;
     }
     return (performance.now() - start) / 1000 / runs;
   };
   const timed = async (work) => {
-    once(work, 300);
+    await once(work, 300);
     await new Promise((resolve) => setTimeout(resolve, 500));
     let best = Infinity;
-    for (let k = 0; k < windows; ++k) best = Math.min(best, once(work, seconds * 1000));
+    for (let k = 0; k < windows; ++k) best = Math.min(best, await once(work, seconds * 1000));
     return best;
   };
   const result = {};
+  if (viaModule) {
+    const { compress, decompress, LEVEL_FAST, LzsDecompressionStream } = window.lzs;
+    for (const [name, base64] of Object.entries(images)) {
+      const image = bytes(base64);
+      const n = decompress(image).length;
+      result[`decode/${name}`] = n / 1e6 / await timed(() => decompress(image));
+      const stream = () => new ReadableStream({
+        start(controller) {
+          controller.enqueue(image);
+          controller.close();
+        },
+      }).pipeThrough(new LzsDecompressionStream()).pipeTo(new WritableStream());
+      result[`stream/${name}`] = n / 1e6 / await timed(stream);
+    }
+    for (const [name, base64] of Object.entries(inputs)) {
+      const input = bytes(base64);
+      result[`pack-fast/${name}`] = input.length / 1e6 / await timed(() => compress(input, { level: LEVEL_FAST }));
+    }
+    return result;
+  }
+  const { exports } = (await WebAssembly.instantiate(bytes(wasm), {})).instance;
+  exports._initialize();
+  const put = (base64) => {
+    const data = bytes(base64);
+    const at = exports.malloc(data.length);
+    new Uint8Array(exports.memory.buffer).set(data, at);
+    return [at, data.length];
+  };
   const blocks = [];
   for (const [name, base64] of Object.entries(images)) {
     const [image, size] = put(base64);
@@ -128,12 +152,21 @@ try {
     const rates = await page.evaluate(InPage, { wasm, images, inputs, seconds, windows });
     for (const [name, rate] of Object.entries(rates)) best[`${path} ${name}`] = rate;
   }
+  // lzs.mjs, as a module script that leaves its calls on window.
+  const module = join(build, "web/npm/lzs.mjs");
+  await page.addScriptTag({ type: "module", content: `${readFileSync(module, "utf8")}\nwindow.lzs = { compress, decompress, LEVEL_FAST, LzsDecompressionStream };` });
+  await page.waitForFunction(() => window.lzs);
+  const rates = await page.evaluate(InPage, { images, inputs, seconds, windows, viaModule: true });
+  for (const [name, rate] of Object.entries(rates)) best[`${module} ${name}`] = rate;
+  modules.push(module);
   console.log(`Chromium ${browser.version()}, the best of ${windows} measurements of ${seconds} s each`);
   console.log("module                          what              wasm MB/s  native MB/s  wasm/native");
   for (const path of modules) {
     for (const name of corpora) {
-      for (const [what, native] of [[`decode/${name}`, `lib/${name}`], [`pack-fast/${name}`, `BM_Level/${name}/1`]]) {
+      const rows = [[`decode/${name}`, `lib/${name}`], [`stream/${name}`, `lib/${name}`], [`pack-fast/${name}`, `BM_Level/${name}/1`]];
+      for (const [what, native] of rows) {
         const wasmRate = best[`${path} ${what}`];
+        if (wasmRate === undefined) continue;
         const nativeRate = best[`native ${native}`];
         console.log(`${path.slice(-30).padEnd(30)}  ${what.padEnd(16)}  ${wasmRate.toFixed(0).padStart(9)}  ` +
                     `${nativeRate.toFixed(0).padStart(11)}  ${((wasmRate / nativeRate) * 100).toFixed(0).padStart(10)} %`);

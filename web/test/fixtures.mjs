@@ -21,14 +21,27 @@ export const work = Env("LZS_WEB_WORK");
 export const Native = (args, file) => execFileSync(Env("LZS_CLI"), [...args, "-c", file], { maxBuffer: 1 << 30 });
 
 export const Count = (n) => n.toLocaleString("en-US");
+// The packed size as a share of the unpacked size, as every face writes it.
+export const Ratio = (packed, unpacked) => `${((100 * packed) / unpacked).toFixed(2)} %`;
+
+// An image whose header gives `payload` bytes, holding `size` bytes in all:
+// the payload's bytes are 0xff (flags of eight literals, and the literals).
+const Image = (payload, size) => {
+  const image = Buffer.alloc(size, 0xff);
+  image.writeUInt32LE(payload);
+  return [...image];
+};
 
 // Images of every kind, good and bad, chosen together for unpacking: each
-// good one gives `output`, each bad one its error in the library's words.
+// good one gives `output`, each bad one its error.
 export const UnpackCases = [
   { file: "tree/sub/text.bin.lzs", output: "text.bin" },
   { file: "bad/short.lzs", bytes: [1, 0, 0], error: "not an LZS image" },
   { file: "tree/sub/binary.bin.lzs", output: "binary.bin" },
-  { file: "bad/long.lzs", from: "tree/sub/deeper/one.txt.lzs", extra: 1, error: "bytes after the end of the image" },
+  { file: "bad/cut.lzs", bytes: Image(10000, 5000),
+    error: "cut short: the image is shorter than its header says (5,000 of 10,004 bytes)" },
+  { file: "bad/after.lzs", bytes: Image(10000, 10010),
+    error: "bytes after the end of the image (10,010 bytes; the image is 10,004)" },
   { file: "bad/nothing.lzs", bytes: [1, 0, 0, 0, 0], error: "the image yields no byte" },
   { file: "bad/empty.lzs", bytes: [], error: "not an LZS image" },
   { file: "big.lzs", output: "big", warning: true },
@@ -68,7 +81,6 @@ export function MakeFiles({ large }) {
   writeFileSync(join(work, "big.lzs"), Native(["-1"], join(work, "noise.bin")));
   for (const c of UnpackCases) {
     if (c.bytes) writeFileSync(join(work, c.file), Buffer.from(c.bytes));
-    if (c.from) writeFileSync(join(work, c.file), Buffer.concat([readFileSync(join(work, c.from)), Buffer.alloc(c.extra)]));
   }
   for (const c of ModeCases) {
     if (c.rename) writeFileSync(join(work, c.rename), readFileSync(join(work, c.files[0])));
@@ -79,3 +91,17 @@ export function MakeFiles({ large }) {
 export const ModeFiles = (c) => (c.rename ? [c.rename] : c.files).map((name) => join(work, name));
 
 export const BaseName = (path) => path.slice(path.lastIndexOf("/") + 1);
+
+// An image that unpacks to `size` bytes from about a ninth of that: groups
+// of eight back-references of 18 bytes (a flag byte of 0, then 00 0f eight
+// times), then the rest as literals.
+export function LargeImage(size) {
+  const groups = Math.floor(size / 144);
+  const rest = size % 144;
+  const refs = Buffer.from([0, ...Array(8).fill([0x00, 0x0f]).flat()]);
+  const payload = groups * refs.length + rest + Math.ceil(rest / 8);
+  const image = Buffer.alloc(4 + payload, 0xff);
+  image.writeUInt32LE(payload);
+  if (groups > 0) image.fill(refs, 4, 4 + groups * refs.length);
+  return image;
+}

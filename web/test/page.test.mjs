@@ -2,14 +2,15 @@
 // compared byte for byte with what the native lzs writes for the same input.
 //
 // Environment (ctest sets it): as fixtures.mjs, and LZS_CHROMIUM; the
-// screenshot lzs-page.png is left in LZS_WEB_WORK.
+// screenshots lzs-page-390.png and lzs-page-1280.png (a phone's width and a
+// desktop's) are left in LZS_WEB_WORK.
 import assert from "node:assert/strict";
-import { closeSync, ftruncateSync, openSync, readFileSync, rmSync, writeSync } from "node:fs";
+import { closeSync, ftruncateSync, mkdirSync, openSync, readFileSync, rmSync, writeFileSync, writeSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
 import { unzipSync } from "fflate";
 import { chromium } from "playwright-core";
-import { BaseName, Count, Env, MakeFiles, ModeCases, ModeFiles, Native, UnpackCases, pageUrl, work } from "./fixtures.mjs";
+import { BaseName, Count, Env, LargeImage, Ratio, MakeFiles, ModeCases, ModeFiles, Native, UnpackCases, pageUrl, work } from "./fixtures.mjs";
 
 
 // Every request the browser sees, from the pages and their workers.
@@ -32,8 +33,9 @@ after(async () => {
   await browser?.close();
 });
 
-async function OpenPage() {
+async function OpenPage(viewport) {
   const page = await context.newPage();
+  if (viewport) await page.setViewportSize(viewport);
   const errors = [];
   page.on("pageerror", (error) => errors.push(error.message));
   await page.goto(pageUrl);
@@ -55,6 +57,7 @@ async function Rows(page) {
     className: row.className,
     packed: row.cells[1].textContent,
     unpacked: row.cells[2].textContent,
+    ratio: row.cells[3].textContent,
     result: row.cells[4].textContent,
     download: row.querySelector("a[download]")?.download ?? null,
   })));
@@ -85,15 +88,15 @@ test("unpacks images as lzs -d does, and a bad image fails alone with the librar
       continue;
     }
     const expected = Native(["-d"], join(work, c.file));
+    const packed = readFileSync(join(work, c.file)).length;
     assert.equal(row.download, c.output);
-    assert.equal(row.unpacked, Count(expected.length), base);
+    assert.deepEqual([row.packed, row.unpacked, row.ratio], [Count(packed), Count(expected.length), Ratio(packed, expected.length)], base);
     assert.equal(row.result.includes("larger than 8 MiB"), Boolean(c.warning), `${base}: ${row.result}`);
     const got = await Download(page, `tr[data-name="${base}"] a[download]`);
     assert.equal(got.name, c.output);
     assert.ok(got.bytes.equals(expected), `${base} unpacks to other bytes than lzs -d gives`);
   }
   assert.deepEqual(page.errors, []);
-  await page.screenshot({ path: join(work, "lzs-page.png"), fullPage: true });
   await page.close();
 });
 
@@ -119,6 +122,54 @@ test("packs as lzs and lzs -1 do; a name not ending in .lzs unpacks to NAME.DeLZ
     assert.deepEqual(page.errors, []);
     await page.close();
   }
+});
+
+test("packs what lzs packs: an image and an empty file are left, an image larger than its input is told", async () => {
+  const [image, one, text] = ["deeper/one.txt.lzs", "deeper/one.txt", "text.bin"].map((name) => join(work, "tree/sub", name));
+  const empty = join(work, "empty.txt");
+  writeFileSync(empty, "");
+  assert.throws(() => Native([], image), /already has the \.lzs suffix/);
+  const page = await OpenPage();
+  await page.setInputFiles("#files", [image, empty, one, text]);
+  await WaitIdle(page, 4);
+  const packed = Native([], text).length;
+  assert.deepEqual((await Rows(page)).map((row) => [row.className, row.packed, row.unpacked, row.ratio, row.result]), [
+    ["skipped", "", "", "", "skipped: already has the .lzs suffix; not packed again (choose Unpack to unpack it)"],
+    ["skipped", "", "", "", "skipped: empty; no LZS image holds zero bytes"],
+    ["ok", "6", "1", "600.00 %", "Download one.txt.lzs warning: the image, 6 bytes, is larger than its input, 1 bytes"],
+    ["ok", Count(packed), "200,000", Ratio(packed, 200000), "Download text.bin.lzs"],
+  ]);
+  await page.close();
+});
+
+test("a name that would climb out of its folder, or name no file, gets a safe one, and its row says so", async () => {
+  const top = join(work, "unsafe/top");
+  mkdirSync(join(top, "sub"), { recursive: true });
+  // In the order of their paths. Chromium gives a name's backslashes as
+  // slashes in the file's path.
+  const cases = [
+    { file: "..\\..\\evil.bat.lzs", row: "top/../../evil.bat.lzs", output: "top/__/__/evil.bat", unsafe: "top/../../evil.bat" },
+    { file: "sub/...lzs", row: "top/sub/...lzs", output: "top/sub/__", unsafe: "top/sub/.." },
+    { file: "sub/..lzs", row: "top/sub/..lzs", output: "top/sub/_", unsafe: "top/sub/." },
+    { file: "sub/_.lzs", row: "top/sub/_.lzs", output: "top/sub/_", skipped: "its output top/sub/_ is already that of top/sub/..lzs; rename one of them, or Clear the list" },
+    { file: "sub/ok.lzs", row: "top/sub/ok.lzs", output: "top/sub/ok" },
+  ];
+  const image = join(work, "tree/sub/deeper/one.txt.lzs");
+  for (const c of cases) writeFileSync(join(top, c.file), readFileSync(image));
+  const page = await OpenPage();
+  await page.setInputFiles("#folder", top);
+  await WaitIdle(page, cases.length);
+  const rows = await Rows(page);
+  assert.deepEqual(rows.map((row) => [row.name, row.download, row.result]), cases.map((c) => [
+    c.row, c.skipped ? null : BaseName(c.output),
+    c.skipped ? `skipped: ${c.skipped}`
+              : `Download ${c.output}${c.unsafe ? ` (renamed from ${c.unsafe}, which is not a safe name for a file)` : ""}`,
+  ]));
+  const zip = unzipSync(new Uint8Array((await Download(page, "#download-all")).bytes));
+  assert.deepEqual(Object.keys(zip).sort(), cases.filter((c) => !c.skipped).map((c) => c.output).sort());
+  const expected = Native(["-d"], image);
+  for (const entry of Object.values(zip)) assert.ok(Buffer.from(entry).equals(expected));
+  await page.close();
 });
 
 test("a chosen folder keeps its paths, in the rows and in Download all", async () => {
@@ -154,20 +205,39 @@ test("a chosen folder keeps its paths, in the rows and in Download all", async (
   await page.close();
 });
 
-test("files dropped on the page are taken as chosen ones", async () => {
-  const page = await OpenPage();
-  const box = await page.locator("#drop").boundingBox();
-  const session = await context.newCDPSession(page);
-  const files = ["tree/sub/text.bin.lzs", "tree/sub/deeper/one.txt.lzs"].map((name) => join(work, name));
-  const data = { items: [], files, dragOperationsMask: 1 };
-  for (const type of ["dragEnter", "dragOver", "drop"]) {
-    await session.send("Input.dispatchDragEvent", { type, x: box.x + 20, y: box.y + 20, data });
+test("files dropped on the page are taken as chosen ones, in the box or beside it", async () => {
+  for (const beside of [false, true]) {
+    const page = await OpenPage();
+    const box = await page.locator("#drop").boundingBox();
+    const [x, y] = beside ? [5, 5] : [box.x + 20, box.y + 20];
+    const session = await context.newCDPSession(page);
+    const files = ["tree/sub/text.bin.lzs", "tree/sub/deeper/one.txt.lzs"].map((name) => join(work, name));
+    const data = { items: [], files, dragOperationsMask: 1 };
+    for (const type of ["dragEnter", "dragOver", "drop"]) await session.send("Input.dispatchDragEvent", { type, x, y, data });
+    await WaitIdle(page, 2);
+    const rows = await Rows(page);
+    assert.deepEqual(rows.map((row) => [row.name, row.download]),
+                     [["text.bin.lzs", "text.bin"], ["one.txt.lzs", "one.txt"]]);
+    await page.close();
   }
-  await WaitIdle(page, 2);
-  const rows = await Rows(page);
-  assert.deepEqual(rows.map((row) => [row.name, row.download]),
-                   [["text.bin.lzs", "text.bin"], ["one.txt.lzs", "one.txt"]]);
-  await page.close();
+});
+
+test("at a phone's width, each file's name, result and download fit the screen", async () => {
+  for (const width of [390, 1280]) {
+    const page = await OpenPage({ width, height: 800 });
+    // The folder's chooser reads as its own button, not as the browser's "Choose File".
+    assert.equal(await page.textContent('label[for="folder"]'), "Choose a folder");
+    const chooser = await page.locator("#folder").boundingBox();
+    assert.ok(chooser.width <= 1 && chooser.height <= 1, `the folder's input shows, ${chooser.width} px wide`);
+    await page.setInputFiles("#files", UnpackCases.map((c) => join(work, c.file)));
+    await WaitIdle(page, UnpackCases.length);
+    const cells = await page.$$eval("#rows td.result", (all) => all.map((cell) => cell.getBoundingClientRect().toJSON()));
+    assert.equal(cells.length, UnpackCases.length);
+    for (const cell of cells) assert.ok(cell.left >= 0 && cell.right <= width, `a result lies at ${cell.left}-${cell.right} px of ${width}`);
+    assert.ok(await page.evaluate(() => document.documentElement.scrollWidth) <= width, "the page scrolls sideways");
+    await page.screenshot({ path: join(work, `lzs-page-${width}.png`), fullPage: true });
+    await page.close();
+  }
 });
 
 // A browser's drag from another program cannot be made here (the drops
@@ -230,12 +300,21 @@ test("stays responsive during a large job, and Cancel stops it", async () => {
   const rows = await Rows(page);
   assert.deepEqual(rows.map((row) => row.className), ["ok", "cancelled", "cancelled"]);
   // A new batch after the cancel runs in a new worker; a file whose output
-  // is already in the list is refused, not overwritten.
+  // is already in the list is left, not overwritten, also in a batch of
+  // such files alone.
   await page.setInputFiles("#files", [join(work, "tree/sub/text.bin"), join(work, "tree/sub/deeper/one.txt")]);
   await WaitIdle(page, 5);
+  await page.setInputFiles("#files", join(work, "tree/sub/deeper/one.txt"));
+  await WaitIdle(page, 6);
   const added = (await Rows(page)).slice(3);
-  assert.deepEqual(added.map((row) => [row.className, row.result]),
-                   [["ok", "Download text.bin.lzs"], ["error", "error: its output one.txt.lzs is the output of another file"]]);
+  assert.deepEqual(added.map((row) => [row.className, row.result]), [
+    ["ok", "Download text.bin.lzs"],
+    ["skipped", "skipped: one.txt is already in the list; Clear the list to add it again"],
+    ["skipped", "skipped: one.txt is already in the list; Clear the list to add it again"],
+  ]);
+  assert.deepEqual(page.errors, []);
+  await page.click("#clear");
+  assert.equal(await page.$eval("#progress", (bar) => bar.value), 0);
   await page.close();
 });
 
@@ -248,26 +327,36 @@ function Sparse(path, size, head) {
   closeSync(fd);
 }
 
-test("a file too large for the page fails alone, and the next one is done", async () => {
+test("a file too large for the page fails alone, in words that say so, and the next one is done", async () => {
   // A browser whose WebAssembly memories stop at 128 MiB instead of 4 GiB,
-  // so that running out takes little time: an image of 64 MiB whose zeros
-  // are all back-references (3 bytes out of every 2) unpacks to 96 MiB,
-  // which does not fit beside it. 2 GiB and a byte are more than the
-  // encoder takes, refused from the size alone.
+  // so that running out takes little time: an image of 130 MiB (of zeros,
+  // all back-references) does not fit. 2 GiB and a byte are more than the page
+  // takes, refused from the size alone; so are images of 243 MiB and 484
+  // MiB that would unpack to 2 GiB and a byte and to 4 GiB less 2 bytes
+  // (more than the module's 32-bit sizes give), refused from their size
+  // scans before any memory is taken for their outputs.
   const small = await chromium.launch({ executablePath: Env("LZS_CHROMIUM"),
                                         args: [...BrowserFlags, "--js-flags=--wasm-max-mem-pages=2048"] });
-  const imageSize = 64 << 20;
+  const imageSize = 130 << 20;
   const header = Buffer.alloc(4);
   header.writeUInt32LE(imageSize - 4);
   Sparse(join(work, "huge.lzs"), imageSize, header);
   Sparse(join(work, "huge.raw"), 2 ** 31 + 1, Buffer.alloc(0));
+  writeFileSync(join(work, "2gib.lzs"), LargeImage(2 ** 31 + 1));
+  writeFileSync(join(work, "4gib.lzs"), LargeImage(2 ** 32 - 2));
   const cases = [
-    { files: ["huge.lzs", "tree/sub/deeper/one.txt.lzs"], results: ["error: out of memory", "Download one.txt"] },
-    { files: ["huge.raw", "tree/sub/deeper/one.txt"], results: ["error: input too large", "Download one.txt.lzs"] },
+    { files: ["huge.lzs", "tree/sub/deeper/one.txt.lzs"], results: ["error: out of memory", "Download one.txt"], browser: small },
+    { files: ["huge.raw", "tree/sub/deeper/one.txt"], browser: small, results: [
+      "error: too large for this page: the file has 2,147,483,649 bytes; the page takes up to 2,147,483,648",
+      "Download one.txt.lzs warning: the image, 6 bytes, is larger than its input, 1 bytes"] },
+    { files: ["2gib.lzs", "4gib.lzs", "tree/sub/deeper/one.txt.lzs"], browser: context, results: [
+      "error: too large for this page: it would unpack to 2,147,483,649 bytes; the page takes up to 2,147,483,648",
+      "error: too large for this page: it would unpack to more than 4,294,967,285 bytes; the page takes up to 2,147,483,648",
+      "Download one.txt"] },
   ];
   try {
     for (const c of cases) {
-      const page = await small.newPage();
+      const page = await c.browser.newPage();
       const errors = [];
       page.on("pageerror", (error) => errors.push(error.message));
       await page.goto(pageUrl);
@@ -275,11 +364,11 @@ test("a file too large for the page fails alone, and the next one is done", asyn
       await WaitIdle(page, c.files.length);
       assert.deepEqual((await Rows(page)).map((row) => row.result), c.results);
       assert.deepEqual(errors, []);
+      await page.close();
     }
   } finally {
     await small.close();
-    rmSync(join(work, "huge.lzs"));
-    rmSync(join(work, "huge.raw"));
+    for (const name of ["huge.lzs", "huge.raw", "2gib.lzs", "4gib.lzs"]) rmSync(join(work, name));
   }
 });
 

@@ -1,0 +1,336 @@
+// The operating system calls of lzs on Linux and other POSIX systems.
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <system_error>
+#include <thread>
+
+#include "cli/os.hpp"
+#include "cli/temp_names.hpp"
+
+namespace cli::os {
+
+const char* const FolderSeparators = "/";
+const bool NamesIgnoreCase = false;
+
+namespace {
+
+mode_t createMode = 0666;
+bool unnamedFiles = false;
+
+// The signals that end the tool: each removes the named temporary files
+// first. SIGXFSZ is ignored instead, so that a file over the size limit
+// fails its own write (EFBIG) and the batch goes on.
+constexpr int HandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXCPU};
+
+void RemoveTempFilesAndDie(int signal) {
+  ForEachTempName([](const char* path) { unlink(path); });
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);  // delivered, and fatal, once the handler returns
+}
+
+void HandleSignals() {
+  struct sigaction action {};
+  action.sa_handler = RemoveTempFilesAndDie;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : HandledSignals) sigaddset(&action.sa_mask, signal);
+  for (const int signal : HandledSignals) {
+    struct sigaction before {};
+    // One ignored by whoever started us (nohup) stays ignored.
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+      sigaction(signal, &action, nullptr);
+    }
+  }
+  std::signal(SIGXFSZ, SIG_IGN);
+  // The break of a lease on an input needs no answer: the read checks for it.
+  std::signal(SIGIO, SIG_IGN);
+}
+
+// Opens /dev/null on each of 0, 1 and 2 that is closed, so that no file
+// opened later takes its number and gets the messages or data meant for a
+// standard stream. It is opened for the other direction, as gnulib does, so
+// that using the stream still fails (EBADF) instead of quietly succeeding.
+// Without /dev/null the tool cannot run safely.
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    if (opened != fd) std::_Exit(1);
+  }
+}
+
+Error Last() { return static_cast<Error>(errno); }
+
+int Fd(const File& file) { return static_cast<int>(file.Handle()); }
+
+std::int64_t Nanoseconds(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+timespec Timespec(std::int64_t nanoseconds) {
+  return {static_cast<time_t>(nanoseconds / 1000000000),
+          static_cast<long>(nanoseconds % 1000000000)};
+}
+
+Kind KindOf(mode_t mode) {
+  return S_ISREG(mode)   ? Kind::File
+         : S_ISDIR(mode) ? Kind::Folder
+         : S_ISLNK(mode) ? Kind::Link
+                         : Kind::Other;
+}
+
+FileStamp StampOf(const struct stat& st) {
+  FileStamp stamp;
+  stamp.known = true;
+  stamp.mode = st.st_mode & 0777;
+  stamp.accessTime = Nanoseconds(st.st_atim);
+  stamp.modifyTime = Nanoseconds(st.st_mtim);
+  stamp.changeTime = Nanoseconds(st.st_ctim);
+  stamp.device = st.st_dev;
+  stamp.inode = st.st_ino;
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.owner = st.st_uid;
+  stamp.group = st.st_gid;
+  return stamp;
+}
+
+Error Retrying(ssize_t (*call)(int, void*, size_t), int fd, void* data, std::size_t size,
+               std::size_t& got) {
+  for (;;) {
+    const ssize_t n = call(fd, data, size);
+    if (n >= 0) {
+      got = static_cast<std::size_t>(n);
+      return 0;
+    }
+    if (errno != EINTR) return Last();
+  }
+}
+
+Error WriteAll(int fd, const void* data, std::size_t size) {
+  const auto* at = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t n = write(fd, at, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Last();
+    at += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string ErrorText(Error error) {
+  return std::generic_category().message(static_cast<int>(error));
+}
+
+bool IsExists(Error error) { return error == EEXIST; }
+
+Error File::Close() {
+  const int fd = static_cast<int>(handle_);
+  handle_ = Invalid;
+  if (fd < 0 || !owned_) return 0;
+  // After EINTR the descriptor is closed all the same (Linux).
+  return close(fd) == 0 || errno == EINTR ? 0 : Last();
+}
+
+void Prepare() {
+  OpenStandardDescriptors();
+  const mode_t mask = umask(0);
+  umask(mask);
+  createMode = 0666 & ~mask;
+  unnamedFiles = access("/proc/self/fd", X_OK) == 0;
+  HandleSignals();
+}
+
+Error OpenRead(const std::string& path, File& file) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return Last();
+  file = File(fd, true);
+  return 0;
+}
+
+Error OpenStandardInput(File& file) {
+  file = File(STDIN_FILENO, false);
+  return 0;
+}
+
+File StandardOutput() { return File(STDOUT_FILENO, false); }
+
+Error KindAndStamp(const File& file, Kind& kind, FileStamp& stamp) {
+  struct stat st {};
+  if (fstat(Fd(file), &st) != 0) return Last();
+  kind = KindOf(st.st_mode);
+  stamp = StampOf(st);
+  return 0;
+}
+
+Error KindAndStamp(const std::string& path, bool followLinks, Kind& kind, FileStamp& stamp) {
+  struct stat st {};
+  if ((followLinks ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) {
+    kind = Kind::Missing;
+    return Last();
+  }
+  kind = KindOf(st.st_mode);
+  stamp = StampOf(st);
+  return 0;
+}
+
+Error Position(const File& file, std::uint64_t& offset) {
+  const off_t at = lseek(Fd(file), 0, SEEK_CUR);
+  if (at < 0) return Last();
+  offset = static_cast<std::uint64_t>(at);
+  return 0;
+}
+
+Error Seek(const File& file, std::uint64_t offset) {
+  return lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) < 0 ? Last() : 0;
+}
+
+Error Read(const File& file, void* data, std::size_t size, std::size_t& got) {
+  return Retrying(read, Fd(file), data, size, got);
+}
+
+Error Write(const File& file, const void* data, std::size_t size) {
+  return WriteAll(Fd(file), data, size);
+}
+
+Lease TakeReadLease(const File& file) {
+  // A read lease needs a descriptor open for reading only (standard input
+  // may be open for both); where none is granted (a file of another
+  // owner, a file system without leases), the size and times compared
+  // after the read are the guard.
+  const int flags = fcntl(Fd(file), F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) != O_RDONLY) return Lease::None;
+  if (fcntl(Fd(file), F_SETLEASE, F_RDLCK) == 0) return Lease::Held;
+  return errno == EAGAIN ? Lease::Refused : Lease::None;
+}
+
+bool DropReadLease(const File& file) {
+  const bool kept = fcntl(Fd(file), F_GETLEASE) == F_RDLCK;
+  (void)fcntl(Fd(file), F_SETLEASE, F_UNLCK);
+  return kept;
+}
+
+Error CreateUnnamed(const std::string& folder, std::uint32_t mode, File& file) {
+  if (!unnamedFiles) return ENOTSUP;
+  const int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) return Last();
+  file = File(fd, true);
+  return 0;
+}
+
+Error CreateNew(const std::string& path, std::uint32_t mode, File& file) {
+  const int fd =
+      open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) return Last();
+  file = File(fd, true);
+  return 0;
+}
+
+Error SetOwner(const File& file, const FileStamp& stamp) {
+  // As root, as with gzip. A user who may not give a file away keeps it,
+  // with the input's group where that is allowed.
+  if (fchown(Fd(file), stamp.owner, stamp.group) == 0) return 0;
+  if (errno == EPERM && fchown(Fd(file), static_cast<uid_t>(-1), stamp.group) == 0) return 0;
+  return errno == EPERM || errno == EINVAL ? 0 : Last();
+}
+
+Error SetMode(const File& file, const FileStamp& stamp) {
+  const mode_t mode = stamp.known ? static_cast<mode_t>(stamp.mode) : createMode;
+  return fchmod(Fd(file), mode) == 0 ? 0 : Last();
+}
+
+Error SetTimes(const File& file, const FileStamp& stamp) {
+  const timespec times[2] = {Timespec(stamp.accessTime), Timespec(stamp.modifyTime)};
+  return futimens(Fd(file), times) == 0 ? 0 : Last();
+}
+
+Error NameUnnamed(const File& file, const std::string& path) {
+  const std::string self = "/proc/self/fd/" + std::to_string(Fd(file));
+  return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0
+                                                                                        : Last();
+}
+
+Error PlaceNew(const std::string& from, const std::string& to) {
+  if (link(from.c_str(), to.c_str()) != 0) return Last();
+  (void)unlink(from.c_str());
+  return 0;
+}
+
+Error Replace(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0 ? 0 : Last();
+}
+
+void Placed(const std::string& /*path*/, const FileStamp& /*stamp*/) {}
+
+Error Remove(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 : Last(); }
+
+Error ListFolder(const std::string& folder, std::vector<Entry>& entries) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return Last();
+  const std::string prefix = folder + "/";
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) break;
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    const bool looked = lstat((prefix + name).c_str(), &st) == 0;
+    entries.push_back({name, looked ? KindOf(st.st_mode) : Kind::Missing, looked ? 0 : Last()});
+  }
+  const Error error = Last();
+  closedir(dir);
+  return error;
+}
+
+unsigned ProcessId() { return static_cast<unsigned>(getpid()); }
+
+unsigned CoreCount() {
+  const unsigned count = std::thread::hardware_concurrency();
+  return count == 0 ? 1 : count;
+}
+
+bool IsTerminal(int stream) { return isatty(stream) == 1; }
+
+Error WriteText(int stream, const std::string& text) {
+  return WriteAll(stream, text.data(), text.size());
+}
+
+Error CloseStandardOutput() { return close(STDOUT_FILENO) == 0 || errno == EINTR ? 0 : Last(); }
+
+bool StartThread(const ThreadStart& start, std::intptr_t& thread) {
+  auto run = [](void* given) -> void* {
+    const auto* what = static_cast<const ThreadStart*>(given);
+    what->body(what->argument);
+    return nullptr;
+  };
+  pthread_t id{};
+  if (pthread_create(&id, nullptr, run, const_cast<ThreadStart*>(&start)) != 0) return false;
+  thread = static_cast<std::intptr_t>(id);
+  return true;
+}
+
+bool WaitThreads(std::vector<std::intptr_t>& threads, unsigned milliseconds) {
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  const long nanoseconds = deadline.tv_nsec + static_cast<long>(milliseconds % 1000) * 1000000;
+  deadline.tv_sec += milliseconds / 1000 + nanoseconds / 1000000000;
+  deadline.tv_nsec = nanoseconds % 1000000000;
+  while (!threads.empty()) {
+    const auto id = static_cast<pthread_t>(threads.back());
+    if (pthread_timedjoin_np(id, nullptr, &deadline) != 0) return false;
+    threads.pop_back();
+  }
+  return true;
+}
+
+}  // namespace cli::os

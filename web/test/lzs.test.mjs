@@ -1,0 +1,182 @@
+// lzs.mjs in Node: packs as native lzs does, byte for byte, at every level;
+// unpacks as lzs -d does; tells every error apart; and the stream gives the
+// one-shot call's bytes and errors for any split of the input.
+//
+// Environment (ctest sets it): as fixtures.mjs, and LZS_MODULE (the
+// package's lzs.mjs).
+import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+import { join } from "node:path";
+import { before, test } from "node:test";
+import { pathToFileURL } from "node:url";
+import { Env, LargeImage, MakeFiles, Native, UnpackCases, work } from "./fixtures.mjs";
+
+const lzs = await import(pathToFileURL(Env("LZS_MODULE")).href);
+const { ErrorCode, LzsError } = lzs;
+
+before(async () => {
+  MakeFiles({ large: false });
+  await lzs.ready;
+});
+
+const Inputs = ["tree/sub/text.bin", "tree/sub/binary.bin", "tree/sub/deeper/one.txt"];
+const Read = (name) => readFileSync(join(work, name));
+
+test("packs as lzs does at every level, and unpacks what it packs", () => {
+  const levels = [
+    { level: lzs.LEVEL_OPTIMAL, args: [] },
+    { level: lzs.LEVEL_DEFAULT, args: [] },
+    { level: lzs.LEVEL_FAST, args: ["-1"] },
+    { level: undefined, args: [] },
+  ];
+  for (const name of Inputs) {
+    const data = Read(name);
+    for (const { level, args } of levels) {
+      const image = lzs.compress(data, level === undefined ? undefined : { level });
+      assert.ok(image instanceof Uint8Array && !Buffer.isBuffer(image));
+      assert.ok(Buffer.from(image).equals(Native(args, join(work, name))), `${name} at level ${level}`);
+      assert.ok(Buffer.from(lzs.decompress(image)).equals(data), `${name} at level ${level} comes back`);
+    }
+  }
+});
+
+test("takes a Uint8Array, a Buffer, an ArrayBuffer or a view, and refuses anything else", () => {
+  const data = Read("tree/sub/text.bin");
+  const image = Native([], join(work, "tree/sub/text.bin"));
+  // The same bytes in the middle of a larger buffer.
+  const inner = new Uint8Array(image.length + 10);
+  inner.set(image, 5);
+  const forms = [image, new Uint8Array(image), image.buffer.slice(image.byteOffset, image.byteOffset + image.length),
+                 inner.subarray(5, 5 + image.length), new DataView(inner.buffer, 5, image.length)];
+  for (const form of forms) {
+    assert.ok(Buffer.from(lzs.decompress(form)).equals(data));
+    assert.equal(lzs.decodedSize(form), data.length);
+  }
+  for (const wrong of ["text", [1, 2, 3], null, 42]) {
+    assert.throws(() => lzs.decompress(wrong), TypeError);
+    assert.throws(() => lzs.compress(wrong), TypeError);
+  }
+});
+
+// Every piece of `image`, split at `cuts`, through LzsDecompressionStream:
+// its output, or the error it ends with.
+async function Stream(image, cuts) {
+  const points = [0, ...cuts, image.length];
+  const source = new ReadableStream({
+    start(controller) {
+      for (let k = 1; k < points.length; ++k) controller.enqueue(image.subarray(points[k - 1], points[k]));
+      controller.close();
+    },
+  });
+  const chunks = [];
+  try {
+    for await (const chunk of source.pipeThrough(new lzs.LzsDecompressionStream())) chunks.push(chunk);
+  } catch (e) {
+    return e;
+  }
+  return Buffer.concat(chunks);
+}
+
+// decompress on `image`: its output, or its error.
+function OneShot(image) {
+  try {
+    return Buffer.from(lzs.decompress(image));
+  } catch (e) {
+    return e;
+  }
+}
+
+// Good and bad images, the bad ones as the page's tests have them.
+const images = () => UnpackCases.map((c) => ({ name: c.file, image: Read(c.file), error: c.error }));
+
+test("tells every error apart, in the library's words with the sizes, alike in all calls", async () => {
+  for (const { name, image, error } of images()) {
+    const want = error ?? null;
+    for (const result of [OneShot(image), await Stream(image, [])]) {
+      assert.equal(result instanceof Error ? result.message : null, want, name);
+    }
+    if (!error) {
+      assert.ok(OneShot(image).equals(Native(["-d"], join(work, name))), `${name} unpacks as lzs -d does`);
+      continue;
+    }
+    const e = OneShot(image);
+    assert.ok(e instanceof LzsError && e.name === "LzsError" && e.message.startsWith(e.reason), name);
+    assert.throws(() => lzs.decodedSize(image), { message: error });
+  }
+  const codes = [
+    [() => lzs.decompress(new Uint8Array(3)), ErrorCode.NOT_AN_IMAGE, {}],
+    [() => lzs.decompress(Read("bad/cut.lzs")), ErrorCode.TRUNCATED, { imageSize: 10004, inputSize: 5000 }],
+    [() => lzs.decompress(Read("bad/after.lzs")), ErrorCode.TRAILING_DATA, { imageSize: 10004, inputSize: 10010 }],
+    [() => lzs.decompress(Read("bad/nothing.lzs")), ErrorCode.NO_OUTPUT, {}],
+    [() => lzs.compress(new Uint8Array(0)), ErrorCode.EMPTY_INPUT, {}],
+    ...[2, 5, 8, 10, -1, 1.5, "9"].map((level) => [() => lzs.compress(Read("tree/sub/text.bin"), { level }), ErrorCode.BAD_LEVEL, {}]),
+  ];
+  for (const [call, code, sizes] of codes) assert.throws(call, (e) => e instanceof LzsError && e.code === code &&
+                                                       Object.entries(sizes).every(([key, value]) => e[key] === value));
+});
+
+test("maxOutputSize refuses a larger output before unpacking it", () => {
+  const image = Native([], join(work, "tree/sub/text.bin"));
+  assert.equal(lzs.decompress(image, { maxOutputSize: 200000 }).length, 200000);
+  assert.throws(() => lzs.decompress(image, { maxOutputSize: NaN }), RangeError);
+  assert.throws(() => lzs.decompress(image, { maxOutputSize: 199999 }), {
+    name: "LzsError", code: ErrorCode.INPUT_TOO_LARGE, decodedSize: 200000, maxOutputSize: 199999,
+    message: `${new LzsError(ErrorCode.INPUT_TOO_LARGE).reason}: it would unpack to 200,000 bytes, above maxOutputSize (199,999)`,
+  });
+});
+
+test("imageLength walks images put one after another, reading only their headers", () => {
+  const parts = ["tree/sub/text.bin.lzs", "tree/sub/deeper/one.txt.lzs", "tree/sub/binary.bin.lzs"].map(Read);
+  const all = Buffer.concat(parts);
+  let offset = 0;
+  for (const part of parts) {
+    assert.equal(lzs.imageLength(all, offset), part.length);
+    offset += part.length;
+  }
+  assert.throws(() => lzs.imageLength(all.subarray(0, parts[0].length - 1)), { code: ErrorCode.TRUNCATED });
+  assert.throws(() => lzs.imageLength(all, all.length - 3), { code: ErrorCode.NOT_AN_IMAGE });
+  assert.throws(() => lzs.imageLength(all, all.length + 1), RangeError);
+});
+
+test("the stream gives the one-shot call's bytes and errors for any split of the input", async () => {
+  let seed = 7;
+  const random = (n) => {
+    seed = (seed * 1103515245 + 12345) >>> 0;
+    return seed % n;
+  };
+  // Small images beside the table's: back-references, a header of 0 with
+  // and without a byte after it, one byte after the end and one short, and
+  // a back-reference cut off by the end.
+  const small = Buffer.from(lzs.compress(Buffer.from("abcabcabcabcab-".repeat(20))));
+  const extra = [small, [0, 0, 0, 0], [0, 0, 0, 0, 1], [...small, 0], small.subarray(0, -1), [2, 0, 0, 0, 0, 0x12]];
+  for (const { name, image } of [...images(), ...extra.map((bytes, k) => ({ name: `extra ${k}`, image: Buffer.from(bytes) }))]) {
+    const want = OneShot(image);
+    const splits = [];
+    if (image.length <= 200) {
+      // Every split in two, and one byte at a time.
+      for (let at = 0; at <= image.length; ++at) splits.push([at]);
+      splits.push([...image.keys()]);
+    } else {
+      for (let k = 0; k < 8; ++k) {
+        const cuts = Array.from({ length: 1 + random(20) }, () => random(image.length)).sort((a, b) => a - b);
+        splits.push(cuts);
+      }
+    }
+    for (const cuts of splits) {
+      const got = await Stream(image, cuts);
+      if (want instanceof Error) assert.equal(got.message, want.message, `${name} split at ${cuts}`);
+      else assert.ok(Buffer.isBuffer(got) && got.equals(want), `${name} split at ${cuts}`);
+    }
+  }
+});
+
+test("a size the module's 32-bit size_t cannot give is refused, never wrapped into an error code", () => {
+  // 4 GiB less 2 bytes, as a size_t, is the code of TRUNCATED.
+  const image = LargeImage(2 ** 32 - 2);
+  for (const call of [lzs.decodedSize, lzs.decompress]) {
+    assert.throws(() => call(image), {
+      code: ErrorCode.INPUT_TOO_LARGE, maxOutputSize: 4294967285,
+      message: "input too large: it would unpack to more than 4,294,967,285 bytes, the most a 32-bit module returns",
+    });
+  }
+});
