@@ -1,11 +1,10 @@
 // The fast decoder. It keeps the outline of the format (header, groups, eight
 // items, literal or back-reference) and runs two loops over it:
 //
-//  - the fast loop handles whole groups while at least FastInputMargin payload
-//    bytes remain. That margin proves, once per group, that every read of the
-//    group (including the wide loads of a literal, past the group's last
-//    byte) stays inside the image, and that every wide store stays inside the
-//    output area;
+//  - the group loop (RunGroups) handles whole groups while at least
+//    FastInputMargin payload bytes remain: in the first window of output
+//    item after item, where a source may lie before the output, then in the
+//    loop of the current path;
 //  - the exact loop, byte by byte like the format description, finishes the
 //    last few groups, where the payload may end in the middle of a group.
 //
@@ -26,35 +25,12 @@
 #include <cstdint>
 
 #include "lzs/cpu.hpp"
-#include "lzs/decode_copy.hpp"
+#include "lzs/decode_groups.hpp"
 #include "lzs/decode_paths.hpp"
 
 namespace lzs {
 
 namespace {
-
-#if defined(LZS_VECTOR_PATHS)
-constexpr bool VectorPaths = true;
-#else
-constexpr bool VectorPaths = false;
-#endif
-#if defined(LZS_SMALL_DECODER)
-constexpr bool SmallDecoder = true;
-#else
-constexpr bool SmallDecoder = false;
-#endif
-// The small decoder goes without the SSSE3 loop.
-#if defined(LZS_VECTOR_PATHS) && !defined(LZS_SMALL_DECODER)
-constexpr bool Ssse3LoopBuilt = true;
-#else
-constexpr bool Ssse3LoopBuilt = false;
-#endif
-
-// The small decoder's items share one out-of-line copy of CopyShort.
-[[gnu::noinline]] void CopyShortOutOfLine(std::uint8_t* outputArea, std::size_t i,
-                                          std::size_t distance, std::size_t length) {
-  CopyShort(outputArea, i, distance, length);
-}
 
 // Per flag byte, one byte per item: -1 (all ones) for a literal, 0 for a
 // back-reference.
@@ -70,64 +46,55 @@ constexpr LiteralMaskTable MakeLiteralMasks() {
 }
 constexpr LiteralMaskTable LiteralMasks = MakeLiteralMasks();
 
-// One group in the fast loop. While the output is shorter than the window,
-// a source may lie before its start (NearStart); after that it cannot.
+// The portable loop's group, item after item. While the output is shorter
+// than the window, a source may lie before its start (NearStart); after
+// that it cannot.
 template <bool NearStart>
-inline void DecodeFastGroup(const std::uint8_t*& inCursor, std::uint8_t* outputArea,
-                            std::size_t& outIndex) {
-  const std::uint8_t* in = inCursor;
-  std::size_t i = outIndex;
-  const std::uint32_t flags = *in++;
-  if (flags == 0xFF) {
-    // Eight literals.
-    Copy8(outputArea + i, in);
-    inCursor = in + 8;
-    outIndex = i + 8;
-    return;
-  }
-  const std::int8_t* literalMasks = LiteralMasks.masks[flags];
+struct PortableGroup {
+  [[gnu::always_inline]] const std::uint8_t* Expand(std::uint32_t flags, const std::uint8_t* in,
+                                                    std::uint8_t* outputArea,
+                                                    std::size_t& outIndex) const {
+    std::size_t i = outIndex;
+    const std::int8_t* literalMasks = LiteralMasks.masks[flags];
 #pragma GCC unroll 8
-  for (int item = 0; item < 8; ++item) {
-    // A literal is copied like a back-reference whose source is the payload
-    // itself, one byte long. Both kinds share one wide copy, and the choice
-    // of source and length is made with a mask, not a branch, since flag
-    // bits follow no pattern a predictor could learn. Only back-references
-    // that overlap their own output or start before it leave that path.
-    const std::uintptr_t literalMask =
-        static_cast<std::uintptr_t>(std::intptr_t{literalMasks[item]});
-    const std::size_t b0 = in[0];  // for a literal, the two bytes below
-    const std::size_t b1 = in[1];  // mean nothing and go unused
-    const std::size_t back = i - WindowBias - (b0 | (b1 >> 4) << 8);
-    const std::size_t distance = back & WindowMask;
-    const std::size_t copyLength = (b1 & 0x0F) + MinCopy;
-    const std::size_t length = copyLength + ((1 - copyLength) & literalMask);
+    for (int item = 0; item < 8; ++item) {
+      // A literal is copied like a back-reference whose source is the
+      // payload itself, one byte long. Both kinds share one wide copy, and
+      // the choice of source and length is made with a mask, not a branch,
+      // since flag bits follow no pattern a predictor could learn. Only
+      // back-references that overlap their own output or start before it
+      // leave that path.
+      const std::uintptr_t literalMask =
+          static_cast<std::uintptr_t>(std::intptr_t{literalMasks[item]});
+      const std::uint32_t b0 = in[0];  // for a literal, the two bytes below
+      const std::uint32_t b1 = in[1];  // mean nothing and go unused
+      const std::size_t distance = ItemDistance(i, ItemPosition(b0, b1));
+      const std::size_t copyLength = ItemLength(b1);
+      const std::size_t length = copyLength + ((1 - copyLength) & literalMask);
 
-    std::uint8_t* out = outputArea + i;
-    const std::uintptr_t fromOutput = reinterpret_cast<std::uintptr_t>(out) - distance;
-    const std::uintptr_t fromPayload = reinterpret_cast<std::uintptr_t>(in);
-    const auto* from = reinterpret_cast<const std::uint8_t*>(
-        fromOutput + ((fromPayload - fromOutput) & literalMask));
+      std::uint8_t* out = outputArea + i;
+      const std::uintptr_t fromOutput = reinterpret_cast<std::uintptr_t>(out) - distance;
+      const std::uintptr_t fromPayload = reinterpret_cast<std::uintptr_t>(in);
+      const auto* from = reinterpret_cast<const std::uint8_t*>(
+          fromOutput + ((fromPayload - fromOutput) & literalMask));
 
-    // Wide: a literal, or a source at least 16 bytes back (and, near the
-    // start, not before the output).
-    bool wide = ((back & (WindowMask & ~std::size_t{15})) | literalMask) != 0;
-    if constexpr (NearStart) wide = wide & ((distance <= i) | (literalMask != 0));
-    if (wide) {
-      Copy16(out, from);
-      Copy16(out + 16, from + 16);
-    } else {
-      if constexpr (SmallDecoder) {
-        CopyShortOutOfLine(outputArea, i, distance, length);
+      // Wide: a literal, or a source at least 16 bytes back (and, near the
+      // start, not before the output).
+      bool wide = ((distance & ~std::size_t{15}) | literalMask) != 0;
+      if constexpr (NearStart) wide = wide & ((distance <= i) | (literalMask != 0));
+      if (wide) {
+        Copy16(out, from);
+        Copy16(out + 16, from + 16);
       } else {
-        CopyShort(outputArea, i, distance, length);
+        CopyShortItem(outputArea, i, distance, length);
       }
+      in += 2 + static_cast<std::intptr_t>(literalMask);
+      i += length;
     }
-    in += 2 + static_cast<std::intptr_t>(literalMask);
-    i += length;
+    outIndex = i;
+    return in;
   }
-  inCursor = in;
-  outIndex = i;
-}
+};
 
 // Expands a payload. Unbounded, the output area holds MaxExpansion bytes per
 // payload byte. Bounded, it holds `capacity` bytes, and the fast loop also
@@ -138,19 +105,12 @@ std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength,
                           std::uint8_t* outputArea, std::size_t capacity) {
   const std::uint8_t* const inEnd = in + payloadLength;
   std::size_t i = 0;  // output bytes written so far
-  auto fastRoom = [&] {
-    return static_cast<std::size_t>(inEnd - in) >= FastInputMargin &&
-           (!Bounded || capacity - i >= FastOutputMargin);
-  };
 
-  // Fast loop: whole groups, with room proven by the margins; first while
-  // sources may lie before the output, then, without that test, in the
-  // loop of the current path.
-  while (i < WindowSize && fastRoom()) DecodeFastGroup<true>(in, outputArea, i);
-  if (fastRoom()) {
+  // Whole groups, with room proven by the margins.
+  if (!Bounded || capacity >= FastOutputMargin) {
     const std::size_t outLimit =
         Bounded ? capacity - FastOutputMargin : static_cast<std::size_t>(-1);
-    i = CurrentFastLoop()(in, inEnd, outputArea, i, outLimit);
+    i = DecodeGroups(in, inEnd, outputArea, i, outLimit);
   }
 
   // Exact loop: the last groups, checked byte by byte.
@@ -168,15 +128,13 @@ std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength,
       } else {
         // Back-reference: a lone trailing byte is ignored.
         if (remaining < 2) return i;
-        const std::size_t b0 = in[0];
-        const std::size_t b1 = in[1];
+        const std::uint32_t b0 = in[0];
+        const std::uint32_t b1 = in[1];
         in += 2;
         remaining -= 2;
-        const std::size_t position = b0 | (b1 >> 4) << 8;
-        const std::size_t length = (b1 & 0x0F) + MinCopy;
+        const std::size_t length = ItemLength(b1);
         if (Bounded && capacity - i < length) return DecodeTooSmall;
-        const std::size_t distance = (i - position - WindowBias) & WindowMask;
-        i = CopyExact(outputArea, i, distance, length);
+        i = CopyExact(outputArea, i, ItemDistance(i, ItemPosition(b0, b1)), length);
       }
     }
   }
@@ -222,24 +180,32 @@ inline std::uint32_t ByteSum(std::uint64_t word) {
 // the same number.
 int currentPath = -1;
 
-// Builds with vector loops have both, except the small one (the exe's), which
-// has the AVX2 loop alone.
-bool PathBuilt(DecodePath path) {
+// The loop of each path this build has (see decode_paths.hpp); nullptr for
+// the others.
+FastLoop BuiltLoop(DecodePath path) {
   switch (path) {
-    case DecodePath::Scalar: return true;
-    case DecodePath::Ssse3: return Ssse3LoopBuilt;
-    case DecodePath::Avx2: return VectorPaths;
+    case DecodePath::Scalar: return DecodeGroupsScalar;
+#if defined(LZS_SSSE3_LOOP)
+    case DecodePath::Ssse3: return DecodeGroupsSsse3;
+#endif
+#if defined(LZS_AVX2_LOOP)
+    case DecodePath::Avx2: return DecodeGroupsAvx2;
+#endif
+#if defined(LZS_SIMD128_LOOP)
+    case DecodePath::Simd128: return DecodeGroupsSimd128;
+#endif
+    default: return nullptr;
   }
-  return false;
 }
 
 bool PathSupported(DecodePath path) {
-  if (!PathBuilt(path)) return false;
+  if (BuiltLoop(path) == nullptr) return false;
   const CpuFeatures cpu = ReadCpuFeatures();
   switch (path) {
     case DecodePath::Scalar: return true;
     case DecodePath::Ssse3: return cpu.ssse3;
     case DecodePath::Avx2: return cpu.avx2;
+    case DecodePath::Simd128: return true;  // the module would not have loaded without it
   }
   return false;
 }
@@ -251,10 +217,19 @@ bool PathSupported(DecodePath path) {
 // source lies before the output): one loop less to carry.
 std::size_t DecodeGroupsScalar(const std::uint8_t*& in, const std::uint8_t* inEnd,
                                std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
-  while (static_cast<std::size_t>(inEnd - in) >= FastInputMargin && i <= outLimit) {
-    DecodeFastGroup<SmallDecoder>(in, outputArea, i);
+  PortableGroup<SmallDecoder> group;
+  return RunGroups(group, in, inEnd, outputArea, i, outLimit);
+}
+
+std::size_t DecodeGroups(const std::uint8_t*& in, const std::uint8_t* inEnd,
+                         std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
+  if (i < WindowSize) {
+    PortableGroup<true> group;
+    i = RunGroups(group, in, inEnd, outputArea, i,
+                  outLimit < WindowSize ? outLimit : WindowSize - 1);
+    if (i < WindowSize) return i;
   }
-  return i;
+  return CurrentFastLoop()(in, inEnd, outputArea, i, outLimit);
 }
 
 const char* DecodePathName(DecodePath path) {
@@ -262,6 +237,7 @@ const char* DecodePathName(DecodePath path) {
     case DecodePath::Scalar: return "scalar";
     case DecodePath::Ssse3: return "ssse3";
     case DecodePath::Avx2: return "avx2";
+    case DecodePath::Simd128: return "simd128";
   }
   return "unknown";
 }
@@ -272,7 +248,7 @@ DecodePath CurrentDecodePath() {
   int path = __atomic_load_n(&currentPath, __ATOMIC_RELAXED);
   if (path < 0) {
     path = static_cast<int>(DecodePath::Scalar);
-    for (const DecodePath wider : {DecodePath::Ssse3, DecodePath::Avx2}) {
+    for (const DecodePath wider : {DecodePath::Ssse3, DecodePath::Avx2, DecodePath::Simd128}) {
       if (PathSupported(wider)) path = static_cast<int>(wider);
     }
     __atomic_store_n(&currentPath, path, __ATOMIC_RELAXED);
@@ -286,16 +262,7 @@ bool ForceDecodePath(DecodePath path) {
   return true;
 }
 
-FastLoop CurrentFastLoop() {
-#if defined(LZS_VECTOR_PATHS)
-  const DecodePath path = CurrentDecodePath();
-  if (path == DecodePath::Avx2) return DecodeGroupsAvx2;
-#if !defined(LZS_SMALL_DECODER)
-  if (path == DecodePath::Ssse3) return DecodeGroupsSsse3;
-#endif
-#endif
-  return DecodeGroupsScalar;
-}
+FastLoop CurrentFastLoop() { return BuiltLoop(CurrentDecodePath()); }
 
 std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength,
                              std::uint8_t* outputArea, std::size_t outputCapacity) {
@@ -338,7 +305,7 @@ std::uint64_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLen
           if (lastItemCut != nullptr) *lastItemCut = remaining == 1;
           return size;
         }
-        size += (in[1] & 0x0FU) + MinCopy;
+        size += ItemLength(in[1]);
         in += 2;
         remaining -= 2;
       }

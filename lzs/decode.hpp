@@ -28,6 +28,16 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
 std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength,
                              std::uint8_t* outputArea, std::size_t outputCapacity);
 
+// Decodes whole groups from `in` into outputArea from output index i on, as
+// the two calls above do before they finish the last groups byte by byte:
+// while at least FastInputMargin payload bytes remain before inEnd and the
+// output index stays at most outLimit (which leaves FastOutputMargin bytes
+// of room before an area of outLimit + FastOutputMargin bytes). Where i is
+// below WindowSize, the bytes before outputArea read as zeros. Returns the
+// new output index and leaves `in` at the next group.
+std::size_t DecodeGroups(const std::uint8_t*& in, const std::uint8_t* inEnd,
+                         std::uint8_t* outputArea, std::size_t i, std::size_t outLimit);
+
 // The length DecodeLzsPayload returns for a large enough area, from the flag
 // bytes and copy lengths alone; writes nothing. When lastItemCut is given, it
 // tells whether the payload ends one byte into a back-reference (which

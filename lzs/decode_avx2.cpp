@@ -1,8 +1,20 @@
-// The group decoder built for AVX2 (compiled with -mavx2).
+// The group decoder built for AVX2, whatever the build's flags; run only
+// where cpuid finds AVX2 and the system saves its registers.
+
+#include "lzs/decode_paths.hpp"
+
+#if defined(LZS_AVX2_LOOP)
 
 #include <immintrin.h>
 
-#include "lzs/decode_paths.hpp"
+#include <cstddef>
+#include <cstdint>
+
+#include "lzs/format.hpp"
+
+LZS_TARGET_BEGIN("avx2")
+
+#include "lzs/decode_groups.hpp"
 #include "lzs/decode_vector.hpp"
 
 namespace lzs {
@@ -10,7 +22,18 @@ namespace lzs {
 namespace {
 
 struct Avx2 {
+  static ByteLanes Shuffle(ByteLanes bytes, ByteLanes indices) {
+    return reinterpret_cast<ByteLanes>(
+        _mm_shuffle_epi8(reinterpret_cast<__m128i>(bytes), reinterpret_cast<__m128i>(indices)));
+  }
+  static std::uint32_t SignMask(ByteLanes bytes) {
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(reinterpret_cast<__m128i>(bytes)));
+  }
+
   // One 32-byte load and store.
+  // Moving 16 bytes an item where it can gains a little on text and loses
+  // more on binary data: the 32-byte move costs no more than a 16-byte one.
+  static constexpr bool MovesInHalves = false;
   static void MoveWide(std::uint8_t* to, const std::uint8_t* from) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(to),
                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from)));
@@ -24,8 +47,11 @@ struct Avx2 {
   // follow.)
   struct Moves {
     // cppcheck-suppress uninitMemberVar
-    Moves(__m128i from, __m128i literal16, const std::uint8_t* items, std::uint8_t* out,
-          __m128i outStart) {
+    Moves(ItemLanes fromLanes, ItemLanes literalLanes, const std::uint8_t* items, std::uint8_t* out,
+          ItemLanes outStartLanes) {
+      const auto from = reinterpret_cast<__m128i>(fromLanes);
+      const auto literal16 = reinterpret_cast<__m128i>(literalLanes);
+      const auto outStart = reinterpret_cast<__m128i>(outStartLanes);
       const __m256i base = _mm256_set1_epi64x(reinterpret_cast<long long>(out));
       const __m256i toItems =
           _mm256_set1_epi64x(reinterpret_cast<long long>(items) - reinterpret_cast<long long>(out));
@@ -57,7 +83,12 @@ struct Avx2 {
 
 std::size_t DecodeGroupsAvx2(const std::uint8_t*& in, const std::uint8_t* inEnd,
                              std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
-  return DecodeGroupsVector<Avx2>(in, inEnd, outputArea, i, outLimit);
+  VectorGroup<Avx2> group;
+  return RunGroups(group, in, inEnd, outputArea, i, outLimit);
 }
 
 }  // namespace lzs
+
+LZS_TARGET_END
+
+#endif

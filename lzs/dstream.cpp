@@ -8,8 +8,12 @@
 // from the ring. Before the call returns, the bytes it wrote go into the
 // ring. Bytes before the start of the output are zero: the ring starts
 // zero-filled, and a slot is written only once its output index is reached.
-// Once a call's output holds a whole window, no source lies in the ring, and
-// whole groups go through lzs_decode's fast loop of the current path.
+//
+// Items go one by one through a state machine that can stop anywhere (in
+// the middle of a back-reference's bytes or of its copy) and go on in the
+// next call. Whole groups go through lzs_decode's own group loop
+// (lzs::DecodeGroups), which needs the window in one line before its
+// output: see DecodeGroups below.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -17,8 +21,8 @@
 
 #include "lzs.h"
 #include "lzs/c_api.hpp"
-#include "lzs/decode_copy.hpp"
-#include "lzs/decode_paths.hpp"
+#include "lzs/decode.hpp"
+#include "lzs/decode_groups.hpp"
 #include "lzs/format.hpp"
 
 namespace {
@@ -26,24 +30,25 @@ namespace {
 using lzs::Error;
 
 // The recommended input piece and output room (lzs_dstream_in_size and
-// lzs_dstream_out_size). Each call decodes its first WindowSize output
-// bytes, and copies its last WindowSize into the ring, apart from the fast
-// loop: room of many windows makes that share small. These sizes (an image
+// lzs_dstream_out_size). Each call decodes its first window or two of output
+// in the stage and copies it out, and copies its last WindowSize bytes into
+// the ring: room of many windows makes that share small. These sizes (an image
 // packs to about half) keep the stream within a few percent of lzs_decode's
-// speed; 64 KiB of each cost 10 to 20 percent.
+// speed; 64 KiB of each cost 3 to 15 percent (bench/decode_bench).
 constexpr size_t RecommendedInput = size_t{128} << 10;
 constexpr size_t RecommendedOutput = size_t{256} << 10;
 
-// A whole group: one flag byte and eight two-byte back-references, which
-// yield at most eight longest copies.
-constexpr size_t MaxGroupInput = 1 + 8 * 2;
 // Flag bits of a group, above a marker bit: the group is done when only the
 // marker is left.
 constexpr std::uint32_t GroupDone = 1;
 constexpr std::uint32_t GroupMarker = 0x100;
 
-// The widest load or store of one item, in the whole-group path below.
-constexpr size_t WideCopy = 32;
+// The stage, where whole groups are decoded while a call's output does not
+// hold a whole window yet: the window laid out in a line from its phase
+// (below WindowSize) on, then room for up to two windows of output and the
+// group loop's margin.
+constexpr size_t StageRoom = 2 * size_t{lzs::WindowSize} + lzs::FastOutputMargin;
+constexpr size_t StageSize = 2 * size_t{lzs::WindowSize} + StageRoom;
 
 enum class Phase : std::uint8_t { Header, Items, Ended, Failed };
 
@@ -60,9 +65,8 @@ struct Output {
 }  // namespace
 
 struct lzs_dstream {
-  // The ring, then its first WideCopy bytes again, so that a wide load from
-  // near its end need not wrap.
-  std::uint8_t window[lzs::WindowSize + WideCopy];
+  std::uint8_t window[lzs::WindowSize];  // the ring
+  std::uint8_t stage[StageSize];
   std::uint64_t written;       // output bytes so far
   std::uint32_t payloadLeft;   // payload bytes not yet taken
   std::uint32_t header;        // the header's bytes so far, little-endian
@@ -102,206 +106,72 @@ void Copy(lzs_dstream& ds, Output& out) {
 }
 
 void StartCopy(lzs_dstream& ds, std::uint8_t b0, std::uint8_t b1) {
-  const std::uint32_t position = b0 | static_cast<std::uint32_t>(b1 >> 4) << 8;
-  ds.copyLeft = (b1 & 0x0Fu) + lzs::MinCopy;
-  ds.copyDistance =
-      static_cast<std::uint32_t>(ds.written - position - lzs::WindowBias) & lzs::WindowMask;
+  ds.copyLeft = lzs::ItemLength(b1);
+  ds.copyDistance = lzs::ItemDistance(ds.written, lzs::ItemPosition(b0, b1));
 }
 
-// Whole groups while the input holds a whole group and the output has room
-// for a group's wide stores: no item needs a check of its own. The state is
-// kept in locals here (stores through the output pointer could otherwise
-// change any of the context's fields).
-//
-// Every item is copied with wide loads and stores that may run past its end
-// (the items after it overwrite those bytes): a literal as a copy of one
-// byte from the input, a back-reference as a copy from the output. A group's
-// last item starts at most 7 longest copies in, and at most 15 bytes after
-// the flag byte; each item stores at most WideCopy bytes and a literal loads
-// WideCopy bytes of input.
-constexpr size_t GroupOutputRoom = 7 * size_t{lzs::MaxCopy} + WideCopy;
-constexpr size_t GroupInputRoom = 1 + 7 * 2 + WideCopy;
-
-// Fixed-size copies that the compiler turns into plain loads and stores;
-// each loads its whole chunk before storing it.
-inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
-  std::uint64_t chunk;
-  std::memcpy(&chunk, from, sizeof chunk);
-  std::memcpy(to, &chunk, sizeof chunk);
+// Lays out the WindowSize output bytes before the next one in a line at
+// `to`, oldest first: from the ring, and from this call's output, which the
+// ring does not hold yet.
+void LayOutWindow(const lzs_dstream& ds, const Output& out, std::uint8_t* to) {
+  const size_t made = out.pos - out.start;
+  const size_t fromOutput = made < lzs::WindowSize ? made : lzs::WindowSize;
+  const size_t fromRing = lzs::WindowSize - fromOutput;
+  // The oldest byte's slot is that of the next byte, `phase`.
+  const auto phase = static_cast<size_t>(ds.written & lzs::WindowMask);
+  const size_t upToEnd = std::min(fromRing, lzs::WindowSize - phase);
+  std::memcpy(to, ds.window + phase, upToEnd);
+  std::memcpy(to + upToEnd, ds.window, fromRing - upToEnd);
+  std::memcpy(to + fromRing, out.dst + out.pos - fromOutput, fromOutput);
 }
 
-inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
-  std::uint64_t chunk[2];
-  std::memcpy(chunk, from, sizeof chunk);
-  std::memcpy(to, chunk, sizeof chunk);
-}
-
-// A back-reference of distance d from 1 to 7 repeats its last d bytes: the
-// first 8 bytes it writes are those d bytes side by side (times
-// PatternSpread[d]), and each next 8 are the previous 8 turned by
-// PatternTurn[d] = 8 mod d bytes.
-constexpr std::uint64_t Spread(std::uint32_t d) {
-  std::uint64_t spread = 0;
-  for (std::uint32_t byte = 0; byte < 8; byte += d) spread |= std::uint64_t{1} << (8 * byte);
-  return spread;
-}
-constexpr std::uint64_t PatternSpread[8] = {0,         Spread(1), Spread(2), Spread(3),
-                                            Spread(4), Spread(5), Spread(6), Spread(7)};
-constexpr std::uint8_t PatternTurn[8] = {0, 0, 0, 2, 0, 3, 2, 1};
-
-inline std::uint64_t NextPattern(std::uint64_t bytes, std::uint32_t turn) {
-  const std::uint64_t rest = bytes >> (8 * turn);
-  return rest | rest << ((64 - 8 * turn) & 63);
-}
-
-// A back-reference that is not a plain 16-byte-chunk copy from this call's
-// output: distance 0, distances below 16, and (near the start of the call)
-// sources before it, in the ring. Writes `length` right bytes at op and at
-// most WideCopy bytes in all.
-inline void CopyShort(const lzs_dstream& ds, Output& out, std::uint8_t* op, std::uint64_t written,
-                      std::uint32_t distance, std::uint32_t length) {
-  const std::ptrdiff_t made = op - (out.dst + out.start);  // this call's output so far
-  if (distance == 0) {
-    std::memset(op, 0, lzs::MaxCopy);  // the source is the byte being written
-  } else if (static_cast<std::ptrdiff_t>(distance) > made) {
-    // The source starts in the ring and goes on into this call's output:
-    // byte by byte.
-    out.pos = static_cast<size_t>(op - out.dst);
-    for (std::uint32_t k = 0; k < length; ++k) op[k] = Source(ds, out, written + k, distance);
-  } else if (distance >= 8) {
-    // Overlapping chunks no wider than the distance read only bytes written.
-    Copy8(op, op - distance);
-    Copy8(op + 8, op + 8 - distance);
-    Copy8(op + 16, op + 16 - distance);
-  } else {
-    std::uint64_t source;
-    std::memcpy(&source, op - distance, sizeof source);
-    const std::uint64_t keep = (std::uint64_t{1} << (8 * distance)) - 1;
-    std::uint64_t bytes = (source & keep) * PatternSpread[distance];
-    const std::uint32_t turn = PatternTurn[distance];
-    for (size_t chunk = 0; chunk < 3; ++chunk) {
-      std::memcpy(op + 8 * chunk, &bytes, sizeof bytes);
-      bytes = NextPattern(bytes, turn);
-    }
-  }
-}
-
-// One group. Near the start of the call (fewer than WindowSize bytes of its
-// output so far) a source may lie in the ring; past that it cannot.
-template <bool NearStart>
-inline void DecodeGroup(const lzs_dstream& ds, Output& out, const std::uint8_t*& inCursor,
-                        std::uint8_t*& opCursor, std::uint64_t& writtenCursor) {
-  const std::uint8_t* in = inCursor;
-  std::uint8_t* op = opCursor;
-  std::uint64_t written = writtenCursor;
-  std::uint8_t* const callStart = out.dst + out.start;
-  std::uint32_t flags = *in++;
-  if (flags == 0xFF) {  // eight literals
-    Copy8(op, in);
-    inCursor = in + 8;
-    opCursor = op + 8;
-    writtenCursor = written + 8;
-    return;
-  }
-#pragma GCC unroll 8
-  for (int item = 0; item < 8; ++item, flags >>= 1) {
-    // A literal is taken as a one-byte copy whose source is the input, so
-    // that both kinds share the wide copy; the choice is made with a mask,
-    // not a branch, since flag bits follow no pattern a predictor learns.
-    const std::uintptr_t literal = std::uintptr_t{0} - (flags & 1);
-    const std::uint32_t b0 = in[0];  // for a literal these two bytes mean
-    const std::uint32_t b1 = in[1];  // nothing and go unused
-    const auto back = static_cast<std::uint32_t>(written) - lzs::WindowBias - (b0 | (b1 >> 4) << 8);
-    const std::uint32_t distance = back & lzs::WindowMask;
-    const std::uint32_t copyLength = (b1 & 0x0Fu) + lzs::MinCopy;
-    const std::uint32_t length =
-        copyLength + ((1 - copyLength) & static_cast<std::uint32_t>(literal));
-    const std::uintptr_t fromOutput = reinterpret_cast<std::uintptr_t>(op) - distance;
-    const std::uintptr_t fromInput = reinterpret_cast<std::uintptr_t>(in);
-    std::uintptr_t from = fromOutput + ((fromInput - fromOutput) & literal);
-    bool wide = ((back & (lzs::WindowMask & ~15u)) | literal) != 0;
-    if constexpr (NearStart) {
-      // A source wholly in the ring is a wide copy from there (the ring's
-      // copy of its first bytes covers a source that wraps round its end).
-      // Chosen by masks too: whether an item is a literal is no pattern.
-      const auto start = reinterpret_cast<std::uintptr_t>(callStart);
-      const std::uintptr_t inRing =
-          std::uintptr_t{0} - static_cast<std::uintptr_t>(fromOutput < start);
-      const bool wholeInRing = fromOutput + length <= start;
-      const auto ring = reinterpret_cast<std::uintptr_t>(
-          ds.window + (static_cast<std::uint32_t>(written - distance) & lzs::WindowMask));
-      from += (ring - from) & inRing & ~literal;
-      wide = (wide & (inRing == 0)) | wholeInRing | (literal != 0);
-    }
-    if (wide) {
-      const auto* source = reinterpret_cast<const std::uint8_t*>(from);
-      Copy16(op, source);
-      Copy16(op + 16, source + 16);
-    } else {
-      CopyShort(ds, out, op, written, distance, length);
-    }
-    in += 2 + static_cast<std::intptr_t>(literal);
-    op += length;
-    written += length;
-  }
-  inCursor = in;
-  opCursor = op;
-  writtenCursor = written;
-}
-
+// Whole groups, through lzs::DecodeGroups, as long as the input holds
+// FastInputMargin payload bytes and the output has FastOutputMargin bytes of
+// room. That loop decodes into an area whose bytes before the current one
+// are the output before it, and takes the window position from the current
+// index, so that index must be at least WindowSize and congruent to
+// ds.written modulo WindowSize:
+//  - while this call's output holds less than a window, the area is the
+//    stage, with the window laid out before the index; the groups' output
+//    is then copied to dst;
+//  - after that, the area is dst itself, from the offset `lag` on, which is
+//    congruent to dst's offset of output index 0 and stays the same all
+//    call. The index there is at least WindowSize once dst holds WindowSize
+//    + lag bytes, which the stage's room of two windows always reaches.
 void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize,
                   size_t& srcPos) {
   const std::uint8_t* const first = src + srcPos;
   const std::uint8_t* in = first;
-  // A group must lie inside the payload, and a literal's wide load inside src.
-  const size_t payloadHere = srcSize - srcPos < ds.payloadLeft ? srcSize - srcPos : ds.payloadLeft;
-  const std::uint8_t* const payloadEnd = first + payloadHere;
-  const std::uint8_t* const srcEnd = src + srcSize;
-  std::uint8_t* op = out.dst + out.pos;
-  std::uint8_t* const opEnd = out.dst + out.cap;
-  std::uint8_t* const callStart = out.dst + out.start;
-  std::uint64_t written = ds.written;
-  // Groups start at in < inStop and op < opStop.
-  const auto inputRoom = [](std::ptrdiff_t have, size_t need) {
-    return have >= static_cast<std::ptrdiff_t>(need) ? have - static_cast<std::ptrdiff_t>(need) + 1
-                                                     : 0;
+  const std::uint8_t* const inEnd =
+      first + std::min(srcSize - srcPos, static_cast<size_t>(ds.payloadLeft));
+  const auto lag = static_cast<size_t>((out.start - out.base) & lzs::WindowMask);
+  const size_t direct = std::max(lzs::WindowSize + lag, out.start + lzs::WindowSize);
+  // Runs the loop in area[0, end) from `index` on, at most up to `last`;
+  // returns the number of bytes it wrote.
+  auto run = [&](std::uint8_t* area, size_t index, size_t end, size_t last) -> size_t {
+    if (end - index < lzs::FastOutputMargin) return 0;
+    const size_t limit = std::min(end - lzs::FastOutputMargin, last);
+    const size_t wrote = lzs::DecodeGroups(in, inEnd, area, index, limit) - index;
+    ds.written += wrote;
+    return wrote;
   };
-  const std::ptrdiff_t inFor =
-      std::min(inputRoom(payloadEnd - in, MaxGroupInput), inputRoom(srcEnd - in, GroupInputRoom));
-  const std::uint8_t* const inStop = in + inFor;
-  const std::uint8_t* const opStop = op + inputRoom(opEnd - op, GroupOutputRoom);
-  auto room = [&] { return in < inStop && op < opStop; };
-  while (op - callStart < static_cast<std::ptrdiff_t>(lzs::WindowSize) && room()) {
-    DecodeGroup<true>(ds, out, in, op, written);
+  while (static_cast<size_t>(inEnd - in) >= lzs::FastInputMargin) {
+    if (out.pos >= direct) {
+      out.pos += run(out.dst + lag, out.pos - lag, out.cap - lag, SIZE_MAX);
+      break;
+    }
+    const auto index = static_cast<size_t>(ds.written & lzs::WindowMask) + lzs::WindowSize;
+    const size_t room = std::min(StageRoom, out.cap - out.pos);
+    if (room < lzs::FastOutputMargin) break;
+    LayOutWindow(ds, out, ds.stage + index - lzs::WindowSize);
+    const size_t wrote = run(ds.stage, index, index + room, index + (direct - out.pos) - 1);
+    std::memcpy(out.dst + out.pos, ds.stage + index, wrote);
+    out.pos += wrote;
+    if (out.pos < direct) break;  // the input or the room ran short
   }
-  // Past that, the one-shot decoder's fast loop can run the groups, over an
-  // output area inside dst whose index `index` is at least WindowSize and
-  // congruent to `written` modulo WindowSize (the window position follows
-  // from it): dst's offset of op less `lag`, which stays the same all call.
-  const auto lag =
-      static_cast<size_t>((static_cast<std::uint64_t>(op - out.dst) - written) & lzs::WindowMask);
-  auto fastStart = [&] {
-    return op - out.dst >= static_cast<std::ptrdiff_t>(lzs::WindowSize + lag);
-  };
-  while (room() && !fastStart()) DecodeGroup<false>(ds, out, in, op, written);
-  if (room() && payloadEnd - in >= static_cast<std::ptrdiff_t>(lzs::FastInputMargin) &&
-      opEnd - op >= static_cast<std::ptrdiff_t>(lzs::FastOutputMargin)) {
-    // Its margins: FastInputMargin payload bytes ahead of a group (which
-    // also keeps a literal's wide load inside src), and room for a whole
-    // group's wide stores before opEnd.
-    const auto index = static_cast<size_t>(op - out.dst) - lag;
-    std::uint8_t* const area = op - index;
-    const size_t outLimit = static_cast<size_t>(opEnd - area) - lzs::FastOutputMargin;
-    const size_t end = lzs::CurrentFastLoop()(in, payloadEnd, area, index, outLimit);
-    op = area + end;
-    written += end - index;
-  }
-  while (room()) DecodeGroup<false>(ds, out, in, op, written);
   const auto used = static_cast<size_t>(in - first);
   srcPos += used;
   ds.payloadLeft -= static_cast<std::uint32_t>(used);
-  ds.written = written;
-  out.pos = static_cast<size_t>(op - out.dst);
 }
 
 // Puts the bytes this call wrote into the ring: the last WindowSize of them.
@@ -315,7 +185,6 @@ void KeepWindow(lzs_dstream& ds, const Output& out) {
     std::memcpy(ds.window + slot, out.dst + k, run);
     k += run;
   }
-  std::memcpy(ds.window + lzs::WindowSize, ds.window, WideCopy);
 }
 
 // What a call returns while the image is not complete: the payload bytes

@@ -69,7 +69,9 @@ std::uint32_t CommonLength(const std::uint8_t* a, const std::uint8_t* b) {
 
 // The largest image of size bytes: all literals.
 
-std::uint32_t ItemLength(ItemCode code) { return code == 0 ? 1 : (code & 0x0F) + MinCopy; }
+// A code's copy length, and the output bytes its item yields.
+std::uint32_t CopyLength(ItemCode code) { return (code & 0x0F) + MinCopy; }
+std::uint32_t CodeLength(ItemCode code) { return code == 0 ? 1 : CopyLength(code); }
 
 }  // namespace
 
@@ -388,10 +390,9 @@ class ImageWriter {
 
   // A copy at output index i.
   void Copy(std::size_t i, std::uint32_t distance, std::uint32_t length) {
-    const std::uint32_t position =
-        (static_cast<std::uint32_t>(i) - WindowBias - distance) & WindowMask;
-    out_[0] = static_cast<std::uint8_t>(position);
-    out_[1] = static_cast<std::uint8_t>((position >> 8) << 4 | (length - MinCopy));
+    const std::uint32_t position = ItemPositionAt(i, distance);
+    out_[0] = ItemByte0(position);
+    out_[1] = ItemByte1(position, length);
     out_ += 2;
     EndItem();
   }
@@ -497,7 +498,7 @@ std::size_t LzsEncoder::ParseAndMeasure(const std::uint8_t* data, std::size_t si
     std::size_t p = size;
     ItemCode code = items_[p];
     while (p > 0) {
-      const std::size_t start = p - ItemLength(code);
+      const std::size_t start = p - CodeLength(code);
       const ItemCode earlier = items_[start];
       items_[start] = code;
       ++itemCount;
@@ -517,9 +518,9 @@ void LzsEncoder::WriteImage(std::size_t size, std::uint8_t* image) {
     if (code == 0) {
       writer.Literal(text_[InputStart + i]);
     } else {
-      writer.Copy(i, code >> 4, (code & 0x0F) + MinCopy);
+      writer.Copy(i, code >> 4, CopyLength(code));
     }
-    i += ItemLength(code);
+    i += CodeLength(code);
   }
   writer.Finish(image);
 }

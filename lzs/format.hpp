@@ -18,6 +18,36 @@ inline constexpr std::uint32_t MaxCopy = 18;
 // back-reference yields at most MaxCopy bytes).
 inline constexpr std::uint32_t MaxExpansion = MaxCopy / 2;
 
+// A back-reference is two bytes b0, b1. Its window position has 12 bits: b0,
+// and above it the high nibble of b1; its copy length is the low nibble of
+// b1 plus MinCopy.
+constexpr std::uint32_t ItemPosition(std::uint32_t b0, std::uint32_t b1) {
+  return b0 | (b1 >> 4) << 8;
+}
+constexpr std::uint32_t ItemLength(std::uint32_t b1) { return (b1 & 0x0F) + MinCopy; }
+
+// How many bytes back from output index i a back-reference to window
+// position `position` reads: 0 to WindowSize - 1, where 0 names the byte
+// about to be written.
+template <typename Index>
+constexpr std::uint32_t ItemDistance(Index i, std::uint32_t position) {
+  return static_cast<std::uint32_t>(i - position - WindowBias) & WindowMask;
+}
+
+// The other way round, for writing a back-reference at output index i that
+// reads `distance` bytes back and copies `length` bytes: its window
+// position, and its two bytes.
+template <typename Index>
+constexpr std::uint32_t ItemPositionAt(Index i, std::uint32_t distance) {
+  return static_cast<std::uint32_t>(i - distance - WindowBias) & WindowMask;
+}
+constexpr std::uint8_t ItemByte0(std::uint32_t position) {
+  return static_cast<std::uint8_t>(position & 0xFF);
+}
+constexpr std::uint8_t ItemByte1(std::uint32_t position, std::uint32_t length) {
+  return static_cast<std::uint8_t>((position >> 8) << 4 | (length - MinCopy));
+}
+
 // The payload length an image's header gives: its first HeaderSize bytes,
 // little-endian.
 constexpr std::uint32_t ReadHeader(const std::uint8_t* image) {

@@ -28,11 +28,12 @@ version = f"{major}.{minor}.{patch}"
 
 # Paths relative to this folder (pip and the CMake build run setup.py here).
 os.chdir(here)
+# The codec's sources, as ../lzs/sources.txt lists them for every build.
+with open("../lzs/sources.txt", encoding="utf-8") as listing:
+    codec_sources = ["../lzs/" + name for name in listing.read().split()]
 extension = Extension(
     "lzs._lzs",
-    # The decoder's scalar loop alone: its vector loops need flags of their
-    # own per file, which an extension's one set of flags cannot give.
-    sources=["lzs/_lzs.cpp", "../lzs/c_api.cpp", "../lzs/decode.cpp", "../lzs/cpu.cpp", "../lzs/encode.cpp"],
+    sources=["lzs/_lzs.cpp", *codec_sources],
     include_dirs=["../include", ".."],
     define_macros=[
         ("LZS_MODULE_VERSION", f'"{version}"'),

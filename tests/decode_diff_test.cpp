@@ -83,6 +83,8 @@ void ExpectStreamLikeOneShot(const Bytes& image, const std::string& what) {
                       what + ", random pieces, room " + std::to_string(room));
   }
   ExpectStreamEqual(DecodeStream(image, {65536}, 65536), expected, what + ", 64 KiB pieces");
+  ExpectStreamEqual(DecodeStream(image, {65536}, 9000, {0, 1, 4095, 7000, 12345}), expected,
+                    what + ", 64 KiB pieces, room from offsets into the destination");
 }
 
 // The paths of the fast decoder this processor runs.
@@ -194,9 +196,9 @@ class PayloadBuilder {
   }
   PayloadBuilder& Reference(std::uint32_t distance, std::uint32_t length) {
     StartItem(false);
-    const std::uint32_t position = (outputLength_ - distance - lzs::WindowBias) & lzs::WindowMask;
-    payload_.push_back(static_cast<std::uint8_t>(position));
-    payload_.push_back(static_cast<std::uint8_t>((position >> 8) << 4 | (length - lzs::MinCopy)));
+    const std::uint32_t position = lzs::ItemPositionAt(outputLength_, distance);
+    payload_.push_back(lzs::ItemByte0(position));
+    payload_.push_back(lzs::ItemByte1(position, length));
     outputLength_ += length;
     return *this;
   }
@@ -263,17 +265,21 @@ TEST(DecodeDiff, RandomItems) {
   }
 }
 
-// Every distance 1..18 with every length 3..18, once in the fast loop (more
-// items follow) and once as the last item of the payload.
+// Every distance 1..18 with every length 3..18, in the fast loop (more items
+// follow, enough for the group loop: within the first window and past it,
+// where the path's own loop runs) and as the last item of the payload.
 TEST(DecodeDiff, OverlapsOfEveryDistanceAndLength) {
-  for (std::uint32_t distance = 1; distance <= lzs::MaxCopy; ++distance) {
-    for (std::uint32_t length = lzs::MinCopy; length <= lzs::MaxCopy; ++length) {
-      for (const std::uint32_t tail : {0u, 1u, 40u}) {
-        PayloadBuilder builder;
-        builder.Literals(20).Reference(distance, length).Literals(tail, 'A');
-        ExpectSameAsReference(builder.Image(), "distance " + std::to_string(distance) +
-                                                   ", length " + std::to_string(length) +
-                                                   ", tail " + std::to_string(tail));
+  for (const std::uint32_t before : {20u, 5000u}) {
+    for (std::uint32_t distance = 1; distance <= lzs::MaxCopy; ++distance) {
+      for (std::uint32_t length = lzs::MinCopy; length <= lzs::MaxCopy; ++length) {
+        for (const std::uint32_t tail : {0u, 1u, 100u}) {
+          PayloadBuilder builder;
+          builder.Literals(before).Reference(distance, length).Literals(tail, 'A');
+          ExpectSameAsReference(builder.Image(), std::to_string(before) + " literals, distance " +
+                                                     std::to_string(distance) + ", length " +
+                                                     std::to_string(length) + ", tail " +
+                                                     std::to_string(tail));
+        }
       }
     }
   }
@@ -380,6 +386,7 @@ TEST(DecodeDiff, StreamGroupsAtTheEdgesOfRoomAndPieces) {
   struct Split {
     std::vector<size_t> pieces;
     size_t room;
+    std::vector<size_t> offsets = {0};  // where the room starts in the destination
   };
   const std::vector<Split> splits = {
       {{65536}, 157},
@@ -396,14 +403,19 @@ TEST(DecodeDiff, StreamGroupsAtTheEdgesOfRoomAndPieces) {
       {{1 << 20}, 1 << 20},
       {{1 << 20}, 4096 * 3 + 1},
       {{300, 7}, 5000},
+      {{65536}, 65536, {4000}},
+      {{65536}, 65536, {1, 4095, 4096, 9000}},
+      {{65536}, 4096 + 159, {2048, 0}},
+      {{1 << 20}, 1 << 20, {3000}},
   };
   for (const lzs::DecodePath path : AvailablePaths()) {
     const PathScope scope(path);
     for (const Split& split : splits) {
-      ExpectStreamEqual(DecodeStream(image, split.pieces, split.room), expected,
+      ExpectStreamEqual(DecodeStream(image, split.pieces, split.room, split.offsets), expected,
                         std::string("path ") + lzs::DecodePathName(path) + ", pieces of " +
                             std::to_string(split.pieces[0]) + ", room " +
-                            std::to_string(split.room));
+                            std::to_string(split.room) + " from " +
+                            std::to_string(split.offsets[0]));
     }
   }
 }

@@ -45,6 +45,7 @@ const PathRow Rows[] = {
     {lzs::DecodePath::Scalar, "scalar", true, true},
     {lzs::DecodePath::Ssse3, "ssse3", LZS_VECTOR_PATHS_BUILT&& X86, CpuHas("ssse3")},
     {lzs::DecodePath::Avx2, "avx2", LZS_VECTOR_PATHS_BUILT&& X86, CpuHas("avx2")},
+    {lzs::DecodePath::Simd128, "simd128", false, false},  // WebAssembly only
 };
 
 // The path the decoder takes by itself, read before LZS_SIMD can force one.

@@ -19,14 +19,11 @@ constexpr std::uint8_t Sentinel = 0xCC;
 
 // The two bytes of a back-reference to window position p, copying length bytes.
 Bytes Reference(std::uint32_t p, std::uint32_t length) {
-  return {static_cast<std::uint8_t>(p & 0xFF),
-          static_cast<std::uint8_t>((p >> 8) << 4 | (length - lzs::MinCopy))};
+  return {lzs::ItemByte0(p), lzs::ItemByte1(p, length)};
 }
 
 // The window position that gives distance d at output index i.
-std::uint32_t PositionFor(std::uint32_t i, std::uint32_t d) {
-  return (i - d - lzs::WindowBias) & lzs::WindowMask;
-}
+std::uint32_t PositionFor(std::uint32_t i, std::uint32_t d) { return lzs::ItemPositionAt(i, d); }
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes all;

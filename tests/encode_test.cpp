@@ -45,10 +45,9 @@ std::vector<Item> ListItems(const Bytes& image) {
         ++index;
       } else {
         if (at + 2 > image.size()) break;
-        const std::uint32_t position = image[at] | (image[at + 1] >> 4) << 8;
-        const std::uint32_t length = (image[at + 1] & 0x0F) + lzs::MinCopy;
-        items.push_back(
-            {false, index, (index - position - lzs::WindowBias) & lzs::WindowMask, length});
+        const std::uint32_t position = lzs::ItemPosition(image[at], image[at + 1]);
+        const std::uint32_t length = lzs::ItemLength(image[at + 1]);
+        items.push_back({false, index, lzs::ItemDistance(index, position), length});
         at += 2;
         index += length;
       }

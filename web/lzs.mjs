@@ -48,6 +48,11 @@ const SizeMax = 2 ** 32 - 1 - Math.max(...Object.values(ErrorCode));
 // An instance whose memory grew past this for one call is dropped after it,
 // so that one large input does not keep its memory for good.
 const MemoryKept = 64 << 20;
+// decompress() unpacks an image in one pass, into room for the most it can
+// unpack to (lzs_decode_bound), where that room and the image take no more
+// than this; the rest of MemoryKept is for the module's own memory and an
+// encoder. A larger image is first scanned for its exact size.
+const BoundRoomMax = MemoryKept - (16 << 20);
 
 const Count = (n) => n.toLocaleString("en-US");
 
@@ -240,6 +245,17 @@ function decompress(image, options) {
     const input = codec.CopyIn(bytes);
     let output = 0;
     try {
+      // A bad image, or room that cannot be had, is told by the scan below.
+      const bound = exports.lzs_decode_bound(bytes.length) >>> 0;
+      if (bound !== 0 && bound <= maxOutputSize && bound + bytes.length <= BoundRoomMax) {
+        output = exports.malloc(bound);
+        if (output !== 0) {
+          const size = exports.lzs_decode(output, bound, input, bytes.length);
+          if (!exports.lzs_is_error(size)) return codec.heap.slice(output, output + (size >>> 0));
+          exports.free(output);
+          output = 0;
+        }
+      }
       const decodedSize = codec.Info(input, bytes.length);
       if (decodedSize > maxOutputSize) throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { decodedSize, maxOutputSize });
       output = codec.Alloc(decodedSize);

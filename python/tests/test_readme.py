@@ -1,4 +1,4 @@
-"""Runs the Python examples of the README's "Python" section as written, in
+"""Runs the Python examples of the README as written, in
 order, in one namespace and in a fresh folder; each print() must print what
 the comment at the end of its line says."""
 import contextlib
@@ -14,14 +14,13 @@ SOURCE_DIR = pathlib.Path(os.environ.get("LZS_SOURCE_DIR", pathlib.Path(__file__
 
 def python_examples():
     readme = (SOURCE_DIR / "README.md").read_text(encoding="utf-8")
-    section = re.search(r"^## Python\n(.*?)^## ", readme, re.M | re.S)[1]
-    return re.findall(r"^```python\n(.*?)^```", section, re.M | re.S)
+    return re.findall(r"^```python\n(.*?)^```", readme, re.M | re.S)
 
 
 class ReadmeExamples(unittest.TestCase):
     def test_examples_run_and_print_what_they_say(self):
         examples = python_examples()
-        self.assertGreaterEqual(len(examples), 4)
+        self.assertGreaterEqual(len(examples), 1)
         namespace = {}
         with tempfile.TemporaryDirectory() as folder:
             cwd = os.getcwd()

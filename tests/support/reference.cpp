@@ -7,8 +7,7 @@ using namespace lzs;
 std::uint32_t DecodeLzsReference(const std::uint8_t* image, std::uint32_t imageLength,
                                  std::uint8_t* outputArea) {
   if (imageLength <= HeaderSize) return 0;
-  const std::uint32_t payloadLength = std::uint32_t{image[0]} | std::uint32_t{image[1]} << 8 |
-                                      std::uint32_t{image[2]} << 16 | std::uint32_t{image[3]} << 24;
+  const std::uint32_t payloadLength = ReadHeader(image);
   if (payloadLength != imageLength - HeaderSize) return 0;
 
   const std::uint8_t* in = image + HeaderSize;
@@ -31,9 +30,8 @@ std::uint32_t DecodeLzsReference(const std::uint8_t* image, std::uint32_t imageL
         const std::uint32_t b1 = in[1];
         in += 2;
         remaining -= 2;
-        const std::uint32_t position = b0 | (b1 >> 4) << 8;
-        const std::uint32_t length = (b1 & 0x0F) + MinCopy;
-        const std::uint32_t distance = (i - position - WindowBias) & WindowMask;
+        const std::uint32_t length = ItemLength(b1);
+        const std::uint32_t distance = ItemDistance(i, ItemPosition(b0, b1));
         // Byte by byte, so that an overlapping source repeats what this copy
         // has just written. Before the start of the output the window reads
         // as zeros; distance 0 names the byte about to be written, also zero.

@@ -14,18 +14,22 @@ namespace testdata {
 // What a caller of lzs_decode_stream gets for the whole image given in
 // pieces of the sizes in `pieces` (repeated as needed) and output room of
 // `room` bytes at a time: the output, or the error, also the one
-// lzs_dstream_end gives when the input ends before the image does.
+// lzs_dstream_end gives when the input ends before the image does. The room
+// starts `offsets` bytes into the destination (in turn, one a call), as for
+// a caller that fills one buffer call by call.
 struct StreamResult {
   std::vector<std::uint8_t> output;
   size_t code = 0;
 };
 
 inline StreamResult DecodeStream(const std::vector<std::uint8_t>& image,
-                                 const std::vector<size_t>& pieces, size_t room) {
+                                 const std::vector<size_t>& pieces, size_t room,
+                                 const std::vector<size_t>& offsets = {0}) {
   lzs_dstream* ds = lzs_dstream_create();
   StreamResult result;
-  std::vector<std::uint8_t> out(room);
+  std::vector<std::uint8_t> out(*std::max_element(offsets.begin(), offsets.end()) + room);
   size_t taken = 0;
+  size_t calls = 0;
   size_t r = 1;
   for (size_t piece = 0; taken < image.size() || piece == 0; ++piece) {
     const size_t size = std::min(pieces[piece % pieces.size()], image.size() - taken);
@@ -36,10 +40,12 @@ inline StreamResult DecodeStream(const std::vector<std::uint8_t>& image,
         image.begin() + static_cast<std::ptrdiff_t>(taken),
         image.begin() + static_cast<std::ptrdiff_t>(taken + size));
     do {
-      size_t dstPos = 0;
-      r = lzs_decode_stream(ds, out.data(), room, &dstPos, bytes.data(), size, &srcPos);
-      result.output.insert(result.output.end(), out.begin(), out.begin() + dstPos);
-      if (lzs_is_error(r) || (dstPos < room && srcPos == size)) break;
+      const size_t offset = offsets[calls++ % offsets.size()];
+      size_t dstPos = offset;
+      r = lzs_decode_stream(ds, out.data(), offset + room, &dstPos, bytes.data(), size, &srcPos);
+      result.output.insert(result.output.end(), out.begin() + static_cast<std::ptrdiff_t>(offset),
+                           out.begin() + static_cast<std::ptrdiff_t>(dstPos));
+      if (lzs_is_error(r) || (dstPos < offset + room && srcPos == size)) break;
     } while (true);
     taken += srcPos;
     // An error at the end of a piece may still turn into another with more

@@ -5,7 +5,10 @@
 // same through lzs.mjs's decompress() and compress(), as the npm package's
 // users call them (the bytes copied into the module and out, and the size
 // scan before decoding), and through its LzsDecompressionStream (stream/
-// rows, the output's pieces taken and dropped), as the page unpacks.
+// rows, the output's pieces taken and dropped), as the page unpacks. Most of
+// what decompress() adds to the module's own decode is the first touch of
+// the new ArrayBuffer it returns (for 8 MiB in Chromium, about as long as
+// the decode); copying the image in costs a few percent.
 //
 //   node web/bench/bench.mjs [BUILD_DIR] [LZS_WASM...]
 //   (LZS_BENCH_WINDOWS measurements of LZS_BENCH_SECONDS each, default 8 of

@@ -1,7 +1,17 @@
-// The pieces every fast decoding loop shares: the safety margins and the
-// copies of one back-reference. The copies have internal linkage, so that
-// each source file compiled for its own instruction set keeps its own, and
-// no copy built for a wider set can stand in for a narrower one.
+// The group loop that every fast decoding path runs, and the pieces its
+// paths share: the safety margins, and the copies of one back-reference.
+//
+// The loop handles whole groups while at least FastInputMargin payload bytes
+// remain and the output index has not passed a limit. The input margin
+// proves, once per group, that every read of the group (including the wide
+// loads of a literal, past the group's last byte) stays inside the payload;
+// the limit, that every wide store stays inside the output area. A path
+// brings its own way of expanding one group: item after item (the portable
+// loop) or the eight items together (the vector loops).
+//
+// The code here has internal linkage, so that each source file compiled for
+// its own instruction set (inside its LZS_TARGET_BEGIN region) keeps its own
+// copy, and no copy built for a wider set can stand in for a narrower one.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +21,13 @@
 
 namespace lzs {
 
-// The constants and tables are the same for every instruction set.
+// The exe's decoder (LZS_SMALL_DECODER) is built from the same loops, set
+// for size rather than speed wherever SmallDecoder is tested.
+#if defined(LZS_SMALL_DECODER)
+inline constexpr bool SmallDecoder = true;
+#else
+inline constexpr bool SmallDecoder = false;
+#endif
 
 // Largest group: one flag byte and eight two-byte back-references.
 inline constexpr std::uint32_t MaxGroupSize = 1 + 8 * 2;
@@ -21,16 +37,18 @@ inline constexpr std::uint32_t WideCopy = 32;
 // them past the group's last byte.
 inline constexpr std::uint32_t FastInputMargin = MaxGroupSize + WideCopy;
 // At the last item of a fast group at least WideCopy payload bytes are left,
-// so the output area has room for any item's wide store.
+// so an output area of MaxExpansion bytes per payload byte has room for any
+// item's wide store.
 static_assert(MaxExpansion * (FastInputMargin - MaxGroupSize) >= WideCopy);
-// With a bounded output area, the fast loop runs a group only while there is
-// room for its last item's wide store: seven longest copies, then WideCopy.
+// In an output area of any other size, the loop runs a group only while
+// there is room for its last item's wide store: seven longest copies, then
+// WideCopy.
 inline constexpr std::size_t FastOutputMargin = 7 * MaxCopy + WideCopy;
 
 // A back-reference of distance d below 8 repeats its d source bytes. Its
 // first 8 bytes are those bytes times PatternSpread[d] (copies side by side);
 // the pattern then goes on at phase PatternPhase[d] = 8 mod d.
-constexpr std::uint64_t Spread(std::uint32_t d) {
+consteval std::uint64_t Spread(std::uint32_t d) {
   std::uint64_t spread = 0;
   for (std::uint32_t byte = 0; byte < 8; byte += d) spread |= std::uint64_t{1} << (8 * byte);
   return spread;
@@ -105,6 +123,46 @@ inline void CopyShort(std::uint8_t* outputArea, std::size_t i, std::size_t dista
       bytes = NextPattern(bytes, phase);
     }
   }
+}
+
+// The small decoder's items share one out-of-line copy of CopyShort.
+[[gnu::noinline]] inline void CopyShortOutOfLine(std::uint8_t* outputArea, std::size_t i,
+                                                 std::size_t distance, std::size_t length) {
+  CopyShort(outputArea, i, distance, length);
+}
+
+inline void CopyShortItem(std::uint8_t* outputArea, std::size_t i, std::size_t distance,
+                          std::size_t length) {
+  if constexpr (SmallDecoder) {
+    CopyShortOutOfLine(outputArea, i, distance, length);
+  } else {
+    CopyShort(outputArea, i, distance, length);
+  }
+}
+
+// Runs whole groups from `in` while at least FastInputMargin payload bytes
+// remain before inEnd and the output index stays at most outLimit; the
+// output index starts at i. Returns the new output index and leaves `in` at
+// the next group. group.Expand(flags, items, outputArea, i) writes one group
+// whose items start at `items`, moves i past its output and returns the
+// address after its last item.
+template <typename Group>
+inline std::size_t RunGroups(Group& group, const std::uint8_t*& inCursor, const std::uint8_t* inEnd,
+                             std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
+  const std::uint8_t* in = inCursor;
+  while (static_cast<std::size_t>(inEnd - in) >= FastInputMargin && i <= outLimit) {
+    const std::uint32_t flags = *in++;
+    if (flags == 0xFF) {
+      // Eight literals.
+      Copy8(outputArea + i, in);
+      in += 8;
+      i += 8;
+    } else {
+      in = group.Expand(flags, in, outputArea, i);
+    }
+  }
+  inCursor = in;
+  return i;
 }
 
 }  // namespace
