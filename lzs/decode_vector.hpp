@@ -76,7 +76,7 @@ constexpr GroupLayoutTable MakeGroupLayouts() {
   for (int flags = 0; flags < 256; ++flags) {
     GroupLayoutTable::Layout& layout = table.groups[flags];
     int offset = 0;
-    for (int item = 0; item < 8; ++item) {
+    for (std::size_t item = 0; item < 8; ++item) {
       const bool literal = (flags >> item & 1) != 0;
       layout.gather[2 * item] = static_cast<std::uint8_t>(offset);
       layout.gather[2 * item + 1] = static_cast<std::uint8_t>(offset + 1);
@@ -99,6 +99,7 @@ using SignedItemLanes = std::int16_t __attribute__((vector_size(16)));
 template <typename Lanes>
 using Lane = std::remove_cvref_t<decltype(std::declval<Lanes>()[0])>;
 template <typename Lanes>
+// NOLINTNEXTLINE(bugprone-dynamic-static-initializers): a constant expression
 inline constexpr int LaneCount = sizeof(Lanes) / sizeof(Lane<Lanes>);
 
 // Every lane `value`.

@@ -1,44 +1,25 @@
-# After CPack has made its packages: writes SHA256SUMS in the package folder,
-# in the format of sha256sum, for the packages made now and those already
-# there (the zip and the deb come from two cpack runs). Runs before CPack
-# copies the new packages into the folder, so they are hashed where they are.
-set(sums_file ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS)
-set(names)
-foreach(package ${CPACK_PACKAGE_FILES})
-  get_filename_component(name ${package} NAME)
-  file(SHA256 ${package} hash)
-  set(hash_of_${name} ${hash})
-  list(APPEND names ${name})
-endforeach()
-
-# The Python source package and wheels, the Windows installer and lzs.html,
-# made by the build rather than by CPack, join them here.
-foreach(made ${CPACK_LZS_PYTHON_PACKAGES} ${CPACK_LZS_MSI} ${CPACK_LZS_WEB_PAGE})
-  if(EXISTS ${made})
-    file(COPY ${made} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
-    get_filename_component(name ${made} NAME)
-    file(SHA256 ${made} hash_of_${name})
-    list(APPEND names ${name})
+# After CPack has made its packages, before it copies them into its own
+# folder: gathers the release's files in CPACK_LZS_PACKAGES_DIR (the release
+# build's packages/), the packages made now and the files the build made
+# beside them (CPACK_LZS_MADE_FILES: the Windows installer, the Python
+# wheel, lzs.html), and writes SHA256SUMS there, in the format of sha256sum,
+# for every file in the folder (the zip and the debs come from two cpack
+# runs). CPack's work folder, _CPack_Packages, stays in the build folder.
+set(dir ${CPACK_LZS_PACKAGES_DIR})
+file(MAKE_DIRECTORY ${dir})
+foreach(file ${CPACK_PACKAGE_FILES} ${CPACK_LZS_MADE_FILES})
+  if(NOT EXISTS ${file})
+    message(FATAL_ERROR "${file}, which the release ships, was not made")
   endif()
+  file(COPY ${file} DESTINATION ${dir})
 endforeach()
 
-# Earlier lines stay for packages still in the folder and not made again now.
-if(EXISTS ${sums_file})
-  file(STRINGS ${sums_file} lines)
-  foreach(line ${lines})
-    if(line MATCHES "^([0-9a-f]+)  (.+)$")
-      set(name ${CMAKE_MATCH_2})
-      if(NOT DEFINED hash_of_${name} AND EXISTS ${CPACK_PACKAGE_DIRECTORY}/${name})
-        set(hash_of_${name} ${CMAKE_MATCH_1})
-        list(APPEND names ${name})
-      endif()
-    endif()
-  endforeach()
-endif()
-
+file(GLOB names LIST_DIRECTORIES false RELATIVE ${dir} ${dir}/*)
+list(REMOVE_ITEM names SHA256SUMS)
 list(SORT names)
 set(sums "")
 foreach(name ${names})
-  string(APPEND sums "${hash_of_${name}}  ${name}\n")
+  file(SHA256 ${dir}/${name} hash)
+  string(APPEND sums "${hash}  ${name}\n")
 endforeach()
-file(WRITE ${sums_file} "${sums}")
+file(WRITE ${dir}/SHA256SUMS "${sums}")

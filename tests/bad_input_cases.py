@@ -24,7 +24,7 @@ import subprocess
 from pathlib import Path
 
 from expected_notices import notice
-from support.lzs_images import literal_image, with_header
+from support.lzs_images import WORKED_EXAMPLE, WORKED_EXAMPLE_DECODED, literal_image, with_header
 
 # The endings and the first line of the notice each shows (None: no notice),
 # ASCII in both the Windows and the native form.
@@ -45,10 +45,6 @@ HANDLE_EOF = 38  # an empty input
 BAD_ARGUMENTS = 160  # a refused command line
 FILE_NOT_FOUND = 2
 FILENAME_EXCED_RANGE = 206
-
-# The worked example: 6 payload bytes that decode to ABCABCABC.
-WORKED_EXAMPLE = bytes.fromhex("06 00 00 00 07 41 42 43 EE F3")
-WORKED_OUTPUT = b"ABCABCABC"
 
 
 def random_bytes(count: int, seed: int) -> bytes:
@@ -155,10 +151,10 @@ CASES = [
     # The same names of the longest lengths, of real files: taken whole.
     Case("input name of 511 characters", input_name=name_of_length(511),
          native=("success", 0), wine=("silent", FILENAME_EXCED_RANGE),
-         expected_output=WORKED_OUTPUT),
+         expected_output=WORKED_EXAMPLE_DECODED),
     Case("input name of 505 characters, default output of 511", input_name=name_of_length(505),
          output_name=None, native=("success", 0), wine=("silent", FILENAME_EXCED_RANGE),
-         expected_output=WORKED_OUTPUT),
+         expected_output=WORKED_EXAMPLE_DECODED),
     Case("output in a read-only folder", LARGE_IMAGE, output_name="locked/out.bin",
          read_only_folder="locked", native=("general", ACCESS_DENIED)),
     Case("a good image, for comparison", LARGE_IMAGE, native=("success", 0),

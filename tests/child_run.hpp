@@ -24,6 +24,7 @@
 #include "app/run.hpp"
 #include "app/run_state.hpp"
 #include "tests/support/fault_injection.hpp"
+#include "tests/support/images.hpp"
 
 namespace testrun {
 
@@ -125,13 +126,10 @@ inline std::string LiteralPayload(const std::string& data) {
   return payload;
 }
 
-// The 10-byte worked example, which decodes to ABCABCABC.
-inline const std::string WorkedExample(
-    "\x06\x00\x00\x00\x07"
-    "ABC"
-    "\xEE\xF3",
-    10);
-inline const std::string WorkedExampleOutput = "ABCABCABC";
+// The worked example as file contents.
+inline const std::string WorkedExample(testdata::WorkedExample.begin(),
+                                       testdata::WorkedExample.end());
+inline const std::string WorkedExampleOutput = testdata::WorkedExampleDecoded;
 
 // A fresh, empty folder, removed with everything in it at the end.
 class TempDir {

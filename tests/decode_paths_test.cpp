@@ -19,8 +19,8 @@
 namespace {
 
 struct PathRow {
-  lzs::DecodePath path;
   const char* name;
+  lzs::DecodePath path;
   bool built;
   bool supported;  // by this processor
 };
@@ -42,10 +42,10 @@ bool CpuHas(const char* feature) {
 }
 
 const PathRow Rows[] = {
-    {lzs::DecodePath::Scalar, "scalar", true, true},
-    {lzs::DecodePath::Ssse3, "ssse3", LZS_VECTOR_PATHS_BUILT&& X86, CpuHas("ssse3")},
-    {lzs::DecodePath::Avx2, "avx2", LZS_VECTOR_PATHS_BUILT&& X86, CpuHas("avx2")},
-    {lzs::DecodePath::Simd128, "simd128", false, false},  // WebAssembly only
+    {"scalar", lzs::DecodePath::Scalar, true, true},
+    {"ssse3", lzs::DecodePath::Ssse3, LZS_VECTOR_PATHS_BUILT&& X86, CpuHas("ssse3")},
+    {"avx2", lzs::DecodePath::Avx2, LZS_VECTOR_PATHS_BUILT&& X86, CpuHas("avx2")},
+    {"simd128", lzs::DecodePath::Simd128, false, false},  // WebAssembly only
 };
 
 // The path the decoder takes by itself, read before LZS_SIMD can force one.

@@ -1,6 +1,7 @@
 // make-corpus OUTDIR [SIZE]: writes two deterministic sample files of SIZE
 // bytes (default 8 MiB) for the tests and benchmarks, the same bytes on every
 // run and every machine (the generator is ours, seeded with constants).
+// OUTDIR is created when it does not exist.
 //
 // text.bin   English-like prose: words drawn with Zipf-like frequencies from
 //            a fixed list of common words plus made-up rarer words, sentences
@@ -13,10 +14,14 @@
 //            names from a short list padded with zeros), arrays of small
 //            16- and 32-bit integers, palette-indexed pixel rows with runs,
 //            zero padding, and blocks of random bytes (about 5% of the file).
+#include <getopt.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -223,25 +228,49 @@ bool WriteFile(const std::string& name, const std::vector<std::uint8_t>& data) {
 
 }  // namespace
 
+constexpr const char* Usage = "Usage: make-corpus [--help] OUTDIR [SIZE]\n";
+constexpr const char* Help =
+    "Writes OUTDIR/text.bin (English-like prose) and OUTDIR/binary.bin (records,\n"
+    "integers, pixel rows, padding and noise), SIZE bytes each (default 8388608),\n"
+    "the same bytes on every run. OUTDIR is created if need be.\n"
+    "\n"
+    "  -h, --help  show this help and exit\n";
+
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fputs(
-        "Usage: make-corpus OUTDIR [SIZE]\n"
-        "Writes OUTDIR/text.bin and OUTDIR/binary.bin, SIZE bytes each (default 8388608).\n",
-        stderr);
+  static const option LongOptions[] = {{"help", no_argument, nullptr, 'h'}, {}};
+  for (int c; (c = getopt_long(argc, argv, "h", LongOptions, nullptr)) != -1;) {
+    if (c == 'h') {
+      std::fputs(Usage, stdout);
+      std::fputs(Help, stdout);
+      return 0;
+    }
+    std::fputs(Usage, stderr);  // getopt_long has said what was wrong
+    return 2;
+  }
+  const int operands = argc - optind;
+  if (operands < 1 || operands > 2) {
+    std::fputs(Usage, stderr);
+    std::fputs(Help, stderr);
     return 2;
   }
   std::size_t size = 8u << 20;
-  if (argc == 3) {
+  if (operands == 2) {
+    const char* text = argv[optind + 1];
     char* end = nullptr;
-    const unsigned long long value = std::strtoull(argv[2], &end, 10);
-    if (end == argv[2] || *end != 0 || value > (1ull << 32)) {
-      std::fprintf(stderr, "make-corpus: bad size '%s'\n", argv[2]);
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (end == text || *end != 0 || value > (1ull << 32)) {
+      std::fprintf(stderr, "make-corpus: bad size '%s'\n", text);
       return 2;
     }
     size = static_cast<std::size_t>(value);
   }
-  const std::string dir = argv[1];
+  const std::string dir = argv[optind];
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) {
+    std::fprintf(stderr, "make-corpus: %s: %s\n", dir.c_str(), error.message().c_str());
+    return 1;
+  }
   if (!WriteFile(dir + "/text.bin", MakeText(size))) return 1;
   if (!WriteFile(dir + "/binary.bin", MakeBinary(size))) return 1;
   return 0;

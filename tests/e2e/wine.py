@@ -2,7 +2,8 @@
 
 The tests never start the program through Wine's own argv handling, because
 Wine quotes every Unix argument again and the program reads its command line
-as one raw string. Instead `run_exe` starts our launcher (lzs-launch.exe),
+as one raw string. Instead `run_exe` starts our launcher (lzs-launch.exe,
+from tests/support/windows/launch.cpp),
 which hands the program an exact command line through CreateProcessA and
 reports the program's full 32-bit exit code. Wine reports exit code 0 for a
 program killed by a Unix signal, so the harness also waits for the program's

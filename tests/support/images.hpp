@@ -24,6 +24,12 @@ inline Bytes WithHeader(const Bytes& payload) {
   return image;
 }
 
+// The worked example: a flag byte 07 (three literals, then a
+// back-reference), the literals ABC, and EE F3: window position FEE, where
+// the first literal went, for 3 + 3 bytes. It decodes to ABCABCABC.
+inline const Bytes WorkedExample = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+inline const std::string WorkedExampleDecoded = "ABCABCABC";
+
 // size bytes of text-like input: words drawn at random from a short list.
 inline Bytes Words(std::size_t size, std::uint32_t seed) {
   static const char* const words[] = {"the ",    "LZS ",   "window ", "of ",    "and ",

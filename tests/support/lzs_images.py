@@ -3,6 +3,12 @@ decoded by a plain decoder of our own, written apart from the codec's."""
 
 from __future__ import annotations
 
+# The worked example: a flag byte 07 (three literals, then a back-reference),
+# the literals ABC, and EE F3: window position FEE, where the first literal
+# went, for 3 + 3 bytes.
+WORKED_EXAMPLE = bytes.fromhex("06 00 00 00 07 41 42 43 EE F3")
+WORKED_EXAMPLE_DECODED = b"ABCABCABC"
+
 
 def with_header(payload: bytes, header_delta: int = 0) -> bytes:
     """An image of payload, its header off by header_delta."""

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# clang-tidy (settings in .clang-tidy) and cppcheck over the native build's
-# sources, from build/native/compile_commands.json. Fails on any finding.
+# clang-format (settings in .clang-format) on every C and C++ file git
+# tracks, then clang-tidy (settings in .clang-tidy) and cppcheck over the
+# native build's sources, from build/native/compile_commands.json. Fails on
+# any finding.
 # The Windows tree is the same app/ and lzs/ sources, cross-built, and is not
 # analysed a second time.
 set -euo pipefail
@@ -16,6 +18,10 @@ import json, sys
 print("\n".join(sorted({e["file"] for e in json.load(open(sys.argv[1]))})))' "$database")
 
 status=0
+mapfile -t tracked < <(git ls-files '*.c' '*.cpp' '*.h' '*.hpp')
+echo "analyse: clang-format on ${#tracked[@]} files"
+clang-format --dry-run -Werror "${tracked[@]}" || status=1
+
 echo "analyse: clang-tidy on ${#sources[@]} files"
 printf '%s\n' "${sources[@]}" |
   xargs -P "$(nproc)" -n 2 clang-tidy -p build/native --quiet >build/native/clang-tidy.log 2>&1 ||

@@ -6,8 +6,8 @@
 # and through pkg-config, packs and unpacks a file with each, and round-trips
 # bytes through ctypes. The library must need libc alone: no C++ runtime in
 # liblzs.so.1's NEEDED list or its undefined symbols, and a static link as C
-# with nothing added. The examples/ programs are built against the installed
-# tree and run. When the Windows tree was built, its sdk component is
+# with nothing added. The examples/ programs, as installed, are built against
+# the installed tree and run. When the Windows tree was built, its sdk component is
 # installed too and the consumer, cross-built against lzs.dll, runs under Wine.
 set -euo pipefail
 
@@ -80,10 +80,10 @@ cflags=$(pkg-config --cflags lzs)
 
 python3 tests/consumer/round_trip.py "$so" || fail "ctypes round trip failed"
 
-# The examples, against the installed tree: a one-shot round trip, the
-# streaming decoder over standard input (whole, and cut short), and one
-# encoder over a folder.
-cmake -S examples -B "$work/examples" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+# The examples as liblzs-dev installs them, against the installed tree: a
+# one-shot round trip, the streaming decoder over standard input (whole, and
+# cut short), and one encoder over a folder.
+cmake -S "$prefix/share/doc/liblzs-dev/examples" -B "$work/examples" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/examples" >/dev/null
 ex=$work/examples
 "$ex/round_trip" >/dev/null || fail "examples/round_trip failed"
