@@ -134,7 +134,7 @@ class CheckRelease(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    spec = importlib.util.spec_from_file_location("check_release", sys.argv.pop(1))
-    check_release = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(check_release)
+    module_spec = importlib.util.spec_from_file_location("check_release", sys.argv.pop(1))
+    check_release = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(check_release)
     unittest.main()
