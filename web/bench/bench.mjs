@@ -5,7 +5,8 @@
 // same through lzs.mjs's decompress() and compress(), as the npm package's
 // users call them (the bytes copied into the module and out, and the size
 // scan before decoding), and through its LzsDecompressionStream (stream/
-// rows, the output's pieces taken and dropped), as the page unpacks. Most of
+// rows, the output's pieces taken and dropped), as the page unpacks, and
+// the same calls of lzs.mjs in Node (rows of module "node"). Most of
 // what decompress() adds to the module's own decode is the first touch of
 // the new ArrayBuffer it returns (for 8 MiB in Chromium, about as long as
 // the decode); copying the image in costs a few percent.
@@ -22,7 +23,7 @@ import { execFileSync } from "node:child_process";
 import { readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
-import { fileURLToPath } from "node:url";
+import { fileURLToPath, pathToFileURL } from "node:url";
 import { chromium } from "playwright-core";
 
 const here = dirname(fileURLToPath(import.meta.url));
@@ -162,7 +163,14 @@ try {
   const rates = await page.evaluate(InPage, { images, inputs, seconds, windows, viaModule: true });
   for (const [name, rate] of Object.entries(rates)) best[`${module} ${name}`] = rate;
   modules.push(module);
-  console.log(`Chromium ${browser.version()}, the best of ${windows} measurements of ${seconds} s each`);
+  // The same calls in Node itself, as a Node script imports the package.
+  const inNode = await import(pathToFileURL(module).href);
+  await inNode.ready;
+  globalThis.window = { lzs: inNode };
+  const nodeRates = await InPage({ images, inputs, seconds, windows, viaModule: true });
+  for (const [name, rate] of Object.entries(nodeRates)) best[`node ${name}`] = rate;
+  modules.push("node");
+  console.log(`Chromium ${browser.version()} and Node ${process.version}, the best of ${windows} measurements of ${seconds} s each`);
   console.log("module                          what              wasm MB/s  native MB/s  wasm/native");
   for (const path of modules) {
     for (const name of corpora) {
