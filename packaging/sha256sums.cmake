@@ -2,7 +2,7 @@
 # folder: gathers the release's files in CPACK_LZS_PACKAGES_DIR (the release
 # build's packages/), the packages made now and the files the build made
 # beside them (CPACK_LZS_MADE_FILES: the Windows installer, the Python
-# wheel, lzs.html), and writes SHA256SUMS there, in the format of sha256sum,
+# source package and wheels, lzs.html and the npm package), and writes SHA256SUMS there, in the format of sha256sum,
 # for every file in the folder (the zip and the debs come from two cpack
 # runs). CPack's work folder, _CPack_Packages, stays in the build folder.
 set(dir ${CPACK_LZS_PACKAGES_DIR})

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # CI: the release packages, used as their users would use them. Builds the
-# release with its preset, whose last step checks the packages folder
-# against packaging/release-files.txt (the zip, the msi, the debs, the Python
-# source package and wheels, lzs.html, the npm package and SHA256SUMS, and what each package
-# holds), checks that one more build in another folder is identical, installs the
-# debs, installs each wheel in every Python it finds and the source package,
-# runs both programs from PATH on the bundled sample and the module
-# from Debian's python3, runs lintian on the debs, runs the zip's programs
-# under Wine and installs, uses and uninstalls the msi there. Run as root; the
-# debs are removed again at the end.
+# release with its preset, whose last step checks the packages folder against
+# packaging/release-files.txt (the zip, the msi, the debs, the Python source
+# package and wheels, lzs.html, the npm package and SHA256SUMS, and what each
+# package holds); checks that one more build in another folder is identical;
+# installs each wheel in every Python the build found, and the source package;
+# installs the debs and runs both programs from PATH on the bundled sample and
+# the module from Debian's python3; runs lintian on the debs; runs the zip's
+# programs under Wine and installs, uses and uninstalls the msi there. Run as
+# root; the debs are removed again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source_dir=$PWD
