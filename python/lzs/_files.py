@@ -1,13 +1,16 @@
-"""lzs.open and LzsFile: one LZS image as a binary file object, in the manner
-of gzip.open, over a path or a file object.
+"""lzs.open and LzsFile: one LZS image as a binary file object (or a text
+file over one), in the manner of gzip.open, over a path or a file object.
 
 A path written to gets its image only when the file is closed, and only
 whole: the image goes into an unnamed file in the target's folder (or,
-where the system has none, a named one made at that moment), which is then
-linked in under the target's name, taking the mode and owner of the file it
-replaces. A device, a FIFO or a socket at that name, or reached through a
-link there, is never replaced: opening it raises OSError. A link to a
-regular file is itself replaced; the file it points to stays as it was.
+where the system has none, a named one made at that moment, which a helper
+process removes if this one dies first), which is then linked in under the
+target's name, taking the mode and owner of the file it replaces. A device,
+a FIFO or a socket at that name, or reached through a link there, is never
+replaced: opening it raises OSError; nor is anything in /dev or /proc. A
+name that leads to a descriptor of this process is written through it. A
+link to a regular file is itself replaced; the file it points to stays as
+it was.
 """
 import _compression
 import errno

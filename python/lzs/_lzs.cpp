@@ -462,16 +462,19 @@ size_t OutputBound(size_t input, size_t most) {
   return std::min(most, LZS_EXPANSION_MAX * (std::min(input, inputMost) + 2));
 }
 
-// Notes what a call of the library says of the image: ended (complete, or
-// an error), or how many of its bytes are still to come, from the counts of
-// the context (the call's own result is only a hint, and is 1 while output
-// is waiting after the image's last byte).
+// Notes what a call of the library says of the image: how many of its
+// bytes are still to come, from the counts of the context (the call's own
+// result is only a hint, and is 1 while output is waiting after the image's
+// last byte), and whether it has ended: complete, an error, or all of its
+// bytes taken with no output waiting.
 void Track(StreamFields& fields, size_t result) {
-  fields.ended = result == 0 || lzs_is_error(result);
   lzs_info info{};
-  lzs_dstream_end(fields.stream, &info);
+  const size_t verdict = lzs_dstream_end(fields.stream, &info);
   const unsigned long long whole = info.imageSize != 0 ? info.imageSize : LZS_HEADER_SIZE;
-  fields.left = fields.ended ? 0 : static_cast<size_t>(whole - info.inputSize);
+  fields.left = static_cast<size_t>(whole - info.inputSize);
+  fields.ended = result == 0 || lzs_is_error(result) ||
+                 (fields.left == 0 && lzs_get_error(verdict) != LZS_ERROR_DST_TOO_SMALL);
+  if (fields.ended) fields.left = 0;
 }
 
 // Where a stream's output goes: a new bytes object, grown as the input
