@@ -376,7 +376,10 @@ class _Output:
     def write(self, data):
         if self._fd is None:  # no unnamed file: a named one, as late as can be
             self._fd, self._temp = _create_named(self._path)
-        _write_all(io.FileIO(self._fd, "wb", closefd=False), data)
+        try:
+            _write_all(io.FileIO(self._fd, "wb", closefd=False), data)
+        except OSError as error:  # said of the path written to
+            raise OSError(error.errno, error.strerror, self._path) from None
 
     def commit(self):
         """Puts what was written in place under the path."""
