@@ -78,14 +78,15 @@ class Blocked(io.FileIO):
         return count
 
 
-def feed(pieces, max_length=-1):
+def feed(pieces, max_length=-1, eager=False):
     """The output of an LzsDecompressor given pieces (and b"" while it has
-    more to give), each call's output checked against max_length."""
+    more to give), each call's output checked against max_length; eager
+    gives the next piece while input is still kept."""
     decompressor = lzs.LzsDecompressor()
     output = []
-    for piece in pieces:
+    for number, piece in enumerate(pieces, 1):
         output.append(decompressor.decompress(piece, max_length))
-        while not decompressor.needs_input and not decompressor.eof:
+        while not decompressor.needs_input and not decompressor.eof and not (eager and number < len(pieces)):
             output.append(decompressor.decompress(b"", max_length))
             assert max_length >= 0 and 0 < len(output[-1]) <= max_length, len(output[-1])
         if decompressor.eof:
@@ -108,6 +109,7 @@ class Decompressor(unittest.TestCase):
                 with self.subTest(name, piece=size):
                     pieces = [memoryview(image)[k:k + size] for k in range(0, len(image), size)]
                     self.assertEqual(feed(pieces)[0], lzs.decompress(image))
+                    self.assertEqual(feed(pieces, 1000, eager=True)[0], lzs.decompress(image))
 
     def test_max_length_at_its_edges(self):
         for name, image in IMAGES:
