@@ -9,7 +9,7 @@ apt-get install -y -qq \
   libbenchmark-dev liblz4-dev lz4 g++-mingw-w64-x86-64 wine64 xvfb xdotool \
   x11-apps imagemagick python3 valgrind cppcheck clang-tidy clang-format hyperfine \
   e2fsprogs time lintian pkg-config unzip \
-  python3-dev python3-setuptools python3-wheel python3-wheel-whl python3-venv python3-pytest \
+  python3-dev python3-setuptools python3-wheel python3-wheel-whl python3-venv python3-pytest python3-mypy \
   clang-14 lld-14 wasi-libc libc++-14-dev-wasm32 libclang-rt-14-dev-wasm32 binaryen chromium firefox-esr nodejs \
   llvm wixl msitools faketime >/dev/null
 
