@@ -11,6 +11,7 @@ FastLoop ScalarLoop();
 FastLoop Ssse3Loop();
 FastLoop Avx2Loop();
 FastLoop Simd128Loop();
+FastLoop NeonLoop();
 
 namespace {
 
@@ -20,6 +21,7 @@ constexpr DecodePathRow Paths[] = {
     {"ssse3", Ssse3Loop, CpuSsse3, 10},
     {"avx2", Avx2Loop, CpuAvx2, 20},
     {"simd128", Simd128Loop, 0, 30},  // WebAssembly: the module would not load without it
+    {"neon", NeonLoop, 0, 40},        // arm64: every processor has Advanced SIMD
 };
 constexpr int PathCount = sizeof Paths / sizeof Paths[0];
 

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "lzs/cpu.hpp"
@@ -24,6 +25,11 @@ namespace {
 constexpr bool X86 = true;
 #else
 constexpr bool X86 = false;
+#endif
+#if defined(__aarch64__)
+constexpr bool Arm64 = true;
+#else
+constexpr bool Arm64 = false;
 #endif
 
 // Each feature as the compiler's runtime sees it.
@@ -64,12 +70,14 @@ unsigned ExpectedFeatures() {
 
 // Whether this build has the path: the portable loop always; the x86 loops
 // (those that need an x86 feature) where the vector loops are built for
-// x86-64; WebAssembly's loop only there.
+// x86-64; the NEON loop where they are built for arm64; WebAssembly's loop
+// only there.
 bool ExpectBuilt(int path) {
   const lzs::DecodePathRow& row = lzs::DecodePathAt(path);
   if (path == 0) return true;
   if (row.needs != 0) return LZS_VECTOR_PATHS_BUILT && X86;
-  return lzs::DecodePathAt(path).loop() != nullptr;  // not an x86 path: not known here
+  if (std::strcmp(row.name, "neon") == 0) return LZS_VECTOR_PATHS_BUILT && Arm64;
+  return lzs::DecodePathAt(path).loop() != nullptr;  // WebAssembly's: not known here
 }
 
 bool ExpectAvailable(int path) {
