@@ -93,13 +93,15 @@ msi_query("INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Type`) VALUES
 msi_query("INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Type`) VALUES ('LzsMachineOwner', 2, 'Software\\Classes\\.lzs', 18)")
 msi_query("UPDATE `Component` SET `Condition` = 'LZS_USER_OWNER = \"lzs-unpack.lzs\" OR (NOT LZS_USER_OWNER AND NOT LZS_MACHINE_OWNER)' WHERE `Component` = 'LzsOwner'")
 # PATH: the install folder first on the user's own PATH ("[INSTALLDIR];[~]":
-# removing it later takes the ";" after it along, where an entry appended
-# last would leave the one before it behind), or the whole PATH where the
-# user has none; only that entry removed on uninstall ("=-": set on install,
-# removed with the component); no "*", so the user's PATH, not the system's.
+# removing it later takes the ";" after it along, where Wine leaves the ";"
+# before an entry appended last), or, where the user has none, the whole
+# PATH ("[~];[INSTALLDIR]" on no PATH gives the folder alone, still an entry
+# of a list, so that entries added later stay); only that entry removed on
+# uninstall ("=-": set on install, removed with the component); no "*", so
+# the user's PATH, not the system's.
 msi_query("CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL LOCALIZABLE, `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)")
 msi_query("INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('UserPath', '=-PATH', '[INSTALLDIR];[~]', 'UserPath')")
-msi_query("INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('UserPathAlone', '=-PATH', '[INSTALLDIR]', 'UserPathAlone')")
+msi_query("INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('UserPathAlone', '=-PATH', '[~];[INSTALLDIR]', 'UserPathAlone')")
 msi_query("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('RemoveEnvironmentStrings', 3300)")
 msi_query("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteEnvironmentStrings', 5200)")
 # Only where the user's PATH lacks the folder (in any case, with or without

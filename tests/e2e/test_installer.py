@@ -201,8 +201,12 @@ class InstallerTest(unittest.TestCase):
         cls.msi = Path(os.environ["LZS_MSI"])
         cls.version = os.environ["LZS_VERSION"]
         cls.packaging = Path(os.environ["LZS_WINDOWS_PACKAGING_DIR"])
-        # Left by a failed run.
-        wine_run("msiexec", "/x", wine.windows_path(cls.msi), "/qn", check=False)
+        # Left by a failed run: this version, and the next one that the
+        # upgrade rows install (its codes follow from its version).
+        with tempfile.TemporaryDirectory(dir=wine.work_path()) as temp:
+            following, _ = next_version(cls.msi, cls.version, Path(temp))
+            for msi in (following, cls.msi):
+                wine_run("msiexec", "/x", wine.windows_path(msi), "/qn", check=False)
         shell = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
         local = value(registry([shell])[shell], shell, "Local AppData")[1]
         cls.folder = local + r"\Programs\lzs-unpack"
