@@ -226,15 +226,19 @@ int Main(int argc, char** argv) {
   const Face face = FaceForName(argc > 0 ? argv[0] : nullptr, options);
   if (face == Face::Pack) SetProgramName("lzs-pack");
   PrepareFiles();
-  if (face == Face::Lzs && StartedFromExplorer() && OnlyFileNames(argc, argv)) {
-    return RunFromExplorer(argc, argv);
-  }
+  const bool fromExplorer = face == Face::Lzs && StartedFromExplorer();
+  if (fromExplorer && OnlyFileNames(argc, argv)) return RunFromExplorer(argc, argv);
+  int status = 0;
   switch (ParseOptions(argc, argv, options)) {
     case ParseResult::Exit: return 0;
-    case ParseResult::UsageError: return UsageError();
-    case ParseResult::Run: break;
+    case ParseResult::UsageError: status = UsageError(); break;
+    case ParseResult::Run: status = Run(options); break;
   }
-  return Run(options);
+  // A command of Explorer's with options, such as the installer's "Unpack"
+  // verb (lzs.exe -d -- FILE): its window closes when the run ends, so a
+  // failure's message waits for Enter to be read.
+  if (fromExplorer && status != 0) WaitForEnter();
+  return status;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 # need. Run as root.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
+# arm64 libraries beside the amd64 ones (multiarch), for the arm64 build.
+dpkg --add-architecture arm64
 apt-get update -qq
 apt-get install -y -qq \
   cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev \
@@ -11,7 +13,9 @@ apt-get install -y -qq \
   e2fsprogs time lintian pkg-config unzip \
   python3-dev python3-setuptools python3-wheel python3-wheel-whl python3-venv python3-pytest python3-mypy \
   clang-14 lld-14 wasi-libc libc++-14-dev-wasm32 libclang-rt-14-dev-wasm32 binaryen chromium firefox-esr nodejs \
-  llvm wixl msitools faketime >/dev/null
+  llvm wixl msitools faketime python3-distributed \
+  crossbuild-essential-arm64 qemu-user-static libstdc++6:arm64 libgtest-dev:arm64 libpython3.11-dev:arm64 \
+  >/dev/null
 
 # lzs.html: its build script and browser tests take fflate and
 # playwright-core and puppeteer-core from web/package-lock.json (npm from Debian where node
