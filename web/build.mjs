@@ -20,7 +20,7 @@ if (!wasmPath || !outputDir || !version) {
   process.exit(2);
 }
 
-function Fail(message) {
+function fail(message) {
   console.error(`build.mjs: ${message}`);
   process.exit(1);
 }
@@ -30,7 +30,7 @@ const read = (name) => readFileSync(join(here, name), "utf8");
 // The module: the marker replaced by lzs.wasm in base64.
 const marker = '"@LZS_WASM_BASE64@"';
 const source = read("lzs.mjs");
-if (source.split(marker).length !== 2) Fail(`lzs.mjs must hold ${marker} once`);
+if (source.split(marker).length !== 2) fail(`lzs.mjs must hold ${marker} once`);
 const module = source.replace(marker, `"${readFileSync(wasmPath).toString("base64")}"`);
 
 // The package.
@@ -70,7 +70,7 @@ for (const [name, text] of Object.entries(files)) {
 const exportList = /\nexport \{([^}]*)\};\n$/;
 const exported = module.match(exportList);
 if (!exported || /^\s*(import|export)\b|import\.meta/m.test(module.replace(exportList, "\n"))) {
-  Fail("lzs.mjs must end in its one export statement, and import nothing");
+  fail("lzs.mjs must end in its one export statement, and import nothing");
 }
 const fields = exported[1].split(",").map((name) => name.trim()).filter(Boolean)
   .map((name) => name.replace(/^(\w+) as (\w+)$/, "$2: $1"));
@@ -84,7 +84,7 @@ const style = read("page.css");
 
 // An inline part must not end its element early.
 for (const [name, text] of [["worker", worker], ["page script", script], ["style", style]]) {
-  if (/<\/(script|style)|<!--/i.test(text)) Fail(`the ${name} holds a sequence that would end its element`);
+  if (/<\/(script|style)|<!--/i.test(text)) fail(`the ${name} holds a sequence that would end its element`);
 }
 
 const hash = (text) => `'sha256-${createHash("sha256").update(text, "utf8").digest("base64")}'`;

@@ -7,23 +7,23 @@
 
 // The largest file the page takes, and the largest output of an image: the
 // module holds a file whole, in at most 4 GiB.
-const PageMax = 2 ** 31;
+const PAGE_MAX = 2 ** 31;
 // Outputs are typed as bytes, so that no browser sniffs a type and adds its
 // own extension to a download's name.
-const OutputType = "application/octet-stream";
+const OUTPUT_TYPE = "application/octet-stream";
 
-const Count = (n) => n.toLocaleString("en-US");
+const count = (n) => n.toLocaleString("en-US");
 
-function TooLarge(what) {
-  return `too large for this page: ${what}; the page takes up to ${Count(PageMax)}`;
+function tooLarge(what) {
+  return `too large for this page: ${what}; the page takes up to ${count(PAGE_MAX)}`;
 }
 
 // The words for a failure: the codec's, or memory the browser would not
 // give.
-function Words(e) {
+function words(e) {
   if (e instanceof RangeError) return new lzs.LzsError(lzs.ErrorCode.OUT_OF_MEMORY).message;
   if (!(e instanceof lzs.LzsError)) return String(e.message || e);
-  if (e.maxOutputSize !== undefined) return TooLarge(`it would unpack to more than ${Count(e.maxOutputSize)} bytes`);
+  if (e.maxOutputSize !== undefined) return tooLarge(`it would unpack to more than ${count(e.maxOutputSize)} bytes`);
   return e.message;
 }
 
@@ -31,9 +31,9 @@ function Words(e) {
 // too large for the page fails before anything is unpacked; then its output
 // through the streaming decoder, in pieces straight into a Blob, never whole
 // in the module's memory and never copied out whole.
-async function Unpack(bytes) {
+async function unpack(bytes) {
   const size = lzs.decodedSize(bytes);
-  if (size > PageMax) return { error: TooLarge(`it would unpack to ${Count(size)} bytes`) };
+  if (size > PAGE_MAX) return { error: tooLarge(`it would unpack to ${count(size)} bytes`) };
   const input = new ReadableStream({
     start(controller) {
       controller.enqueue(bytes);
@@ -41,38 +41,38 @@ async function Unpack(bytes) {
     },
   });
   const output = input.pipeThrough(new lzs.LzsDecompressionStream());
-  return { output: await new Response(output, { headers: { "content-type": OutputType } }).blob() };
+  return { output: await new Response(output, { headers: { "content-type": OUTPUT_TYPE } }).blob() };
 }
 
-function Pack(bytes, mode) {
+function pack(bytes, mode) {
   const image = lzs.compress(bytes, { level: mode === "pack-fast" ? lzs.LEVEL_FAST : lzs.LEVEL_OPTIMAL });
-  return { output: new Blob([image], { type: OutputType }) };
+  return { output: new Blob([image], { type: OUTPUT_TYPE }) };
 }
 
 // Unpacks or packs one file. Returns { output: Blob } or { error: words }.
-async function RunFile(job, mode) {
-  if (job.file.size > PageMax) return { error: TooLarge(`the file has ${Count(job.file.size)} bytes`) };
+async function runFile(job, mode) {
+  if (job.file.size > PAGE_MAX) return { error: tooLarge(`the file has ${count(job.file.size)} bytes`) };
   let bytes;
   try {
     bytes = new Uint8Array(await job.file.arrayBuffer());
   } catch (e) {
-    return { error: e instanceof RangeError ? Words(e) : `could not be read (${e.name}); choose it again` };
+    return { error: e instanceof RangeError ? words(e) : `could not be read (${e.name}); choose it again` };
   }
   try {
-    return mode === "unpack" ? await Unpack(bytes) : Pack(bytes, mode);
+    return mode === "unpack" ? await unpack(bytes) : pack(bytes, mode);
   } catch (e) {
-    return { error: Words(e) };
+    return { error: words(e) };
   }
 }
 
-async function RunBatch(message) {
+async function runBatch(message) {
   for (const job of message.jobs) {
     let result;
     try {
-      result = await RunFile(job, message.mode);
+      result = await runFile(job, message.mode);
     } catch (e) {
       // Whatever went wrong ends this file, never the batch.
-      result = { error: Words(e) };
+      result = { error: words(e) };
     }
     postMessage({ type: "file", id: job.id, ...result });
   }
@@ -80,7 +80,7 @@ async function RunBatch(message) {
 
 // The zip of the outputs, each under its relative path: deflated when it is
 // unpacked data, stored when it is an LZS image already.
-async function MakeZip(message) {
+async function makeZip(message) {
   const parts = [];
   let failure = null;
   const zip = new fflate.Zip((error, chunk) => {
@@ -109,6 +109,6 @@ async function MakeZip(message) {
 let queue = Promise.resolve();
 onmessage = (event) => {
   const message = event.data;
-  if (message.type === "run") queue = queue.then(() => RunBatch(message));
-  else if (message.type === "zip") queue = queue.then(() => MakeZip(message));
+  if (message.type === "run") queue = queue.then(() => runBatch(message));
+  else if (message.type === "zip") queue = queue.then(() => makeZip(message));
 };

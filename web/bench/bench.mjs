@@ -35,7 +35,7 @@ const windows = Number(process.env.LZS_BENCH_WINDOWS ?? 8);
 
 // Google Benchmark's JSON file: the best repetition's bytes per second by
 // run name, in MB/s.
-function Native(program, filter) {
+function nativeRates(program, filter) {
   const json = join(tmpdir(), `lzs-web-bench-${process.pid}.json`);
   execFileSync(join(build, "bench", program),
                [`--benchmark_filter=${filter}`, `--benchmark_out=${json}`, "--benchmark_out_format=json",
@@ -54,7 +54,7 @@ function Native(program, filter) {
 // level, returning the best MB/s of `windows` measurements of `seconds`.
 // V8 runs a new module's code in its baseline tier at first and optimizes
 // what turns out hot in the background: a warm-up and a pause come first.
-async function InPage({ wasm, images, inputs, seconds, windows, viaModule }) {
+async function inPage({ wasm, images, inputs, seconds, windows, viaModule }) {
   const bytes = (base64) => Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
   const once = async (work, milliseconds) => {
     let runs = 0;
@@ -149,25 +149,25 @@ const best = {};
 try {
   const page = await browser.newPage();
   // Native decoding: lzs_decode, on the widest loop this processor runs.
-  for (const [name, rate] of Object.entries(Native("decode_bench", "^lib/(text|binary)$"))) best[`native ${name}`] = rate;
-  for (const [name, rate] of Object.entries(Native("pack_bench", "^BM_Level/(text|binary)/1$"))) best[`native ${name}`] = rate;
+  for (const [name, rate] of Object.entries(nativeRates("decode_bench", "^lib/(text|binary)$"))) best[`native ${name}`] = rate;
+  for (const [name, rate] of Object.entries(nativeRates("pack_bench", "^BM_Level/(text|binary)/1$"))) best[`native ${name}`] = rate;
   for (const path of modules) {
     const wasm = readFileSync(path).toString("base64");
-    const rates = await page.evaluate(InPage, { wasm, images, inputs, seconds, windows });
+    const rates = await page.evaluate(inPage, { wasm, images, inputs, seconds, windows });
     for (const [name, rate] of Object.entries(rates)) best[`${path} ${name}`] = rate;
   }
   // lzs.mjs, as a module script that leaves its calls on window.
   const module = join(build, "web/npm/lzs.mjs");
   await page.addScriptTag({ type: "module", content: `${readFileSync(module, "utf8")}\nwindow.lzs = { compress, decompress, LEVEL_FAST, LzsDecompressionStream };` });
   await page.waitForFunction(() => window.lzs);
-  const rates = await page.evaluate(InPage, { images, inputs, seconds, windows, viaModule: true });
+  const rates = await page.evaluate(inPage, { images, inputs, seconds, windows, viaModule: true });
   for (const [name, rate] of Object.entries(rates)) best[`${module} ${name}`] = rate;
   modules.push(module);
   // The same calls in Node itself, as a Node script imports the package.
   const inNode = await import(pathToFileURL(module).href);
   await inNode.ready;
   globalThis.window = { lzs: inNode };
-  const nodeRates = await InPage({ images, inputs, seconds, windows, viaModule: true });
+  const nodeRates = await inPage({ images, inputs, seconds, windows, viaModule: true });
   for (const [name, rate] of Object.entries(nodeRates)) best[`node ${name}`] = rate;
   modules.push("node");
   console.log(`Chromium ${browser.version()} and Node ${process.version}, the best of ${windows} measurements of ${seconds} s each`);

@@ -9,15 +9,15 @@ import { existsSync, readFileSync, readdirSync, rmSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
 import puppeteer from "puppeteer-core";
-import { BaseName, Env, MakeFiles, ModeCases, ModeFiles, Native, UnpackCases, pageUrl, work } from "./fixtures.mjs";
+import { baseName, env, makeFiles, modeCases, modeFiles, native, unpackCases, pageUrl, work } from "./fixtures.mjs";
 
 const downloads = join(work, "downloads");
 let browser;
 let context;
 
 before(async () => {
-  MakeFiles({ large: false });
-  browser = await puppeteer.launch({ browser: "firefox", executablePath: Env("LZS_FIREFOX"), headless: true });
+  makeFiles({ large: false });
+  browser = await puppeteer.launch({ browser: "firefox", executablePath: env("LZS_FIREFOX"), headless: true });
   context = await browser.createBrowserContext({ downloadBehavior: { policy: "allow", downloadPath: downloads } });
 });
 
@@ -25,19 +25,19 @@ after(async () => {
   await browser?.close();
 });
 
-async function OpenPage() {
+async function openPage() {
   const page = await context.newPage();
   await page.goto(pageUrl);
   return page;
 }
 
-async function WaitIdle(page, rowCount) {
+async function waitIdle(page, rowCount) {
   await page.waitForFunction((n) => document.body.dataset.state === "idle" &&
                                     document.querySelectorAll("#rows tr").length === n, { timeout: 60000 }, rowCount);
 }
 
 // Clicks a row's link and reads the file the browser saved under its name.
-async function Download(page, name, saved) {
+async function saveDownload(page, name, saved) {
   const path = join(downloads, saved);
   rmSync(path, { force: true });
   await page.click(`tr[data-name="${name}"] a[download]`);
@@ -48,36 +48,36 @@ async function Download(page, name, saved) {
 }
 
 test("unpacks images as lzs -d does, and a bad image fails alone", async () => {
-  const page = await OpenPage();
+  const page = await openPage();
   const input = await page.$("#files");
-  await input.uploadFile(...UnpackCases.map((c) => join(work, c.file)));
-  await WaitIdle(page, UnpackCases.length);
+  await input.uploadFile(...unpackCases.map((c) => join(work, c.file)));
+  await waitIdle(page, unpackCases.length);
   const results = await page.$$eval("#rows tr", (rows) => rows.map((row) => [row.dataset.name, row.cells[4].textContent]));
-  for (const c of UnpackCases) {
-    const [, result] = results.find(([name]) => name === BaseName(c.file));
+  for (const c of unpackCases) {
+    const [, result] = results.find(([name]) => name === baseName(c.file));
     if (c.error) {
       assert.equal(result, `error: ${c.error}`);
       continue;
     }
     assert.equal(result.includes("larger than 8 MiB"), Boolean(c.warning), result);
-    const got = await Download(page, BaseName(c.file), c.output);
-    assert.ok(got.equals(Native(["-d"], join(work, c.file))), `${c.file} unpacks to other bytes than lzs -d gives`);
+    const got = await saveDownload(page, baseName(c.file), c.output);
+    assert.ok(got.equals(native(["-d"], join(work, c.file))), `${c.file} unpacks to other bytes than lzs -d gives`);
   }
   await page.close();
 });
 
 test("packs as lzs and lzs -1 do, and unpacks any other name to NAME.DeLZS", async () => {
-  for (const c of ModeCases) {
-    const page = await OpenPage();
+  for (const c of modeCases) {
+    const page = await openPage();
     // A click on the mode shown (Unpack at first) is a choice too: the
     // mode no longer follows the files.
     await page.click(`input[name="mode"][value="${c.mode}"]`);
-    const files = ModeFiles(c);
+    const files = modeFiles(c);
     await (await page.$("#files")).uploadFile(...files);
-    await WaitIdle(page, files.length);
+    await waitIdle(page, files.length);
     for (const file of files) {
-      const got = await Download(page, BaseName(file), BaseName(file) + c.suffix);
-      assert.ok(got.equals(Native(c.args, file)), `${c.mode} of ${file} differs from lzs ${c.args.join(" ")}`);
+      const got = await saveDownload(page, baseName(file), baseName(file) + c.suffix);
+      assert.ok(got.equals(native(c.args, file)), `${c.mode} of ${file} differs from lzs ${c.args.join(" ")}`);
     }
     await page.close();
   }

@@ -14,7 +14,7 @@ import { dirname, extname, join, resolve } from "node:path";
 import { after, before, test } from "node:test";
 import { fileURLToPath } from "node:url";
 import { chromium } from "playwright-core";
-import { Env, MakeFiles, Native, work } from "./fixtures.mjs";
+import { env, makeFiles, native, work } from "./fixtures.mjs";
 
 const here = dirname(fileURLToPath(import.meta.url));
 const consumer = mkdtempSync(join(tmpdir(), "lzs-package-"));
@@ -22,16 +22,16 @@ const input = () => join(work, "tree/sub/text.bin");
 const image = () => join(work, "tree/sub/text.bin.lzs");
 
 before(() => {
-  MakeFiles({ large: false });
+  makeFiles({ large: false });
   writeFileSync(join(consumer, "package.json"), JSON.stringify({ name: "consumer", private: true, type: "module" }));
   // The package has no dependencies, so nothing is fetched.
-  execFileSync("npm", ["install", "--offline", "--no-audit", "--no-fund", Env("LZS_PACKAGE")], { cwd: consumer, stdio: "ignore" });
+  execFileSync("npm", ["install", "--offline", "--no-audit", "--no-fund", env("LZS_PACKAGE")], { cwd: consumer, stdio: "ignore" });
 });
 
 after(() => rmSync(consumer, { recursive: true, force: true }));
 
 test("the tarball holds the module, its types, the README and the licence, and needs nothing else", () => {
-  const listing = execFileSync("tar", ["tzf", Env("LZS_PACKAGE")], { encoding: "utf8" }).split("\n").filter(Boolean);
+  const listing = execFileSync("tar", ["tzf", env("LZS_PACKAGE")], { encoding: "utf8" }).split("\n").filter(Boolean);
   assert.deepEqual(listing.sort(), ["LICENSE", "README.md", "lzs.d.ts", "lzs.mjs", "package.json"].map((f) => `package/${f}`));
   const manifest = JSON.parse(readFileSync(join(consumer, "node_modules/lzs/package.json"), "utf8"));
   assert.deepEqual([manifest.name, manifest.dependencies, manifest.exports["."]],
@@ -61,8 +61,8 @@ test("a Node script imports it by name and packs, unpacks and streams as lzs doe
   const out = join(consumer, "out");
   const said = execFileSync("node", [script, input(), image(), out], { cwd: consumer, encoding: "utf8" });
   assert.equal(said, `true 2 cut short: the image is shorter than its header says (5,000 of ${readFileSync(image()).length.toLocaleString("en-US")} bytes)\n`);
-  assert.ok(readFileSync(`${out}.fast`).equals(Native(["-1"], input())));
-  const unpacked = Native(["-d"], image());
+  assert.ok(readFileSync(`${out}.fast`).equals(native(["-1"], input())));
+  const unpacked = native(["-d"], image());
   assert.ok(readFileSync(`${out}.whole`).equals(unpacked));
   assert.ok(readFileSync(`${out}.stream`).equals(unpacked));
 });
@@ -111,7 +111,7 @@ test("a page served over HTTP imports it and unpacks a fetched image in pieces a
     }
   });
   await new Promise((done) => server.listen(0, "127.0.0.1", done));
-  const browser = await chromium.launch({ executablePath: Env("LZS_CHROMIUM"), args: ["--no-sandbox", "--disable-gpu"] });
+  const browser = await chromium.launch({ executablePath: env("LZS_CHROMIUM"), args: ["--no-sandbox", "--disable-gpu"] });
   try {
     const page = await browser.newPage();
     const errors = [];
@@ -119,7 +119,7 @@ test("a page served over HTTP imports it and unpacks a fetched image in pieces a
     await page.goto(`http://127.0.0.1:${server.address().port}/index.html`);
     const result = await (await page.waitForFunction(() => window.result, null, { timeout: 30000 })).jsonValue();
     assert.deepEqual(errors, []);
-    assert.ok(Buffer.from(result.data).equals(Native(["-d"], image())));
+    assert.ok(Buffer.from(result.data).equals(native(["-d"], image())));
     assert.ok(Buffer.from(result.image).equals(readFileSync(image())));
   } finally {
     await browser.close();
