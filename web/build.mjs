@@ -2,7 +2,8 @@
 //  - OUTPUT_DIR/npm/: the npm package lzs (lzs.mjs with the module's bytes
 //    in it, lzs.d.ts, package.json, README.md, LICENSE), for `npm pack`;
 //  - OUTPUT_DIR/lzs.html: one self-contained page, the style, the page
-//    script and the worker inline, the worker holding fflate and lzs.mjs.
+//    script and the worker inline, the worker holding fflate, lzs.mjs and
+//    zip.mjs.
 //    The page's Content-Security-Policy allows only these inline parts (by
 //    their hashes), workers from blob: URLs and the compiling of
 //    WebAssembly; nothing can be loaded from anywhere else.
@@ -63,20 +64,26 @@ for (const [name, text] of Object.entries(files)) {
   chmodSync(join(npm, name), 0o644);
 }
 
-// The worker: fflate (which sets `fflate`), then the module as the object
-// `lzs` that `import * as lzs` would give, then worker.js. A worker from a
-// blob: URL can be no module in a page opened from file://, so the module's
-// one export statement, at its end, becomes the object's fields.
-const exportList = /\nexport \{([^}]*)\};\n$/;
-const exported = module.match(exportList);
-if (!exported || /^\s*(import|export)\b|import\.meta/m.test(module.replace(exportList, "\n"))) {
-  fail("lzs.mjs must end in its one export statement, and import nothing");
+// The worker: fflate (which sets `fflate`), then the modules as the objects
+// `lzs` and `zip` that `import * as lzs` and `import * as zip` would give,
+// then worker.js. A worker from a blob: URL can be no module in a page
+// opened from file://, so a module's one export statement, at its end,
+// becomes the object's fields.
+function asScript(text, name) {
+  const exportList = /\nexport \{([^}]*)\};\n$/;
+  const exported = text.match(exportList);
+  const body = text.replace(exportList, "\n");
+  if (!exported || /^\s*(import|export)\b|import\.meta/m.test(body)) {
+    fail(`${name} must end in its one export statement, and import nothing`);
+  }
+  const fields = exported[1].split(",").map((field) => field.trim()).filter(Boolean)
+    .map((field) => field.replace(/^(\w+) as (\w+)$/, "$2: $1"));
+  return `const ${name} = (() => {\n${body}\nreturn { ${fields.join(", ")} };\n})();`;
 }
-const fields = exported[1].split(",").map((name) => name.trim()).filter(Boolean)
-  .map((name) => name.replace(/^(\w+) as (\w+)$/, "$2: $1"));
 const worker = [
   read("node_modules/fflate/umd/index.js"),
-  `const lzs = (() => {\n${module.replace(exportList, "\n")}\nreturn { ${fields.join(", ")} };\n})();`,
+  asScript(module, "lzs"),
+  asScript(read("zip.mjs"), "zip"),
   read("worker.js"),
 ].join("\n");
 const script = read("page.js");

@@ -20,7 +20,8 @@ let modeChosen = false;
 
 let worker = null;
 // The current batch (the files since the page was last idle): its jobs by
-// id and its counts.
+// id and its counts: files ended (done, failed or skipped), failed and
+// skipped.
 let batch = null;
 // Every finished row with an output, for "Download all".
 let outputs = [];
@@ -89,7 +90,7 @@ function addFiles(items) {
     document.querySelector(`input[name="mode"][value="${allImages ? "unpack" : "pack"}"]`).checked = true;
   }
   const mode = chosenMode();
-  if (batch === null) batch = { jobs: new Map(), total: 0, done: 0, bytes: 0, started: performance.now() };
+  if (batch === null) batch = { jobs: new Map(), total: 0, done: 0, failed: 0, skipped: 0, bytes: 0, started: performance.now() };
   batch.total += items.length;
   // Each output in the list, by the input that gives it.
   const taken = new Map(outputs.map((o) => [o.path, o.input]));
@@ -149,12 +150,14 @@ function finish(job, result) {
   if (result.skipped) {
     cell.textContent = `skipped: ${result.skipped}`;
     row.className = "skipped";
+    batch.skipped += 1;
     return;
   }
   batch.bytes += inSize;
   if (!result.output) {
     cell.textContent = `error: ${result.error}`;
     row.className = "error";
+    batch.failed += 1;
     return;
   }
   const link = document.createElement("a");
@@ -185,14 +188,26 @@ function showProgress() {
   progress.value = batch.done;
   const seconds = (performance.now() - batch.started) / 1000;
   const rate = seconds > 0 ? batch.bytes / 1e6 / seconds : 0;
-  status.textContent = `${batch.done} of ${batch.total} files, ${rate.toFixed(1)} MB/s`;
+  showSummary(`${rate.toFixed(1)} MB/s`);
   downloadAll.disabled = outputs.length === 0;
+}
+
+// The batch's line in the status: files ended of the total, then `words`,
+// how many failed and were skipped, and `ending`. A batch is "done" only
+// when no file failed.
+function showSummary(words, ending = "") {
+  const parts = [`${count(batch.done)} of ${count(batch.total)} files`, words];
+  if (batch.failed > 0) parts.push(`${count(batch.failed)} failed`);
+  if (batch.skipped > 0) parts.push(`${count(batch.skipped)} skipped`);
+  parts.push(ending);
+  status.textContent = parts.filter(Boolean).join(", ");
+  status.classList.toggle("failed", batch.failed > 0);
 }
 
 // The next file chosen starts a new batch.
 function endBatch() {
   cancel.disabled = true;
-  status.textContent += ", done";
+  if (batch.failed === 0) status.textContent += ", done";
   document.body.dataset.state = "idle";
   batch = null;
 }
@@ -235,7 +250,7 @@ function cancelBatch() {
   }
   downloadAll.textContent = "Download all";
   downloadAll.disabled = outputs.length === 0;
-  status.textContent = `${batch.done} of ${batch.total} files, cancelled`;
+  showSummary("", "cancelled");
   cancel.disabled = true;
   document.body.dataset.state = "idle";
   batch = null;
@@ -247,8 +262,7 @@ function downloadAllOutputs() {
   $("zip-error").textContent = "";
   downloadAll.disabled = true;
   downloadAll.textContent = "Making the zip…";
-  const deflate = outputs.every((o) => o.mode === "unpack");
-  worker.postMessage({ type: "zip", deflate, entries: outputs.map(({ path, blob, mtime }) => ({ path, blob, mtime })) });
+  worker.postMessage({ type: "zip", entries: outputs.map(({ path, blob, mtime, mode }) => ({ path, blob, mtime, mode })) });
 }
 
 // A dropped folder is walked through the entries API; relative paths start
@@ -323,5 +337,6 @@ $("clear").addEventListener("click", () => {
   outputs = [];
   downloadAll.disabled = true;
   status.textContent = "";
+  status.classList.remove("failed");
   progress.value = 0;
 });

@@ -5,11 +5,12 @@
 //
 // Environment (ctest sets it): as fixtures.mjs, and LZS_FIREFOX.
 import assert from "node:assert/strict";
-import { existsSync, readFileSync, readdirSync, rmSync } from "node:fs";
+import { existsSync, readFileSync, readdirSync, rmSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
 import puppeteer from "puppeteer-core";
-import { baseName, env, makeFiles, modeCases, modeFiles, native, unpackCases, pageUrl, work } from "./fixtures.mjs";
+import { baseName, env, makeFiles, makeVariedImages, modeCases, modeFiles, native, readZipBack, unpackCases, pageUrl,
+         work } from "./fixtures.mjs";
 
 const downloads = join(work, "downloads");
 let browser;
@@ -36,11 +37,12 @@ async function waitIdle(page, rowCount) {
                                     document.querySelectorAll("#rows tr").length === n, { timeout: 60000 }, rowCount);
 }
 
-// Clicks a row's link and reads the file the browser saved under its name.
-async function saveDownload(page, name, saved) {
+// Clicks a row's link (or another element, by `selector`) and reads the
+// file the browser saved under its name.
+async function saveDownload(page, name, saved, selector = `tr[data-name="${name}"] a[download]`) {
   const path = join(downloads, saved);
   rmSync(path, { force: true });
-  await page.click(`tr[data-name="${name}"] a[download]`);
+  await page.click(selector);
   for (let wait = 0; wait < 200 && !(existsSync(path) && !readdirSync(downloads).some((f) => f.endsWith(".part"))); ++wait) {
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
@@ -81,4 +83,18 @@ test("packs as lzs and lzs -1 do, and unpacks any other name to NAME.DeLZS", asy
     }
     await page.close();
   }
+});
+
+test("Download all of hundreds of images reads back with Python's zipfile and zlib", async () => {
+  // WebDriver BiDi sets no folder on a chooser: the files are chosen.
+  const { paths, expected } = makeVariedImages("zip-firefox", 300, 40, true);
+  const page = await openPage();
+  await (await page.$("#files")).uploadFile(...paths);
+  await waitIdle(page, 300);
+  const status = await page.$eval("#status", (s) => s.textContent);
+  assert.match(status, /^300 of 300 files, [0-9.]+ MB\/s, done$/);
+  writeFileSync(join(work, "zip-firefox.zip"), await saveDownload(page, null, "lzs-files.zip", "#download-all"));
+  const counts = readZipBack(join(work, "zip-firefox.zip"), expected);
+  assert.ok(counts.deflated > 100 && counts.stored > 30, JSON.stringify(counts));
+  await page.close();
 });

@@ -2,12 +2,13 @@
 // make-corpus and native lzs, and the cases both browsers run.
 //
 // Environment (ctest sets it): LZS_PAGE (the page), LZS_CLI (native lzs),
-// LZS_MAKE_CORPUS, LZS_WEB_WORK (a scratch folder for each test program).
+// LZS_MAKE_CORPUS, LZS_WEB_WORK (a scratch folder for each test program),
+// LZS_PYTHON.
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 import { mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
-import { join } from "node:path";
-import { pathToFileURL } from "node:url";
+import { dirname, join } from "node:path";
+import { fileURLToPath, pathToFileURL } from "node:url";
 
 export function env(name) {
   assert.ok(process.env[name], `${name} is not set`);
@@ -104,4 +105,85 @@ export function largeImage(size) {
   image.writeUInt32LE(payload);
   if (groups > 0) image.fill(refs, 4, 4 + groups * refs.length);
   return image;
+}
+
+// A function giving numbers below n from the high bits of a linear
+// congruential generator started at `seed` (its low bits repeat within a
+// few hundred steps).
+export function seededRandom(seed) {
+  let state = seed;
+  return (n) => {
+    state = (Math.imul(state, 1103515245) + 12345) >>> 0;
+    return Math.floor((state / 2 ** 32) * n);
+  };
+}
+
+const WORDS = ["lzs", "image", "the", "window", "back-reference", "literal", "flag", "4,096", "Größe", "窓"];
+
+// `size` bytes of one kind: noise, text, runs of one byte, or bytes of four
+// values that copy from up to 64 KiB back (the fflate streaming deflate
+// breaks some of these).
+export function variedBytes(kind, size, random) {
+  const bytes = new Uint8Array(size);
+  if (kind === "noise") {
+    for (let k = 0; k < size; ++k) bytes[k] = random(256);
+  } else if (kind === "text") {
+    const encoder = new TextEncoder();
+    for (let at = 0; at < size;) {
+      const word = encoder.encode(WORDS[random(WORDS.length)] + (random(8) ? " " : "\n"));
+      bytes.set(word.subarray(0, size - at), at);
+      at += word.length;
+    }
+  } else if (kind === "runs") {
+    for (let at = 0; at < size;) bytes.fill(random(256), at, (at += 1 + random(300)));
+  } else {
+    for (let at = 0; at < size;) {
+      const far = at > 70000 && random(2);
+      const length = far ? 3 + random(200) : 1 + random(4);
+      const distance = 1 + random(Math.min(at, 65536));
+      for (const end = Math.min(size, at + length); at < end; ++at) bytes[at] = far ? bytes[at - distance] : random(4);
+    }
+  }
+  return bytes;
+}
+
+// `count` files ({ path, bytes }) of every kind, under a few folders unless
+// `flat`: most of a few KB, every 50th up to 200 KB, every 7th of a few
+// bytes.
+export function variedFiles(count, random, flat = false) {
+  const kinds = ["noise", "text", "runs", "copies"];
+  return Array.from({ length: count }, (_, k) => {
+    const kind = kinds[k % kinds.length];
+    const size = k % 50 === 0 ? 1 + random(200000) : k % 7 === 0 ? 1 + random(8) : 1 + random(4000);
+    const folder = flat ? "" : ["", "a/", "a/b/", "deep/er/and/deeper/", "ünï/"][k % 5];
+    return { path: `${folder}${kind}-${k}.bin`, bytes: variedBytes(kind, size, random) };
+  });
+}
+
+// The zip at `path` read back by Python's zipfile and zlib against the files
+// under `folder` (read_zip.py): its counts of stored, deflated and ZIP64
+// entries; throws what differs.
+export function readZipBack(path, folder) {
+  const script = join(dirname(fileURLToPath(import.meta.url)), "read_zip.py");
+  return JSON.parse(execFileSync(process.env.LZS_PYTHON || "python3", [script, path, folder], { encoding: "utf8" }));
+}
+
+// `count` files of varied content (variedFiles) under LZS_WEB_WORK/NAME:
+// packed by native lzs at the fast level in images/, and as they are in
+// expected/images/, where read_zip.py finds what a zip of the unpacked
+// images/ must hold (with `flat`, in expected/: a zip of the files chosen).
+// Returns those folders and the images' paths.
+export function makeVariedImages(name, count, seed, flat = false) {
+  const root = join(work, name);
+  rmSync(root, { recursive: true, force: true });
+  const files = variedFiles(count, seededRandom(seed), flat);
+  for (const { path, bytes } of files) {
+    for (const folder of ["images", flat ? "expected" : "expected/images"]) {
+      mkdirSync(dirname(join(root, folder, path)), { recursive: true });
+      writeFileSync(join(root, folder, path), bytes);
+    }
+  }
+  execFileSync(env("LZS_CLI"), ["-r", "-1", "-q", "--rm", join(root, "images")]);
+  return { images: join(root, "images"), expected: join(root, "expected"),
+           paths: files.map(({ path }) => join(root, "images", `${path}.lzs`)) };
 }
