@@ -12,9 +12,9 @@
 // `init()`); a call made before that compiles it on the spot, where the
 // platform allows a synchronous compile (Node, workers).
 //
-// The page's worker holds this file too, as a plain script: the build drops
-// its one `export` statement, at the end, and nothing else in it may import
-// or export.
+// The build makes lzs.cjs of this file for require(), and the page's worker
+// holds it as a plain script: each turns its one `export` statement, at the
+// end, into its own form, and nothing else in it may import or export.
 
 const wasmBase64 = "@LZS_WASM_BASE64@";
 
@@ -86,7 +86,8 @@ ready.catch(() => {});
 // apart: `imageSize` and `inputSize` for TRUNCATED and TRAILING_DATA;
 // `maxOutputSize` for an image that would unpack to more (INPUT_TOO_LARGE),
 // the caller's or the most the module returns, and `decodedSize` with the
-// caller's.
+// caller's; `decodedSize` and `outputSize` for an image that would unpack
+// to more than decompressInto's `out` holds (DST_TOO_SMALL).
 class LzsError extends Error {
   constructor(code, details = {}) {
     super(describe(code, details));
@@ -101,8 +102,11 @@ function errorName(code) {
   return errorNames?.get(code) ?? `error ${code}`;
 }
 
-function describe(code, { imageSize, inputSize, decodedSize, maxOutputSize }) {
+function describe(code, { imageSize, inputSize, decodedSize, maxOutputSize, outputSize }) {
   const name = errorName(code);
+  if (outputSize !== undefined) {
+    return `${name}: the image unpacks to ${count(decodedSize)} bytes; out holds ${count(outputSize)}`;
+  }
   if (decodedSize !== undefined) {
     return `${name}: it would unpack to ${count(decodedSize)} bytes, above maxOutputSize (${count(maxOutputSize)})`;
   }
@@ -118,7 +122,8 @@ function describe(code, { imageSize, inputSize, decodedSize, maxOutputSize }) {
   return name;
 }
 
-// One instance of the module: its exports and, once packing needs it, a
+// One instance of the module: its exports, the memory a call has taken in
+// it (`taken`, given back by release()), and, once packing needs it, a
 // reusable encoder.
 class Codec {
   constructor() {
@@ -126,6 +131,7 @@ class Codec {
     this.exports = new WebAssembly.Instance(compiled, {}).exports;
     this.exports._initialize();
     this.encoder = 0;
+    this.taken = [];
     errorNames ??= new Map(Object.values(ErrorCode).map((code) => [code, this.readString(this.exports.lzs_error_name(-code))]));
   }
 
@@ -152,10 +158,24 @@ class Codec {
     });
   }
 
-  alloc(size) {
+  // `size` bytes of the module's memory, or 0 where it has no more.
+  tryAlloc(size) {
     const at = this.exports.malloc(Math.max(size, 1));
+    if (at !== 0) this.taken.push(at);
+    return at;
+  }
+
+  alloc(size) {
+    const at = this.tryAlloc(size);
     if (at === 0) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
     return at;
+  }
+
+  // Gives back the memory at `at`, or, without it, all the memory taken.
+  release(at = undefined) {
+    const given = at === undefined ? this.taken : [at];
+    for (const block of given) this.exports.free(block);
+    this.taken = at === undefined ? [] : this.taken.filter((block) => block !== at);
   }
 
   copyIn(bytes) {
@@ -164,18 +184,21 @@ class Codec {
     return at;
   }
 
+  // A new Uint8Array of the `size` bytes at `at`.
+  copyOut(at, size) {
+    const bytes = newBytes(size);
+    bytes.set(this.heap.subarray(at, at + size));
+    return bytes;
+  }
+
   // lzs_image_info on an image at `at`: its decoded size, or its LzsError.
   imageInfo(at, size) {
     const info = this.alloc(INFO_SIZE);
-    try {
-      const result = this.exports.lzs_image_info(at, size, info);
-      if (this.exports.lzs_get_error(result) === ErrorCode.INPUT_TOO_LARGE) {
-        throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { maxOutputSize: SIZE_MAX });
-      }
-      return this.check(result, info);
-    } finally {
-      this.exports.free(info);
+    const result = this.exports.lzs_image_info(at, size, info);
+    if (this.exports.lzs_get_error(result) === ErrorCode.INPUT_TOO_LARGE) {
+      throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { maxOutputSize: SIZE_MAX });
     }
+    return this.check(result, info);
   }
 }
 
@@ -183,6 +206,8 @@ class Codec {
 // grew large, or that failed in a way the library could not report.
 let shared = null;
 
+// `work(codec)` on the shared instance; the memory it took there is given
+// back after it, however it ends.
 function withCodec(work) {
   shared ??= new Codec();
   const codec = shared;
@@ -193,9 +218,18 @@ function withCodec(work) {
     if (e instanceof RangeError) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
     throw e;
   } finally {
+    codec.release();
     if (codec.exports.memory.buffer.byteLength > MEMORY_KEPT) shared = null;
   }
 }
+
+// A new Uint8Array of `size` bytes, for the caller to fill whole. Node's
+// Buffer.allocUnsafeSlow leaves out the zeroing of new memory (and in Node
+// it often reuses memory already mapped): a plain Uint8Array over its own
+// ArrayBuffer all the same.
+const newBytes = typeof globalThis.Buffer?.allocUnsafeSlow === "function"
+  ? (size) => new Uint8Array(globalThis.Buffer.allocUnsafeSlow(size).buffer, 0, size)
+  : (size) => new Uint8Array(size);
 
 // The bytes of a Uint8Array (Node's Buffer is one), an ArrayBuffer or any
 // other view.
@@ -219,15 +253,9 @@ function compress(data, options) {
     const known = Number.isInteger(level) && level >= 0 && level <= 0x7fffffff ? level : -1;
     const capacity = exports.lzs_encode_bound(bytes.length) >>> 0;
     const input = codec.copyIn(bytes);
-    let output = 0;
-    try {
-      output = codec.alloc(capacity);
-      const size = codec.check(exports.lzs_encode_with(codec.encoder, output, capacity, input, bytes.length, known));
-      return codec.heap.slice(output, output + size);
-    } finally {
-      exports.free(output);
-      exports.free(input);
-    }
+    const output = codec.alloc(capacity);
+    const size = codec.check(exports.lzs_encode_with(codec.encoder, output, capacity, input, bytes.length, known));
+    return codec.copyOut(output, size);
   });
 }
 
@@ -243,28 +271,46 @@ function decompress(image, options) {
   return withCodec((codec) => {
     const { exports } = codec;
     const input = codec.copyIn(bytes);
-    let output = 0;
-    try {
-      // A bad image, or room that cannot be had, is told by the scan below.
-      const bound = exports.lzs_decode_bound(bytes.length) >>> 0;
-      if (bound !== 0 && bound <= maxOutputSize && bound + bytes.length <= BOUND_ROOM_MAX) {
-        output = exports.malloc(bound);
-        if (output !== 0) {
-          const size = exports.lzs_decode(output, bound, input, bytes.length);
-          if (!exports.lzs_is_error(size)) return codec.heap.slice(output, output + (size >>> 0));
-          exports.free(output);
-          output = 0;
-        }
+    // A bad image, or room that cannot be had, is told by the scan below.
+    const bound = exports.lzs_decode_bound(bytes.length) >>> 0;
+    if (bound !== 0 && bound <= maxOutputSize && bound + bytes.length <= BOUND_ROOM_MAX) {
+      const room = codec.tryAlloc(bound);
+      if (room !== 0) {
+        const size = exports.lzs_decode(room, bound, input, bytes.length);
+        if (!exports.lzs_is_error(size)) return codec.copyOut(room, size >>> 0);
+        codec.release(room);
       }
-      const decodedSize = codec.imageInfo(input, bytes.length);
-      if (decodedSize > maxOutputSize) throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { decodedSize, maxOutputSize });
-      output = codec.alloc(decodedSize);
-      const size = codec.check(exports.lzs_decode(output, decodedSize, input, bytes.length));
-      return codec.heap.slice(output, output + size);
-    } finally {
-      exports.free(output);
-      exports.free(input);
     }
+    const decodedSize = codec.imageInfo(input, bytes.length);
+    if (decodedSize > maxOutputSize) throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { decodedSize, maxOutputSize });
+    const output = codec.alloc(decodedSize);
+    const size = codec.check(exports.lzs_decode(output, decodedSize, input, bytes.length));
+    return codec.copyOut(output, size);
+  });
+}
+
+// Unpacks a whole image into `out`, a Uint8Array, from its start; returns
+// the number of bytes written. The module decodes into room of the most
+// out takes (or less, the most the image can unpack to) and copies into
+// out. An image that would unpack to more than out holds fails
+// (DST_TOO_SMALL, with decodedSize and outputSize) and leaves out as it was.
+function decompressInto(image, out) {
+  const bytes = asBytes(image, "image");
+  if (!(out instanceof Uint8Array)) throw new TypeError("lzs: out must be a Uint8Array or a Buffer");
+  return withCodec((codec) => {
+    const { exports } = codec;
+    const input = codec.copyIn(bytes);
+    const room = Math.min(out.length, exports.lzs_decode_bound(bytes.length) >>> 0);
+    const output = codec.alloc(room);
+    const size = exports.lzs_decode(output, room, input, bytes.length);
+    if (exports.lzs_is_error(size)) {
+      // The image's own error, with its sizes, comes from the scan; an
+      // image without one needs more room than out has.
+      const decodedSize = codec.imageInfo(input, bytes.length);
+      throw new LzsError(ErrorCode.DST_TOO_SMALL, { decodedSize, outputSize: out.length });
+    }
+    out.set(codec.heap.subarray(output, output + (size >>> 0)));
+    return size >>> 0;
   });
 }
 
@@ -272,14 +318,7 @@ function decompress(image, options) {
 // it has one.
 function decodedSize(image) {
   const bytes = asBytes(image, "image");
-  return withCodec((codec) => {
-    const input = codec.copyIn(bytes);
-    try {
-      return codec.imageInfo(input, bytes.length);
-    } finally {
-      codec.exports.free(input);
-    }
-  });
+  return withCodec((codec) => codec.imageInfo(codec.copyIn(bytes), bytes.length));
 }
 
 // The length of the image that starts at `offset` in buffer, as its header
@@ -292,14 +331,7 @@ function imageLength(buffer, offset = 0) {
     throw new RangeError(`lzs: offset ${offset} is outside the buffer (${count(bytes.length)} bytes)`);
   }
   const rest = Math.min(bytes.length - offset, 0xffffffff);
-  return withCodec((codec) => {
-    const header = codec.copyIn(bytes.subarray(offset, offset + 4));
-    try {
-      return codec.check(codec.exports.lzs_image_length(header, rest));
-    } finally {
-      codec.exports.free(header);
-    }
-  });
+  return withCodec((codec) => codec.check(codec.exports.lzs_image_length(codec.copyIn(bytes.subarray(offset, offset + 4)), rest)));
 }
 
 // lzs_decode_stream over an instance of its own (dropped with the decoder,
@@ -340,7 +372,7 @@ class StreamDecoder {
         const result = exports.lzs_decode_stream(this.ds, this.output, this.outSize, this.positions,
                                                  this.input, piece.length, this.positions + 4);
         const made = positions[0];
-        if (made > 0) give(this.codec.heap.slice(this.output, this.output + made));
+        if (made > 0) give(this.codec.copyOut(this.output, made));
         // An error with input left over is final: the library takes no more.
         const failed = exports.lzs_is_error(result) !== 0;
         this.stopped = failed && positions[1] < piece.length;
@@ -407,6 +439,7 @@ export {
   compress,
   decodedSize,
   decompress,
+  decompressInto,
   imageLength,
   init,
   ready,

@@ -6,12 +6,16 @@
 // package's lzs.mjs).
 import assert from "node:assert/strict";
 import { readFileSync } from "node:fs";
-import { join } from "node:path";
+import { dirname, join } from "node:path";
+import { Readable, Writable } from "node:stream";
+import { pipeline } from "node:stream/promises";
 import { before, test } from "node:test";
 import { pathToFileURL } from "node:url";
 import { env, largeImage, makeFiles, native, unpackCases, work } from "./fixtures.mjs";
 
 const lzs = await import(pathToFileURL(env("LZS_MODULE")).href);
+// lzs/node, the Node stream, beside the package's lzs.mjs.
+const { createDecompress } = await import(pathToFileURL(join(dirname(env("LZS_MODULE")), "node.mjs")).href);
 const { ErrorCode, LzsError } = lzs;
 
 before(async () => {
@@ -77,6 +81,35 @@ async function streamed(image, cuts) {
   return Buffer.concat(chunks);
 }
 
+// The same through lzs/node's Transform, in Node's pipeline.
+async function nodeStreamed(image, cuts) {
+  const points = [0, ...cuts, image.length];
+  const pieces = points.slice(1).map((end, k) => Buffer.from(image.subarray(points[k], end)));
+  const chunks = [];
+  try {
+    await pipeline(Readable.from(pieces), createDecompress(), new Writable({
+      write(chunk, encoding, done) {
+        chunks.push(chunk);
+        done();
+      },
+    }));
+  } catch (e) {
+    return e;
+  }
+  return Buffer.concat(chunks);
+}
+
+// decompressInto on `image`, into room for the most any image of its size
+// unpacks to: its output, or its error.
+function into(image) {
+  const out = new Uint8Array(9 * image.length + 64);
+  try {
+    return Buffer.from(out.subarray(0, lzs.decompressInto(image, out)));
+  } catch (e) {
+    return e;
+  }
+}
+
 // decompress on `image`: its output, or its error.
 function oneShot(image) {
   try {
@@ -92,7 +125,7 @@ const images = () => unpackCases.map((c) => ({ name: c.file, image: read(c.file)
 test("tells every error apart, in the library's words with the sizes, alike in all calls", async () => {
   for (const { name, image, error } of images()) {
     const want = error ?? null;
-    for (const result of [oneShot(image), await streamed(image, [])]) {
+    for (const result of [oneShot(image), await streamed(image, []), await nodeStreamed(image, []), into(image)]) {
       assert.equal(result instanceof Error ? result.message : null, want, name);
     }
     if (!error) {
@@ -123,6 +156,42 @@ test("maxOutputSize refuses a larger output before unpacking it", () => {
     name: "LzsError", code: ErrorCode.INPUT_TOO_LARGE, decodedSize: 200000, maxOutputSize: 199999,
     message: `${new LzsError(ErrorCode.INPUT_TOO_LARGE).reason}: it would unpack to 200,000 bytes, above maxOutputSize (199,999)`,
   });
+});
+
+test("decompressInto writes into the caller's array from its start, and leaves it as it was when the image needs more", () => {
+  const image = native([], join(work, "tree/sub/text.bin"));
+  const data = read("tree/sub/text.bin");
+  const tooSmall = {
+    name: "LzsError", code: ErrorCode.DST_TOO_SMALL, decodedSize: 200000, outputSize: 199999,
+    message: `${new LzsError(ErrorCode.DST_TOO_SMALL).reason}: the image unpacks to 200,000 bytes; out holds 199,999`,
+  };
+  // Each `out` inside a larger array filled with 0xee, to see what is written.
+  const rows = [
+    { room: 200000, written: 200000 },
+    { room: 250000, written: 200000 },
+    { room: 199999, error: tooSmall },
+    { room: 0, error: { code: ErrorCode.DST_TOO_SMALL, decodedSize: 200000, outputSize: 0 } },
+    { room: 300000, image: read("bad/cut.lzs"), error: { code: ErrorCode.TRUNCATED, imageSize: 10004, inputSize: 5000 } },
+    { room: 300000, image: new Uint8Array(3), error: { code: ErrorCode.NOT_AN_IMAGE } },
+    { room: 200000, buffer: true, written: 200000 },
+  ];
+  for (const { room, written, error, buffer, image: other } of rows) {
+    const whole = buffer ? Buffer.alloc(room + 20, 0xee) : new Uint8Array(room + 20).fill(0xee);
+    const out = whole.subarray(10, 10 + room);
+    const call = () => lzs.decompressInto(other ?? image, out);
+    if (error) {
+      assert.throws(call, error, `room ${room}`);
+      assert.ok(whole.every((b) => b === 0xee), `room ${room}: out was written`);
+      continue;
+    }
+    assert.equal(call(), written);
+    assert.ok(Buffer.from(out.subarray(0, written)).equals(data), `room ${room}`);
+    assert.ok(whole.subarray(0, 10).every((b) => b === 0xee) && whole.subarray(10 + written).every((b) => b === 0xee), `room ${room}`);
+  }
+  for (const wrong of [[0, 0], new ArrayBuffer(10), new Uint16Array(10), null]) assert.throws(() => lzs.decompressInto(image, wrong), TypeError);
+  // decompress gives a plain Uint8Array over an ArrayBuffer of its own.
+  const output = lzs.decompress(image);
+  assert.ok(!Buffer.isBuffer(output) && output.byteOffset === 0 && output.buffer.byteLength === output.length);
 });
 
 test("imageLength walks images put one after another, reading only their headers", () => {
@@ -163,9 +232,10 @@ test("the stream gives the one-shot call's bytes and errors for any split of the
       }
     }
     for (const cuts of splits) {
-      const got = await streamed(image, cuts);
-      if (want instanceof Error) assert.equal(got.message, want.message, `${name} split at ${cuts}`);
-      else assert.ok(Buffer.isBuffer(got) && got.equals(want), `${name} split at ${cuts}`);
+      for (const got of [await streamed(image, cuts), await nodeStreamed(image, cuts)]) {
+        if (want instanceof Error) assert.equal(got.message, want.message, `${name} split at ${cuts}`);
+        else assert.ok(Buffer.isBuffer(got) && got.equals(want), `${name} split at ${cuts}`);
+      }
     }
   }
 });
