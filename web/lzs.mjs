@@ -186,9 +186,7 @@ class Codec {
 
   // A new Uint8Array of the `size` bytes at `at`.
   copyOut(at, size) {
-    const bytes = newBytes(size);
-    bytes.set(this.heap.subarray(at, at + size));
-    return bytes;
+    return this.heap.slice(at, at + size);
   }
 
   // lzs_image_info on an image at `at`: its decoded size, or its LzsError.
@@ -222,14 +220,6 @@ function withCodec(work) {
     if (codec.exports.memory.buffer.byteLength > MEMORY_KEPT) shared = null;
   }
 }
-
-// A new Uint8Array of `size` bytes, for the caller to fill whole. Node's
-// Buffer.allocUnsafeSlow leaves out the zeroing of new memory (and in Node
-// it often reuses memory already mapped): a plain Uint8Array over its own
-// ArrayBuffer all the same.
-const newBytes = typeof globalThis.Buffer?.allocUnsafeSlow === "function"
-  ? (size) => new Uint8Array(globalThis.Buffer.allocUnsafeSlow(size).buffer, 0, size)
-  : (size) => new Uint8Array(size);
 
 // The bytes of a Uint8Array (Node's Buffer is one), an ArrayBuffer or any
 // other view.
