@@ -11,6 +11,7 @@ under FOLDER:
   entry ends.
 
     python3 read_zip.py ZIP FOLDER
+    python3 read_zip.py ZIP -       (each entry holds its name's last part)
 
 Prints {"stored": N, "deflated": N, "zip64": N} (entries with a ZIP64
 field) and exits 0, or prints what differs and exits 1.
@@ -23,12 +24,24 @@ import zipfile
 import zlib
 
 
+def read_file(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
 def main(path, folder):
+    """FOLDER "-": each entry's bytes are its name's last component as
+    text (the entry "12/345" holds b"345")."""
     expected = {}
-    for root, _, files in os.walk(folder):
-        for name in files:
-            full = os.path.join(root, name)
-            expected[os.path.relpath(full, folder).replace(os.sep, "/")] = full
+    if folder == "-":
+        with zipfile.ZipFile(path) as archive:
+            for name in archive.namelist():
+                expected[name] = name.rsplit("/", 1)[-1].encode()
+    else:
+        for root, _, files in os.walk(folder):
+            for name in files:
+                full = os.path.join(root, name)
+                expected[os.path.relpath(full, folder).replace(os.sep, "/")] = full
     faults = []
     counts = {"stored": 0, "deflated": 0, "zip64": 0}
     with open(path, "rb") as raw, zipfile.ZipFile(path) as archive:
@@ -44,8 +57,9 @@ def main(path, folder):
         for info in infos:
             if info.filename not in expected:
                 continue
-            with open(expected[info.filename], "rb") as file:
-                want = file.read()
+            want = expected[info.filename]
+            if isinstance(want, str):
+                want = read_file(want)
             if archive.read(info) != want or info.CRC != zlib.crc32(want):
                 faults.append(f"{info.filename}: other bytes than the file's")
             if info.extra[:2] == b"\x01\x00":

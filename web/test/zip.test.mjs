@@ -73,7 +73,7 @@ test("thousands of files of every kind read back with Python's zipfile and zlib,
 });
 
 test("an entry its deflater breaks is stored: the fflate streaming deflate, a changed byte, a cut end, an error", async () => {
-  const specs = Array.from({ length: 40 }, (_, k) => ({ path: `copies-${k}.bin`, bytes: content("copies", 150000 + random(150000)) }));
+  const specs = Array.from({ length: 24 }, (_, k) => ({ path: `copies-${k}.bin`, bytes: content("copies", 150000 + random(150000)) }));
   // Which of them the fflate streaming deflate breaks, by zlib.
   const broken = specs.filter(({ bytes }) => {
     try {
@@ -105,7 +105,10 @@ test("an entry its deflater breaks is stored: the fflate streaming deflate, a ch
 test("ZIP64 fields and records read back, also past 65,535 entries", async () => {
   const few = makeFiles("zip-64", [{ path: "text.txt", bytes: content("text", 5000) }, { path: "noise", bytes: content("noise", 100) }]);
   assert.deepEqual(await readBack(few.folder, await makeZip(few.entries, { Inflate, zip64: true })), { stored: 1, deflated: 1, zip64: 2 });
-  const specs = Array.from({ length: 65537 }, (_, k) => ({ path: `${k >> 8}/${k & 0xff}`, bytes: new Uint8Array([k & 0xff]), deflate: false }));
-  const many = makeFiles("zip-65537", specs);
-  assert.deepEqual(await readBack(many.folder, await makeZip(many.entries)), { stored: 65537, deflated: 0, zip64: 0 });
+  // Entries that hold their names' last part, which read_zip.py checks
+  // without files to compare with.
+  const entries = Array.from({ length: 65537 }, (_, k) => ({ path: `${k >> 8}/${k & 0xff}`, blob: new Blob([String(k & 0xff)]), mtime: 0 }));
+  const path = join(work, "zip-65537.zip");
+  writeFileSync(path, new Uint8Array(await (await makeZip(entries)).arrayBuffer()));
+  assert.deepEqual(readZipBack(path, "-"), { stored: 65537, deflated: 0, zip64: 0 });
 });
