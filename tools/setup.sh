@@ -22,3 +22,21 @@ apt-get install -y -qq \
 # came without it).
 command -v npm >/dev/null || apt-get install -y -qq npm >/dev/null
 npm ci --prefix "$(dirname "$0")/../web" --no-audit --no-fund >/dev/null
+
+# Node 18, the oldest Node the npm package is for, beside the system's node
+# for the package test: Debian's nodejs 18 unpacked into /opt/lzs-node18
+# (its JavaScript parts installed as packages), so nothing replaces node.
+apt-get install -y -qq --no-install-recommends node-acorn node-cjs-module-lexer node-undici >/dev/null
+node18=/opt/lzs-node18
+if ! "$node18/node" --version >/dev/null 2>&1; then
+  version=$(apt-cache madison nodejs | awk '$3 ~ /^18\./ { print $3; exit }')
+  debs=$(mktemp -d)
+  (cd "$debs" && apt-get download -qq "nodejs=$version" "libnode108=$version" 2>/dev/null)
+  rm -rf "$node18" && mkdir -p "$node18"
+  for deb in "$debs"/*.deb; do dpkg -x "$deb" "$node18/root"; done
+  rm -rf "$debs"
+  lib=$node18/root/usr/lib/$(gcc -print-multiarch)
+  printf '#!/bin/sh\nLD_LIBRARY_PATH=%s${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH} exec %s "$@"\n' \
+    "$lib" "$node18/root/usr/bin/node" >"$node18/node"
+  chmod 755 "$node18/node"
+fi
