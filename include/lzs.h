@@ -142,6 +142,16 @@ typedef struct {
                                    stream took */
 } lzs_info;
 
+/* The header rule alone, for an input of inputSize bytes that starts with
+ * head, which holds its first LZS_HEADER_SIZE bytes (all of it when it is
+ * shorter): 0 when the header gives the input's size, else the error
+ * lzs_decode gives for such an input whatever its other bytes:
+ * LZS_ERROR_NOT_AN_IMAGE (inputSize 4 or less), LZS_ERROR_TRUNCATED,
+ * LZS_ERROR_TRAILING_DATA, or LZS_ERROR_BAD_ARGUMENT (a NULL head with a
+ * size). For a file whose size is known before it is read. info (may be
+ * NULL) gets imageSize (0 below 4 bytes) and inputSize. */
+LZS_API size_t lzs_check_header(const void* head, unsigned long long inputSize, lzs_info* info);
+
 /* Fills *info from the same scan as lzs_decoded_size and returns the decoded
  * size, or an error (LZS_ERROR_BAD_ARGUMENT for a NULL info). *info is
  * written whenever info is not NULL, with zeros for what the call could not

@@ -31,15 +31,10 @@ namespace {
 
 using lzs::Error;
 
-// The header rule (lzs::CheckHeader) on a whole image. Returns 0 for a good
-// image; fills info, when given, with what the header tells.
+// The header rule on a whole image: 0 for a good image, with info, when
+// given, filled with what the header tells.
 size_t CheckImage(const void* image, size_t imageSize, lzs_info* info = nullptr) {
-  if (info != nullptr) *info = lzs_info{0, 0, 0, imageSize};
-  if (image == nullptr && imageSize != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
-  if (imageSize < lzs::HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);
-  const std::uint32_t header = lzs::ReadHeader(static_cast<const std::uint8_t*>(image));
-  if (info != nullptr) info->imageSize = std::uint64_t{lzs::HeaderSize} + header;
-  return lzs::CheckHeader(imageSize, header);
+  return lzs_check_header(image, imageSize, info);
 }
 
 const std::uint8_t* Payload(const void* image) {
@@ -103,8 +98,18 @@ size_t lzs_image_length(const void* src, size_t srcSize) {
   if (src == nullptr && srcSize != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
   if (srcSize < lzs::HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);
   const std::uint64_t length =
-      std::uint64_t{lzs::HeaderSize} + lzs::ReadHeader(static_cast<const std::uint8_t*>(src));
+      lzs::ImageSize(lzs::ReadHeader(static_cast<const std::uint8_t*>(src)));
   return length > srcSize ? Error(LZS_ERROR_TRUNCATED) : static_cast<size_t>(length);
+}
+
+size_t lzs_check_header(const void* head, unsigned long long inputSize, lzs_info* info) {
+  if (info != nullptr) *info = lzs_info{0, 0, 0, inputSize};
+  if (head == nullptr && inputSize != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
+  const auto* bytes = static_cast<const std::uint8_t*>(head);
+  if (info != nullptr && inputSize >= lzs::HeaderSize) {
+    info->imageSize = lzs::ImageSize(lzs::ReadHeader(bytes));
+  }
+  return lzs::HeaderError(lzs::FitImage(bytes, inputSize));
 }
 
 size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* info) {

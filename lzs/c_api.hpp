@@ -1,5 +1,5 @@
 // What the calls of liblzs's C interface share: error results, the header
-// rule, the overlap test and the rule for sizes as results.
+// rule's errors, the overlap test and the rule for sizes as results.
 #pragma once
 
 #include <cstddef>
@@ -26,15 +26,16 @@ constexpr Size SizeResult(std::uint64_t size) {
   return size <= largest ? static_cast<Size>(size) : Error<Size>(LZS_ERROR_INPUT_TOO_LARGE);
 }
 
-// The header rule for an input of inputSize bytes whose header (its first
-// HeaderSize bytes, when it has them) says `header`: more than HeaderSize
-// bytes, and exactly HeaderSize + header of them. Returns 0 when it holds.
-constexpr size_t CheckHeader(std::uint64_t inputSize, std::uint32_t header) {
-  if (inputSize <= HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);
-  const std::uint64_t imageSize = std::uint64_t{HeaderSize} + header;
-  if (inputSize < imageSize) return Error(LZS_ERROR_TRUNCATED);
-  if (inputSize > imageSize) return Error(LZS_ERROR_TRAILING_DATA);
-  return 0;
+// The header rule (lzs::FitHeader) as a result: 0 when the input is the
+// image, else the error lzs_decode gives for it.
+constexpr size_t HeaderError(HeaderFit fit) {
+  switch (fit) {
+    case HeaderFit::Whole: return 0;
+    case HeaderFit::NoItems: return Error(LZS_ERROR_NOT_AN_IMAGE);
+    case HeaderFit::Truncated: return Error(LZS_ERROR_TRUNCATED);
+    case HeaderFit::Trailing: return Error(LZS_ERROR_TRAILING_DATA);
+  }
+  return Error(LZS_ERROR_NOT_AN_IMAGE);
 }
 
 // Whether [a, a + aSize) and [b, b + bSize) share a byte.

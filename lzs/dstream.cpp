@@ -9,21 +9,23 @@
 // ring. Bytes before the start of the output are zero: the ring starts
 // zero-filled, and a slot is written only once its output index is reached.
 //
-// Items go one by one through a state machine that can stop anywhere (in
-// the middle of a back-reference's bytes or of its copy) and go on in the
-// next call. Whole groups go through lzs_decode's own group loop
-// (lzs::DecodeGroups), which needs the window in one line before its
-// output: see DecodeGroups below.
+// Items go one by one through the decoder's item walk (lzs/walk.hpp), which
+// can stop between any two bytes and go on in the next call; a copy that
+// the output room cuts short goes on in the next call too. Whole groups go
+// through lzs_decode's own group loop (lzs::DecodeGroups), which needs the
+// window in one line before its output: see DecodeGroups below.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "lzs.h"
 #include "lzs/c_api.hpp"
 #include "lzs/decode.hpp"
 #include "lzs/decode_groups.hpp"
 #include "lzs/format.hpp"
+#include "lzs/walk.hpp"
 
 namespace {
 
@@ -37,11 +39,6 @@ using lzs::Error;
 // speed; 64 KiB of each cost 3 to 15 percent (bench/decode_bench).
 constexpr size_t RecommendedInput = size_t{128} << 10;
 constexpr size_t RecommendedOutput = size_t{256} << 10;
-
-// Flag bits of a group, above a marker bit: the group is done when only the
-// marker is left.
-constexpr std::uint32_t GroupDone = 1;
-constexpr std::uint32_t GroupMarker = 0x100;
 
 // The stage, where whole groups are decoded while a call's output does not
 // hold a whole window yet: the window laid out in a line from its phase
@@ -68,15 +65,13 @@ struct lzs_dstream {
   std::uint8_t window[lzs::WindowSize];  // the ring
   std::uint8_t stage[StageSize];
   std::uint64_t written;       // output bytes so far
+  lzs::WalkState walk;         // where the items stand
   std::uint32_t payloadLeft;   // payload bytes not yet taken
   std::uint32_t header;        // the header's bytes so far, little-endian
   std::uint32_t headerHave;    // how many of them
-  std::uint32_t flags;         // the group's remaining flag bits, see GroupMarker
   std::uint32_t copyLeft;      // bytes of the current back-reference still to write
   std::uint32_t copyDistance;  // its distance
-  std::uint8_t firstByte;      // a back-reference's first byte, when haveFirst
-  bool haveFirst;
-  bool lastItemCut;  // the image ended one byte into a back-reference
+  bool lastItemCut;            // the image ended one byte into a back-reference
   Phase phase;
   size_t result;  // Ended: 0 or the image's error; Failed: the error
 };
@@ -98,16 +93,11 @@ inline void Put(lzs_dstream& ds, Output& out, std::uint8_t byte) {
 }
 
 // Writes what fits of the current back-reference.
-void Copy(lzs_dstream& ds, Output& out) {
+[[gnu::always_inline]] inline void Copy(lzs_dstream& ds, Output& out) {
   while (ds.copyLeft != 0 && out.pos < out.cap) {
     Put(ds, out, Source(ds, out, ds.written, ds.copyDistance));
     --ds.copyLeft;
   }
-}
-
-void StartCopy(lzs_dstream& ds, std::uint8_t b0, std::uint8_t b1) {
-  ds.copyLeft = lzs::ItemLength(b1);
-  ds.copyDistance = lzs::ItemDistance(ds.written, lzs::ItemPosition(b0, b1));
 }
 
 // Lays out the WindowSize output bytes before the next one in a line at
@@ -172,6 +162,40 @@ void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t 
   const auto used = static_cast<size_t>(in - first);
   srcPos += used;
   ds.payloadLeft -= static_cast<std::uint32_t>(used);
+  ds.walk.offset += used;
+  ds.walk.output = ds.written;
+}
+
+// Items through the walk, as far as the piece, the payload and the room go,
+// and up to the end of a group, where the group loop may take over again.
+// Returns true when it stopped at a literal for want of room (a
+// back-reference is taken without room: its copy waits in copyLeft).
+bool TakeItems(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize,
+               size_t& srcPos) {
+  const std::uint8_t* const first = src + srcPos;
+  const std::uint8_t* in = first;
+  const bool payloadEnds = srcSize - srcPos >= ds.payloadLeft;
+  const std::uint8_t* const end = payloadEnds ? first + ds.payloadLeft : src + srcSize;
+  bool wantsRoom = false;
+  const lzs::WalkStop stop =
+      lzs::WalkItems(in, end, payloadEnds, ds.walk, [&](const lzs::Item& item) {
+        if (item.reference) {
+          ds.copyLeft = item.length;
+          ds.copyDistance = item.distance;
+          Copy(ds, out);
+        } else if (out.pos == out.cap) {
+          wantsRoom = true;
+          return lzs::WalkStep::Refuse;
+        } else {
+          Put(ds, out, item.literal);
+        }
+        return out.pos == out.cap || item.groupEnds ? lzs::WalkStep::Stop : lzs::WalkStep::Next;
+      });
+  const auto used = static_cast<size_t>(in - first);
+  srcPos += used;
+  ds.payloadLeft -= static_cast<std::uint32_t>(used);
+  if (stop == lzs::WalkStop::Cut) ds.lastItemCut = true;
+  return wantsRoom;
 }
 
 // Puts the bytes this call wrote into the ring: the last WindowSize of them.
@@ -227,35 +251,11 @@ size_t Decode(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcS
       if (ds.header == 0) End(ds, Error(LZS_ERROR_NOT_AN_IMAGE));
       continue;
     }
-    if (ds.flags == GroupDone) {
+    if (ds.walk.flags == lzs::WalkState::GroupDone && !ds.walk.haveFirst) {
       DecodeGroups(ds, out, src, srcSize, srcPos);
       if (ds.payloadLeft == 0 || srcPos == srcSize) continue;
-      ds.flags = src[srcPos++] | GroupMarker;
-      --ds.payloadLeft;
-      continue;
     }
-    if (ds.flags & 1) {
-      if (out.pos == out.cap) return Hint(ds);
-      Put(ds, out, src[srcPos++]);
-      --ds.payloadLeft;
-      ds.flags >>= 1;
-      continue;
-    }
-    if (ds.haveFirst) {
-      StartCopy(ds, ds.firstByte, src[srcPos++]);
-      --ds.payloadLeft;
-      ds.haveFirst = false;
-      ds.flags >>= 1;
-    } else if (ds.payloadLeft < 2) {
-      // A back-reference cut off by the end of the image: its byte is dropped.
-      ++srcPos;
-      ds.payloadLeft = 0;
-      ds.lastItemCut = true;
-    } else {
-      ds.firstByte = src[srcPos++];
-      --ds.payloadLeft;
-      ds.haveFirst = true;
-    }
+    if (TakeItems(ds, out, src, srcSize, srcPos)) return Hint(ds);
   }
 }
 
@@ -271,9 +271,9 @@ void lzs_dstream_free(lzs_dstream* ds) { std::free(ds); }
 
 size_t lzs_dstream_reset(lzs_dstream* ds) {
   if (ds == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
-  std::memset(ds, 0, sizeof *ds);
-  ds->flags = GroupDone;
-  ds->phase = Phase::Header;
+  // Value-initialized: every byte zero (the window starts zero-filled), the
+  // walk at its start, the phase Header.
+  new (ds) lzs_dstream();
   return 0;
 }
 
@@ -300,15 +300,15 @@ size_t lzs_dstream_end(lzs_dstream* ds, lzs_info* info) {
   const std::uint64_t taken = imageSize != 0 ? imageSize - ds->payloadLeft : ds->headerHave;
   const size_t given = lzs::SizeResult(ds->written);
   if (info != nullptr) {
-    *info = lzs_info{lzs_is_error(given) ? 0 : given, ds->lastItemCut || ds->haveFirst, imageSize,
-                     taken};
+    *info = lzs_info{lzs_is_error(given) ? 0 : given, ds->lastItemCut || ds->walk.haveFirst,
+                     imageSize, taken};
   }
   switch (ds->phase) {
     case Phase::Failed: return ds->result;
     case Phase::Ended: return ds->result != 0 ? ds->result : given;
     default:
       return ds->copyLeft != 0 ? Error(LZS_ERROR_DST_TOO_SMALL)
-                               : lzs::CheckHeader(taken, ds->header);
+                               : lzs::HeaderError(lzs::FitHeader(taken, ds->header));
   }
 }
 

@@ -173,7 +173,24 @@ TEST(LzsDecode, RefusedImagesAndArguments) {
     EXPECT_EQ(info.decodedSize, lzs_is_error(c.size) ? 0 : c.size);
     EXPECT_EQ(info.imageSize, c.headerSays);
     EXPECT_EQ(info.inputSize, imageSize);
+    // The header rule alone gives the errors that come from the header.
+    const lzs_error error = lzs_get_error(c.size);
+    const bool fromHeader = error == LZS_ERROR_NOT_AN_IMAGE || error == LZS_ERROR_TRUNCATED ||
+                            error == LZS_ERROR_TRAILING_DATA || error == LZS_ERROR_BAD_ARGUMENT;
+    lzs_info header{7, 7, 7, 7};
+    EXPECT_EQ(lzs_check_header(image, imageSize, &header), fromHeader ? c.size : 0);
+    EXPECT_EQ(header.imageSize, c.headerSays);
+    EXPECT_EQ(header.inputSize, imageSize);
   }
+  // A file's size known before it is read, above what a size_t holds where
+  // it has 32 bits.
+  const Bytes head = {0x06, 0, 0, 0};
+  lzs_info info{};
+  EXPECT_EQ(lzs_check_header(head.data(), 10, &info), 0u);
+  EXPECT_EQ(lzs_check_header(head.data(), 9, nullptr), truncated);
+  EXPECT_EQ(lzs_check_header(head.data(), 1ull << 40, &info), trailing);
+  EXPECT_EQ(info.inputSize, 1ull << 40);
+  EXPECT_EQ(info.imageSize, 10u);
 
   // dst may border on the image, never share a byte with it.
   Bytes block(64);
