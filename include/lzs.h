@@ -195,21 +195,24 @@ LZS_API size_t lzs_dstream_reset(lzs_dstream* ds);
  * not overlap.
  *
  * Returns:
- *  - 0 when the image is complete and all of its output written;
+ *  - 0 when all of the image's bytes are taken and all of its output
+ *    written. That is not yet the verdict: an image that is no image (a
+ *    header of 0) or yields no byte also gives 0 here, and more input after
+ *    any image makes it LZS_ERROR_TRAILING_DATA, as lzs_decode says of the
+ *    longer input. lzs_dstream_end gives the verdict once the input ends;
  *  - otherwise, above 0, a hint: the payload bytes of the image still to
  *    come (the header's bytes while it is not complete), at least 1. When
  *    *dstPos reached dstCapacity, output may be waiting: call again with more
  *    room before concluding that the input is short;
- *  - or an error (test with lzs_is_error): LZS_ERROR_NOT_AN_IMAGE (a header
- *    of 0), LZS_ERROR_NO_OUTPUT (the image yields no byte), or
- *    LZS_ERROR_TRAILING_DATA (input past the image's end). These come when
- *    the image ends and stay until lzs_dstream_reset; but a 0,
- *    LZS_ERROR_NOT_AN_IMAGE or LZS_ERROR_NO_OUTPUT becomes
- *    LZS_ERROR_TRAILING_DATA if more input is passed, as lzs_decode would
- *    say of the longer input. LZS_ERROR_BAD_ARGUMENT (ds, dstPos or srcPos
- *    NULL, *dstPos above dstCapacity, *srcPos above srcSize, a NULL buffer
- *    with a size, or dst[0, dstCapacity) and src[0, srcSize) sharing a byte)
- *    changes nothing in ds.
+ *  - or an error (test with lzs_is_error), which stays until
+ *    lzs_dstream_reset: LZS_ERROR_TRAILING_DATA (input past the image's
+ *    end). LZS_ERROR_BAD_ARGUMENT (ds, dstPos or srcPos NULL, *dstPos above
+ *    dstCapacity, *srcPos above srcSize, a NULL buffer with a size, or
+ *    dst[0, dstCapacity) and src[0, srcSize) sharing a byte) changes
+ *    nothing in ds.
+ * The errors of an image (not an image, cut short, no output) come from
+ * lzs_dstream_end alone, so that the verdict is the same wherever the input
+ * splits and whatever the output room.
  *
  * A decoding loop (examples/stream_decode.c is a whole program):
  *     for (;;) {
@@ -222,7 +225,8 @@ LZS_API size_t lzs_dstream_reset(lzs_dstream* ds);
  *     }
  *     r = lzs_dstream_end(ds, &info);  (the decoded size, or the error)
  * Reading on after a 0 until the input ends is what catches input past the
- * image's end. */
+ * image's end; stopping at an error or at a 0 before that gives a verdict
+ * that lzs_decode may not give for the same bytes. */
 LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t* dstPos,
                                  const void* src, size_t srcSize, size_t* srcPos);
 
@@ -233,7 +237,8 @@ LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity,
  * header is 0), LZS_ERROR_TRUNCATED (the input ended before the image's
  * end), LZS_ERROR_NO_OUTPUT, LZS_ERROR_TRAILING_DATA (the error the stream
  * already holds), LZS_ERROR_DST_TOO_SMALL when decoded output is still
- * waiting in the context (call lzs_decode_stream with more room first), or
+ * waiting, in the context or in input the last call left for want of room,
+ * whatever that room was (call lzs_decode_stream with more room first), or
  * LZS_ERROR_BAD_ARGUMENT for a NULL ds. Apart from the last two, these are
  * the errors lzs_decode gives for the same bytes. info (may be NULL) gets decodedSize (the output
  * given so far), lastItemCut (the image ends, or the input ended, one byte

@@ -72,8 +72,9 @@ struct lzs_dstream {
   std::uint32_t copyLeft;      // bytes of the current back-reference still to write
   std::uint32_t copyDistance;  // its distance
   bool lastItemCut;            // the image ended one byte into a back-reference
-  Phase phase;
-  size_t result;  // Ended: 0 or the image's error; Failed: the error
+  bool waitsForRoom;           // the last call stopped at a literal for want of room
+  Phase phase;                 // Ended: the payload is all taken
+  size_t result;               // Failed: the error
 };
 
 namespace {
@@ -220,11 +221,6 @@ size_t Hint(const lzs_dstream& ds) {
   return ds.payloadLeft < SIZE_MAX / 2 ? ds.payloadLeft : SIZE_MAX / 2;
 }
 
-void End(lzs_dstream& ds, size_t result) {
-  ds.phase = Phase::Ended;
-  ds.result = result;
-}
-
 size_t Decode(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize,
               size_t& srcPos) {
   for (;;) {
@@ -232,14 +228,17 @@ size_t Decode(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcS
     if (ds.copyLeft != 0) return Hint(ds);
     if (ds.phase == Phase::Failed) return ds.result;
     if (ds.phase == Phase::Ended) {
-      // Input past the image's end: lzs_decode would find the header short.
-      if (srcPos == srcSize) return ds.result;
+      // The verdict waits for the end of the input (lzs_dstream_end): even
+      // an image that is not one (a header of 0) or yields no byte is
+      // followed by more input in the bytes lzs_decode would be given,
+      // which makes its verdict that input past the end.
+      if (srcPos == srcSize) return 0;
       ds.phase = Phase::Failed;
       ds.result = Error(LZS_ERROR_TRAILING_DATA);
       return ds.result;
     }
     if (ds.phase == Phase::Items && ds.payloadLeft == 0) {
-      End(ds, ds.written == 0 ? Error(LZS_ERROR_NO_OUTPUT) : 0);
+      ds.phase = Phase::Ended;
       continue;
     }
     if (srcPos == srcSize) return Hint(ds);
@@ -248,14 +247,16 @@ size_t Decode(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcS
       if (++ds.headerHave < lzs::HeaderSize) continue;
       ds.phase = Phase::Items;
       ds.payloadLeft = ds.header;
-      if (ds.header == 0) End(ds, Error(LZS_ERROR_NOT_AN_IMAGE));
       continue;
     }
     if (ds.walk.flags == lzs::WalkState::GroupDone && !ds.walk.haveFirst) {
       DecodeGroups(ds, out, src, srcSize, srcPos);
       if (ds.payloadLeft == 0 || srcPos == srcSize) continue;
     }
-    if (TakeItems(ds, out, src, srcSize, srcPos)) return Hint(ds);
+    if (TakeItems(ds, out, src, srcSize, srcPos)) {
+      ds.waitsForRoom = true;
+      return Hint(ds);
+    }
   }
 }
 
@@ -285,6 +286,7 @@ size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t*
     return Error(LZS_ERROR_BAD_ARGUMENT);
   }
   Output out{static_cast<std::uint8_t*>(dst), *dstPos, dstCapacity, *dstPos, ds->written};
+  ds->waitsForRoom = false;
   const size_t result = Decode(*ds, out, static_cast<const std::uint8_t*>(src), srcSize, *srcPos);
   KeepWindow(*ds, out);
   *dstPos = out.pos;
@@ -296,20 +298,22 @@ size_t lzs_dstream_end(lzs_dstream* ds, lzs_info* info) {
   if (ds == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
   // imageSize is 0 until the whole header is seen, and at least HeaderSize after.
   const std::uint64_t imageSize =
-      ds->headerHave == lzs::HeaderSize ? std::uint64_t{lzs::HeaderSize} + ds->header : 0;
+      ds->headerHave == lzs::HeaderSize ? lzs::ImageSize(ds->header) : 0;
   const std::uint64_t taken = imageSize != 0 ? imageSize - ds->payloadLeft : ds->headerHave;
   const size_t given = lzs::SizeResult(ds->written);
   if (info != nullptr) {
     *info = lzs_info{lzs_is_error(given) ? 0 : given, ds->lastItemCut || ds->walk.haveFirst,
                      imageSize, taken};
   }
-  switch (ds->phase) {
-    case Phase::Failed: return ds->result;
-    case Phase::Ended: return ds->result != 0 ? ds->result : given;
-    default:
-      return ds->copyLeft != 0 ? Error(LZS_ERROR_DST_TOO_SMALL)
-                               : lzs::HeaderError(lzs::FitHeader(taken, ds->header));
-  }
+  if (ds->phase == Phase::Failed) return ds->result;
+  // Output still waiting, in a copy or in input not taken for want of
+  // room, whatever the room was: the caller has more to give.
+  if (ds->copyLeft != 0 || ds->waitsForRoom) return Error(LZS_ERROR_DST_TOO_SMALL);
+  // Then lzs_decode's verdict on the bytes taken: the header rule, then the
+  // output.
+  const size_t header = lzs::HeaderError(lzs::FitHeader(taken, ds->header));
+  if (header != 0) return header;
+  return ds->written == 0 ? Error(LZS_ERROR_NO_OUTPUT) : given;
 }
 
 size_t lzs_dstream_in_size(void) { return RecommendedInput; }

@@ -21,6 +21,7 @@
 #include "tests/guarded_buffer.hpp"
 #include "tests/support/images.hpp"
 #include "tests/support/reference.hpp"
+#include "tests/support/stream_decode.hpp"
 
 namespace {
 
@@ -481,8 +482,17 @@ TEST(LzsDecodeStream, ResultsAndPositions) {
        {'x'}},
       {"more input after the end", worked, Bytes{0x00}, 64, Error(LZS_ERROR_TRAILING_DATA), 0, {}},
       {"empty input after the end", worked, {}, 64, 0, 0, {}},
-      {"header of 0", {}, Bytes{0, 0, 0, 0}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), 4, {}},
-      {"no output", {}, Bytes{0x01, 0, 0, 0, 0x00}, 64, Error(LZS_ERROR_NO_OUTPUT), 5, {}},
+      // Their verdicts wait for the end of the input (lzs_dstream_end): more
+      // input would make them bytes after the end.
+      {"header of 0", {}, Bytes{0, 0, 0, 0}, 64, 0, 4, {}},
+      {"no output", {}, Bytes{0x01, 0, 0, 0, 0x00}, 64, 0, 5, {}},
+      {"header of 0, then more",
+       Bytes{0, 0, 0, 0},
+       Bytes{'x'},
+       64,
+       Error(LZS_ERROR_TRAILING_DATA),
+       0,
+       {}},
       {"error stays",
        Bytes{0x02, 0, 0, 0, 0x01, 'x', 'y'},
        Bytes{0x01},
@@ -598,6 +608,14 @@ TEST(LzsDecodeStream, EndInEachState) {
        Error(LZS_ERROR_TRAILING_DATA),
        {1, 0, 6, 6}},
       {"output still waiting", worked, 4, Error(LZS_ERROR_DST_TOO_SMALL), {4, 0, 10, 10}},
+      // Input not taken for want of room is output waiting too, whatever
+      // the room was.
+      {"literal waiting, no room", worked, 0, Error(LZS_ERROR_DST_TOO_SMALL), {0, 0, 10, 5}},
+      {"literal waiting, room 1", worked, 1, Error(LZS_ERROR_DST_TOO_SMALL), {1, 0, 10, 6}},
+      {"literal waiting, room 2", worked, 2, Error(LZS_ERROR_DST_TOO_SMALL), {2, 0, 10, 7}},
+      {"copy waiting, room 3", worked, 3, Error(LZS_ERROR_DST_TOO_SMALL), {3, 0, 10, 10}},
+      {"copy waiting, room 8", worked, 8, Error(LZS_ERROR_DST_TOO_SMALL), {8, 0, 10, 10}},
+      {"room to spare, image cut", head(7), 2, Error(LZS_ERROR_TRUNCATED), {2, 0, 10, 7}},
       {"header of 0", {0, 0, 0, 0}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), {0, 0, 4, 4}},
       {"header of 0, then a byte",
        {0, 0, 0, 0, 1},
@@ -640,6 +658,87 @@ TEST(LzsDecodeStream, EndInEachState) {
   EXPECT_EQ(lzs_dstream_end(ds, nullptr), 9u);
   lzs_dstream_free(ds);
   EXPECT_EQ(lzs_dstream_end(nullptr, nullptr), Error(LZS_ERROR_BAD_ARGUMENT));
+}
+
+// The decoding loop of lzs.h's example, over `input` read in pieces that
+// end at `cuts` (a read gives at least one byte until the input ends), with
+// `room` bytes of output room: its output and verdict.
+testdata::StreamResult ExampleLoop(const Bytes& input, const std::vector<size_t>& cuts,
+                                   size_t room) {
+  lzs_dstream* ds = lzs_dstream_create();
+  Bytes dst(room);
+  Bytes src;
+  size_t srcPos = 0;
+  size_t read = 0;  // bytes of input read so far
+  size_t cut = 0;   // the next of `cuts`
+  bool ended = false;
+  testdata::StreamResult result;
+  for (;;) {
+    if (srcPos == src.size() && !ended) {
+      while (cut < cuts.size() && cuts[cut] <= read) ++cut;
+      const size_t to = cut < cuts.size() ? cuts[cut] : input.size();
+      src.assign(input.begin() + static_cast<std::ptrdiff_t>(read),
+                 input.begin() + static_cast<std::ptrdiff_t>(to));
+      read = to;
+      srcPos = 0;
+      ended = src.empty();
+    }
+    size_t dstPos = 0;
+    const size_t r =
+        lzs_decode_stream(ds, dst.data(), room, &dstPos, src.data(), src.size(), &srcPos);
+    result.output.insert(result.output.end(), dst.begin(),
+                         dst.begin() + static_cast<std::ptrdiff_t>(dstPos));
+    if (lzs_is_error(r) || (ended && dstPos < room)) break;
+  }
+  const size_t verdict = lzs_dstream_end(ds, nullptr);
+  lzs_dstream_free(ds);
+  result.code = lzs_is_error(verdict) ? verdict : 0;
+  if (result.code != 0) result.output.clear();
+  EXPECT_TRUE(lzs_is_error(verdict) || verdict == result.output.size());
+  return result;
+}
+
+// A stream's verdict is lzs_decode's on the same bytes, wherever the reads
+// split them and whatever the output room: also for the errors that more
+// input turns into bytes after the end (a header of 0, an image that yields
+// no byte), and for two images back to back.
+TEST(LzsDecodeStream, VerdictWhateverTheSplitsAndRooms) {
+  const Bytes worked{0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  auto join = [](Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const Bytes xyz{'x', 'y', 'z'};
+  std::vector<Bytes> inputs = {
+      {0, 0, 0, 0},
+      join({0, 0, 0, 0}, xyz),
+      {1, 0, 0, 0, 0x00},
+      join({1, 0, 0, 0, 0x00}, xyz),
+      join({2, 0, 0, 0, 0x00, 0x42}, xyz),
+      {3, 0, 0, 0, 0x01, 'x', 0x42},
+      join(worked, {0x00}),
+      join(worked, worked),
+      {0x07, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3},
+      {0x06, 0, 0},
+  };
+  for (size_t size = 0; size <= worked.size(); ++size) {
+    inputs.emplace_back(worked.begin(), worked.begin() + static_cast<std::ptrdiff_t>(size));
+  }
+  for (const Bytes& input : inputs) {
+    const testdata::StreamResult expected = testdata::DecodeWhole(input);
+    for (const size_t room : {1u, 2u, 3u, 8u, 64u}) {
+      for (size_t first = 0; first <= input.size(); ++first) {
+        for (size_t second = first; second <= input.size(); ++second) {
+          const testdata::StreamResult actual = ExampleLoop(input, {first, second}, room);
+          ASSERT_EQ(std::string(lzs_error_name(actual.code)), lzs_error_name(expected.code))
+              << input.size() << " bytes, cut at " << first << " and " << second << ", room "
+              << room;
+          ASSERT_EQ(actual.output, expected.output) << input.size() << " bytes, cut at " << first
+                                                    << " and " << second << ", room " << room;
+        }
+      }
+    }
+  }
 }
 
 // The encoder's workspace: a size whose byte count would wrap around is a
