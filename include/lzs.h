@@ -45,31 +45,54 @@ LZS_API const char* lzs_version_string(void);
 
 /* Errors. A call returns (size_t)-code; lzs_get_error() gives the code back
  * (LZS_OK for a size). An image is accepted only when its header is its size
- * minus 4: TRUNCATED and TRAILING_DATA tell the two ways it can differ. */
+ * minus 4: TRUNCATED and TRAILING_DATA tell the two ways it can differ.
+ *
+ * LZS_ERRORS is the one list of the errors: X(NAME, code, words, when) for
+ * each, the code's name in lzs_error (LZS_ERROR_NAME), its words
+ * (lzs_error_name) and when it comes. The codes run from 1 without a gap and
+ * never change. Bindings read the list at run time (lzs_error_symbol and
+ * lzs_error_name over the codes from 1 until lzs_get_error gives LZS_OK) or
+ * have their copies made from it (tools/lzs_header.py). */
+#define LZS_ERRORS(X)                                                                           \
+  X(NOT_AN_IMAGE, 1, "not an LZS image",                                                        \
+    "4 bytes or fewer: no room for any item (a header of 0 among them); "                       \
+    "a stream whose input ended inside the header")                                             \
+  X(TRUNCATED, 2, "cut short: the image is shorter than its header says",                       \
+    "the image is shorter than its header says; a stream whose input ended before the image's " \
+    "end")                                                                                      \
+  X(NO_OUTPUT, 3, "the image yields no byte", "the payload yields no byte")                     \
+  X(DST_TOO_SMALL, 4, "destination buffer too small",                                           \
+    "dstCapacity is below what the call needs; a stream's output still waits")                  \
+  X(INPUT_TOO_LARGE, 5, "input too large",                                                      \
+    "encode: above LZS_ENCODE_SIZE_MAX; decode: a size that a size_t cannot return")            \
+  X(OUT_OF_MEMORY, 6, "out of memory", "encode: the workspace could not be allocated")          \
+  X(EMPTY_INPUT, 7, "empty input", "encode: no image can hold zero bytes")                      \
+  X(BAD_ARGUMENT, 8, "bad argument",                                                            \
+    "a null pointer with a size, dst overlapping the image, stream positions past their "       \
+    "buffers")                                                                                  \
+  X(TRAILING_DATA, 9, "bytes after the end of the image",                                       \
+    "the image is longer than its header says; in a stream, input past the image's end")        \
+  X(BAD_LEVEL, 10, "unknown level: 1 is fast, 9 the smallest image, 0 the default",             \
+    "encode: a level other than those below")
+
+#define LZS_ERROR_ENUM_(name, code, words, when) LZS_ERROR_##name = code,
+#define LZS_ERROR_COUNT_(name, code, words, when) +1
 typedef enum {
   LZS_OK = 0,
-  LZS_ERROR_NOT_AN_IMAGE = 1,    /* 4 bytes or fewer: no room for any item; in a
-                                    stream also a header of 0, or an input that
-                                    ended inside the header */
-  LZS_ERROR_TRUNCATED = 2,       /* the image is shorter than its header says */
-  LZS_ERROR_NO_OUTPUT = 3,       /* the payload yields no byte */
-  LZS_ERROR_DST_TOO_SMALL = 4,   /* dstCapacity is below what the call needs */
-  LZS_ERROR_INPUT_TOO_LARGE = 5, /* encode: above LZS_ENCODE_SIZE_MAX; decode:
-                                    a size that a size_t cannot return */
-  LZS_ERROR_OUT_OF_MEMORY = 6,   /* encode: the workspace could not be allocated */
-  LZS_ERROR_EMPTY_INPUT = 7,     /* encode: no image can hold zero bytes */
-  LZS_ERROR_BAD_ARGUMENT = 8,    /* a null pointer with a size, dst overlapping
-                                    the image, stream positions past their buffers */
-  LZS_ERROR_TRAILING_DATA = 9,   /* the image is longer than its header says; in
-                                    a stream, input past the image's end */
-  LZS_ERROR_BAD_LEVEL = 10,      /* encode: a level other than those below */
-  LZS_ERROR_MAX_CODE = 10
+  LZS_ERRORS(LZS_ERROR_ENUM_)                         /* LZS_ERROR_NOT_AN_IMAGE = 1, ... */
+  LZS_ERROR_MAX_CODE = 0 LZS_ERRORS(LZS_ERROR_COUNT_) /* the last code */
 } lzs_error;
+#undef LZS_ERROR_ENUM_
+#undef LZS_ERROR_COUNT_
 
 LZS_API unsigned lzs_is_error(size_t code);
 LZS_API lzs_error lzs_get_error(size_t code);
-/* A short English description; "no error" for a size. Never NULL. */
+/* A short English description (the words of LZS_ERRORS); "no error" for a
+ * size. Never NULL. */
 LZS_API const char* lzs_error_name(size_t code);
+/* The code's name in lzs_error: "LZS_ERROR_TRUNCATED", or "LZS_OK" for a
+ * size. Never NULL. */
+LZS_API const char* lzs_error_symbol(size_t code);
 
 /* The image format's sizes: the header's length, the largest image (a 32-bit
  * header gives the length of the rest), and the most one payload byte can

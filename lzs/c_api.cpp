@@ -52,22 +52,32 @@ lzs_error lzs_get_error(size_t code) {
   return lzs_is_error(code) ? static_cast<lzs_error>(0 - code) : LZS_OK;
 }
 
+// The list of errors runs from 1 to LZS_ERROR_MAX_CODE without a gap.
+#define LZS_CODE_IN_ORDER(name, code, words, when) \
+  static_assert(LZS_ERROR_##name == (code) && (code) >= 1 && (code) <= LZS_ERROR_MAX_CODE);
+LZS_ERRORS(LZS_CODE_IN_ORDER)
+#undef LZS_CODE_IN_ORDER
+
 const char* lzs_error_name(size_t code) {
   switch (lzs_get_error(code)) {
     case LZS_OK: return "no error";
-    case LZS_ERROR_NOT_AN_IMAGE: return "not an LZS image";
-    case LZS_ERROR_TRUNCATED: return "cut short: the image is shorter than its header says";
-    case LZS_ERROR_NO_OUTPUT: return "the image yields no byte";
-    case LZS_ERROR_DST_TOO_SMALL: return "destination buffer too small";
-    case LZS_ERROR_INPUT_TOO_LARGE: return "input too large";
-    case LZS_ERROR_OUT_OF_MEMORY: return "out of memory";
-    case LZS_ERROR_EMPTY_INPUT: return "empty input";
-    case LZS_ERROR_BAD_ARGUMENT: return "bad argument";
-    case LZS_ERROR_TRAILING_DATA: return "bytes after the end of the image";
-    case LZS_ERROR_BAD_LEVEL:
-      return "unknown level: 1 is fast, 9 the smallest image, 0 the default";
+#define LZS_ERROR_WORDS(name, code, words, when) \
+  case LZS_ERROR_##name: return words;
+      LZS_ERRORS(LZS_ERROR_WORDS)
+#undef LZS_ERROR_WORDS
   }
   return "unknown error";
+}
+
+const char* lzs_error_symbol(size_t code) {
+  switch (lzs_get_error(code)) {
+    case LZS_OK: return "LZS_OK";
+#define LZS_ERROR_SYMBOL(name, code, words, when) \
+  case LZS_ERROR_##name: return "LZS_ERROR_" #name;
+      LZS_ERRORS(LZS_ERROR_SYMBOL)
+#undef LZS_ERROR_SYMBOL
+  }
+  return "LZS_OK";
 }
 
 size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t imageSize) {

@@ -321,6 +321,7 @@ TEST(LzsSizes, ThirtyTwoBitResults) {
 
 TEST(LzsErrors, CodesNamesAndSizes) {
   std::vector<std::string> names;
+  std::vector<std::string> symbols;
   for (int code = LZS_ERROR_NOT_AN_IMAGE; code <= LZS_ERROR_MAX_CODE; ++code) {
     const size_t result = Error(static_cast<lzs_error>(code));
     EXPECT_EQ(lzs_is_error(result), 1u) << code;
@@ -329,7 +330,18 @@ TEST(LzsErrors, CodesNamesAndSizes) {
     EXPECT_NE(names.back(), "unknown error") << code;
     EXPECT_NE(names.back(), "no error") << code;
     for (size_t k = 0; k + 1 < names.size(); ++k) EXPECT_NE(names[k], names.back()) << code;
+    symbols.emplace_back(lzs_error_symbol(result));
   }
+  // The symbols, as lzs.h's list names them.
+  const std::vector<std::string> listed = {
+#define LZS_LISTED(name, code, words, when) "LZS_ERROR_" #name,
+      LZS_ERRORS(LZS_LISTED)
+#undef LZS_LISTED
+  };
+  EXPECT_EQ(symbols, listed);
+  EXPECT_EQ(symbols[LZS_ERROR_TRAILING_DATA - 1], "LZS_ERROR_TRAILING_DATA");
+  EXPECT_STREQ(lzs_error_symbol(0), "LZS_OK");
+  EXPECT_STREQ(lzs_error_symbol(Error(static_cast<lzs_error>(LZS_ERROR_MAX_CODE + 1))), "LZS_OK");
   EXPECT_STREQ(lzs_version_string(), LZS_VERSION_STRING);
   for (const size_t size :
        {size_t{0}, size_t{1}, size_t{9}, size_t{1} << 40, Error(LZS_ERROR_MAX_CODE) - 1}) {

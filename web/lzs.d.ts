@@ -19,6 +19,7 @@ export const LEVEL_OPTIMAL: 9;
 
 /** The library's error codes (lzs.h). */
 export const ErrorCode: Readonly<{
+  // lzs_header.py: begin errors (made from include/lzs.h by tools/lzs_header.py write)
   NOT_AN_IMAGE: 1;
   TRUNCATED: 2;
   NO_OUTPUT: 3;
@@ -29,6 +30,7 @@ export const ErrorCode: Readonly<{
   BAD_ARGUMENT: 8;
   TRAILING_DATA: 9;
   BAD_LEVEL: 10;
+  // lzs_header.py: end errors
 }>;
 
 /** A failure of the codec: its code and the library's words for it. */

@@ -20,6 +20,7 @@ const wasmBase64 = "@LZS_WASM_BASE64@";
 
 // The library's error codes (lzs.h's lzs_error) and levels.
 const ErrorCode = Object.freeze({
+  // lzs_header.py: begin errors (made from include/lzs.h by tools/lzs_header.py write)
   NOT_AN_IMAGE: 1,
   TRUNCATED: 2,
   NO_OUTPUT: 3,
@@ -30,6 +31,7 @@ const ErrorCode = Object.freeze({
   BAD_ARGUMENT: 8,
   TRAILING_DATA: 9,
   BAD_LEVEL: 10,
+  // lzs_header.py: end errors
 });
 const LEVEL_DEFAULT = 0;
 const LEVEL_FAST = 1;
