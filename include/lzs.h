@@ -150,11 +150,15 @@ LZS_API size_t lzs_decode_bound(size_t imageSize);
  * LZS_ERROR_TRUNCATED when that size runs past srcSize. */
 LZS_API size_t lzs_image_length(const void* src, size_t srcSize);
 
-/* What a scan of an image tells without decoding it (lzs_image_info), or
- * what a stream saw (lzs_dstream_end). */
+/* What a call learnt of an image or a stream (lzs_image_info,
+ * lzs_check_header, lzs_dstream_end, lzs_decode_alloc), and what
+ * lzs_describe puts in words. The calls fill it whole; the caller sets
+ * limitName and flags, where they apply, before lzs_describe. */
 typedef struct {
   size_t decodedSize;           /* what lzs_decode returns for the image; for
-                                   a stream, the output given so far */
+                                   a stream, the output given so far;
+                                   lzs_decode_alloc: also the size above its
+                                   maxOutput */
   int lastItemCut;              /* 1 when the image (or the input) ends one byte
                                    into a back-reference, which decoding drops;
                                    else 0 */
@@ -163,7 +167,50 @@ typedef struct {
                                    header was seen */
   unsigned long long inputSize; /* the bytes given: imageSize, or the bytes a
                                    stream took */
+  unsigned long long sizeLimit; /* a limit that a size went past
+                                   (LZS_ERROR_INPUT_TOO_LARGE): the most bytes
+                                   the output may have (lzs_decode_alloc's
+                                   maxOutput), or with LZS_INFO_INPUT_LIMIT the
+                                   input; 0 for none */
+  const char* limitName;        /* how the caller names that limit, for
+                                   lzs_describe ("maxOutputSize"); NULL for
+                                   "the limit" */
+  unsigned flags;               /* LZS_INFO_* below, for lzs_describe */
 } lzs_info;
+
+/* lzs_info's flags. */
+#define LZS_INFO_INPUT_PARTIAL                                                 \
+  1u                            /* inputSize counts only the input read before \
+                                   the error: there may be more */
+#define LZS_INFO_PACKING 2u     /* the result is of packing (lzs_encode) */
+#define LZS_INFO_INPUT_LIMIT 4u /* sizeLimit limits the input, not the output */
+
+/* Writes the description of a call's result, sizes included, into buf[0,
+ * cap) with a terminating NUL (cut to fit), and returns its length without
+ * the NUL: as snprintf, a length of cap or more means it was cut. buf may be
+ * NULL when cap is 0. These are the words lzs prints after a file's name,
+ * and every binding's message: the error's name (lzs_error_name, "no error"
+ * for a size, also when info is NULL), with what info tells:
+ *  - LZS_ERROR_TRUNCATED: "... (3,609 of 10,004 bytes)" (inputSize of
+ *    imageSize); but when the header promises more than 64 times the bytes
+ *    there are, "probably not an LZS image (its header promises
+ *    3,364,354,902 bytes; there are 3,609)": the format has no magic number,
+ *    and the header of bytes that are no image promises some 2 GiB;
+ *  - LZS_ERROR_TRAILING_DATA: "... (10,010 bytes; the image is 10,004)",
+ *    "(at least 10,010 bytes; ...)" with LZS_INFO_INPUT_PARTIAL;
+ *  - LZS_ERROR_NOT_AN_IMAGE with an inputSize above LZS_IMAGE_SIZE_MAX:
+ *    "not an LZS image: larger than the largest, 4,294,967,299 bytes";
+ *  - LZS_ERROR_INPUT_TOO_LARGE with a sizeLimit: "input too large: it would
+ *    unpack to 5,000 bytes, above maxOutputSize (4,096)" (decodedSize,
+ *    limitName, sizeLimit), or "input too large: 5,000 bytes, above ..."
+ *    (inputSize) with LZS_INFO_INPUT_LIMIT; without one, where size_t has
+ *    32 bits, "input too large: it would unpack to more than 4,294,967,285
+ *    bytes, the most a 32-bit module returns";
+ *  - with LZS_INFO_PACKING, as lzs says it of a file it cannot pack: "is
+ *    empty; no LZS image holds zero bytes", "is too large to pack: more than
+ *    2,147,483,648 bytes", else "cannot pack: " and the error's name.
+ * Sizes have thousands separators. */
+LZS_API size_t lzs_describe(size_t result, const lzs_info* info, char* buf, size_t cap);
 
 /* The header rule alone, for an input of inputSize bytes that starts with
  * head, which holds its first LZS_HEADER_SIZE bytes (all of it when it is

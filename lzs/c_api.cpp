@@ -113,7 +113,7 @@ size_t lzs_image_length(const void* src, size_t srcSize) {
 }
 
 size_t lzs_check_header(const void* head, unsigned long long inputSize, lzs_info* info) {
-  if (info != nullptr) *info = lzs_info{0, 0, 0, inputSize};
+  if (info != nullptr) *info = lzs::Info(0, false, 0, inputSize);
   if (head == nullptr && inputSize != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
   const auto* bytes = static_cast<const std::uint8_t*>(head);
   if (info != nullptr && inputSize >= lzs::HeaderSize) {

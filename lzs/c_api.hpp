@@ -38,6 +38,13 @@ constexpr size_t HeaderError(HeaderFit fit) {
   return Error(LZS_ERROR_NOT_AN_IMAGE);
 }
 
+// An lzs_info of what a call learnt; the caller's fields (the limit's name,
+// the flags) and the limit empty.
+constexpr lzs_info Info(size_t decodedSize, bool lastItemCut, std::uint64_t imageSize,
+                        std::uint64_t inputSize) {
+  return lzs_info{decodedSize, lastItemCut ? 1 : 0, imageSize, inputSize, 0, nullptr, 0};
+}
+
 // Whether [a, a + aSize) and [b, b + bSize) share a byte.
 inline bool Overlap(const void* a, size_t aSize, const void* b, size_t bSize) {
   const auto start = reinterpret_cast<std::uintptr_t>(a);

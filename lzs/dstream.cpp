@@ -302,8 +302,8 @@ size_t lzs_dstream_end(lzs_dstream* ds, lzs_info* info) {
   const std::uint64_t taken = imageSize != 0 ? imageSize - ds->payloadLeft : ds->headerHave;
   const size_t given = lzs::SizeResult(ds->written);
   if (info != nullptr) {
-    *info = lzs_info{lzs_is_error(given) ? 0 : given, ds->lastItemCut || ds->walk.haveFirst,
-                     imageSize, taken};
+    *info = lzs::Info(lzs_is_error(given) ? 0 : given, ds->lastItemCut || ds->walk.haveFirst,
+                      imageSize, taken);
   }
   if (ds->phase == Phase::Failed) return ds->result;
   // Output still waiting, in a copy or in input not taken for want of

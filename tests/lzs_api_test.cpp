@@ -61,6 +61,10 @@ void ExpectBoundedLikeReference(const Bytes& image, const std::string& what) {
   }
 }
 
+// An lzs_info with something in every field, for calls that must write all
+// of them.
+lzs_info Spoiled() { return lzs_info{7, 7, 7, 7, 7, "spoiled", 7}; }
+
 Bytes RandomBytes(std::mt19937& rng, size_t size, std::uint32_t alphabet) {
   Bytes out(size);
   for (auto& byte : out) byte = static_cast<std::uint8_t>(rng() % alphabet);
@@ -169,16 +173,19 @@ TEST(LzsDecode, RefusedImagesAndArguments) {
     EXPECT_EQ(lzs_decode(c.nullDst ? nullptr : out, c.capacity, image, imageSize), c.decoded);
     EXPECT_EQ(lzs_decoded_size(image, imageSize), c.size);
     // lzs_image_info says the same, and what it learnt also after an error.
-    lzs_info info{7, 7, 7, 7};
+    lzs_info info = Spoiled();
     EXPECT_EQ(lzs_image_info(image, imageSize, &info), c.size);
     EXPECT_EQ(info.decodedSize, lzs_is_error(c.size) ? 0 : c.size);
     EXPECT_EQ(info.imageSize, c.headerSays);
     EXPECT_EQ(info.inputSize, imageSize);
+    EXPECT_EQ(info.sizeLimit, 0u);
+    EXPECT_EQ(info.limitName, nullptr);
+    EXPECT_EQ(info.flags, 0u);
     // The header rule alone gives the errors that come from the header.
     const lzs_error error = lzs_get_error(c.size);
     const bool fromHeader = error == LZS_ERROR_NOT_AN_IMAGE || error == LZS_ERROR_TRUNCATED ||
                             error == LZS_ERROR_TRAILING_DATA || error == LZS_ERROR_BAD_ARGUMENT;
-    lzs_info header{7, 7, 7, 7};
+    lzs_info header = Spoiled();
     EXPECT_EQ(lzs_check_header(image, imageSize, &header), fromHeader ? c.size : 0);
     EXPECT_EQ(header.imageSize, c.headerSays);
     EXPECT_EQ(header.inputSize, imageSize);
@@ -249,7 +256,7 @@ TEST(LzsImageInfo, SizeAndCutLastItem) {
   }
   // An image that yields nothing still tells of its cut-off last item.
   const Bytes bad = {0x02, 0, 0, 0, 0x00, 0x42};
-  lzs_info info{7, 7, 7, 7};
+  lzs_info info = Spoiled();
   EXPECT_EQ(lzs_image_info(bad.data(), bad.size(), &info), Error(LZS_ERROR_NO_OUTPUT));
   EXPECT_EQ(info.decodedSize, 0u);
   EXPECT_EQ(info.lastItemCut, 1);
@@ -350,6 +357,85 @@ TEST(LzsErrors, CodesNamesAndSizes) {
     EXPECT_STREQ(lzs_error_name(size), "no error") << size;
   }
   EXPECT_STREQ(lzs_error_name(Error(static_cast<lzs_error>(LZS_ERROR_MAX_CODE + 1))), "no error");
+}
+
+// The words of a result with its sizes, as every face prints them.
+TEST(LzsDescribe, Words) {
+  const size_t truncated = Error(LZS_ERROR_TRUNCATED);
+  const size_t trailing = Error(LZS_ERROR_TRAILING_DATA);
+  const size_t tooLarge = Error(LZS_ERROR_INPUT_TOO_LARGE);
+  auto sizes = [](unsigned long long imageSize, unsigned long long inputSize, unsigned flags = 0) {
+    return lzs_info{0, 0, imageSize, inputSize, 0, nullptr, flags};
+  };
+  auto limit = [](size_t decodedSize, unsigned long long inputSize, unsigned long long sizeLimit,
+                  const char* name, unsigned flags = 0) {
+    return lzs_info{decodedSize, 0, 0, inputSize, sizeLimit, name, flags};
+  };
+  struct Case {
+    size_t result;
+    lzs_info info;
+    const char* words;
+  };
+  const Case cases[] = {
+      {truncated, sizes(10, 5),
+       "cut short: the image is shorter than its header says (5 of 10 bytes)"},
+      {truncated, sizes(0, 3), "cut short: the image is shorter than its header says"},
+      // A header that promises more than 64 times the bytes there are: the
+      // bytes are probably not an image. Both sides of the rule.
+      {truncated, sizes(64 * 3609, 3609),
+       "cut short: the image is shorter than its header says (3,609 of 230,976 bytes)"},
+      {truncated, sizes(64 * 3609 + 1, 3609),
+       "probably not an LZS image (its header promises 230,977 bytes; there are 3,609)"},
+      {truncated, sizes(3364354902, 3609),
+       "probably not an LZS image (its header promises 3,364,354,902 bytes; there are 3,609)"},
+      {truncated, sizes(LZS_IMAGE_SIZE_MAX, 5),
+       "probably not an LZS image (its header promises 4,294,967,299 bytes; there are 5)"},
+      {truncated, sizes(64 * 5, 5),
+       "cut short: the image is shorter than its header says (5 of 320 bytes)"},
+      {trailing, sizes(10004, 10010),
+       "bytes after the end of the image (10,010 bytes; the image is 10,004)"},
+      {trailing, sizes(10, 11, LZS_INFO_INPUT_PARTIAL),
+       "bytes after the end of the image (at least 11 bytes; the image is 10)"},
+      {trailing, sizes(0, 0), "bytes after the end of the image"},
+      {Error(LZS_ERROR_NOT_AN_IMAGE), sizes(0, LZS_IMAGE_SIZE_MAX + 1),
+       "not an LZS image: larger than the largest, 4,294,967,299 bytes"},
+      {Error(LZS_ERROR_NOT_AN_IMAGE), sizes(4, 4), "not an LZS image"},
+      {Error(LZS_ERROR_NO_OUTPUT), sizes(6, 6), "the image yields no byte"},
+      {tooLarge, limit(200000, 0, 199999, "maxOutputSize"),
+       "input too large: it would unpack to 200,000 bytes, above maxOutputSize (199,999)"},
+      {tooLarge, limit(5000, 0, 4096, nullptr),
+       "input too large: it would unpack to 5,000 bytes, above the limit (4,096)"},
+      {tooLarge, limit(0, 2147483649, 2147483648, "the page's limit", LZS_INFO_INPUT_LIMIT),
+       "input too large: 2,147,483,649 bytes, above the page's limit (2,147,483,648)"},
+      {tooLarge, limit(0, 0, 0, nullptr), "input too large"},
+      {Error(LZS_ERROR_EMPTY_INPUT), limit(0, 0, 0, nullptr, LZS_INFO_PACKING),
+       "is empty; no LZS image holds zero bytes"},
+      {tooLarge, limit(0, 0, 0, nullptr, LZS_INFO_PACKING),
+       "is too large to pack: more than 2,147,483,648 bytes"},
+      {Error(LZS_ERROR_OUT_OF_MEMORY), limit(0, 0, 0, nullptr, LZS_INFO_PACKING),
+       "cannot pack: out of memory"},
+      {9, sizes(10, 10), "no error"},
+  };
+  for (const Case& c : cases) {
+    char buf[200];
+    const size_t length = lzs_describe(c.result, &c.info, buf, sizeof buf);
+    EXPECT_STREQ(buf, c.words);
+    EXPECT_EQ(length, std::strlen(c.words)) << c.words;
+  }
+  // Without info, the error's name; as snprintf, cut to fit with its NUL.
+  char buf[8];
+  EXPECT_EQ(lzs_describe(truncated, nullptr, buf, sizeof buf),
+            std::strlen(lzs_error_name(truncated)));
+  EXPECT_STREQ(buf, "cut sho");
+  const lzs_info info = sizes(10, 5);
+  const std::string whole = "cut short: the image is shorter than its header says (5 of 10 bytes)";
+  for (const size_t cap : {size_t{1}, whole.size(), whole.size() + 1}) {
+    std::string out(cap, '#');
+    EXPECT_EQ(lzs_describe(truncated, &info, out.data(), cap), whole.size());
+    EXPECT_EQ(out.substr(0, out.find('\0')), whole.substr(0, cap - 1)) << cap;
+  }
+  EXPECT_EQ(lzs_describe(truncated, &info, nullptr, 0), whole.size());
+  EXPECT_EQ(lzs_describe(truncated, &info, nullptr, 99), whole.size());
 }
 
 TEST(LzsEncode, RoundTripsAtBothLevels) {
@@ -600,7 +686,12 @@ TEST(LzsDecodeStream, EndInEachState) {
     Bytes input;
     size_t room;
     size_t verdict;
-    lzs_info info;
+    struct {
+      size_t decodedSize;
+      int lastItemCut;
+      unsigned long long imageSize;
+      unsigned long long inputSize;
+    } info;  // what lzs_dstream_end fills in
   };
   const Case cases[] = {
       {"nothing given", {}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), {0, 0, 0, 0}},
@@ -651,7 +742,7 @@ TEST(LzsDecodeStream, EndInEachState) {
     size_t srcPos = 0;
     lzs_decode_stream(ds, out.data(), c.room, &dstPos, c.input.data(), c.input.size(), &srcPos);
     for (int call = 0; call < 2; ++call) {  // the same answer twice
-      lzs_info info{7, 7, 7, 7};
+      lzs_info info = Spoiled();
       EXPECT_EQ(lzs_dstream_end(ds, &info), c.verdict);
       EXPECT_EQ(info.decodedSize, c.info.decodedSize);
       EXPECT_EQ(info.lastItemCut, c.info.lastItemCut);

@@ -38,8 +38,9 @@ const LEVEL_FAST = 1;
 const LEVEL_OPTIMAL = 9;
 
 // lzs_info as wasm32 lays it out: size_t decodedSize, int lastItemCut, then
-// the 8-byte aligned unsigned long long imageSize and inputSize.
-const InfoSize = 24;
+// the 8-byte aligned unsigned long long imageSize, inputSize and sizeLimit,
+// the pointer limitName and unsigned flags.
+const InfoSize = 40;
 const InfoImageSize = 8;
 const InfoInputSize = 16;
 
