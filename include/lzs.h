@@ -229,6 +229,31 @@ LZS_API size_t lzs_check_header(const void* head, unsigned long long inputSize, 
  * inputSize tell how far apart the header and the image are. */
 LZS_API size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* info);
 
+/* Room for lzs_decode_alloc's output: size bytes, or NULL when they cannot
+ * be had. opaque is lzs_decode_alloc's. */
+typedef void* (*lzs_alloc_fn)(void* opaque, size_t size);
+
+/* Decodes the whole image into memory it asks for once, choosing how: for a
+ * small image, one pass into room for the most it can yield
+ * (lzs_decode_bound); for a larger one (whose room would be above 32 MiB),
+ * or one whose room would be above maxOutput, the size scan first
+ * (lzs_decoded_size), then room of exactly the decoded size. The caller
+ * keeps no threshold of its own. The room comes from alloc(opaque, size)
+ * (malloc when alloc is NULL; the caller then releases it with free), and
+ * *output gets it whenever it was had, also when the call then fails: the
+ * caller releases a non-NULL *output. Returns the decoded size (the first
+ * bytes of the room; past them the room holds nothing of use), or an error:
+ * those of lzs_decode, LZS_ERROR_INPUT_TOO_LARGE when the image would
+ * unpack to more than maxOutput bytes (SIZE_MAX for no limit), told before
+ * any room is asked for, LZS_ERROR_OUT_OF_MEMORY when alloc gives NULL, or
+ * LZS_ERROR_BAD_ARGUMENT for a NULL output. info (may be NULL) gets what
+ * lzs_image_info gives (the decoded size, the last item cut, the sizes of
+ * an image refused), and after LZS_ERROR_INPUT_TOO_LARGE decodedSize (the
+ * size above the limit, 0 when a size_t cannot hold it) and sizeLimit
+ * (maxOutput), for lzs_describe. The room must not overlap the image. */
+LZS_API size_t lzs_decode_alloc(void** output, const void* image, size_t imageSize,
+                                size_t maxOutput, lzs_alloc_fn alloc, void* opaque, lzs_info* info);
+
 /* Streaming decoding, for images that arrive in pieces (pipes, sockets,
  * files read in chunks) or are too large to hold whole. The context keeps the
  * last 4,096 output bytes (the window) and a few counters, about 4.1 KiB in

@@ -92,6 +92,53 @@ size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t image
   return n == 0 ? Error(LZS_ERROR_NO_OUTPUT) : lzs::SizeResult(n);
 }
 
+namespace lzs {
+
+size_t DecodeAllocating(void** output, const void* image, size_t imageSize, size_t maxOutput,
+                        lzs_alloc_fn alloc, void* opaque, lzs_info* info, size_t onePassRoomMax) {
+  lzs_info scratch;
+  lzs_info& facts = info != nullptr ? *info : scratch;
+  facts = Info(0, false, 0, imageSize);
+  if (output == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
+  *output = nullptr;
+  const size_t checked = CheckImage(image, imageSize, &facts);
+  if (checked != 0) return checked;
+  // One pass into room for the most the image can yield, where that room is
+  // small enough to ask for; else the exact size from the scan, which also
+  // tells an output above maxOutput before any memory is asked for.
+  const size_t bound = lzs_decode_bound(imageSize);
+  size_t room = bound;
+  if (bound == 0 || bound > onePassRoomMax || bound > maxOutput) {
+    room = lzs_image_info(image, imageSize, &facts);
+    if (lzs_is_error(room)) return room;
+    if (room > maxOutput) {
+      facts.sizeLimit = maxOutput;
+      return Error(LZS_ERROR_INPUT_TOO_LARGE);
+    }
+  }
+  void* const memory = alloc != nullptr ? alloc(opaque, room) : std::malloc(room);
+  if (memory == nullptr) return Error(LZS_ERROR_OUT_OF_MEMORY);
+  *output = memory;
+  bool cut = false;
+  const size_t n = DecodeLzsPayload(Payload(image), imageSize - HeaderSize,
+                                    static_cast<std::uint8_t*>(memory), room, &cut);
+  // Too small only if the image changed since the scan.
+  if (n == DecodeTooSmall) return Error(LZS_ERROR_DST_TOO_SMALL);
+  facts.lastItemCut = cut ? 1 : 0;
+  if (n == 0) return Error(LZS_ERROR_NO_OUTPUT);
+  const size_t result = SizeResult(n);
+  if (!lzs_is_error(result)) facts.decodedSize = result;
+  return result;
+}
+
+}  // namespace lzs
+
+size_t lzs_decode_alloc(void** output, const void* image, size_t imageSize, size_t maxOutput,
+                        lzs_alloc_fn alloc, void* opaque, lzs_info* info) {
+  return lzs::DecodeAllocating(output, image, imageSize, maxOutput, alloc, opaque, info,
+                               lzs::OnePassRoomMax);
+}
+
 size_t lzs_decoded_size(const void* image, size_t imageSize) {
   lzs_info info;
   return lzs_image_info(image, imageSize, &info);

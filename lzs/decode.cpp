@@ -103,7 +103,8 @@ struct PortableGroup {
 // loop then checks each item against the room left.
 template <bool Bounded>
 std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength,
-                          std::uint8_t* outputArea, std::size_t capacity) {
+                          std::uint8_t* outputArea, std::size_t capacity,
+                          bool* lastItemCut = nullptr) {
   const std::uint8_t* const inEnd = in + payloadLength;
   std::size_t i = 0;  // output bytes written so far
 
@@ -119,7 +120,7 @@ std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength,
   WalkState state;
   state.output = i;
   bool tooSmall = false;
-  WalkItems(in, inEnd, true, state, [&](const Item& item) {
+  const WalkStop stop = WalkItems(in, inEnd, true, state, [&](const Item& item) {
     if (Bounded && capacity - i < item.length) {
       tooSmall = true;
       return WalkStep::Stop;
@@ -131,6 +132,7 @@ std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength,
     }
     return WalkStep::Next;
   });
+  if (lastItemCut != nullptr) *lastItemCut = stop == WalkStop::Cut;
   return tooSmall ? DecodeTooSmall : i;
 }
 
@@ -258,11 +260,12 @@ bool ForceDecodePath(DecodePath path) {
 FastLoop CurrentFastLoop() { return BuiltLoop(CurrentDecodePath()); }
 
 std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength,
-                             std::uint8_t* outputArea, std::size_t outputCapacity) {
+                             std::uint8_t* outputArea, std::size_t outputCapacity,
+                             bool* lastItemCut) {
   if (outputCapacity / MaxExpansion >= payloadLength) {
-    return DecodePayload<false>(payload, payloadLength, outputArea, outputCapacity);
+    return DecodePayload<false>(payload, payloadLength, outputArea, outputCapacity, lastItemCut);
   }
-  return DecodePayload<true>(payload, payloadLength, outputArea, outputCapacity);
+  return DecodePayload<true>(payload, payloadLength, outputArea, outputCapacity, lastItemCut);
 }
 
 std::uint64_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength,

@@ -359,6 +359,100 @@ TEST(LzsErrors, CodesNamesAndSizes) {
   EXPECT_STREQ(lzs_error_name(Error(static_cast<lzs_error>(LZS_ERROR_MAX_CODE + 1))), "no error");
 }
 
+// An allocator for lzs_decode_alloc that records what it is asked for, and
+// gives NULL when told to.
+struct Rooms {
+  std::vector<size_t> asked;
+  bool refuse = false;
+  static void* Give(void* opaque, size_t size) {
+    auto* rooms = static_cast<Rooms*>(opaque);
+    rooms->asked.push_back(size);
+    return rooms->refuse ? nullptr : std::malloc(size);
+  }
+};
+
+// lzs_decode_alloc: the room it asks for, once, and its result, in each way
+// (one pass into the bound's room, the scan first) and as the library
+// chooses.
+TEST(LzsDecodeAlloc, RoomAndResult) {
+  const Bytes worked = testdata::WorkedExample;
+  const Bytes cutLast = {0x04, 0, 0, 0, 0x03, 'A', 'B', 0x00};
+  // All literals: a payload of 3,735,936 bytes (room above 32 MiB).
+  Bytes large;
+  for (int group = 0; group < 415104; ++group)
+    large.insert(large.end(), {0xFF, 1, 2, 3, 4, 5, 6, 7, 8});
+  large = WithHeader(large);
+  const size_t largeSize = 415104 * 8;
+  const size_t all = SIZE_MAX;
+  struct Case {
+    const char* name;
+    const Bytes* image;
+    size_t maxOutput;
+    bool refuse;
+    size_t result;
+    std::vector<size_t> asked;  // as the library chooses
+    int lastItemCut;
+  };
+  const Bytes cut(worked.begin(), worked.end() - 1);
+  const Bytes noOutput = {0x01, 0, 0, 0, 0x00};
+  const Case cases[] = {
+      {"worked example", &worked, all, false, 9, {54}, 0},
+      {"last item cut", &cutLast, all, false, 2, {36}, 1},
+      {"limit at the size", &worked, 9, false, 9, {9}, 0},
+      {"limit below the bound", &worked, 53, false, 9, {9}, 0},
+      {"limit below the size", &worked, 8, false, Error(LZS_ERROR_INPUT_TOO_LARGE), {}, 0},
+      {"limit 0", &worked, 0, false, Error(LZS_ERROR_INPUT_TOO_LARGE), {}, 0},
+      {"cut short", &cut, all, false, Error(LZS_ERROR_TRUNCATED), {}, 0},
+      {"yields nothing", &noOutput, all, false, Error(LZS_ERROR_NO_OUTPUT), {9}, 0},
+      {"no memory", &worked, all, true, Error(LZS_ERROR_OUT_OF_MEMORY), {54}, 0},
+      {"room above 32 MiB", &large, all, false, largeSize, {largeSize}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes expected = Reference(*c.image);
+    // The library's choice, then each way.
+    for (const size_t onePassRoomMax : {lzs::OnePassRoomMax, size_t{0}, all}) {
+      Rooms rooms;
+      rooms.refuse = c.refuse;
+      void* output = &rooms;  // overwritten
+      lzs_info info = Spoiled();
+      const size_t n = lzs::DecodeAllocating(&output, c.image->data(), c.image->size(), c.maxOutput,
+                                             Rooms::Give, &rooms, &info, onePassRoomMax);
+      EXPECT_EQ(n, c.result) << onePassRoomMax;
+      EXPECT_LE(rooms.asked.size(), 1u) << "asked once at most";
+      if (onePassRoomMax == lzs::OnePassRoomMax) {
+        EXPECT_EQ(rooms.asked, c.asked);
+      }
+      EXPECT_EQ(output != nullptr, !rooms.asked.empty() && !c.refuse);
+      if (!lzs_is_error(n)) {
+        EXPECT_EQ(Bytes(static_cast<std::uint8_t*>(output), static_cast<std::uint8_t*>(output) + n),
+                  expected);
+        EXPECT_EQ(info.decodedSize, n);
+        EXPECT_EQ(info.lastItemCut, c.lastItemCut);
+      }
+      if (lzs_get_error(n) == LZS_ERROR_INPUT_TOO_LARGE) {
+        EXPECT_EQ(info.decodedSize, expected.size());
+        EXPECT_EQ(info.sizeLimit, c.maxOutput);
+      }
+      EXPECT_EQ(info.imageSize, lzs::ImageSize(lzs::ReadHeader(c.image->data())));
+      EXPECT_EQ(info.inputSize, c.image->size());
+      std::free(output);
+    }
+  }
+  // malloc when no allocator is given; arguments.
+  void* output = nullptr;
+  EXPECT_EQ(lzs_decode_alloc(&output, worked.data(), worked.size(), all, nullptr, nullptr, nullptr),
+            9u);
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(std::memcmp(output, "ABCABCABC", 9), 0);
+  std::free(output);
+  EXPECT_EQ(lzs_decode_alloc(nullptr, worked.data(), worked.size(), all, nullptr, nullptr, nullptr),
+            Error(LZS_ERROR_BAD_ARGUMENT));
+  EXPECT_EQ(lzs_decode_alloc(&output, nullptr, 10, all, nullptr, nullptr, nullptr),
+            Error(LZS_ERROR_BAD_ARGUMENT));
+  EXPECT_EQ(output, nullptr);
+}
+
 // The words of a result with its sizes, as every face prints them.
 TEST(LzsDescribe, Words) {
   const size_t truncated = Error(LZS_ERROR_TRUNCATED);
