@@ -1,12 +1,32 @@
-/* liblzs: packs and unpacks LZS images (a 4-byte little-endian length of the
- * rest, then an LZSS stream of flag bytes, literals and two-byte
- * back-references into a 4,096-byte window).
+/* liblzs: pack and unpack LZS images in memory or as a stream
+ *
+ * An LZS image is a 4-byte little-endian length of the rest, then an LZSS
+ * stream of flag bytes, literal bytes and two-byte back-references into a
+ * 4,096-byte window. The format has no magic number and no checksum: any
+ * bytes whose header gives the size of the rest decode to something.
  *
  * Every call is bounded: it reads only src/image[0, size) and writes only
  * dst[0, dstCapacity). Calls that return size_t return either a size or an
- * error code; test with lzs_is_error() and describe with lzs_error_name().
- * There is no global state: calls may run on any number of threads at once,
- * each lzs_encoder used by one thread at a time. Decoding never allocates. */
+ * error code; test with lzs_is_error() and describe with lzs_error_name(),
+ * or with the sizes with lzs_describe(). There is no global state: calls
+ * may run on any number of threads at once, each lzs_encoder and
+ * lzs_dstream used by one thread at a time. Decoding allocates nothing, but
+ * in lzs_decode_alloc(). The library needs the C library alone, not the C++
+ * runtime: liblzs.so.1 needs only libc.so.6, a static link adds no
+ * -lstdc++, and on Windows lzs.dll imports only KERNEL32 and msvcrt.
+ *
+ * This header is the library's manual: tools/lzs_header.py makes lzs(3)
+ * from its comments.
+ *
+ * LIBRARY
+ *
+ * liblzs (-llzs, pkg-config lzs or CMake's find_package(lzs)); on Windows,
+ * define LZS_DLL_IMPORT when linking the import library of lzs.dll.
+ *
+ * RETURN VALUE
+ *
+ * A size, or an error code (see ERRORS). lzs_dstream_create() and
+ * lzs_encoder_create() return NULL when out of memory. */
 #ifndef LZS_H
 #define LZS_H
 
@@ -38,14 +58,19 @@ extern "C" {
   LZS_EXPAND_AND_QUOTE(LZS_VERSION_MAJOR) \
   "." LZS_EXPAND_AND_QUOTE(LZS_VERSION_MINOR) "." LZS_EXPAND_AND_QUOTE(LZS_VERSION_PATCH)
 
-/* The version of the library actually linked: major*10000 + minor*100 + patch,
- * and as "major.minor.patch". */
+/* Version
+ *
+ * The version of the library actually linked: major*10000 + minor*100 +
+ * patch, and as "major.minor.patch" (LZS_VERSION_NUMBER and
+ * LZS_VERSION_STRING give the header's). */
 LZS_API unsigned lzs_version_number(void);
 LZS_API const char* lzs_version_string(void);
 
-/* Errors. A call returns (size_t)-code; lzs_get_error() gives the code back
- * (LZS_OK for a size). An image is accepted only when its header is its size
- * minus 4: TRUNCATED and TRAILING_DATA tell the two ways it can differ.
+/* Errors
+ *
+ * A call returns (size_t)-code; lzs_get_error() gives the code back (LZS_OK
+ * for a size). An image is accepted only when its header is its size minus
+ * 4: TRUNCATED and TRAILING_DATA tell the two ways it can differ.
  *
  * LZS_ERRORS is the one list of the errors: X(NAME, code, words, when) for
  * each, the code's name in lzs_error (LZS_ERROR_NAME), its words
@@ -64,8 +89,10 @@ LZS_API const char* lzs_version_string(void);
   X(DST_TOO_SMALL, 4, "destination buffer too small",                                           \
     "dstCapacity is below what the call needs; a stream's output still waits")                  \
   X(INPUT_TOO_LARGE, 5, "input too large",                                                      \
-    "encode: above LZS_ENCODE_SIZE_MAX; decode: a size that a size_t cannot return")            \
-  X(OUT_OF_MEMORY, 6, "out of memory", "encode: the workspace could not be allocated")          \
+    "encode: above LZS_ENCODE_SIZE_MAX; decode: a size that a size_t cannot return; "           \
+    "lzs_decode_alloc: above maxOutput")                                                        \
+  X(OUT_OF_MEMORY, 6, "out of memory",                                                          \
+    "encode: the workspace could not be allocated; lzs_decode_alloc: no room for the output")   \
   X(EMPTY_INPUT, 7, "empty input", "encode: no image can hold zero bytes")                      \
   X(BAD_ARGUMENT, 8, "bad argument",                                                            \
     "a null pointer with a size, dst overlapping the image, stream positions past their "       \
@@ -73,7 +100,7 @@ LZS_API const char* lzs_version_string(void);
   X(TRAILING_DATA, 9, "bytes after the end of the image",                                       \
     "the image is longer than its header says; in a stream, input past the image's end")        \
   X(BAD_LEVEL, 10, "unknown level: 1 is fast, 9 the smallest image, 0 the default",             \
-    "encode: a level other than those below")
+    "encode: a level other than LZS_LEVEL_DEFAULT, LZS_LEVEL_FAST and LZS_LEVEL_OPTIMAL")
 
 #define LZS_ERROR_ENUM_(name, code, words, when) LZS_ERROR_##name = code,
 #define LZS_ERROR_COUNT_(name, code, words, when) +1
@@ -85,6 +112,8 @@ typedef enum {
 #undef LZS_ERROR_ENUM_
 #undef LZS_ERROR_COUNT_
 
+/* Whether a result is an error (1) or a size (0), and its code: LZS_OK for
+ * a size. */
 LZS_API unsigned lzs_is_error(size_t code);
 LZS_API lzs_error lzs_get_error(size_t code);
 /* A short English description (the words of LZS_ERRORS); "no error" for a
@@ -94,9 +123,12 @@ LZS_API const char* lzs_error_name(size_t code);
  * size. Never NULL. */
 LZS_API const char* lzs_error_symbol(size_t code);
 
-/* The image format's sizes: the header's length, the largest image (a 32-bit
- * header gives the length of the rest), and the most one payload byte can
- * yield (a two-byte back-reference copies at most 18). */
+/* Sizes and limits
+ *
+ * The image format's sizes: the header's length, the largest image (a
+ * 32-bit header gives the length of the rest, 4 GiB and 3 bytes in all),
+ * and the most one payload byte can yield (a two-byte back-reference copies
+ * at most 18). */
 #define LZS_HEADER_SIZE 4
 #define LZS_IMAGE_SIZE_MAX (0xFFFFFFFFull + LZS_HEADER_SIZE)
 #define LZS_EXPANSION_MAX 9
@@ -113,10 +145,12 @@ LZS_API const char* lzs_error_symbol(size_t code);
  * with 32 bits. (An image's header could describe a larger one.) */
 #define LZS_ENCODE_SIZE_MAX ((size_t)1 << 31)
 
-/* Decoding. The window starts zero-filled, so a back-reference before the
- * start copies zeros; a back-reference of distance 0 is taken as it comes;
- * items cut off at the end of the image are dropped. An image that yields no
- * byte is an error. */
+/* Decoding a whole image
+ *
+ * The window starts zero-filled, so a back-reference before the start
+ * copies zeros; a back-reference of distance 0 names the byte about to be
+ * written and copies zeros too; an item cut off at the end of the image is
+ * dropped. An image that yields no byte is an error. */
 
 /* Decodes the whole image (imageSize bytes, header included) into dst;
  * returns the decoded size, or an error: LZS_ERROR_NOT_AN_IMAGE (imageSize
@@ -150,7 +184,9 @@ LZS_API size_t lzs_decode_bound(size_t imageSize);
  * LZS_ERROR_TRUNCATED when that size runs past srcSize. */
 LZS_API size_t lzs_image_length(const void* src, size_t srcSize);
 
-/* What a call learnt of an image or a stream (lzs_image_info,
+/* What a call learnt, in words
+ *
+ * What a call learnt of an image or a stream (lzs_image_info,
  * lzs_check_header, lzs_dstream_end, lzs_decode_alloc), and what
  * lzs_describe puts in words. The calls fill it whole; the caller sets
  * limitName and flags, where they apply, before lzs_describe. */
@@ -178,12 +214,13 @@ typedef struct {
   unsigned flags;               /* LZS_INFO_* below, for lzs_describe */
 } lzs_info;
 
-/* lzs_info's flags. */
-#define LZS_INFO_INPUT_PARTIAL                                                 \
-  1u                            /* inputSize counts only the input read before \
-                                   the error: there may be more */
-#define LZS_INFO_PACKING 2u     /* the result is of packing (lzs_encode) */
-#define LZS_INFO_INPUT_LIMIT 4u /* sizeLimit limits the input, not the output */
+/* lzs_info's flags: LZS_INFO_INPUT_PARTIAL, inputSize counts only the input
+ * read before the error, and there may be more; LZS_INFO_PACKING, the
+ * result is of packing (lzs_encode); LZS_INFO_INPUT_LIMIT, sizeLimit limits
+ * the input, not the output. */
+#define LZS_INFO_INPUT_PARTIAL 1u
+#define LZS_INFO_PACKING 2u
+#define LZS_INFO_INPUT_LIMIT 4u
 
 /* Writes the description of a call's result, sizes included, into buf[0,
  * cap) with a terminating NUL (cut to fit), and returns its length without
@@ -254,8 +291,10 @@ typedef void* (*lzs_alloc_fn)(void* opaque, size_t size);
 LZS_API size_t lzs_decode_alloc(void** output, const void* image, size_t imageSize,
                                 size_t maxOutput, lzs_alloc_fn alloc, void* opaque, lzs_info* info);
 
-/* Streaming decoding, for images that arrive in pieces (pipes, sockets,
- * files read in chunks) or are too large to hold whole. The context keeps the
+/* Decoding a stream
+ *
+ * For images that arrive in pieces (pipes, sockets, files read in chunks)
+ * or are too large to hold whole. The context keeps the
  * last 4,096 output bytes (the window) and a few counters, about 4.1 KiB in
  * all; the output never needs to be held by the caller. One context decodes
  * one image at a time and is used by one thread at a time; it allocates
@@ -335,10 +374,10 @@ LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity,
  * waiting, in the context or in input the last call left for want of room,
  * whatever that room was (call lzs_decode_stream with more room first), or
  * LZS_ERROR_BAD_ARGUMENT for a NULL ds. Apart from the last two, these are
- * the errors lzs_decode gives for the same bytes. info (may be NULL) gets decodedSize (the output
- * given so far), lastItemCut (the image ends, or the input ended, one byte
- * into a back-reference), imageSize and inputSize (the bytes the stream
- * took). Changes nothing in ds: a second call gives the same answer, and
+ * the errors lzs_decode gives for the same bytes. info (may be NULL) gets
+ * decodedSize (the output given so far), lastItemCut (the image ends, or
+ * the input ended, one byte into a back-reference), imageSize and inputSize
+ * (the bytes the stream took). Changes nothing in ds: a second call gives the same answer, and
  * lzs_dstream_reset readies it for the next image. */
 LZS_API size_t lzs_dstream_end(lzs_dstream* ds, lzs_info* info);
 
@@ -348,7 +387,9 @@ LZS_API size_t lzs_dstream_end(lzs_dstream* ds, lzs_info* info);
 LZS_API size_t lzs_dstream_in_size(void);
 LZS_API size_t lzs_dstream_out_size(void);
 
-/* Encoding. The levels; any other is LZS_ERROR_BAD_LEVEL. */
+/* Encoding
+ *
+ * The levels; any other is LZS_ERROR_BAD_LEVEL. */
 #define LZS_LEVEL_DEFAULT 0 /* LZS_LEVEL_OPTIMAL */
 #define LZS_LEVEL_FAST 1    /* greedy over a bounded search, for large batches */
 #define LZS_LEVEL_OPTIMAL 9 /* the smallest image the format allows */
@@ -383,6 +424,39 @@ LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapaci
                                size_t srcSize, int level);
 /* Releases the encoder and its workspace. Accepts NULL. */
 LZS_API void lzs_encoder_free(lzs_encoder* encoder);
+
+/* EXAMPLES
+ *
+ * Building against the installed library, with pkg-config:
+ *
+ *     cc app.c $(pkg-config --cflags --libs lzs)
+ *
+ * or in CMake (3.18 or later):
+ *
+ *     find_package(lzs 1.1 CONFIG REQUIRED)
+ *     target_link_libraries(app PRIVATE lzs::lzs)   # or lzs::lzs_static
+ *
+ * A whole image into memory the library asks for, and the words of its
+ * error:
+ *
+ *     void* out = NULL;
+ *     lzs_info info;
+ *     size_t n = lzs_decode_alloc(&out, image, imageSize, SIZE_MAX, NULL, NULL, &info);
+ *     if (lzs_is_error(n)) {
+ *       char words[256];
+ *       lzs_describe(n, &info, words, sizeof words);
+ *       fprintf(stderr, "%s: %s\n", name, words);
+ *     }
+ *     free(out);
+ *
+ * The folder examples of the sources holds three small programs:
+ * round_trip.c (one-shot), stream_decode.c (standard input to standard
+ * output in pieces of the recommended sizes) and pack_folder.c (one encoder
+ * over the files of a folder).
+ *
+ * SEE ALSO
+ *
+ * lzs(1), lzs-pack(1), lzs-unpack(1) */
 
 #ifdef __cplusplus
 }

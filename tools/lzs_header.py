@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Makes from include/lzs.h what other files must say the same way.
 
-    tools/lzs_header.py write   rewrites the lists made from lzs.h
-    tools/lzs_header.py check   fails, with the difference, when a list
-                                disagrees with lzs.h
+    tools/lzs_header.py write                 rewrites what is made from lzs.h
+    tools/lzs_header.py check [--installed P] fails, with the difference, when
+                                              any of it disagrees with lzs.h (and
+                                              P, lzs(3) as a build filled it in)
 
-lzs.h's LZS_ERRORS is the one list of the library's errors. The faces that
+lzs.h's comments are the library's manual: packaging/man/lzs.3 is made from
+them (tools/lzs_man.py tells how it reads them). Its LZS_ERRORS is the one
+list of the library's errors. The faces that
 need the list at build time (Python's stub and package, the TypeScript types,
 lzs.mjs's ErrorCode) keep it between two marker lines,
 "lzs_header.py: begin NAME" and "lzs_header.py: end NAME", and `write` fills
@@ -18,8 +21,11 @@ import pathlib
 import re
 import sys
 
+import lzs_man
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 HEADER = ROOT / "include" / "lzs.h"
+MAN_PAGE = "packaging/man/lzs.3"
 
 
 class Error:
@@ -104,12 +110,25 @@ def check_documents(errors):
     return problems
 
 
-def made_files(errors):
-    """{path: text} for every file this script fills."""
-    return {
+def made_files(header_text, errors):
+    """{path: text} for every file this script makes or fills."""
+    files = {
         path: fill_regions((ROOT / path).read_text(encoding="utf-8"), path, errors)
         for path in sorted({file for file, *_ in REGIONS})
     }
+    files[MAN_PAGE] = lzs_man.make_page(header_text, errors)
+    return files
+
+
+def check_installed(path, page):
+    """Whether lzs(3) as the build filled it in (its version and date in
+    place of the page's @...@ fields) is the page made from the header."""
+    installed = pathlib.Path(path).read_text(encoding="utf-8")
+    fields = re.escape(page).replace(re.escape("@LZS_RELEASE_DATE@"), ".*").replace(
+        re.escape("@PROJECT_VERSION@"), ".*")
+    if re.fullmatch(fields, installed, re.S):
+        return []
+    return [f"{path}, the installed lzs(3), is not the page made from include/lzs.h"]
 
 
 def main(argv):
@@ -120,7 +139,10 @@ def main(argv):
         sys.stderr.write(__doc__)
         return 2
     problems = []
-    for path, text in made_files(errors).items():
+    made = made_files(header_text, errors)
+    if command == "check" and len(argv) > 3 and argv[2] == "--installed":
+        problems += check_installed(argv[3], made[MAN_PAGE])
+    for path, text in made.items():
         current = (ROOT / path).read_text(encoding="utf-8")
         if current == text:
             continue
