@@ -36,14 +36,15 @@
 extern "C" {
 #endif
 
-#if defined(LZS_BUILDING_SHARED)
-#if defined(_WIN32)
+/* The calls are the library's only exported symbols: the library is built
+ * with everything else hidden, as a shared library and as liblzs.a (which a
+ * shared object linking it then exports nothing else of). */
+#if defined(_WIN32) && defined(LZS_BUILDING_SHARED)
 #define LZS_API __declspec(dllexport)
-#else
-#define LZS_API __attribute__((visibility("default")))
-#endif
 #elif defined(_WIN32) && defined(LZS_DLL_IMPORT)
 #define LZS_API __declspec(dllimport) /* a program linked with lzs.dll's import library */
+#elif defined(__GNUC__) && !defined(_WIN32)
+#define LZS_API __attribute__((visibility("default")))
 #else
 #define LZS_API
 #endif

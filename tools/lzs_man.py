@@ -9,7 +9,8 @@ How the header is read:
   ("Decoding a stream"), starts a subsection of DESCRIPTION.
 - A comment right above declarations documents them: functions (LZS_API)
   get their names as the tag of a paragraph and their prototypes in the
-  SYNOPSIS; types and macros are shown as they are declared.
+  SYNOPSIS; types and macros are shown as they are declared. A comment
+  above preprocessor conditionals (#if) is for the header's reader alone.
 - In a comment, lines indented by four spaces or more are code, and lines
   that start with "- " are the items of a list.
 - LZS_ERRORS gives the ERRORS section.
@@ -235,10 +236,11 @@ def make_page(header, errors):
     current = "DESCRIPTION"
     for comment, declared in blocks(header):
         paras = paragraphs(comment)
-        if not paras:
-            continue
         if name_line is None:
             name_line = paras.pop(0)[0].split(":", 1)[1].strip()
+            declared = ""  # the include guard
+        elif not paras or declared.startswith("#if"):
+            continue
         elif is_title(paras[0]) and not is_section(paras[0]):
             current = "DESCRIPTION"
             sections[current].append(".SS " + escape(paras.pop(0)[0].strip()))
