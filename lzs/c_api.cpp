@@ -96,7 +96,7 @@ namespace lzs {
 
 size_t DecodeAllocating(void** output, const void* image, size_t imageSize, size_t maxOutput,
                         lzs_alloc_fn alloc, void* opaque, lzs_info* info, size_t onePassRoomMax) {
-  lzs_info scratch;
+  lzs_info scratch{};
   lzs_info& facts = info != nullptr ? *info : scratch;
   facts = Info(0, false, 0, imageSize);
   if (output == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
