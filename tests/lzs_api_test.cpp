@@ -315,9 +315,10 @@ TEST(LzsImageLength, LargestImage) {
 // they are too large, never an error code or a wrapped size.
 TEST(LzsSizes, ThirtyTwoBitResults) {
   const std::uint32_t tooLarge = lzs::Error<std::uint32_t>(LZS_ERROR_INPUT_TOO_LARGE);
+  const std::uint32_t largest = 0xFFFFFFFF - LZS_ERROR_MAX_CODE;  // below the codes
   for (const auto& [size, result] : {std::pair<std::uint64_t, std::uint32_t>{0, 0},
-                                     {0xFFFFFFF5, 0xFFFFFFF5},
-                                     {0xFFFFFFF6, tooLarge},
+                                     {largest, largest},
+                                     {largest + 1, tooLarge},
                                      {0xFFFFFFFE, tooLarge},
                                      {0x100000002, tooLarge},
                                      {9 * 0xFFFFFFFFull, tooLarge}}) {
