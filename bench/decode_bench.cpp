@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "lzs.h"
+#include "lzs/c_api.hpp"
 #include "lzs/decode.hpp"
 #include "lzs/decode_paths.hpp"
 #include "lzs/encode.hpp"
@@ -181,6 +182,55 @@ Bytes PackLz4(const Bytes& data) {
   return block;
 }
 
+// lzs_decode_alloc's two ways, as its caller meets them (malloc, page
+// faults and free included): "onepass" decodes into room for the most the
+// image can yield, "scanfirst" scans for the exact size first. The
+// library's OnePassRoomMax chooses between them by the size of that room.
+struct AllocCase {
+  std::string name;
+  Bytes original;
+  Bytes image;
+};
+
+void BenchAlloc(benchmark::State& state, const AllocCase* c, size_t onePassRoomMax) {
+  for (auto _ : state) {
+    void* output = nullptr;
+    const size_t n = lzs::DecodeAllocating(&output, c->image.data(), c->image.size(), SIZE_MAX,
+                                           nullptr, nullptr, nullptr, onePassRoomMax);
+    benchmark::DoNotOptimize(output);
+    if (n != c->original.size() || std::memcmp(output, c->original.data(), n) != 0) {
+      state.SkipWithError("lzs_decode_alloc output differs from the original");
+    }
+    std::free(output);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * c->original.size()));
+}
+
+// Images of the corpus's first bytes, from 64 KiB up, and of the text four
+// times over, packed by the fast parse.
+std::vector<AllocCase> AllocCases(const Bytes& text, const Bytes& binary) {
+  std::vector<AllocCase> cases;
+  Bytes textTimesFour;
+  for (int k = 0; k < 4; ++k) textTimesFour.insert(textTimesFour.end(), text.begin(), text.end());
+  lzs::LzsEncoder encoder;
+  for (const auto& [name, data] : {std::pair<std::string, const Bytes*>{"text", &text},
+                                   {"binary", &binary},
+                                   {"text*4", &textTimesFour}}) {
+    const std::vector<size_t> sizes =
+        name == "text*4" ? std::vector<size_t>{size_t{12} << 20, size_t{16} << 20, size_t{20} << 20,
+                                               size_t{24} << 20, size_t{32} << 20}
+                         : std::vector<size_t>{size_t{64} << 10, size_t{256} << 10, size_t{1} << 20,
+                                               size_t{4} << 20, size_t{8} << 20};
+    for (const size_t size : sizes) {
+      Bytes original(data->begin(), data->begin() + static_cast<std::ptrdiff_t>(size));
+      Bytes image = encoder.Encode(original.data(), original.size(), lzs::Parse::Fast);
+      cases.push_back(
+          {name + "-" + std::to_string(size >> 10) + "K", std::move(original), std::move(image)});
+    }
+  }
+  return cases;
+}
+
 // Keeps every result's bytes per second (the median when repeated) for the
 // table of ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -238,6 +288,11 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("memcpy/" + c->name).c_str(), BenchMemcpy, c);
     benchmark::RegisterBenchmark(("lz4/" + c->name).c_str(), BenchLz4, c);
   }
+  const std::vector<AllocCase> allocCases = AllocCases(text, binary);
+  for (const AllocCase& c : allocCases) {
+    benchmark::RegisterBenchmark(("onepass/" + c.name).c_str(), BenchAlloc, &c, SIZE_MAX);
+    benchmark::RegisterBenchmark(("scanfirst/" + c.name).c_str(), BenchAlloc, &c, 0);
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
@@ -278,11 +333,22 @@ int main(int argc, char** argv) {
   }
   std::printf("\n%-16s %9s %9s %12s\n", "corpus", "stream", "lib", "stream/lib");
   for (const std::string& line : streamLines) std::fputs(line.c_str(), stdout);
+  std::printf("\n%-16s %10s %10s %9s %9s %10s\n", "image", "size", "room", "onepass", "scanfirst",
+              "onepass/sf");
+  for (const AllocCase& c : allocCases) {
+    const double onePass = reporter.Rate("onepass/" + c.name);
+    const double scanFirst = reporter.Rate("scanfirst/" + c.name);
+    std::printf("%-16s %10zu %10zu %9.0f %9.0f %10.2f\n", c.name.c_str(), c.image.size(),
+                lzs_decode_bound(c.image.size()), onePass, scanFirst, share(onePass, scanFirst));
+  }
   std::printf(
       "(MB/s of output, 1 MB = 10^6 bytes; ratio = packed size / original size; one column per\n"
       " path this processor runs, DecodeLzs on it; path = the one a process takes by itself,\n"
       " ref = the reference decoder, lib = lzs_decode on that path into\n"
       " an exactly sized buffer, size = lzs_decoded_size, stream = lzs_decode_stream with pieces\n"
-      " of lzs_dstream_in_size() bytes and lzs_dstream_out_size() bytes of output room)\n");
+      " of lzs_dstream_in_size() bytes and lzs_dstream_out_size() bytes of output room;\n"
+      " onepass, scanfirst = lzs_decode_alloc's two ways, malloc and free included; room =\n"
+      " lzs_decode_bound, which lzs_decode_alloc's choice compares with "
+      "lzs::OnePassRoomMax)\n");
   return 0;
 }

@@ -1,12 +1,32 @@
-/* liblzs: packs and unpacks LZS images (a 4-byte little-endian length of the
- * rest, then an LZSS stream of flag bytes, literals and two-byte
- * back-references into a 4,096-byte window).
+/* liblzs: pack and unpack LZS images in memory or as a stream
+ *
+ * An LZS image is a 4-byte little-endian length of the rest, then an LZSS
+ * stream of flag bytes, literal bytes and two-byte back-references into a
+ * 4,096-byte window. The format has no magic number and no checksum: any
+ * bytes whose header gives the size of the rest decode to something.
  *
  * Every call is bounded: it reads only src/image[0, size) and writes only
  * dst[0, dstCapacity). Calls that return size_t return either a size or an
- * error code; test with lzs_is_error() and describe with lzs_error_name().
- * There is no global state: calls may run on any number of threads at once,
- * each lzs_encoder used by one thread at a time. Decoding never allocates. */
+ * error code; test with lzs_is_error() and describe with lzs_error_name(),
+ * or with the sizes with lzs_describe(). There is no global state: calls
+ * may run on any number of threads at once, each lzs_encoder and
+ * lzs_dstream used by one thread at a time. Decoding allocates nothing, but
+ * in lzs_decode_alloc(). The library needs the C library alone, not the C++
+ * runtime: liblzs.so.1 needs only libc.so.6, a static link adds no
+ * -lstdc++, and on Windows lzs.dll imports only KERNEL32 and msvcrt.
+ *
+ * This header is the library's manual: tools/lzs_header.py makes lzs(3)
+ * from its comments.
+ *
+ * LIBRARY
+ *
+ * liblzs (-llzs, pkg-config lzs or CMake's find_package(lzs)); on Windows,
+ * define LZS_DLL_IMPORT when linking the import library of lzs.dll.
+ *
+ * RETURN VALUE
+ *
+ * A size, or an error code (see ERRORS). lzs_dstream_create() and
+ * lzs_encoder_create() return NULL when out of memory. */
 #ifndef LZS_H
 #define LZS_H
 
@@ -16,14 +36,15 @@
 extern "C" {
 #endif
 
-#if defined(LZS_BUILDING_SHARED)
-#if defined(_WIN32)
+/* The calls are the library's only exported symbols: the library is built
+ * with everything else hidden, as a shared library and as liblzs.a (which a
+ * shared object linking it then exports nothing else of). */
+#if defined(_WIN32) && defined(LZS_BUILDING_SHARED)
 #define LZS_API __declspec(dllexport)
-#else
-#define LZS_API __attribute__((visibility("default")))
-#endif
 #elif defined(_WIN32) && defined(LZS_DLL_IMPORT)
 #define LZS_API __declspec(dllimport) /* a program linked with lzs.dll's import library */
+#elif defined(__GNUC__) && !defined(_WIN32)
+#define LZS_API __attribute__((visibility("default")))
 #else
 #define LZS_API
 #endif
@@ -38,42 +59,77 @@ extern "C" {
   LZS_EXPAND_AND_QUOTE(LZS_VERSION_MAJOR) \
   "." LZS_EXPAND_AND_QUOTE(LZS_VERSION_MINOR) "." LZS_EXPAND_AND_QUOTE(LZS_VERSION_PATCH)
 
-/* The version of the library actually linked: major*10000 + minor*100 + patch,
- * and as "major.minor.patch". */
+/* Version
+ *
+ * The version of the library actually linked: major*10000 + minor*100 +
+ * patch, and as "major.minor.patch" (LZS_VERSION_NUMBER and
+ * LZS_VERSION_STRING give the header's). */
 LZS_API unsigned lzs_version_number(void);
 LZS_API const char* lzs_version_string(void);
 
-/* Errors. A call returns (size_t)-code; lzs_get_error() gives the code back
- * (LZS_OK for a size). An image is accepted only when its header is its size
- * minus 4: TRUNCATED and TRAILING_DATA tell the two ways it can differ. */
+/* Errors
+ *
+ * A call returns (size_t)-code; lzs_get_error() gives the code back (LZS_OK
+ * for a size). An image is accepted only when its header is its size minus
+ * 4: TRUNCATED and TRAILING_DATA tell the two ways it can differ.
+ *
+ * LZS_ERRORS is the one list of the errors: X(NAME, code, words, when) for
+ * each, the code's name in lzs_error (LZS_ERROR_NAME), its words
+ * (lzs_error_name) and when it comes. The codes run from 1 without a gap and
+ * never change. Bindings read the list at run time (lzs_error_symbol and
+ * lzs_error_name over the codes from 1 until lzs_get_error gives LZS_OK) or
+ * have their copies made from it (tools/lzs_header.py). */
+#define LZS_ERRORS(X)                                                                           \
+  X(NOT_AN_IMAGE, 1, "not an LZS image",                                                        \
+    "4 bytes or fewer: no room for any item (a header of 0 among them); "                       \
+    "a stream whose input ended inside the header")                                             \
+  X(TRUNCATED, 2, "cut short: the image is shorter than its header says",                       \
+    "the image is shorter than its header says; a stream whose input ended before the image's " \
+    "end")                                                                                      \
+  X(NO_OUTPUT, 3, "the image yields no byte", "the payload yields no byte")                     \
+  X(DST_TOO_SMALL, 4, "destination buffer too small",                                           \
+    "dstCapacity is below what the call needs; a stream's output still waits")                  \
+  X(INPUT_TOO_LARGE, 5, "input too large",                                                      \
+    "encode: above LZS_ENCODE_SIZE_MAX; decode: a size that a size_t cannot return; "           \
+    "lzs_decode_alloc: above maxOutput")                                                        \
+  X(OUT_OF_MEMORY, 6, "out of memory",                                                          \
+    "encode: the workspace could not be allocated; lzs_decode_alloc: no room for the output")   \
+  X(EMPTY_INPUT, 7, "empty input", "encode: no image can hold zero bytes")                      \
+  X(BAD_ARGUMENT, 8, "bad argument",                                                            \
+    "a null pointer with a size, dst overlapping the image, stream positions past their "       \
+    "buffers")                                                                                  \
+  X(TRAILING_DATA, 9, "bytes after the end of the image",                                       \
+    "the image is longer than its header says; in a stream, input past the image's end")        \
+  X(BAD_LEVEL, 10, "unknown level: 1 is fast, 9 the smallest image, 0 the default",             \
+    "encode: a level other than LZS_LEVEL_DEFAULT, LZS_LEVEL_FAST and LZS_LEVEL_OPTIMAL")
+
+#define LZS_ERROR_ENUM_(name, code, words, when) LZS_ERROR_##name = code,
+#define LZS_ERROR_COUNT_(name, code, words, when) +1
 typedef enum {
   LZS_OK = 0,
-  LZS_ERROR_NOT_AN_IMAGE = 1,    /* 4 bytes or fewer: no room for any item; in a
-                                    stream also a header of 0, or an input that
-                                    ended inside the header */
-  LZS_ERROR_TRUNCATED = 2,       /* the image is shorter than its header says */
-  LZS_ERROR_NO_OUTPUT = 3,       /* the payload yields no byte */
-  LZS_ERROR_DST_TOO_SMALL = 4,   /* dstCapacity is below what the call needs */
-  LZS_ERROR_INPUT_TOO_LARGE = 5, /* encode: above LZS_ENCODE_SIZE_MAX; decode:
-                                    a size that a size_t cannot return */
-  LZS_ERROR_OUT_OF_MEMORY = 6,   /* encode: the workspace could not be allocated */
-  LZS_ERROR_EMPTY_INPUT = 7,     /* encode: no image can hold zero bytes */
-  LZS_ERROR_BAD_ARGUMENT = 8,    /* a null pointer with a size, dst overlapping
-                                    the image, stream positions past their buffers */
-  LZS_ERROR_TRAILING_DATA = 9,   /* the image is longer than its header says; in
-                                    a stream, input past the image's end */
-  LZS_ERROR_BAD_LEVEL = 10,      /* encode: a level other than those below */
-  LZS_ERROR_MAX_CODE = 10
+  LZS_ERRORS(LZS_ERROR_ENUM_)                         /* LZS_ERROR_NOT_AN_IMAGE = 1, ... */
+  LZS_ERROR_MAX_CODE = 0 LZS_ERRORS(LZS_ERROR_COUNT_) /* the last code */
 } lzs_error;
+#undef LZS_ERROR_ENUM_
+#undef LZS_ERROR_COUNT_
 
+/* Whether a result is an error (1) or a size (0), and its code: LZS_OK for
+ * a size. */
 LZS_API unsigned lzs_is_error(size_t code);
 LZS_API lzs_error lzs_get_error(size_t code);
-/* A short English description; "no error" for a size. Never NULL. */
+/* A short English description (the words of LZS_ERRORS); "no error" for a
+ * size. Never NULL. */
 LZS_API const char* lzs_error_name(size_t code);
+/* The code's name in lzs_error: "LZS_ERROR_TRUNCATED", or "LZS_OK" for a
+ * size. Never NULL. */
+LZS_API const char* lzs_error_symbol(size_t code);
 
-/* The image format's sizes: the header's length, the largest image (a 32-bit
- * header gives the length of the rest), and the most one payload byte can
- * yield (a two-byte back-reference copies at most 18). */
+/* Sizes and limits
+ *
+ * The image format's sizes: the header's length, the largest image (a
+ * 32-bit header gives the length of the rest, 4 GiB and 3 bytes in all),
+ * and the most one payload byte can yield (a two-byte back-reference copies
+ * at most 18). */
 #define LZS_HEADER_SIZE 4
 #define LZS_IMAGE_SIZE_MAX (0xFFFFFFFFull + LZS_HEADER_SIZE)
 #define LZS_EXPANSION_MAX 9
@@ -90,10 +146,12 @@ LZS_API const char* lzs_error_name(size_t code);
  * with 32 bits. (An image's header could describe a larger one.) */
 #define LZS_ENCODE_SIZE_MAX ((size_t)1 << 31)
 
-/* Decoding. The window starts zero-filled, so a back-reference before the
- * start copies zeros; a back-reference of distance 0 is taken as it comes;
- * items cut off at the end of the image are dropped. An image that yields no
- * byte is an error. */
+/* Decoding a whole image
+ *
+ * The window starts zero-filled, so a back-reference before the start
+ * copies zeros; a back-reference of distance 0 names the byte about to be
+ * written and copies zeros too; an item cut off at the end of the image is
+ * dropped. An image that yields no byte is an error. */
 
 /* Decodes the whole image (imageSize bytes, header included) into dst;
  * returns the decoded size, or an error: LZS_ERROR_NOT_AN_IMAGE (imageSize
@@ -127,11 +185,17 @@ LZS_API size_t lzs_decode_bound(size_t imageSize);
  * LZS_ERROR_TRUNCATED when that size runs past srcSize. */
 LZS_API size_t lzs_image_length(const void* src, size_t srcSize);
 
-/* What a scan of an image tells without decoding it (lzs_image_info), or
- * what a stream saw (lzs_dstream_end). */
+/* What a call learnt, in words
+ *
+ * What a call learnt of an image or a stream (lzs_image_info,
+ * lzs_check_header, lzs_dstream_end, lzs_decode_alloc), and what
+ * lzs_describe puts in words. The calls fill it whole; the caller sets
+ * limitName and flags, where they apply, before lzs_describe. */
 typedef struct {
   size_t decodedSize;           /* what lzs_decode returns for the image; for
-                                   a stream, the output given so far */
+                                   a stream, the output given so far;
+                                   lzs_decode_alloc: also the size above its
+                                   maxOutput */
   int lastItemCut;              /* 1 when the image (or the input) ends one byte
                                    into a back-reference, which decoding drops;
                                    else 0 */
@@ -140,7 +204,61 @@ typedef struct {
                                    header was seen */
   unsigned long long inputSize; /* the bytes given: imageSize, or the bytes a
                                    stream took */
+  unsigned long long sizeLimit; /* a limit that a size went past
+                                   (LZS_ERROR_INPUT_TOO_LARGE): the most bytes
+                                   the output may have (lzs_decode_alloc's
+                                   maxOutput), or with LZS_INFO_INPUT_LIMIT the
+                                   input; 0 for none */
+  const char* limitName;        /* how the caller names that limit, for
+                                   lzs_describe ("maxOutputSize"); NULL for
+                                   "the limit" */
+  unsigned flags;               /* LZS_INFO_* below, for lzs_describe */
 } lzs_info;
+
+/* lzs_info's flags: LZS_INFO_INPUT_PARTIAL, inputSize counts only the input
+ * read before the error, and there may be more; LZS_INFO_PACKING, the
+ * result is of packing (lzs_encode); LZS_INFO_INPUT_LIMIT, sizeLimit limits
+ * the input, not the output. */
+#define LZS_INFO_INPUT_PARTIAL 1u
+#define LZS_INFO_PACKING 2u
+#define LZS_INFO_INPUT_LIMIT 4u
+
+/* Writes the description of a call's result, sizes included, into buf[0,
+ * cap) with a terminating NUL (cut to fit), and returns its length without
+ * the NUL: as snprintf, a length of cap or more means it was cut. buf may be
+ * NULL when cap is 0. These are the words lzs prints after a file's name,
+ * and every binding's message: the error's name (lzs_error_name, "no error"
+ * for a size, also when info is NULL), with what info tells:
+ *  - LZS_ERROR_TRUNCATED: "... (3,609 of 10,004 bytes)" (inputSize of
+ *    imageSize); but when the header promises more than 64 times the bytes
+ *    there are, "probably not an LZS image (its header promises
+ *    3,364,354,902 bytes; there are 3,609)": the format has no magic number,
+ *    and the header of bytes that are no image promises some 2 GiB;
+ *  - LZS_ERROR_TRAILING_DATA: "... (10,010 bytes; the image is 10,004)",
+ *    "(at least 10,010 bytes; ...)" with LZS_INFO_INPUT_PARTIAL;
+ *  - LZS_ERROR_NOT_AN_IMAGE with an inputSize above LZS_IMAGE_SIZE_MAX:
+ *    "not an LZS image: larger than the largest, 4,294,967,299 bytes";
+ *  - LZS_ERROR_INPUT_TOO_LARGE with a sizeLimit: "input too large: it would
+ *    unpack to 5,000 bytes, above maxOutputSize (4,096)" (decodedSize,
+ *    limitName, sizeLimit), or "input too large: 5,000 bytes, above ..."
+ *    (inputSize) with LZS_INFO_INPUT_LIMIT; without one, where size_t has
+ *    32 bits, "input too large: it would unpack to more than 4,294,967,285
+ *    bytes, the most a 32-bit module returns";
+ *  - with LZS_INFO_PACKING, as lzs says it of a file it cannot pack: "is
+ *    empty; no LZS image holds zero bytes", "is too large to pack: more than
+ *    2,147,483,648 bytes", else "cannot pack: " and the error's name.
+ * Sizes have thousands separators. */
+LZS_API size_t lzs_describe(size_t result, const lzs_info* info, char* buf, size_t cap);
+
+/* The header rule alone, for an input of inputSize bytes that starts with
+ * head, which holds its first LZS_HEADER_SIZE bytes (all of it when it is
+ * shorter): 0 when the header gives the input's size, else the error
+ * lzs_decode gives for such an input whatever its other bytes:
+ * LZS_ERROR_NOT_AN_IMAGE (inputSize 4 or less), LZS_ERROR_TRUNCATED,
+ * LZS_ERROR_TRAILING_DATA, or LZS_ERROR_BAD_ARGUMENT (a NULL head with a
+ * size). For a file whose size is known before it is read. info (may be
+ * NULL) gets imageSize (0 below 4 bytes) and inputSize. */
+LZS_API size_t lzs_check_header(const void* head, unsigned long long inputSize, lzs_info* info);
 
 /* Fills *info from the same scan as lzs_decoded_size and returns the decoded
  * size, or an error (LZS_ERROR_BAD_ARGUMENT for a NULL info). *info is
@@ -149,8 +267,35 @@ typedef struct {
  * inputSize tell how far apart the header and the image are. */
 LZS_API size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* info);
 
-/* Streaming decoding, for images that arrive in pieces (pipes, sockets,
- * files read in chunks) or are too large to hold whole. The context keeps the
+/* Room for lzs_decode_alloc's output: size bytes, or NULL when they cannot
+ * be had. opaque is lzs_decode_alloc's. */
+typedef void* (*lzs_alloc_fn)(void* opaque, size_t size);
+
+/* Decodes the whole image into memory it asks for once, choosing how: for a
+ * small image, one pass into room for the most it can yield
+ * (lzs_decode_bound); for a larger one (whose room would be above 32 MiB),
+ * or one whose room would be above maxOutput, the size scan first
+ * (lzs_decoded_size), then room of exactly the decoded size. The caller
+ * keeps no threshold of its own. The room comes from alloc(opaque, size)
+ * (malloc when alloc is NULL; the caller then releases it with free), and
+ * *output gets it whenever it was had, also when the call then fails: the
+ * caller releases a non-NULL *output. Returns the decoded size (the first
+ * bytes of the room; past them the room holds nothing of use), or an error:
+ * those of lzs_decode, LZS_ERROR_INPUT_TOO_LARGE when the image would
+ * unpack to more than maxOutput bytes (SIZE_MAX for no limit), told before
+ * any room is asked for, LZS_ERROR_OUT_OF_MEMORY when alloc gives NULL, or
+ * LZS_ERROR_BAD_ARGUMENT for a NULL output. info (may be NULL) gets what
+ * lzs_image_info gives (the decoded size, the last item cut, the sizes of
+ * an image refused), and after LZS_ERROR_INPUT_TOO_LARGE decodedSize (the
+ * size above the limit, 0 when a size_t cannot hold it) and sizeLimit
+ * (maxOutput), for lzs_describe. The room must not overlap the image. */
+LZS_API size_t lzs_decode_alloc(void** output, const void* image, size_t imageSize,
+                                size_t maxOutput, lzs_alloc_fn alloc, void* opaque, lzs_info* info);
+
+/* Decoding a stream
+ *
+ * For images that arrive in pieces (pipes, sockets, files read in chunks)
+ * or are too large to hold whole. The context keeps the
  * last 4,096 output bytes (the window) and a few counters, about 4.1 KiB in
  * all; the output never needs to be held by the caller. One context decodes
  * one image at a time and is used by one thread at a time; it allocates
@@ -185,21 +330,24 @@ LZS_API size_t lzs_dstream_reset(lzs_dstream* ds);
  * not overlap.
  *
  * Returns:
- *  - 0 when the image is complete and all of its output written;
+ *  - 0 when all of the image's bytes are taken and all of its output
+ *    written. That is not yet the verdict: an image that is no image (a
+ *    header of 0) or yields no byte also gives 0 here, and more input after
+ *    any image makes it LZS_ERROR_TRAILING_DATA, as lzs_decode says of the
+ *    longer input. lzs_dstream_end gives the verdict once the input ends;
  *  - otherwise, above 0, a hint: the payload bytes of the image still to
  *    come (the header's bytes while it is not complete), at least 1. When
  *    *dstPos reached dstCapacity, output may be waiting: call again with more
  *    room before concluding that the input is short;
- *  - or an error (test with lzs_is_error): LZS_ERROR_NOT_AN_IMAGE (a header
- *    of 0), LZS_ERROR_NO_OUTPUT (the image yields no byte), or
- *    LZS_ERROR_TRAILING_DATA (input past the image's end). These come when
- *    the image ends and stay until lzs_dstream_reset; but a 0,
- *    LZS_ERROR_NOT_AN_IMAGE or LZS_ERROR_NO_OUTPUT becomes
- *    LZS_ERROR_TRAILING_DATA if more input is passed, as lzs_decode would
- *    say of the longer input. LZS_ERROR_BAD_ARGUMENT (ds, dstPos or srcPos
- *    NULL, *dstPos above dstCapacity, *srcPos above srcSize, a NULL buffer
- *    with a size, or dst[0, dstCapacity) and src[0, srcSize) sharing a byte)
- *    changes nothing in ds.
+ *  - or an error (test with lzs_is_error), which stays until
+ *    lzs_dstream_reset: LZS_ERROR_TRAILING_DATA (input past the image's
+ *    end). LZS_ERROR_BAD_ARGUMENT (ds, dstPos or srcPos NULL, *dstPos above
+ *    dstCapacity, *srcPos above srcSize, a NULL buffer with a size, or
+ *    dst[0, dstCapacity) and src[0, srcSize) sharing a byte) changes
+ *    nothing in ds.
+ * The errors of an image (not an image, cut short, no output) come from
+ * lzs_dstream_end alone, so that the verdict is the same wherever the input
+ * splits and whatever the output room.
  *
  * A decoding loop (examples/stream_decode.c is a whole program):
  *     for (;;) {
@@ -212,7 +360,8 @@ LZS_API size_t lzs_dstream_reset(lzs_dstream* ds);
  *     }
  *     r = lzs_dstream_end(ds, &info);  (the decoded size, or the error)
  * Reading on after a 0 until the input ends is what catches input past the
- * image's end. */
+ * image's end; stopping at an error or at a 0 before that gives a verdict
+ * that lzs_decode may not give for the same bytes. */
 LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t* dstPos,
                                  const void* src, size_t srcSize, size_t* srcPos);
 
@@ -223,12 +372,13 @@ LZS_API size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity,
  * header is 0), LZS_ERROR_TRUNCATED (the input ended before the image's
  * end), LZS_ERROR_NO_OUTPUT, LZS_ERROR_TRAILING_DATA (the error the stream
  * already holds), LZS_ERROR_DST_TOO_SMALL when decoded output is still
- * waiting in the context (call lzs_decode_stream with more room first), or
+ * waiting, in the context or in input the last call left for want of room,
+ * whatever that room was (call lzs_decode_stream with more room first), or
  * LZS_ERROR_BAD_ARGUMENT for a NULL ds. Apart from the last two, these are
- * the errors lzs_decode gives for the same bytes. info (may be NULL) gets decodedSize (the output
- * given so far), lastItemCut (the image ends, or the input ended, one byte
- * into a back-reference), imageSize and inputSize (the bytes the stream
- * took). Changes nothing in ds: a second call gives the same answer, and
+ * the errors lzs_decode gives for the same bytes. info (may be NULL) gets
+ * decodedSize (the output given so far), lastItemCut (the image ends, or
+ * the input ended, one byte into a back-reference), imageSize and inputSize
+ * (the bytes the stream took). Changes nothing in ds: a second call gives the same answer, and
  * lzs_dstream_reset readies it for the next image. */
 LZS_API size_t lzs_dstream_end(lzs_dstream* ds, lzs_info* info);
 
@@ -238,7 +388,9 @@ LZS_API size_t lzs_dstream_end(lzs_dstream* ds, lzs_info* info);
 LZS_API size_t lzs_dstream_in_size(void);
 LZS_API size_t lzs_dstream_out_size(void);
 
-/* Encoding. The levels; any other is LZS_ERROR_BAD_LEVEL. */
+/* Encoding
+ *
+ * The levels; any other is LZS_ERROR_BAD_LEVEL. */
 #define LZS_LEVEL_DEFAULT 0 /* LZS_LEVEL_OPTIMAL */
 #define LZS_LEVEL_FAST 1    /* greedy over a bounded search, for large batches */
 #define LZS_LEVEL_OPTIMAL 9 /* the smallest image the format allows */
@@ -273,6 +425,39 @@ LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapaci
                                size_t srcSize, int level);
 /* Releases the encoder and its workspace. Accepts NULL. */
 LZS_API void lzs_encoder_free(lzs_encoder* encoder);
+
+/* EXAMPLES
+ *
+ * Building against the installed library, with pkg-config:
+ *
+ *     cc app.c $(pkg-config --cflags --libs lzs)
+ *
+ * or in CMake (3.18 or later):
+ *
+ *     find_package(lzs 1.1 CONFIG REQUIRED)
+ *     target_link_libraries(app PRIVATE lzs::lzs)   # or lzs::lzs_static
+ *
+ * A whole image into memory the library asks for, and the words of its
+ * error:
+ *
+ *     void* out = NULL;
+ *     lzs_info info;
+ *     size_t n = lzs_decode_alloc(&out, image, imageSize, SIZE_MAX, NULL, NULL, &info);
+ *     if (lzs_is_error(n)) {
+ *       char words[256];
+ *       lzs_describe(n, &info, words, sizeof words);
+ *       fprintf(stderr, "%s: %s\n", name, words);
+ *     }
+ *     free(out);
+ *
+ * The folder examples of the sources holds three small programs:
+ * round_trip.c (one-shot), stream_decode.c (standard input to standard
+ * output in pieces of the recommended sizes) and pack_folder.c (one encoder
+ * over the files of a folder).
+ *
+ * SEE ALSO
+ *
+ * lzs(1), lzs-pack(1), lzs-unpack(1) */
 
 #ifdef __cplusplus
 }

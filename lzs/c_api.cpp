@@ -31,15 +31,10 @@ namespace {
 
 using lzs::Error;
 
-// The header rule (lzs::CheckHeader) on a whole image. Returns 0 for a good
-// image; fills info, when given, with what the header tells.
+// The header rule on a whole image: 0 for a good image, with info, when
+// given, filled with what the header tells.
 size_t CheckImage(const void* image, size_t imageSize, lzs_info* info = nullptr) {
-  if (info != nullptr) *info = lzs_info{0, 0, 0, imageSize};
-  if (image == nullptr && imageSize != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
-  if (imageSize < lzs::HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);
-  const std::uint32_t header = lzs::ReadHeader(static_cast<const std::uint8_t*>(image));
-  if (info != nullptr) info->imageSize = std::uint64_t{lzs::HeaderSize} + header;
-  return lzs::CheckHeader(imageSize, header);
+  return lzs_check_header(image, imageSize, info);
 }
 
 const std::uint8_t* Payload(const void* image) {
@@ -57,22 +52,32 @@ lzs_error lzs_get_error(size_t code) {
   return lzs_is_error(code) ? static_cast<lzs_error>(0 - code) : LZS_OK;
 }
 
+// The list of errors runs from 1 to LZS_ERROR_MAX_CODE without a gap.
+#define LZS_CODE_IN_ORDER(name, code, words, when) \
+  static_assert(LZS_ERROR_##name == (code) && (code) >= 1 && (code) <= LZS_ERROR_MAX_CODE);
+LZS_ERRORS(LZS_CODE_IN_ORDER)
+#undef LZS_CODE_IN_ORDER
+
 const char* lzs_error_name(size_t code) {
   switch (lzs_get_error(code)) {
     case LZS_OK: return "no error";
-    case LZS_ERROR_NOT_AN_IMAGE: return "not an LZS image";
-    case LZS_ERROR_TRUNCATED: return "cut short: the image is shorter than its header says";
-    case LZS_ERROR_NO_OUTPUT: return "the image yields no byte";
-    case LZS_ERROR_DST_TOO_SMALL: return "destination buffer too small";
-    case LZS_ERROR_INPUT_TOO_LARGE: return "input too large";
-    case LZS_ERROR_OUT_OF_MEMORY: return "out of memory";
-    case LZS_ERROR_EMPTY_INPUT: return "empty input";
-    case LZS_ERROR_BAD_ARGUMENT: return "bad argument";
-    case LZS_ERROR_TRAILING_DATA: return "bytes after the end of the image";
-    case LZS_ERROR_BAD_LEVEL:
-      return "unknown level: 1 is fast, 9 the smallest image, 0 the default";
+#define LZS_ERROR_WORDS(name, code, words, when) \
+  case LZS_ERROR_##name: return words;
+      LZS_ERRORS(LZS_ERROR_WORDS)
+#undef LZS_ERROR_WORDS
   }
   return "unknown error";
+}
+
+const char* lzs_error_symbol(size_t code) {
+  switch (lzs_get_error(code)) {
+    case LZS_OK: return "LZS_OK";
+#define LZS_ERROR_SYMBOL(name, code, words, when) \
+  case LZS_ERROR_##name: return "LZS_ERROR_" #name;
+      LZS_ERRORS(LZS_ERROR_SYMBOL)
+#undef LZS_ERROR_SYMBOL
+  }
+  return "LZS_OK";
 }
 
 size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t imageSize) {
@@ -85,6 +90,53 @@ size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t image
                                          static_cast<std::uint8_t*>(dst), dstCapacity);
   if (n == lzs::DecodeTooSmall) return Error(LZS_ERROR_DST_TOO_SMALL);
   return n == 0 ? Error(LZS_ERROR_NO_OUTPUT) : lzs::SizeResult(n);
+}
+
+namespace lzs {
+
+size_t DecodeAllocating(void** output, const void* image, size_t imageSize, size_t maxOutput,
+                        lzs_alloc_fn alloc, void* opaque, lzs_info* info, size_t onePassRoomMax) {
+  lzs_info scratch{};
+  lzs_info& facts = info != nullptr ? *info : scratch;
+  facts = Info(0, false, 0, imageSize);
+  if (output == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
+  *output = nullptr;
+  const size_t checked = CheckImage(image, imageSize, &facts);
+  if (checked != 0) return checked;
+  // One pass into room for the most the image can yield, where that room is
+  // small enough to ask for; else the exact size from the scan, which also
+  // tells an output above maxOutput before any memory is asked for.
+  const size_t bound = lzs_decode_bound(imageSize);
+  size_t room = bound;
+  if (bound == 0 || bound > onePassRoomMax || bound > maxOutput) {
+    room = lzs_image_info(image, imageSize, &facts);
+    if (lzs_is_error(room)) return room;
+    if (room > maxOutput) {
+      facts.sizeLimit = maxOutput;
+      return Error(LZS_ERROR_INPUT_TOO_LARGE);
+    }
+  }
+  void* const memory = alloc != nullptr ? alloc(opaque, room) : std::malloc(room);
+  if (memory == nullptr) return Error(LZS_ERROR_OUT_OF_MEMORY);
+  *output = memory;
+  bool cut = false;
+  const size_t n = DecodeLzsPayload(Payload(image), imageSize - HeaderSize,
+                                    static_cast<std::uint8_t*>(memory), room, &cut);
+  // Too small only if the image changed since the scan.
+  if (n == DecodeTooSmall) return Error(LZS_ERROR_DST_TOO_SMALL);
+  facts.lastItemCut = cut ? 1 : 0;
+  if (n == 0) return Error(LZS_ERROR_NO_OUTPUT);
+  const size_t result = SizeResult(n);
+  if (!lzs_is_error(result)) facts.decodedSize = result;
+  return result;
+}
+
+}  // namespace lzs
+
+size_t lzs_decode_alloc(void** output, const void* image, size_t imageSize, size_t maxOutput,
+                        lzs_alloc_fn alloc, void* opaque, lzs_info* info) {
+  return lzs::DecodeAllocating(output, image, imageSize, maxOutput, alloc, opaque, info,
+                               lzs::OnePassRoomMax);
 }
 
 size_t lzs_decoded_size(const void* image, size_t imageSize) {
@@ -103,8 +155,18 @@ size_t lzs_image_length(const void* src, size_t srcSize) {
   if (src == nullptr && srcSize != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
   if (srcSize < lzs::HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);
   const std::uint64_t length =
-      std::uint64_t{lzs::HeaderSize} + lzs::ReadHeader(static_cast<const std::uint8_t*>(src));
+      lzs::ImageSize(lzs::ReadHeader(static_cast<const std::uint8_t*>(src)));
   return length > srcSize ? Error(LZS_ERROR_TRUNCATED) : static_cast<size_t>(length);
+}
+
+size_t lzs_check_header(const void* head, unsigned long long inputSize, lzs_info* info) {
+  if (info != nullptr) *info = lzs::Info(0, false, 0, inputSize);
+  if (head == nullptr && inputSize != 0) return Error(LZS_ERROR_BAD_ARGUMENT);
+  const auto* bytes = static_cast<const std::uint8_t*>(head);
+  if (info != nullptr && inputSize >= lzs::HeaderSize) {
+    info->imageSize = lzs::ImageSize(lzs::ReadHeader(bytes));
+  }
+  return lzs::HeaderError(lzs::FitImage(bytes, inputSize));
 }
 
 size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* info) {

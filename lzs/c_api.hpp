@@ -1,5 +1,5 @@
 // What the calls of liblzs's C interface share: error results, the header
-// rule, the overlap test and the rule for sizes as results.
+// rule's errors, the overlap test and the rule for sizes as results.
 #pragma once
 
 #include <cstddef>
@@ -26,16 +26,43 @@ constexpr Size SizeResult(std::uint64_t size) {
   return size <= largest ? static_cast<Size>(size) : Error<Size>(LZS_ERROR_INPUT_TOO_LARGE);
 }
 
-// The header rule for an input of inputSize bytes whose header (its first
-// HeaderSize bytes, when it has them) says `header`: more than HeaderSize
-// bytes, and exactly HeaderSize + header of them. Returns 0 when it holds.
-constexpr size_t CheckHeader(std::uint64_t inputSize, std::uint32_t header) {
-  if (inputSize <= HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);
-  const std::uint64_t imageSize = std::uint64_t{HeaderSize} + header;
-  if (inputSize < imageSize) return Error(LZS_ERROR_TRUNCATED);
-  if (inputSize > imageSize) return Error(LZS_ERROR_TRAILING_DATA);
-  return 0;
+// The header rule (lzs::FitHeader) as a result: 0 when the input is the
+// image, else the error lzs_decode gives for it.
+constexpr size_t HeaderError(HeaderFit fit) {
+  switch (fit) {
+    case HeaderFit::Whole: return 0;
+    case HeaderFit::NoItems: return Error(LZS_ERROR_NOT_AN_IMAGE);
+    case HeaderFit::Truncated: return Error(LZS_ERROR_TRUNCATED);
+    case HeaderFit::Trailing: return Error(LZS_ERROR_TRAILING_DATA);
+  }
+  return Error(LZS_ERROR_NOT_AN_IMAGE);
 }
+
+// An lzs_info of what a call learnt; the caller's fields (the limit's name,
+// the flags) and the limit empty.
+constexpr lzs_info Info(size_t decodedSize, bool lastItemCut, std::uint64_t imageSize,
+                        std::uint64_t inputSize) {
+  return lzs_info{decodedSize, lastItemCut ? 1 : 0, imageSize, inputSize, 0, nullptr, 0};
+}
+
+// Room for the most an image can yield (lzs_decode_bound) up to which
+// lzs_decode_alloc decodes in one pass into that room rather than scanning
+// for the exact size first: images up to about 3.7 MB. bench/decode_bench
+// (onepass, scanfirst) measures both ways with malloc and free as a caller
+// has them. Up to 32 MiB of room, one pass is 1.2 to 1.35 times as fast as
+// the scan first; above it, 0.6 times: glibc's malloc maps a block that
+// large anew each time (32 MiB is its largest threshold for reusing one),
+// so the room's pages fault in on every call while the exact size is
+// reused. With fresh memory each time one pass stays 1.1 to 1.2 times as
+// fast, but asks for up to 9 times the output's size, which Windows and
+// WebAssembly commit whole.
+inline constexpr size_t OnePassRoomMax = size_t{32} << 20;
+
+// lzs_decode_alloc with the choice's threshold given, for the benchmark
+// that measures it: 0 always scans first, SIZE_MAX never does (when the
+// room can be had).
+size_t DecodeAllocating(void** output, const void* image, size_t imageSize, size_t maxOutput,
+                        lzs_alloc_fn alloc, void* opaque, lzs_info* info, size_t onePassRoomMax);
 
 // Whether [a, a + aSize) and [b, b + bSize) share a byte.
 inline bool Overlap(const void* a, size_t aSize, const void* b, size_t bSize) {

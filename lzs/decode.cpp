@@ -26,6 +26,7 @@
 
 #include "lzs/decode_groups.hpp"
 #include "lzs/decode_paths.hpp"
+#include "lzs/walk.hpp"
 
 namespace lzs {
 
@@ -102,7 +103,8 @@ struct PortableGroup {
 // loop then checks each item against the room left.
 template <bool Bounded>
 std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength,
-                          std::uint8_t* outputArea, std::size_t capacity) {
+                          std::uint8_t* outputArea, std::size_t capacity,
+                          bool* lastItemCut = nullptr) {
   const std::uint8_t* const inEnd = in + payloadLength;
   std::size_t i = 0;  // output bytes written so far
 
@@ -113,32 +115,25 @@ std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength,
     i = DecodeGroups(in, inEnd, outputArea, i, outLimit);
   }
 
-  // Exact loop: the last groups, checked byte by byte.
-  std::size_t remaining = static_cast<std::size_t>(inEnd - in);
-  while (remaining > 0) {
-    std::uint32_t flags = *in++;
-    --remaining;
-    for (int item = 0; item < 8; ++item, flags >>= 1) {
-      if (flags & 1) {
-        // Literal: one byte, copied unchanged.
-        if (remaining == 0) return i;
-        if (Bounded && i == capacity) return DecodeTooSmall;
-        outputArea[i++] = *in++;
-        --remaining;
-      } else {
-        // Back-reference: a lone trailing byte is ignored.
-        if (remaining < 2) return i;
-        const std::uint32_t b0 = in[0];
-        const std::uint32_t b1 = in[1];
-        in += 2;
-        remaining -= 2;
-        const std::size_t length = ItemLength(b1);
-        if (Bounded && capacity - i < length) return DecodeTooSmall;
-        i = CopyExact(outputArea, i, ItemDistance(i, ItemPosition(b0, b1)), length);
-      }
+  // Exact loop: the last groups, item by item, each checked against the
+  // room left when the area is bounded.
+  WalkState state;
+  state.output = i;
+  bool tooSmall = false;
+  const WalkStop stop = WalkItems(in, inEnd, true, state, [&](const Item& item) {
+    if (Bounded && capacity - i < item.length) {
+      tooSmall = true;
+      return WalkStep::Stop;
     }
-  }
-  return i;
+    if (item.reference) {
+      i = CopyExact(outputArea, i, item.distance, item.length);
+    } else {
+      outputArea[i++] = item.literal;
+    }
+    return WalkStep::Next;
+  });
+  if (lastItemCut != nullptr) *lastItemCut = stop == WalkStop::Cut;
+  return tooSmall ? DecodeTooSmall : i;
 }
 
 // Per flag byte: the group's size in bytes, its output from literals and the
@@ -201,16 +196,16 @@ std::size_t DecodeGroups(const std::uint8_t*& in, const std::uint8_t* inEnd,
 }
 
 std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength,
-                             std::uint8_t* outputArea, std::size_t outputCapacity) {
+                             std::uint8_t* outputArea, std::size_t outputCapacity,
+                             bool* lastItemCut) {
   if (outputCapacity / MaxExpansion >= payloadLength) {
-    return DecodePayload<false>(payload, payloadLength, outputArea, outputCapacity);
+    return DecodePayload<false>(payload, payloadLength, outputArea, outputCapacity, lastItemCut);
   }
-  return DecodePayload<true>(payload, payloadLength, outputArea, outputCapacity);
+  return DecodePayload<true>(payload, payloadLength, outputArea, outputCapacity, lastItemCut);
 }
 
 std::uint64_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength,
                              bool* lastItemCut) {
-  if (lastItemCut != nullptr) *lastItemCut = false;
   const std::uint8_t* in = payload;
   const std::uint8_t* const inEnd = payload + payloadLength;
   std::uint64_t size = 0;
@@ -225,36 +220,19 @@ std::uint64_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLen
     size += shape.fixedOutput + ByteSum((bytes[0] & masks[0]) + (bytes[1] & masks[1]));
     in += shape.size;
   }
-  // The last groups, item by item, with the same stops as the decoder.
-  std::size_t remaining = static_cast<std::size_t>(inEnd - in);
-  while (remaining > 0) {
-    std::uint32_t flags = *in++;
-    --remaining;
-    for (int item = 0; item < 8; ++item, flags >>= 1) {
-      if (flags & 1) {
-        if (remaining == 0) return size;
-        ++size;
-        ++in;
-        --remaining;
-      } else {
-        if (remaining < 2) {
-          if (lastItemCut != nullptr) *lastItemCut = remaining == 1;
-          return size;
-        }
-        size += ItemLength(in[1]);
-        in += 2;
-        remaining -= 2;
-      }
-    }
-  }
-  return size;
+  // The last groups, item by item, with the decoder's stops.
+  WalkState state;
+  state.output = size;
+  const WalkStop stop =
+      WalkItems(in, inEnd, true, state, [](const Item&) { return WalkStep::Next; });
+  if (lastItemCut != nullptr) *lastItemCut = stop == WalkStop::Cut;
+  return state.output;
 }
 
 std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
                         std::uint8_t* outputArea) {
-  if (imageLength <= HeaderSize) return 0;
-  const std::uint32_t payloadLength = ReadHeader(image);
-  if (payloadLength != imageLength - HeaderSize) return 0;
+  if (FitImage(image, imageLength) != HeaderFit::Whole) return 0;
+  const std::uint32_t payloadLength = imageLength - HeaderSize;
   return static_cast<std::uint32_t>(DecodePayload<false>(
       image + HeaderSize, payloadLength, outputArea, std::size_t{MaxExpansion} * payloadLength));
 }

@@ -24,9 +24,12 @@ std::uint32_t DecodeLzs(const std::uint8_t* image, std::uint32_t imageLength,
 // output area of outputCapacity bytes, whatever its size: never writes past
 // it. Returns the decoded length (0 when the payload yields no byte), or
 // DecodeTooSmall when that length is above outputCapacity; the area then
-// holds a part of the output.
+// holds a part of the output. When lastItemCut is given and the payload is
+// decoded whole, it tells whether the payload ends one byte into a
+// back-reference (which decoding drops).
 std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength,
-                             std::uint8_t* outputArea, std::size_t outputCapacity);
+                             std::uint8_t* outputArea, std::size_t outputCapacity,
+                             bool* lastItemCut = nullptr);
 
 // Decodes whole groups from `in` into outputArea from output index i on, as
 // the two calls above do before they finish the last groups byte by byte:

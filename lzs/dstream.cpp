@@ -9,21 +9,23 @@
 // ring. Bytes before the start of the output are zero: the ring starts
 // zero-filled, and a slot is written only once its output index is reached.
 //
-// Items go one by one through a state machine that can stop anywhere (in
-// the middle of a back-reference's bytes or of its copy) and go on in the
-// next call. Whole groups go through lzs_decode's own group loop
-// (lzs::DecodeGroups), which needs the window in one line before its
-// output: see DecodeGroups below.
+// Items go one by one through the decoder's item walk (lzs/walk.hpp), which
+// can stop between any two bytes and go on in the next call; a copy that
+// the output room cuts short goes on in the next call too. Whole groups go
+// through lzs_decode's own group loop (lzs::DecodeGroups), which needs the
+// window in one line before its output: see DecodeGroups below.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "lzs.h"
 #include "lzs/c_api.hpp"
 #include "lzs/decode.hpp"
 #include "lzs/decode_groups.hpp"
 #include "lzs/format.hpp"
+#include "lzs/walk.hpp"
 
 namespace {
 
@@ -37,11 +39,6 @@ using lzs::Error;
 // speed; 64 KiB of each cost 3 to 15 percent (bench/decode_bench).
 constexpr size_t RecommendedInput = size_t{128} << 10;
 constexpr size_t RecommendedOutput = size_t{256} << 10;
-
-// Flag bits of a group, above a marker bit: the group is done when only the
-// marker is left.
-constexpr std::uint32_t GroupDone = 1;
-constexpr std::uint32_t GroupMarker = 0x100;
 
 // The stage, where whole groups are decoded while a call's output does not
 // hold a whole window yet: the window laid out in a line from its phase
@@ -68,17 +65,16 @@ struct lzs_dstream {
   std::uint8_t window[lzs::WindowSize];  // the ring
   std::uint8_t stage[StageSize];
   std::uint64_t written;       // output bytes so far
+  lzs::WalkState walk;         // where the items stand
   std::uint32_t payloadLeft;   // payload bytes not yet taken
   std::uint32_t header;        // the header's bytes so far, little-endian
   std::uint32_t headerHave;    // how many of them
-  std::uint32_t flags;         // the group's remaining flag bits, see GroupMarker
   std::uint32_t copyLeft;      // bytes of the current back-reference still to write
   std::uint32_t copyDistance;  // its distance
-  std::uint8_t firstByte;      // a back-reference's first byte, when haveFirst
-  bool haveFirst;
-  bool lastItemCut;  // the image ended one byte into a back-reference
-  Phase phase;
-  size_t result;  // Ended: 0 or the image's error; Failed: the error
+  bool lastItemCut;            // the image ended one byte into a back-reference
+  bool waitsForRoom;           // the last call stopped at a literal for want of room
+  Phase phase;                 // Ended: the payload is all taken
+  size_t result;               // Failed: the error
 };
 
 namespace {
@@ -98,16 +94,11 @@ inline void Put(lzs_dstream& ds, Output& out, std::uint8_t byte) {
 }
 
 // Writes what fits of the current back-reference.
-void Copy(lzs_dstream& ds, Output& out) {
+[[gnu::always_inline]] inline void Copy(lzs_dstream& ds, Output& out) {
   while (ds.copyLeft != 0 && out.pos < out.cap) {
     Put(ds, out, Source(ds, out, ds.written, ds.copyDistance));
     --ds.copyLeft;
   }
-}
-
-void StartCopy(lzs_dstream& ds, std::uint8_t b0, std::uint8_t b1) {
-  ds.copyLeft = lzs::ItemLength(b1);
-  ds.copyDistance = lzs::ItemDistance(ds.written, lzs::ItemPosition(b0, b1));
 }
 
 // Lays out the WindowSize output bytes before the next one in a line at
@@ -172,6 +163,40 @@ void DecodeGroups(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t 
   const auto used = static_cast<size_t>(in - first);
   srcPos += used;
   ds.payloadLeft -= static_cast<std::uint32_t>(used);
+  ds.walk.offset += used;
+  ds.walk.output = ds.written;
+}
+
+// Items through the walk, as far as the piece, the payload and the room go,
+// and up to the end of a group, where the group loop may take over again.
+// Returns true when it stopped at a literal for want of room (a
+// back-reference is taken without room: its copy waits in copyLeft).
+bool TakeItems(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize,
+               size_t& srcPos) {
+  const std::uint8_t* const first = src + srcPos;
+  const std::uint8_t* in = first;
+  const bool payloadEnds = srcSize - srcPos >= ds.payloadLeft;
+  const std::uint8_t* const end = payloadEnds ? first + ds.payloadLeft : src + srcSize;
+  bool wantsRoom = false;
+  const lzs::WalkStop stop =
+      lzs::WalkItems(in, end, payloadEnds, ds.walk, [&](const lzs::Item& item) {
+        if (item.reference) {
+          ds.copyLeft = item.length;
+          ds.copyDistance = item.distance;
+          Copy(ds, out);
+        } else if (out.pos == out.cap) {
+          wantsRoom = true;
+          return lzs::WalkStep::Refuse;
+        } else {
+          Put(ds, out, item.literal);
+        }
+        return out.pos == out.cap || item.groupEnds ? lzs::WalkStep::Stop : lzs::WalkStep::Next;
+      });
+  const auto used = static_cast<size_t>(in - first);
+  srcPos += used;
+  ds.payloadLeft -= static_cast<std::uint32_t>(used);
+  if (stop == lzs::WalkStop::Cut) ds.lastItemCut = true;
+  return wantsRoom;
 }
 
 // Puts the bytes this call wrote into the ring: the last WindowSize of them.
@@ -196,11 +221,6 @@ size_t Hint(const lzs_dstream& ds) {
   return ds.payloadLeft < SIZE_MAX / 2 ? ds.payloadLeft : SIZE_MAX / 2;
 }
 
-void End(lzs_dstream& ds, size_t result) {
-  ds.phase = Phase::Ended;
-  ds.result = result;
-}
-
 size_t Decode(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcSize,
               size_t& srcPos) {
   for (;;) {
@@ -208,14 +228,17 @@ size_t Decode(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcS
     if (ds.copyLeft != 0) return Hint(ds);
     if (ds.phase == Phase::Failed) return ds.result;
     if (ds.phase == Phase::Ended) {
-      // Input past the image's end: lzs_decode would find the header short.
-      if (srcPos == srcSize) return ds.result;
+      // The verdict waits for the end of the input (lzs_dstream_end): even
+      // an image that is not one (a header of 0) or yields no byte is
+      // followed by more input in the bytes lzs_decode would be given,
+      // which makes its verdict that input past the end.
+      if (srcPos == srcSize) return 0;
       ds.phase = Phase::Failed;
       ds.result = Error(LZS_ERROR_TRAILING_DATA);
       return ds.result;
     }
     if (ds.phase == Phase::Items && ds.payloadLeft == 0) {
-      End(ds, ds.written == 0 ? Error(LZS_ERROR_NO_OUTPUT) : 0);
+      ds.phase = Phase::Ended;
       continue;
     }
     if (srcPos == srcSize) return Hint(ds);
@@ -224,37 +247,15 @@ size_t Decode(lzs_dstream& ds, Output& out, const std::uint8_t* src, size_t srcS
       if (++ds.headerHave < lzs::HeaderSize) continue;
       ds.phase = Phase::Items;
       ds.payloadLeft = ds.header;
-      if (ds.header == 0) End(ds, Error(LZS_ERROR_NOT_AN_IMAGE));
       continue;
     }
-    if (ds.flags == GroupDone) {
+    if (ds.walk.flags == lzs::WalkState::GroupDone && !ds.walk.haveFirst) {
       DecodeGroups(ds, out, src, srcSize, srcPos);
       if (ds.payloadLeft == 0 || srcPos == srcSize) continue;
-      ds.flags = src[srcPos++] | GroupMarker;
-      --ds.payloadLeft;
-      continue;
     }
-    if (ds.flags & 1) {
-      if (out.pos == out.cap) return Hint(ds);
-      Put(ds, out, src[srcPos++]);
-      --ds.payloadLeft;
-      ds.flags >>= 1;
-      continue;
-    }
-    if (ds.haveFirst) {
-      StartCopy(ds, ds.firstByte, src[srcPos++]);
-      --ds.payloadLeft;
-      ds.haveFirst = false;
-      ds.flags >>= 1;
-    } else if (ds.payloadLeft < 2) {
-      // A back-reference cut off by the end of the image: its byte is dropped.
-      ++srcPos;
-      ds.payloadLeft = 0;
-      ds.lastItemCut = true;
-    } else {
-      ds.firstByte = src[srcPos++];
-      --ds.payloadLeft;
-      ds.haveFirst = true;
+    if (TakeItems(ds, out, src, srcSize, srcPos)) {
+      ds.waitsForRoom = true;
+      return Hint(ds);
     }
   }
 }
@@ -271,9 +272,9 @@ void lzs_dstream_free(lzs_dstream* ds) { std::free(ds); }
 
 size_t lzs_dstream_reset(lzs_dstream* ds) {
   if (ds == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
-  std::memset(ds, 0, sizeof *ds);
-  ds->flags = GroupDone;
-  ds->phase = Phase::Header;
+  // Value-initialized: every byte zero (the window starts zero-filled), the
+  // walk at its start, the phase Header.
+  new (ds) lzs_dstream();
   return 0;
 }
 
@@ -285,6 +286,7 @@ size_t lzs_decode_stream(lzs_dstream* ds, void* dst, size_t dstCapacity, size_t*
     return Error(LZS_ERROR_BAD_ARGUMENT);
   }
   Output out{static_cast<std::uint8_t*>(dst), *dstPos, dstCapacity, *dstPos, ds->written};
+  ds->waitsForRoom = false;
   const size_t result = Decode(*ds, out, static_cast<const std::uint8_t*>(src), srcSize, *srcPos);
   KeepWindow(*ds, out);
   *dstPos = out.pos;
@@ -296,20 +298,22 @@ size_t lzs_dstream_end(lzs_dstream* ds, lzs_info* info) {
   if (ds == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
   // imageSize is 0 until the whole header is seen, and at least HeaderSize after.
   const std::uint64_t imageSize =
-      ds->headerHave == lzs::HeaderSize ? std::uint64_t{lzs::HeaderSize} + ds->header : 0;
+      ds->headerHave == lzs::HeaderSize ? lzs::ImageSize(ds->header) : 0;
   const std::uint64_t taken = imageSize != 0 ? imageSize - ds->payloadLeft : ds->headerHave;
   const size_t given = lzs::SizeResult(ds->written);
   if (info != nullptr) {
-    *info = lzs_info{lzs_is_error(given) ? 0 : given, ds->lastItemCut || ds->haveFirst, imageSize,
-                     taken};
+    *info = lzs::Info(lzs_is_error(given) ? 0 : given, ds->lastItemCut || ds->walk.haveFirst,
+                      imageSize, taken);
   }
-  switch (ds->phase) {
-    case Phase::Failed: return ds->result;
-    case Phase::Ended: return ds->result != 0 ? ds->result : given;
-    default:
-      return ds->copyLeft != 0 ? Error(LZS_ERROR_DST_TOO_SMALL)
-                               : lzs::CheckHeader(taken, ds->header);
-  }
+  if (ds->phase == Phase::Failed) return ds->result;
+  // Output still waiting, in a copy or in input not taken for want of
+  // room, whatever the room was: the caller has more to give.
+  if (ds->copyLeft != 0 || ds->waitsForRoom) return Error(LZS_ERROR_DST_TOO_SMALL);
+  // Then lzs_decode's verdict on the bytes taken: the header rule, then the
+  // output.
+  const size_t header = lzs::HeaderError(lzs::FitHeader(taken, ds->header));
+  if (header != 0) return header;
+  return ds->written == 0 ? Error(LZS_ERROR_NO_OUTPUT) : given;
 }
 
 size_t lzs_dstream_in_size(void) { return RecommendedInput; }

@@ -55,4 +55,32 @@ constexpr std::uint32_t ReadHeader(const std::uint8_t* image) {
          std::uint32_t{image[3]} << 24;
 }
 
+// The size of the image a header describes, header included.
+constexpr std::uint64_t ImageSize(std::uint32_t header) {
+  return std::uint64_t{HeaderSize} + header;
+}
+
+// The header rule: an image has room for an item (more than HeaderSize
+// bytes) and is exactly as long as its header says. How an input of
+// inputSize bytes whose header says `header` stands to it (the header is
+// not looked at when the input has no room for an item):
+enum class HeaderFit : std::uint8_t {
+  Whole,      // the input is the image
+  NoItems,    // HeaderSize bytes or fewer
+  Truncated,  // shorter than the header says
+  Trailing,   // longer than the header says
+};
+constexpr HeaderFit FitHeader(std::uint64_t inputSize, std::uint32_t header) {
+  if (inputSize <= HeaderSize) return HeaderFit::NoItems;
+  const std::uint64_t imageSize = ImageSize(header);
+  if (inputSize < imageSize) return HeaderFit::Truncated;
+  return inputSize > imageSize ? HeaderFit::Trailing : HeaderFit::Whole;
+}
+
+// The same for an input whose first min(inputSize, HeaderSize) bytes are at
+// `input`.
+constexpr HeaderFit FitImage(const std::uint8_t* input, std::uint64_t inputSize) {
+  return FitHeader(inputSize, inputSize >= HeaderSize ? ReadHeader(input) : 0);
+}
+
 }  // namespace lzs

@@ -21,6 +21,7 @@
 #include "tests/guarded_buffer.hpp"
 #include "tests/support/images.hpp"
 #include "tests/support/reference.hpp"
+#include "tests/support/stream_decode.hpp"
 
 namespace {
 
@@ -59,6 +60,10 @@ void ExpectBoundedLikeReference(const Bytes& image, const std::string& what) {
     }
   }
 }
+
+// An lzs_info with something in every field, for calls that must write all
+// of them.
+lzs_info Spoiled() { return lzs_info{7, 7, 7, 7, 7, "spoiled", 7}; }
 
 Bytes RandomBytes(std::mt19937& rng, size_t size, std::uint32_t alphabet) {
   Bytes out(size);
@@ -168,12 +173,32 @@ TEST(LzsDecode, RefusedImagesAndArguments) {
     EXPECT_EQ(lzs_decode(c.nullDst ? nullptr : out, c.capacity, image, imageSize), c.decoded);
     EXPECT_EQ(lzs_decoded_size(image, imageSize), c.size);
     // lzs_image_info says the same, and what it learnt also after an error.
-    lzs_info info{7, 7, 7, 7};
+    lzs_info info = Spoiled();
     EXPECT_EQ(lzs_image_info(image, imageSize, &info), c.size);
     EXPECT_EQ(info.decodedSize, lzs_is_error(c.size) ? 0 : c.size);
     EXPECT_EQ(info.imageSize, c.headerSays);
     EXPECT_EQ(info.inputSize, imageSize);
+    EXPECT_EQ(info.sizeLimit, 0u);
+    EXPECT_EQ(info.limitName, nullptr);
+    EXPECT_EQ(info.flags, 0u);
+    // The header rule alone gives the errors that come from the header.
+    const lzs_error error = lzs_get_error(c.size);
+    const bool fromHeader = error == LZS_ERROR_NOT_AN_IMAGE || error == LZS_ERROR_TRUNCATED ||
+                            error == LZS_ERROR_TRAILING_DATA || error == LZS_ERROR_BAD_ARGUMENT;
+    lzs_info header = Spoiled();
+    EXPECT_EQ(lzs_check_header(image, imageSize, &header), fromHeader ? c.size : 0);
+    EXPECT_EQ(header.imageSize, c.headerSays);
+    EXPECT_EQ(header.inputSize, imageSize);
   }
+  // A file's size known before it is read, above what a size_t holds where
+  // it has 32 bits.
+  const Bytes head = {0x06, 0, 0, 0};
+  lzs_info info{};
+  EXPECT_EQ(lzs_check_header(head.data(), 10, &info), 0u);
+  EXPECT_EQ(lzs_check_header(head.data(), 9, nullptr), truncated);
+  EXPECT_EQ(lzs_check_header(head.data(), 1ull << 40, &info), trailing);
+  EXPECT_EQ(info.inputSize, 1ull << 40);
+  EXPECT_EQ(info.imageSize, 10u);
 
   // dst may border on the image, never share a byte with it.
   Bytes block(64);
@@ -231,7 +256,7 @@ TEST(LzsImageInfo, SizeAndCutLastItem) {
   }
   // An image that yields nothing still tells of its cut-off last item.
   const Bytes bad = {0x02, 0, 0, 0, 0x00, 0x42};
-  lzs_info info{7, 7, 7, 7};
+  lzs_info info = Spoiled();
   EXPECT_EQ(lzs_image_info(bad.data(), bad.size(), &info), Error(LZS_ERROR_NO_OUTPUT));
   EXPECT_EQ(info.decodedSize, 0u);
   EXPECT_EQ(info.lastItemCut, 1);
@@ -290,9 +315,10 @@ TEST(LzsImageLength, LargestImage) {
 // they are too large, never an error code or a wrapped size.
 TEST(LzsSizes, ThirtyTwoBitResults) {
   const std::uint32_t tooLarge = lzs::Error<std::uint32_t>(LZS_ERROR_INPUT_TOO_LARGE);
+  const std::uint32_t largest = 0xFFFFFFFF - LZS_ERROR_MAX_CODE;  // below the codes
   for (const auto& [size, result] : {std::pair<std::uint64_t, std::uint32_t>{0, 0},
-                                     {0xFFFFFFF5, 0xFFFFFFF5},
-                                     {0xFFFFFFF6, tooLarge},
+                                     {largest, largest},
+                                     {largest + 1, tooLarge},
                                      {0xFFFFFFFE, tooLarge},
                                      {0x100000002, tooLarge},
                                      {9 * 0xFFFFFFFFull, tooLarge}}) {
@@ -303,6 +329,7 @@ TEST(LzsSizes, ThirtyTwoBitResults) {
 
 TEST(LzsErrors, CodesNamesAndSizes) {
   std::vector<std::string> names;
+  std::vector<std::string> symbols;
   for (int code = LZS_ERROR_NOT_AN_IMAGE; code <= LZS_ERROR_MAX_CODE; ++code) {
     const size_t result = Error(static_cast<lzs_error>(code));
     EXPECT_EQ(lzs_is_error(result), 1u) << code;
@@ -311,7 +338,18 @@ TEST(LzsErrors, CodesNamesAndSizes) {
     EXPECT_NE(names.back(), "unknown error") << code;
     EXPECT_NE(names.back(), "no error") << code;
     for (size_t k = 0; k + 1 < names.size(); ++k) EXPECT_NE(names[k], names.back()) << code;
+    symbols.emplace_back(lzs_error_symbol(result));
   }
+  // The symbols, as lzs.h's list names them.
+  const std::vector<std::string> listed = {
+#define LZS_LISTED(name, code, words, when) std::string("LZS_ERROR_" #name),
+      LZS_ERRORS(LZS_LISTED)
+#undef LZS_LISTED
+  };
+  EXPECT_EQ(symbols, listed);
+  EXPECT_EQ(symbols[LZS_ERROR_TRAILING_DATA - 1], "LZS_ERROR_TRAILING_DATA");
+  EXPECT_STREQ(lzs_error_symbol(0), "LZS_OK");
+  EXPECT_STREQ(lzs_error_symbol(Error(static_cast<lzs_error>(LZS_ERROR_MAX_CODE + 1))), "LZS_OK");
   EXPECT_STREQ(lzs_version_string(), LZS_VERSION_STRING);
   for (const size_t size :
        {size_t{0}, size_t{1}, size_t{9}, size_t{1} << 40, Error(LZS_ERROR_MAX_CODE) - 1}) {
@@ -320,6 +358,179 @@ TEST(LzsErrors, CodesNamesAndSizes) {
     EXPECT_STREQ(lzs_error_name(size), "no error") << size;
   }
   EXPECT_STREQ(lzs_error_name(Error(static_cast<lzs_error>(LZS_ERROR_MAX_CODE + 1))), "no error");
+}
+
+// An allocator for lzs_decode_alloc that records what it is asked for, and
+// gives NULL when told to.
+struct Rooms {
+  std::vector<size_t> asked;
+  bool refuse = false;
+  static void* Give(void* opaque, size_t size) {
+    auto* rooms = static_cast<Rooms*>(opaque);
+    rooms->asked.push_back(size);
+    return rooms->refuse ? nullptr : std::malloc(size);
+  }
+};
+
+// lzs_decode_alloc: the room it asks for, once, and its result, in each way
+// (one pass into the bound's room, the scan first) and as the library
+// chooses.
+TEST(LzsDecodeAlloc, RoomAndResult) {
+  const Bytes worked = testdata::WorkedExample;
+  const Bytes cutLast = {0x04, 0, 0, 0, 0x03, 'A', 'B', 0x00};
+  // All literals: a payload of 3,735,936 bytes (room above 32 MiB).
+  Bytes large;
+  for (int group = 0; group < 415104; ++group)
+    large.insert(large.end(), {0xFF, 1, 2, 3, 4, 5, 6, 7, 8});
+  large = WithHeader(large);
+  const size_t largeSize = size_t{415104} * 8;
+  const size_t all = SIZE_MAX;
+  struct Case {
+    const char* name;
+    const Bytes* image;
+    size_t maxOutput;
+    size_t result;
+    std::vector<size_t> asked;  // as the library chooses
+    int lastItemCut;
+    bool refuse;
+  };
+  const Bytes cut(worked.begin(), worked.end() - 1);
+  const Bytes noOutput = {0x01, 0, 0, 0, 0x00};
+  const Case cases[] = {
+      {"worked example", &worked, all, 9, {54}, 0, false},
+      {"last item cut", &cutLast, all, 2, {36}, 1, false},
+      {"limit at the size", &worked, 9, 9, {9}, 0, false},
+      {"limit below the bound", &worked, 53, 9, {9}, 0, false},
+      {"limit below the size", &worked, 8, Error(LZS_ERROR_INPUT_TOO_LARGE), {}, 0, false},
+      {"limit 0", &worked, 0, Error(LZS_ERROR_INPUT_TOO_LARGE), {}, 0, false},
+      {"cut short", &cut, all, Error(LZS_ERROR_TRUNCATED), {}, 0, false},
+      {"yields nothing", &noOutput, all, Error(LZS_ERROR_NO_OUTPUT), {9}, 0, false},
+      {"no memory", &worked, all, Error(LZS_ERROR_OUT_OF_MEMORY), {54}, 0, true},
+      {"room above 32 MiB", &large, all, largeSize, {largeSize}, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes expected = Reference(*c.image);
+    // The library's choice, then each way.
+    for (const size_t onePassRoomMax : {lzs::OnePassRoomMax, size_t{0}, all}) {
+      Rooms rooms;
+      rooms.refuse = c.refuse;
+      void* output = &rooms;  // overwritten
+      lzs_info info = Spoiled();
+      const size_t n = lzs::DecodeAllocating(&output, c.image->data(), c.image->size(), c.maxOutput,
+                                             Rooms::Give, &rooms, &info, onePassRoomMax);
+      EXPECT_EQ(n, c.result) << onePassRoomMax;
+      EXPECT_LE(rooms.asked.size(), 1u) << "asked once at most";
+      if (onePassRoomMax == lzs::OnePassRoomMax) {
+        EXPECT_EQ(rooms.asked, c.asked);
+      }
+      EXPECT_EQ(output != nullptr, !rooms.asked.empty() && !c.refuse);
+      if (!lzs_is_error(n)) {
+        EXPECT_EQ(Bytes(static_cast<std::uint8_t*>(output), static_cast<std::uint8_t*>(output) + n),
+                  expected);
+        EXPECT_EQ(info.decodedSize, n);
+        EXPECT_EQ(info.lastItemCut, c.lastItemCut);
+      }
+      if (lzs_get_error(n) == LZS_ERROR_INPUT_TOO_LARGE) {
+        EXPECT_EQ(info.decodedSize, expected.size());
+        EXPECT_EQ(info.sizeLimit, c.maxOutput);
+      }
+      EXPECT_EQ(info.imageSize, lzs::ImageSize(lzs::ReadHeader(c.image->data())));
+      EXPECT_EQ(info.inputSize, c.image->size());
+      std::free(output);
+    }
+  }
+  // malloc when no allocator is given; arguments.
+  void* output = nullptr;
+  EXPECT_EQ(lzs_decode_alloc(&output, worked.data(), worked.size(), all, nullptr, nullptr, nullptr),
+            9u);
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(std::memcmp(output, "ABCABCABC", 9), 0);
+  std::free(output);
+  EXPECT_EQ(lzs_decode_alloc(nullptr, worked.data(), worked.size(), all, nullptr, nullptr, nullptr),
+            Error(LZS_ERROR_BAD_ARGUMENT));
+  EXPECT_EQ(lzs_decode_alloc(&output, nullptr, 10, all, nullptr, nullptr, nullptr),
+            Error(LZS_ERROR_BAD_ARGUMENT));
+  EXPECT_EQ(output, nullptr);
+}
+
+// The words of a result with its sizes, as every face prints them.
+TEST(LzsDescribe, Words) {
+  const size_t truncated = Error(LZS_ERROR_TRUNCATED);
+  const size_t trailing = Error(LZS_ERROR_TRAILING_DATA);
+  const size_t tooLarge = Error(LZS_ERROR_INPUT_TOO_LARGE);
+  auto sizes = [](unsigned long long imageSize, unsigned long long inputSize, unsigned flags = 0) {
+    return lzs_info{0, 0, imageSize, inputSize, 0, nullptr, flags};
+  };
+  auto limit = [](size_t decodedSize, unsigned long long inputSize, unsigned long long sizeLimit,
+                  const char* name, unsigned flags = 0) {
+    return lzs_info{decodedSize, 0, 0, inputSize, sizeLimit, name, flags};
+  };
+  struct Case {
+    size_t result;
+    lzs_info info;
+    const char* words;
+  };
+  const Case cases[] = {
+      {truncated, sizes(10, 5),
+       "cut short: the image is shorter than its header says (5 of 10 bytes)"},
+      {truncated, sizes(0, 3), "cut short: the image is shorter than its header says"},
+      // A header that promises more than 64 times the bytes there are: the
+      // bytes are probably not an image. Both sides of the rule.
+      {truncated, sizes(64ull * 3609, 3609),
+       "cut short: the image is shorter than its header says (3,609 of 230,976 bytes)"},
+      {truncated, sizes(64ull * 3609 + 1, 3609),
+       "probably not an LZS image (its header promises 230,977 bytes; there are 3,609)"},
+      {truncated, sizes(3364354902, 3609),
+       "probably not an LZS image (its header promises 3,364,354,902 bytes; there are 3,609)"},
+      {truncated, sizes(LZS_IMAGE_SIZE_MAX, 5),
+       "probably not an LZS image (its header promises 4,294,967,299 bytes; there are 5)"},
+      {truncated, sizes(64ull * 5, 5),
+       "cut short: the image is shorter than its header says (5 of 320 bytes)"},
+      {trailing, sizes(10004, 10010),
+       "bytes after the end of the image (10,010 bytes; the image is 10,004)"},
+      {trailing, sizes(10, 11, LZS_INFO_INPUT_PARTIAL),
+       "bytes after the end of the image (at least 11 bytes; the image is 10)"},
+      {trailing, sizes(0, 0), "bytes after the end of the image"},
+      {Error(LZS_ERROR_NOT_AN_IMAGE), sizes(0, LZS_IMAGE_SIZE_MAX + 1),
+       "not an LZS image: larger than the largest, 4,294,967,299 bytes"},
+      {Error(LZS_ERROR_NOT_AN_IMAGE), sizes(4, 4), "not an LZS image"},
+      {Error(LZS_ERROR_NO_OUTPUT), sizes(6, 6), "the image yields no byte"},
+      {tooLarge, limit(200000, 0, 199999, "maxOutputSize"),
+       "input too large: it would unpack to 200,000 bytes, above maxOutputSize (199,999)"},
+      {tooLarge, limit(5000, 0, 4096, nullptr),
+       "input too large: it would unpack to 5,000 bytes, above the limit (4,096)"},
+      {tooLarge, limit(0, 2147483649, 2147483648, "the page's limit", LZS_INFO_INPUT_LIMIT),
+       "input too large: 2,147,483,649 bytes, above the page's limit (2,147,483,648)"},
+      {tooLarge, limit(0, 0, 0, nullptr), "input too large"},
+      {Error(LZS_ERROR_EMPTY_INPUT), limit(0, 0, 0, nullptr, LZS_INFO_PACKING),
+       "is empty; no LZS image holds zero bytes"},
+      {tooLarge, limit(0, 0, 0, nullptr, LZS_INFO_PACKING),
+       "is too large to pack: more than 2,147,483,648 bytes"},
+      {Error(LZS_ERROR_OUT_OF_MEMORY), limit(0, 0, 0, nullptr, LZS_INFO_PACKING),
+       "cannot pack: out of memory"},
+      {9, sizes(10, 10), "no error"},
+  };
+  for (const Case& c : cases) {
+    char buf[200];
+    const size_t length = lzs_describe(c.result, &c.info, buf, sizeof buf);
+    EXPECT_STREQ(buf, c.words);
+    EXPECT_EQ(length, std::strlen(c.words)) << c.words;
+  }
+  // Without info, the error's name; as snprintf, cut to fit with its NUL.
+  char buf[8];
+  EXPECT_EQ(lzs_describe(truncated, nullptr, buf, sizeof buf),
+            std::strlen(lzs_error_name(truncated)));
+  EXPECT_STREQ(buf, "cut sho");
+  const lzs_info info = sizes(10, 5);
+  const std::string whole = "cut short: the image is shorter than its header says (5 of 10 bytes)";
+  for (const size_t cap : {size_t{1}, whole.size(), whole.size() + 1}) {
+    std::string out(cap, '#');
+    EXPECT_EQ(lzs_describe(truncated, &info, out.data(), cap), whole.size());
+    EXPECT_EQ(out.substr(0, out.find('\0')), whole.substr(0, cap - 1)) << cap;
+  }
+  EXPECT_EQ(lzs_describe(truncated, &info, nullptr, 0), whole.size());
+  EXPECT_EQ(lzs_describe(truncated, &info, nullptr, 99), whole.size());
 }
 
 TEST(LzsEncode, RoundTripsAtBothLevels) {
@@ -464,8 +675,17 @@ TEST(LzsDecodeStream, ResultsAndPositions) {
        {'x'}},
       {"more input after the end", worked, Bytes{0x00}, 64, Error(LZS_ERROR_TRAILING_DATA), 0, {}},
       {"empty input after the end", worked, {}, 64, 0, 0, {}},
-      {"header of 0", {}, Bytes{0, 0, 0, 0}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), 4, {}},
-      {"no output", {}, Bytes{0x01, 0, 0, 0, 0x00}, 64, Error(LZS_ERROR_NO_OUTPUT), 5, {}},
+      // Their verdicts wait for the end of the input (lzs_dstream_end): more
+      // input would make them bytes after the end.
+      {"header of 0", {}, Bytes{0, 0, 0, 0}, 64, 0, 4, {}},
+      {"no output", {}, Bytes{0x01, 0, 0, 0, 0x00}, 64, 0, 5, {}},
+      {"header of 0, then more",
+       Bytes{0, 0, 0, 0},
+       Bytes{'x'},
+       64,
+       Error(LZS_ERROR_TRAILING_DATA),
+       0,
+       {}},
       {"error stays",
        Bytes{0x02, 0, 0, 0, 0x01, 'x', 'y'},
        Bytes{0x01},
@@ -561,7 +781,12 @@ TEST(LzsDecodeStream, EndInEachState) {
     Bytes input;
     size_t room;
     size_t verdict;
-    lzs_info info;
+    struct {
+      size_t decodedSize;
+      int lastItemCut;
+      unsigned long long imageSize;
+      unsigned long long inputSize;
+    } info;  // what lzs_dstream_end fills in
   };
   const Case cases[] = {
       {"nothing given", {}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), {0, 0, 0, 0}},
@@ -581,6 +806,14 @@ TEST(LzsDecodeStream, EndInEachState) {
        Error(LZS_ERROR_TRAILING_DATA),
        {1, 0, 6, 6}},
       {"output still waiting", worked, 4, Error(LZS_ERROR_DST_TOO_SMALL), {4, 0, 10, 10}},
+      // Input not taken for want of room is output waiting too, whatever
+      // the room was.
+      {"literal waiting, no room", worked, 0, Error(LZS_ERROR_DST_TOO_SMALL), {0, 0, 10, 5}},
+      {"literal waiting, room 1", worked, 1, Error(LZS_ERROR_DST_TOO_SMALL), {1, 0, 10, 6}},
+      {"literal waiting, room 2", worked, 2, Error(LZS_ERROR_DST_TOO_SMALL), {2, 0, 10, 7}},
+      {"copy waiting, room 3", worked, 3, Error(LZS_ERROR_DST_TOO_SMALL), {3, 0, 10, 10}},
+      {"copy waiting, room 8", worked, 8, Error(LZS_ERROR_DST_TOO_SMALL), {8, 0, 10, 10}},
+      {"room to spare, image cut", head(7), 2, Error(LZS_ERROR_TRUNCATED), {2, 0, 10, 7}},
       {"header of 0", {0, 0, 0, 0}, 64, Error(LZS_ERROR_NOT_AN_IMAGE), {0, 0, 4, 4}},
       {"header of 0, then a byte",
        {0, 0, 0, 0, 1},
@@ -604,7 +837,7 @@ TEST(LzsDecodeStream, EndInEachState) {
     size_t srcPos = 0;
     lzs_decode_stream(ds, out.data(), c.room, &dstPos, c.input.data(), c.input.size(), &srcPos);
     for (int call = 0; call < 2; ++call) {  // the same answer twice
-      lzs_info info{7, 7, 7, 7};
+      lzs_info info = Spoiled();
       EXPECT_EQ(lzs_dstream_end(ds, &info), c.verdict);
       EXPECT_EQ(info.decodedSize, c.info.decodedSize);
       EXPECT_EQ(info.lastItemCut, c.info.lastItemCut);
@@ -623,6 +856,87 @@ TEST(LzsDecodeStream, EndInEachState) {
   EXPECT_EQ(lzs_dstream_end(ds, nullptr), 9u);
   lzs_dstream_free(ds);
   EXPECT_EQ(lzs_dstream_end(nullptr, nullptr), Error(LZS_ERROR_BAD_ARGUMENT));
+}
+
+// The decoding loop of lzs.h's example, over `input` read in pieces that
+// end at `cuts` (a read gives at least one byte until the input ends), with
+// `room` bytes of output room: its output and verdict.
+testdata::StreamResult ExampleLoop(const Bytes& input, const std::vector<size_t>& cuts,
+                                   size_t room) {
+  lzs_dstream* ds = lzs_dstream_create();
+  Bytes dst(room);
+  Bytes src;
+  size_t srcPos = 0;
+  size_t read = 0;  // bytes of input read so far
+  size_t cut = 0;   // the next of `cuts`
+  bool ended = false;
+  testdata::StreamResult result;
+  for (;;) {
+    if (srcPos == src.size() && !ended) {
+      while (cut < cuts.size() && cuts[cut] <= read) ++cut;
+      const size_t to = cut < cuts.size() ? cuts[cut] : input.size();
+      src.assign(input.begin() + static_cast<std::ptrdiff_t>(read),
+                 input.begin() + static_cast<std::ptrdiff_t>(to));
+      read = to;
+      srcPos = 0;
+      ended = src.empty();
+    }
+    size_t dstPos = 0;
+    const size_t r =
+        lzs_decode_stream(ds, dst.data(), room, &dstPos, src.data(), src.size(), &srcPos);
+    result.output.insert(result.output.end(), dst.begin(),
+                         dst.begin() + static_cast<std::ptrdiff_t>(dstPos));
+    if (lzs_is_error(r) || (ended && dstPos < room)) break;
+  }
+  const size_t verdict = lzs_dstream_end(ds, nullptr);
+  lzs_dstream_free(ds);
+  result.code = lzs_is_error(verdict) ? verdict : 0;
+  if (result.code != 0) result.output.clear();
+  EXPECT_TRUE(lzs_is_error(verdict) || verdict == result.output.size());
+  return result;
+}
+
+// A stream's verdict is lzs_decode's on the same bytes, wherever the reads
+// split them and whatever the output room: also for the errors that more
+// input turns into bytes after the end (a header of 0, an image that yields
+// no byte), and for two images back to back.
+TEST(LzsDecodeStream, VerdictWhateverTheSplitsAndRooms) {
+  const Bytes worked{0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  auto join = [](Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const Bytes xyz{'x', 'y', 'z'};
+  std::vector<Bytes> inputs = {
+      {0, 0, 0, 0},
+      join({0, 0, 0, 0}, xyz),
+      {1, 0, 0, 0, 0x00},
+      join({1, 0, 0, 0, 0x00}, xyz),
+      join({2, 0, 0, 0, 0x00, 0x42}, xyz),
+      {3, 0, 0, 0, 0x01, 'x', 0x42},
+      join(worked, {0x00}),
+      join(worked, worked),
+      {0x07, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3},
+      {0x06, 0, 0},
+  };
+  for (size_t size = 0; size <= worked.size(); ++size) {
+    inputs.emplace_back(worked.begin(), worked.begin() + static_cast<std::ptrdiff_t>(size));
+  }
+  for (const Bytes& input : inputs) {
+    const testdata::StreamResult expected = testdata::DecodeWhole(input);
+    for (const size_t room : {1u, 2u, 3u, 8u, 64u}) {
+      for (size_t first = 0; first <= input.size(); ++first) {
+        for (size_t second = first; second <= input.size(); ++second) {
+          const testdata::StreamResult actual = ExampleLoop(input, {first, second}, room);
+          ASSERT_EQ(std::string(lzs_error_name(actual.code)), lzs_error_name(expected.code))
+              << input.size() << " bytes, cut at " << first << " and " << second << ", room "
+              << room;
+          ASSERT_EQ(actual.output, expected.output) << input.size() << " bytes, cut at " << first
+                                                    << " and " << second << ", room " << room;
+        }
+      }
+    }
+  }
 }
 
 // The encoder's workspace: a size whose byte count would wrap around is a

@@ -27,6 +27,7 @@ export type Level = typeof LEVEL_DEFAULT | typeof LEVEL_FAST | typeof LEVEL_OPTI
 
 /** The library's error codes (lzs.h). */
 export const ErrorCode: Readonly<{
+  // lzs_header.py: begin errors (made from include/lzs.h by tools/lzs_header.py write)
   NOT_AN_IMAGE: 1;
   TRUNCATED: 2;
   NO_OUTPUT: 3;
@@ -37,6 +38,7 @@ export const ErrorCode: Readonly<{
   BAD_ARGUMENT: 8;
   TRAILING_DATA: 9;
   BAD_LEVEL: 10;
+  // lzs_header.py: end errors
 }>;
 /** One of ErrorCode's values. */
 export type ErrorCodeValue = (typeof ErrorCode)[keyof typeof ErrorCode];

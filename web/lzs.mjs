@@ -20,6 +20,7 @@ const wasmBase64 = "@LZS_WASM_BASE64@";
 
 // The library's error codes (lzs.h's lzs_error) and levels.
 const ErrorCode = Object.freeze({
+  // lzs_header.py: begin errors (made from include/lzs.h by tools/lzs_header.py write)
   NOT_AN_IMAGE: 1,
   TRUNCATED: 2,
   NO_OUTPUT: 3,
@@ -30,14 +31,16 @@ const ErrorCode = Object.freeze({
   BAD_ARGUMENT: 8,
   TRAILING_DATA: 9,
   BAD_LEVEL: 10,
+  // lzs_header.py: end errors
 });
 const LEVEL_DEFAULT = 0;
 const LEVEL_FAST = 1;
 const LEVEL_OPTIMAL = 9;
 
 // lzs_info as wasm32 lays it out: size_t decodedSize, int lastItemCut, then
-// the 8-byte aligned unsigned long long imageSize and inputSize.
-const INFO_SIZE = 24;
+// the 8-byte aligned unsigned long long imageSize, inputSize and sizeLimit,
+// the pointer limitName and unsigned flags.
+const INFO_SIZE = 40;
 const INFO_IMAGE_SIZE = 8;
 const INFO_INPUT_SIZE = 16;
 

@@ -19,6 +19,7 @@ unpacks files.
 from ._codec import Encoder, LzsDecompressor
 from ._files import LzsFile, open
 from ._lzs import (
+    # lzs_header.py: begin error-imports (made from include/lzs.h by tools/lzs_header.py write)
     ERROR_BAD_ARGUMENT,
     ERROR_BAD_LEVEL,
     ERROR_DST_TOO_SMALL,
@@ -29,6 +30,7 @@ from ._lzs import (
     ERROR_OUT_OF_MEMORY,
     ERROR_TRAILING_DATA,
     ERROR_TRUNCATED,
+    # lzs_header.py: end error-imports
     LEVEL_DEFAULT,
     LEVEL_FAST,
     LEVEL_OPTIMAL,
@@ -43,6 +45,7 @@ from ._lzs import (
 )
 
 __all__ = [
+    # lzs_header.py: begin error-names (made from include/lzs.h by tools/lzs_header.py write)
     "ERROR_BAD_ARGUMENT",
     "ERROR_BAD_LEVEL",
     "ERROR_DST_TOO_SMALL",
@@ -53,6 +56,7 @@ __all__ = [
     "ERROR_OUT_OF_MEMORY",
     "ERROR_TRAILING_DATA",
     "ERROR_TRUNCATED",
+    # lzs_header.py: end error-names
     "LEVEL_DEFAULT",
     "LEVEL_FAST",
     "LEVEL_OPTIMAL",

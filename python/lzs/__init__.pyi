@@ -13,6 +13,7 @@ __version__: str
 LEVEL_DEFAULT: int
 LEVEL_FAST: int
 LEVEL_OPTIMAL: int
+# lzs_header.py: begin errors (made from include/lzs.h by tools/lzs_header.py write)
 ERROR_NOT_AN_IMAGE: int
 ERROR_TRUNCATED: int
 ERROR_NO_OUTPUT: int
@@ -23,6 +24,7 @@ ERROR_EMPTY_INPUT: int
 ERROR_BAD_ARGUMENT: int
 ERROR_TRAILING_DATA: int
 ERROR_BAD_LEVEL: int
+# lzs_header.py: end errors
 
 class LzsError(ValueError):
     code: int

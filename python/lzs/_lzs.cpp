@@ -724,26 +724,22 @@ PyDoc_STRVAR(lzsErrorDoc,
              "image cut short or followed by more bytes, with the sizes) and .code the\n"
              "library's error number: lzs.ERROR_* (LZS_ERROR_* in lzs.h).");
 
-// The library's levels, error codes and stream sizes, by their names in
-// lzs.h less LZS_.
+// The library's levels, error codes (from lzs.h's list) and stream sizes,
+// by their names in lzs.h less LZS_.
+#define LZS_ERROR_CONSTANT(name, code, words, when) {"ERROR_" #name, LZS_ERROR_##name},
+// One constant a line:
+// clang-format off
 const struct {
   const char* name;
   long value;
 } intConstants[] = {{"LEVEL_DEFAULT", LZS_LEVEL_DEFAULT},
                     {"LEVEL_FAST", LZS_LEVEL_FAST},
                     {"LEVEL_OPTIMAL", LZS_LEVEL_OPTIMAL},
-                    {"ERROR_NOT_AN_IMAGE", LZS_ERROR_NOT_AN_IMAGE},
-                    {"ERROR_TRUNCATED", LZS_ERROR_TRUNCATED},
-                    {"ERROR_NO_OUTPUT", LZS_ERROR_NO_OUTPUT},
-                    {"ERROR_DST_TOO_SMALL", LZS_ERROR_DST_TOO_SMALL},
-                    {"ERROR_INPUT_TOO_LARGE", LZS_ERROR_INPUT_TOO_LARGE},
-                    {"ERROR_OUT_OF_MEMORY", LZS_ERROR_OUT_OF_MEMORY},
-                    {"ERROR_EMPTY_INPUT", LZS_ERROR_EMPTY_INPUT},
-                    {"ERROR_BAD_ARGUMENT", LZS_ERROR_BAD_ARGUMENT},
-                    {"ERROR_TRAILING_DATA", LZS_ERROR_TRAILING_DATA},
-                    {"ERROR_BAD_LEVEL", LZS_ERROR_BAD_LEVEL},
+                    LZS_ERRORS(LZS_ERROR_CONSTANT)
                     {"DSTREAM_IN_SIZE", static_cast<long>(lzs_dstream_in_size())},
                     {"DSTREAM_OUT_SIZE", static_cast<long>(lzs_dstream_out_size())}};
+// clang-format on
+#undef LZS_ERROR_CONSTANT
 
 // PyModule_AddObject, which takes the reference only when it succeeds.
 int AddObject(PyObject* module, const char* name, PyObject* object) {
