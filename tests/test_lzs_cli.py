@@ -18,6 +18,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import typing
 import unittest
 from pathlib import Path
@@ -82,6 +83,8 @@ LONG = TEXT * 30
 LONG_IMAGE = literal_image(LONG)
 # An image of TEXT, and sizes as messages give them.
 IMAGE = literal_image(TEXT)
+# 64 MiB of zeros: groups of a flag byte 00 and 8 back-references of 18.
+ZEROS_64M = ((64 << 20) // 144 * 17).to_bytes(4, "little") + (b"\x00" + b"\x00\x0f" * 8) * ((64 << 20) // 144)
 
 
 def size(count: int) -> str:
@@ -833,29 +836,45 @@ class LzsCli(unittest.TestCase):
                 # Every run overlaps a rewrite: -t cannot have passed them all.
                 self.assertNotEqual([code for code, _, _ in outcomes], [0] * len(outcomes))
 
+    def start_half_fed(self, command: list[str], image: bytes) -> subprocess.Popen:
+        """Starts command with the first half of image on a pipe as its
+        standard input, and returns once that half is taken: lzs has then
+        written part of its output and waits for the rest, however fast or
+        slow the machine."""
+        process = subprocess.Popen(command, cwd=self.dir, stdin=subprocess.PIPE)
+        process.stdin.write(image[:len(image) // 2])
+        process.stdin.flush()
+        return process
+
+    def wait_until(self, process: subprocess.Popen, written: typing.Callable[[], bool]) -> None:
+        """Polls written() until it holds; the run must still be going."""
+        while not written():
+            self.assertIsNone(process.poll(), "the run ended before it was seen writing")
+            time.sleep(0.001)
+
+    def output_written(self, process: subprocess.Popen) -> bool:
+        """Whether a file of the run's folder open for writing in process
+        holds bytes (an unnamed output, seen through /proc)."""
+        for fd in Path(f"/proc/{process.pid}/fd").iterdir():
+            try:
+                target = os.readlink(fd)
+                size = fd.stat().st_size
+            except OSError:
+                continue
+            if target.startswith(str(self.dir)) and size > 0:
+                return True
+        return False
+
     def test_killed_while_writing_leaves_nothing(self) -> None:
-        # 256 MiB of zeros: groups of a flag byte 00 and 8 back-references of 18.
-        groups = (256 << 20) // 144
-        payload = (b"\x00" + b"\x00\x0f" * 8) * groups
-        self.lay_out({"z.lzs": len(payload).to_bytes(4, "little") + payload, "z": b"old"})
-        size = groups * 144
-        process = subprocess.Popen([PROGRAM, "-d", "-f", "z.lzs"], cwd=self.dir)
-        writing = False
-        # Killed once an output file of the run holds part of the bytes.
-        while not writing and process.poll() is None:
-            for fd in Path(f"/proc/{process.pid}/fd").iterdir():
-                try:
-                    target = os.readlink(fd)
-                    written = fd.stat().st_size
-                except OSError:
-                    continue
-                if target.startswith(str(self.dir)) and "z.lzs" not in target and 0 < written < size:
-                    writing = True
-                    break
+        # 64 MiB of zeros (ZEROS_64M), of which half the image is given:
+        # killed while it waits for the rest, with part of the output written.
+        self.lay_out({"z": b"old"})
+        process = self.start_half_fed([PROGRAM, "-d", "-f", "-o", "z"], ZEROS_64M)
+        self.wait_until(process, lambda: self.output_written(process))
         process.kill()
         process.wait()
-        self.assertTrue(writing, "the run ended before it was seen writing")
-        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["z", "z.lzs"])
+        process.stdin.close()
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["z"])
         self.assertEqual((self.dir / "z").read_bytes(), b"old")
 
     def test_named_temporary_file_has_the_input_mode_and_goes_on_signals(self) -> None:
@@ -864,33 +883,44 @@ class LzsCli(unittest.TestCase):
         hide_proc = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /proc && exec "$0" "$@"']
         if os.geteuid() != 0 or subprocess.run([*hide_proc, "true"]).returncode != 0:
             self.skipTest("needs a mount namespace of its own")
-        groups = (256 << 20) // 144  # 256 MiB of zeros, as below
-        payload = (b"\x00" + b"\x00\x0f" * 8) * groups
-        self.lay_out({"z.lzs": len(payload).to_bytes(4, "little") + payload, "z": b"old"})
-        (self.dir / "z.lzs").chmod(0o600)
+        self.lay_out({"z.lzs": ZEROS_64M, "z": b"old"})
+
+        def temp_modes() -> set[int]:
+            modes = set()
+            for path in self.dir.glob(".z.*.tmp"):
+                with contextlib.suppress(OSError):
+                    modes.add(stat.S_IMODE(path.stat().st_mode) if path.stat().st_size > 0 else -1)
+            return modes
+
+        # Ended by each signal while it waits for the rest of its input on a
+        # pipe (the temporary file has only the user's bits: the input has
+        # none to give), it leaves nothing.
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGPIPE,
                     signal.SIGXCPU):
             with self.subTest(sig.name):
-                for path in self.dir.glob(".*"):  # left by a failed row before
-                    path.unlink()
-                process = subprocess.Popen([*hide_proc, PROGRAM, "-d", "-f", "z.lzs"], cwd=self.dir,
-                                           preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
+                process = self.start_half_fed([*hide_proc, PROGRAM, "-d", "-f", "-o", "z"], ZEROS_64M)
                 modes = set()
-                writing = False
-                while not writing and process.poll() is None:
-                    for path in self.dir.glob(".z.*.tmp"):
-                        try:
-                            st = path.stat()
-                        except OSError:
-                            continue
-                        modes.add(stat.S_IMODE(st.st_mode))
-                        writing = st.st_size > 0
+                self.wait_until(process, lambda: bool(modes.update(temp_modes()) or modes - {-1}))
                 process.send_signal(sig)
+                process.stdin.close()
                 self.assertEqual(process.wait(), -sig)
-                self.assertTrue(writing, "the run ended before it was seen writing")
+                self.assertEqual(modes - {-1}, {0o600})
                 self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["z", "z.lzs"])
-                self.assertEqual(modes, {0o600})
                 self.assertEqual((self.dir / "z").read_bytes(), b"old")
+        # From a file, the temporary file has the input's bits from the
+        # start: seen while the run writes it (a run may end before it is
+        # seen; one in ten is).
+        (self.dir / "z.lzs").chmod(0o640)
+        seen = set()
+        for _ in range(10):
+            process = subprocess.Popen([*hide_proc, PROGRAM, "-d", "-f", "z.lzs"], cwd=self.dir)
+            while process.poll() is None:
+                seen |= temp_modes() - {-1}
+            self.assertEqual(process.wait(), 0)
+            if seen:
+                break
+        self.assertEqual(seen, {0o640})
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["z", "z.lzs"])
 
     def run_on_terminal(self, args: list[str], stream: str) -> tuple[int, bytes]:
         """Runs with stdin, stdout or stderr on a new terminal; returns the

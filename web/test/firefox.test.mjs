@@ -41,7 +41,8 @@ async function Download(page, name, saved) {
   const path = join(downloads, saved);
   rmSync(path, { force: true });
   await page.click(`tr[data-name="${name}"] a[download]`);
-  for (let wait = 0; wait < 200 && !(existsSync(path) && !readdirSync(downloads).some((f) => f.endsWith(".part"))); ++wait) {
+  // Up to a minute: a busy machine saves slowly.
+  for (let wait = 0; wait < 1200 && !(existsSync(path) && !readdirSync(downloads).some((f) => f.endsWith(".part"))); ++wait) {
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
   return readFileSync(path);
