@@ -902,8 +902,8 @@ class LzsCli(unittest.TestCase):
                 modes = set()
                 self.wait_until(process, lambda: bool(modes.update(temp_modes()) or modes - {-1}))
                 process.send_signal(sig)
+                self.assertEqual(process.wait(timeout=300), -sig)  # with the rest of its input still to come
                 process.stdin.close()
-                self.assertEqual(process.wait(), -sig)
                 self.assertEqual(modes - {-1}, {0o600})
                 self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["z", "z.lzs"])
                 self.assertEqual((self.dir / "z").read_bytes(), b"old")
@@ -911,6 +911,8 @@ class LzsCli(unittest.TestCase):
         # start: seen while the run writes it (a run may end before it is
         # seen; one in ten is).
         (self.dir / "z.lzs").chmod(0o640)
+        if os.environ.get("LZS_SANITIZED"):
+            return  # a sanitized program that ends without /proc fails its leak check
         seen = set()
         for _ in range(10):
             process = subprocess.Popen([*hide_proc, PROGRAM, "-d", "-f", "z.lzs"], cwd=self.dir)
