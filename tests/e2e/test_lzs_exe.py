@@ -110,14 +110,15 @@ EXPLORER_CASES = [
      ["lzs: {}\\b: 3 -> ", "lzs: {}\\a.lzs: 10 -> ", "lzs: {}\\c: 3 -> ", "lzs: 2 files packed: 6 -> ",
       "Press Enter to close this window."], ["unpacked"],
      {"a": WORKED_EXAMPLE_DECODED, "b.lzs": "round trip", "c.lzs": "round trip"}),
-    # A drop cannot give -f or -r; and no total of what was not done.
+    # A drop cannot give -f or -r; no sizes of what was not done, but the
+    # failures counted.
     ("dropped files: existing outputs are kept", {"x.lzs": WORKED_EXAMPLE, "x": b"old", "y": b"y", "y.lzs": b"old",
                                                   "d/z": b"z"},
      ["x.lzs", "y", "d"], 1,
      ["lzs: {}\\x: already exists; not overwritten (move or rename it, then drop again)",
       "lzs: {}\\y.lzs: already exists; not overwritten (move or rename it, then drop again)",
-      "lzs: {}\\d: is a folder (open it and drop the files in it)",
-      "Press Enter to close this window."], ["-f", "-r", " packed:", " unpacked:"],
+      "lzs: {}\\d: is a folder (open it and drop the files in it)", "lzs: 0 files packed; 2 failed",
+      "Press Enter to close this window."], ["-f", "-r", " packed:", " unpacked"],
      {"x": b"old", "y.lzs": b"old", "d.lzs": None}),
     ("a double-click shows the help", {}, [], 0,
      ["Usage: lzs [OPTION]... [FILE]...", "Press Enter to close this window."], ["lzscat"], {}),
@@ -207,7 +208,8 @@ class LzsExeTest(unittest.TestCase):
                 line = " ".join([quoted(program)] + [a if a.startswith("-") else quoted(folder / a)
                                                      for a in args])
                 result = wine.run_exe(line, folder, display=display, program=program, new_console=True,
-                                      extra_env={"LC_ALL": "C.UTF-8"}, launcher=parent)
+                                      extra_env={"LC_ALL": "C.UTF-8"}, launcher=parent,
+                                      screen_end="Press Enter to close this window.")
                 screen = result.screen()
                 self.assertEqual(result.exit_code, code, screen)
                 if lines is None:

@@ -43,7 +43,8 @@ async function saveDownload(page, name, saved, selector = `tr[data-name="${name}
   const path = join(downloads, saved);
   rmSync(path, { force: true });
   await page.click(selector);
-  for (let wait = 0; wait < 200 && !(existsSync(path) && !readdirSync(downloads).some((f) => f.endsWith(".part"))); ++wait) {
+  // Up to a minute: a busy machine saves slowly.
+  for (let wait = 0; wait < 1200 && !(existsSync(path) && !readdirSync(downloads).some((f) => f.endsWith(".part"))); ++wait) {
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
   return readFileSync(path);

@@ -264,26 +264,26 @@ test("a dropped folder is walked, keeping its paths", async () => {
 test("stays responsive during a large job, and Cancel stops it", async () => {
   const page = await openPage();
   await page.check('input[name="mode"][value="pack"]');
-  // A timer on the page's own thread: the longest gap between its ticks.
+  // A timer on the page's own thread, counting its ticks.
   await page.evaluate(() => {
-    window.gaps = { last: performance.now(), longest: 0, ticks: 0 };
+    window.gaps = { ticks: 0 };
     setInterval(() => {
-      const now = performance.now();
-      window.gaps.longest = Math.max(window.gaps.longest, now - window.gaps.last);
-      window.gaps.last = now;
       window.gaps.ticks += 1;
     }, 20);
   });
   const files = ["tree/sub/deeper/one.txt", "large/huge.bin", "large/text.bin"].map((name) => join(work, name));
   await page.setInputFiles("#files", files);
   await page.waitForFunction(() => document.querySelector("#rows tr.ok") !== null, null, { timeout: 60000 });
-  // A second of the worker packing 64 MiB, while the timer runs.
-  const before = await page.evaluate(() => ({ ...window.gaps }));
-  await page.waitForTimeout(1000);
-  const gaps = await page.evaluate(() => window.gaps);
-  assert.equal(await page.getAttribute("body", "data-state"), "busy", "the job ended within the second");
-  assert.ok(gaps.ticks - before.ticks >= 30, `the page's timer ticked ${gaps.ticks - before.ticks} times in 1 s`);
-  assert.ok(gaps.longest < 250, `the page's timer stood still for ${gaps.longest} ms`);
+  // While the worker packs 64 MiB the timer keeps ticking: 30 ticks come
+  // before the job ends, however busy the machine, since a tick needs the
+  // page's thread only for a moment and the job needs a processor for
+  // seconds. (No bound in milliseconds: a loaded machine stretches both.)
+  const before = await page.evaluate(() => window.gaps.ticks);
+  const seen = await (await page.waitForFunction((n) => {
+    const state = document.body.dataset.state;
+    return (window.gaps.ticks >= n || state !== "busy") && { ticks: window.gaps.ticks, state };
+  }, before + 30, { timeout: 120000 })).jsonValue();
+  assert.equal(seen.state, "busy", `the job ended after ${seen.ticks - before} ticks of the page's timer`);
   assert.match(await page.textContent("#status"), /^1 of 3 files, [0-9.]+ MB\/s$/);
   assert.equal(await page.$eval("#progress", (bar) => [bar.value, bar.max].join(" of ")), "1 of 3");
   await page.click("#cancel");
@@ -325,7 +325,11 @@ test("makes no network request, and its policy blocks one", async () => {
     const image = document.createElement("img");
     image.src = "http://127.0.0.1:9/x.png";
     document.body.append(image);
-    await new Promise((resolve) => setTimeout(resolve, 200));
+    // The reports come as events, later: both are waited for (a busy
+    // machine can take its time), and a missing one fails below.
+    for (let wait = 0; wait < 1500 && violations.length < 2; ++wait) {
+      await new Promise((resolve) => setTimeout(resolve, 20));
+    }
     return { fetched, violations };
   });
   assert.equal(probe.fetched, "refused");
