@@ -159,11 +159,24 @@ void ExpectBoundedLikeReference(const Bytes& image, const Bytes& expected,
   }
 }
 
+// The size scan must count what the reference decoder writes for the
+// payload behind a correct header, reading the payload alone (it ends at a
+// guard page).
+void ExpectScanLikeReference(const Bytes& payload, const std::string& what) {
+  const std::size_t expected = DecodeGuarded(DecodeLzsReference, WithHeader(payload), 0x00).size();
+  GuardedBuffer in(payload.size());
+  if (!payload.empty()) std::memcpy(in.data(), payload.data(), payload.size());
+  EXPECT_EQ(lzs::DecodedLzsSize(in.data(), payload.size()), expected) << what << ", size scan";
+}
+
 // Every path of the fast decoder must give the reference's result whatever
 // the area held, and so must lzs_decode at every capacity near the end; so
-// must the streaming decoder, in any pieces.
+// must the streaming decoder, in any pieces, and the size scan.
 void ExpectSameAsReference(const Bytes& image, const std::string& what) {
   const Bytes expected = DecodeGuarded(DecodeLzsReference, image, 0x00);
+  if (image.size() > lzs::HeaderSize &&
+      lzs::ReadHeader(image.data()) == image.size() - lzs::HeaderSize)
+    ExpectScanLikeReference(Bytes(image.begin() + lzs::HeaderSize, image.end()), what);
   for (const int path : AvailablePaths()) {
     const PathScope scope(path);
     const std::string on = what + ", path " + lzs::DecodePathName(path);
@@ -491,6 +504,45 @@ TEST(DecodeDiff, StreamHandsOverToTheFastLoop) {
                             std::to_string(row.lead) + ", room " + std::to_string(row.room) +
                             ", pieces of " + std::to_string(piece) +
                             (row.longest ? ", longest copies" : ""));
+    }
+  }
+}
+
+// Long payloads are scanned by several chains at once, each from the start
+// of its own segment, which may fall inside a group: the chains must be
+// joined where they meet the payload's own groups, and a segment whose chain
+// never meets them must be scanned again. Zeros (every group 17 bytes) and
+// 0xFF bytes (every group 9) are payloads whose chains never meet; rare
+// breaks in them make the chains meet late or at once.
+TEST(DecodeDiff, SizeScanChains) {
+  std::mt19937 rng(17);
+  auto random = [&](std::size_t size) {
+    Bytes out(size);
+    for (auto& byte : out) byte = static_cast<std::uint8_t>(rng());
+    return out;
+  };
+  auto breaks = [](Bytes bytes, std::size_t every, std::uint8_t with) {
+    for (std::size_t k = every; k < bytes.size(); k += every) bytes[k] = with;
+    return bytes;
+  };
+  const struct {
+    const char* name;
+    Bytes payload;
+  } rows[] = {
+      {"random, one byte short of several chains", random((64 << 10) - 1)},
+      {"random, just enough for several chains", random(64 << 10)},
+      {"random, 1 MB", random(1 << 20)},
+      {"zeros", Bytes(100000, 0x00)},
+      {"0xFF bytes", Bytes(100001, 0xFF)},
+      {"zeros with a literal group now and then", breaks(Bytes(200000, 0x00), 4000, 0xFF)},
+      {"0xFF bytes with a copy group now and then", breaks(Bytes(200000, 0xFF), 2500, 0x00)},
+      {"zeros with a random byte every 17", breaks(Bytes(150000, 0x00), 17, 0x5A)},
+  };
+  for (const auto& row : rows) {
+    ExpectScanLikeReference(row.payload, row.name);
+    for (std::size_t cut = 1; cut <= 20; ++cut) {
+      ExpectScanLikeReference(Bytes(row.payload.begin(), row.payload.end() - cut),
+                              std::string(row.name) + ", cut by " + std::to_string(cut));
     }
   }
 }
