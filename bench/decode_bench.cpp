@@ -9,11 +9,14 @@
 // LZS_BENCH_CORPORA, default build/corpora), each packed as lzs -1 packs it
 // (greedy-like) and as lzs -9 packs it (the smallest image); where they are
 // missing, the make-corpus files (text.bin and binary.bin in LZS_CORPUS_DIR,
-// default the build's corpus folder) stand in.
+// default the build's corpus folder) stand in. lzs_decode and the stream
+// take the path the process takes by itself, or the one LZS_SIMD names
+// (LZS_SIMD=avx2).
 //
 //   bench/corpora.sh
 //   build/native/bench/decode_bench --benchmark_repetitions=7
-//   --benchmark_enable_random_interleaving=true
+//
+// (add --benchmark_enable_random_interleaving=true on a busy machine).
 
 #include <benchmark/benchmark.h>
 #include <lz4.h>
@@ -118,9 +121,18 @@ void BenchDecode(benchmark::State& state, const Corpus* corpus, Decoder decode, 
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
 }
 
-// The path a process takes by itself.
+// The path a process takes by itself, or the one LZS_SIMD names.
 int Widest() {
-  static const int widest = lzs::CurrentDecodePath();
+  static const int widest = [] {
+    const char* wanted = std::getenv("LZS_SIMD");
+    if (wanted == nullptr || *wanted == '\0') return lzs::CurrentDecodePath();
+    const int path = lzs::FindDecodePath(wanted);
+    if (!lzs::DecodePathAvailable(path)) {
+      std::fprintf(stderr, "decode_bench: LZS_SIMD=%s: no such path on this processor\n", wanted);
+      std::exit(2);
+    }
+    return path;
+  }();
   return widest;
 }
 
@@ -284,7 +296,7 @@ int main(int argc, char** argv) {
     return reporter.Rate(what + "/" + c.name);
   };
   auto share = [](double a, double b) { return b > 0 ? a / b : 0; };
-  std::printf("\n%s; the path taken by itself: %s\n", CpuName().c_str(), widest.c_str());
+  std::printf("\n%s; lib and stream on the path %s\n", CpuName().c_str(), widest.c_str());
   std::printf("\nGB/s of output, the fastest repetition of each\n%-12s %6s", "image", "ratio");
   for (const int path : paths) std::printf(" %7s", lzs::DecodePathName(path));
   std::printf(" %7s %7s %7s %7s %7s %7s\n", "ref", "lib", "stream", "size", "lz4", "memcpy");
@@ -312,7 +324,7 @@ int main(int argc, char** argv) {
       "(1 GB = 10^9 bytes; ratio = packed size / original size; -1 and -9: packed as lzs -1 and\n"
       " lzs -9 pack; one column per path this processor runs, DecodeLzs on it; ref = the "
       "reference\n"
-      " decoder; lib = lzs_decode on the path taken by itself into an exactly sized buffer;\n"
+      " decoder; lib = lzs_decode on the path named above into an exactly sized buffer;\n"
       " stream = lzs_decode_stream with pieces of lzs_dstream_in_size() bytes and\n"
       " lzs_dstream_out_size() bytes of output room; size = lzs_decoded_size; lz4 =\n"
       " LZ4_decompress_safe of LZ4_compress_HC level 9)\n");
