@@ -231,26 +231,31 @@ void BenchLz4(benchmark::State& state, const Corpus* corpus) {
 
 // Keeps the fastest repetition of every benchmark, in GB/s of output, for
 // the table of ratios (on a shared machine the fastest run is the one least
-// disturbed).
+// disturbed); where only aggregates are reported, their median.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& reports) override {
     ConsoleReporter::ReportRuns(reports);
     for (const Run& run : reports) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) continue;
       const auto it = run.counters.find("bytes_per_second");
       if (it == run.counters.end()) continue;
-      double& best = rates_[run.run_name.function_name];
-      best = std::max(best, it->second.value / 1e9);
+      double& rate = (median ? medians_ : fastest_)[run.run_name.function_name];
+      rate = std::max(rate, it->second.value / 1e9);
     }
   }
   double Rate(const std::string& name) const {
-    const auto it = rates_.find(name);
-    return it == rates_.end() ? 0 : it->second;
+    for (const auto* rates : {&fastest_, &medians_}) {
+      const auto it = rates->find(name);
+      if (it != rates->end()) return it->second;
+    }
+    return 0;
   }
 
  private:
-  std::map<std::string, double> rates_;
+  std::map<std::string, double> fastest_;
+  std::map<std::string, double> medians_;
 };
 
 // The processor's name as the system gives it.
