@@ -67,7 +67,8 @@ class Avx512Group {
 
     // The moves' addresses: an output is its offset plus `out`; a source
     // lies `distance` bytes before its output, or for a literal at its
-    // offset from `items`.
+    // offset from `items`. (Unaligned stores, which cost nothing here: a
+    // compiler for Windows may not align the stack to 64 bytes.)
     std::uint8_t* out = outputArea + i;
     const __m512i base = _mm512_set1_epi64(reinterpret_cast<long long>(out));
     const __m512i to = _mm512_add_epi64(base, _mm512_maskz_cvtepu16_epi64(AllLanes, outStart));
@@ -76,8 +77,8 @@ class Avx512Group {
     const __m512i fromItems =
         _mm512_add_epi64(_mm512_set1_epi64(reinterpret_cast<long long>(items)),
                          _mm512_maskz_cvtepu16_epi64(AllLanes, start));
-    _mm512_store_si512(outputs_, to);
-    _mm512_store_si512(sources_, _mm512_mask_mov_epi64(fromOutput, literal, fromItems));
+    _mm512_storeu_si512(outputs_, to);
+    _mm512_storeu_si512(sources_, _mm512_mask_mov_epi64(fromOutput, literal, fromItems));
 
     outIndex = i + static_cast<std::uint16_t>(_mm_extract_epi16(outEnd, 7));
     const std::uint8_t* const next = items + ItemBytes.bytes[flags];
@@ -85,9 +86,9 @@ class Avx512Group {
     __asm__("" : : "r"(this) : "memory");
     if (overlapping != 0) {
       // The same moves, except for the items that overlap their output.
-      _mm_store_si128(reinterpret_cast<__m128i*>(outOffset_), outStart);
-      _mm_store_si128(reinterpret_cast<__m128i*>(distance_), distance);
-      _mm_store_si128(reinterpret_cast<__m128i*>(length_), copyLength);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(outOffset_), outStart);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(distance_), distance);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(length_), copyLength);
 #pragma GCC unroll 8
       for (int item = 0; item < 8; ++item) {
         if ((overlapping >> item & 1) != 0) {
