@@ -1,11 +1,22 @@
-// Output MB/s of the fast and the reference decoder, of liblzs's bounded
-// lzs_decode into an exactly sized buffer and its lzs_decoded_size scan, of memcpy of the same
-// output size and of LZ4's decompression (HC level 9) of the same original
-// data, all in one run, followed by a table of the ratios. The data are the
-// make-corpus files, packed by the optimal parse of lzs-pack ("text",
-// "binary") and by a greedy parse ("-greedy").
+// Output GB/s of the fast decoder on each of its paths this processor runs
+// and of the reference decoder, of liblzs's lzs_decode into an exactly
+// sized buffer, its streaming decoder and its lzs_decoded_size scan, beside
+// memcpy of the same output and LZ4's decompression (LZ4_decompress_safe of
+// the same data packed by LZ4_compress_HC at level 9), all in one run; then
+// a table of the fastest repetition of each, and their ratios.
 //
-//   build/native/bench/decode_bench --benchmark_repetitions=5
+// The corpora are those of bench/corpora.sh (headers.tar and libs.bin in
+// LZS_BENCH_CORPORA, default build/corpora), each packed as lzs -1 packs it
+// (greedy-like) and as lzs -9 packs it (the smallest image); where they are
+// missing, the make-corpus files (text.bin and binary.bin in LZS_CORPUS_DIR,
+// default the build's corpus folder) stand in. lzs_decode and the stream
+// take the path the process takes by itself, or the one LZS_SIMD names
+// (LZS_SIMD=avx2).
+//
+//   bench/corpora.sh
+//   build/native/bench/decode_bench --benchmark_repetitions=7
+//
+// (add --benchmark_enable_random_interleaving=true on a busy machine).
 
 #include <benchmark/benchmark.h>
 #include <lz4.h>
@@ -16,37 +27,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lzs.h"
 #include "lzs/c_api.hpp"
 #include "lzs/decode.hpp"
 #include "lzs/decode_paths.hpp"
-#include "lzs/encode.hpp"
 #include "tests/support/reference.hpp"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The corpus files written by make-corpus: from LZS_CORPUS_DIR if set, else
-// from the folder the build filled.
-Bytes ReadCorpusFile(const std::string& name) {
-  const char* dir = std::getenv("LZS_CORPUS_DIR");
-  const std::string path = std::string(dir != nullptr ? dir : LZS_DEFAULT_CORPUS_DIR) + "/" + name;
-  Bytes data;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    std::perror(path.c_str());
-    std::exit(2);
-  }
-  std::uint8_t chunk[1 << 16];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-    data.insert(data.end(), chunk, chunk + n);
-  std::fclose(file);
-  return data;
+// A file's bytes, or nothing when it cannot be read.
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 struct Corpus {
@@ -55,6 +55,55 @@ struct Corpus {
   Bytes image;  // LZS image
   Bytes lz4;    // LZ4 block, HC level 9
 };
+
+Bytes Pack(const Bytes& data, int level) {
+  Bytes image(lzs_encode_bound(data.size()));
+  const size_t n = lzs_encode(image.data(), image.size(), data.data(), data.size(), level);
+  if (lzs_is_error(n)) {
+    std::fprintf(stderr, "decode_bench: lzs_encode: %s\n", lzs_error_name(n));
+    std::exit(2);
+  }
+  image.resize(n);
+  return image;
+}
+
+Bytes PackLz4(const Bytes& data) {
+  Bytes block(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(data.size()))));
+  const int n = LZ4_compress_HC(reinterpret_cast<const char*>(data.data()),
+                                reinterpret_cast<char*>(block.data()),
+                                static_cast<int>(data.size()), static_cast<int>(block.size()), 9);
+  if (n <= 0) std::abort();
+  block.resize(static_cast<std::size_t>(n));
+  return block;
+}
+
+// The four images of the two corpora, or of the make-corpus files.
+std::vector<Corpus> LoadCorpora() {
+  const char* dir = std::getenv("LZS_BENCH_CORPORA");
+  std::string from = dir != nullptr ? dir : LZS_DEFAULT_BENCH_CORPORA;
+  std::vector<std::pair<std::string, Bytes>> files;
+  for (const char* name : {"headers.tar", "libs.bin"})
+    files.emplace_back(std::string(name).substr(0, std::strcspn(name, ".")),
+                       ReadFile(from + "/" + name));
+  if (files[0].second.empty() || files[1].second.empty()) {
+    const char* corpus = std::getenv("LZS_CORPUS_DIR");
+    from = corpus != nullptr ? corpus : LZS_DEFAULT_CORPUS_DIR;
+    files = {{"text", ReadFile(from + "/text.bin")}, {"binary", ReadFile(from + "/binary.bin")}};
+    if (files[0].second.empty() || files[1].second.empty()) {
+      std::fprintf(stderr, "decode_bench: no corpus in %s (bench/corpora.sh makes one)\n",
+                   from.c_str());
+      std::exit(2);
+    }
+  }
+  std::printf("corpora from %s\n", from.c_str());
+  std::vector<Corpus> corpora;
+  for (const auto& [name, data] : files) {
+    const Bytes lz4 = PackLz4(data);
+    for (const int level : {LZS_LEVEL_FAST, LZS_LEVEL_OPTIMAL})
+      corpora.push_back({name + "-" + std::to_string(level), data, Pack(data, level), lz4});
+  }
+  return corpora;
+}
 
 using Decoder = std::uint32_t (*)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
 
@@ -74,9 +123,18 @@ void BenchDecode(benchmark::State& state, const Corpus* corpus, Decoder decode, 
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
 }
 
-// The path a process takes by itself.
+// The path a process takes by itself, or the one LZS_SIMD names.
 int Widest() {
-  static const int widest = lzs::CurrentDecodePath();
+  static const int widest = [] {
+    const char* wanted = std::getenv("LZS_SIMD");
+    if (wanted == nullptr || *wanted == '\0') return lzs::CurrentDecodePath();
+    const int path = lzs::FindDecodePath(wanted);
+    if (!lzs::DecodePathAvailable(path)) {
+      std::fprintf(stderr, "decode_bench: LZS_SIMD=%s: no such path on this processor\n", wanted);
+      std::exit(2);
+    }
+    return path;
+  }();
   return widest;
 }
 
@@ -118,6 +176,7 @@ size_t StreamDecode(lzs_dstream* ds, const Bytes& image, std::uint8_t* room, Sin
 }
 
 void BenchStream(benchmark::State& state, const Corpus* corpus) {
+  lzs::ForceDecodePath(Widest());
   lzs_dstream* ds = lzs_dstream_create();
   std::vector<std::uint8_t> room(lzs_dstream_out_size());
   Bytes all;
@@ -172,16 +231,6 @@ void BenchLz4(benchmark::State& state, const Corpus* corpus) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * corpus->original.size()));
 }
 
-Bytes PackLz4(const Bytes& data) {
-  Bytes block(static_cast<std::size_t>(LZ4_compressBound(static_cast<int>(data.size()))));
-  const int n = LZ4_compress_HC(reinterpret_cast<const char*>(data.data()),
-                                reinterpret_cast<char*>(block.data()),
-                                static_cast<int>(data.size()), static_cast<int>(block.size()), 9);
-  if (n <= 0) std::abort();
-  block.resize(static_cast<std::size_t>(n));
-  return block;
-}
-
 // lzs_decode_alloc's two ways, as its caller meets them (malloc, page
 // faults and free included): "onepass" decodes into room for the most the
 // image can yield, "scanfirst" scans for the exact size first. The
@@ -206,24 +255,29 @@ void BenchAlloc(benchmark::State& state, const AllocCase* c, size_t onePassRoomM
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * c->original.size()));
 }
 
-// Images of the corpus's first bytes, from 64 KiB up, and of the text four
-// times over, packed by the fast parse.
-std::vector<AllocCase> AllocCases(const Bytes& text, const Bytes& binary) {
+// Images of each corpus's first bytes, from 64 KiB to 8 MiB, and of the
+// first corpus four times over (rooms of 12 to 32 MiB and past), packed as
+// lzs -1 packs them.
+std::vector<AllocCase> AllocCases(const std::vector<Corpus>& corpora) {
   std::vector<AllocCase> cases;
-  Bytes textTimesFour;
-  for (int k = 0; k < 4; ++k) textTimesFour.insert(textTimesFour.end(), text.begin(), text.end());
-  lzs::LzsEncoder encoder;
-  for (const auto& [name, data] : {std::pair<std::string, const Bytes*>{"text", &text},
-                                   {"binary", &binary},
-                                   {"text*4", &textTimesFour}}) {
+  const Bytes& first = corpora.front().original;
+  Bytes timesFour;
+  for (int k = 0; k < 4; ++k) timesFour.insert(timesFour.end(), first.begin(), first.end());
+  const std::string firstName = corpora.front().name.substr(0, corpora.front().name.find('-'));
+  const std::string lastName = corpora.back().name.substr(0, corpora.back().name.find('-'));
+  for (const auto& [name, data] : {std::pair<std::string, const Bytes*>{firstName, &first},
+                                   {lastName, &corpora.back().original},
+                                   {firstName + "*4", &timesFour}}) {
+    const bool large = name.back() == '4';
     const std::vector<size_t> sizes =
-        name == "text*4" ? std::vector<size_t>{size_t{12} << 20, size_t{16} << 20, size_t{20} << 20,
-                                               size_t{24} << 20, size_t{32} << 20}
-                         : std::vector<size_t>{size_t{64} << 10, size_t{256} << 10, size_t{1} << 20,
-                                               size_t{4} << 20, size_t{8} << 20};
+        large ? std::vector<size_t>{size_t{12} << 20, size_t{16} << 20, size_t{20} << 20,
+                                    size_t{24} << 20, size_t{32} << 20}
+              : std::vector<size_t>{size_t{64} << 10, size_t{256} << 10, size_t{1} << 20,
+                                    size_t{4} << 20, size_t{8} << 20};
     for (const size_t size : sizes) {
+      if (size > data->size()) continue;
       Bytes original(data->begin(), data->begin() + static_cast<std::ptrdiff_t>(size));
-      Bytes image = encoder.Encode(original.data(), original.size(), lzs::Parse::Fast);
+      Bytes image = Pack(original, LZS_LEVEL_FAST);
       cases.push_back(
           {name + "-" + std::to_string(size >> 10) + "K", std::move(original), std::move(image)});
     }
@@ -231,52 +285,58 @@ std::vector<AllocCase> AllocCases(const Bytes& text, const Bytes& binary) {
   return cases;
 }
 
-// Keeps every result's bytes per second (the median when repeated) for the
-// table of ratios.
+// Keeps the fastest repetition of every benchmark, in GB/s of output, for
+// the table of ratios (on a shared machine the fastest run is the one least
+// disturbed); where only aggregates are reported, their median.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& reports) override {
     ConsoleReporter::ReportRuns(reports);
     for (const Run& run : reports) {
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (run.run_type != Run::RT_Iteration && !median) continue;
-      if (run.error_occurred) continue;
+      if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) continue;
       const auto it = run.counters.find("bytes_per_second");
       if (it == run.counters.end()) continue;
-      const std::string name = run.run_name.function_name;
-      if (median || !medians_.contains(name)) rates_[name] = it->second.value / 1e6;
-      if (median) medians_[name] = true;
+      double& rate = (median ? medians_ : fastest_)[run.run_name.function_name];
+      rate = std::max(rate, it->second.value / 1e9);
     }
   }
   double Rate(const std::string& name) const {
-    const auto it = rates_.find(name);
-    return it == rates_.end() ? 0 : it->second;
+    for (const auto* rates : {&fastest_, &medians_}) {
+      const auto it = rates->find(name);
+      if (it != rates->end()) return it->second;
+    }
+    return 0;
   }
 
  private:
-  std::map<std::string, double> rates_;
-  std::map<std::string, bool> medians_;
+  std::map<std::string, double> fastest_;
+  std::map<std::string, double> medians_;
 };
+
+// The processor's name as the system gives it.
+std::string CpuName() {
+  std::ifstream info("/proc/cpuinfo");
+  for (std::string line; std::getline(info, line);) {
+    if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
+  }
+  return "unknown processor";
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Widest();
-  std::vector<Corpus> corpora;
-  const Bytes text = ReadCorpusFile("text.bin");
-  const Bytes binary = ReadCorpusFile("binary.bin");
-  corpora.push_back({"text", text, lzs::EncodeLzs(text.data(), text.size()), PackLz4(text)});
-  corpora.push_back(
-      {"binary", binary, lzs::EncodeLzs(binary.data(), binary.size()), PackLz4(binary)});
-  corpora.push_back(
-      {"text-greedy", text, lzs::EncodeLzsGreedy(text.data(), text.size()), PackLz4(text)});
-  corpora.push_back({"binary-greedy", binary, lzs::EncodeLzsGreedy(binary.data(), binary.size()),
-                     PackLz4(binary)});
-
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const std::vector<Corpus> corpora = LoadCorpora();
+  std::vector<int> paths;
+  for (int path = 0; path < lzs::DecodePathCount(); ++path) {
+    if (lzs::DecodePathAvailable(path)) paths.push_back(path);
+  }
   for (const Corpus& corpus : corpora) {
     const Corpus* c = &corpus;
-    for (int path = 0; path < lzs::DecodePathCount(); ++path) {
-      if (!lzs::DecodePathAvailable(path)) continue;
+    for (const int path : paths) {
       benchmark::RegisterBenchmark((std::string(lzs::DecodePathName(path)) + "/" + c->name).c_str(),
                                    BenchDecode, c, &lzs::DecodeLzs, path);
     }
@@ -288,67 +348,63 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("memcpy/" + c->name).c_str(), BenchMemcpy, c);
     benchmark::RegisterBenchmark(("lz4/" + c->name).c_str(), BenchLz4, c);
   }
-  const std::vector<AllocCase> allocCases = AllocCases(text, binary);
+  const std::vector<AllocCase> allocCases = AllocCases(corpora);
   for (const AllocCase& c : allocCases) {
     benchmark::RegisterBenchmark(("onepass/" + c.name).c_str(), BenchAlloc, &c, SIZE_MAX);
     benchmark::RegisterBenchmark(("scanfirst/" + c.name).c_str(), BenchAlloc, &c, 0);
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  // One column per path this processor runs, then the rest.
-  std::vector<int> paths;
-  for (int path = 0; path < lzs::DecodePathCount(); ++path) {
-    if (lzs::DecodePathAvailable(path)) paths.push_back(path);
-  }
-  std::printf("\n%-16s %6s", "corpus", "ratio");
-  for (const int path : paths) std::printf(" %7s", lzs::DecodePathName(path));
-  std::printf(" %7s %7s %7s %7s %7s %7s %8s %8s %8s %8s\n", "lib", "size", "lz4", "memcpy", "ref",
-              "path", "path/sc", "path/lz4", "lib/lz4", "size/lib");
-  std::vector<std::string> streamLines;
-  auto share = [](double a, double b) { return b > 0 ? a / b : 0; };
   const std::string widest = lzs::DecodePathName(Widest());
+  auto rate = [&](const std::string& what, const Corpus& c) {
+    return reporter.Rate(what + "/" + c.name);
+  };
+  auto share = [](double a, double b) { return b > 0 ? a / b : 0; };
+  std::printf("\n%s; lib and stream on the path %s\n", CpuName().c_str(), widest.c_str());
+  std::printf("\nGB/s of output, the fastest repetition of each\n%-12s %6s", "image", "ratio");
+  for (const int path : paths) std::printf(" %7s", lzs::DecodePathName(path));
+  std::printf(" %7s %7s %7s %7s %7s %7s\n", "ref", "lib", "stream", "size", "lz4", "memcpy");
   for (const Corpus& c : corpora) {
-    const double scalar = reporter.Rate(std::string(lzs::DecodePathName(0)) + "/" + c.name);
-    const double path = reporter.Rate(widest + "/" + c.name);
-    const double lib = reporter.Rate("lib/" + c.name);
-    const double size = reporter.Rate("size/" + c.name);
-    const double lz4 = reporter.Rate("lz4/" + c.name);
-    std::printf("%-16s %6.3f", c.name.c_str(),
+    std::printf("%-12s %6.3f", c.name.c_str(),
                 static_cast<double>(c.image.size()) / c.original.size());
-    for (const int p : paths)
-      std::printf(" %7.0f", reporter.Rate(std::string(lzs::DecodePathName(p)) + "/" + c.name));
-    std::printf(" %7.0f %7.0f %7.0f %7.0f %7.0f %7s %8.2f %8.2f %8.2f %8.2f\n", lib, size, lz4,
-                reporter.Rate("memcpy/" + c.name), reporter.Rate("reference/" + c.name),
-                widest.c_str(), share(path, scalar), share(path, lz4), share(lib, lz4),
-                share(size, lib));
-    const double stream = reporter.Rate("stream/" + c.name);
-    char line[160];
-    std::snprintf(line, sizeof line, "%-16s %9.0f %9.0f %12.2f\n", c.name.c_str(), stream, lib,
-                  share(stream, lib));
-    streamLines.emplace_back(line);
+    for (const int path : paths) std::printf(" %7.2f", rate(lzs::DecodePathName(path), c));
+    std::printf(" %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f\n", rate("reference", c), rate("lib", c),
+                rate("stream", c), rate("size", c), rate("lz4", c), rate("memcpy", c));
   }
-  std::printf("\n%-16s %9s %9s %12s\n", "corpus", "stream", "lib", "stream/lib");
-  for (const std::string& line : streamLines) std::fputs(line.c_str(), stdout);
+  std::printf(
+      "\nRatios: each path and lib to LZ4; stream to lib; the size scan in GB/s of image\n%-12s",
+      "image");
+  for (const int path : paths) std::printf(" %7s", lzs::DecodePathName(path));
+  std::printf(" %7s %10s %10s\n", "lib", "stream/lib", "size GB/s");
+  for (const Corpus& c : corpora) {
+    std::printf("%-12s", c.name.c_str());
+    for (const int path : paths)
+      std::printf(" %7.2f", share(rate(lzs::DecodePathName(path), c), rate("lz4", c)));
+    const double imageShare = static_cast<double>(c.image.size()) / c.original.size();
+    std::printf(" %7.2f %10.2f %10.2f\n", share(rate("lib", c), rate("lz4", c)),
+                share(rate("stream", c), rate("lib", c)), rate("size", c) * imageShare);
+  }
+  std::printf(
+      "(1 GB = 10^9 bytes; ratio = packed size / original size; -1 and -9: packed as lzs -1 and\n"
+      " lzs -9 pack; one column per path this processor runs, DecodeLzs on it; ref = the "
+      "reference\n"
+      " decoder; lib = lzs_decode on the path named above into an exactly sized buffer;\n"
+      " stream = lzs_decode_stream with pieces of lzs_dstream_in_size() bytes and\n"
+      " lzs_dstream_out_size() bytes of output room; size = lzs_decoded_size; lz4 =\n"
+      " LZ4_decompress_safe of LZ4_compress_HC level 9)\n");
   std::printf("\n%-16s %10s %10s %9s %9s %10s\n", "image", "size", "room", "onepass", "scanfirst",
               "onepass/sf");
   for (const AllocCase& c : allocCases) {
     const double onePass = reporter.Rate("onepass/" + c.name);
     const double scanFirst = reporter.Rate("scanfirst/" + c.name);
-    std::printf("%-16s %10zu %10zu %9.0f %9.0f %10.2f\n", c.name.c_str(), c.image.size(),
+    std::printf("%-16s %10zu %10zu %9.2f %9.2f %10.2f\n", c.name.c_str(), c.image.size(),
                 lzs_decode_bound(c.image.size()), onePass, scanFirst, share(onePass, scanFirst));
   }
   std::printf(
-      "(MB/s of output, 1 MB = 10^6 bytes; ratio = packed size / original size; one column per\n"
-      " path this processor runs, DecodeLzs on it; path = the one a process takes by itself,\n"
-      " ref = the reference decoder, lib = lzs_decode on that path into\n"
-      " an exactly sized buffer, size = lzs_decoded_size, stream = lzs_decode_stream with pieces\n"
-      " of lzs_dstream_in_size() bytes and lzs_dstream_out_size() bytes of output room;\n"
-      " onepass, scanfirst = lzs_decode_alloc's two ways, malloc and free included; room =\n"
-      " lzs_decode_bound, which lzs_decode_alloc's choice compares with "
-      "lzs::OnePassRoomMax)\n");
+      "(GB/s of output; onepass, scanfirst = lzs_decode_alloc's two ways, malloc and free\n"
+      " included; room = lzs_decode_bound, which lzs_decode_alloc's choice compares with\n"
+      " lzs::OnePassRoomMax)\n");
   return 0;
 }

@@ -20,7 +20,6 @@
 
 #include "lzs/decode.hpp"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -136,40 +135,6 @@ std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength,
   return tooSmall ? DecodeTooSmall : i;
 }
 
-// Per flag byte: the group's size in bytes, its output from literals and the
-// MinCopy of each back-reference, and a mask over the 16 bytes after the flag
-// byte that keeps the length nibble of each back-reference's b1 (no group is
-// longer than MaxGroupSize = 17 bytes, so these cover every item).
-struct GroupShape {
-  std::uint8_t lengthMask[16];
-  std::uint8_t size;
-  std::uint8_t fixedOutput;
-};
-constexpr std::array<GroupShape, 256> MakeGroupShapes() {
-  std::array<GroupShape, 256> shapes{};
-  for (std::uint32_t flags = 0; flags < 256; ++flags) {
-    GroupShape& shape = shapes[flags];
-    std::uint32_t offset = 1;
-    std::uint32_t output = 0;
-    for (std::uint32_t item = 0; item < 8; ++item) {
-      const bool literal = (flags >> item & 1) != 0;
-      // b1 is the group's byte offset + 1: byte `offset` of those after the flags.
-      if (!literal) shape.lengthMask[offset] = 0x0F;
-      output += literal ? 1 : MinCopy;
-      offset += literal ? 1 : 2;
-    }
-    shape.size = static_cast<std::uint8_t>(offset);
-    shape.fixedOutput = static_cast<std::uint8_t>(output);
-  }
-  return shapes;
-}
-constexpr std::array<GroupShape, 256> GroupShapes = MakeGroupShapes();
-
-// The sum of the bytes of a word whose bytes are at most 30 each.
-inline std::uint32_t ByteSum(std::uint64_t word) {
-  return static_cast<std::uint32_t>((word * 0x0101010101010101ULL) >> 56);
-}
-
 }  // namespace
 
 // The portable loop, the path every processor can take. The small decoder
@@ -208,18 +173,8 @@ std::uint64_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLen
                              bool* lastItemCut) {
   const std::uint8_t* in = payload;
   const std::uint8_t* const inEnd = payload + payloadLength;
-  std::uint64_t size = 0;
   // Whole groups: a group is never longer than MaxGroupSize bytes.
-  while (static_cast<std::size_t>(inEnd - in) >= MaxGroupSize) {
-    const GroupShape& shape = GroupShapes[*in];
-    std::uint64_t bytes[2];
-    std::uint64_t masks[2];
-    __builtin_memcpy(bytes, in + 1, sizeof bytes);
-    __builtin_memcpy(masks, shape.lengthMask, sizeof masks);
-    // Each byte of the sum holds at most two nibbles of 15.
-    size += shape.fixedOutput + ByteSum((bytes[0] & masks[0]) + (bytes[1] & masks[1]));
-    in += shape.size;
-  }
+  std::uint64_t size = ScanGroups(in, inEnd);
   // The last groups, item by item, with the decoder's stops.
   WalkState state;
   state.output = size;

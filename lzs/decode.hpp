@@ -48,4 +48,10 @@ std::size_t DecodeGroups(const std::uint8_t*& in, const std::uint8_t* inEnd,
 std::uint64_t DecodedLzsSize(const std::uint8_t* payload, std::size_t payloadLength,
                              bool* lastItemCut = nullptr);
 
+// The output size of the whole groups from `in` on, as DecodedLzsSize
+// counts them before it finishes the last groups item by item: groups that
+// start while at least MaxGroupSize bytes remain before inEnd. Leaves `in`
+// at the next group.
+std::uint64_t ScanGroups(const std::uint8_t*& in, const std::uint8_t* inEnd);
+
 }  // namespace lzs

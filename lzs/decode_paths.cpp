@@ -10,6 +10,7 @@ namespace lzs {
 FastLoop ScalarLoop();
 FastLoop Ssse3Loop();
 FastLoop Avx2Loop();
+FastLoop Avx512Loop();
 FastLoop Simd128Loop();
 FastLoop NeonLoop();
 
@@ -20,6 +21,7 @@ constexpr DecodePathRow Paths[] = {
     {"scalar", ScalarLoop, 0, 0},
     {"ssse3", Ssse3Loop, CpuSsse3, 10},
     {"avx2", Avx2Loop, CpuAvx2, 20},
+    {"avx512", Avx512Loop, CpuAvx2 | CpuBmi2 | CpuAvx512F | CpuAvx512Bw | CpuAvx512Vl, 25},
     {"simd128", Simd128Loop, 0, 30},  // WebAssembly: the module would not load without it
     {"neon", NeonLoop, 0, 40},        // arm64: every processor has Advanced SIMD
 };

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -159,11 +160,24 @@ void ExpectBoundedLikeReference(const Bytes& image, const Bytes& expected,
   }
 }
 
+// The size scan must count what the reference decoder writes for the
+// payload behind a correct header, reading the payload alone (it ends at a
+// guard page).
+void ExpectScanLikeReference(const Bytes& payload, const std::string& what) {
+  const std::size_t expected = DecodeGuarded(DecodeLzsReference, WithHeader(payload), 0x00).size();
+  GuardedBuffer in(payload.size());
+  if (!payload.empty()) std::memcpy(in.data(), payload.data(), payload.size());
+  EXPECT_EQ(lzs::DecodedLzsSize(in.data(), payload.size()), expected) << what << ", size scan";
+}
+
 // Every path of the fast decoder must give the reference's result whatever
 // the area held, and so must lzs_decode at every capacity near the end; so
-// must the streaming decoder, in any pieces.
+// must the streaming decoder, in any pieces, and the size scan.
 void ExpectSameAsReference(const Bytes& image, const std::string& what) {
   const Bytes expected = DecodeGuarded(DecodeLzsReference, image, 0x00);
+  if (image.size() > lzs::HeaderSize &&
+      lzs::ReadHeader(image.data()) == image.size() - lzs::HeaderSize)
+    ExpectScanLikeReference(Bytes(image.begin() + lzs::HeaderSize, image.end()), what);
   for (const int path : AvailablePaths()) {
     const PathScope scope(path);
     const std::string on = what + ", path " + lzs::DecodePathName(path);
@@ -491,6 +505,129 @@ TEST(DecodeDiff, StreamHandsOverToTheFastLoop) {
                             std::to_string(row.lead) + ", room " + std::to_string(row.room) +
                             ", pieces of " + std::to_string(piece) +
                             (row.longest ? ", longest copies" : ""));
+    }
+  }
+}
+
+// Images built for the group loops' fast paths and their edges, each as a
+// row: every distance of the window, with every length in turn, past the
+// first window and across the start of the output; runs of all-literal
+// groups between copies and at the end, cut or whole; and long runs of
+// longest copies at distance 1 (runs of one byte), alone or between other
+// items, so that groups of every shape meet them.
+TEST(DecodeDiff, CraftedImages) {
+  std::mt19937 rng(4095);
+  const struct {
+    const char* name;
+    std::function<void(PayloadBuilder&)> build;
+  } rows[] = {
+      {"every distance past the first window",
+       [](PayloadBuilder& b) {
+         b.Literals(5000, 3);
+         for (std::uint32_t d = 0; d < lzs::WindowSize; ++d)
+           b.Reference(d, lzs::MinCopy + d % 16).Literals(d % 3, 'q');
+       }},
+      {"every distance, longest copies, back to back",
+       [](PayloadBuilder& b) {
+         b.Literals(4200, 9);
+         for (std::uint32_t d = lzs::WindowSize; d-- > 0;) b.Reference(d, lzs::MaxCopy);
+       }},
+      {"every distance across the start of the output",
+       [](PayloadBuilder& b) {
+         for (std::uint32_t d = 0; d < lzs::WindowSize; d += 7)
+           b.Literal(static_cast<std::uint8_t>(d)).Reference(d, lzs::MinCopy + d % 16);
+       }},
+      {"sources about the output's first byte at every offset of the first window",
+       [](PayloadBuilder& b) {
+         std::uint32_t written = 0;
+         while (written < lzs::WindowSize + 100) {
+           for (const std::uint32_t past : {0u, 1u, 17u}) {
+             b.Reference(written + past, lzs::MaxCopy);
+             written += lzs::MaxCopy;
+           }
+           b.Literal('w');
+           ++written;
+         }
+       }},
+      {"all-literal groups between copies",
+       [&](PayloadBuilder& b) {
+         b.Literals(4100, 1);
+         for (int run = 0; run < 60; ++run) {
+           b.Literals(8 * (rng() % 20) + rng() % 3, 'L');
+           for (std::uint32_t n = rng() % 6; n > 0; --n)
+             b.Reference(1 + rng() % 4000, 3 + rng() % 16);
+         }
+       }},
+      {"all-literal groups to the end, the last one cut",
+       [](PayloadBuilder& b) { b.Literals(6003, 5); }},
+      {"longest copies at distance 1",
+       [](PayloadBuilder& b) {
+         b.Literal(' ');
+         for (int n = 0; n < 20000; ++n) b.Reference(1, lzs::MaxCopy);
+       }},
+      {"runs of longest copies at distance 1 between other items",
+       [&](PayloadBuilder& b) {
+         b.Literals(4500, 2);
+         for (int run = 0; run < 400; ++run) {
+           b.Literal(static_cast<std::uint8_t>(rng()));
+           for (std::uint32_t n = rng() % 30; n > 0; --n) b.Reference(1, lzs::MaxCopy);
+           for (std::uint32_t n = rng() % 5; n > 0; --n) b.Reference(rng() % 40, 3 + rng() % 16);
+         }
+       }},
+      {"short distances of every length, many to a group",
+       [&](PayloadBuilder& b) {
+         b.Literals(4500, 4);
+         for (int n = 0; n < 30000; ++n) {
+           if (rng() % 4 == 0) b.Literal(static_cast<std::uint8_t>(rng()));
+           else b.Reference(rng() % 70, 3 + rng() % 16);
+         }
+       }},
+  };
+  for (const auto& row : rows) {
+    for (const std::uint8_t end : {0x00, 0x01}) {
+      PayloadBuilder builder;
+      row.build(builder);
+      if (end != 0) builder.UnusedFlags(0xFF).Raw(0x42);  // ends in a cut item
+      ExpectSameAsReference(builder.Image(), std::string(row.name) + (end != 0 ? ", cut" : ""));
+    }
+  }
+}
+
+// Long payloads are scanned by several chains at once, each from the start
+// of its own segment, which may fall inside a group: the chains must be
+// joined where they meet the payload's own groups, and a segment whose chain
+// never meets them must be scanned again. Zeros (every group 17 bytes) and
+// 0xFF bytes (every group 9) are payloads whose chains never meet; rare
+// breaks in them make the chains meet late or at once.
+TEST(DecodeDiff, SizeScanChains) {
+  std::mt19937 rng(17);
+  auto random = [&](std::size_t size) {
+    Bytes out(size);
+    for (auto& byte : out) byte = static_cast<std::uint8_t>(rng());
+    return out;
+  };
+  auto breaks = [](Bytes bytes, std::size_t every, std::uint8_t with) {
+    for (std::size_t k = every; k < bytes.size(); k += every) bytes[k] = with;
+    return bytes;
+  };
+  const struct {
+    const char* name;
+    Bytes payload;
+  } rows[] = {
+      {"random, one byte short of several chains", random((64 << 10) - 1)},
+      {"random, just enough for several chains", random(64 << 10)},
+      {"random, 1 MB", random(1 << 20)},
+      {"zeros", Bytes(100000, 0x00)},
+      {"0xFF bytes", Bytes(100001, 0xFF)},
+      {"zeros with a literal group now and then", breaks(Bytes(200000, 0x00), 4000, 0xFF)},
+      {"0xFF bytes with a copy group now and then", breaks(Bytes(200000, 0xFF), 2500, 0x00)},
+      {"zeros with a random byte every 17", breaks(Bytes(150000, 0x00), 17, 0x5A)},
+  };
+  for (const auto& row : rows) {
+    ExpectScanLikeReference(row.payload, row.name);
+    for (std::size_t cut = 1; cut <= 20; ++cut) {
+      ExpectScanLikeReference(Bytes(row.payload.begin(), row.payload.end() - cut),
+                              std::string(row.name) + ", cut by " + std::to_string(cut));
     }
   }
 }
