@@ -230,9 +230,9 @@ size_t Most(Py_ssize_t maxLength) {
 // for room for the most it can yield (lzs_decode_bound), which is raw
 // memory that the output is copied out of into a bytes object of its size.
 // Not a bytes object shrunk in place (_PyBytes_Resize, outside the stable
-// ABI anyway): glibc maps such room afresh for every call once it has
-// shrunk one, and a run of 1 MiB images took 2.7 times as long as with the
-// copy (bench/python_bench.py).
+// ABI anyway): once glibc has shrunk mapped room and taken it back, it maps
+// the next room afresh too, and a run of 1 MiB images took 2.7 times as
+// long as with the copy, 8 MiB ones twice as long.
 struct OutputRoom {
   PyThreadState* thread;  // this thread's state while it has no GIL
   size_t bound;           // lzs_decode_bound of the image
