@@ -238,20 +238,32 @@ class Errors(unittest.TestCase):
     @unittest.skipIf(os.environ.get("LZS_EMULATED"), "an emulator maps the program's memory its own way")
     def test_out_of_memory_is_memory_error(self):
         # Address space for the input and the image but not for the
-        # encoder's workspace (several bytes per input byte).
+        # encoder's workspace (several bytes per input byte); then 20 MiB
+        # more, but not the output's room: for the most a small image
+        # (3 MB of random bytes) can yield, and the 64 MiB a larger one
+        # unpacks to.
         script = "\n".join([
-            "import resource, lzs",
-            "data = bytes(64 << 20)",
-            "size = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()",
-            "resource.setrlimit(resource.RLIMIT_AS, (size + (200 << 20), resource.RLIM_INFINITY))",
-            "for call in (lzs.compress, lzs.Encoder().compress):",
+            "import random, resource, lzs",
+            "def most(room):",
+            "    size = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()",
+            "    resource.setrlimit(resource.RLIMIT_AS, (size + room, resource.RLIM_INFINITY))",
+            "def call(function, argument):",
             "    try:",
-            "        call(data)",
+            "        function(argument)",
             "    except MemoryError:",
             "        print('MemoryError')",
+            "data = bytes(64 << 20)",
+            "images = [lzs.compress(random.Random(1).getrandbits(24_000_000).to_bytes(3_000_000, 'little'), 1),",
+            "          lzs.compress(data, 1)]",
+            "most(200 << 20)",
+            "for function in (lzs.compress, lzs.Encoder().compress):",
+            "    call(function, data)",
+            "most(20 << 20)",
+            "for image in images:",
+            "    call(lzs.decompress, image)",
         ])
         result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
-        self.assertEqual((result.stdout.split(), result.returncode), (["MemoryError"] * 2, 0), result.stderr)
+        self.assertEqual((result.stdout.split(), result.returncode), (["MemoryError"] * 4, 0), result.stderr)
 
     def test_type_errors(self):
         cases = [(lzs.compress, "text"), (lzs.decompress, None), (lzs.decoded_size, [1, 2]),
