@@ -1,8 +1,9 @@
 """python -m lzs: packs and unpacks files, in the manner of python -m gzip.
 
-Packs each FILE into FILE.lzs, or with -d unpacks FILE.lzs into FILE; the
-input stays. With no FILE, or FILE "-", it reads standard input and writes
-standard output. An output is written under its name only complete, and a
+Packs each FILE into FILE.lzs, or with -d unpacks NAME.lzs into NAME (any
+other name into NAME.DeLZS), naming outputs as lzs does; the input stays.
+A FILE that already ends in .lzs is packed only with -f. With no FILE, or
+FILE "-", it reads standard input and writes standard output. An output is written under its name only complete, and a
 file already there is replaced only with -f. As lzs does, it packs to a
 terminal only with -f, and unpacks nothing from one. Exit code 0 when
 every file went well, 1 when one failed (said on standard error), 2 for a
@@ -18,17 +19,19 @@ from . import open as open_image
 from ._files import OUTPUT_SIZE, _Output
 
 SUFFIX = ".lzs"
+UNPACKED_SUFFIX = ".DeLZS"  # what -d adds to a name without SUFFIX
 
 
 def parse(argv):
     parser = argparse.ArgumentParser(
-        prog="python -m lzs", description="Packs FILE into FILE.lzs, or unpacks FILE.lzs into FILE "
-        "with -d; the input stays. No FILE, or -, reads standard input and writes standard output.")
+        prog="python -m lzs", description="Packs FILE into FILE.lzs, or with -d unpacks NAME.lzs into "
+        "NAME (any other name into NAME.DeLZS); the input stays. No FILE, or -, reads standard input "
+        "and writes standard output.")
     parser.add_argument("-d", "--decompress", action="store_true", help="unpack instead of packing")
     parser.add_argument("-c", "--stdout", action="store_true", help="write to standard output")
     parser.add_argument("-o", "--output", metavar="OUTPUT", help="write to OUTPUT (one FILE only)")
     parser.add_argument("-f", "--force", action="store_true",
-                        help="overwrite existing outputs; pack to a terminal")
+                        help="overwrite existing outputs; pack to a terminal; pack files that end in .lzs")
     levels = parser.add_mutually_exclusive_group()
     levels.add_argument("-1", "--fast", dest="level", action="store_const", const=LEVEL_FAST,
                         help="pack greedily, for large batches")
@@ -44,18 +47,32 @@ def parse(argv):
     return options
 
 
+def has_suffix(name):
+    """Whether name is NAME.lzs, the suffix in any case, after a NAME that
+    does not end in a folder separator (/ or \\)."""
+    end = name[-len(SUFFIX):]
+    return (len(name) > len(SUFFIX) and name[-len(SUFFIX) - 1] not in "/\\" and end.isascii()
+            and end.lower() == SUFFIX)
+
+
+def default_output(name, decompress):
+    """The name lzs gives the output of input `name`: NAME.lzs packed;
+    unpacked, NAME for NAME.lzs and NAME.DeLZS for any other name."""
+    if not decompress:
+        return name + SUFFIX
+    return name[:-len(SUFFIX)] if has_suffix(name) else name + UNPACKED_SUFFIX
+
+
 def output_name(name, options):
     """Where the output of input `name` goes: a path, or None for standard
-    output."""
+    output. ValueError, in lzs's words, for a name lzs does not pack."""
+    if not options.decompress and name != "-" and has_suffix(name) and not options.force:
+        raise ValueError(f"already has the {SUFFIX} suffix; not packed again (use -f to pack it anyway)")
     if options.output is not None:
         return options.output
     if options.stdout or name == "-":
         return None
-    if not options.decompress:
-        return name + SUFFIX
-    if name.endswith(SUFFIX) and len(name) > len(SUFFIX):
-        return name[:-len(SUFFIX)]
-    raise ValueError(f"does not end in {SUFFIX}; name the output with -o or use -c")
+    return default_output(name, options.decompress)
 
 
 def terminal(stream):

@@ -14,8 +14,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "lzs.h"
@@ -28,17 +28,6 @@ struct ModuleState {
 
 ModuleState* StateOf(PyObject* module) {
   return static_cast<ModuleState*>(PyModule_GetState(module));
-}
-
-// pattern.format(name, first, second): sizes written with thousands
-// separators, as every face of the library writes them.
-PyObject* FormatSizes(const char* pattern, const char* name, unsigned long long first,
-                      unsigned long long second) {
-  PyObject* text = PyUnicode_FromString(pattern);
-  if (text == nullptr) return nullptr;
-  PyObject* message = PyObject_CallMethod(text, "format", "sKK", name, first, second);
-  Py_DECREF(text);
-  return message;
 }
 
 // Raises LzsError(message) with .code set; takes the message's reference.
@@ -58,41 +47,24 @@ PyObject* RaiseMessage(PyObject* module, lzs_error code, PyObject* message) {
 }
 
 // Raises the exception for a failed call's result: MemoryError for
-// LZS_ERROR_OUT_OF_MEMORY, else LzsError(message) with .code set. The
-// message is the library's description; for an image cut short or followed
-// by more bytes, with the sizes `info` (when given) tells: "... (5,000 of
-// 10,004 bytes)", "... (10,010 bytes; the image is 10,004)", or with "at
-// least" when `inputWhole` is false (a stream, read no further).
-PyObject* RaiseLzsError(PyObject* module, size_t result, const lzs_info* info = nullptr,
-                        bool inputWhole = true) {
+// LZS_ERROR_OUT_OF_MEMORY, else LzsError with .code set and the library's
+// description of the result as its message (lzs_describe, with the sizes
+// that `info`, when given, tells).
+PyObject* RaiseLzsError(PyObject* module, size_t result, const lzs_info* info = nullptr) {
   const lzs_error code = lzs_get_error(result);
   if (code == LZS_ERROR_OUT_OF_MEMORY) return PyErr_NoMemory();
-  const char* name = lzs_error_name(result);
-  const bool sized = info != nullptr && info->imageSize > 0;
-  PyObject* message = nullptr;
-  if (sized && code == LZS_ERROR_TRUNCATED) {
-    message = FormatSizes("{} ({:,} of {:,} bytes)", name, info->inputSize, info->imageSize);
-  } else if (sized && code == LZS_ERROR_TRAILING_DATA) {
-    message = FormatSizes(inputWhole ? "{} ({:,} bytes; the image is {:,})"
-                                     : "{} (at least {:,} bytes; the image is {:,})",
-                          name, info->inputSize, info->imageSize);
-  } else {
-    message = PyUnicode_FromString(name);
+  char words[256];
+  const size_t length = lzs_describe(result, info, words, sizeof words);
+  if (length < sizeof words) {
+    return RaiseMessage(module, code,
+                        PyUnicode_FromStringAndSize(words, static_cast<Py_ssize_t>(length)));
   }
+  char* longer = static_cast<char*>(PyMem_Malloc(length + 1));
+  if (longer == nullptr) return PyErr_NoMemory();
+  lzs_describe(result, info, longer, length + 1);
+  PyObject* message = PyUnicode_FromStringAndSize(longer, static_cast<Py_ssize_t>(length));
+  PyMem_Free(longer);
   return RaiseMessage(module, code, message);
-}
-
-// An image that unpacks to `size` bytes, more than the `most` the caller
-// allows: LZS_ERROR_INPUT_TOO_LARGE, or LZS_ERROR_DST_TOO_SMALL for a buffer
-// of `most` bytes given to decode into.
-PyObject* RaiseTooLarge(PyObject* module, lzs_error code, size_t size, size_t most) {
-  const size_t result = static_cast<size_t>(0) - code;
-  return RaiseMessage(
-      module, code,
-      FormatSizes(code == LZS_ERROR_DST_TOO_SMALL
-                      ? "{}: it would unpack to {:,} bytes, the buffer holds {:,}"
-                      : "{}: it would unpack to {:,} bytes, above max_length ({:,})",
-                  lzs_error_name(result), size, most));
 }
 
 PyObject* RaiseCode(PyObject* module, lzs_error code) {
@@ -247,71 +219,59 @@ PyObject* Compress(PyObject* module, PyObject* args, PyObject* kwargs) {
   return image;
 }
 
-// Room for the most an image can unpack to (lzs_decode_bound) up to which
-// decompress unpacks it in one pass into that room and copies the output
-// out: the copy of an output that small costs less than the size scan that
-// a bytes object of the exact size needs first.
-constexpr size_t OnePassRoomMax = 16 << 20;
-
-struct RawFree {
-  void operator()(char* memory) const { PyMem_Free(memory); }
-};
-
-// The image unpacked in one pass, into room for the most it can unpack to,
-// when that room is at most OnePassRoomMax and `most`. nullptr with no
-// exception set when it is larger or cannot be had, or the image is refused:
-// the scan then says why, with the sizes.
-PyObject* DecodeInRoom(const Py_buffer& image, size_t most) {
-  const size_t imageSize = static_cast<size_t>(image.len);
-  const size_t room = lzs_decode_bound(imageSize);
-  if (room == 0 || room > std::min(OnePassRoomMax, most)) return nullptr;
-  const std::unique_ptr<char, RawFree> output(static_cast<char*>(PyMem_Malloc(room)));
-  if (output == nullptr) return nullptr;
-  size_t size = 0;
-  Py_BEGIN_ALLOW_THREADS
-    size = lzs_decode(output.get(), room, image.buf, imageSize);
-  Py_END_ALLOW_THREADS
-  if (lzs_is_error(size)) return nullptr;
-  return PyBytes_FromStringAndSize(output.get(), static_cast<Py_ssize_t>(size));
-}
-
-// The decoded size of the image from a scan that writes nothing; false with
-// LzsError set (with the sizes) when the image is refused.
-bool Scan(PyObject* module, const Py_buffer& image, size_t& size) {
-  lzs_info info{};
-  Py_BEGIN_ALLOW_THREADS
-    size = lzs_image_info(image.buf, static_cast<size_t>(image.len), &info);
-  Py_END_ALLOW_THREADS
-  if (lzs_is_error(size)) RaiseLzsError(module, size, &info);
-  return !lzs_is_error(size);
-}
-
 // The most bytes a caller allows (max_length): no limit when negative.
 size_t Most(Py_ssize_t maxLength) {
   return maxLength >= 0 ? static_cast<size_t>(maxLength) : SIZE_MAX;
 }
 
-// The image unpacked into a bytes object of its size, which a scan tells
-// first; LzsError when it unpacks to more than `most` bytes.
-PyObject* DecodeScanned(PyObject* module, const Py_buffer& image, size_t most) {
-  size_t size = 0;
-  if (!Scan(module, image, size)) return nullptr;
-  if (size > most) return RaiseTooLarge(module, LZS_ERROR_INPUT_TOO_LARGE, size, most);
-  if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
-  PyObject* output = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
-  if (output == nullptr) return nullptr;
-  char* dst = BytesData(output);
-  size_t result = 0;
-  Py_BEGIN_ALLOW_THREADS
-    result = lzs_decode(dst, size, image.buf, static_cast<size_t>(image.len));
-  Py_END_ALLOW_THREADS
-  // Another thread may have changed a writable buffer between the scan and
-  // the decode; the decode stays within `size` bytes either way.
-  if (lzs_is_error(result)) {
-    Py_DECREF(output);
-    return RaiseLzsError(module, result);
+// The room lzs_decode_alloc asks decompress for, once, while this thread
+// runs without the GIL. The library asks either for the exact decoded size,
+// which is a bytes object that becomes the result, or, for a small image,
+// for room for the most it can yield (lzs_decode_bound), which is raw
+// memory that the output is copied out of into a bytes object of its size.
+// Not a bytes object shrunk in place (_PyBytes_Resize, outside the stable
+// ABI anyway): once glibc has shrunk mapped room and taken it back, it maps
+// the next room afresh too, and a run of 1 MiB images took 2.7 times as
+// long as with the copy, 8 MiB ones twice as long.
+struct OutputRoom {
+  PyThreadState* thread;  // this thread's state while it has no GIL
+  size_t bound;           // lzs_decode_bound of the image
+  PyObject* bytes;        // the room as a bytes object, or
+  char* raw;              // the room as raw memory
+};
+
+void* AskForRoom(void* opaque, size_t size) {
+  auto& room = *static_cast<OutputRoom*>(opaque);
+  if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) return nullptr;
+  if (size == room.bound) {
+    room.raw = static_cast<char*>(std::malloc(size));  // needs no GIL
+    return room.raw;
   }
-  if (result != size) ResizeBytes(&output, static_cast<Py_ssize_t>(result));
+  PyEval_RestoreThread(room.thread);
+  room.bytes = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+  char* data = room.bytes != nullptr ? BytesData(room.bytes) : nullptr;
+  room.thread = PyEval_SaveThread();
+  return data;
+}
+
+// The output in a bytes object of its size, from the room that holds its
+// `size` first bytes; releases the room. Needs the GIL; drops it around the
+// copy.
+PyObject* OutputOf(OutputRoom& room, size_t size) {
+  const auto length = static_cast<Py_ssize_t>(size);
+  if (room.raw == nullptr) {
+    // Shorter than the scan said only if the image changed meanwhile.
+    if (PyBytes_Size(room.bytes) != length && !ResizeBytes(&room.bytes, length)) return nullptr;
+    return room.bytes;
+  }
+  PyObject* output = PyBytes_FromStringAndSize(nullptr, length);
+  if (output != nullptr) {
+    char* dst = BytesData(output);
+    Py_BEGIN_ALLOW_THREADS
+      std::memcpy(dst, room.raw, size);
+    Py_END_ALLOW_THREADS
+  }
+  std::free(room.raw);
   return output;
 }
 
@@ -324,34 +284,39 @@ PyObject* Decompress(PyObject* module, PyObject* args, PyObject* kwargs) {
                                    const_cast<char**>(decompressKeywords), &image, &maxLength)) {
     return nullptr;
   }
-  const size_t most = Most(maxLength);
-  PyObject* output = DecodeInRoom(image, most);
-  if (output == nullptr && PyErr_Occurred() == nullptr) output = DecodeScanned(module, image, most);
+  const auto imageSize = static_cast<size_t>(image.len);
+  OutputRoom room{nullptr, lzs_decode_bound(imageSize), nullptr, nullptr};
+  lzs_info info{};
+  void* output = nullptr;
+  room.thread = PyEval_SaveThread();
+  const size_t size =
+      lzs_decode_alloc(&output, image.buf, imageSize, Most(maxLength), AskForRoom, &room, &info);
+  PyEval_RestoreThread(room.thread);
   PyBuffer_Release(&image);
-  return output;
+  if (!lzs_is_error(size)) return OutputOf(room, size);
+  Py_XDECREF(room.bytes);
+  std::free(room.raw);
+  info.limitName = "max_length";
+  return RaiseLzsError(module, size, &info);
 }
 
 PyObject* DecompressInto(PyObject* module, PyObject* args) {
   Py_buffer image;
   Py_buffer buffer;
   if (!PyArg_ParseTuple(args, "y*w*:decompress_into", &image, &buffer)) return nullptr;
+  const auto imageSize = static_cast<size_t>(image.len);
   size_t result = 0;
   Py_BEGIN_ALLOW_THREADS
-    result = lzs_decode(buffer.buf, static_cast<size_t>(buffer.len), image.buf,
-                        static_cast<size_t>(image.len));
+    result = lzs_decode(buffer.buf, static_cast<size_t>(buffer.len), image.buf, imageSize);
   Py_END_ALLOW_THREADS
   PyObject* written = nullptr;
-  size_t size = 0;
   if (!lzs_is_error(result)) {
     written = PyLong_FromSize_t(result);
-  } else if (lzs_get_error(result) == LZS_ERROR_BAD_ARGUMENT || Scan(module, image, size)) {
-    // The scan says why the image is refused, with the sizes; when it takes
-    // the image, the buffer is too small for it.
-    if (lzs_get_error(result) == LZS_ERROR_DST_TOO_SMALL) {
-      RaiseTooLarge(module, LZS_ERROR_DST_TOO_SMALL, size, static_cast<size_t>(buffer.len));
-    } else {
-      RaiseLzsError(module, result);
-    }
+  } else {
+    // The sizes of an image refused for its header, from the header alone.
+    lzs_info info{};
+    lzs_check_header(image.buf, imageSize, &info);
+    RaiseLzsError(module, result, &info);
   }
   PyBuffer_Release(&buffer);
   PyBuffer_Release(&image);
@@ -361,10 +326,13 @@ PyObject* DecompressInto(PyObject* module, PyObject* args) {
 PyObject* DecodedSize(PyObject* module, PyObject* object) {
   Py_buffer image;
   if (!GetBytes(object, &image)) return nullptr;
+  lzs_info info{};
   size_t size = 0;
-  const bool taken = Scan(module, image, size);
+  Py_BEGIN_ALLOW_THREADS
+    size = lzs_image_info(image.buf, static_cast<size_t>(image.len), &info);
+  Py_END_ALLOW_THREADS
   PyBuffer_Release(&image);
-  return taken ? PyLong_FromSize_t(size) : nullptr;
+  return lzs_is_error(size) ? RaiseLzsError(module, size, &info) : PyLong_FromSize_t(size);
 }
 
 const char* const lengthKeywords[] = {"buffer", "offset", nullptr};
@@ -465,16 +433,14 @@ size_t OutputBound(size_t input, size_t most) {
 // Notes what a call of the library says of the image: how many of its
 // bytes are still to come, from the counts of the context (the call's own
 // result is only a hint, and is 1 while output is waiting after the image's
-// last byte), and whether it has ended: complete, an error, or all of its
-// bytes taken with no output waiting.
+// last byte), and whether it has ended: 0 once all of its bytes are taken
+// and all of its output given (whatever its verdict), or an error.
 void Track(StreamFields& fields, size_t result) {
   lzs_info info{};
-  const size_t verdict = lzs_dstream_end(fields.stream, &info);
+  lzs_dstream_end(fields.stream, &info);
   const unsigned long long whole = info.imageSize != 0 ? info.imageSize : LZS_HEADER_SIZE;
-  fields.left = static_cast<size_t>(whole - info.inputSize);
-  fields.ended = result == 0 || lzs_is_error(result) ||
-                 (fields.left == 0 && lzs_get_error(verdict) != LZS_ERROR_DST_TOO_SMALL);
-  if (fields.ended) fields.left = 0;
+  fields.ended = result == 0 || lzs_is_error(result);
+  fields.left = fields.ended ? 0 : static_cast<size_t>(whole - info.inputSize);
 }
 
 // Where a stream's output goes: a new bytes object, grown as the input
@@ -594,8 +560,9 @@ PyObject* Verdict(PyObject* module, StreamFields& fields, const Py_buffer& rest)
   // Bytes after the image: as many as were read, at least.
   if (lzs_get_error(result) == LZS_ERROR_TRAILING_DATA) {
     info.inputSize = info.imageSize + static_cast<size_t>(rest.len);
+    info.flags |= LZS_INFO_INPUT_PARTIAL;
   }
-  if (lzs_is_error(result)) return RaiseLzsError(module, result, &info, false);
+  if (lzs_is_error(result)) return RaiseLzsError(module, result, &info);
   Py_RETURN_NONE;
 }
 
@@ -720,9 +687,10 @@ PyMethodDef moduleMethods[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 PyDoc_STRVAR(lzsErrorDoc,
-             "A call of liblzs failed. str(error) is the library's description (for an\n"
-             "image cut short or followed by more bytes, with the sizes) and .code the\n"
-             "library's error number: lzs.ERROR_* (LZS_ERROR_* in lzs.h).");
+             "A call of liblzs failed. str(error) is the library's description of the\n"
+             "result (lzs_describe: with the sizes for an image cut short, followed by\n"
+             "more bytes or above max_length) and .code the library's error number:\n"
+             "lzs.ERROR_* (LZS_ERROR_* in lzs.h).");
 
 // The library's levels, error codes (from lzs.h's list) and stream sizes,
 // by their names in lzs.h less LZS_.

@@ -454,6 +454,36 @@ class CommandLine(Folder):
                 self.assertEqual(result.stderr.decode(), f"python -m lzs: {said}\n" if said else "")
         self.assertEqual(sorted(self.listing()), ["a.lzs", "a.txt"])
 
+    def test_output_names_are_lzs_s(self):
+        # tests/naming.tsv, the table every face is run against: each input
+        # alone in a folder; "-", a pack lzs refuses unless forced, in its
+        # words, and with -f the packed name.
+        sources = "".join(path.read_text() for path in sorted((SOURCE_DIR / "cli").glob("*.cpp")))
+        words = re.search(r'"(already has the )" \+ options\.suffix \+\s*"( suffix; [^"]*)"', sources)
+        refused = words[1] + ".lzs" + words[2]
+        lines = (SOURCE_DIR / "tests/naming.tsv").read_text(encoding="utf-8").splitlines()
+        rows = [line.split("\t") for line in lines if line and not line.startswith("#")][1:]
+        self.assertGreater(len(rows), 20)
+        image = lzs.compress(DATA)
+        for mode, name, output in rows:
+            for force in ([], ["-f"]) if output == "-" else ([],):
+                with self.subTest(mode=mode, input=name, force=force):
+                    folder = pathlib.Path(tempfile.mkdtemp(dir=self.folder))
+                    (folder / name).parent.mkdir(parents=True, exist_ok=True)
+                    (folder / name).write_bytes(image if mode == "unpack" else DATA)
+                    result = subprocess.run([sys.executable, "-m", "lzs", *force, *(["-d"] if mode == "unpack" else []),
+                                             name], cwd=folder, capture_output=True, timeout=60)
+                    made = sorted(str(path.relative_to(folder)) for path in folder.rglob("*") if path.is_file())
+                    if output == "-" and not force:
+                        self.assertEqual((result.returncode, result.stderr.decode()),
+                                         (1, f"python -m lzs: {name}: {refused}\n"))
+                        self.assertEqual(made, [name])
+                        continue
+                    expected = name + ".lzs" if force else output
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertEqual(made, sorted([name, expected]))
+                    self.assertEqual((folder / expected).read_bytes(), DATA if mode == "unpack" else image)
+
     def test_rows(self):
         image = lzs.compress(DATA)
         fast = lzs.compress(DATA, lzs.LEVEL_FAST)
@@ -479,7 +509,9 @@ class CommandLine(Folder):
             (["-d"], b"abc", {}, 1, b"", {}, "(standard input): not an LZS image"),
             (["a.txt"], b"", {"a.txt": DATA, "a.txt.lzs": b"keep"}, 1, b"",
              {"a.txt": DATA, "a.txt.lzs": b"keep"}, "a.txt.lzs: "),
-            (["-d", "a.txt"], b"", {"a.txt": DATA}, 1, b"", {"a.txt": DATA}, "does not end in .lzs"),
+            (["-d", "a.txt"], b"", {"a.txt": image}, 0, b"", {"a.txt": image, "a.txt.DeLZS": DATA}, ""),
+            (["-c", "a.lzs"], b"", {"a.lzs": DATA}, 1, b"", {"a.lzs": DATA}, "a.lzs: already has the .lzs suffix"),
+            (["-f", "-c", "a.lzs"], b"", {"a.lzs": DATA}, 0, image, {"a.lzs": DATA}, ""),
             (["missing", "a.txt"], b"", {"a.txt": DATA}, 1, b"", {"a.txt": DATA, "a.txt.lzs": image},
              "missing: "),
             ([], b"", {}, 1, b"", {}, "empty input"),

@@ -132,12 +132,17 @@ class RoundTrip(unittest.TestCase):
                 self.assertLessEqual(len(lzs.compress(data)), len(lzs.compress(data, lzs.LEVEL_FAST)))
 
     def test_both_roads_of_decompress_give_the_same_bytes_and_errors(self):
-        # An image of up to about 1.86 MB is unpacked in one pass into room
-        # for the most it can unpack to (16 MiB at most), a larger one after
-        # a scan of its size: random bytes give an image on each side.
-        for size in (1_600_000, 1_700_000):
+        # The library unpacks an image of up to about 3.7 MB in one pass into
+        # room for the most it can unpack to (32 MiB at most), which the
+        # module shrinks (or, on the stable ABI, copies out of), and a larger
+        # one after a scan of its size into room of that size: random bytes
+        # give an image on each side. A max_length below that room makes the
+        # scan come first too.
+        one_pass = set()
+        for size in (3_200_000, 3_400_000):
             data = random_bytes(size, size)
             image = lzs.compress(data, lzs.LEVEL_FAST)
+            one_pass.add(9 * (len(image) - 4) <= 32 << 20)
             with self.subTest(image=len(image)):
                 self.assertEqual(lzs.decompress(image), data)
                 self.assertEqual(lzs.decompress(image, max_length=size), data)
@@ -151,6 +156,7 @@ class RoundTrip(unittest.TestCase):
                         lzs.decompress(bad)
                     self.assertEqual(caught.exception.code, CODES[code])
                     self.assertTrue(str(caught.exception).endswith(sizes), str(caught.exception))
+        self.assertEqual(one_pass, {True, False})
 
     @needs_reference
     def test_decoding_equals_the_library_on_the_fuzz_corpus(self):
@@ -177,7 +183,11 @@ class Errors(unittest.TestCase):
             ("header only", lzs.decompress, (b"\x00\x00\x00\x00",), "NOT_AN_IMAGE"),
             ("header one short", lzs.decompress, (b"\x02\x00\x00\x00\xff",), "TRUNCATED", " (5 of 6 bytes)"),
             ("largest header", lzs.decoded_size, (b"\xff\xff\xff\xff\x00\x00",), "TRUNCATED",
-             " (6 of 4,294,967,299 bytes)"),
+             "probably not an LZS image (its header promises 4,294,967,299 bytes; there are 6)"),
+            ("header 64 times the bytes", lzs.decompress, (b"\xfc\x01\x00\x00" + bytes(4),), "TRUNCATED",
+             " (8 of 512 bytes)"),
+            ("header above 64 times the bytes", lzs.decompress_into, (b"\xfd\x01\x00\x00" + bytes(4), bytearray(9)),
+             "TRUNCATED", "probably not an LZS image (its header promises 513 bytes; there are 8)"),
             ("header one long", lzs.decoded_size, (b"\x00\x00\x00\x00\xff",), "TRAILING_DATA",
              " (5 bytes; the image is 4)"),
             ("flag byte alone", lzs.decompress, (image_of(b"\x00"),), "NO_OUTPUT"),
@@ -193,25 +203,30 @@ class Errors(unittest.TestCase):
             ("above max_length", lzs.decompress, (lzs.compress(b"x" * 200_000), 199_999), "INPUT_TOO_LARGE",
              ": it would unpack to 200,000 bytes, above max_length (199,999)"),
             ("max_length 0", lambda image: lzs.decompress(image, max_length=0), (lzs.compress(b"x"),),
-             "INPUT_TOO_LARGE", ": it would unpack to 1 bytes, above max_length (0)"),
+             "INPUT_TOO_LARGE"),
+            ("max_length, one pass", lzs.decompress, (lzs.compress(b"xyz" * 9), 26), "INPUT_TOO_LARGE",
+             ": it would unpack to 27 bytes, above max_length (26)"),
             ("max_length, cut short", lzs.decompress, (b"\x02\x00\x00\x00\xff", 1), "TRUNCATED", " (5 of 6 bytes)"),
-            ("buffer too small", lzs.decompress_into, (lzs.compress(b"y" * 5000), bytearray(4999)),
-             "DST_TOO_SMALL", ": it would unpack to 5,000 bytes, the buffer holds 4,999"),
+            ("buffer too small", lzs.decompress_into, (lzs.compress(b"y" * 5000), bytearray(4999)), "DST_TOO_SMALL"),
+            ("into, header one long", lzs.decompress_into, (b"\x00\x00\x00\x00\xff", bytearray(10)),
+             "TRAILING_DATA", " (5 bytes; the image is 4)"),
             ("into, header one short", lzs.decompress_into, (b"\x02\x00\x00\x00\xff", bytearray(10)),
              "TRUNCATED", " (5 of 6 bytes)"),
             ("into, flag byte alone", lzs.decompress_into, (image_of(b"\x00"), bytearray(10)), "NO_OUTPUT"),
             ("into the image itself", lambda image: lzs.decompress_into(image, image), (bytearray(image_of(b"\xffabcdefgh")),),
              "BAD_ARGUMENT"),
         ]
-        # An image cut short or followed by more bytes: the library's words,
-        # then the sizes, as every face writes them.
+        # The library's words (lzs_describe's, as every face writes them):
+        # the error's name, then the sizes, or words of their own.
         for name, call, args, code, *sizes in cases:
             with self.subTest(name):
                 with self.assertRaises(lzs.LzsError) as caught:
                     call(*args)
                 self.assertIsInstance(caught.exception, ValueError)
                 self.assertEqual(caught.exception.code, CODES[code])
-                self.assertEqual(str(caught.exception), reference_message(CODES[code]) + "".join(sizes))
+                words = "".join(sizes)
+                expected = words if words[:1].isalpha() else reference_message(CODES[code]) + words
+                self.assertEqual(str(caught.exception), expected)
 
     def test_codes_and_levels_are_the_header_s(self):
         expected = {f"ERROR_{name}": number for name, number in CODES.items() if name != "MAX_CODE"}
@@ -223,20 +238,32 @@ class Errors(unittest.TestCase):
     @unittest.skipIf(os.environ.get("LZS_EMULATED"), "an emulator maps the program's memory its own way")
     def test_out_of_memory_is_memory_error(self):
         # Address space for the input and the image but not for the
-        # encoder's workspace (several bytes per input byte).
+        # encoder's workspace (several bytes per input byte); then 20 MiB
+        # more, but not the output's room: for the most a small image
+        # (3 MB of random bytes) can yield, and the 64 MiB a larger one
+        # unpacks to.
         script = "\n".join([
-            "import resource, lzs",
-            "data = bytes(64 << 20)",
-            "size = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()",
-            "resource.setrlimit(resource.RLIMIT_AS, (size + (200 << 20), resource.RLIM_INFINITY))",
-            "for call in (lzs.compress, lzs.Encoder().compress):",
+            "import random, resource, lzs",
+            "def most(room):",
+            "    size = int(open('/proc/self/statm').read().split()[0]) * resource.getpagesize()",
+            "    resource.setrlimit(resource.RLIMIT_AS, (size + room, resource.RLIM_INFINITY))",
+            "def call(function, argument):",
             "    try:",
-            "        call(data)",
+            "        function(argument)",
             "    except MemoryError:",
             "        print('MemoryError')",
+            "data = bytes(64 << 20)",
+            "images = [lzs.compress(random.Random(1).getrandbits(24_000_000).to_bytes(3_000_000, 'little'), 1),",
+            "          lzs.compress(data, 1)]",
+            "most(200 << 20)",
+            "for function in (lzs.compress, lzs.Encoder().compress):",
+            "    call(function, data)",
+            "most(20 << 20)",
+            "for image in images:",
+            "    call(lzs.decompress, image)",
         ])
         result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
-        self.assertEqual((result.stdout.split(), result.returncode), (["MemoryError"] * 2, 0), result.stderr)
+        self.assertEqual((result.stdout.split(), result.returncode), (["MemoryError"] * 4, 0), result.stderr)
 
     def test_type_errors(self):
         cases = [(lzs.compress, "text"), (lzs.decompress, None), (lzs.decoded_size, [1, 2]),

@@ -94,6 +94,36 @@ def feed(pieces, max_length=-1, eager=False):
     return b"".join(output), decompressor
 
 
+def stream_verdict(pieces, max_length):
+    """The error (code, words) an LzsDecompressor given pieces, all of the
+    input, ends with as lzs.open's reader ends it, or None; the count of
+    bytes after the image as decompress gives it (the stream says "at
+    least" the bytes it was given of them)."""
+    decompressor = lzs.LzsDecompressor()
+    given = 0
+    try:
+        for piece in pieces:
+            given += 1
+            decompressor.decompress(piece, max_length)
+            while not (decompressor.needs_input or decompressor.eof):
+                decompressor.decompress(b"", max_length)
+            if decompressor.eof:
+                break
+        decompressor._end(b"".join(pieces[given:]))
+    except lzs.LzsError as error:
+        if decompressor.eof:  # an image that is none, or yields nothing: what follows decides
+            try:
+                decompressor._end(b"".join(pieces[given:]))
+            except lzs.LzsError as final:
+                error = final
+        words = str(error)
+        if error.code == lzs.ERROR_TRAILING_DATA:
+            whole = sum(map(len, pieces))
+            words = re.sub(r"\(at least [\d,]+ bytes;", f"({whole:,} bytes;", words)
+        return error.code, words
+    return None
+
+
 class Decompressor(unittest.TestCase):
     def test_every_split_gives_the_one_shot_output(self):
         expected = lzs.decompress(SMALL)
@@ -180,6 +210,17 @@ class Decompressor(unittest.TestCase):
                     decompressor.decompress(image + b"after")
                 self.assertEqual((caught.exception.code, str(caught.exception)), one_shot_error(image))
                 self.assertEqual((decompressor.eof, decompressor.unused_data), (True, b"after"))
+
+    def test_one_verdict_for_every_split_and_room(self):
+        # All of the input in two pieces, drained with rooms of a few bytes
+        # (a back-reference's copy waits for more room) or none, then ended
+        # as a reader ends it: decompress's verdict on the same bytes.
+        for name, image in BAD + [("whole", SMALL)]:
+            expected = one_shot_error(image)
+            for cut in range(len(image) + 1):
+                for max_length in (1, 2, 3, 8, 9, 18, -1):
+                    with self.subTest(name, cut=cut, max_length=max_length):
+                        self.assertEqual(stream_verdict([image[:cut], image[cut:]], max_length), expected)
 
     def test_any_bytes_like_input(self):
         for kind in (bytes, bytearray, memoryview, lambda data: memoryview(data).cast("H")):
