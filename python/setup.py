@@ -48,21 +48,14 @@ os.chdir(here)
 # instruction sets in the source, and liblzs picks one at run time.
 with open("liblzs/lzs/sources.txt", encoding="utf-8") as listing:
     codec_sources = ["liblzs/lzs/" + name for name in listing.read().split()]
-# The extension exports PyInit__lzs alone: the library's calls, which lzs.h
-# marks visible for liblzs.so, stay inside it. An ELF linker is told so by a
-# version script, written beside the build's objects.
-exports = os.path.join("build", "lzs-exports.map")
-if elf:
-    os.makedirs("build", exist_ok=True)
-    with open(exports, "w", encoding="utf-8") as script:
-        script.write("{ global: PyInit__lzs; local: *; };\n")
 extension = Extension(
     "lzs._lzs",
     sources=["lzs/_lzs.cpp", *codec_sources],
     include_dirs=["liblzs/include", "liblzs"],
     define_macros=[
         ("LZS_MODULE_VERSION", f'"{version}"'),
-        # The library's calls stay inside the module: only PyInit__lzs is exported.
+        # The library's calls, which lzs.h marks visible for liblzs.so, stay
+        # inside the module: defined as nothing, they are hidden with the rest.
         ("LZS_API", ""),
         ("LZS_BUILD_VERSION", f'"{version}"'),
         ("LZS_BUILD_VERSION_MAJOR", major),
@@ -77,7 +70,7 @@ extension = Extension(
     # on ELF systems no symbol table.
     extra_compile_args=["-std=c++20", "-fvisibility=hidden", "-fno-exceptions", "-fno-rtti",
                         "-fno-threadsafe-statics", "-fstack-protector-strong", "-g0"],
-    extra_link_args=["-Wl,--as-needed", "-Wl,-z,relro,-z,now", f"-Wl,--version-script={exports}", "-s"]
+    extra_link_args=["-Wl,--as-needed", "-Wl,-z,relro,-z,now", "-s"]
     if elf else [],
     language="c++",
 )
