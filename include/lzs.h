@@ -218,10 +218,14 @@ typedef struct {
 /* lzs_info's flags: LZS_INFO_INPUT_PARTIAL, inputSize counts only the input
  * read before the error, and there may be more; LZS_INFO_PACKING, the
  * result is of packing (lzs_encode); LZS_INFO_INPUT_LIMIT, sizeLimit limits
- * the input, not the output. */
+ * the input, not the output; LZS_INFO_SALVAGED, set by lzs_decode_salvage
+ * and lzs_salvage_alloc (or by a caller that kept a stream's output), the
+ * input was not a whole image and decodedSize bytes of output were kept
+ * from it. */
 #define LZS_INFO_INPUT_PARTIAL 1u
 #define LZS_INFO_PACKING 2u
 #define LZS_INFO_INPUT_LIMIT 4u
+#define LZS_INFO_SALVAGED 8u
 
 /* Writes the description of a call's result, sizes included, into buf[0,
  * cap) with a terminating NUL (cut to fit), and returns its length without
@@ -246,7 +250,12 @@ typedef struct {
  *    bytes, the most a 32-bit module returns";
  *  - with LZS_INFO_PACKING, as lzs says it of a file it cannot pack: "is
  *    empty; no LZS image holds zero bytes", "is too large to pack: more than
- *    2,147,483,648 bytes", else "cannot pack: " and the error's name.
+ *    2,147,483,648 bytes", else "cannot pack: " and the error's name;
+ *  - a size with LZS_INFO_SALVAGED: the damage and what was kept, "cut
+ *    short: the image is shorter than its header says (3,609 of 10,004
+ *    bytes); kept what its whole items give, 8,000 bytes", or "bytes after
+ *    the end of the image (10,010 bytes; the image is 10,004); kept the
+ *    image's 25,000 bytes".
  * Sizes have thousands separators. */
 LZS_API size_t lzs_describe(size_t result, const lzs_info* info, char* buf, size_t cap);
 
@@ -291,6 +300,28 @@ typedef void* (*lzs_alloc_fn)(void* opaque, size_t size);
  * (maxOutput), for lzs_describe. The room must not overlap the image. */
 LZS_API size_t lzs_decode_alloc(void** output, const void* image, size_t imageSize,
                                 size_t maxOutput, lzs_alloc_fn alloc, void* opaque, lzs_info* info);
+
+/* Saving what a damaged image holds: src is an image cut short, or an
+ * image with bytes after its end, or a whole image. Decodes what the image's
+ * whole items give: of an image cut short, the items before the cut (an
+ * item cut in two is dropped); of an image with bytes after it, the image
+ * alone (its header tells where it ends). A whole image decodes as
+ * lzs_decode decodes it. Returns the decoded size, or an error:
+ * LZS_ERROR_NOT_AN_IMAGE (srcSize 4 or less, or a header of 0),
+ * LZS_ERROR_NO_OUTPUT (no whole item yields a byte),
+ * LZS_ERROR_DST_TOO_SMALL, LZS_ERROR_BAD_ARGUMENT (as lzs_decode). info
+ * (may be NULL) gets what lzs_image_info tells of an image (imageSize, what
+ * the header promises; inputSize, srcSize; decodedSize; lastItemCut), and
+ * the flag LZS_INFO_SALVAGED when src was not a whole image and output was
+ * kept, so that lzs_describe words both. A destination of
+ * lzs_decode_bound(srcSize) bytes always has room. */
+LZS_API size_t lzs_decode_salvage(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
+                                  lzs_info* info);
+
+/* lzs_decode_alloc for lzs_decode_salvage: the same choice of room and the
+ * same maxOutput, alloc and opaque, with lzs_decode_salvage's results. */
+LZS_API size_t lzs_salvage_alloc(void** output, const void* src, size_t srcSize, size_t maxOutput,
+                                 lzs_alloc_fn alloc, void* opaque, lzs_info* info);
 
 /* Decoding a stream
  *
