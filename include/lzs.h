@@ -457,6 +457,78 @@ LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapaci
 /* Releases the encoder and its workspace. Accepts NULL. */
 LZS_API void lzs_encoder_free(lzs_encoder* encoder);
 
+/* Looking inside images
+ *
+ * What an image holds item by item (lzs_inspect), in the words lzs prints
+ * it in, as text or as JSON (lzs_inspection_text), so that every face shows
+ * the same numbers in the same way. */
+
+/* What lzs_inspect tells of an image, one field for each key of the JSON
+ * that lzs_inspection_text writes (lzs --inspect --json): status, the
+ * lzs_status below; image_size, the bytes given; promised_size, what the
+ * header promises (LZS_HEADER_SIZE plus its value; 0 for fewer than 4
+ * bytes); decoded_size, groups (flag bytes read), literals, references;
+ * length_histogram, the back-references by copy length, 3 to 18;
+ * distance_histogram, by the distance d they read from, 0, then d in [2^k,
+ * 2^(k+1)) for k from 0 to 11; zero_references, the back-references that
+ * read before the start of the output or at distance 0, which write zeros,
+ * and first_zero_reference, the output offset of the first (null in the
+ * JSON when there is none); smallest_image_size, the size of the image
+ * lzs_encode at LZS_LEVEL_OPTIMAL makes of the decoded bytes (0 when
+ * nothing decodes); stopped_at, the payload offset where decoding stopped,
+ * after the last whole item; last_item_cut; and strip_literals,
+ * strip_references and strip_zero_references, the items whose first byte
+ * lies in each of LZS_STRIP_SEGMENTS equal pieces of the payload, for a
+ * picture of the image. Of a damaged image the counts cover the whole
+ * items that decode: of one cut short, those before the cut; of one with
+ * bytes after it, the image's. */
+typedef enum {
+  LZS_STATUS_OK = 0,           /* "ok": a whole image */
+  LZS_STATUS_TRUNCATED = 1,    /* "truncated": cut short */
+  LZS_STATUS_TRAILING = 2,     /* "trailing": bytes after the image's end */
+  LZS_STATUS_NOT_AN_IMAGE = 3  /* "not-an-image": nothing decodes */
+} lzs_status;
+#define LZS_LENGTH_BUCKETS 16
+#define LZS_DISTANCE_BUCKETS 13
+#define LZS_STRIP_SEGMENTS 64
+typedef struct {
+  lzs_status status;
+  unsigned long long imageSize;
+  unsigned long long promisedSize;
+  unsigned long long decodedSize;
+  unsigned long long groups;
+  unsigned long long literals;
+  unsigned long long references;
+  unsigned long long lengthHistogram[LZS_LENGTH_BUCKETS];
+  unsigned long long distanceHistogram[LZS_DISTANCE_BUCKETS];
+  unsigned long long zeroReferences;
+  unsigned long long firstZeroReference;
+  unsigned long long smallestImageSize;
+  unsigned long long stoppedAt;
+  int lastItemCut;
+  unsigned long long stripLiterals[LZS_STRIP_SEGMENTS];
+  unsigned long long stripReferences[LZS_STRIP_SEGMENTS];
+  unsigned long long stripZeroReferences[LZS_STRIP_SEGMENTS];
+} lzs_inspection;
+
+/* Fills *inspection from image[0, imageSize), which may be any bytes: a
+ * whole image, a damaged one or none. Returns the decoded size (0 when
+ * nothing decodes), or an error: LZS_ERROR_BAD_ARGUMENT (a NULL inspection,
+ * a NULL image with a size), LZS_ERROR_OUT_OF_MEMORY (room for the decoded
+ * bytes and the encoder's workspace, for smallest_image_size), or
+ * LZS_ERROR_INPUT_TOO_LARGE (a decoded size that a size_t cannot hold). The
+ * decoded bytes above LZS_ENCODE_SIZE_MAX are not packed: smallest_image_size
+ * is then 0. */
+LZS_API size_t lzs_inspect(const void* image, size_t imageSize, lzs_inspection* inspection);
+
+/* Writes an inspection into buf[0, cap) as lzs_describe does (NUL ended,
+ * cut to fit, returns the whole length): with json 1, the JSON object of
+ * lzs --inspect --json on one line, "file" first when name is not NULL;
+ * with json 0, the summary lzs --inspect prints, lines ended by "\n", the
+ * first naming name when it is not NULL. */
+LZS_API size_t lzs_inspection_text(const lzs_inspection* inspection, const char* name, int json,
+                                   char* buf, size_t cap);
+
 /* EXAMPLES
  *
  * Building against the installed library, with pkg-config:

@@ -97,6 +97,154 @@ Bytes Appended(Bytes image, std::initializer_list<std::uint8_t> more) {
   return image;
 }
 
+// ---- lzs_inspect -----------------------------------------------------------
+
+constexpr unsigned long long NoZero = ~0ull;
+
+TEST(LzsInspect, CraftedImages) {
+  const Bytes worked = testdata::WorkedExample;
+  const Bytes atStart = PayloadBuilder().Reference(100, 5).Literal('a').Literal('b').Image();
+  const Bytes distanceZero = PayloadBuilder().Literals(3).Reference(0, 4).Image();
+  const Bytes longest = PayloadBuilder().Literal('a').Reference(1, 18).Reference(1, 18).Image();
+  struct Case {
+    const char* name;
+    Bytes image;
+    lzs_status status;
+    unsigned long long decoded, groups, literals, references, zeros, firstZero, stoppedAt;
+    int cut;
+  };
+  const Case cases[] = {
+      {"worked example", worked, LZS_STATUS_OK, 9, 1, 3, 1, 0, NoZero, 6, 0},
+      {"zero window at the start", atStart, LZS_STATUS_OK, 7, 1, 2, 1, 1, 0, 5, 0},
+      {"distance 0", distanceZero, LZS_STATUS_OK, 7, 1, 3, 1, 1, 3, 6, 0},
+      {"longest copies", longest, LZS_STATUS_OK, 37, 1, 1, 2, 0, NoZero, 6, 0},
+      {"cut in a back-reference", Cut(worked, 9), LZS_STATUS_TRUNCATED, 3, 1, 3, 0, 0, NoZero, 4,
+       1},
+      {"cut after the literals", Cut(worked, 8), LZS_STATUS_TRUNCATED, 3, 1, 3, 0, 0, NoZero, 4, 0},
+      {"bytes after the end", Appended(worked, {1, 2, 3}), LZS_STATUS_TRAILING, 9, 1, 3, 1, 0,
+       NoZero, 6, 0},
+      {"a flag byte alone", WithHeader({0xFF}), LZS_STATUS_NOT_AN_IMAGE, 0, 1, 0, 0, 0, NoZero, 0,
+       0},
+      {"four bytes", {6, 0, 0, 0}, LZS_STATUS_NOT_AN_IMAGE, 0, 0, 0, 0, 0, NoZero, 0, 0},
+      {"a header of 0 and more",
+       {0, 0, 0, 0, 0xFF, 'a'},
+       LZS_STATUS_NOT_AN_IMAGE,
+       0,
+       0,
+       0,
+       0,
+       0,
+       NoZero,
+       0,
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    lzs_inspection in;
+    EXPECT_EQ(lzs_inspect(c.image.data(), c.image.size(), &in), c.decoded);
+    EXPECT_EQ(in.status, c.status);
+    EXPECT_EQ(in.imageSize, c.image.size());
+    EXPECT_EQ(in.decodedSize, c.decoded);
+    EXPECT_EQ(in.groups, c.groups);
+    EXPECT_EQ(in.literals, c.literals);
+    EXPECT_EQ(in.references, c.references);
+    EXPECT_EQ(in.zeroReferences, c.zeros);
+    if (c.zeros != 0) {
+      EXPECT_EQ(in.firstZeroReference, c.firstZero);
+    }
+    EXPECT_EQ(in.stoppedAt, c.stoppedAt);
+    EXPECT_EQ(in.lastItemCut, c.cut);
+  }
+}
+
+TEST(LzsInspect, HistogramsCoverEveryLengthAndDistance) {
+  // 4096 literals, then a back-reference of each length, then one at each
+  // distance bucket: 0, 1, 2-3, 4-7, ..., 2048-4095.
+  PayloadBuilder items;
+  for (int k = 0; k < 4096; ++k) items.Literal(static_cast<std::uint8_t>(k * 7));
+  for (std::uint32_t length = 3; length <= 18; ++length) items.Reference(100, length);
+  items.Reference(0, 3);
+  for (std::uint32_t distance = 1; distance < 4096; distance *= 2) items.Reference(distance, 3);
+  const Bytes image = items.Image();
+  lzs_inspection in;
+  ASSERT_EQ(lzs_inspect(image.data(), image.size(), &in), Reference(image).size());
+  for (unsigned k = 0; k < LZS_LENGTH_BUCKETS; ++k) {
+    EXPECT_EQ(in.lengthHistogram[k], k == 0 ? 1u + 13u : 1u) << "length " << k + 3;
+  }
+  for (unsigned k = 0; k < LZS_DISTANCE_BUCKETS; ++k) {
+    const unsigned long long expected = k == 7 ? 17 : 1;  // distance 100 is in 64-127
+    EXPECT_EQ(in.distanceHistogram[k], expected) << "bucket " << k;
+  }
+  EXPECT_EQ(in.zeroReferences, 1u);  // distance 0; the window is full by then
+  unsigned long long strip = 0;
+  for (unsigned k = 0; k < LZS_STRIP_SEGMENTS; ++k) {
+    strip += in.stripLiterals[k] + in.stripReferences[k];
+  }
+  EXPECT_EQ(strip, in.literals + in.references);
+}
+
+// Whatever the bytes, the counts agree with the reference decoder's output
+// of the image's whole items, and with each other; the smallest image is
+// lzs_encode's at LZS_LEVEL_OPTIMAL.
+TEST(LzsInspect, AgreesWithTheReferenceDecoder) {
+  std::mt19937 rng(2024);
+  std::vector<Bytes> images;
+  for (size_t length = 1; length < 300; length += 7) {
+    images.push_back(WithHeader(RandomBytes(rng, length, length % 2 == 0 ? 256 : 3)));
+  }
+  for (const Packer& packer : Packers) images.push_back(packer.pack(Mixed(20000, rng())));
+  for (const Bytes& whole : images) {
+    for (const Bytes& image : {whole, Cut(whole, whole.size() * 2 / 3), Appended(whole, {9, 9})}) {
+      const size_t end =
+          image.size() < 4 ? 4 : std::min<size_t>(image.size(), lzs::ReadHeader(image.data()) + 4u);
+      const size_t payload = end - 4;
+      const Bytes expected =
+          Reference(WithHeader(Bytes(image.begin() + 4, image.begin() + 4 + payload)));
+      lzs_inspection in;
+      ASSERT_EQ(lzs_inspect(image.data(), image.size(), &in), expected.size());
+      unsigned long long copied = 0;
+      for (unsigned k = 0; k < LZS_LENGTH_BUCKETS; ++k) copied += in.lengthHistogram[k] * (k + 3);
+      EXPECT_EQ(in.literals + copied, expected.size());
+      if (expected.empty()) continue;
+      EXPECT_EQ(in.smallestImageSize, Pack(expected, LZS_LEVEL_OPTIMAL).size());
+    }
+  }
+}
+
+TEST(LzsInspect, WritesJsonAndSummary) {
+  const Bytes worked = testdata::WorkedExample;
+  lzs_inspection in;
+  ASSERT_EQ(lzs_inspect(worked.data(), worked.size(), &in), 9u);
+  const char* name = "a \"b\"\\\x01\xff.lzs";
+  std::string json(lzs_inspection_text(&in, name, 1, nullptr, 0), '\0');
+  lzs_inspection_text(&in, name, 1, json.data(), json.size() + 1);
+  EXPECT_EQ(
+      json.substr(0, json.find(",\"strip_literals\"")),
+      "{\"file\":\"a \\\"b\\\"\\\\\\u0001\xEF\xBF\xBD.lzs\",\"status\":\"ok\",\"image_size\":"
+      "10,\"promised_size\":10,\"decoded_size\":9,\"groups\":1,\"literals\":3,\"references\":1,"
+      "\"length_histogram\":[0,0,0,1,0,0,0,0,0,0,0,0,0,0,0,0],\"distance_histogram\":[0,0,1,0,"
+      "0,0,0,0,0,0,0,0,0],\"zero_references\":0,\"first_zero_reference\":null,\"smallest_image_"
+      "size\":10,\"stopped_at\":6,\"last_item_cut\":false");
+  EXPECT_EQ(json.back(), '}');
+  // The strip: the literals at payload offsets 1 to 3 and the
+  // back-reference at 4, of 6 bytes in 64 pieces.
+  for (unsigned k = 0; k < LZS_STRIP_SEGMENTS; ++k) {
+    EXPECT_EQ(in.stripLiterals[k], k == 10 || k == 21 || k == 32 ? 1u : 0u) << k;
+    EXPECT_EQ(in.stripReferences[k], k == 42 ? 1u : 0u) << k;
+  }
+  char summary[1024];
+  lzs_inspection_text(&in, "w.lzs", 0, summary, sizeof summary);
+  const std::string text = summary;
+  EXPECT_EQ(text.substr(0, text.find("\n  copy")),
+            "w.lzs: an image of 10 bytes that unpacks to 9 bytes\n"
+            "  groups: 1, literals: 3, back-references: 1");
+  EXPECT_NE(text.find("\n  smallest image (lzs -9): 10 bytes\n"), std::string::npos);
+  // Cut to fit, as snprintf.
+  char small[8];
+  EXPECT_GT(lzs_inspection_text(&in, nullptr, 1, small, sizeof small), sizeof small);
+  EXPECT_STREQ(small, "{\"statu");
+}
+
 // ---- lzs_decode_salvage, lzs_salvage_alloc --------------------------------
 
 // 37510112 as "37,510,112", as the library writes sizes.
