@@ -459,8 +459,9 @@ LZS_API void lzs_encoder_free(lzs_encoder* encoder);
 
 /* Looking inside images
  *
- * What an image holds item by item (lzs_inspect), in the words lzs prints
- * it in, as text or as JSON (lzs_inspection_text), so that every face shows
+ * What an image holds item by item (lzs_inspect), images found inside other
+ * data (lzs_scan_next), and both in the words lzs prints them in, as text or
+ * as JSON (lzs_inspection_text, lzs_finding_text), so that every face shows
  * the same numbers in the same way. */
 
 /* What lzs_inspect tells of an image, one field for each key of the JSON
@@ -528,6 +529,56 @@ LZS_API size_t lzs_inspect(const void* image, size_t imageSize, lzs_inspection* 
  * first naming name when it is not NULL. */
 LZS_API size_t lzs_inspection_text(const lzs_inspection* inspection, const char* name, int json,
                                    char* buf, size_t cap);
+
+/* An image found inside other data: where it starts, its size (from its
+ * header, LZS_HEADER_SIZE included), what it decodes to, and how sure the
+ * scan is. The format has no magic number, and any bytes whose header fits
+ * decode to something: the confidence comes from evidence in the items.
+ * Every packer extends a match as far as it goes and never spends two items
+ * where one does, so an image a packer made has almost no item that shows
+ * otherwise (a back-reference followed by the byte it would have copied
+ * next, two back-references that the first could have copied as one, five
+ * literals in a row that the window holds near, distance 0, a last item
+ * cut in two); bytes that are no image have many, their back-references
+ * reading zeros from before the output's start and cutting the runs of
+ * zeros into pieces. Of the rare bytes that have none, some read that zero
+ * window far more than packers do while packing worse than their decoded
+ * bytes repack, and others pack much worse than that (their decoded bytes
+ * repack to less than half). LZS_CONFIDENCE_HIGH: an image of
+ * LZS_SCAN_HIGH_IMAGE bytes or more that passes all of this;
+ * LZS_CONFIDENCE_LOW: a smaller one, down to LZS_SCAN_MIN_IMAGE bytes,
+ * that passes it too, where bytes that are no image still do now and
+ * then (a few in 10 MB of executables and libraries; none in random
+ * bytes). */
+#define LZS_CONFIDENCE_LOW 1
+#define LZS_CONFIDENCE_HIGH 2
+#define LZS_SCAN_MIN_IMAGE 128
+#define LZS_SCAN_HIGH_IMAGE 1024
+typedef struct {
+  unsigned long long offset;
+  unsigned long long imageSize;
+  unsigned long long decodedSize;
+  int confidence;
+} lzs_finding;
+
+/* Looks for the next image in src[*pos, srcSize) and fills *finding with
+ * it: returns 1, with *pos past it (past the image's end for a high one,
+ * whose bytes hold no other; one byte past its start for a low one); or 0
+ * when there is none, *pos then srcSize. A loop over a buffer:
+ *     size_t pos = 0;
+ *     while ((r = lzs_scan_next(buffer, size, &pos, &finding)) == 1) { ... }
+ * Errors: LZS_ERROR_BAD_ARGUMENT (pos or finding NULL, *pos above srcSize,
+ * a NULL src with a size), LZS_ERROR_OUT_OF_MEMORY (about 200 KiB of
+ * workspace, more to repack an image). The scan reads past *pos only as
+ * far as an image there reaches, and never past srcSize. */
+LZS_API size_t lzs_scan_next(const void* src, size_t srcSize, size_t* pos, lzs_finding* finding);
+
+/* Writes a finding as lzs_inspection_text writes an inspection: with json
+ * 1, the JSON object of lzs --scan --json ("file", when name is not NULL,
+ * "offset", "image_size", "decoded_size", "confidence" as "high" or "low");
+ * with json 0, the line lzs --scan prints for it. */
+LZS_API size_t lzs_finding_text(const lzs_finding* finding, const char* name, int json, char* buf,
+                                size_t cap);
 
 /* EXAMPLES
  *

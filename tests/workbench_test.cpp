@@ -338,4 +338,152 @@ TEST(LzsSalvage, BytesAfterTheImageAndWords) {
   EXPECT_EQ(lzs_decode_salvage(nullptr, 0, nullptr, 5, nullptr), Error(LZS_ERROR_BAD_ARGUMENT));
 }
 
+// ---- lzs_scan_next ---------------------------------------------------------
+
+struct Found {
+  std::vector<lzs_finding> high;
+  size_t low = 0;
+};
+
+Found Scan(const Bytes& data) {
+  Found found;
+  size_t pos = 0;
+  lzs_finding finding;
+  for (;;) {
+    const size_t r = lzs_scan_next(data.data(), data.size(), &pos, &finding);
+    EXPECT_FALSE(lzs_is_error(r)) << lzs_error_name(r);
+    if (r != 1) break;
+    if (finding.confidence == LZS_CONFIDENCE_HIGH) {
+      found.high.push_back(finding);
+    } else {
+      ++found.low;
+    }
+  }
+  EXPECT_EQ(pos, data.size());
+  return found;
+}
+
+// This program's own bytes: code, data and symbols, as ordinary files of
+// executables and libraries are.
+Bytes OwnBytes(size_t size) {
+  std::ifstream file("/proc/self/exe", std::ios::binary);
+  Bytes bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  while (!bytes.empty() && bytes.size() < size) {
+    bytes.insert(bytes.end(), bytes.begin(), bytes.begin() + static_cast<long>(bytes.size()));
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
+// Images of every packer and kind of data, from 1 KiB up, at random offsets
+// among other bytes: each is found, high, at its offset and size, and
+// nothing else is high.
+TEST(LzsScan, FindsEveryImageInContainers) {
+  std::mt19937 rng(99);
+  const struct {
+    const char* name;
+    Bytes background;
+  } containers[] = {
+      {"random bytes", RandomBytes(rng, 4 << 20)},
+      {"this program's bytes", OwnBytes(4 << 20)},
+  };
+  for (const auto& container : containers) {
+    SCOPED_TRACE(container.name);
+    Bytes data = container.background;
+    struct Placed {
+      size_t offset;
+      size_t imageSize;
+      size_t decodedSize;
+    };
+    std::vector<Placed> placed;
+    size_t at = 0;
+    for (int n = 0; n < 60; ++n) {
+      const size_t size = 600 + rng() % 30000;
+      const Bytes content = n % 3 == 0   ? Words(size, rng())
+                            : n % 3 == 1 ? Records(size, rng())
+                                         : RandomBytes(rng, size, n % 2 == 0 ? 256 : 16);
+      const Bytes image = Packers[n % 3].pack(content);
+      if (image.size() < LZS_SCAN_HIGH_IMAGE) continue;
+      at += 1 + rng() % 50000;
+      if (at + image.size() > data.size()) break;
+      std::copy(image.begin(), image.end(), data.begin() + static_cast<long>(at));
+      placed.push_back({at, image.size(), content.size()});
+      at += image.size();
+    }
+    ASSERT_GT(placed.size(), 40u);
+    const Found found = Scan(data);
+    size_t matched = 0;
+    for (const Placed& p : placed) {
+      const auto hit = std::find_if(found.high.begin(), found.high.end(),
+                                    [&](const lzs_finding& f) { return f.offset == p.offset; });
+      if (hit == found.high.end()) {
+        ADD_FAILURE() << "no high finding at " << p.offset;
+        continue;
+      }
+      ++matched;
+      EXPECT_EQ(hit->imageSize, p.imageSize);
+      EXPECT_EQ(hit->decodedSize, p.decodedSize);
+    }
+    EXPECT_EQ(found.high.size(), matched) << "high findings that are no image placed";
+  }
+}
+
+// What the scan finds where no image was put: the limits of lzs(1)'s
+// promise, 10 MB of random bytes without any high finding, and of ordinary
+// bytes at most one.
+TEST(LzsScan, FalseFindingsStayWithinTheLimits) {
+  std::mt19937 rng(5);
+  const struct {
+    const char* name;
+    Bytes data;
+    size_t highAtMost;
+  } cases[] = {
+      {"10 MB of random bytes", RandomBytes(rng, 10'000'000), 0},
+      {"10 MB of this program's bytes", OwnBytes(10'000'000), 1},
+      {"10 MB of text", Words(10'000'000, 17), 0},
+  };
+  for (const auto& c : cases) {
+    const Found found = Scan(c.data);
+    EXPECT_LE(found.high.size(), c.highAtMost) << c.name;
+  }
+}
+
+TEST(LzsScan, EdgesAndArguments) {
+  const Bytes image = Pack(Mixed(6000, 1), LZS_LEVEL_OPTIMAL);
+  ASSERT_GE(image.size(), LZS_SCAN_HIGH_IMAGE);
+  // An image that ends exactly at the end, and one a byte short of it.
+  Found found = Scan(image);
+  ASSERT_EQ(found.high.size(), 1u);
+  EXPECT_EQ(found.high[0].offset, 0u);
+  EXPECT_TRUE(Scan(Cut(image, image.size() - 1)).high.empty());
+  // The loop's positions: past a high finding, the scan goes on at its end.
+  Bytes twice = image;
+  twice.insert(twice.end(), image.begin(), image.end());
+  size_t pos = 0;
+  lzs_finding finding;
+  ASSERT_EQ(lzs_scan_next(twice.data(), twice.size(), &pos, &finding), 1u);
+  EXPECT_EQ(pos, image.size());
+  ASSERT_EQ(lzs_scan_next(twice.data(), twice.size(), &pos, &finding), 1u);
+  EXPECT_EQ(finding.offset, image.size());
+  char line[256];
+  lzs_finding_text(&finding, "c.bin", 1, line, sizeof line);
+  EXPECT_EQ(std::string(line), "{\"file\":\"c.bin\",\"offset\":" + std::to_string(image.size()) +
+                                   ",\"image_size\":" + std::to_string(image.size()) +
+                                   ",\"decoded_size\":6000,\"confidence\":\"high\"}");
+  lzs_finding_text(&finding, nullptr, 0, line, sizeof line);
+  EXPECT_EQ(std::string(line), "at " + Grouped(image.size()) + ": an image of " +
+                                   Grouped(image.size()) +
+                                   " bytes that unpacks to 6,000 bytes, high confidence");
+  EXPECT_EQ(lzs_scan_next(twice.data(), twice.size(), &pos, &finding), 0u);
+  EXPECT_EQ(pos, twice.size());
+  pos = twice.size() + 1;
+  EXPECT_EQ(lzs_scan_next(twice.data(), twice.size(), &pos, &finding),
+            Error(LZS_ERROR_BAD_ARGUMENT));
+  pos = 0;
+  EXPECT_EQ(lzs_scan_next(nullptr, 5, &pos, &finding), Error(LZS_ERROR_BAD_ARGUMENT));
+  EXPECT_EQ(lzs_scan_next(twice.data(), twice.size(), nullptr, &finding),
+            Error(LZS_ERROR_BAD_ARGUMENT));
+  EXPECT_EQ(lzs_scan_next(nullptr, 0, &pos, &finding), 0u);
+}
+
 }  // namespace
