@@ -457,6 +457,34 @@ LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapaci
 /* Releases the encoder and its workspace. Accepts NULL. */
 LZS_API void lzs_encoder_free(lzs_encoder* encoder);
 
+/* Packs src as orig was packed: orig's items are taken wherever they still
+ * decode to src's bytes, and only where src differs from what orig decodes
+ * to is it parsed anew, with the smallest parse there that ends on one of
+ * orig's items at the same place in its group of eight (so that the flag
+ * bytes and the items after it are orig's again). So src that is what orig
+ * decodes to gives orig's bytes, whatever packer made orig. After an edit
+ * that keeps src's size, the two images differ only near the edit, and the
+ * new parse costs what orig's items it replaces cost where it can (it
+ * looks some 64 KiB on for such a place), so that the image keeps orig's
+ * size and header; an image of orig's made by a packer less thorough than
+ * LZS_LEVEL_OPTIMAL leaves room for that. After an edit that changes the
+ * size, the items past it are orig's where they still fit, each moved by
+ * the change, and the image is never larger than lzs_encode at
+ * LZS_LEVEL_FAST makes of src. orig must be a whole image (the errors of
+ * lzs_decode otherwise). Returns the image size, or an error:
+ * LZS_ERROR_EMPTY_INPUT, LZS_ERROR_INPUT_TOO_LARGE (src or orig's output
+ * above LZS_ENCODE_SIZE_MAX), LZS_ERROR_DST_TOO_SMALL (dst is then left as
+ * it was), LZS_ERROR_OUT_OF_MEMORY (a workspace of about 24 bytes per byte
+ * of orig's output, and the encoder's for src), LZS_ERROR_BAD_ARGUMENT (a
+ * NULL buffer with a size, dst overlapping src or orig). reusedItems (may be
+ * NULL) gets how many of orig's items the image took, origItems (may be
+ * NULL) how many orig has. A dstCapacity of lzs_encode_bound(srcSize) + 2
+ * always suffices (orig may end in a flag byte without items, or in one
+ * byte of a back-reference, which decoding drops and the new image keeps). */
+LZS_API size_t lzs_encode_like(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
+                               const void* orig, size_t origSize, unsigned long long* reusedItems,
+                               unsigned long long* origItems);
+
 /* Looking inside images
  *
  * What an image holds item by item (lzs_inspect), images found inside other

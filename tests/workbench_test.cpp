@@ -486,4 +486,182 @@ TEST(LzsScan, EdgesAndArguments) {
   EXPECT_EQ(lzs_scan_next(nullptr, 0, &pos, &finding), 0u);
 }
 
+// ---- lzs_encode_like -------------------------------------------------------
+
+struct Liked {
+  Bytes image;
+  unsigned long long reused = 0;
+  unsigned long long items = 0;
+};
+
+Liked Like(const Bytes& data, const Bytes& orig) {
+  Liked liked;
+  liked.image.resize(lzs_encode_bound(data.size()) + 2);
+  const size_t n = lzs_encode_like(liked.image.data(), liked.image.size(), data.data(), data.size(),
+                                   orig.data(), orig.size(), &liked.reused, &liked.items);
+  EXPECT_FALSE(lzs_is_error(n)) << lzs_error_name(n);
+  liked.image.resize(lzs_is_error(n) ? 0 : n);
+  return liked;
+}
+
+// The share of orig's bytes that stand unchanged in a common prefix and a
+// common suffix of the two images; with fromPayload, the header left out
+// (it gives the size, which an edit may change).
+double Kept(const Bytes& image, const Bytes& orig, bool fromPayload) {
+  const size_t first = fromPayload ? lzs::HeaderSize : 0;
+  size_t prefix = first;
+  while (prefix < image.size() && prefix < orig.size() && image[prefix] == orig[prefix]) ++prefix;
+  size_t suffix = 0;
+  while (suffix < image.size() - prefix && suffix < orig.size() - prefix &&
+         image[image.size() - 1 - suffix] == orig[orig.size() - 1 - suffix]) {
+    ++suffix;
+  }
+  return static_cast<double>(prefix - first + suffix) / static_cast<double>(orig.size() - first);
+}
+
+// The bytes after the header that two images have in common from there on.
+size_t CommonPayload(const Bytes& a, const Bytes& b) {
+  size_t n = lzs::HeaderSize;
+  while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+  return n - lzs::HeaderSize;
+}
+
+// The payload offset of the item of image that writes output index at.
+size_t PayloadOffsetOf(const Bytes& image, std::uint64_t at) {
+  const std::uint8_t* in = image.data() + lzs::HeaderSize;
+  lzs::WalkState state;
+  size_t offset = 0;
+  lzs::WalkItems(in, image.data() + image.size(), true, state, [&](const lzs::Item& item) {
+    if (item.output + item.length > at) return lzs::WalkStep::Stop;
+    offset = item.offset;
+    return lzs::WalkStep::Next;
+  });
+  return offset;
+}
+
+TEST(LzsEncodeLike, ReproducesAndEditsImagesOfEveryPacker) {
+  constexpr size_t Size = 1 << 20;
+  const Bytes data = Mixed(Size, 31);
+  for (const Packer& packer : Packers) {
+    SCOPED_TRACE(packer.name);
+    const Bytes orig = packer.pack(data);
+    const Liked same = Like(data, orig);
+    EXPECT_EQ(same.image, orig);
+    EXPECT_EQ(same.reused, same.items);
+
+    std::mt19937 rng(8);
+    for (int edit = 0; edit < 3; ++edit) {
+      // 100 bytes changed, as a string or a record in a file is.
+      Bytes edited = data;
+      const size_t at = 1000 + rng() % (Size - 2000);
+      const Bytes other = Mixed(100, rng());
+      std::copy(other.begin(), other.end(), edited.begin() + static_cast<long>(at));
+      const Liked liked = Like(edited, orig);
+      ASSERT_EQ(Reference(liked.image), edited) << "at " << at;
+      // Of the image's bytes after its header, 90 % stand unchanged; the
+      // header too where the parse could keep the image's size, which a
+      // packer less thorough than ours leaves room for.
+      EXPECT_GE(Kept(liked.image, orig, true), 0.9) << "at " << at;
+      if (packer.pack != Packers[0].pack) {
+        EXPECT_EQ(liked.image.size(), orig.size()) << "at " << at;
+      }
+      if (liked.image.size() == orig.size()) {
+        EXPECT_GE(Kept(liked.image, orig, false), 0.9) << "at " << at;
+      }
+    }
+    for (const long change : {100L, -100L, 7L}) {
+      Bytes edited = data;
+      const auto at = static_cast<long>(1000 + rng() % (Size - 2000));
+      if (change > 0) {
+        edited.insert(edited.begin() + at, static_cast<size_t>(change), 'x');
+      } else {
+        edited.erase(edited.begin() + at, edited.begin() + at - change);
+      }
+      const Liked liked = Like(edited, orig);
+      ASSERT_EQ(Reference(liked.image), edited) << "change " << change << " at " << at;
+      EXPECT_LE(liked.image.size(), Pack(edited, LZS_LEVEL_FAST).size()) << "change " << change;
+      // orig's bytes before the edit stand, up to its group there.
+      EXPECT_GE(CommonPayload(liked.image, orig) + 17, PayloadOffsetOf(orig, at)) << change;
+    }
+  }
+}
+
+// Where a payload's last flag byte is, and how many items it has.
+struct Groups {
+  size_t lastFlags = 0;
+  size_t items = 0;
+};
+Groups GroupsOf(const Bytes& payload) {
+  Groups groups;
+  const std::uint8_t* in = payload.data();
+  lzs::WalkState state;
+  lzs::WalkItems(in, in + payload.size(), true, state, [&](const lzs::Item& item) {
+    if (groups.items++ % 8 == 0) groups.lastFlags = item.offset - 1;
+    return lzs::WalkStep::Next;
+  });
+  return groups;
+}
+
+// orig may end as no packer of ours ends an image: with flag bits set above
+// its last item, in a flag byte without items, or one byte into a
+// back-reference. The same content gives those bytes back; other content
+// decodes right.
+TEST(LzsEncodeLike, KeepsWhatOrigHasAfterItsLastItem) {
+  for (const size_t size : {3000u, 3001u, 3002u, 3003u, 3005u, 3008u, 3013u}) {
+    const Bytes data = Mixed(size, 4);
+    const Bytes packed = Pack(data, LZS_LEVEL_OPTIMAL);
+    const Bytes payload(packed.begin() + 4, packed.end());
+    const Groups groups = GroupsOf(payload);
+    const unsigned used = groups.items % 8;
+    std::vector<Bytes> odd;
+    if (used == 0) {
+      // A flag byte alone (its first item a back-reference), and with one
+      // byte of that back-reference.
+      for (const Bytes& tail : {Bytes{0xFE}, Bytes{0xFE, 0x12}}) {
+        Bytes bytes = payload;
+        bytes.insert(bytes.end(), tail.begin(), tail.end());
+        odd.push_back(bytes);
+      }
+    } else {
+      // Flag bits set above the last item, the next one's left a
+      // back-reference; with one byte of it.
+      Bytes bytes = payload;
+      bytes[groups.lastFlags] =
+          static_cast<std::uint8_t>(bytes[groups.lastFlags] | (0xFEu << used & 0xFFu));
+      odd.push_back(bytes);
+      bytes.push_back(0x12);
+      odd.push_back(bytes);
+    }
+    Bytes edited = data;
+    edited[size / 2] = '#';
+    for (const Bytes& oddPayload : odd) {
+      const Bytes orig = WithHeader(oddPayload);
+      ASSERT_EQ(Reference(orig), data);
+      EXPECT_EQ(Like(data, orig).image, orig) << size;
+      EXPECT_EQ(Reference(Like(edited, orig).image), edited) << size;
+    }
+  }
+}
+
+TEST(LzsEncodeLike, Errors) {
+  const Bytes data = Words(2000, 9);
+  const Bytes orig = Pack(data, LZS_LEVEL_FAST);
+  Bytes dst(lzs_encode_bound(data.size()) + 2, 0xA5);
+  auto like = [&](const Bytes& src, const Bytes& image, size_t capacity) {
+    return lzs_encode_like(dst.data(), capacity, src.data(), src.size(), image.data(), image.size(),
+                           nullptr, nullptr);
+  };
+  EXPECT_EQ(like(data, Cut(orig, orig.size() - 1), dst.size()), Error(LZS_ERROR_TRUNCATED));
+  EXPECT_EQ(like(data, Appended(orig, {0}), dst.size()), Error(LZS_ERROR_TRAILING_DATA));
+  EXPECT_EQ(like(data, {1, 0, 0}, dst.size()), Error(LZS_ERROR_NOT_AN_IMAGE));
+  EXPECT_EQ(like({}, orig, dst.size()), Error(LZS_ERROR_EMPTY_INPUT));
+  EXPECT_EQ(like(data, orig, orig.size() - 1), Error(LZS_ERROR_DST_TOO_SMALL));
+  EXPECT_EQ(dst[0], 0xA5);
+  EXPECT_EQ(lzs_encode_like(dst.data(), dst.size(), dst.data() + 1, 10, orig.data(), orig.size(),
+                            nullptr, nullptr),
+            Error(LZS_ERROR_BAD_ARGUMENT));
+  EXPECT_EQ(lzs_encode_like(nullptr, 0, data.data(), data.size(), nullptr, 4, nullptr, nullptr),
+            Error(LZS_ERROR_BAD_ARGUMENT));
+}
+
 }  // namespace
