@@ -123,13 +123,13 @@ size_t DecodeInto(void* dst, size_t dstCapacity, const void* src, size_t srcSize
 }  // namespace
 
 size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t imageSize) {
-  lzs_info facts;
+  lzs_info facts{};
   return DecodeInto(dst, dstCapacity, image, imageSize, false, facts);
 }
 
 size_t lzs_decode_salvage(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
                           lzs_info* info) {
-  lzs_info scratch;
+  lzs_info scratch{};
   return DecodeInto(dst, dstCapacity, src, srcSize, true, info != nullptr ? *info : scratch);
 }
 
@@ -145,7 +145,7 @@ size_t Kept(size_t result, lzs_info& facts) {
 size_t DecodeAllocating(void** output, const void* image, size_t imageSize, size_t maxOutput,
                         lzs_alloc_fn alloc, void* opaque, lzs_info* info, size_t onePassRoomMax,
                         bool salvage) {
-  lzs_info scratch;
+  lzs_info scratch{};
   lzs_info& facts = info != nullptr ? *info : scratch;
   facts = Info(0, false, 0, imageSize);
   if (output == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);

@@ -162,7 +162,7 @@ void WriteSummary(const lzs_inspection& in, const char* name, Words& words) {
         << ", back-references: " << in.references << '\n';
   words << "  copy lengths:";
   for (unsigned k = 0; k < LZS_LENGTH_BUCKETS; ++k) {
-    words << ' ' << static_cast<unsigned long long>(k + lzs::MinCopy) << ':'
+    words << ' ' << static_cast<unsigned long long>(k) + lzs::MinCopy << ':'
           << in.lengthHistogram[k];
   }
   words << "\n  distances:";

@@ -17,9 +17,11 @@
 // of a count of items that puts that item in the same place of its group
 // of eight as in orig, so that the flag bytes and the items after it are
 // orig's bytes again. The parse tracks its count modulo 8 for that.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "lzs.h"
 #include "lzs/buffer.hpp"
@@ -143,12 +145,15 @@ class Like {
         contentSize_(contentSize) {
     // The part before the first change, and after the last, of orig's
     // content and src.
+    using Back = std::reverse_iterator<const std::uint8_t*>;
     const std::size_t common = size < contentSize ? size : contentSize;
-    while (prefix_ < common && src[prefix_] == content[prefix_]) ++prefix_;
-    while (suffix_ < common - prefix_ &&
-           src[size - 1 - suffix_] == content[contentSize - 1 - suffix_]) {
-      ++suffix_;
-    }
+    prefix_ = static_cast<std::size_t>(std::mismatch(src, src + common, content).first - src);
+    const Back end(src + size);
+    suffix_ = static_cast<std::size_t>(
+        std::mismatch(end, end + static_cast<std::ptrdiff_t>(common - prefix_),
+                      Back(content + contentSize))
+            .first -
+        end);
   }
 
   // Parses src into writer, each span at least minSpan bytes long where
@@ -509,7 +514,7 @@ size_t lzs_encode_like(void* dst, size_t dstCapacity, const void* src, size_t sr
   lzs::WalkItems(in, payload + payloadLength, true, state, [&](const lzs::Item& item) {
     if (itemCount % 8 == 0) lastFlags = static_cast<std::size_t>(item.offset) - 1;
     weights[itemCount + 1] = weights[itemCount] + (item.reference ? ReferenceBits : LiteralBits);
-    items[itemCount++] =
+    items.data()[itemCount++] =
         OrigItem{item.output, static_cast<std::uint16_t>(item.distance),
                  static_cast<std::uint8_t>(item.length), item.literal, item.reference};
     lastEnd = static_cast<std::size_t>(item.offset) + (item.reference ? 2 : 1);
@@ -520,6 +525,7 @@ size_t lzs_encode_like(void* dst, size_t dstCapacity, const void* src, size_t sr
   if (contentSize == srcSize && std::memcmp(content.data(), src, srcSize) == 0) {
     // The same content: orig itself, every byte of it.
     if (origSize > dstCapacity) return Error(LZS_ERROR_DST_TOO_SMALL);
+    // NOLINTNEXTLINE(clang-analyzer-core.NonNullParamChecker): orig is an image here
     std::memcpy(dst, orig, origSize);
     if (reusedItems != nullptr) *reusedItems = itemCount;
     return origSize;

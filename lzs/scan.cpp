@@ -353,11 +353,13 @@ size_t lzs_scan_next(const void* src, size_t srcSize, size_t* pos, lzs_finding* 
       continue;
     }
     std::uint64_t decodedSize = 0;
-    // Serial 0 is the table's empty entry.
-    if (++serial == 0) {
+    // Serial 0 is the table's empty entry: after the last, the table is
+    // emptied and the serials start again.
+    if (serial == UINT32_MAX) {
       std::memset(work->positions, 0, sizeof work->positions);
-      serial = 1;
+      serial = 0;
     }
+    ++serial;
     const Verdict verdict =
         Examine(*work, serial, bytes + offset + lzs::HeaderSize, header, decodedSize);
     if (verdict == Verdict::None) continue;

@@ -109,34 +109,25 @@ TEST(LzsInspect, CraftedImages) {
   struct Case {
     const char* name;
     Bytes image;
-    lzs_status status;
     unsigned long long decoded, groups, literals, references, zeros, firstZero, stoppedAt;
+    lzs_status status;
     int cut;
   };
   const Case cases[] = {
-      {"worked example", worked, LZS_STATUS_OK, 9, 1, 3, 1, 0, NoZero, 6, 0},
-      {"zero window at the start", atStart, LZS_STATUS_OK, 7, 1, 2, 1, 1, 0, 5, 0},
-      {"distance 0", distanceZero, LZS_STATUS_OK, 7, 1, 3, 1, 1, 3, 6, 0},
-      {"longest copies", longest, LZS_STATUS_OK, 37, 1, 1, 2, 0, NoZero, 6, 0},
-      {"cut in a back-reference", Cut(worked, 9), LZS_STATUS_TRUNCATED, 3, 1, 3, 0, 0, NoZero, 4,
+      {"worked example", worked, 9, 1, 3, 1, 0, NoZero, 6, LZS_STATUS_OK, 0},
+      {"zero window at the start", atStart, 7, 1, 2, 1, 1, 0, 5, LZS_STATUS_OK, 0},
+      {"distance 0", distanceZero, 7, 1, 3, 1, 1, 3, 6, LZS_STATUS_OK, 0},
+      {"longest copies", longest, 37, 1, 1, 2, 0, NoZero, 6, LZS_STATUS_OK, 0},
+      {"cut in a back-reference", Cut(worked, 9), 3, 1, 3, 0, 0, NoZero, 4, LZS_STATUS_TRUNCATED,
        1},
-      {"cut after the literals", Cut(worked, 8), LZS_STATUS_TRUNCATED, 3, 1, 3, 0, 0, NoZero, 4, 0},
-      {"bytes after the end", Appended(worked, {1, 2, 3}), LZS_STATUS_TRAILING, 9, 1, 3, 1, 0,
-       NoZero, 6, 0},
-      {"a flag byte alone", WithHeader({0xFF}), LZS_STATUS_NOT_AN_IMAGE, 0, 1, 0, 0, 0, NoZero, 0,
+      {"cut after the literals", Cut(worked, 8), 3, 1, 3, 0, 0, NoZero, 4, LZS_STATUS_TRUNCATED, 0},
+      {"bytes after the end", Appended(worked, {1, 2, 3}), 9, 1, 3, 1, 0, NoZero, 6,
+       LZS_STATUS_TRAILING, 0},
+      {"a flag byte alone", WithHeader({0xFF}), 0, 1, 0, 0, 0, NoZero, 0, LZS_STATUS_NOT_AN_IMAGE,
        0},
-      {"four bytes", {6, 0, 0, 0}, LZS_STATUS_NOT_AN_IMAGE, 0, 0, 0, 0, 0, NoZero, 0, 0},
-      {"a header of 0 and more",
-       {0, 0, 0, 0, 0xFF, 'a'},
-       LZS_STATUS_NOT_AN_IMAGE,
-       0,
-       0,
-       0,
-       0,
-       0,
-       NoZero,
-       0,
-       0},
+      {"four bytes", {6, 0, 0, 0}, 0, 0, 0, 0, 0, NoZero, 0, LZS_STATUS_NOT_AN_IMAGE, 0},
+      {"a header of 0 and more", Bytes{0, 0, 0, 0, 0xFF, 'a'}, 0, 0, 0, 0, 0, NoZero, 0,
+       LZS_STATUS_NOT_AN_IMAGE, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -509,13 +500,13 @@ Liked Like(const Bytes& data, const Bytes& orig) {
 // (it gives the size, which an edit may change).
 double Kept(const Bytes& image, const Bytes& orig, bool fromPayload) {
   const size_t first = fromPayload ? lzs::HeaderSize : 0;
-  size_t prefix = first;
-  while (prefix < image.size() && prefix < orig.size() && image[prefix] == orig[prefix]) ++prefix;
-  size_t suffix = 0;
-  while (suffix < image.size() - prefix && suffix < orig.size() - prefix &&
-         image[image.size() - 1 - suffix] == orig[orig.size() - 1 - suffix]) {
-    ++suffix;
-  }
+  const size_t common = std::min(image.size(), orig.size());
+  const auto prefix = static_cast<size_t>(
+      std::mismatch(image.begin() + first, image.begin() + common, orig.begin() + first).first -
+      image.begin());
+  const auto suffix = static_cast<size_t>(
+      std::mismatch(image.rbegin(), image.rbegin() + (common - prefix), orig.rbegin()).first -
+      image.rbegin());
   return static_cast<double>(prefix - first + suffix) / static_cast<double>(orig.size() - first);
 }
 
