@@ -16,6 +16,7 @@
 #include "cli/options.hpp"
 #include "cli/paths.hpp"
 #include "cli/shell.hpp"
+#include "cli/workbench.hpp"
 #include "cli/workers.hpp"
 
 namespace {
@@ -190,7 +191,7 @@ int Run(const Options& options) {
   reporter.End();
 
   if (options.mode == Mode::List || options.verbosity > 1) PrintTotals(jobs, outcomes);
-  return ok && reporter.AllOk() ? 0 : 1;
+  return ok && reporter.AllOk() ? SalvageStatus(outcomes) : 1;
 }
 
 // Whether the command line holds file names only: what Explorer passes for
@@ -234,6 +235,7 @@ int Main(int argc, char** argv) {
     case ParseResult::UsageError: return UsageError();
     case ParseResult::Run: break;
   }
+  if (options.mode == Mode::Inspect || options.mode == Mode::Scan) return RunExamine(options);
   return Run(options);
 }
 
