@@ -108,6 +108,11 @@ bool ExamineFile(const Options& options, const std::string& argument) {
 int RunExamine(const Options& options) {
   int status = 0;
   for (const std::string& argument : options.inputs) {
+    if (argument == "-" && IsTerminal(0)) {
+      Say("will not read packed data from a terminal");
+      status = 1;
+      continue;
+    }
     std::vector<std::string> names;
     std::string error;
     if (argument == "-") {
