@@ -112,7 +112,7 @@ class Examiner {
 
   WalkStep operator()(const Item& item) {
     const std::uint64_t i = item.output;
-    if (i + item.length <= RingSize) {
+    if (i + item.length <= RepackSpan) {
       evidence_.spanOutput = i + item.length;
       evidence_.spanPayload = item.offset + (item.reference ? 2 : 1);
     }
