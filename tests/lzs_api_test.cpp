@@ -305,9 +305,10 @@ TEST(LzsImageLength, LargestImage) {
 // they are too large, never an error code or a wrapped size.
 TEST(LzsSizes, ThirtyTwoBitResults) {
   const std::uint32_t tooLarge = lzs::Error<std::uint32_t>(LZS_ERROR_INPUT_TOO_LARGE);
+  const std::uint32_t largest = 0xFFFFFFFF - LZS_ERROR_MAX_CODE;  // below the codes
   for (const auto& [size, result] : {std::pair<std::uint64_t, std::uint32_t>{0, 0},
-                                     {0xFFFFFFF5, 0xFFFFFFF5},
-                                     {0xFFFFFFF6, tooLarge},
+                                     {largest, largest},
+                                     {largest + 1, tooLarge},
                                      {0xFFFFFFFE, tooLarge},
                                      {0x100000002, tooLarge},
                                      {9 * 0xFFFFFFFFull, tooLarge}}) {
@@ -331,7 +332,7 @@ TEST(LzsErrors, CodesNamesAndSizes) {
   }
   // The symbols, as lzs.h's list names them.
   const std::vector<std::string> listed = {
-#define LZS_LISTED(name, code, words, when) "LZS_ERROR_" #name,
+#define LZS_LISTED(name, code, words, when) std::string("LZS_ERROR_" #name),
       LZS_ERRORS(LZS_LISTED)
 #undef LZS_LISTED
   };
@@ -372,30 +373,30 @@ TEST(LzsDecodeAlloc, RoomAndResult) {
   for (int group = 0; group < 415104; ++group)
     large.insert(large.end(), {0xFF, 1, 2, 3, 4, 5, 6, 7, 8});
   large = WithHeader(large);
-  const size_t largeSize = 415104 * 8;
+  const size_t largeSize = size_t{415104} * 8;
   const size_t all = SIZE_MAX;
   struct Case {
     const char* name;
     const Bytes* image;
     size_t maxOutput;
-    bool refuse;
     size_t result;
     std::vector<size_t> asked;  // as the library chooses
     int lastItemCut;
+    bool refuse;
   };
   const Bytes cut(worked.begin(), worked.end() - 1);
   const Bytes noOutput = {0x01, 0, 0, 0, 0x00};
   const Case cases[] = {
-      {"worked example", &worked, all, false, 9, {54}, 0},
-      {"last item cut", &cutLast, all, false, 2, {36}, 1},
-      {"limit at the size", &worked, 9, false, 9, {9}, 0},
-      {"limit below the bound", &worked, 53, false, 9, {9}, 0},
-      {"limit below the size", &worked, 8, false, Error(LZS_ERROR_INPUT_TOO_LARGE), {}, 0},
-      {"limit 0", &worked, 0, false, Error(LZS_ERROR_INPUT_TOO_LARGE), {}, 0},
-      {"cut short", &cut, all, false, Error(LZS_ERROR_TRUNCATED), {}, 0},
-      {"yields nothing", &noOutput, all, false, Error(LZS_ERROR_NO_OUTPUT), {9}, 0},
-      {"no memory", &worked, all, true, Error(LZS_ERROR_OUT_OF_MEMORY), {54}, 0},
-      {"room above 32 MiB", &large, all, false, largeSize, {largeSize}, 0},
+      {"worked example", &worked, all, 9, {54}, 0, false},
+      {"last item cut", &cutLast, all, 2, {36}, 1, false},
+      {"limit at the size", &worked, 9, 9, {9}, 0, false},
+      {"limit below the bound", &worked, 53, 9, {9}, 0, false},
+      {"limit below the size", &worked, 8, Error(LZS_ERROR_INPUT_TOO_LARGE), {}, 0, false},
+      {"limit 0", &worked, 0, Error(LZS_ERROR_INPUT_TOO_LARGE), {}, 0, false},
+      {"cut short", &cut, all, Error(LZS_ERROR_TRUNCATED), {}, 0, false},
+      {"yields nothing", &noOutput, all, Error(LZS_ERROR_NO_OUTPUT), {9}, 0, false},
+      {"no memory", &worked, all, Error(LZS_ERROR_OUT_OF_MEMORY), {54}, 0, true},
+      {"room above 32 MiB", &large, all, largeSize, {largeSize}, 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -466,15 +467,15 @@ TEST(LzsDescribe, Words) {
       {truncated, sizes(0, 3), "cut short: the image is shorter than its header says"},
       // A header that promises more than 64 times the bytes there are: the
       // bytes are probably not an image. Both sides of the rule.
-      {truncated, sizes(64 * 3609, 3609),
+      {truncated, sizes(64ull * 3609, 3609),
        "cut short: the image is shorter than its header says (3,609 of 230,976 bytes)"},
-      {truncated, sizes(64 * 3609 + 1, 3609),
+      {truncated, sizes(64ull * 3609 + 1, 3609),
        "probably not an LZS image (its header promises 230,977 bytes; there are 3,609)"},
       {truncated, sizes(3364354902, 3609),
        "probably not an LZS image (its header promises 3,364,354,902 bytes; there are 3,609)"},
       {truncated, sizes(LZS_IMAGE_SIZE_MAX, 5),
        "probably not an LZS image (its header promises 4,294,967,299 bytes; there are 5)"},
-      {truncated, sizes(64 * 5, 5),
+      {truncated, sizes(64ull * 5, 5),
        "cut short: the image is shorter than its header says (5 of 320 bytes)"},
       {trailing, sizes(10004, 10010),
        "bytes after the end of the image (10,010 bytes; the image is 10,004)"},
