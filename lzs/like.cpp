@@ -17,6 +17,18 @@
 // of a count of items that puts that item in the same place of its group
 // of eight as in orig, so that the flag bytes and the items after it are
 // orig's bytes again. The parse tracks its count modulo 8 for that.
+//
+// An image's size is its items' cost in bits (9 a literal, 17 a
+// back-reference, flag bits included) over 8. When src keeps orig's size,
+// the span looks on (SizeReach) for an end where the parse costs no more
+// than orig's items it replaces, and makes it cost exactly that (Pad): then
+// the image keeps orig's size, and so its header, and differs from orig
+// only in the span. A parse can cost no less than the smallest, so orig's
+// items must leave room for that: an image of LZS_LEVEL_OPTIMAL leaves none,
+// one of a less thorough packer some in every few KiB. When src's size
+// changed, the bytes after the edit change anyway (their window positions
+// move): there the image must not be larger than the fast level's, and the
+// spans grow until it is not (or it is that image).
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
