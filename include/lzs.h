@@ -464,23 +464,24 @@ LZS_API void lzs_encoder_free(lzs_encoder* encoder);
  * bytes and the items after it are orig's again). So src that is what orig
  * decodes to gives orig's bytes, whatever packer made orig. After an edit
  * that keeps src's size, the two images differ only near the edit, and the
- * new parse costs what orig's items it replaces cost where it can (it
- * looks some 64 KiB on for such a place), so that the image keeps orig's
- * size and header; an image of orig's made by a packer less thorough than
+ * new parse costs what orig's items it replaces cost where it can (it looks
+ * some 64 KiB on for such a place), so that the image keeps orig's size and
+ * header; an image of orig's made by a packer less thorough than
  * LZS_LEVEL_OPTIMAL leaves room for that. After an edit that changes the
- * size, the items past it are orig's where they still fit, each moved by
- * the change, and the image is never larger than lzs_encode at
- * LZS_LEVEL_FAST makes of src. orig must be a whole image (the errors of
- * lzs_decode otherwise). Returns the image size, or an error:
- * LZS_ERROR_EMPTY_INPUT, LZS_ERROR_INPUT_TOO_LARGE (src or orig's output
- * above LZS_ENCODE_SIZE_MAX), LZS_ERROR_DST_TOO_SMALL (dst is then left as
- * it was), LZS_ERROR_OUT_OF_MEMORY (a workspace of about 24 bytes per byte
- * of orig's output, and the encoder's for src), LZS_ERROR_BAD_ARGUMENT (a
- * NULL buffer with a size, dst overlapping src or orig). reusedItems (may be
- * NULL) gets how many of orig's items the image took, origItems (may be
- * NULL) how many orig has. A dstCapacity of lzs_encode_bound(srcSize) + 2
- * always suffices (orig may end in a flag byte without items, or in one
- * byte of a back-reference, which decoding drops and the new image keeps). */
+ * size, the items past it are orig's where they still fit, each moved by the
+ * change, and the image is never larger than lzs_encode at LZS_LEVEL_FAST
+ * makes of src. orig must be a whole image (the errors of lzs_decode
+ * otherwise). Returns the image size, or an error: LZS_ERROR_EMPTY_INPUT,
+ * LZS_ERROR_INPUT_TOO_LARGE (src or orig's output above
+ * LZS_ENCODE_SIZE_MAX), LZS_ERROR_DST_TOO_SMALL (dst is then left as it
+ * was), LZS_ERROR_OUT_OF_MEMORY (a workspace of about 24 bytes per byte of
+ * orig's output, 20 per byte of src parsed anew, and the encoder's),
+ * LZS_ERROR_BAD_ARGUMENT (a NULL buffer with a size, dst overlapping src or
+ * orig). reusedItems (may be NULL) gets how many of orig's items the image
+ * took, origItems (may be NULL) how many orig has. A dstCapacity of
+ * lzs_encode_bound(srcSize) + 2 always suffices (orig may end in a flag byte
+ * without items, or in one byte of a back-reference, which decoding drops
+ * and the new image keeps). */
 LZS_API size_t lzs_encode_like(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
                                const void* orig, size_t origSize, unsigned long long* reusedItems,
                                unsigned long long* origItems);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -184,6 +185,12 @@ TEST(LzsInspect, AgreesWithTheReferenceDecoder) {
     images.push_back(WithHeader(RandomBytes(rng, length, length % 2 == 0 ? 256 : 3)));
   }
   for (const Packer& packer : Packers) images.push_back(packer.pack(Mixed(20000, rng())));
+  // The decoder's fuzzing corpus: crafted images, whole and damaged.
+  for (const auto& entry : std::filesystem::directory_iterator(
+           std::filesystem::path(LZS_FUZZ_CORPUS_DIR) / "fuzz_decode")) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    images.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   for (const Bytes& whole : images) {
     for (const Bytes& image : {whole, Cut(whole, whole.size() * 2 / 3), Appended(whole, {9, 9})}) {
       const size_t end =
