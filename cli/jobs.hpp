@@ -24,12 +24,12 @@ struct Job {
 
 struct Outcome {
   bool ok = true;
-  std::string messages;   // for standard error
-  std::string out;        // for standard output: a row of -l, the line of lzs-pack -v
-  bool done = false;      // packed, unpacked or tested: counted in the total
-  bool salvaged = false;  // a damaged image's output was kept (--salvage)
+  std::string messages;  // for standard error
+  std::string out;       // for standard output: a row of -l, the line of lzs-pack -v
+  bool done = false;     // packed, unpacked or tested: counted in the total
   std::uint64_t packedBytes = 0;
   std::uint64_t unpackedBytes = 0;
+  bool salvaged = false;  // a damaged image's output was kept (--salvage)
 };
 
 // NAME.SUFFIX (.lzs unless -S), in any case, with something before the
