@@ -513,10 +513,10 @@ LZS_API size_t lzs_encode_like(void* dst, size_t dstCapacity, const void* src, s
  * items that decode: of one cut short, those before the cut; of one with
  * bytes after it, the image's. */
 typedef enum {
-  LZS_STATUS_OK = 0,           /* "ok": a whole image */
-  LZS_STATUS_TRUNCATED = 1,    /* "truncated": cut short */
-  LZS_STATUS_TRAILING = 2,     /* "trailing": bytes after the image's end */
-  LZS_STATUS_NOT_AN_IMAGE = 3  /* "not-an-image": nothing decodes */
+  LZS_STATUS_OK = 0,          /* "ok": a whole image */
+  LZS_STATUS_TRUNCATED = 1,   /* "truncated": cut short */
+  LZS_STATUS_TRAILING = 2,    /* "trailing": bytes after the image's end */
+  LZS_STATUS_NOT_AN_IMAGE = 3 /* "not-an-image": nothing decodes */
 } lzs_status;
 #define LZS_LENGTH_BUCKETS 16
 #define LZS_DISTANCE_BUCKETS 13
