@@ -226,6 +226,7 @@ bool OutputFile::Fail(Failure& failure, const char* what, os::Error error) {
 
 void OutputFile::Discard() {
   (void)file_.Close();
+  through_ = false;
   if (!tempName_.empty()) (void)os::Remove(tempName_);
   UnregisterTempName(slot_);
   tempName_.clear();
@@ -238,9 +239,15 @@ void OutputFile::TakeTempName() {
   slot_ = RegisterTempName(tempName_);
 }
 
-bool OutputFile::Open(const std::string& target, const FileStamp& stamp, Failure& failure) {
+bool OutputFile::Open(const std::string& target, int descriptor, const FileStamp& stamp,
+                      Failure& failure) {
   Discard();
   target_ = target;
+  if (descriptor != os::NoDescriptor) {
+    const os::Error error = os::OpenThrough(target, descriptor, file_);
+    through_ = error == 0;
+    return through_ || FailSystem(failure, "cannot open", error);
+  }
   // The input's permission bits from the start, or only the user's while
   // nothing tells more; the file gets its final bits on commit.
   const std::uint32_t mode = stamp.known ? (stamp.mode & 0777) : 0600;
@@ -259,6 +266,13 @@ bool OutputFile::Write(const std::uint8_t* data, std::size_t size, Failure& fail
 }
 
 bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, Failure& failure) {
+  if (through_) {
+    // What was written is where it goes; the file there keeps its own
+    // owner, mode and times.
+    const os::Error closed = file_.Close();
+    Discard();
+    return closed == 0 || FailSystem(failure, "cannot write", closed);
+  }
   // The owner before the mode: a change of owner can clear mode bits.
   os::Error error = stamp.known ? os::SetOwner(file_, stamp) : 0;
   if (error != 0) return Fail(failure, "cannot set the owner", error);
@@ -315,6 +329,10 @@ bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, Failure& failure
     Discard();
     return cli::Fail(failure, "is not a regular file; not replaced");
   }
+  if (const char* system = os::SystemFolderOf(target_)) {
+    Discard();
+    return cli::Fail(failure, std::string("is in ") + system + "; not replaced");
+  }
   if ((error = os::Replace(tempName_, target_)) != 0) return Fail(failure, "cannot create", error);
   tempName_.clear();
   Discard();
@@ -343,6 +361,9 @@ bool Input::Remove(const std::string& path, Failure& failure) {
   // Closed first: Windows removes no file this process holds open. Through
   // a link, as the read went: the link is what is removed.
   (void)file_.Close();
+  if (const char* system = os::SystemFolderOf(path)) {
+    return Fail(failure, std::string("is in ") + system + "; not removed");
+  }
   os::Kind kind = os::Kind::Missing;
   FileStamp now;
   os::Error error = os::KindAndStamp(path, true, kind, now);
@@ -352,14 +373,14 @@ bool Input::Remove(const std::string& path, Failure& failure) {
   return error == 0 || FailSystem(failure, "cannot remove", error);
 }
 
-std::vector<std::string> FileKeys(const std::string& path) {
+std::vector<std::string> FileKeys(const std::string& path, const FileStamp& known) {
   std::vector<std::string> keys;
   auto idKey = [](const FileStamp& stamp) {
     return "file " + std::to_string(stamp.device) + " " + std::to_string(stamp.inode);
   };
-  os::Kind kind = os::Kind::Missing;
-  FileStamp stamp;
-  if (os::KindAndStamp(path, false, kind, stamp) == 0) {
+  os::Kind kind = known.known ? os::Kind::File : os::Kind::Missing;
+  FileStamp stamp = known;
+  if (known.known || os::KindAndStamp(path, false, kind, stamp) == 0) {
     keys.push_back(idKey(stamp));
     // A link: what it leads to, too.
     if (kind == os::Kind::Link && os::KindAndStamp(path, true, kind, stamp) == 0) {

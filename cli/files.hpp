@@ -120,7 +120,9 @@ class Input {
 };
 
 // An output, written to a temporary file beside its target and put in place
-// by Commit; discarded unless committed.
+// by Commit; discarded unless committed. A target that leads to a
+// descriptor (/dev/stdout) is written through instead, as standard output
+// is: it is never replaced, and keeps what was written to it.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -128,13 +130,14 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { Discard(); }
 
-  // For the output of the input that stamp describes (when known).
-  bool Open(const std::string& target, const FileStamp& stamp, Failure& failure);
+  // For the output of the input that stamp describes (when known);
+  // descriptor is what OutputDescriptor told of the target.
+  bool Open(const std::string& target, int descriptor, const FileStamp& stamp, Failure& failure);
   bool Write(const std::uint8_t* data, std::size_t size, Failure& failure);
   // Gives the file the stamp (when known: owner, mode and times) and puts it
   // in place as the target; an existing target is replaced only when
   // overwrite is set, and never a device, a FIFO or a socket, even through
-  // a link.
+  // a link, nor anything in /dev or /proc.
   bool Commit(const FileStamp& stamp, bool overwrite, Failure& failure);
 
  private:
@@ -145,8 +148,15 @@ class OutputFile {
   std::string target_;
   std::string tempName_;  // empty while the file has no name of this run's
   os::File file_;
-  int slot_ = -1;  // where tempName_ is known to the interrupt handler
+  int slot_ = -1;         // where tempName_ is known to the interrupt handler
+  bool through_ = false;  // written through a descriptor, not put in place
 };
+
+// What an output's name leads to, looked at once before any file is
+// opened: os::NoDescriptor, or a descriptor it is written through (see
+// os::DescriptorOf). A descriptor of this process's that is open then is
+// one it inherited, and keeps its number to the end of the run.
+inline int OutputDescriptor(const std::string& path) { return os::DescriptorOf(path); }
 
 // The reason given when an output exists and overwriting was not asked for
 // (Fault::Exists); the caller adds what the user can do about it.
@@ -164,6 +174,8 @@ bool ListFolder(const std::string& folder, std::vector<os::Entry>& entries, Fail
 // (the folder's device and file number, and the name in it). Two paths that
 // share a key name the same file. A path that is a link gives keys for the
 // link and for what it leads to.
-std::vector<std::string> FileKeys(const std::string& path);
+// known, when given, is the stamp of the regular file path names, taken
+// already (by the listing of its folder), so that it is not looked at again.
+std::vector<std::string> FileKeys(const std::string& path, const FileStamp& known = FileStamp{});
 
 }  // namespace cli

@@ -19,12 +19,18 @@ constexpr std::size_t DirectDecodeLimit = std::size_t{32} << 20;
 // Images above this size, and those whose whole read cannot have its
 // memory, are unpacked and tested in pieces, in constant memory.
 constexpr std::uint64_t WholeReadLimit = std::uint64_t{256} << 20;
-constexpr const char* StandardInput = "(standard input)";
-constexpr const char* StandardOutput = "(standard output)";
 
 struct DstreamFree {
   void operator()(lzs_dstream* ds) const { lzs_dstream_free(ds); }
 };
+
+// Data on standard output; false, with the reason, when it was not all
+// written.
+bool ToStandardOutput(const std::uint8_t* data, std::size_t size, Failure& failure) {
+  const os::Error error = WriteStandardOutput(data, size);
+  if (error != 0) failure.reason = SystemReason("cannot write", error);
+  return error == 0;
+}
 
 // One file's work, from its input to what it says.
 class FileJob {
@@ -34,13 +40,19 @@ class FileJob {
         job_(job),
         work_(work),
         outcome_(outcome),
-        name_(job.fromStdin ? StandardInput : job.input),
+        name_(job.fromStdin ? StandardInputName : job.input),
         toFile_(Writes() && !job.output.empty()) {}
 
   void Run();
 
  private:
   bool Writes() const { return job_.mode == Mode::Pack || job_.mode == Mode::Unpack; }
+  // Whether the input goes once its output is in place: not for standard
+  // input, nor for an output written through a descriptor, which, as
+  // standard output, is never in place.
+  bool Removes() const {
+    return options_.removeInput && !job_.fromStdin && job_.outputDescriptor == os::NoDescriptor;
+  }
   // What the output is given: the input's permission bits, owner and times.
   FileStamp OutputStamp() const { return job_.fromStdin ? FileStamp{} : input_.Stamp(); }
   void Fail(const std::string& subject, const std::string& reason) {
@@ -96,8 +108,11 @@ void FileJob::Run() {
   Failure failure;
   const bool opened =
       job_.fromStdin ? input_.OpenStandardInput(failure) : input_.Open(job_.input, failure);
-  if (toFile_ && PathExists(job_.output)) {
-    if (opened && input_.Is(job_.output)) return Fail(job_.output, "is the input file itself");
+  if (toFile_ && opened && input_.Is(job_.output)) {
+    return Fail(job_.output, "is the input file itself");
+  }
+  // A descriptor's name exists, and is written through without -f.
+  if (toFile_ && job_.outputDescriptor == os::NoDescriptor && PathExists(job_.output)) {
     // An empty file is left as it is (below), whatever its output's name
     // holds, since nothing would be written; should it have grown
     // meanwhile, the output is still not put over an existing one.
@@ -240,23 +255,21 @@ void FileJob::FailImage(std::size_t code, const Bytes& data) {
 void FileJob::Deliver(const Bytes& result) {
   Failure failure;
   if (!toFile_) {
-    if (!WriteStandardOutput(result.data(), result.size(), failure)) {
-      return Fail(StandardOutput, failure.reason);
+    if (!ToStandardOutput(result.data(), result.size(), failure)) {
+      return Fail(StandardOutputName, failure.reason);
     }
   } else {
     OutputFile file;
-    if (!file.Open(job_.output, OutputStamp(), failure) ||
+    if (!file.Open(job_.output, job_.outputDescriptor, OutputStamp(), failure) ||
         !file.Write(result.data(), result.size(), failure) ||
         !file.Commit(OutputStamp(), options_.force, failure)) {
       return Fail(job_.output, Said(failure));
     }
-    if (options_.removeInput && !job_.fromStdin && !input_.Remove(job_.input, failure)) {
-      return Fail(name_, failure.reason);
-    }
+    if (Removes() && !input_.Remove(job_.input, failure)) return Fail(name_, failure.reason);
   }
   outcome_.done = true;
   if (options_.verbosity < 2) return;
-  const std::string to = toFile_ ? job_.output : StandardOutput;
+  const std::string to = toFile_ ? job_.output : StandardOutputName;
   if (options_.face == Face::Pack) {
     outcome_.out = PackedLine(name_, outcome_.unpackedBytes, to, outcome_.packedBytes);
   } else {
@@ -284,7 +297,7 @@ void FileJob::Stream() {
 bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
   const bool writes = job_.mode == Mode::Unpack;
   const bool toFile = writes && !job_.output.empty();
-  const std::string outputName = toFile ? job_.output : StandardOutput;
+  const std::string outputName = toFile ? job_.output : StandardOutputName;
   std::unique_ptr<lzs_dstream, DstreamFree> ds(lzs_dstream_create());
   blamed = name_;
   if (ds == nullptr) {
@@ -305,7 +318,7 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
     Failure failed;
     if (writes && used > 0) {
       ok = toFile ? file.Write(room.data(), used, failed)
-                  : WriteStandardOutput(room.data(), used, failed);
+                  : ToStandardOutput(room.data(), used, failed);
     }
     if (!ok) why = failed.reason;
     used = 0;
@@ -315,7 +328,7 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
   const TakePiece take = [&](const std::uint8_t* data, std::size_t size, std::string& why) {
     if (toFile && !opened) {
       Failure failed;
-      if (!file.Open(job_.output, OutputStamp(), failed)) {
+      if (!file.Open(job_.output, job_.outputDescriptor, OutputStamp(), failed)) {
         why = failed.reason;
         outputFailed = true;
         return false;
@@ -373,9 +386,7 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
     if (outputFailed && !imageFailed) blamed = outputName;
     return false;
   }
-  if (options_.removeInput && !job_.fromStdin && writes && !input_.Remove(job_.input, failure)) {
-    return false;
-  }
+  if (writes && Removes() && !input_.Remove(job_.input, failure)) return false;
   outcome_.packedBytes = taken;
   outcome_.unpackedBytes = made;
   if (job_.mode == Mode::List) {
@@ -440,7 +451,7 @@ void RunJob(const Options& options, const Job& job, Workspace& work, Outcome& ou
   Bytes().swap(work.output);
   outcome.ok = false;
   try {
-    outcome.messages += Line(job.fromStdin ? std::string(StandardInput) : job.input,
+    outcome.messages += Line(job.fromStdin ? std::string(StandardInputName) : job.input,
                              outOfMemory ? "out of memory" : "failed (unexpected error)");
   } catch (...) {
   }
@@ -465,7 +476,7 @@ void DecideJobs(const Options& options, std::vector<Job>& jobs) {
   for (std::size_t k = 0; k < jobs.size(); ++k) {
     if (jobs[k].skipped || !jobs[k].refusal.empty()) continue;
     std::vector<std::string> keys;
-    if (!jobs[k].fromStdin) keys = FileKeys(jobs[k].input);
+    if (!jobs[k].fromStdin) keys = FileKeys(jobs[k].input, jobs[k].listed);
     if (!jobs[k].output.empty()) {
       outputKeys[k] = FileKeys(jobs[k].output);
       keys.insert(keys.end(), outputKeys[k].begin(), outputKeys[k].end());

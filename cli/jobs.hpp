@@ -15,11 +15,15 @@ namespace cli {
 
 struct Job {
   std::string input;       // a name, or "-" for standard input
+  FileStamp listed;        // the input as its folder's listing saw it (-r), else unknown
   bool fromStdin = false;  // the input is standard input
   Mode mode = Mode::Pack;  // what is done with it: never Mode::Dropped
   std::string output;      // empty: standard output (or nothing, for -t and -l)
-  std::string refusal;     // when set, why the job is not done
-  bool skipped = false;    // left alone, not read: an image --exclude-compressed excludes
+  // What output leads to (OutputDescriptor): a descriptor it is written
+  // through, as standard output is, or os::NoDescriptor.
+  int outputDescriptor = os::NoDescriptor;
+  std::string refusal;   // when set, why the job is not done
+  bool skipped = false;  // left alone, not read: an image --exclude-compressed excludes
 };
 
 struct Outcome {

@@ -1,8 +1,9 @@
 // lzs: packs and unpacks many LZS files at once, in the manner of gzip, zstd
 // and lz4; started as lzs-pack, it packs one file by lzs-pack's command
 // line. Options in options.cpp, one file's work in jobs.cpp, the rules for
-// files in files.cpp, messages in messages.cpp and console.cpp, the workers
-// in workers.cpp; here: the list of files, the workers' loop, the totals.
+// files in files.cpp, messages in messages.cpp, the standard streams in
+// console.cpp, what a batch shows in report.cpp, the workers in
+// workers.cpp; here: the list of files and the workers' loop.
 #include <algorithm>
 #include <atomic>
 #include <new>
@@ -15,6 +16,7 @@
 #include "cli/messages.hpp"
 #include "cli/options.hpp"
 #include "cli/paths.hpp"
+#include "cli/report.hpp"
 #include "cli/shell.hpp"
 #include "cli/workbench.hpp"
 #include "cli/workers.hpp"
@@ -26,41 +28,50 @@ using namespace cli;
 // Each worker holds a whole file and its output in memory.
 constexpr unsigned long MaxThreads = 64;
 
+// An input as the listing found it: its name, and its stamp when a folder's
+// listing gave it (links not followed).
+struct Listed {
+  std::string name;
+  FileStamp stamp;
+};
+
 // Adds the files under folder, sorted by name, without following links:
 // when unpacking only NAME.SUFFIX files, when packing all others. Links and
-// special files that would have been taken are skipped with a warning.
-bool AddFolder(const std::string& folder, const Options& options, std::vector<std::string>& files) {
+// special files that would have been taken are skipped with a warning. lost
+// counts what could not be looked at, each said in a line.
+void AddFolder(const std::string& folder, const Options& options, std::vector<Listed>& files,
+               std::size_t& lost) {
   std::vector<os::Entry> entries;
   Failure failure;
   if (!ListFolder(folder, entries, failure)) {
     PutText(2, Line(folder, failure.reason));
-    return false;
+    ++lost;
+    return;
   }
   std::sort(entries.begin(), entries.end(),
             [](const os::Entry& a, const os::Entry& b) { return a.name < b.name; });
-  bool ok = true;
   for (const os::Entry& entry : entries) {
     const std::string name = JoinPath(folder, entry.name);
     if (entry.error != 0) {
       PutText(2, Line(name, SystemReason("cannot read", entry.error)));
-      ok = false;
+      ++lost;
     } else if (entry.kind == os::Kind::Folder) {
-      ok = AddFolder(name, options, files) && ok;
+      AddFolder(name, options, files, lost);
     } else if ((options.mode == Mode::Pack) == HasLzsSuffix(name, options.suffix)) {
       continue;  // not this mode's kind of file
     } else if (entry.kind == os::Kind::File) {
-      files.push_back(name);
+      files.push_back({name, entry.stamp});
     } else if (options.verbosity > 0) {
       PutText(2, Line(name, entry.kind == os::Kind::Link ? "is a symbolic link; skipped"
                                                          : "is not a regular file; skipped"));
     }
   }
-  return ok;
 }
 
 // The inputs with their patterns expanded (on Windows); a pattern that
-// matches nothing is reported and clears ok, and the others are still done.
-std::vector<std::string> ExpandedInputs(const Options& options, bool& ok) {
+// matches nothing is reported and counted in lost, and the others are
+// still done.
+std::vector<std::string> ExpandedInputs(const Options& options, std::size_t& lost) {
   std::vector<std::string> inputs;
   std::vector<std::string> names;
   for (const std::string& input : options.inputs) {
@@ -68,7 +79,7 @@ std::vector<std::string> ExpandedInputs(const Options& options, bool& ok) {
     const bool standard = input == "-" && options.face == Face::Lzs;
     if (!standard && !ExpandWildcards(input, names, error)) {
       PutText(2, Line(input, error));
-      ok = false;
+      ++lost;
       continue;
     }
     if (standard) names.assign(1, input);
@@ -82,44 +93,14 @@ int UsageError() {
   return 2;
 }
 
-// For more than one file of a mode (files dropped on lzs.exe are unpacked
-// and packed): -l's total line of the files listed, -v's total of the files
-// done; nothing when no file was.
-void PrintTotals(const std::vector<Job>& jobs, const std::vector<Outcome>& outcomes) {
-  for (const Mode mode : {Mode::Unpack, Mode::Pack, Mode::Test, Mode::List}) {
-    std::uint64_t packed = 0;
-    std::uint64_t unpacked = 0;
-    std::size_t given = 0;
-    std::size_t files = 0;
-    for (std::size_t k = 0; k < jobs.size(); ++k) {
-      const Outcome& outcome = outcomes[k];
-      if (jobs[k].mode != mode) continue;
-      ++given;
-      if (!(mode == Mode::List ? outcome.ok : outcome.done)) continue;
-      packed += outcome.packedBytes;
-      unpacked += outcome.unpackedBytes;
-      ++files;
-    }
-    if (given < 2 || files == 0) continue;
-    if (mode == Mode::List) {
-      PutText(1, ListRow(packed, unpacked, "(total, " + Count(files, "file") + ")"));
-    } else {
-      const char* done = mode == Mode::Pack     ? "packed"
-                         : mode == Mode::Unpack ? "unpacked"
-                                                : "tested";
-      PutText(2, Summary(files, done, mode == Mode::Pack, packed, unpacked));
-    }
-  }
-}
-
 int Run(const Options& options) {
-  bool ok = true;
-  std::vector<std::string> inputs;
-  for (const std::string& input : ExpandedInputs(options, ok)) {
+  std::size_t lost = 0;  // inputs that failed before they became jobs
+  std::vector<Listed> inputs;
+  for (const std::string& input : ExpandedInputs(options, lost)) {
     if (options.recursive && input != "-" && IsFolder(input)) {
-      ok = AddFolder(input, options, inputs) && ok;
+      AddFolder(input, options, inputs, lost);
     } else {
-      inputs.push_back(input);
+      inputs.push_back({input, FileStamp{}});
     }
   }
 
@@ -127,17 +108,25 @@ int Run(const Options& options) {
   bool toStdout = false;
   bool fromStdin = false;
   bool packs = false;
-  for (const std::string& input : inputs) {
+  bool packsToTerminal = false;
+  for (const Listed& input : inputs) {
     Job job;
-    job.input = input;
-    job.fromStdin = input == "-" && options.face == Face::Lzs;
-    job.mode = ModeFor(options, input);
+    job.input = input.name;
+    job.listed = input.stamp;
+    job.fromStdin = input.name == "-" && options.face == Face::Lzs;
+    job.mode = ModeFor(options, input.name);
     const bool writes = job.mode == Mode::Pack || job.mode == Mode::Unpack;
     if (writes && !options.output.empty()) {
       job.output = options.output;
     } else if (writes && !options.toStdout && !job.fromStdin) {
-      job.output = DefaultOutputName(options, job.mode, input);
+      job.output = DefaultOutputName(options, job.mode, input.name);
     }
+    // Looked at before any file is opened: a descriptor open now is one
+    // the run was given.
+    if (!job.output.empty()) job.outputDescriptor = OutputDescriptor(job.output);
+    const int descriptor = job.output.empty() ? 1 : job.outputDescriptor;
+    packsToTerminal = packsToTerminal || (writes && job.mode == Mode::Pack && descriptor >= 0 &&
+                                          IsTerminal(descriptor));
     toStdout = toStdout || (writes && job.output.empty());
     fromStdin = fromStdin || job.fromStdin;
     packs = packs || job.mode == Mode::Pack;
@@ -151,7 +140,7 @@ int Run(const Options& options) {
     Say("only one input can be packed to standard output: LZS images cannot be joined");
     return UsageError();
   }
-  if (toStdout && options.mode == Mode::Pack && !options.force && IsTerminal(1)) {
+  if (packsToTerminal && !options.force) {
     Say("will not write packed data to a terminal (use -f to force)");
     return 1;
   }
@@ -190,8 +179,8 @@ int Run(const Options& options) {
       [&] { reporter.Tick(); });
   reporter.End();
 
-  if (options.mode == Mode::List || options.verbosity > 1) PrintTotals(jobs, outcomes);
-  return ok && reporter.AllOk() ? SalvageStatus(outcomes) : 1;
+  PrintTotals(options, jobs, outcomes, lost);
+  return lost == 0 && reporter.AllOk() ? SalvageStatus(outcomes) : 1;
 }
 
 // Whether the command line holds file names only: what Explorer passes for
@@ -227,16 +216,22 @@ int Main(int argc, char** argv) {
   const Face face = FaceForName(argc > 0 ? argv[0] : nullptr, options);
   if (face == Face::Pack) SetProgramName("lzs-pack");
   PrepareFiles();
-  if (face == Face::Lzs && StartedFromExplorer() && OnlyFileNames(argc, argv)) {
-    return RunFromExplorer(argc, argv);
-  }
+  const bool fromExplorer = face == Face::Lzs && StartedFromExplorer();
+  if (fromExplorer && OnlyFileNames(argc, argv)) return RunFromExplorer(argc, argv);
+  int status = 0;
   switch (ParseOptions(argc, argv, options)) {
     case ParseResult::Exit: return 0;
-    case ParseResult::UsageError: return UsageError();
-    case ParseResult::Run: break;
+    case ParseResult::UsageError: status = UsageError(); break;
+    case ParseResult::Run:
+      status = options.mode == Mode::Inspect || options.mode == Mode::Scan ? RunExamine(options)
+                                                                           : Run(options);
+      break;
   }
-  if (options.mode == Mode::Inspect || options.mode == Mode::Scan) return RunExamine(options);
-  return Run(options);
+  // A command of Explorer's with options, such as the installer's "Unpack"
+  // verb (lzs.exe -d -- FILE): its window closes when the run ends, so a
+  // failure's message waits for Enter to be read.
+  if (fromExplorer && status != 0) WaitForEnter();
+  return status;
 }
 
 }  // namespace
@@ -250,5 +245,8 @@ int main(int argc, char** argv) {
   } catch (...) {
     Say("failed (unexpected error)");
   }
-  return CloseStandardOutput() ? status : 1;
+  const os::Error lost = CloseStandardOutput();
+  if (lost == 0) return status;
+  Say(std::string(StandardOutputName) + ": " + SystemReason("cannot write", lost));
+  return 1;
 }

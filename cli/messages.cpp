@@ -24,6 +24,11 @@ std::string SizeText(std::uint64_t count) { return Grouped(count) + " bytes"; }
 
 constexpr std::size_t ErrorCode(lzs_error error) { return static_cast<std::size_t>(0) - error; }
 
+// "; 3 failed" after a count of files, when any failed.
+std::string Failed(std::size_t failed) {
+  return failed == 0 ? "" : "; " + Grouped(failed) + " failed";
+}
+
 }  // namespace
 
 void SetProgramName(const char* name) { programName = name; }
@@ -151,12 +156,19 @@ std::string TestReport(int verbosity, const std::string& name, std::uint64_t mad
   return report;
 }
 
+std::string ListTotal(std::uint64_t packed, std::uint64_t unpacked, std::size_t files,
+                      std::size_t failed) {
+  return ListRow(packed, unpacked, "(total, " + Count(files, "file") + Failed(failed) + ")");
+}
+
 std::string Summary(std::size_t files, const char* done, bool packed, std::uint64_t packedBytes,
-                    std::uint64_t unpackedBytes) {
+                    std::uint64_t unpackedBytes, std::size_t failed) {
   const std::uint64_t taken = packed ? unpackedBytes : packedBytes;
   const std::uint64_t made = packed ? packedBytes : unpackedBytes;
-  return programName + ": " + Count(files, "file") + " " + done + ": " + Grouped(taken) + " -> " +
-         SizeText(made) + " (" + Ratio(packedBytes, unpackedBytes) + ")\n";
+  const std::string sizes = files == 0 ? ""
+                                       : ": " + Grouped(taken) + " -> " + SizeText(made) + " (" +
+                                             Ratio(packedBytes, unpackedBytes) + ")";
+  return programName + ": " + Count(files, "file") + " " + done + sizes + Failed(failed) + "\n";
 }
 
 std::string ProgressLine(std::size_t done, std::size_t files, std::uint64_t bytes, double seconds) {

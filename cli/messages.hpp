@@ -15,6 +15,10 @@
 
 namespace cli {
 
+// What messages call the standard streams.
+inline constexpr const char* StandardInputName = "(standard input)";
+inline constexpr const char* StandardOutputName = "(standard output)";
+
 // "lzs", or "lzs-pack" when started by that name.
 void SetProgramName(const char* name);
 const std::string& ProgramName();
@@ -63,11 +67,16 @@ std::string PackedLine(const std::string& name, std::uint64_t unpacked, const st
 // with 2 that it is OK and what was checked.
 std::string TestReport(int verbosity, const std::string& name, std::uint64_t made,
                        bool lastItemCut);
-// -v with more than one file: "lzs: 12 files packed: 37,510,112 ->
+// -l's total line of more than one file: "(total, 2 files)" in the name's
+// column, with "; 1 failed" when any failed.
+std::string ListTotal(std::uint64_t packed, std::uint64_t unpacked, std::size_t files,
+                      std::size_t failed);
+// The total of more than one file: "lzs: 12 files packed: 37,510,112 ->
 // 14,070,221 bytes (37.51 %)", from the unpacked to the packed size when
-// packing, the other way when unpacking or testing.
+// packing, the other way when unpacking or testing, and "; 3 failed" when
+// any failed; "lzs: 0 files tested; 2 failed" when none was done.
 std::string Summary(std::size_t files, const char* done, bool packed, std::uint64_t packedBytes,
-                    std::uint64_t unpackedBytes);
+                    std::uint64_t unpackedBytes, std::size_t failed);
 // The progress line, without its leading carriage return.
 std::string ProgressLine(std::size_t done, std::size_t files, std::uint64_t bytes, double seconds);
 

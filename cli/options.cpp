@@ -89,7 +89,8 @@ constexpr const char* HelpRules =
     "still done. Standard input and images too large to hold are unpacked in\n"
     "pieces, in constant memory; to standard output their bytes go out as\n"
     "they are decoded, before a cut-short image is found bad at its end.\n"
-    "Exit status: 0 when every file succeeded, 1 when any failed, 2 for a\n"
+    "Exit status: 0 when every file succeeded, 1 when any failed (a run of\n"
+    "more than one file then ends with a total that counts them), 2 for a\n"
     "wrong command line, or with --salvage when a damaged image was kept.\n";
 
 constexpr const char* PackHelpText =

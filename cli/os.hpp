@@ -96,6 +96,24 @@ File StandardOutput();  // borrowed
 Error KindAndStamp(const File& file, Kind& kind, FileStamp& stamp);
 // Of a name; a missing file is Kind::Missing with the error that said so.
 Error KindAndStamp(const std::string& path, bool followLinks, Kind& kind, FileStamp& stamp);
+
+// A name that leads, through its links, to an open descriptor (/dev/stdout,
+// /dev/fd/N, /proc/self/fd/N, /proc/PID/fd/N) stands for that descriptor:
+// what is written to it is written through, and the name is never
+// replaced. DescriptorOf gives this process's own number, OtherDescriptor
+// for another process's, or NoDescriptor (also for a descriptor that is
+// closed). Windows has no such names.
+constexpr int NoDescriptor = -1;
+constexpr int OtherDescriptor = -2;
+int DescriptorOf(const std::string& path);
+// Opens such a name to write through it: this process's own descriptor is
+// borrowed as it is (as standard output is), another process's is opened
+// anew to add to, never waiting (a pipe without a reader fails).
+Error OpenThrough(const std::string& path, int descriptor, File& file);
+// The system's own folder a name is in, its folder's links followed:
+// "/dev" or "/proc", whose files are never replaced or removed; nullptr for
+// any other (and always on Windows).
+const char* SystemFolderOf(const std::string& path);
 // Where reading stands now (for standard input, which may not start at 0).
 Error Position(const File& file, std::uint64_t& offset);
 Error Seek(const File& file, std::uint64_t offset);
@@ -138,7 +156,8 @@ Error Remove(const std::string& path);
 struct Entry {
   std::string name;
   Kind kind;
-  Error error;  // when the entry could not be looked at
+  Error error;      // when the entry could not be looked at
+  FileStamp stamp;  // links not followed; unknown where the listing does not tell
 };
 // The entries of a folder, but . and .., in no particular order; links not
 // followed.

@@ -6,13 +6,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <system_error>
 #include <thread>
 
 #include "cli/os.hpp"
+#include "cli/paths.hpp"
 #include "cli/temp_names.hpp"
 
 namespace cli::os {
@@ -113,6 +116,38 @@ Error Retrying(ssize_t (*call)(int, void*, size_t), int fd, void* data, std::siz
   }
 }
 
+// The folder's path with every link followed, or "" when it cannot be
+// found.
+std::string RealFolder(const std::string& folder) {
+  char* real = realpath(folder.c_str(), nullptr);
+  if (real == nullptr) return "";
+  std::string path = real;
+  std::free(real);
+  return path;
+}
+
+// Skips the digits at text[at...]; false when there is none.
+bool SkipNumber(const std::string& text, std::size_t& at) {
+  const std::size_t start = at;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+  return at > start;
+}
+
+// Whether a real path is a process's folder of descriptors, /proc/PID/fd
+// or /proc/PID/task/TID/fd; pid gets PID.
+bool IsDescriptorFolder(const std::string& folder, unsigned long& pid) {
+  const std::string proc = "/proc/";
+  std::size_t at = proc.size();
+  if (folder.compare(0, at, proc) != 0 || !SkipNumber(folder, at)) return false;
+  pid = std::strtoul(folder.c_str() + proc.size(), nullptr, 10);
+  const std::string task = "/task/";
+  if (folder.compare(at, task.size(), task) == 0) {
+    at += task.size();
+    if (!SkipNumber(folder, at)) return false;
+  }
+  return folder.compare(at, std::string::npos, "/fd") == 0;
+}
+
 Error WriteAll(int fd, const void* data, std::size_t size) {
   const auto* at = static_cast<const std::uint8_t*>(data);
   while (size > 0) {
@@ -181,6 +216,62 @@ Error KindAndStamp(const std::string& path, bool followLinks, Kind& kind, FileSt
   kind = KindOf(st.st_mode);
   stamp = StampOf(st);
   return 0;
+}
+
+int DescriptorOf(const std::string& path) {
+  // Each link on the way is followed by hand, as far as the kernel's own
+  // links in /proc/PID/fd, which lead to a descriptor, not to a name. Every
+  // name on the way is a link, the last one too: one that is none, or is
+  // missing (a closed descriptor's too), ends the look at once.
+  constexpr int MostLinks = 40;
+  std::string at = path;
+  for (int link = 0; link < MostLinks; ++link) {
+    struct stat st {};
+    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return NoDescriptor;
+    const std::string folder = RealFolder(FolderOf(at));
+    const std::string base = BaseName(at);
+    if (folder.empty() || base.empty() || base == "." || base == "..") return NoDescriptor;
+    unsigned long pid = 0;
+    if (IsDescriptorFolder(folder, pid)) {
+      std::size_t digits = 0;
+      if (!SkipNumber(base, digits) || digits != base.size()) return NoDescriptor;
+      if (pid != static_cast<unsigned long>(getpid())) return OtherDescriptor;
+      const unsigned long number = std::strtoul(base.c_str(), nullptr, 10);
+      return number <= INT_MAX ? static_cast<int>(number) : NoDescriptor;
+    }
+    std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
+    const ssize_t length = readlink(at.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return NoDescriptor;
+    target.resize(static_cast<std::size_t>(length));
+    at = target[0] == '/' ? target : JoinPath(folder, target);
+  }
+  return NoDescriptor;
+}
+
+Error OpenThrough(const std::string& path, int descriptor, File& file) {
+  if (descriptor >= 0) {
+    if (fcntl(descriptor, F_GETFD) == -1) return Last();
+    file = File(descriptor, false);
+    return 0;
+  }
+  // Another process's: a new opening of what it has, added to (a regular
+  // file is not written over from its start) and never waited on.
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return Last();
+  file = File(fd, true);
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? 0 : Last();
+}
+
+const char* SystemFolderOf(const std::string& path) {
+  const std::string folder = RealFolder(FolderOf(path));
+  for (const char* system : {"/dev", "/proc"}) {
+    const std::size_t size = std::strlen(system);
+    if (folder.compare(0, size, system) == 0 && (folder.size() == size || folder[size] == '/')) {
+      return system;
+    }
+  }
+  return nullptr;
 }
 
 Error Position(const File& file, std::uint64_t& offset) {
@@ -285,7 +376,8 @@ Error ListFolder(const std::string& folder, std::vector<Entry>& entries) {
     if (name == "." || name == "..") continue;
     struct stat st {};
     const bool looked = lstat((prefix + name).c_str(), &st) == 0;
-    entries.push_back({name, looked ? KindOf(st.st_mode) : Kind::Missing, looked ? 0 : Last()});
+    entries.push_back({name, looked ? KindOf(st.st_mode) : Kind::Missing, looked ? 0 : Last(),
+                       looked ? StampOf(st) : FileStamp{}});
   }
   const Error error = Last();
   closedir(dir);

@@ -192,6 +192,14 @@ Error KindAndStamp(const std::string& path, bool followLinks, Kind& kind, FileSt
   return error;
 }
 
+int DescriptorOf(const std::string& /*path*/) { return NoDescriptor; }
+
+Error OpenThrough(const std::string& /*path*/, int /*descriptor*/, File& /*file*/) {
+  return ERROR_NOT_SUPPORTED;
+}
+
+const char* SystemFolderOf(const std::string& /*path*/) { return nullptr; }
+
 Error Position(const File& file, std::uint64_t& offset) {
   LARGE_INTEGER at{};
   if (!SetFilePointerEx(Handle(file), LARGE_INTEGER{}, &at, FILE_CURRENT)) return Last();
@@ -276,7 +284,7 @@ Error ListFolder(const std::string& folder, std::vector<Entry>& entries) {
     const Kind kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Kind::Link
                       : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? Kind::Folder
                                                                        : Kind::File;
-    entries.push_back({name, kind, 0});
+    entries.push_back({name, kind, 0, FileStamp{}});
   } while (FindNextFileA(search, &found));
   const Error error = Last();
   FindClose(search);

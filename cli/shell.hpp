@@ -24,7 +24,8 @@ bool IsHelpSwitch(const char* argument);
 // The help's words for what this platform has: after "show this help and
 // exit", the help switch it adds (" (also /?)" on Windows); before the
 // rules, lines on the names lzs also goes by (lzscat and unlzs, which the
-// Windows zip does not have) or on Windows on patterns and Explorer.
+// Windows zip does not have) and on /dev, or on Windows on patterns and
+// Explorer.
 extern const char* const HelpSwitchNote;
 extern const char* const PlatformHelp;
 

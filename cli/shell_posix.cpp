@@ -11,7 +11,10 @@ bool ExpandWildcards(const std::string& argument, std::vector<std::string>& name
 bool IsHelpSwitch(const char* /*argument*/) { return false; }
 
 const char* const HelpSwitchNote = "";
-const char* const PlatformHelp = "Started as lzscat, lzs works as lzs -dc; as unlzs, as lzs -d.\n";
+const char* const PlatformHelp =
+    "Started as lzscat, lzs works as lzs -dc; as unlzs, as lzs -d.\n"
+    "A name that leads to a descriptor (-o /dev/stdout) is written through, as\n"
+    "-c writes; nothing in /dev or /proc is ever replaced or removed.\n";
 
 bool StartedFromExplorer() { return false; }
 

@@ -13,7 +13,6 @@
 namespace cli {
 namespace {
 
-constexpr const char* StandardInputName = "(standard input)";
 // Inspect and scan read files whole, whatever their size and header.
 constexpr ReadRule AnyBytes{std::numeric_limits<std::uint64_t>::max(), false};
 
@@ -54,8 +53,8 @@ bool Extract(const Options& options, const std::string& name, const Bytes& data,
     failure.reason = lzs_error_name(n);
   } else {
     OutputFile file;
-    if (file.Open(target, FileStamp{}, failure) && file.Write(output.data(), n, failure) &&
-        file.Commit(FileStamp{}, options.force, failure)) {
+    if (file.Open(target, os::NoDescriptor, FileStamp{}, failure) &&
+        file.Write(output.data(), n, failure) && file.Commit(FileStamp{}, options.force, failure)) {
       if (options.verbosity > 1) PutText(2, Line(target, "unpacked, " + Count(n, "byte")));
       return true;
     }

@@ -71,9 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::ptrdiff_t wanted = static_cast<std::ptrdiff_t>(plainLength) + offset;
   const std::size_t capacity = wanted < 0 ? 0 : static_cast<std::size_t>(wanted);
 
-  const lzs::DecodePath before = lzs::CurrentDecodePath();
-  for (int p = 0; p < lzs::DecodePathCount; ++p) {
-    if (!lzs::ForceDecodePath(static_cast<lzs::DecodePath>(p))) continue;
+  const int before = lzs::CurrentDecodePath();
+  for (int path = 0; path < lzs::DecodePathCount(); ++path) {
+    if (!lzs::ForceDecodePath(path)) continue;
     auto fast = std::make_unique<std::uint8_t[]>(areaSize);
     std::memset(fast.get(), Untouched, areaSize);
     const std::uint32_t fastLength = lzs::DecodeLzs(image.get(), length, fast.get());

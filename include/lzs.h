@@ -38,8 +38,11 @@ extern "C" {
 
 /* The calls are the library's only exported symbols: the library is built
  * with everything else hidden, as a shared library and as liblzs.a (which a
- * shared object linking it then exports nothing else of). */
-#if defined(_WIN32) && defined(LZS_BUILDING_SHARED)
+ * shared object linking it then exports nothing else of). A program that
+ * compiles the library's sources into itself and exports none of it (the
+ * Python module) defines LZS_API as nothing. */
+#if defined(LZS_API)
+#elif defined(_WIN32) && defined(LZS_BUILDING_SHARED)
 #define LZS_API __declspec(dllexport)
 #elif defined(_WIN32) && defined(LZS_DLL_IMPORT)
 #define LZS_API __declspec(dllimport) /* a program linked with lzs.dll's import library */

@@ -24,7 +24,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "lzs/cpu.hpp"
 #include "lzs/decode_groups.hpp"
 #include "lzs/decode_paths.hpp"
 #include "lzs/walk.hpp"
@@ -34,7 +33,7 @@ namespace lzs {
 namespace {
 
 // Per flag byte, one byte per item: -1 (all ones) for a literal, 0 for a
-// back-reference.
+// back-reference (2 KB, which the small decoder goes without).
 struct LiteralMaskTable {
   std::int8_t masks[256][8];
 };
@@ -56,7 +55,6 @@ struct PortableGroup {
                                                     std::uint8_t* outputArea,
                                                     std::size_t& outIndex) const {
     std::size_t i = outIndex;
-    const std::int8_t* literalMasks = LiteralMasks.masks[flags];
 #pragma GCC unroll 8
     for (int item = 0; item < 8; ++item) {
       // A literal is copied like a back-reference whose source is the
@@ -66,7 +64,9 @@ struct PortableGroup {
       // back-references that overlap their own output or start before it
       // leave that path.
       const std::uintptr_t literalMask =
-          static_cast<std::uintptr_t>(std::intptr_t{literalMasks[item]});
+          SmallDecoder
+              ? 0 - static_cast<std::uintptr_t>(flags >> item & 1)
+              : static_cast<std::uintptr_t>(std::intptr_t{LiteralMasks.masks[flags][item]});
       const std::uint32_t b0 = in[0];  // for a literal, the two bytes below
       const std::uint32_t b1 = in[1];  // mean nothing and go unused
       const std::size_t distance = ItemDistance(i, ItemPosition(b0, b1));
@@ -170,50 +170,18 @@ inline std::uint32_t ByteSum(std::uint64_t word) {
   return static_cast<std::uint32_t>((word * 0x0101010101010101ULL) >> 56);
 }
 
-// The path decoding takes, as a DecodePath number; -1 until the first
-// decode (or a forced path) sets it. Threads that race to set it all store
-// the same number.
-int currentPath = -1;
-
-// The loop of each path this build has (see decode_paths.hpp); nullptr for
-// the others.
-FastLoop BuiltLoop(DecodePath path) {
-  switch (path) {
-    case DecodePath::Scalar: return DecodeGroupsScalar;
-#if defined(LZS_SSSE3_LOOP)
-    case DecodePath::Ssse3: return DecodeGroupsSsse3;
-#endif
-#if defined(LZS_AVX2_LOOP)
-    case DecodePath::Avx2: return DecodeGroupsAvx2;
-#endif
-#if defined(LZS_SIMD128_LOOP)
-    case DecodePath::Simd128: return DecodeGroupsSimd128;
-#endif
-    default: return nullptr;
-  }
-}
-
-bool PathSupported(DecodePath path) {
-  if (BuiltLoop(path) == nullptr) return false;
-  const CpuFeatures cpu = ReadCpuFeatures();
-  switch (path) {
-    case DecodePath::Scalar: return true;
-    case DecodePath::Ssse3: return cpu.ssse3;
-    case DecodePath::Avx2: return cpu.avx2;
-    case DecodePath::Simd128: return true;  // the module would not have loaded without it
-  }
-  return false;
-}
-
 }  // namespace
 
-// The small decoder runs the groups that follow the first window through the
-// loop of the first window too (which tests, in vain there, whether a
-// source lies before the output): one loop less to carry.
-std::size_t DecodeGroupsScalar(const std::uint8_t*& in, const std::uint8_t* inEnd,
-                               std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
-  PortableGroup<SmallDecoder> group;
-  return RunGroups(group, in, inEnd, outputArea, i, outLimit);
+// The portable loop, the path every processor can take. The small decoder
+// runs the groups that follow the first window through the loop of the
+// first window too (which tests, in vain there, whether a source lies
+// before the output): one loop less to carry.
+FastLoop ScalarLoop() {
+  return [](const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
+            std::size_t i, std::size_t outLimit) {
+    PortableGroup<SmallDecoder> group;
+    return RunGroups(group, in, inEnd, outputArea, i, outLimit);
+  };
 }
 
 std::size_t DecodeGroups(const std::uint8_t*& in, const std::uint8_t* inEnd,
@@ -226,38 +194,6 @@ std::size_t DecodeGroups(const std::uint8_t*& in, const std::uint8_t* inEnd,
   }
   return CurrentFastLoop()(in, inEnd, outputArea, i, outLimit);
 }
-
-const char* DecodePathName(DecodePath path) {
-  switch (path) {
-    case DecodePath::Scalar: return "scalar";
-    case DecodePath::Ssse3: return "ssse3";
-    case DecodePath::Avx2: return "avx2";
-    case DecodePath::Simd128: return "simd128";
-  }
-  return "unknown";
-}
-
-bool DecodePathAvailable(DecodePath path) { return PathSupported(path); }
-
-DecodePath CurrentDecodePath() {
-  int path = __atomic_load_n(&currentPath, __ATOMIC_RELAXED);
-  if (path < 0) {
-    path = static_cast<int>(DecodePath::Scalar);
-    for (const DecodePath wider : {DecodePath::Ssse3, DecodePath::Avx2, DecodePath::Simd128}) {
-      if (PathSupported(wider)) path = static_cast<int>(wider);
-    }
-    __atomic_store_n(&currentPath, path, __ATOMIC_RELAXED);
-  }
-  return static_cast<DecodePath>(path);
-}
-
-bool ForceDecodePath(DecodePath path) {
-  if (!PathSupported(path)) return false;
-  __atomic_store_n(&currentPath, static_cast<int>(path), __ATOMIC_RELAXED);
-  return true;
-}
-
-FastLoop CurrentFastLoop() { return BuiltLoop(CurrentDecodePath()); }
 
 std::size_t DecodeLzsPayload(const std::uint8_t* payload, std::size_t payloadLength,
                              std::uint8_t* outputArea, std::size_t outputCapacity,

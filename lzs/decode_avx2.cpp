@@ -3,7 +3,7 @@
 
 #include "lzs/decode_paths.hpp"
 
-#if defined(LZS_AVX2_LOOP)
+#if LZS_X86_LOOPS
 
 #include <immintrin.h>
 
@@ -79,16 +79,25 @@ struct Avx2 {
   };
 };
 
-}  // namespace
-
 std::size_t DecodeGroupsAvx2(const std::uint8_t*& in, const std::uint8_t* inEnd,
                              std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
   VectorGroup<Avx2> group;
   return RunGroups(group, in, inEnd, outputArea, i, outLimit);
 }
 
+}  // namespace
 }  // namespace lzs
 
 LZS_TARGET_END
+
+namespace lzs {
+FastLoop Avx2Loop() { return DecodeGroupsAvx2; }
+}  // namespace lzs
+
+#else
+
+namespace lzs {
+FastLoop Avx2Loop() { return nullptr; }
+}  // namespace lzs
 
 #endif

@@ -2,27 +2,24 @@
 // them: made once per process from what the processor offers, or forced by
 // a test or a benchmark.
 //
-// Every build compiles the same sources with one set of flags: each vector
-// loop names its instruction set in its own source file, which compiles to
-// nothing where the set does not apply. The loops a build has:
-//  - the portable loop, always;
-//  - on x86-64, the SSSE3 and the AVX2 loop (the exe's small decoder the
-//    AVX2 one alone), run only where cpuid finds the set;
-//  - in WebAssembly built with SIMD128 (-msimd128), the SIMD128 loop;
-// and the portable one alone when LZS_SCALAR_ONLY is defined.
+// Each path is a row of one table (decode_paths.cpp): its name, its loop,
+// the processor features it needs and its priority; decoding takes the
+// available path of highest priority. A path's loop lives in a source file
+// of its own, which names its instruction set in the source (so every build
+// compiles the same files with one set of flags) and gives a null loop in
+// builds where that set does not apply. Adding a path is that file, its
+// line in lzs/sources.txt and its row.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+// The vector loops for x86-64 (the exe's small decoder takes the AVX2 one
+// alone), unless LZS_SCALAR_ONLY asks for the portable loop alone.
 #if !defined(LZS_SCALAR_ONLY) && defined(__x86_64__)
-#define LZS_AVX2_LOOP 1
-#if !defined(LZS_SMALL_DECODER)
-#define LZS_SSSE3_LOOP 1
-#endif
-#endif
-#if !defined(LZS_SCALAR_ONLY) && defined(__wasm_simd128__)
-#define LZS_SIMD128_LOOP 1
+#define LZS_X86_LOOPS 1
+#else
+#define LZS_X86_LOOPS 0
 #endif
 
 namespace lzs {
@@ -34,36 +31,33 @@ namespace lzs {
 using FastLoop = std::size_t (*)(const std::uint8_t*& in, const std::uint8_t* inEnd,
                                  std::uint8_t* outputArea, std::size_t i, std::size_t outLimit);
 
-enum class DecodePath : int {
-  Scalar,   // the portable loop, one item after another
-  Ssse3,    // a group's eight items unpacked together with one shuffle
-  Avx2,     // the same, with one 32-byte move per item
-  Simd128,  // the same in WebAssembly, with two 16-byte moves per item
+// One decode path.
+struct DecodePathRow {
+  const char* name;
+  FastLoop (*loop)();  // the loop, or nullptr where this build lacks it
+  unsigned needs;      // CpuFeature bits the processor must have
+  int priority;        // the available path of highest priority is taken
 };
-inline constexpr int DecodePathCount = 4;
 
-// "scalar", "ssse3", "avx2" or "simd128".
-const char* DecodePathName(DecodePath path);
+// The table: paths are numbered by their place in it, 0 to
+// DecodePathCount() - 1 (path 0 is the portable loop, always available).
+const DecodePathRow& DecodePathAt(int path);
+int DecodePathCount();
+
+const char* DecodePathName(int path);
+// The path of that name, or -1.
+int FindDecodePath(const char* name);
 // Whether this build has the path and this processor can run it.
-bool DecodePathAvailable(DecodePath path);
-// The path decoding uses now: the widest available one, unless one was forced.
-DecodePath CurrentDecodePath();
+bool DecodePathAvailable(int path);
+// The path decoding uses now: the available one of highest priority, unless
+// one was forced.
+int CurrentDecodePath();
 // Makes every later decode in this process take `path` (for tests and
 // benchmarks); false, and nothing changed, when it is not available.
-bool ForceDecodePath(DecodePath path);
+bool ForceDecodePath(int path);
 
 // The loop of the current path.
 FastLoop CurrentFastLoop();
-
-// The loops themselves; the vector ones exist only in the builds named above.
-std::size_t DecodeGroupsScalar(const std::uint8_t*& in, const std::uint8_t* inEnd,
-                               std::uint8_t* outputArea, std::size_t i, std::size_t outLimit);
-std::size_t DecodeGroupsSsse3(const std::uint8_t*& in, const std::uint8_t* inEnd,
-                              std::uint8_t* outputArea, std::size_t i, std::size_t outLimit);
-std::size_t DecodeGroupsAvx2(const std::uint8_t*& in, const std::uint8_t* inEnd,
-                             std::uint8_t* outputArea, std::size_t i, std::size_t outLimit);
-std::size_t DecodeGroupsSimd128(const std::uint8_t*& in, const std::uint8_t* inEnd,
-                                std::uint8_t* outputArea, std::size_t i, std::size_t outLimit);
 
 }  // namespace lzs
 

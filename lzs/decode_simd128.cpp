@@ -3,7 +3,7 @@
 
 #include "lzs/decode_paths.hpp"
 
-#if defined(LZS_SIMD128_LOOP)
+#if !defined(LZS_SCALAR_ONLY) && defined(__wasm_simd128__)
 
 #include <wasm_simd128.h>
 
@@ -62,14 +62,22 @@ struct Simd128 : PairedMoves {
   };
 };
 
-}  // namespace
-
 std::size_t DecodeGroupsSimd128(const std::uint8_t*& in, const std::uint8_t* inEnd,
                                 std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
   VectorGroup<Simd128> group;
   return RunGroups(group, in, inEnd, outputArea, i, outLimit);
 }
 
+}  // namespace
+
+FastLoop Simd128Loop() { return DecodeGroupsSimd128; }
+
+}  // namespace lzs
+
+#else
+
+namespace lzs {
+FastLoop Simd128Loop() { return nullptr; }
 }  // namespace lzs
 
 #endif

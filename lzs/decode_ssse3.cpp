@@ -3,7 +3,7 @@
 
 #include "lzs/decode_paths.hpp"
 
-#if defined(LZS_SSSE3_LOOP)
+#if LZS_X86_LOOPS && !defined(LZS_SMALL_DECODER)
 
 #include <immintrin.h>
 
@@ -35,16 +35,25 @@ struct Ssse3 : PairedMoves {
   }
 };
 
-}  // namespace
-
 std::size_t DecodeGroupsSsse3(const std::uint8_t*& in, const std::uint8_t* inEnd,
                               std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
   VectorGroup<Ssse3> group;
   return RunGroups(group, in, inEnd, outputArea, i, outLimit);
 }
 
+}  // namespace
 }  // namespace lzs
 
 LZS_TARGET_END
+
+namespace lzs {
+FastLoop Ssse3Loop() { return DecodeGroupsSsse3; }
+}  // namespace lzs
+
+#else
+
+namespace lzs {
+FastLoop Ssse3Loop() { return nullptr; }
+}  // namespace lzs
 
 #endif

@@ -10,3 +10,8 @@ endif()
 # A zip stores local times without a zone: write them in UTC, whatever the
 # packager's time zone.
 set(ENV{TZ} UTC)
+# A cross build's packages: dpkg-shlibdeps finds the target's libraries and
+# objdump through the architecture it is told.
+if(CPACK_LZS_DEB_HOST_ARCH)
+  set(ENV{DEB_HOST_ARCH} ${CPACK_LZS_DEB_HOST_ARCH})
+endif()

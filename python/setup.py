@@ -54,6 +54,8 @@ extension = Extension(
     include_dirs=["liblzs/include", "liblzs"],
     define_macros=[
         ("LZS_MODULE_VERSION", f'"{version}"'),
+        # The library's calls stay inside the module: only PyInit__lzs is exported.
+        ("LZS_API", ""),
         ("LZS_BUILD_VERSION", f'"{version}"'),
         ("LZS_BUILD_VERSION_MAJOR", major),
         ("LZS_BUILD_VERSION_MINOR", minor),

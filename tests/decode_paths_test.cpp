@@ -1,7 +1,8 @@
-// The choice of the fast decoder's path: what the processor offers (asked
-// here through the compiler's own __builtin_cpu_supports, apart from the
-// decoder's cpuid reading), the widest of it taken by default, and a forced
-// path kept until the next is forced.
+// The table of the fast decoder's paths and the choice among them: what the
+// processor offers (asked here through the compiler's own
+// __builtin_cpu_supports, apart from the decoder's cpuid reading), the
+// available path of highest priority taken by default, and a forced path
+// kept until the next is forced.
 //
 // LZS_SIMD=<path name> in the environment makes this test binary force that
 // path before any test runs, so that every test that does not choose a path
@@ -14,42 +15,78 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+#include <vector>
+
+#include "lzs/cpu.hpp"
 
 namespace {
-
-struct PathRow {
-  const char* name;
-  lzs::DecodePath path;
-  bool built;
-  bool supported;  // by this processor
-};
 
 #if defined(__x86_64__)
 constexpr bool X86 = true;
 #else
 constexpr bool X86 = false;
 #endif
-
-bool CpuHas(const char* feature) {
-#if defined(__x86_64__)
-  __builtin_cpu_init();
-  if (std::strcmp(feature, "ssse3") == 0) return __builtin_cpu_supports("ssse3") != 0;
-  if (std::strcmp(feature, "avx2") == 0) return __builtin_cpu_supports("avx2") != 0;
+#if defined(__aarch64__)
+constexpr bool Arm64 = true;
+#else
+constexpr bool Arm64 = false;
 #endif
-  (void)feature;
-  return false;
-}
 
-const PathRow Rows[] = {
-    {"scalar", lzs::DecodePath::Scalar, true, true},
-    {"ssse3", lzs::DecodePath::Ssse3, LZS_VECTOR_PATHS_BUILT&& X86, CpuHas("ssse3")},
-    {"avx2", lzs::DecodePath::Avx2, LZS_VECTOR_PATHS_BUILT&& X86, CpuHas("avx2")},
-    {"simd128", lzs::DecodePath::Simd128, false, false},  // WebAssembly only
+// Each feature as the compiler's runtime sees it.
+struct FeatureRow {
+  unsigned feature;
+  bool present;
 };
 
+std::vector<FeatureRow> CompilerFeatures() {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  return {
+      {lzs::CpuSsse3, __builtin_cpu_supports("ssse3") != 0},
+      {lzs::CpuSse41, __builtin_cpu_supports("sse4.1") != 0},
+      {lzs::CpuPopcnt, __builtin_cpu_supports("popcnt") != 0},
+      {lzs::CpuBmi1, __builtin_cpu_supports("bmi") != 0},
+      {lzs::CpuBmi2, __builtin_cpu_supports("bmi2") != 0},
+      {lzs::CpuAvx2, __builtin_cpu_supports("avx2") != 0},
+      {lzs::CpuAvx512F, __builtin_cpu_supports("avx512f") != 0},
+      {lzs::CpuAvx512Bw, __builtin_cpu_supports("avx512bw") != 0},
+      {lzs::CpuAvx512Vl, __builtin_cpu_supports("avx512vl") != 0},
+      {lzs::CpuAvx512Vbmi, __builtin_cpu_supports("avx512vbmi") != 0},
+      {lzs::CpuAvx512Vbmi2, __builtin_cpu_supports("avx512vbmi2") != 0},
+  };
+#else
+  return {};
+#endif
+}
+
+// The features of this processor by the compiler's reading.
+unsigned ExpectedFeatures() {
+  unsigned features = 0;
+  for (const FeatureRow& row : CompilerFeatures()) {
+    if (row.present) features |= row.feature;
+  }
+  return features;
+}
+
+// Whether this build has the path: the portable loop always; the x86 loops
+// (those that need an x86 feature) where the vector loops are built for
+// x86-64; the NEON loop where they are built for arm64; WebAssembly's loop
+// only there.
+bool ExpectBuilt(int path) {
+  const lzs::DecodePathRow& row = lzs::DecodePathAt(path);
+  if (path == 0) return true;
+  if (row.needs != 0) return LZS_VECTOR_PATHS_BUILT && X86;
+  if (std::strcmp(row.name, "neon") == 0) return LZS_VECTOR_PATHS_BUILT && Arm64;
+  return lzs::DecodePathAt(path).loop() != nullptr;  // WebAssembly's: not known here
+}
+
+bool ExpectAvailable(int path) {
+  const unsigned needs = lzs::DecodePathAt(path).needs;
+  return ExpectBuilt(path) && (ExpectedFeatures() & needs) == needs;
+}
+
 // The path the decoder takes by itself, read before LZS_SIMD can force one.
-const lzs::DecodePath ChosenByItself = lzs::CurrentDecodePath();
+const int ChosenByItself = lzs::CurrentDecodePath();
 
 // Forces the path LZS_SIMD names, at start-up; an unknown or unavailable
 // name ends the binary, since every test would then run on another path
@@ -57,41 +94,56 @@ const lzs::DecodePath ChosenByItself = lzs::CurrentDecodePath();
 const bool ForcedFromEnvironment = [] {
   const char* wanted = std::getenv("LZS_SIMD");
   if (wanted == nullptr || *wanted == '\0') return false;
-  for (const PathRow& row : Rows) {
-    if (std::strcmp(wanted, row.name) == 0 && lzs::ForceDecodePath(row.path)) return true;
-  }
+  if (lzs::ForceDecodePath(lzs::FindDecodePath(wanted))) return true;
   (void)std::fprintf(stderr, "LZS_SIMD=%s: no such path on this processor\n", wanted);
   std::exit(2);
 }();
 
-TEST(DecodePaths, NamesAndAvailability) {
-  ASSERT_EQ(std::size(Rows), static_cast<std::size_t>(lzs::DecodePathCount));
-  for (const PathRow& row : Rows) {
-    EXPECT_STREQ(lzs::DecodePathName(row.path), row.name);
-    EXPECT_EQ(lzs::DecodePathAvailable(row.path), row.built && row.supported) << row.name;
+TEST(DecodePaths, FeaturesAsTheCompilerSeesThem) {
+  const unsigned features = lzs::ReadCpuFeatures();
+  ASSERT_EQ(CompilerFeatures().size(), X86 ? std::size_t{lzs::CpuFeatureCount} : 0);
+  for (const FeatureRow& row : CompilerFeatures()) {
+    EXPECT_EQ((features & row.feature) != 0, row.present) << "feature bit " << row.feature;
   }
 }
 
-TEST(DecodePaths, TheWidestAvailableByDefault) {
-  lzs::DecodePath widest = lzs::DecodePath::Scalar;
-  for (const PathRow& row : Rows) {
-    if (row.built && row.supported) widest = row.path;
+TEST(DecodePaths, NamesAndAvailability) {
+  ASSERT_GE(lzs::DecodePathCount(), 1);
+  EXPECT_STREQ(lzs::DecodePathName(0), "scalar");
+  EXPECT_EQ(lzs::DecodePathAt(0).needs, 0u);
+  for (int path = 0; path < lzs::DecodePathCount(); ++path) {
+    const char* name = lzs::DecodePathName(path);
+    EXPECT_EQ(lzs::FindDecodePath(name), path) << name;
+    EXPECT_EQ(lzs::DecodePathAt(path).loop() != nullptr, ExpectBuilt(path)) << name;
+    EXPECT_EQ(lzs::DecodePathAvailable(path), ExpectAvailable(path)) << name;
+    for (int other = 0; other < path; ++other) {
+      EXPECT_NE(lzs::DecodePathAt(other).priority, lzs::DecodePathAt(path).priority) << name;
+    }
   }
-  EXPECT_STREQ(lzs::DecodePathName(ChosenByItself), lzs::DecodePathName(widest));
+  for (const char* unknown : {"", "avx", "scalar ", "AVX2", "unknown"})
+    EXPECT_EQ(lzs::FindDecodePath(unknown), -1) << unknown;
+  EXPECT_FALSE(lzs::DecodePathAvailable(-1));
+  EXPECT_FALSE(lzs::DecodePathAvailable(lzs::DecodePathCount()));
+}
+
+TEST(DecodePaths, TheAvailablePathOfHighestPriorityByDefault) {
+  int best = 0;
+  for (int path = 0; path < lzs::DecodePathCount(); ++path) {
+    if (ExpectAvailable(path) &&
+        lzs::DecodePathAt(path).priority > lzs::DecodePathAt(best).priority)
+      best = path;
+  }
+  EXPECT_STREQ(lzs::DecodePathName(ChosenByItself), lzs::DecodePathName(best));
 }
 
 TEST(DecodePaths, ForcingKeepsThePathOrRefuses) {
-  const lzs::DecodePath before = lzs::CurrentDecodePath();
-  for (const PathRow& row : Rows) {
-    const lzs::DecodePath current = lzs::CurrentDecodePath();
-    const bool available = row.built && row.supported;
-    EXPECT_EQ(lzs::ForceDecodePath(row.path), available) << row.name;
-    EXPECT_STREQ(lzs::DecodePathName(lzs::CurrentDecodePath()),
-                 lzs::DecodePathName(available ? row.path : current))
-        << row.name;
-    EXPECT_EQ(lzs::CurrentFastLoop() == lzs::DecodeGroupsScalar,
-              lzs::CurrentDecodePath() == lzs::DecodePath::Scalar)
-        << row.name;
+  const int before = lzs::CurrentDecodePath();
+  for (int path = -1; path <= lzs::DecodePathCount(); ++path) {
+    const int current = lzs::CurrentDecodePath();
+    const bool available = path >= 0 && path < lzs::DecodePathCount() && ExpectAvailable(path);
+    EXPECT_EQ(lzs::ForceDecodePath(path), available) << path;
+    EXPECT_EQ(lzs::CurrentDecodePath(), available ? path : current) << path;
+    EXPECT_EQ(lzs::CurrentFastLoop(), lzs::DecodePathAt(lzs::CurrentDecodePath()).loop()) << path;
   }
   lzs::ForceDecodePath(before);
   if (ForcedFromEnvironment) {

@@ -1,9 +1,15 @@
-// Types of lzs: packs and unpacks LZS images in WebAssembly.
+// Types of lzs: packs and unpacks LZS images in WebAssembly. They hold for
+// TypeScript 4.7 and later, in ES modules (lzs.d.ts) and CommonJS
+// (lzs.d.cts, the same text).
 
 /** What the calls take: a Uint8Array (Node's Buffer is one), an ArrayBuffer or any other view. */
 export type Bytes = Uint8Array | ArrayBuffer | ArrayBufferView;
-/** What they give: a Uint8Array over an ArrayBuffer of its own (TypeScript 5.7 or later). */
-export type Output = Uint8Array<ArrayBuffer>;
+/**
+ * What they give: a Uint8Array over an ArrayBuffer of its own. This is what
+ * Uint8Array's own slice() gives: Uint8Array<ArrayBuffer> where TypeScript
+ * (5.7 and later) knows the kind of buffer, else Uint8Array.
+ */
+export type Output = ReturnType<Uint8Array["slice"]>;
 
 /** Resolves once the WebAssembly module is compiled; every call is synchronous after it. */
 export const ready: Promise<void>;
@@ -16,6 +22,8 @@ export const LEVEL_DEFAULT: 0;
 export const LEVEL_FAST: 1;
 /** Level 9: the smallest image the format allows. */
 export const LEVEL_OPTIMAL: 9;
+/** The levels compress takes. */
+export type Level = typeof LEVEL_DEFAULT | typeof LEVEL_FAST | typeof LEVEL_OPTIMAL;
 
 /** The library's error codes (lzs.h). */
 export const ErrorCode: Readonly<{
@@ -32,12 +40,14 @@ export const ErrorCode: Readonly<{
   BAD_LEVEL: 10;
   // lzs_header.py: end errors
 }>;
+/** One of ErrorCode's values. */
+export type ErrorCodeValue = (typeof ErrorCode)[keyof typeof ErrorCode];
 
 /** A failure of the codec: its code and the library's words for it. */
 export class LzsError extends Error {
   name: "LzsError";
   /** One of ErrorCode's values. */
-  code: number;
+  code: ErrorCodeValue;
   /** The library's name of the error, without the sizes `message` adds. */
   reason: string;
   /** TRUNCATED and TRAILING_DATA: the size the header gives the image, header included. */
@@ -46,15 +56,20 @@ export class LzsError extends Error {
   inputSize?: number;
   /** INPUT_TOO_LARGE of an image that would unpack to more: the limit, decompress's maxOutputSize or the most the module returns (4,294,967,285). */
   maxOutputSize?: number;
-  /** INPUT_TOO_LARGE above decompress's maxOutputSize: the size the image would unpack to. */
+  /** INPUT_TOO_LARGE above decompress's maxOutputSize, and DST_TOO_SMALL of decompressInto: the size the image would unpack to. */
   decodedSize?: number;
+  /** DST_TOO_SMALL of decompressInto: the size of `out`. */
+  outputSize?: number;
 }
 
 /** Packs data into an LZS image, header included. Throws LzsError (EMPTY_INPUT, INPUT_TOO_LARGE above 2 GiB, BAD_LEVEL, OUT_OF_MEMORY). */
-export function compress(data: Bytes, options?: { level?: number }): Output;
+export function compress(data: Bytes, options?: { level?: Level }): Output;
 
 /** Unpacks a whole image. Throws LzsError for a bad image, and INPUT_TOO_LARGE (with decodedSize) before unpacking one that would give more than maxOutputSize bytes. */
 export function decompress(image: Bytes, options?: { maxOutputSize?: number }): Output;
+
+/** Unpacks a whole image into `out` from its start and returns the number of bytes written. Throws LzsError for a bad image, and DST_TOO_SMALL (with decodedSize and outputSize), `out` left as it was, for one that would unpack to more than `out` holds. */
+export function decompressInto(image: Bytes, out: Uint8Array): number;
 
 /** The size the image unpacks to, from a scan of it; throws its LzsError. */
 export function decodedSize(image: Bytes): number;
@@ -65,7 +80,7 @@ export function imageLength(buffer: Bytes, offset?: number): number;
 /** The version of liblzs inside, "major.minor.patch". */
 export function libraryVersion(): string;
 
-/** A TransformStream from an image's bytes to its output, for `body.pipeThrough(...)`; it errors with an LzsError for a bad image, at the latest when its input ends. */
+/** A TransformStream from an image's bytes to its output, for `body.pipeThrough(...)`; it errors with an LzsError for a bad image, at the latest when its input ends. (lzs/node has a Node stream.Transform.) */
 export class LzsDecompressionStream extends TransformStream<Bytes, Output> {
   constructor();
 }

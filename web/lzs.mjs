@@ -12,9 +12,9 @@
 // `init()`); a call made before that compiles it on the spot, where the
 // platform allows a synchronous compile (Node, workers).
 //
-// The page's worker holds this file too, as a plain script: the build drops
-// its one `export` statement, at the end, and nothing else in it may import
-// or export.
+// The build makes lzs.cjs of this file for require(), and the page's worker
+// holds it as a plain script: each turns its one `export` statement, at the
+// end, into its own form, and nothing else in it may import or export.
 
 const wasmBase64 = "@LZS_WASM_BASE64@";
 
@@ -40,31 +40,31 @@ const LEVEL_OPTIMAL = 9;
 // lzs_info as wasm32 lays it out: size_t decodedSize, int lastItemCut, then
 // the 8-byte aligned unsigned long long imageSize, inputSize and sizeLimit,
 // the pointer limitName and unsigned flags.
-const InfoSize = 40;
-const InfoImageSize = 8;
-const InfoInputSize = 16;
+const INFO_SIZE = 40;
+const INFO_IMAGE_SIZE = 8;
+const INFO_INPUT_SIZE = 16;
 
 // The largest size the module returns: a 32-bit size_t, less the values
 // that are its error codes.
-const SizeMax = 2 ** 32 - 1 - Math.max(...Object.values(ErrorCode));
+const SIZE_MAX = 2 ** 32 - 1 - Math.max(...Object.values(ErrorCode));
 
 // An instance whose memory grew past this for one call is dropped after it,
 // so that one large input does not keep its memory for good.
-const MemoryKept = 64 << 20;
+const MEMORY_KEPT = 64 << 20;
 // decompress() unpacks an image in one pass, into room for the most it can
 // unpack to (lzs_decode_bound), where that room and the image take no more
-// than this; the rest of MemoryKept is for the module's own memory and an
+// than this; the rest of MEMORY_KEPT is for the module's own memory and an
 // encoder. A larger image is first scanned for its exact size.
-const BoundRoomMax = MemoryKept - (16 << 20);
+const BOUND_ROOM_MAX = MEMORY_KEPT - (16 << 20);
 
-const Count = (n) => n.toLocaleString("en-US");
+const count = (n) => n.toLocaleString("en-US");
 
 let compiled = null;
 // The library's words for each error, read from the first instance, so that
 // an error can be told when no instance can be made any more.
 let errorNames = null;
 
-function ModuleBytes() {
+function moduleBytes() {
   const binary = atob(wasmBase64);
   const bytes = new Uint8Array(binary.length);
   for (let k = 0; k < binary.length; ++k) bytes[k] = binary.charCodeAt(k);
@@ -74,7 +74,7 @@ function ModuleBytes() {
 let compiling = null;
 function init() {
   compiling ??= Promise.resolve()
-    .then(() => compiled ?? WebAssembly.compile(ModuleBytes()))
+    .then(() => compiled ?? WebAssembly.compile(moduleBytes()))
     .then((module) => {
       compiled = module;
     });
@@ -89,52 +89,58 @@ ready.catch(() => {});
 // apart: `imageSize` and `inputSize` for TRUNCATED and TRAILING_DATA;
 // `maxOutputSize` for an image that would unpack to more (INPUT_TOO_LARGE),
 // the caller's or the most the module returns, and `decodedSize` with the
-// caller's.
+// caller's; `decodedSize` and `outputSize` for an image that would unpack
+// to more than decompressInto's `out` holds (DST_TOO_SMALL).
 class LzsError extends Error {
   constructor(code, details = {}) {
-    super(Describe(code, details));
+    super(describe(code, details));
     this.name = "LzsError";
     this.code = code;
-    this.reason = ErrorName(code);
+    this.reason = errorName(code);
     Object.assign(this, details);
   }
 }
 
-function ErrorName(code) {
+function errorName(code) {
   return errorNames?.get(code) ?? `error ${code}`;
 }
 
-function Describe(code, { imageSize, inputSize, decodedSize, maxOutputSize }) {
-  const name = ErrorName(code);
+function describe(code, { imageSize, inputSize, decodedSize, maxOutputSize, outputSize }) {
+  const name = errorName(code);
+  if (outputSize !== undefined) {
+    return `${name}: the image unpacks to ${count(decodedSize)} bytes; out holds ${count(outputSize)}`;
+  }
   if (decodedSize !== undefined) {
-    return `${name}: it would unpack to ${Count(decodedSize)} bytes, above maxOutputSize (${Count(maxOutputSize)})`;
+    return `${name}: it would unpack to ${count(decodedSize)} bytes, above maxOutputSize (${count(maxOutputSize)})`;
   }
   if (maxOutputSize !== undefined) {
-    return `${name}: it would unpack to more than ${Count(maxOutputSize)} bytes, the most a 32-bit module returns`;
+    return `${name}: it would unpack to more than ${count(maxOutputSize)} bytes, the most a 32-bit module returns`;
   }
   if (code === ErrorCode.TRUNCATED && imageSize !== undefined) {
-    return `${name} (${Count(inputSize)} of ${Count(imageSize)} bytes)`;
+    return `${name} (${count(inputSize)} of ${count(imageSize)} bytes)`;
   }
   if (code === ErrorCode.TRAILING_DATA && imageSize !== undefined) {
-    return `${name} (${Count(inputSize)} bytes; the image is ${Count(imageSize)})`;
+    return `${name} (${count(inputSize)} bytes; the image is ${count(imageSize)})`;
   }
   return name;
 }
 
-// One instance of the module: its exports and, once packing needs it, a
+// One instance of the module: its exports, the memory a call has taken in
+// it (`taken`, given back by release()), and, once packing needs it, a
 // reusable encoder.
 class Codec {
   constructor() {
-    compiled ??= new WebAssembly.Module(ModuleBytes());
+    compiled ??= new WebAssembly.Module(moduleBytes());
     this.exports = new WebAssembly.Instance(compiled, {}).exports;
     this.exports._initialize();
     this.encoder = 0;
-    errorNames ??= new Map(Object.values(ErrorCode).map((code) => [code, this.String(this.exports.lzs_error_name(-code))]));
+    this.taken = [];
+    errorNames ??= new Map(Object.values(ErrorCode).map((code) => [code, this.readString(this.exports.lzs_error_name(-code))]));
   }
 
   get heap() { return new Uint8Array(this.exports.memory.buffer); }
 
-  String(at) {
+  readString(at) {
     const heap = this.heap;
     const end = heap.indexOf(0, at);
     return new TextDecoder().decode(heap.subarray(at, end));
@@ -144,41 +150,56 @@ class Codec {
   // given, is the lzs_info the call filled, whose sizes tell a cut-short
   // image and bytes after the end (the input's, `inputSize` when the caller
   // counted more of it than the library took).
-  Check(result, info = 0, inputSize = undefined) {
+  check(result, info = 0, inputSize = undefined) {
     if (!this.exports.lzs_is_error(result)) return result >>> 0;
     const code = this.exports.lzs_get_error(result);
     if (info === 0 || (code !== ErrorCode.TRUNCATED && code !== ErrorCode.TRAILING_DATA)) throw new LzsError(code);
-    const view = new DataView(this.exports.memory.buffer, info, InfoSize);
+    const view = new DataView(this.exports.memory.buffer, info, INFO_SIZE);
     throw new LzsError(code, {
-      imageSize: Number(view.getBigUint64(InfoImageSize, true)),
-      inputSize: inputSize ?? Number(view.getBigUint64(InfoInputSize, true)),
+      imageSize: Number(view.getBigUint64(INFO_IMAGE_SIZE, true)),
+      inputSize: inputSize ?? Number(view.getBigUint64(INFO_INPUT_SIZE, true)),
     });
   }
 
-  Alloc(size) {
+  // `size` bytes of the module's memory, or 0 where it has no more.
+  tryAlloc(size) {
     const at = this.exports.malloc(Math.max(size, 1));
+    if (at !== 0) this.taken.push(at);
+    return at;
+  }
+
+  alloc(size) {
+    const at = this.tryAlloc(size);
     if (at === 0) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
     return at;
   }
 
-  CopyIn(bytes) {
-    const at = this.Alloc(bytes.length);
+  // Gives back the memory at `at`, or, without it, all the memory taken.
+  release(at = undefined) {
+    const given = at === undefined ? this.taken : [at];
+    for (const block of given) this.exports.free(block);
+    this.taken = at === undefined ? [] : this.taken.filter((block) => block !== at);
+  }
+
+  copyIn(bytes) {
+    const at = this.alloc(bytes.length);
     this.heap.set(bytes, at);
     return at;
   }
 
+  // A new Uint8Array of the `size` bytes at `at`.
+  copyOut(at, size) {
+    return this.heap.slice(at, at + size);
+  }
+
   // lzs_image_info on an image at `at`: its decoded size, or its LzsError.
-  Info(at, size) {
-    const info = this.Alloc(InfoSize);
-    try {
-      const result = this.exports.lzs_image_info(at, size, info);
-      if (this.exports.lzs_get_error(result) === ErrorCode.INPUT_TOO_LARGE) {
-        throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { maxOutputSize: SizeMax });
-      }
-      return this.Check(result, info);
-    } finally {
-      this.exports.free(info);
+  imageInfo(at, size) {
+    const info = this.alloc(INFO_SIZE);
+    const result = this.exports.lzs_image_info(at, size, info);
+    if (this.exports.lzs_get_error(result) === ErrorCode.INPUT_TOO_LARGE) {
+      throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { maxOutputSize: SIZE_MAX });
     }
+    return this.check(result, info);
   }
 }
 
@@ -186,7 +207,9 @@ class Codec {
 // grew large, or that failed in a way the library could not report.
 let shared = null;
 
-function WithCodec(work) {
+// `work(codec)` on the shared instance; the memory it took there is given
+// back after it, however it ends.
+function withCodec(work) {
   shared ??= new Codec();
   const codec = shared;
   try {
@@ -196,13 +219,14 @@ function WithCodec(work) {
     if (e instanceof RangeError) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
     throw e;
   } finally {
-    if (codec.exports.memory.buffer.byteLength > MemoryKept) shared = null;
+    codec.release();
+    if (codec.exports.memory.buffer.byteLength > MEMORY_KEPT) shared = null;
   }
 }
 
 // The bytes of a Uint8Array (Node's Buffer is one), an ArrayBuffer or any
 // other view.
-function Bytes(data, what) {
+function asBytes(data, what) {
   if (data instanceof Uint8Array) return data;
   if (data instanceof ArrayBuffer) return new Uint8Array(data);
   if (ArrayBuffer.isView(data)) return new Uint8Array(data.buffer, data.byteOffset, data.byteLength);
@@ -213,24 +237,18 @@ function Bytes(data, what) {
 // the smallest image; LEVEL_DEFAULT, 0, is the same) or LEVEL_FAST (1).
 function compress(data, options) {
   const { level = LEVEL_DEFAULT } = options ?? {};
-  const bytes = Bytes(data, "data");
-  return WithCodec((codec) => {
+  const bytes = asBytes(data, "data");
+  return withCodec((codec) => {
     const { exports } = codec;
     if (codec.encoder === 0) codec.encoder = exports.lzs_encoder_create();
     if (codec.encoder === 0) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
     // A level that is no integer is no level the library knows.
     const known = Number.isInteger(level) && level >= 0 && level <= 0x7fffffff ? level : -1;
     const capacity = exports.lzs_encode_bound(bytes.length) >>> 0;
-    const input = codec.CopyIn(bytes);
-    let output = 0;
-    try {
-      output = codec.Alloc(capacity);
-      const size = codec.Check(exports.lzs_encode_with(codec.encoder, output, capacity, input, bytes.length, known));
-      return codec.heap.slice(output, output + size);
-    } finally {
-      exports.free(output);
-      exports.free(input);
-    }
+    const input = codec.copyIn(bytes);
+    const output = codec.alloc(capacity);
+    const size = codec.check(exports.lzs_encode_with(codec.encoder, output, capacity, input, bytes.length, known));
+    return codec.copyOut(output, size);
   });
 }
 
@@ -239,50 +257,61 @@ function compress(data, options) {
 // memory is taken for its output.
 function decompress(image, options) {
   const { maxOutputSize = Infinity } = options ?? {};
-  const bytes = Bytes(image, "image");
+  const bytes = asBytes(image, "image");
   if (typeof maxOutputSize !== "number" || !(maxOutputSize >= 0)) {
     throw new RangeError(`lzs: maxOutputSize must be a number of bytes, not ${maxOutputSize}`);
   }
-  return WithCodec((codec) => {
+  return withCodec((codec) => {
     const { exports } = codec;
-    const input = codec.CopyIn(bytes);
-    let output = 0;
-    try {
-      // A bad image, or room that cannot be had, is told by the scan below.
-      const bound = exports.lzs_decode_bound(bytes.length) >>> 0;
-      if (bound !== 0 && bound <= maxOutputSize && bound + bytes.length <= BoundRoomMax) {
-        output = exports.malloc(bound);
-        if (output !== 0) {
-          const size = exports.lzs_decode(output, bound, input, bytes.length);
-          if (!exports.lzs_is_error(size)) return codec.heap.slice(output, output + (size >>> 0));
-          exports.free(output);
-          output = 0;
-        }
+    const input = codec.copyIn(bytes);
+    // A bad image, or room that cannot be had, is told by the scan below.
+    const bound = exports.lzs_decode_bound(bytes.length) >>> 0;
+    if (bound !== 0 && bound <= maxOutputSize && bound + bytes.length <= BOUND_ROOM_MAX) {
+      const room = codec.tryAlloc(bound);
+      if (room !== 0) {
+        const size = exports.lzs_decode(room, bound, input, bytes.length);
+        if (!exports.lzs_is_error(size)) return codec.copyOut(room, size >>> 0);
+        codec.release(room);
       }
-      const decodedSize = codec.Info(input, bytes.length);
-      if (decodedSize > maxOutputSize) throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { decodedSize, maxOutputSize });
-      output = codec.Alloc(decodedSize);
-      const size = codec.Check(exports.lzs_decode(output, decodedSize, input, bytes.length));
-      return codec.heap.slice(output, output + size);
-    } finally {
-      exports.free(output);
-      exports.free(input);
     }
+    const decodedSize = codec.imageInfo(input, bytes.length);
+    if (decodedSize > maxOutputSize) throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { decodedSize, maxOutputSize });
+    const output = codec.alloc(decodedSize);
+    const size = codec.check(exports.lzs_decode(output, decodedSize, input, bytes.length));
+    return codec.copyOut(output, size);
+  });
+}
+
+// Unpacks a whole image into `out`, a Uint8Array, from its start; returns
+// the number of bytes written. The module decodes into room of the most
+// out takes (or less, the most the image can unpack to) and copies into
+// out. An image that would unpack to more than out holds fails
+// (DST_TOO_SMALL, with decodedSize and outputSize) and leaves out as it was.
+function decompressInto(image, out) {
+  const bytes = asBytes(image, "image");
+  if (!(out instanceof Uint8Array)) throw new TypeError("lzs: out must be a Uint8Array or a Buffer");
+  return withCodec((codec) => {
+    const { exports } = codec;
+    const input = codec.copyIn(bytes);
+    const room = Math.min(out.length, exports.lzs_decode_bound(bytes.length) >>> 0);
+    const output = codec.alloc(room);
+    const size = exports.lzs_decode(output, room, input, bytes.length);
+    if (exports.lzs_is_error(size)) {
+      // The image's own error, with its sizes, comes from the scan; an
+      // image without one needs more room than out has.
+      const decodedSize = codec.imageInfo(input, bytes.length);
+      throw new LzsError(ErrorCode.DST_TOO_SMALL, { decodedSize, outputSize: out.length });
+    }
+    out.set(codec.heap.subarray(output, output + (size >>> 0)));
+    return size >>> 0;
   });
 }
 
 // The size an image unpacks to, from a scan of it; the image's error when
 // it has one.
 function decodedSize(image) {
-  const bytes = Bytes(image, "image");
-  return WithCodec((codec) => {
-    const input = codec.CopyIn(bytes);
-    try {
-      return codec.Info(input, bytes.length);
-    } finally {
-      codec.exports.free(input);
-    }
-  });
+  const bytes = asBytes(image, "image");
+  return withCodec((codec) => codec.imageInfo(codec.copyIn(bytes), bytes.length));
 }
 
 // The length of the image that starts at `offset` in buffer, as its header
@@ -290,19 +319,12 @@ function decodedSize(image) {
 // header is read, so it is the only part copied: the library is told the
 // buffer's length and reads no further than the header.
 function imageLength(buffer, offset = 0) {
-  const bytes = Bytes(buffer, "buffer");
+  const bytes = asBytes(buffer, "buffer");
   if (!Number.isInteger(offset) || offset < 0 || offset > bytes.length) {
-    throw new RangeError(`lzs: offset ${offset} is outside the buffer (${Count(bytes.length)} bytes)`);
+    throw new RangeError(`lzs: offset ${offset} is outside the buffer (${count(bytes.length)} bytes)`);
   }
   const rest = Math.min(bytes.length - offset, 0xffffffff);
-  return WithCodec((codec) => {
-    const header = codec.CopyIn(bytes.subarray(offset, offset + 4));
-    try {
-      return codec.Check(codec.exports.lzs_image_length(header, rest));
-    } finally {
-      codec.exports.free(header);
-    }
-  });
+  return withCodec((codec) => codec.check(codec.exports.lzs_image_length(codec.copyIn(bytes.subarray(offset, offset + 4)), rest)));
 }
 
 // lzs_decode_stream over an instance of its own (dropped with the decoder,
@@ -319,16 +341,16 @@ class StreamDecoder {
     this.outSize = exports.lzs_dstream_out_size() >>> 0;
     this.ds = exports.lzs_dstream_create();
     if (this.ds === 0) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
-    this.input = this.codec.Alloc(this.inSize);
-    this.output = this.codec.Alloc(this.outSize);
-    this.positions = this.codec.Alloc(8); // size_t dstPos, then srcPos
-    this.info = this.codec.Alloc(InfoSize);
+    this.input = this.codec.alloc(this.inSize);
+    this.output = this.codec.alloc(this.outSize);
+    this.positions = this.codec.alloc(8); // size_t dstPos, then srcPos
+    this.info = this.codec.alloc(INFO_SIZE);
     this.inputSize = 0;
     this.stopped = false;
   }
 
   // Decodes `bytes`, handing each piece of output to `give`.
-  Push(bytes, give) {
+  push(bytes, give) {
     const { exports } = this.codec;
     this.inputSize += bytes.length;
     for (let start = 0; start < bytes.length && !this.stopped; start += this.inSize) {
@@ -343,7 +365,7 @@ class StreamDecoder {
         const result = exports.lzs_decode_stream(this.ds, this.output, this.outSize, this.positions,
                                                  this.input, piece.length, this.positions + 4);
         const made = positions[0];
-        if (made > 0) give(this.codec.heap.slice(this.output, this.output + made));
+        if (made > 0) give(this.codec.copyOut(this.output, made));
         // An error with input left over is final: the library takes no more.
         const failed = exports.lzs_is_error(result) !== 0;
         this.stopped = failed && positions[1] < piece.length;
@@ -356,8 +378,8 @@ class StreamDecoder {
 
   // The verdict once the input has ended: the decoded size, or the error
   // (a cut-short image, bytes after its end, ...).
-  End() {
-    return this.codec.Check(this.codec.exports.lzs_dstream_end(this.ds, this.info), this.info, this.inputSize);
+  end() {
+    return this.codec.check(this.codec.exports.lzs_dstream_end(this.ds, this.info), this.info, this.inputSize);
   }
 }
 
@@ -382,9 +404,9 @@ class LzsDecompressionStream extends TransformStream {
       start: () => failing(() => {
         decoder = new StreamDecoder();
       }),
-      transform: (chunk, controller) => failing(() => decoder.Push(Bytes(chunk, "a chunk"), (piece) => controller.enqueue(piece))),
+      transform: (chunk, controller) => failing(() => decoder.push(asBytes(chunk, "a chunk"), (piece) => controller.enqueue(piece))),
       flush: () => failing(() => {
-        decoder.End();
+        decoder.end();
         decoder = null;
       }),
       cancel: () => {
@@ -395,8 +417,8 @@ class LzsDecompressionStream extends TransformStream {
 }
 
 // The version of liblzs inside, "major.minor.patch".
-function LibraryVersion() {
-  return WithCodec((codec) => codec.String(codec.exports.lzs_version_string()));
+function libraryVersion() {
+  return withCodec((codec) => codec.readString(codec.exports.lzs_version_string()));
 }
 
 export {
@@ -406,10 +428,11 @@ export {
   LEVEL_OPTIMAL,
   LzsDecompressionStream,
   LzsError,
-  LibraryVersion as libraryVersion,
+  libraryVersion,
   compress,
   decodedSize,
   decompress,
+  decompressInto,
   imageLength,
   init,
   ready,

@@ -4,8 +4,8 @@
 "use strict";
 
 // The largest image that lzs-unpack.exe takes (8 MiB).
-const UnpackImageMax = 8 << 20;
-const Suffix = ".lzs";
+const UNPACK_IMAGE_MAX = 8 << 20;
+const SUFFIX = ".lzs";
 
 const $ = (id) => document.getElementById(id);
 const filesInput = $("files");
@@ -20,60 +20,61 @@ let modeChosen = false;
 
 let worker = null;
 // The current batch (the files since the page was last idle): its jobs by
-// id and its counts.
+// id and its counts: files ended (done, failed or skipped), failed and
+// skipped.
 let batch = null;
 // Every finished row with an output, for "Download all".
 let outputs = [];
 let nextId = 1;
 
-function StartWorker() {
+function startWorker() {
   const source = $("worker-source").textContent;
   const url = URL.createObjectURL(new Blob([source], { type: "text/javascript" }));
   worker = new Worker(url);
   URL.revokeObjectURL(url);
-  worker.onmessage = OnWorkerMessage;
+  worker.onmessage = onWorkerMessage;
 }
 
-function Mode() { return document.querySelector('input[name="mode"]:checked').value; }
+function chosenMode() { return document.querySelector('input[name="mode"]:checked').value; }
 
 // NAME.lzs (any case) unpacks to NAME, any other name to NAME.DeLZS;
 // packing appends .lzs. A name that is only ".lzs" keeps it.
-function HasSuffix(path) {
-  if (path.length <= Suffix.length) return false;
-  const start = path.length - Suffix.length;
-  return path[start - 1] !== "/" && path.slice(start).toLowerCase() === Suffix;
+function hasSuffix(path) {
+  if (path.length <= SUFFIX.length) return false;
+  const start = path.length - SUFFIX.length;
+  return path[start - 1] !== "/" && path.slice(start).toLowerCase() === SUFFIX;
 }
 
-function OutputPath(path, mode) {
-  if (mode !== "unpack") return path + Suffix;
-  return HasSuffix(path) ? path.slice(0, -Suffix.length) : path + ".DeLZS";
+function outputPath(path, mode) {
+  if (mode !== "unpack") return path + SUFFIX;
+  return hasSuffix(path) ? path.slice(0, -SUFFIX.length) : path + ".DeLZS";
 }
 
-function BaseName(path) { return path.slice(path.lastIndexOf("/") + 1); }
+function baseName(path) { return path.slice(path.lastIndexOf("/") + 1); }
 
 // An output path safe as a zip entry and as a download's name: an empty
 // component or "." becomes "_", ".." becomes "__", and a backslash "_".
-const Unsafe = new Map([["", "_"], [".", "_"], ["..", "__"]]);
-function SafePath(path) {
-  return path.split("/").map((part) => Unsafe.get(part) ?? part.replaceAll("\\", "_")).join("/");
+const UNSAFE = new Map([["", "_"], [".", "_"], ["..", "__"]]);
+function safePath(path) {
+  return path.split("/").map((part) => UNSAFE.get(part) ?? part.replaceAll("\\", "_")).join("/");
 }
 
-function Count(n) { return n.toLocaleString("en-US"); }
+function count(n) { return n.toLocaleString("en-US"); }
 
 // A row's cells after the name, each labelled for the narrow layout, where
 // the table's head is not shown.
-const Labels = ["Packed bytes", "Unpacked bytes", "Ratio", "Result"];
+const LABELS = ["Packed bytes", "Unpacked bytes", "Ratio", "Result"];
 
-function Cell(row, text, className) {
+function addCell(row, text, className) {
   const cell = row.insertCell();
   cell.textContent = text;
   if (className) cell.className = className;
-  if (row.cells.length > 1) cell.dataset.label = Labels[row.cells.length - 2];
+  if (row.cells.length > 1) cell.dataset.label = LABELS[row.cells.length - 2];
   return cell;
 }
 
 // A note in a row's result cell.
-function Note(cell, className, text) {
+function addNote(cell, className, text) {
   const note = document.createElement("span");
   note.className = className;
   note.textContent = text;
@@ -82,14 +83,14 @@ function Note(cell, className, text) {
 
 // Adds the rows of newly chosen files and hands them to the worker; files
 // chosen while others are at work join the same batch.
-function Start(items) {
+function addFiles(items) {
   if (items.length === 0) return;
   if (!modeChosen) {
-    const allImages = items.every((item) => HasSuffix(item.path));
+    const allImages = items.every((item) => hasSuffix(item.path));
     document.querySelector(`input[name="mode"][value="${allImages ? "unpack" : "pack"}"]`).checked = true;
   }
-  const mode = Mode();
-  if (batch === null) batch = { jobs: new Map(), total: 0, done: 0, bytes: 0, started: performance.now() };
+  const mode = chosenMode();
+  if (batch === null) batch = { jobs: new Map(), total: 0, done: 0, failed: 0, skipped: 0, bytes: 0, started: performance.now() };
   batch.total += items.length;
   // Each output in the list, by the input that gives it.
   const taken = new Map(outputs.map((o) => [o.path, o.input]));
@@ -99,40 +100,40 @@ function Start(items) {
     const id = nextId++;
     const row = rows.insertRow(-1);
     row.dataset.name = path;
-    Cell(row, path, "name");
-    const named = OutputPath(path, mode);
-    const output = SafePath(named);
+    addCell(row, path, "name");
+    const named = outputPath(path, mode);
+    const output = safePath(named);
     const job = { id, file, path, output, renamed: output !== named ? named : null, mode, row, ended: false };
     batch.jobs.set(id, job);
     // As lzs does, an image or an empty file is not packed; and two inputs
     // with one output would overwrite each other in the zip: the later one
     // is left.
     const other = taken.get(output);
-    if (mode !== "unpack" && HasSuffix(path)) {
-      Finish(job, { skipped: `already has the ${Suffix} suffix; not packed again (choose Unpack to unpack it)` });
+    if (mode !== "unpack" && hasSuffix(path)) {
+      finish(job, { skipped: `already has the ${SUFFIX} suffix; not packed again (choose Unpack to unpack it)` });
     } else if (mode !== "unpack" && file.size === 0) {
-      Finish(job, { skipped: "empty; no LZS image holds zero bytes" });
+      finish(job, { skipped: "empty; no LZS image holds zero bytes" });
     } else if (other === path) {
-      Finish(job, { skipped: `${path} is already in the list; Clear the list to add it again` });
+      finish(job, { skipped: `${path} is already in the list; Clear the list to add it again` });
     } else if (other !== undefined) {
-      Finish(job, { skipped: `its output ${output} is already that of ${other}; rename one of them, or Clear the list` });
+      finish(job, { skipped: `its output ${output} is already that of ${other}; rename one of them, or Clear the list` });
     } else {
       taken.set(output, path);
-      for (const label of Labels) Cell(row, label === "Result" ? "waiting" : "", label === "Result" ? "result" : "size");
+      for (const label of LABELS) addCell(row, label === "Result" ? "waiting" : "", label === "Result" ? "result" : "size");
       jobs.push({ id, file });
     }
   }
-  Settle();
+  settle();
   if (jobs.length === 0) return;
   document.body.dataset.state = "busy";
   cancel.disabled = false;
-  if (worker === null) StartWorker();
+  if (worker === null) startWorker();
   worker.postMessage({ type: "run", mode, jobs });
 }
 
 // Fills a row with the file's result: its output, its error, or why it was
 // skipped.
-function Finish(job, result) {
+function finish(job, result) {
   const { row } = job;
   job.ended = true;
   batch.done += 1;
@@ -142,68 +143,82 @@ function Finish(job, result) {
   const outSize = result.output ? result.output.size : null;
   const packed = unpacking ? inSize : outSize;
   const unpacked = unpacking ? outSize : inSize;
-  Cell(row, packed === null ? "" : Count(packed), "size");
-  Cell(row, unpacked === null ? "" : Count(unpacked), "size");
-  Cell(row, packed !== null && unpacked ? `${((100 * packed) / unpacked).toFixed(2)} %` : "", "size");
-  const cell = Cell(row, "", "result");
+  addCell(row, packed === null ? "" : count(packed), "size");
+  addCell(row, unpacked === null ? "" : count(unpacked), "size");
+  addCell(row, packed !== null && unpacked ? `${((100 * packed) / unpacked).toFixed(2)} %` : "", "size");
+  const cell = addCell(row, "", "result");
   if (result.skipped) {
     cell.textContent = `skipped: ${result.skipped}`;
     row.className = "skipped";
+    batch.skipped += 1;
     return;
   }
   batch.bytes += inSize;
   if (!result.output) {
     cell.textContent = `error: ${result.error}`;
     row.className = "error";
+    batch.failed += 1;
     return;
   }
   const link = document.createElement("a");
   link.href = URL.createObjectURL(result.output);
-  link.download = BaseName(job.output);
+  link.download = baseName(job.output);
   link.textContent = `Download ${job.output}`;
   cell.append(link);
   outputs.push({ path: job.output, input: job.path, blob: result.output, mtime: job.file.lastModified, mode: job.mode });
   row.className = "ok";
-  if (job.renamed) Note(cell, "warning", `(renamed from ${job.renamed}, which is not a safe name for a file)`);
-  if (packed > UnpackImageMax) {
-    Note(cell, "warning", `warning: the image, ${Count(packed)} bytes, is larger than 8 MiB: lzs-unpack.exe refuses it`);
+  if (job.renamed) addNote(cell, "warning", `(renamed from ${job.renamed}, which is not a safe name for a file)`);
+  if (packed > UNPACK_IMAGE_MAX) {
+    addNote(cell, "warning", `warning: the image, ${count(packed)} bytes, is larger than 8 MiB: lzs-unpack.exe refuses it`);
   }
   if (!unpacking && packed > unpacked) {
-    Note(cell, "warning", `warning: the image, ${Count(packed)} bytes, is larger than its input, ${Count(unpacked)} bytes`);
+    addNote(cell, "warning", `warning: the image, ${count(packed)} bytes, is larger than its input, ${count(unpacked)} bytes`);
   }
 }
 
 // Shows the batch's progress, and ends it when every file has ended (done,
 // failed or skipped).
-function Settle() {
-  ShowProgress();
-  if (batch.done === batch.total) EndBatch();
+function settle() {
+  showProgress();
+  if (batch.done === batch.total) endBatch();
 }
 
-function ShowProgress() {
+function showProgress() {
   progress.max = Math.max(batch.total, 1);
   progress.value = batch.done;
   const seconds = (performance.now() - batch.started) / 1000;
   const rate = seconds > 0 ? batch.bytes / 1e6 / seconds : 0;
-  status.textContent = `${batch.done} of ${batch.total} files, ${rate.toFixed(1)} MB/s`;
+  showSummary(`${rate.toFixed(1)} MB/s`);
   downloadAll.disabled = outputs.length === 0;
 }
 
+// The batch's line in the status: files ended of the total, then `words`,
+// how many failed and were skipped, and `ending`. A batch is "done" only
+// when no file failed.
+function showSummary(words, ending = "") {
+  const parts = [`${count(batch.done)} of ${count(batch.total)} files`, words];
+  if (batch.failed > 0) parts.push(`${count(batch.failed)} failed`);
+  if (batch.skipped > 0) parts.push(`${count(batch.skipped)} skipped`);
+  parts.push(ending);
+  status.textContent = parts.filter(Boolean).join(", ");
+  status.classList.toggle("failed", batch.failed > 0);
+}
+
 // The next file chosen starts a new batch.
-function EndBatch() {
+function endBatch() {
   cancel.disabled = true;
-  status.textContent += ", done";
+  if (batch.failed === 0) status.textContent += ", done";
   document.body.dataset.state = "idle";
   batch = null;
 }
 
-function OnWorkerMessage(event) {
+function onWorkerMessage(event) {
   const message = event.data;
   if (message.type === "file") {
     const job = batch === null ? undefined : batch.jobs.get(message.id);
     if (job) {
-      Finish(job, message);
-      Settle();
+      finish(job, message);
+      settle();
     }
   } else if (message.type === "zip") {
     downloadAll.disabled = false;
@@ -221,56 +236,55 @@ function OnWorkerMessage(event) {
   }
 }
 
-// Cancel: the worker is stopped where it is (a new one takes the next
+// cancelBatch: the worker is stopped where it is (a new one takes the next
 // batch); files not done yet are marked as cancelled.
-function Cancel() {
+function cancelBatch() {
   if (batch === null) return;
   if (worker !== null) worker.terminate();
   worker = null;
   for (const job of batch.jobs.values()) {
     if (job.ended) continue;
     while (job.row.cells.length > 1) job.row.deleteCell(1);
-    for (const label of Labels) Cell(job.row, label === "Result" ? "cancelled" : "", label === "Result" ? "result" : "size");
+    for (const label of LABELS) addCell(job.row, label === "Result" ? "cancelled" : "", label === "Result" ? "result" : "size");
     job.row.className = "cancelled";
   }
   downloadAll.textContent = "Download all";
   downloadAll.disabled = outputs.length === 0;
-  status.textContent = `${batch.done} of ${batch.total} files, cancelled`;
+  showSummary("", "cancelled");
   cancel.disabled = true;
   document.body.dataset.state = "idle";
   batch = null;
 }
 
-function DownloadAll() {
+function downloadAllOutputs() {
   if (outputs.length === 0) return;
-  if (worker === null) StartWorker();
+  if (worker === null) startWorker();
   $("zip-error").textContent = "";
   downloadAll.disabled = true;
   downloadAll.textContent = "Making the zip…";
-  const deflate = outputs.every((o) => o.mode === "unpack");
-  worker.postMessage({ type: "zip", deflate, entries: outputs.map(({ path, blob, mtime }) => ({ path, blob, mtime })) });
+  worker.postMessage({ type: "zip", entries: outputs.map(({ path, blob, mtime, mode }) => ({ path, blob, mtime, mode })) });
 }
 
 // A dropped folder is walked through the entries API; relative paths start
 // at the dropped item ("folder/sub/file").
-function ReadEntries(reader) {
+function readEntries(reader) {
   return new Promise((resolve, reject) => reader.readEntries(resolve, reject));
 }
 
-async function Walk(entry, items) {
+async function walk(entry, items) {
   if (entry.isFile) {
     const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
     items.push({ file, path: entry.fullPath.replace(/^\/+/, "") });
   } else if (entry.isDirectory) {
     const reader = entry.createReader();
     const children = [];
-    for (let some = await ReadEntries(reader); some.length > 0; some = await ReadEntries(reader)) children.push(...some);
+    for (let some = await readEntries(reader); some.length > 0; some = await readEntries(reader)) children.push(...some);
     children.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
-    for (const child of children) await Walk(child, items);
+    for (const child of children) await walk(child, items);
   }
 }
 
-async function OnDrop(event) {
+async function onDrop(event) {
   event.preventDefault();
   dropZone.classList.remove("over");
   // Both lists are taken now: the drop's data are gone after the first wait.
@@ -279,7 +293,7 @@ async function OnDrop(event) {
   let items = [];
   if (entries.length > 0 && entries.every((entry) => entry)) {
     try {
-      for (const entry of entries) await Walk(entry, items);
+      for (const entry of entries) await walk(entry, items);
     } catch (e) {
       // Entries that cannot be read (some browsers' drops from other
       // programs) leave the plain list of the files dropped.
@@ -287,19 +301,19 @@ async function OnDrop(event) {
     }
   }
   if (items.length === 0) items = files;
-  Start(items);
+  addFiles(items);
 }
 
-function FromChooser(input) {
+function fromChooser(input) {
   const items = [...input.files].map((file) => ({ file, path: file.webkitRelativePath || file.name }));
   // A folder's files come in no set order: by path, as a dropped folder's.
   if (input.webkitdirectory) items.sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
   input.value = "";
-  Start(items);
+  addFiles(items);
 }
 
-filesInput.addEventListener("change", () => FromChooser(filesInput));
-folderInput.addEventListener("change", () => FromChooser(folderInput));
+filesInput.addEventListener("change", () => fromChooser(filesInput));
+folderInput.addEventListener("change", () => fromChooser(folderInput));
 for (const radio of document.querySelectorAll('input[name="mode"]')) {
   // A click counts as a choice also on the mode already shown.
   radio.addEventListener("click", () => { modeChosen = true; });
@@ -313,15 +327,16 @@ window.addEventListener("dragover", (event) => {
 window.addEventListener("dragleave", (event) => {
   if (event.relatedTarget === null) dropZone.classList.remove("over");
 });
-window.addEventListener("drop", OnDrop);
-cancel.addEventListener("click", Cancel);
-downloadAll.addEventListener("click", DownloadAll);
+window.addEventListener("drop", onDrop);
+cancel.addEventListener("click", cancelBatch);
+downloadAll.addEventListener("click", downloadAllOutputs);
 $("clear").addEventListener("click", () => {
-  Cancel();
+  cancelBatch();
   for (const link of rows.querySelectorAll("a[href]")) URL.revokeObjectURL(link.href);
   rows.replaceChildren();
   outputs = [];
   downloadAll.disabled = true;
   status.textContent = "";
+  status.classList.remove("failed");
   progress.value = 0;
 });

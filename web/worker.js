@@ -1,107 +1,139 @@
 // The page's worker: packs or unpacks one file after another with the codec
 // and makes the zip of the outputs, so that the page itself never waits on
-// either. The build puts before this script fflate (the zip writer, as
-// `fflate`) and lzs.mjs (the codec, as `lzs`, the object that
-// `import * as lzs` gives).
+// either. The build puts before this script fflate (whose inflater checks
+// the zip's entries, as `fflate`), lzs.mjs (the codec, as `lzs`, the object
+// that `import * as lzs` gives) and zip.mjs (the zip writer, as `zip`).
 "use strict";
 
 // The largest file the page takes, and the largest output of an image: the
 // module holds a file whole, in at most 4 GiB.
-const PageMax = 2 ** 31;
+const PAGE_MAX = 2 ** 31;
 // Outputs are typed as bytes, so that no browser sniffs a type and adds its
 // own extension to a download's name.
-const OutputType = "application/octet-stream";
+const OUTPUT_TYPE = "application/octet-stream";
 
-const Count = (n) => n.toLocaleString("en-US");
+const count = (n) => n.toLocaleString("en-US");
 
-function TooLarge(what) {
-  return `too large for this page: ${what}; the page takes up to ${Count(PageMax)}`;
+function tooLarge(what) {
+  return `too large for this page: ${what}; the page takes up to ${count(PAGE_MAX)}`;
 }
 
 // The words for a failure: the codec's, or memory the browser would not
 // give.
-function Words(e) {
-  if (e instanceof RangeError) return new lzs.LzsError(lzs.ErrorCode.OUT_OF_MEMORY).message;
+const outOfMemory = () => new lzs.LzsError(lzs.ErrorCode.OUT_OF_MEMORY).message;
+
+function words(e) {
+  if (e instanceof RangeError) return outOfMemory();
   if (!(e instanceof lzs.LzsError)) return String(e.message || e);
-  if (e.maxOutputSize !== undefined) return TooLarge(`it would unpack to more than ${Count(e.maxOutputSize)} bytes`);
+  if (e.maxOutputSize !== undefined) return tooLarge(`it would unpack to more than ${count(e.maxOutputSize)} bytes`);
   return e.message;
+}
+
+// The words for an output (`what`) the browser would not keep: it holds
+// outputs in memory or, in a window that is not private, also on the disk.
+function notKept(what, size) {
+  return `${outOfMemory()}: the browser would not keep ${what} (${count(size)} bytes); Clear the list to free the ` +
+         "memory of earlier outputs (a private window keeps every output in memory)";
+}
+
+// `blob` once the browser has shown it keeps all of its `size` bytes (its
+// last byte read back); null when it has not. A browser may take a Blob it
+// cannot store, and fail only when it is read.
+async function kept(blob, size) {
+  if (blob.size !== size) return null;
+  try {
+    if (size > 0) await blob.slice(size - 1).arrayBuffer();
+    return blob;
+  } catch {
+    return null;
+  }
 }
 
 // Unpacks an image: its size from a scan first, so that a bad image or one
 // too large for the page fails before anything is unpacked; then its output
 // through the streaming decoder, in pieces straight into a Blob, never whole
-// in the module's memory and never copied out whole.
-async function Unpack(bytes) {
+// in the module's memory and never copied out whole. The Blob is made by a
+// Response, which tells a failure of its stream only as "Failed to fetch":
+// the decoder's own error is kept aside.
+async function unpack(bytes) {
   const size = lzs.decodedSize(bytes);
-  if (size > PageMax) return { error: TooLarge(`it would unpack to ${Count(size)} bytes`) };
-  const input = new ReadableStream({
+  if (size > PAGE_MAX) return { error: tooLarge(`it would unpack to ${count(size)} bytes`) };
+  const decoded = new ReadableStream({
     start(controller) {
       controller.enqueue(bytes);
       controller.close();
     },
+  }).pipeThrough(new lzs.LzsDecompressionStream()).getReader();
+  let failure = null;
+  const body = new ReadableStream({
+    async pull(controller) {
+      try {
+        const { done, value } = await decoded.read();
+        if (done) controller.close();
+        else controller.enqueue(value);
+      } catch (e) {
+        failure = e;
+        controller.error(e);
+      }
+    },
   });
-  const output = input.pipeThrough(new lzs.LzsDecompressionStream());
-  return { output: await new Response(output, { headers: { "content-type": OutputType } }).blob() };
+  let blob = null;
+  try {
+    blob = await new Response(body, { headers: { "content-type": OUTPUT_TYPE } }).blob();
+  } catch (e) {
+    if (failure) throw failure;
+  }
+  blob &&= await kept(blob, size);
+  return blob ? { output: blob } : { error: notKept("this output", size) };
 }
 
-function Pack(bytes, mode) {
+async function pack(bytes, mode) {
   const image = lzs.compress(bytes, { level: mode === "pack-fast" ? lzs.LEVEL_FAST : lzs.LEVEL_OPTIMAL });
-  return { output: new Blob([image], { type: OutputType }) };
+  const blob = await kept(new Blob([image], { type: OUTPUT_TYPE }), image.length);
+  return blob ? { output: blob } : { error: notKept("this output", image.length) };
 }
 
 // Unpacks or packs one file. Returns { output: Blob } or { error: words }.
-async function RunFile(job, mode) {
-  if (job.file.size > PageMax) return { error: TooLarge(`the file has ${Count(job.file.size)} bytes`) };
+async function runFile(job, mode) {
+  if (job.file.size > PAGE_MAX) return { error: tooLarge(`the file has ${count(job.file.size)} bytes`) };
   let bytes;
   try {
     bytes = new Uint8Array(await job.file.arrayBuffer());
   } catch (e) {
-    return { error: e instanceof RangeError ? Words(e) : `could not be read (${e.name}); choose it again` };
+    return { error: e instanceof RangeError ? words(e) : `could not be read (${e.name}); choose it again` };
   }
   try {
-    return mode === "unpack" ? await Unpack(bytes) : Pack(bytes, mode);
+    return mode === "unpack" ? await unpack(bytes) : await pack(bytes, mode);
   } catch (e) {
-    return { error: Words(e) };
+    return { error: words(e) };
   }
 }
 
-async function RunBatch(message) {
+async function runBatch(message) {
   for (const job of message.jobs) {
     let result;
     try {
-      result = await RunFile(job, message.mode);
+      result = await runFile(job, message.mode);
     } catch (e) {
       // Whatever went wrong ends this file, never the batch.
-      result = { error: Words(e) };
+      result = { error: words(e) };
     }
     postMessage({ type: "file", id: job.id, ...result });
   }
 }
 
-// The zip of the outputs, each under its relative path: deflated when it is
-// unpacked data, stored when it is an LZS image already.
-async function MakeZip(message) {
-  const parts = [];
-  let failure = null;
-  const zip = new fflate.Zip((error, chunk) => {
-    if (error) failure = error;
-    else parts.push(chunk);
-  });
+// The zip of the outputs, each under its relative path: unpacked data
+// deflated by the browser and checked by fflate's inflater, LZS images
+// stored as they are (zip.mjs).
+async function makeZip(message) {
   try {
-    for (const entry of message.entries) {
-      const file = message.deflate ? new fflate.ZipDeflate(entry.path, { level: 1 })
-                                   : new fflate.ZipPassThrough(entry.path);
-      file.mtime = entry.mtime;
-      zip.add(file);
-      file.push(new Uint8Array(await entry.blob.arrayBuffer()), true);
-      if (failure) break;
-    }
-    zip.end();
+    const entries = message.entries.map((entry) => ({ ...entry, deflate: entry.mode === "unpack" }));
+    const made = await zip.makeZip(entries, { Inflate: fflate.Inflate });
+    const blob = await kept(made, made.size);
+    postMessage(blob ? { type: "zip", blob } : { type: "zip", error: notKept("the zip", made.size) });
   } catch (e) {
-    failure = e;
+    postMessage({ type: "zip", error: words(e) });
   }
-  if (failure) postMessage({ type: "zip", error: String(failure.message || failure) });
-  else postMessage({ type: "zip", blob: new Blob(parts, { type: "application/zip" }) });
 }
 
 // One message at a time, in the order they came: files chosen during a
@@ -109,6 +141,6 @@ async function MakeZip(message) {
 let queue = Promise.resolve();
 onmessage = (event) => {
   const message = event.data;
-  if (message.type === "run") queue = queue.then(() => RunBatch(message));
-  else if (message.type === "zip") queue = queue.then(() => MakeZip(message));
+  if (message.type === "run") queue = queue.then(() => runBatch(message));
+  else if (message.type === "zip") queue = queue.then(() => makeZip(message));
 };

@@ -92,17 +92,29 @@ endfunction()
 msi_query("INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Type`) VALUES ('LzsUserOwner', 1, 'Software\\Classes\\.lzs', 18)")
 msi_query("INSERT INTO `RegLocator` (`Signature_`, `Root`, `Key`, `Type`) VALUES ('LzsMachineOwner', 2, 'Software\\Classes\\.lzs', 18)")
 msi_query("UPDATE `Component` SET `Condition` = 'LZS_USER_OWNER = \"lzs-unpack.lzs\" OR (NOT LZS_USER_OWNER AND NOT LZS_MACHINE_OWNER)' WHERE `Component` = 'LzsOwner'")
-# PATH: the install folder appended to the user's own PATH ("[~];"), and
-# only that part removed on uninstall ("=-": set on install, removed with
-# the component); no "*", so the user's PATH, not the system's.
+# PATH: the install folder first on the user's own PATH ("[INSTALLDIR];[~]":
+# removing it later takes the ";" after it along, where Wine leaves the ";"
+# before an entry appended last), or, where the user has none, the whole
+# PATH ("[~];[INSTALLDIR]" on no PATH gives the folder alone, still an entry
+# of a list, so that entries added later stay); only that entry removed on
+# uninstall ("=-": set on install, removed with the component); no "*", so
+# the user's PATH, not the system's.
 msi_query("CREATE TABLE `Environment` (`Environment` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL LOCALIZABLE, `Value` CHAR(255) LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Environment`)")
-msi_query("INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('UserPath', '=-PATH', '[~];[INSTALLDIR]', 'UserPath')")
+msi_query("INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('UserPath', '=-PATH', '[INSTALLDIR];[~]', 'UserPath')")
+msi_query("INSERT INTO `Environment` (`Environment`, `Name`, `Value`, `Component_`) VALUES ('UserPathAlone', '=-PATH', '[~];[INSTALLDIR]', 'UserPathAlone')")
 msi_query("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('RemoveEnvironmentStrings', 3300)")
 msi_query("INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteEnvironmentStrings', 5200)")
 # Only where the user's PATH lacks the folder (in any case, with or without
 # its backslash), or holds it from an install of ours: then uninstalling
-# removes just what installing added. The texts are set in lzs-unpack.wxs.
-msi_query("UPDATE `Component` SET `Condition` = 'LZS_PATH_OURS OR NOT (LZS_PATH_LIST ~>< LZS_FOLDER_ENTRY OR LZS_PATH_LIST ~>< LZS_FOLDER_ENTRY_SLASH)' WHERE `Component` = 'UserPath'")
+# removes just what installing added. The folder alone where the user has no
+# PATH, or where an install of ours made the folder the whole PATH (an
+# upgrade: the older version removes the PATH before this one writes it);
+# else first on it. The texts are set in lzs-unpack.wxs.
+set(ours "(LZS_PATH_OURS OR LZS_PATH_ALONE_OURS)")
+set(alone "(NOT LZS_USER_PATH OR (${ours} AND LZS_PATH_LIST ~= LZS_FOLDER_ENTRY_SLASH))")
+set(missing "NOT (LZS_PATH_LIST ~>< LZS_FOLDER_ENTRY OR LZS_PATH_LIST ~>< LZS_FOLDER_ENTRY_SLASH)")
+msi_query("UPDATE `Component` SET `Condition` = '${alone}' WHERE `Component` = 'UserPathAlone'")
+msi_query("UPDATE `Component` SET `Condition` = 'NOT ${alone} AND (${ours} OR ${missing})' WHERE `Component` = 'UserPath'")
 
 # The dialogs of a full user interface (a double-click on the msi; msiexec's
 # /qn and /qb show none of them): a first page, the progress, and a last page

@@ -11,8 +11,10 @@ The calls take any bytes-like object (bytes, bytearray, memoryview, mmap,
 array) without copying it, raise TypeError for anything else, and release
 the GIL while the codec runs, so threads working on different data run in
 parallel. Failures of the codec raise LzsError (a ValueError), and
-MemoryError when memory runs out. LzsDecompressor unpacks an image that
-arrives in pieces; python -m lzs packs and unpacks files.
+MemoryError when memory runs out. decompress_into unpacks into a buffer of
+the caller's; LzsDecompressor unpacks an image that arrives in pieces;
+lzs.open also gives text files ("rt", "wt", "xt"); python -m lzs packs and
+unpacks files.
 """
 from ._codec import Encoder, LzsDecompressor
 from ._files import LzsFile, open
@@ -37,6 +39,7 @@ from ._lzs import (
     compress,
     decoded_size,
     decompress,
+    decompress_into,
     image_length,
     library_version,
 )
@@ -64,6 +67,7 @@ __all__ = [
     "compress",
     "decoded_size",
     "decompress",
+    "decompress_into",
     "image_length",
     "library_version",
     "open",

@@ -3,8 +3,10 @@
 Packs each FILE into FILE.lzs, or with -d unpacks FILE.lzs into FILE; the
 input stays. With no FILE, or FILE "-", it reads standard input and writes
 standard output. An output is written under its name only complete, and a
-file already there is never replaced. Exit code 0 when every file went
-well, 1 when one failed (said on standard error), 2 for a bad command line.
+file already there is replaced only with -f. As lzs does, it packs to a
+terminal only with -f, and unpacks nothing from one. Exit code 0 when
+every file went well, 1 when one failed (said on standard error), 2 for a
+bad command line.
 """
 import argparse
 import errno
@@ -25,6 +27,8 @@ def parse(argv):
     parser.add_argument("-d", "--decompress", action="store_true", help="unpack instead of packing")
     parser.add_argument("-c", "--stdout", action="store_true", help="write to standard output")
     parser.add_argument("-o", "--output", metavar="OUTPUT", help="write to OUTPUT (one FILE only)")
+    parser.add_argument("-f", "--force", action="store_true",
+                        help="overwrite existing outputs; pack to a terminal")
     levels = parser.add_mutually_exclusive_group()
     levels.add_argument("-1", "--fast", dest="level", action="store_const", const=LEVEL_FAST,
                         help="pack greedily, for large batches")
@@ -54,6 +58,25 @@ def output_name(name, options):
     raise ValueError(f"does not end in {SUFFIX}; name the output with -o or use -c")
 
 
+def terminal(stream):
+    """Whether a standard stream is a terminal."""
+    try:
+        return stream is not None and stream.isatty()
+    except (OSError, ValueError):
+        return False
+
+
+def refusal(options, names):
+    """What lzs says, in the same words, of packed data a terminal would
+    get or give; None when there is none."""
+    to_stdout = options.stdout or (options.output is None and "-" in names)
+    if not options.decompress and to_stdout and not options.force and terminal(sys.stdout):
+        return "will not write packed data to a terminal (use -f to force)"
+    if options.decompress and "-" in names and terminal(sys.stdin):
+        return "will not read packed data from a terminal"
+    return None
+
+
 def standard(stream, which):
     """The binary side of a standard stream; OSError when it is closed."""
     if stream is None:
@@ -67,7 +90,7 @@ def convert(name, options):
     if options.decompress:
         with open_image(source, "rb") as image:
             if target is not None:
-                with _Output(target, exclusive=True) as output:
+                with _Output(target, exclusive=not options.force) as output:
                     shutil.copyfileobj(image, output, OUTPUT_SIZE)
                 return
             stdout = standard(sys.stdout, "output")
@@ -80,7 +103,7 @@ def convert(name, options):
         with open(source, "rb") as file:
             data = file.read()
     stdout = standard(sys.stdout, "output") if target is None else None
-    with open_image(stdout or target, "xb", level=options.level) as packed:
+    with open_image(stdout or target, "wb" if options.force else "xb", level=options.level) as packed:
         packed.write(data)
     if stdout is not None:
         stdout.flush()
@@ -88,8 +111,13 @@ def convert(name, options):
 
 def main(argv=None):
     options = parse(argv)
+    names = options.files or ["-"]
+    refused = refusal(options, names)
+    if refused is not None:
+        print(f"python -m lzs: {refused}", file=sys.stderr)
+        return 1
     status = 0
-    for name in options.files or ["-"]:
+    for name in names:
         shown = "(standard input)" if name == "-" else name
         try:
             convert(name, options)

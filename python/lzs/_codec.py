@@ -41,12 +41,13 @@ class LzsDecompressor:
     an image that yields no byte) raises LzsError as lzs.decompress does for
     those bytes alone; eof and unused_data are then set as for any end.
 
-    An LzsDecompressor is for one thread at a time, as an Encoder is.
+    An LzsDecompressor is for one thread at a time, as an Encoder is: a call
+    made while another thread is inside one raises RuntimeError.
     """
 
     def __init__(self):
         self._stream = _lzs.stream_new()
-        self._input = b""
+        self._input = b""  # what a max_length left over, ours: sliced, never copied again
         self.eof = False
         self.needs_input = True
         self.unused_data = b""
@@ -56,26 +57,51 @@ class LzsDecompressor:
         and return at most max_length bytes of output (all there is when
         negative). Input that max_length leaves over is kept for the next
         call, which may give b"" as data. Raises EOFError after the end."""
-        if self.eof:
-            raise EOFError("already at the end of the image")
-        if self._input:
-            data = self._input + bytes(data)
-        output, taken, ended = _lzs.stream_decode(self._stream, data, max_length)
-        with memoryview(data) as view, view.cast("B") as byte_view:
-            rest = bytes(byte_view[taken:])
-        if ended:
-            self.eof = True
-            self.needs_input = False
-            self.unused_data = rest
-            self._input = b""
-            _lzs.stream_end(self._stream)  # an image that ended in an error raises it
-        else:
-            self._input = rest
-            self.needs_input = not rest and (max_length < 0 or len(output) < max_length)
-        return output
+        return self._decode(data, max_length)
+
+    def _decompress_into(self, data, buffer):
+        """decompress() into a writable buffer, as much as it holds: returns
+        the number of bytes written."""
+        return self._decode(data, buffer)
+
+    def _decode(self, data, room):
+        # The context's flag is held around all of it: the state kept here
+        # belongs to the call as much as the library's does.
+        _lzs.stream_hold(self._stream)
+        try:
+            if self.eof:
+                raise EOFError("already at the end of the image")
+            own = bool(self._input)
+            if own:
+                data = b"".join((self._input, data)) if len(data) else self._input
+            if isinstance(room, int):
+                output, taken, ended = _lzs.stream_decode(self._stream, data, room)
+                room_left = room < 0 or len(output) < room
+            else:
+                output, taken, ended = _lzs.stream_decode_into(self._stream, data, room)
+                room_left = output < len(room)
+            # The caller's buffer is copied (once), and no view of it stays.
+            with memoryview(data) as view, view.cast("B") as byte_view:
+                rest = byte_view[taken:] if own else bytes(byte_view[taken:])
+            if ended:
+                self.eof = True
+                self.needs_input = False
+                self.unused_data = bytes(rest)
+                self._input = b""
+                _lzs.stream_end(self._stream)  # an image that ended in an error raises it
+            else:
+                self._input = rest if own else bytes(rest)
+                self.needs_input = not rest and room_left
+            return output
+        finally:
+            _lzs.stream_release(self._stream)
 
     def _end(self, rest=b""):
         """Raises LzsError unless the image is complete and nothing came after
         it (unused_data, or rest: input after that): for when the input has
         ended."""
-        _lzs.stream_end(self._stream, self.unused_data or rest)
+        _lzs.stream_hold(self._stream)
+        try:
+            _lzs.stream_end(self._stream, self.unused_data or rest)
+        finally:
+            _lzs.stream_release(self._stream)

@@ -1,20 +1,26 @@
-"""lzs.open and LzsFile: one LZS image as a binary file object, in the manner
-of gzip.open, over a path or a file object.
+"""lzs.open and LzsFile: one LZS image as a binary file object (or a text
+file over one), in the manner of gzip.open, over a path or a file object.
 
 A path written to gets its image only when the file is closed, and only
 whole: the image goes into an unnamed file in the target's folder (or,
-where the system has none, a named one made at that moment), which is then
-linked in under the target's name, taking the mode and owner of the file it
-replaces. A device, a FIFO or a socket at that name, or reached through a
-link there, is never replaced: opening it raises OSError. A link to a
-regular file is itself replaced; the file it points to stays as it was.
+where the system has none, a named one made at that moment, which a helper
+process removes if this one dies first), which is then linked in under the
+target's name, taking the mode and owner of the file it replaces. A device,
+a FIFO or a socket at that name, or reached through a link there, is never
+replaced: opening it raises OSError; nor is anything in /dev or /proc. A
+name that leads to a descriptor of this process is written through it. A
+link to a regular file is itself replaced; the file it points to stays as
+it was.
 """
+import _compression
 import errno
 import io
 import os
 import secrets
+import select
 import stat
 import sys
+import threading
 
 from ._codec import LzsDecompressor
 from ._lzs import DSTREAM_IN_SIZE, DSTREAM_OUT_SIZE, LEVEL_DEFAULT, LzsError, check_level, compress
@@ -26,82 +32,127 @@ OUTPUT_SIZE = DSTREAM_OUT_SIZE
 # Unnamed files (O_TMPFILE) are linked in through /proc/self/fd.
 _UNNAMED_FILES = hasattr(os, "O_TMPFILE") and os.path.isdir("/proc/self/fd")
 _MODES = {"r": "rb", "rb": "rb", "w": "wb", "wb": "wb", "x": "xb", "xb": "xb"}
+_TEXT_MODES = {"rt": "rb", "wt": "wb", "xt": "xb"}
+# Folders of the system's own names: nothing in them is replaced or removed.
+_SYSTEM_FOLDERS = ("/dev", "/proc")
 
 
-class _ImageReader(io.RawIOBase):
+class _ImageReader(_compression.DecompressReader):
     """The decoded bytes of the image in a binary file, read from it in
     pieces of BUFFER_SIZE as the output needs them: a cut-short image, one
     with bytes after its end and one that is not an image raise LzsError
-    when the reading reaches that point."""
+    when the reading reaches that point. readinto() decodes into the
+    caller's buffer."""
 
     def __init__(self, file):
-        super().__init__()
+        super().__init__(file, LzsDecompressor)
         self._read_file = getattr(file, "read1", file.read)  # what is there, without waiting for more
-        self._file = file
         self._start = file.tell() if file.seekable() else 0
-        self._decompressor = LzsDecompressor()
-        self._position = 0
-        self._size = -1  # the decoded size, once the end is reached
-
-    def readable(self):
-        return True
-
-    def seekable(self):
-        return self._file.seekable()
 
     def readinto(self, buffer):
         with memoryview(buffer) as view, view.cast("B") as byte_view:
-            data = self._read(len(byte_view))
-            byte_view[:len(data)] = data
-        return len(data)
+            return self._next(len(byte_view), lambda piece: self._decompressor._decompress_into(piece, byte_view)) or 0
+
+    def read(self, size=-1):
+        if size < 0:
+            return self.readall()
+        return self._next(size, lambda piece: self._decompressor.decompress(piece, size)) or b""
 
     def readall(self):
-        pieces = []
-        while True:
-            piece = self._read(sys.maxsize)  # as much as each piece of input gives
-            if not piece:
-                return b"".join(pieces)
-            pieces.append(piece)
+        # As much as each piece of input gives, at a time.
+        return b"".join(iter(lambda: self.read(sys.maxsize), b""))
 
-    def _read(self, size):
+    def _next(self, size, decode):
+        """The next output, decode(piece) as the pieces of input need, or
+        None once the image's end is found to be the file's end too."""
         decompressor = self._decompressor
-        while size > 0 and not decompressor.eof:
-            piece = self._read_file(BUFFER_SIZE) if decompressor.needs_input else b""
+        while size and not self._eof:
+            if decompressor.eof:
+                decompressor._end(self._take())  # the image's end must be the file's
+                self._eof = True
+                self._size = self._pos
+                break
+            piece = self._take() if decompressor.needs_input else b""
             if decompressor.needs_input and not piece:
                 decompressor._end()  # cut short: raises
             try:
-                data = decompressor.decompress(piece, size)
+                output = decode(piece)
             except LzsError:
                 if decompressor.eof:  # bytes after the image change the verdict
-                    decompressor._end(self._read_file(BUFFER_SIZE))
+                    decompressor._end(self._take())
                 raise
-            if data:
-                self._position += len(data)
-                return data
-        if decompressor.eof and self._size < 0:
-            decompressor._end(self._read_file(BUFFER_SIZE))  # the image's end must be the file's
-            self._size = self._position
-        return b""
+            if output:
+                self._pos += output if isinstance(output, int) else len(output)
+                return output
+        return None
 
-    def tell(self):
-        return self._position
+    def _take(self):
+        """The next piece of the file, b"" at its end. A non-blocking file
+        that has nothing yet (None, or b"" from a buffered one) is waited
+        for."""
+        piece = self._read_file(BUFFER_SIZE)
+        if piece is None or (not piece and not _blocking(self._fp)):
+            piece = None
+            while piece is None:
+                _wait(self._fp, reading=True)
+                piece = self._read_file(BUFFER_SIZE)
+        return piece
 
-    def seek(self, offset, whence=io.SEEK_SET):
-        if whence == io.SEEK_CUR:
-            offset += self._position
-        elif whence == io.SEEK_END:
-            while self._read(OUTPUT_SIZE):
-                pass
-            offset += self._size
-        elif whence != io.SEEK_SET:
-            raise ValueError(f"invalid whence ({whence}, should be 0, 1 or 2)")
-        if offset < self._position:  # from the start again
-            self._file.seek(self._start)
-            self._decompressor = LzsDecompressor()
-            self._position = 0
-        while offset > self._position and self._read(min(OUTPUT_SIZE, offset - self._position)):
-            pass
-        return self._position
+    def _rewind(self):
+        self._fp.seek(self._start)
+        self._eof = False
+        self._pos = 0
+        self._decompressor = LzsDecompressor()
+
+
+def _blocking(file):
+    """False for a file object over a non-blocking descriptor."""
+    try:
+        return os.get_blocking(file.fileno())
+    except (AttributeError, OSError, ValueError):
+        return True
+
+
+def _wait(file, reading):
+    """Waits until a non-blocking file object can be read (or written);
+    BlockingIOError when it has no descriptor to wait on."""
+    try:
+        fd = file.fileno()
+    except (AttributeError, OSError, ValueError):
+        raise BlockingIOError(errno.EAGAIN, f"the file object would block {'reading' if reading else 'writing'}, "
+                              "and has no descriptor to wait on") from None
+    poll = select.poll()
+    poll.register(fd, select.POLLIN if reading else select.POLLOUT)
+    poll.poll()
+
+
+def _write_all(file, data):
+    """Writes all of data into a binary file object, and flushes it: again
+    after a short write and, where a non-blocking one takes nothing now
+    (None, or BlockingIOError), once it can take more. A write() that gives
+    None from an object that is no RawIOBase took everything (such objects
+    do not count what they take)."""
+    rest, piece = memoryview(data), data
+    while rest:
+        try:
+            taken = file.write(piece)
+            if taken is None and not isinstance(file, io.RawIOBase):
+                break
+        except BlockingIOError as error:
+            taken = error.characters_written or None  # a buffered file, full for now
+        if taken is None:
+            _wait(file, reading=False)
+        elif taken == 0:
+            raise OSError(errno.EIO, f"the file object took none of the last {len(rest):,} bytes")
+        else:
+            rest = piece = rest[taken:]
+    flush = getattr(file, "flush", None)
+    while flush is not None:
+        try:
+            flush()
+            break
+        except BlockingIOError:
+            _wait(file, reading=False)
 
 
 def _is_path(file):
@@ -115,6 +166,15 @@ class LzsFile(io.BufferedIOBase):
     describes it. name and mode say what it was opened with.
     """
 
+    # What a file holds, as it is before __init__ has set it: a file whose
+    # opening failed is closed as quietly as one never used.
+    _reader = None  # "rb": what decodes the image
+    _data = None  # what is written, packed when closed
+    _file = None  # a file object written to, which is not ours
+    _owned = None  # the file object opened here, closed with this one
+    _output = None  # the target of a path written to
+    _writing = False  # until the image is written or given up
+
     def __init__(self, file, mode="rb", *, level=LEVEL_DEFAULT):
         if mode not in _MODES:
             raise ValueError(f"invalid mode: {mode!r} (use 'rb', 'wb' or 'xb')")
@@ -126,12 +186,7 @@ class LzsFile(io.BufferedIOBase):
         self.mode = _MODES[mode]
         self.name = os.fspath(file) if _is_path(file) else getattr(file, "name", "")
         self._level = level
-        self._reader = None  # "rb": what decodes the image
-        self._data = io.BytesIO()  # what is written, packed when closed
-        self._file = None  # a file object written to, which is not ours
-        self._owned = None  # the file object opened here, closed with this one
-        self._output = None  # the target of a path written to
-        self._writing = False  # until the image is written or given up
+        self._data = io.BytesIO()
         if self.mode == "rb":
             self._owned = io.open(file, "rb") if _is_path(file) else None
             self._reader = io.BufferedReader(_ImageReader(self._owned or file), OUTPUT_SIZE)
@@ -153,6 +208,16 @@ class LzsFile(io.BufferedIOBase):
         self._check_open()
         return self.mode == "rb" and self._reader.seekable()
 
+    def fileno(self):
+        """The descriptor of the file read, or of the file object written to;
+        io.UnsupportedOperation for a path written to, which gets its file
+        only when closed."""
+        self._check_open()
+        underneath = self._owned or self._file or (self._reader.raw._fp if self._reader else None)
+        if underneath is None:
+            raise io.UnsupportedOperation("fileno: the file is made only when closed")
+        return underneath.fileno()
+
     def read(self, size=-1):
         self._check_mode("rb")
         return self._reader.read(size)
@@ -162,6 +227,9 @@ class LzsFile(io.BufferedIOBase):
         return self._reader.read1(size)
 
     def readinto(self, buffer):
+        """Reads into buffer (any writable bytes-like object), decoding into it
+        where it is larger than the file's own buffer; returns the number of
+        bytes read, 0 at the end."""
         self._check_mode("rb")
         return self._reader.readinto(buffer)
 
@@ -174,6 +242,8 @@ class LzsFile(io.BufferedIOBase):
         return self._reader.readline(size)
 
     def peek(self, size=0):
+        """The bytes that the next read would give, at least one unless at
+        the end, without moving on."""
         self._check_mode("rb")
         return self._reader.peek(size)
 
@@ -202,7 +272,7 @@ class LzsFile(io.BufferedIOBase):
                     self._output.write(image)
                     self._output.commit()
                 else:
-                    self._file.write(image)
+                    _write_all(self._file, image)
         finally:
             self._discard()
             super().close()
@@ -211,6 +281,16 @@ class LzsFile(io.BufferedIOBase):
         if exc_type is not None:
             self._discard()  # what was written may be incomplete: write nothing
         self.close()
+
+    def __del__(self):
+        self._let_go_if_unused()
+        super().__del__()
+
+    def _let_go_if_unused(self):
+        """For collection: a file into which nothing was written (never used,
+        or its opening failed) has no image to write and nothing to say."""
+        if self._writing and not self._data.tell():
+            self._discard()
 
     def _discard(self):
         """Lets go of what this file holds, writing nothing."""
@@ -231,21 +311,49 @@ class LzsFile(io.BufferedIOBase):
             raise io.UnsupportedOperation(f"not available in mode {self.mode!r}")
 
 
+class _TextFile(io.TextIOWrapper):
+    """lzs.open's text file: an io.TextIOWrapper over an LzsFile, which
+    writes nothing when its with block raises, as the LzsFile does."""
+
+    def __exit__(self, exc_type, exc, traceback):
+        if exc_type is not None:
+            self.buffer._discard()
+        self.close()
+
+    def __del__(self):
+        try:
+            self.flush()  # the text it holds, to the LzsFile
+            self.buffer._let_go_if_unused()
+        except (AttributeError, ValueError):  # closed, or never made
+            pass
+        super().__del__()
+
+
 class _Output:
     """A file written under a path, which appears there (or replaces the file
     there) only when commit() is called; discard() leaves nothing. The
     target is checked when it is made and again just before it is put in
-    place. As a context manager: committed when the block ends, discarded
-    when it raises."""
+    place. A path that leads to a descriptor of this process (/dev/stdout,
+    /dev/fd/N, /proc/self/fd/N, or a link to one) is written through that
+    descriptor instead, as it comes, and never replaced. As a context
+    manager: committed when the block ends, discarded when it raises."""
 
     def __init__(self, path, exclusive):
         self._path = path
         self._exclusive = exclusive
-        if exclusive and os.path.lexists(path):
-            raise FileExistsError(errno.EEXIST, "file exists", path)
-        _check_replaceable(path)
         self._fd = None
         self._temp = None  # a named temporary file, while there is one
+        self._through = False  # whether _fd is a descriptor written through
+        if exclusive and os.path.lexists(path):
+            raise FileExistsError(errno.EEXIST, "file exists", path)
+        descriptor = _descriptor(path)
+        if descriptor is not None:
+            try:
+                self._fd, self._through = os.dup(descriptor), True
+            except OSError as error:  # not open
+                raise OSError(error.errno, error.strerror, path) from None
+            return
+        _check_replaceable(path)
         if _UNNAMED_FILES:
             try:
                 self._fd = os.open(os.path.dirname(path) or ".", os.O_TMPFILE | os.O_WRONLY | os.O_CLOEXEC,
@@ -268,13 +376,16 @@ class _Output:
     def write(self, data):
         if self._fd is None:  # no unnamed file: a named one, as late as can be
             self._fd, self._temp = _create_named(self._path)
-        with memoryview(data) as view:
-            while view:
-                view = view[os.write(self._fd, view):]
+        try:
+            _write_all(io.FileIO(self._fd, "wb", closefd=False), data)
+        except OSError as error:  # said of the path written to
+            raise OSError(error.errno, error.strerror, self._path) from None
 
     def commit(self):
         """Puts what was written in place under the path."""
         try:
+            if self._through:
+                return
             self.write(b"")
             os.fsync(self._fd)
             _copy_stamp(self._fd, self._path)
@@ -285,6 +396,7 @@ class _Output:
                 os.link(self._temp, self._path)  # FileExistsError when the name was taken meanwhile
             else:
                 os.replace(self._temp, self._path)
+                _guard.forget(self._fd, self._temp)
                 self._temp = None
         finally:
             self.discard()
@@ -307,6 +419,7 @@ class _Output:
             try:
                 os.link(self_path, temp, src_dir_fd=self._fd, follow_symlinks=True)
                 self._temp = temp
+                _guard.watch(self._fd, temp)
                 return False
             except FileExistsError:
                 continue
@@ -322,14 +435,38 @@ class _Output:
         try:
             if temp is not None and fd is not None and _names(fd, temp):
                 os.unlink(temp)
+                _guard.forget(fd, temp)
         finally:
             if fd is not None:
                 os.close(fd)
 
 
+def _descriptor(path):
+    """The descriptor of this process that path leads to, through links
+    (/dev/stdout, /dev/fd/N, /proc/self/fd/N, or a link to one), or None.
+    The last link, a descriptor's own in /proc, is not followed."""
+    path = os.fsdecode(path)
+    own = f"/proc/{os.getpid()}"
+    for _ in range(40):  # as many links as the system follows
+        folder, base = os.path.split(os.path.abspath(path))
+        folder = os.path.realpath(folder)
+        parent, last = os.path.split(folder)
+        if last == "fd" and base.isdigit() and (parent == own or os.path.dirname(parent) == own + "/task"):
+            return int(base)
+        try:
+            path = os.path.join(folder, os.readlink(os.path.join(folder, base)))
+        except OSError:  # not a link, or not there
+            return None
+    return None
+
+
 def _check_replaceable(path):
     """Raises OSError when path names a folder, a device, a FIFO or a socket,
-    directly or through links."""
+    directly or through links, or anything in /dev or /proc."""
+    folder = os.fsdecode(os.path.realpath(os.path.dirname(os.path.abspath(path))))
+    for top in _SYSTEM_FOLDERS:
+        if (folder == top or folder.startswith(top + "/")) and os.path.lexists(path):
+            raise OSError(errno.EPERM, f"is in {top}; not replaced", path)
     try:
         kind = os.stat(path).st_mode
     except FileNotFoundError:
@@ -347,13 +484,88 @@ def _temporary_names(path):
 
 
 def _create_named(path):
-    """A new file beside path, named after it, opened for writing: (fd, name)."""
+    """A new file beside path, named after it, opened for writing: (fd, name).
+    The guard removes it if this process ends before it is put in place."""
     for temp in _temporary_names(path):
         try:
-            return os.open(temp, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666), temp
+            fd = os.open(temp, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
         except FileExistsError:
             continue
+        _guard.watch(fd, temp)
+        return fd, temp
     raise FileExistsError(errno.EEXIST, "no free temporary name beside it", path)
+
+
+class _Guard:
+    """A helper process that removes the named temporary files of this one
+    that are left when this process ends, however it ends (SIGKILL too): it
+    is told of each file when it is named and when the name is gone, and
+    does its work when its input, which only this process writes to, comes
+    to its end. A file whose name now names another is left alone. Started
+    for the first named temporary file; where it cannot be, files are
+    written without it."""
+
+    # Each line: "+" or "-", the file's device and inode, its path in hex.
+    CODE = """if True:
+        import os, sys
+        watched = set()
+        for line in sys.stdin.buffer:
+            sign, device, inode, name = line.split()
+            entry = (int(device), int(inode), bytes.fromhex(name.decode()))
+            (watched.add if sign == b"+" else watched.discard)(entry)
+        for device, inode, name in watched:
+            try:
+                named = os.lstat(name)
+                if (named.st_dev, named.st_ino) == (device, inode):
+                    os.unlink(name)
+            except OSError:
+                pass
+        """
+
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._input = None  # the write end of its input; -1 when it could not be started
+
+    def watch(self, fd, path):
+        self._tell("+", fd, path)
+
+    def forget(self, fd, path):
+        self._tell("-", fd, path)
+
+    def _tell(self, sign, fd, path):
+        with self._lock:
+            if self._input is None:
+                self._input = self._start()
+            if self._input < 0:
+                return
+            named = os.fstat(fd)
+            line = f"{sign} {named.st_dev} {named.st_ino} {os.fsencode(os.path.abspath(path)).hex()}\n"
+            try:
+                os.write(self._input, line.encode())  # one write, under PIPE_BUF: whole
+            except OSError:  # it is gone
+                os.close(self._input)
+                self._input = -1
+
+    def _start(self):
+        if not sys.executable or not hasattr(os, "posix_spawn"):
+            return -1
+        read_end, write_end = os.pipe()  # neither is inherited by other programs
+        try:
+            # A session of its own: a Ctrl-C for this process does not reach it.
+            os.posix_spawn(sys.executable, [sys.executable, "-I", "-S", "-c", self.CODE], os.environ,
+                           file_actions=[(os.POSIX_SPAWN_DUP2, read_end, 0),
+                                         (os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
+                                         (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)],
+                           setsid=True)
+        except OSError:
+            os.close(write_end)
+            return -1
+        finally:
+            os.close(read_end)
+        return write_end
+
+
+_guard = _Guard()
 
 
 def _copy_stamp(fd, path):
@@ -383,13 +595,16 @@ def _names(fd, path):
     return (named.st_dev, named.st_ino) == (opened.st_dev, opened.st_ino)
 
 
-def open(file, mode="rb", *, level=LEVEL_DEFAULT):  # noqa: A001 (in the manner of gzip.open)
-    """open(file, mode="rb", *, level=LEVEL_DEFAULT) -> LzsFile
+def open(file, mode="rb", *, level=LEVEL_DEFAULT, encoding=None, errors=None,  # noqa: A001 (as gzip.open)
+         newline=None):
+    """open(file, mode="rb", *, level=LEVEL_DEFAULT, encoding=None, errors=None, newline=None)
 
-    Open an LZS image as a binary file object (io.BufferedIOBase), in the
-    manner of gzip.open. file is a path (str, bytes or os.PathLike) or a
-    binary file object to read from or write to, which closing the LzsFile
-    leaves open.
+    Open an LZS image as a binary file object (an LzsFile, an
+    io.BufferedIOBase), or with "rt", "wt" or "xt" as a text file (an
+    io.TextIOWrapper over one, with encoding, errors and newline as io.open
+    takes them), in the manner of gzip.open. file is a path (str, bytes or
+    os.PathLike) or a binary file object to read from or write to, which
+    closing the LzsFile leaves open.
 
     "rb" reads the image in pieces, in constant memory; read(n) returns as
     soon as it has n bytes. An image cut short, one with bytes after its end
@@ -398,13 +613,30 @@ def open(file, mode="rb", *, level=LEVEL_DEFAULT):  # noqa: A001 (in the manner 
     "wb" and "xb" collect what is written and pack it at the given level
     (LzsError at once for one the library does not know) when the file is
     closed; closing a file into which nothing was written raises LzsError
-    (empty input). A file object gets the image then. A path gets
+    (empty input). A file object gets the image then, all of it. A path gets
     it only complete: the file appears (or is replaced, keeping its mode and
     owner) only then, and nothing is left when packing fails or the with
     block raises. A device, a FIFO or a socket at the path, or reached
     through a link there, is never replaced: OSError, at once (open the
-    device as a file and pass that to write into it). A link to a regular
-    file is replaced itself, not the file it points to. "xb" raises
-    FileExistsError when the path exists.
+    device as a file and pass that to write into it); nor is anything in
+    /dev or /proc. A path that leads to a descriptor of this process
+    (/dev/stdout, /dev/fd/N, /proc/self/fd/N) is written through it. A link
+    to a regular file is replaced itself, not the file it points to. "xb"
+    raises FileExistsError when the path exists.
     """
-    return LzsFile(file, mode, level=level)
+    if mode not in _MODES and mode not in _TEXT_MODES:
+        raise ValueError(f"invalid mode: {mode!r} (use 'rb', 'wb' or 'xb', or 'rt', 'wt' or 'xt' for text)")
+    if mode not in _TEXT_MODES:
+        for name, value in (("encoding", encoding), ("errors", errors), ("newline", newline)):
+            if value is not None:
+                raise ValueError(f"argument '{name}' not supported in binary mode")
+        return LzsFile(file, mode, level=level)
+    binary = LzsFile(file, _TEXT_MODES[mode], level=level)
+    try:
+        if hasattr(io, "text_encoding"):  # from Python 3.10: says when the locale's is taken
+            encoding = io.text_encoding(encoding)
+        return _TextFile(binary, encoding, errors, newline)
+    except BaseException:
+        binary._discard()
+        binary.close()
+        raise

@@ -41,6 +41,22 @@ PyObject* FormatSizes(const char* pattern, const char* name, unsigned long long 
   return message;
 }
 
+// Raises LzsError(message) with .code set; takes the message's reference.
+PyObject* RaiseMessage(PyObject* module, lzs_error code, PyObject* message) {
+  PyObject* error = message != nullptr
+                        ? PyObject_CallFunctionObjArgs(StateOf(module)->lzsError, message, nullptr)
+                        : nullptr;
+  Py_XDECREF(message);
+  if (error == nullptr) return nullptr;
+  PyObject* number = PyLong_FromLong(code);
+  if (number != nullptr && PyObject_SetAttrString(error, "code", number) == 0) {
+    PyErr_SetObject(StateOf(module)->lzsError, error);
+  }
+  Py_XDECREF(number);
+  Py_DECREF(error);
+  return nullptr;
+}
+
 // Raises the exception for a failed call's result: MemoryError for
 // LZS_ERROR_OUT_OF_MEMORY, else LzsError(message) with .code set. The
 // message is the library's description; for an image cut short or followed
@@ -63,18 +79,20 @@ PyObject* RaiseLzsError(PyObject* module, size_t result, const lzs_info* info = 
   } else {
     message = PyUnicode_FromString(name);
   }
-  PyObject* error = message != nullptr
-                        ? PyObject_CallFunctionObjArgs(StateOf(module)->lzsError, message, nullptr)
-                        : nullptr;
-  Py_XDECREF(message);
-  if (error == nullptr) return nullptr;
-  PyObject* number = PyLong_FromLong(code);
-  if (number != nullptr && PyObject_SetAttrString(error, "code", number) == 0) {
-    PyErr_SetObject(StateOf(module)->lzsError, error);
-  }
-  Py_XDECREF(number);
-  Py_DECREF(error);
-  return nullptr;
+  return RaiseMessage(module, code, message);
+}
+
+// An image that unpacks to `size` bytes, more than the `most` the caller
+// allows: LZS_ERROR_INPUT_TOO_LARGE, or LZS_ERROR_DST_TOO_SMALL for a buffer
+// of `most` bytes given to decode into.
+PyObject* RaiseTooLarge(PyObject* module, lzs_error code, size_t size, size_t most) {
+  const size_t result = static_cast<size_t>(0) - code;
+  return RaiseMessage(
+      module, code,
+      FormatSizes(code == LZS_ERROR_DST_TOO_SMALL
+                      ? "{}: it would unpack to {:,} bytes, the buffer holds {:,}"
+                      : "{}: it would unpack to {:,} bytes, above max_length ({:,})",
+                  lzs_error_name(result), size, most));
 }
 
 PyObject* RaiseCode(PyObject* module, lzs_error code) {
@@ -116,14 +134,18 @@ struct Box {
   std::atomic<bool> busy;
 };
 
-// Holds a Box's flag for the length of a call, if it was free; if not,
-// RuntimeError says that `what` is in use.
+// Takes a Box's flag if it is free; if not, RuntimeError says that `what`
+// is in use, and false.
+bool Take(std::atomic<bool>& busy, const char* what) {
+  if (!busy.exchange(true, std::memory_order_acquire)) return true;
+  PyErr_Format(PyExc_RuntimeError, "this %s is in use by another thread", what);
+  return false;
+}
+
+// Holds a Box's flag for the length of a call, if it was free.
 class Claim {
  public:
-  Claim(std::atomic<bool>& busy, const char* what)
-      : busy_(busy), held_(!busy.exchange(true, std::memory_order_acquire)) {
-    if (!held_) PyErr_Format(PyExc_RuntimeError, "this %s is in use by another thread", what);
-  }
+  Claim(std::atomic<bool>& busy, const char* what) : busy_(busy), held_(Take(busy, what)) {}
   ~Claim() {
     if (held_) busy_.store(false, std::memory_order_release);
   }
@@ -175,13 +197,14 @@ struct EncoderFields {
   void Release() { lzs_encoder_free(encoder); }
 };
 
-// The context behind lzs.LzsDecompressor, and what the image still needs
-// as the last call said (at first its header), so that no call gives the
-// library input past the image's end.
+// The context behind lzs.LzsDecompressor: the library's, and what the
+// image still needs (its header's bytes, then its payload's) so that no call
+// gives the library input past the image's end, and whether it has ended.
 struct StreamFields {
   static constexpr const char* Name = "lzs._lzs.stream";
   lzs_dstream* stream;
   size_t left;
+  bool ended;
   void Release() { lzs_dstream_free(stream); }
 };
 
@@ -235,13 +258,13 @@ struct RawFree {
 };
 
 // The image unpacked in one pass, into room for the most it can unpack to,
-// when that room is at most OnePassRoomMax. nullptr with no exception set
-// when it is larger or cannot be had, or the image is refused: the scan
-// then says why, with the sizes.
-PyObject* DecodeInRoom(const Py_buffer& image) {
+// when that room is at most OnePassRoomMax and `most`. nullptr with no
+// exception set when it is larger or cannot be had, or the image is refused:
+// the scan then says why, with the sizes.
+PyObject* DecodeInRoom(const Py_buffer& image, size_t most) {
   const size_t imageSize = static_cast<size_t>(image.len);
   const size_t room = lzs_decode_bound(imageSize);
-  if (room == 0 || room > OnePassRoomMax) return nullptr;
+  if (room == 0 || room > std::min(OnePassRoomMax, most)) return nullptr;
   const std::unique_ptr<char, RawFree> output(static_cast<char*>(PyMem_Malloc(room)));
   if (output == nullptr) return nullptr;
   size_t size = 0;
@@ -252,58 +275,96 @@ PyObject* DecodeInRoom(const Py_buffer& image) {
   return PyBytes_FromStringAndSize(output.get(), static_cast<Py_ssize_t>(size));
 }
 
-PyObject* Decompress(PyObject* module, PyObject* object) {
-  Py_buffer image;
-  if (!GetBytes(object, &image)) return nullptr;
-  PyObject* inRoom = DecodeInRoom(image);
-  if (inRoom != nullptr || PyErr_Occurred() != nullptr) {
-    PyBuffer_Release(&image);
-    return inRoom;
-  }
-  const size_t imageSize = static_cast<size_t>(image.len);
+// The decoded size of the image from a scan that writes nothing; false with
+// LzsError set (with the sizes) when the image is refused.
+bool Scan(PyObject* module, const Py_buffer& image, size_t& size) {
   lzs_info info{};
-  size_t size = 0;
   Py_BEGIN_ALLOW_THREADS
-    size = lzs_image_info(image.buf, imageSize, &info);
+    size = lzs_image_info(image.buf, static_cast<size_t>(image.len), &info);
   Py_END_ALLOW_THREADS
-  PyObject* output = nullptr;
-  if (lzs_is_error(size)) {
-    RaiseLzsError(module, size, &info);
-  } else if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) {
-    PyErr_NoMemory();
-  } else {
-    output = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+  if (lzs_is_error(size)) RaiseLzsError(module, size, &info);
+  return !lzs_is_error(size);
+}
+
+// The most bytes a caller allows (max_length): no limit when negative.
+size_t Most(Py_ssize_t maxLength) {
+  return maxLength >= 0 ? static_cast<size_t>(maxLength) : SIZE_MAX;
+}
+
+// The image unpacked into a bytes object of its size, which a scan tells
+// first; LzsError when it unpacks to more than `most` bytes.
+PyObject* DecodeScanned(PyObject* module, const Py_buffer& image, size_t most) {
+  size_t size = 0;
+  if (!Scan(module, image, size)) return nullptr;
+  if (size > most) return RaiseTooLarge(module, LZS_ERROR_INPUT_TOO_LARGE, size, most);
+  if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
+  PyObject* output = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+  if (output == nullptr) return nullptr;
+  char* dst = BytesData(output);
+  size_t result = 0;
+  Py_BEGIN_ALLOW_THREADS
+    result = lzs_decode(dst, size, image.buf, static_cast<size_t>(image.len));
+  Py_END_ALLOW_THREADS
+  // Another thread may have changed a writable buffer between the scan and
+  // the decode; the decode stays within `size` bytes either way.
+  if (lzs_is_error(result)) {
+    Py_DECREF(output);
+    return RaiseLzsError(module, result);
   }
-  if (output != nullptr) {
-    char* dst = BytesData(output);
-    size_t result = 0;
-    Py_BEGIN_ALLOW_THREADS
-      result = lzs_decode(dst, size, image.buf, imageSize);
-    Py_END_ALLOW_THREADS
-    // Another thread may have changed a writable buffer between the scan and
-    // the decode; the decode stays within `size` bytes either way.
-    if (lzs_is_error(result)) {
-      Py_CLEAR(output);
-      RaiseLzsError(module, result);
-    } else if (result != size) {
-      ResizeBytes(&output, static_cast<Py_ssize_t>(result));
-    }
+  if (result != size) ResizeBytes(&output, static_cast<Py_ssize_t>(result));
+  return output;
+}
+
+const char* const decompressKeywords[] = {"", "max_length", nullptr};
+
+PyObject* Decompress(PyObject* module, PyObject* args, PyObject* kwargs) {
+  Py_buffer image;
+  Py_ssize_t maxLength = -1;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|n:decompress",
+                                   const_cast<char**>(decompressKeywords), &image, &maxLength)) {
+    return nullptr;
   }
+  const size_t most = Most(maxLength);
+  PyObject* output = DecodeInRoom(image, most);
+  if (output == nullptr && PyErr_Occurred() == nullptr) output = DecodeScanned(module, image, most);
   PyBuffer_Release(&image);
   return output;
+}
+
+PyObject* DecompressInto(PyObject* module, PyObject* args) {
+  Py_buffer image;
+  Py_buffer buffer;
+  if (!PyArg_ParseTuple(args, "y*w*:decompress_into", &image, &buffer)) return nullptr;
+  size_t result = 0;
+  Py_BEGIN_ALLOW_THREADS
+    result = lzs_decode(buffer.buf, static_cast<size_t>(buffer.len), image.buf,
+                        static_cast<size_t>(image.len));
+  Py_END_ALLOW_THREADS
+  PyObject* written = nullptr;
+  size_t size = 0;
+  if (!lzs_is_error(result)) {
+    written = PyLong_FromSize_t(result);
+  } else if (lzs_get_error(result) == LZS_ERROR_BAD_ARGUMENT || Scan(module, image, size)) {
+    // The scan says why the image is refused, with the sizes; when it takes
+    // the image, the buffer is too small for it.
+    if (lzs_get_error(result) == LZS_ERROR_DST_TOO_SMALL) {
+      RaiseTooLarge(module, LZS_ERROR_DST_TOO_SMALL, size, static_cast<size_t>(buffer.len));
+    } else {
+      RaiseLzsError(module, result);
+    }
+  }
+  PyBuffer_Release(&buffer);
+  PyBuffer_Release(&image);
+  return written;
 }
 
 PyObject* DecodedSize(PyObject* module, PyObject* object) {
   Py_buffer image;
   if (!GetBytes(object, &image)) return nullptr;
-  lzs_info info{};
   size_t size = 0;
-  Py_BEGIN_ALLOW_THREADS
-    size = lzs_image_info(image.buf, static_cast<size_t>(image.len), &info);
-  Py_END_ALLOW_THREADS
+  const bool taken = Scan(module, image, size);
   PyBuffer_Release(&image);
-  if (lzs_is_error(size)) return RaiseLzsError(module, size, &info);
-  return PyLong_FromSize_t(size);
+  return taken ? PyLong_FromSize_t(size) : nullptr;
 }
 
 const char* const lengthKeywords[] = {"buffer", "offset", nullptr};
@@ -374,7 +435,23 @@ PyObject* EncoderCompress(PyObject* module, PyObject* args, PyObject* kwargs) {
 PyObject* StreamNew(PyObject*, PyObject*) {
   lzs_dstream* stream = lzs_dstream_create();
   if (stream == nullptr) return PyErr_NoMemory();
-  return NewBox(StreamFields{stream, LZS_HEADER_SIZE});
+  return NewBox(StreamFields{stream, LZS_HEADER_SIZE, false});
+}
+
+// lzs.LzsDecompressor keeps state of its own beside the context (the input
+// left over, eof): it holds the context's flag from stream_hold to
+// stream_release, around all of it, and calls the others in between.
+PyObject* StreamHold(PyObject*, PyObject* capsule) {
+  auto* box = BoxOf<StreamFields>(capsule);
+  if (box == nullptr || !Take(box->busy, "LzsDecompressor")) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* StreamRelease(PyObject*, PyObject* capsule) {
+  auto* box = BoxOf<StreamFields>(capsule);
+  if (box == nullptr) return nullptr;
+  box->busy.store(false, std::memory_order_release);
+  Py_RETURN_NONE;
 }
 
 // The most output `input` more bytes of an image can give, with what an
@@ -385,60 +462,123 @@ size_t OutputBound(size_t input, size_t most) {
   return std::min(most, LZS_EXPANSION_MAX * (std::min(input, inputMost) + 2));
 }
 
-// Decodes what it can of `data` into a new bytes object of at most
-// maxLength bytes (no limit when negative), giving the library no byte past
-// the image's end. Returns (output, bytes of data taken, whether the image
-// has ended). An image that ended in an error keeps it in the library's
-// context, for the verdict (stream_end).
-PyObject* Decode(PyObject* module, StreamFields& fields, const Py_buffer& data,
-                 Py_ssize_t maxLength) {
-  const size_t srcSize = static_cast<size_t>(data.len);
-  const size_t limit = maxLength >= 0 ? static_cast<size_t>(maxLength) : PY_SSIZE_T_MAX;
-  size_t capacity = OutputBound(std::min(srcSize, fields.left), limit);
-  PyObject* output = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity));
-  size_t srcPos = 0;
-  size_t dstPos = 0;
-  while (output != nullptr) {
+// Notes what a call of the library says of the image: how many of its
+// bytes are still to come, from the counts of the context (the call's own
+// result is only a hint, and is 1 while output is waiting after the image's
+// last byte), and whether it has ended: complete, an error, or all of its
+// bytes taken with no output waiting.
+void Track(StreamFields& fields, size_t result) {
+  lzs_info info{};
+  const size_t verdict = lzs_dstream_end(fields.stream, &info);
+  const unsigned long long whole = info.imageSize != 0 ? info.imageSize : LZS_HEADER_SIZE;
+  fields.left = static_cast<size_t>(whole - info.inputSize);
+  fields.ended = result == 0 || lzs_is_error(result) ||
+                 (fields.left == 0 && lzs_get_error(verdict) != LZS_ERROR_DST_TOO_SMALL);
+  if (fields.ended) fields.left = 0;
+}
+
+// Where a stream's output goes: a new bytes object, grown as the input
+// needs up to `limit` bytes, or a caller's buffer of `limit` bytes
+// (bytes == nullptr).
+struct Room {
+  PyObject* bytes;
+  char* buffer;
+  size_t capacity;
+  size_t limit;
+
+  // Room for `wanted` bytes where it can be had; false when memory runs out
+  // (bytes is then nullptr).
+  bool Grow(size_t wanted) {
+    if (bytes == nullptr || wanted <= capacity) return true;
+    capacity = std::max(wanted, std::min(limit, 2 * capacity));
+    return ResizeBytes(&bytes, static_cast<Py_ssize_t>(capacity));
+  }
+  char* Data() const { return bytes != nullptr ? BytesData(bytes) : buffer; }
+};
+
+// Decodes what it can of data[srcPos, ...) into room[dstPos, ...), in calls
+// of the library that give it no byte past the image's end, and advances
+// both. False, with an exception set, when memory runs out or the library
+// refuses the arguments.
+bool Decode(PyObject* module, StreamFields& fields, const Py_buffer& data, Room& room,
+            size_t& srcPos, size_t& dstPos) {
+  const auto srcSize = static_cast<size_t>(data.len);
+  while (!fields.ended) {
     const size_t srcEnd = srcPos + std::min(srcSize - srcPos, fields.left);
-    const size_t wanted = dstPos + OutputBound(srcEnd - srcPos, limit - dstPos);
-    if (wanted > capacity) {
-      capacity = std::max(wanted, std::min(limit, 2 * capacity));
-      if (!ResizeBytes(&output, static_cast<Py_ssize_t>(capacity))) break;
-    }
+    if (!room.Grow(dstPos + OutputBound(srcEnd - srcPos, room.limit - dstPos))) return false;
     const size_t srcBefore = srcPos;
     const size_t dstBefore = dstPos;
-    char* dst = BytesData(output);
+    char* dst = room.Data();
     size_t result = 0;
     Py_BEGIN_ALLOW_THREADS
-      result = lzs_decode_stream(fields.stream, dst, capacity, &dstPos, data.buf, srcEnd, &srcPos);
+      result =
+          lzs_decode_stream(fields.stream, dst, room.capacity, &dstPos, data.buf, srcEnd, &srcPos);
     Py_END_ALLOW_THREADS
     if (lzs_get_error(result) == LZS_ERROR_BAD_ARGUMENT) {
-      Py_CLEAR(output);
-      return RaiseLzsError(module, result);
+      RaiseLzsError(module, result);
+      return false;
     }
-    fields.left = lzs_is_error(result) ? 0 : result;
-    const bool full = dstPos == limit;
+    Track(fields, result);
+    const bool full = dstPos == room.limit;
     const bool stuck = srcPos == srcBefore && dstPos == dstBefore;
-    const bool drained = srcPos == srcSize && dstPos < capacity;
-    if (fields.left == 0 || full || stuck || drained) break;
+    const bool drained = srcPos == srcSize && dstPos < room.capacity;
+    if (full || stuck || drained) break;
   }
-  if (output == nullptr || !ResizeBytes(&output, static_cast<Py_ssize_t>(dstPos))) return nullptr;
+  return true;
+}
+
+// (output, bytes of data taken, whether the image has ended).
+PyObject* Outcome(PyObject* output, size_t srcPos, bool ended) {
   return Py_BuildValue("(NnO)", output, static_cast<Py_ssize_t>(srcPos),
-                       fields.left == 0 ? Py_True : Py_False);
+                       ended ? Py_True : Py_False);
 }
 
 PyObject* StreamDecode(PyObject* module, PyObject* args) {
   PyObject* capsule = nullptr;
   Py_buffer data;
   Py_ssize_t maxLength = -1;
-  if (!PyArg_ParseTuple(args, "Oy*|n:stream_decode", &capsule, &data, &maxLength)) return nullptr;
-  PyObject* result = nullptr;
+  if (!PyArg_ParseTuple(args, "Oy*n:stream_decode", &capsule, &data, &maxLength)) return nullptr;
+  PyObject* outcome = nullptr;
   if (auto* box = BoxOf<StreamFields>(capsule)) {
-    const Claim claim(box->busy, "LzsDecompressor");
-    if (claim.Held()) result = Decode(module, box->fields, data, maxLength);
+    StreamFields& fields = box->fields;
+    const size_t limit = std::min(Most(maxLength), static_cast<size_t>(PY_SSIZE_T_MAX));
+    const size_t capacity =
+        OutputBound(std::min(static_cast<size_t>(data.len), fields.left), limit);
+    Room room{PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity)), nullptr,
+              capacity, limit};
+    size_t srcPos = 0;
+    size_t dstPos = 0;
+    if (room.bytes != nullptr && !Decode(module, fields, data, room, srcPos, dstPos)) {
+      Py_CLEAR(room.bytes);
+    }
+    if (room.bytes != nullptr && ResizeBytes(&room.bytes, static_cast<Py_ssize_t>(dstPos))) {
+      outcome = Outcome(room.bytes, srcPos, fields.ended);
+    }
   }
   PyBuffer_Release(&data);
-  return result;
+  return outcome;
+}
+
+PyObject* StreamDecodeInto(PyObject* module, PyObject* args) {
+  PyObject* capsule = nullptr;
+  Py_buffer data;
+  Py_buffer buffer;
+  if (!PyArg_ParseTuple(args, "Oy*w*:stream_decode_into", &capsule, &data, &buffer)) {
+    return nullptr;
+  }
+  PyObject* outcome = nullptr;
+  if (auto* box = BoxOf<StreamFields>(capsule)) {
+    const auto capacity = static_cast<size_t>(buffer.len);
+    Room room{nullptr, static_cast<char*>(buffer.buf), capacity, capacity};
+    size_t srcPos = 0;
+    size_t dstPos = 0;
+    if (Decode(module, box->fields, data, room, srcPos, dstPos)) {
+      outcome = Outcome(PyLong_FromSize_t(dstPos), srcPos, box->fields.ended);
+    }
+  }
+  PyBuffer_Release(&buffer);
+  PyBuffer_Release(&data);
+  return outcome;
 }
 
 // The verdict on the image once the input has ended: None for a whole
@@ -463,11 +603,8 @@ PyObject* StreamEnd(PyObject* module, PyObject* args) {
   PyObject* capsule = nullptr;
   Py_buffer rest{};
   if (!PyArg_ParseTuple(args, "O|y*:stream_end", &capsule, &rest)) return nullptr;
-  PyObject* verdict = nullptr;
-  if (auto* box = BoxOf<StreamFields>(capsule)) {
-    const Claim claim(box->busy, "LzsDecompressor");
-    if (claim.Held()) verdict = Verdict(module, box->fields, rest);
-  }
+  auto* box = BoxOf<StreamFields>(capsule);
+  PyObject* verdict = box != nullptr ? Verdict(module, box->fields, rest) : nullptr;
   PyBuffer_Release(&rest);
   return verdict;
 }
@@ -484,9 +621,19 @@ PyDoc_STRVAR(compressDoc,
              "an unknown level.");
 
 PyDoc_STRVAR(decompressDoc,
-             "decompress($module, image, /)\n--\n\n"
+             "decompress($module, image, /, max_length=-1)\n--\n\n"
              "Unpack exactly one LZS image (header included) from a bytes-like object.\n"
-             "Raises LzsError when it is not an image or yields no byte.");
+             "Raises LzsError when it is not an image or yields no byte, and when it\n"
+             "would unpack to more than max_length bytes (ERROR_INPUT_TOO_LARGE; no\n"
+             "limit when negative), before any memory is taken for its output.");
+
+PyDoc_STRVAR(decompressIntoDoc,
+             "decompress_into($module, image, buffer, /)\n--\n\n"
+             "Unpack exactly one LZS image into buffer (any writable bytes-like object)\n"
+             "and return the number of bytes it unpacks to. Raises LzsError as\n"
+             "decompress does, and ERROR_DST_TOO_SMALL when buffer is too small. The\n"
+             "decoder copies in wide blocks: the bytes of buffer after those returned\n"
+             "may have been written too, and after an error buffer holds nothing of use.");
 
 PyDoc_STRVAR(decodedSizeDoc,
              "decoded_size($module, image, /)\n--\n\n"
@@ -524,10 +671,25 @@ PyDoc_STRVAR(streamNewDoc,
              "A new streaming decoder's context, for lzs.LzsDecompressor.");
 
 PyDoc_STRVAR(streamDecodeDoc,
-             "stream_decode($module, stream, data, max_length=-1, /)\n--\n\n"
+             "stream_decode($module, stream, data, max_length, /)\n--\n\n"
              "Decode what can be decoded of data, at most max_length bytes (no limit\n"
              "when negative), taking no byte past the image's end. Returns (output,\n"
-             "bytes of data taken, whether the image has ended).");
+             "bytes of data taken, whether the image has ended). Only between\n"
+             "stream_hold and stream_release.");
+
+PyDoc_STRVAR(streamDecodeIntoDoc,
+             "stream_decode_into($module, stream, data, buffer, /)\n--\n\n"
+             "stream_decode into a writable buffer, as much as it holds: returns\n"
+             "(bytes written, bytes of data taken, whether the image has ended).");
+
+PyDoc_STRVAR(streamHoldDoc,
+             "stream_hold($module, stream, /)\n--\n\n"
+             "Claim the context for this thread (RuntimeError when another thread has\n"
+             "it), until stream_release.");
+
+PyDoc_STRVAR(streamReleaseDoc,
+             "stream_release($module, stream, /)\n--\n\n"
+             "Let go of the context that stream_hold claimed.");
 
 PyDoc_STRVAR(streamEndDoc,
              "stream_end($module, stream, rest=b'', /)\n--\n\n"
@@ -540,7 +702,8 @@ PyCFunction WithKeywords(PyObject* (*function)(PyObject*, PyObject*, PyObject*))
 
 PyMethodDef moduleMethods[] = {
     {"compress", WithKeywords(Compress), METH_VARARGS | METH_KEYWORDS, compressDoc},
-    {"decompress", Decompress, METH_O, decompressDoc},
+    {"decompress", WithKeywords(Decompress), METH_VARARGS | METH_KEYWORDS, decompressDoc},
+    {"decompress_into", DecompressInto, METH_VARARGS, decompressIntoDoc},
     {"decoded_size", DecodedSize, METH_O, decodedSizeDoc},
     {"image_length", WithKeywords(ImageLength), METH_VARARGS | METH_KEYWORDS, imageLengthDoc},
     {"library_version", LibraryVersion, METH_NOARGS, libraryVersionDoc},
@@ -549,7 +712,10 @@ PyMethodDef moduleMethods[] = {
     {"encoder_compress", WithKeywords(EncoderCompress), METH_VARARGS | METH_KEYWORDS,
      encoderCompressDoc},
     {"stream_new", StreamNew, METH_NOARGS, streamNewDoc},
+    {"stream_hold", StreamHold, METH_O, streamHoldDoc},
+    {"stream_release", StreamRelease, METH_O, streamReleaseDoc},
     {"stream_decode", StreamDecode, METH_VARARGS, streamDecodeDoc},
+    {"stream_decode_into", StreamDecodeInto, METH_VARARGS, streamDecodeIntoDoc},
     {"stream_end", StreamEnd, METH_VARARGS, streamEndDoc},
     {nullptr, nullptr, 0, nullptr}};
 
@@ -601,13 +767,16 @@ int ModuleExec(PyObject* module) {
   return 0;
 }
 
+// The collector may visit the module before its state exists: Python 3.8
+// calls these between making the module and running ModuleExec, with no
+// state yet.
 int ModuleTraverse(PyObject* module, visitproc visit, void* arg) {
-  Py_VISIT(StateOf(module)->lzsError);
+  if (ModuleState* state = StateOf(module)) Py_VISIT(state->lzsError);
   return 0;
 }
 
 int ModuleClear(PyObject* module) {
-  Py_CLEAR(StateOf(module)->lzsError);
+  if (ModuleState* state = StateOf(module)) Py_CLEAR(state->lzsError);
   return 0;
 }
 

@@ -4,19 +4,74 @@ replaced."""
 import io
 import os
 import pathlib
+import pty
+import re
 import signal
 import stat
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 from unittest import mock
 
 import lzs
 from lzs import _files
-from test_module import CODES, ROUND_TRIP_DATA
+from test_module import CODES, ROUND_TRIP_DATA, SOURCE_DIR, random_bytes
 
 DATA = ROUND_TRIP_DATA[2][1]
+BIG = random_bytes(4, 300_000)  # an image of 337,506 bytes: five times a pipe's room
+
+
+class Sip(io.RawIOBase):
+    """A raw file that takes at most `most` bytes per write, and with
+    `stalls`, nothing (None) every other time, as a non-blocking one may."""
+
+    def __init__(self, most, stalls=False, descriptor=None):
+        self.taken, self._most, self._stalls, self._descriptor, self._calls = bytearray(), most, stalls, descriptor, 0
+
+    def writable(self):
+        return True
+
+    def write(self, data):
+        self._calls += 1
+        if self._stalls and self._calls % 2:
+            return None
+        piece = bytes(data[:self._most])
+        self.taken += piece
+        return len(piece)
+
+    def fileno(self):
+        if self._descriptor is None:
+            raise io.UnsupportedOperation("no descriptor")
+        return self._descriptor
+
+
+class Keeper:
+    """A file object whose write() returns nothing, as many written before io did."""
+
+    def __init__(self):
+        self.pieces = []
+
+    def write(self, data):
+        self.pieces.append(data)
+
+
+def quiet_run(script, *args):
+    """Runs a Python script with every warning an error, as in development
+    mode; returns (exit code, standard output, standard error)."""
+    result = subprocess.run([sys.executable, "-X", "dev", "-W", "error", "-c", script, *args],
+                            capture_output=True, text=True, timeout=120)
+    return result.returncode, result.stdout, result.stderr
+
+
+def read_or_end(fd):
+    """What a terminal's main side has; b"" once its other side is closed."""
+    try:
+        return os.read(fd, 65536)
+    except OSError:
+        return b""
 
 
 def one_shot_level_error(level):
@@ -38,6 +93,31 @@ class Folder(unittest.TestCase):
 
 
 class OpenWrite(Folder):
+    def test_text(self):
+        text = "première ligne\nzweite Zeile\n" * 40
+        rows = [  # mode, keywords, the bytes packed
+            ("wt", {"encoding": "utf-8"}, text.encode("utf-8")),
+            ("xt", {"encoding": "latin-1"}, text.encode("latin-1")),
+            ("wt", {"encoding": "utf-8", "newline": "\r\n"}, text.replace("\n", "\r\n").encode("utf-8")),
+            ("wt", {"encoding": "ascii", "errors": "replace"}, text.replace("è", "?").encode("ascii")),
+        ]
+        for mode, keywords, packed in rows:
+            with self.subTest(mode=mode, **keywords):
+                with lzs.open(self.path, mode, **keywords) as out:
+                    self.assertIsInstance(out, io.TextIOWrapper)
+                    out.write(text)
+                self.assertEqual(lzs.decompress(self.path.read_bytes()), packed)
+                target = io.BytesIO()
+                with lzs.open(target, mode, **keywords) as out:
+                    out.write(text)
+                self.assertEqual(lzs.decompress(target.getvalue()), packed)
+                self.path.unlink()
+        with self.assertRaises(KeyError):
+            with lzs.open(self.path, "wt", encoding="utf-8") as out:
+                out.write(text)
+                raise KeyError("stop")
+        self.assertEqual(self.listing(), [])
+
     def test_write_then_read(self):
         for mode, level, path in [("wb", lzs.LEVEL_OPTIMAL, self.path), ("xb", lzs.LEVEL_FAST, str(self.path)),
                                   ("w", lzs.LEVEL_FAST, os.fsencode(self.path))]:
@@ -66,6 +146,68 @@ class OpenWrite(Folder):
                     target.seek(start)
                     self.assertEqual(target.read(), lzs.compress(DATA, lzs.LEVEL_FAST))
         self.assertRaises(TypeError, lzs.open, 12, "wb")
+
+    def test_file_objects_get_every_byte(self):
+        image = lzs.compress(BIG, lzs.LEVEL_FAST)
+        read_end, write_end = os.pipe()
+        self.addCleanup(os.close, read_end)
+        os.set_blocking(write_end, False)
+        pipe = open(write_end, "wb", buffering=0)
+        self.addCleanup(pipe.close)
+        drained = []
+        reader = threading.Thread(target=lambda: drained.extend(iter(lambda: os.read(read_end, 4096), b"")))
+        # (name, file object, what it took once closed); the pipe's reader
+        # takes 4,096 bytes at a time, far slower than it is written.
+        rows = [
+            ("4,096 bytes per write", Sip(4096), lambda target: bytes(target.taken)),
+            ("one byte, and nothing every other time", Sip(1, stalls=True, descriptor=write_end),
+             lambda target: bytes(target.taken)),
+            ("unbuffered non-blocking pipe", pipe, lambda target: (target.close(), reader.join(), b"".join(drained))[2]),
+            ("buffered non-blocking pipe", None, None),
+            ("write() that returns nothing", Keeper(), lambda target: b"".join(target.pieces)),
+        ]
+        for name, target, taken in rows:
+            if target is None:
+                continue  # below, on a pipe of its own
+            with self.subTest(name):
+                if target is pipe:
+                    reader.start()
+                self.assertGreater(len(image), 4 * 65536)
+                with lzs.open(target, "wb", level=lzs.LEVEL_FAST) as out:
+                    out.write(BIG)
+                self.assertEqual(taken(target), image)
+        with self.subTest("buffered non-blocking pipe"):
+            read_end, write_end = os.pipe()
+            os.set_blocking(write_end, False)
+            with open(read_end, "rb") as source, open(write_end, "wb") as target:
+                reader = threading.Thread(target=lambda: drained.append(source.read()))
+                drained.clear()
+                reader.start()
+                with lzs.open(target, "wb", level=lzs.LEVEL_FAST) as out:
+                    out.write(BIG)
+                target.close()
+                reader.join()
+            self.assertEqual(drained, [image])
+        # Nothing taken, and no descriptor to wait on: an error, not a loss.
+        with self.assertRaises(BlockingIOError):
+            with lzs.open(Sip(0, stalls=True), "wb") as out:
+                out.write(DATA)
+
+    def test_nothing_said_when_collected(self):
+        script = ("import gc, io, sys, lzs\n"
+                  "unused = lzs.open(io.BytesIO(), 'wb')\n"
+                  "text = lzs.open(io.BytesIO(), 'wt', encoding='utf-8')\n"
+                  "for args in [(12, 'wb'), (sys.argv[1] + '/missing/x.lzs', 'rb'), (sys.argv[1] + '/missing/x.lzs', 'wb'),\n"
+                  "             (sys.argv[1], 'r+b'), (sys.argv[1] + '/x.lzs', 'xb', 5), (sys.argv[1] + '/x', 'wt', 0, 'nope')]:\n"
+                  "    try:\n"
+                  "        lzs.open(*args[:2], **dict(zip(('level', 'encoding'), args[2:])))\n"
+                  "    except (TypeError, OSError, ValueError, LookupError) as error:\n"
+                  "        print(type(error).__name__)\n"
+                  "del unused, text\n"
+                  "gc.collect()\n")
+        self.assertEqual(quiet_run(script, str(self.folder)),
+                         (0, "TypeError\nFileNotFoundError\nFileNotFoundError\nValueError\nLzsError\nLookupError\n", ""))
+        self.assertEqual(self.listing(), [])
 
     def test_exclusive_create(self):
         self.path.write_bytes(b"keep")
@@ -103,9 +245,12 @@ class OpenWrite(Folder):
 
     def test_bad_arguments(self):
         self.path.write_bytes(b"not an image")
-        for mode in ("rt", "ab", "r+b"):
+        for mode in ("rbt", "ab", "r+b", "t", "at"):
             with self.subTest(mode=mode):
                 self.assertRaises(ValueError, lzs.open, self.path, mode)
+        for keyword in ("encoding", "errors", "newline"):
+            with self.subTest(binary_mode_with=keyword):
+                self.assertRaises(ValueError, lzs.open, self.path, "rb", **{keyword: "utf-8"})
         # An unknown level is refused when the file is opened, in the library's words.
         for mode, level in [("wb", 2), ("xb", -1), ("wb", 10)]:
             with self.subTest(mode=mode, level=level):
@@ -179,17 +324,84 @@ class WhatIsReplaced(Folder):
                 self.assertEqual(self.path.read_bytes(), lzs.compress(DATA))
 
     def test_a_process_killed_while_writing_leaves_nothing(self):
+        # Killed while it writes, or while the image goes to disk (where the
+        # file system has no unnamed files, a named one is there then, which
+        # a helper process removes once this one is gone).
         script = ("import os, signal, sys, lzs\n"
+                  "from lzs import _files\n"
+                  "_files._UNNAMED_FILES = _files._UNNAMED_FILES and sys.argv[2] == 'unnamed'\n"
+                  "kill = lambda *args: os.kill(os.getpid(), signal.SIGKILL)\n"
+                  "if sys.argv[3] == 'syncing':\n"
+                  "    os.fsync = kill\n"
                   "out = lzs.open(sys.argv[1], 'wb')\n"
                   "out.write(b'data' * 1000)\n"
-                  "os.kill(os.getpid(), signal.SIGKILL)\n")
-        for existing in (False, True):
-            with self.subTest(existing=existing):
-                if existing:
-                    self.path.write_bytes(b"old")
-                result = subprocess.run([sys.executable, "-c", script, str(self.path)], capture_output=True)
-                self.assertEqual(result.returncode, -signal.SIGKILL, result.stderr)
-                self.assertEqual(self.listing(), ["data.lzs"] if existing else [])
+                  "out.close() if sys.argv[3] == 'syncing' else kill()\n")
+        for files in ("unnamed", "named"):
+            for when in ("writing", "syncing"):
+                for existing in (False, True):
+                    with self.subTest(files=files, when=when, existing=existing):
+                        if existing:
+                            self.path.write_bytes(b"old")
+                        result = subprocess.run([sys.executable, "-c", script, str(self.path), files, when],
+                                                capture_output=True)
+                        self.assertEqual(result.returncode, -signal.SIGKILL, result.stderr)
+                        expected = ["data.lzs"] if existing else []
+                        for _ in range(600):  # the helper's work takes a moment; a minute at most
+                            if self.listing() == expected:
+                                break
+                            time.sleep(0.1)
+                        self.assertEqual(self.listing(), expected)
+                        if existing:
+                            self.assertEqual(self.path.read_bytes(), b"old")
+                            self.path.unlink()
+
+    def test_names_that_lead_to_a_descriptor_are_written_through(self):
+        # Standard output, a file here, gets what the script printed and then
+        # the image, at its place; the names stay what they were.
+        os.symlink("/dev/stdout", self.folder / "link")
+        script = ("import sys, lzs\n"
+                  "print('before', flush=True)\n"
+                  "with lzs.open(sys.argv[1], sys.argv[2]) as out:\n"
+                  "    out.write(b'through ' * 100)\n")
+        image = lzs.compress(b"through " * 100)
+        # The system's own /dev/stdout last, once the same road is known to be safe.
+        for name in (str(self.folder / "link"), "/dev/fd/1", "/proc/self/fd/1", "/dev/stdout"):
+            for mode in ("wb", "xb"):
+                with self.subTest(name=name, mode=mode):
+                    with open(self.folder / "out", "wb") as out:
+                        result = subprocess.run([sys.executable, "-c", script, name, mode], stdout=out,
+                                                stderr=subprocess.PIPE, text=True, timeout=60)
+                    if mode == "xb":  # the name is there
+                        self.assertIn("FileExistsError", result.stderr)
+                        continue
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertEqual((self.folder / "out").read_bytes(), b"before\n" + image)
+                    self.assertEqual(os.readlink("/dev/stdout"), "/proc/self/fd/1")
+                    self.assertEqual(os.readlink(self.folder / "link"), "/dev/stdout")
+
+    def test_nothing_in_dev_or_proc_is_replaced(self):
+        shm = pathlib.Path("/dev/shm")
+        if not shm.is_dir() or not os.access(shm, os.W_OK):
+            self.skipTest("no /dev/shm to write in")
+        existing = shm / f"lzs-test-{os.getpid()}-existing"
+        existing.write_bytes(b"stays")
+        self.addCleanup(existing.unlink)
+        new = shm / f"lzs-test-{os.getpid()}-new.lzs"
+        self.addCleanup(lambda: new.exists() and new.unlink())
+        for name in (existing, "/dev/null", "/proc/self/status", f"/proc/{os.getppid()}/fd/0", "/dev/fd/987"):
+            with self.subTest(name=str(name)):
+                before = os.lstat(name) if os.path.lexists(name) else None
+                with self.assertRaises(OSError):
+                    with lzs.open(name, "wb") as out:
+                        out.write(b"data")
+                if before is not None:
+                    after = os.lstat(name)
+                    self.assertEqual((after.st_ino, after.st_mode, after.st_size),
+                                     (before.st_ino, before.st_mode, before.st_size))
+        self.assertEqual(existing.read_bytes(), b"stays")
+        with lzs.open(new, "xb") as out:  # a new name there takes nothing away
+            out.write(b"data")
+        self.assertEqual(lzs.decompress(new.read_bytes()), b"data")
 
 
 class CommandLine(Folder):
@@ -206,6 +418,41 @@ class CommandLine(Folder):
                                         stderr=subprocess.PIPE, timeout=60)
                 self.assertEqual(result.returncode, 1)
                 self.assertIn(words, result.stderr.decode())
+
+    def test_packed_data_and_terminals(self):
+        # lzs's words, where lzs says them; -f packs to a terminal all the same.
+        sources = "".join(path.read_text() for path in sorted((SOURCE_DIR / "cli").glob("*.cpp")))
+        words = {kind: re.search(rf'"(will not {kind} packed data [^"]*)"', sources)[1] for kind in ("write", "read")}
+        (self.folder / "a.txt").write_bytes(DATA)
+        (self.folder / "a.lzs").write_bytes(lzs.compress(DATA))
+        rows = [  # arguments, which stream is a terminal, exit code, words on standard error
+            (["-c", "a.txt"], "stdout", 1, words["write"]),
+            (["a.txt", "-"], "stdout", 1, words["write"]),
+            (["-f", "-c", "a.txt"], "stdout", 0, ""),
+            (["-d", "-c", "a.lzs"], "stdout", 0, ""),
+            (["-d"], "stdin", 1, words["read"]),
+            (["-d", "-f", "-"], "stdin", 1, words["read"]),
+            (["-c", "-"], "stdin", 1, words["write"]),  # standard output is a terminal too, there
+        ]
+        for args, terminal, code, said in rows:
+            with self.subTest(args=args, terminal=terminal):
+                main, other = pty.openpty()
+                # What the terminal is given is read, until it is closed.
+                reader = threading.Thread(target=lambda: list(iter(lambda: read_or_end(main), b"")))
+                reader.start()
+                try:
+                    streams = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, terminal: other}
+                    if args == ["-c", "-"]:
+                        streams["stdout"] = other
+                    result = subprocess.run([sys.executable, "-m", "lzs", *args], cwd=self.folder, stderr=subprocess.PIPE,
+                                            timeout=60, **streams)
+                finally:
+                    os.close(other)
+                    reader.join()
+                    os.close(main)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertEqual(result.stderr.decode(), f"python -m lzs: {said}\n" if said else "")
+        self.assertEqual(sorted(self.listing()), ["a.lzs", "a.txt"])
 
     def test_rows(self):
         image = lzs.compress(DATA)
@@ -237,6 +484,13 @@ class CommandLine(Folder):
              "missing: "),
             ([], b"", {}, 1, b"", {}, "empty input"),
             (["-c", "-o", "x", "a.txt"], b"", {"a.txt": DATA}, 2, b"", {"a.txt": DATA}, "exclude"),
+            # -f replaces what is there, as lzs -f does; a descriptor is written through.
+            (["-f", "a.txt"], b"", {"a.txt": DATA, "a.txt.lzs": b"old"}, 0, b"", {"a.txt": DATA, "a.txt.lzs": image}, ""),
+            (["-d", "-f", "a.lzs"], b"", {"a.lzs": image, "a": b"old"}, 0, b"", {"a.lzs": image, "a": DATA}, ""),
+            (["-d", "-f", "-o", "/dev/fd/1", "a.lzs"], b"", {"a.lzs": image}, 0, DATA, {"a.lzs": image}, ""),
+            (["-f", "-o", "/proc/self/fd/1", "a.txt"], b"", {"a.txt": DATA}, 0, image, {"a.txt": DATA}, ""),
+            (["-d", "-o", "/dev/fd/1", "a.lzs"], b"", {"a.lzs": image}, 1, b"", {"a.lzs": image},
+             "/dev/fd/1: file exists"),
         ]
         for args, stdin, before, code, stdout, after, words in rows:
             with self.subTest(args=args, files=sorted(before)):

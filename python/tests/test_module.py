@@ -5,6 +5,7 @@ Run by CTest, or by pytest from python/ with the module installed. The
 reference library is LZS_LIBRARY, else build/native/liblzs/liblzs.so.1.
 """
 import array
+import ast
 import ctypes
 import inspect
 import mmap
@@ -14,6 +15,7 @@ import random
 import re
 import subprocess
 import sys
+import tempfile
 import threading
 import unittest
 
@@ -73,6 +75,14 @@ def as_mmap(data):
     return region
 
 
+# Every kind of writable buffer, each of `size` bytes: (name, make, bytes of).
+WRITABLE = [
+    ("bytearray", bytearray, bytes),
+    ("memoryview", lambda size: memoryview(bytearray(size)), bytes),
+    ("array", lambda size: array.array("B", bytes(size)), bytes),
+    ("mmap", lambda size: mmap.mmap(-1, max(size, 1)), lambda region: region[:]),
+]
+
 BYTES_LIKE = [
     ("bytes", bytes),
     ("bytearray", bytearray),
@@ -111,6 +121,12 @@ class RoundTrip(unittest.TestCase):
                         self.assertEqual(lzs.compress(make(data), level=level), image)
                         self.assertEqual(lzs.decoded_size(make(image)), len(data))
                         self.assertEqual(lzs.decompress(make(image)), data)
+                        self.assertEqual(lzs.decompress(make(image), max_length=len(data)), data)
+                for kind, make, contents in WRITABLE:
+                    with self.subTest(data=name, level=level, into=kind):
+                        buffer = make(len(data))
+                        self.assertEqual(lzs.decompress_into(image, buffer), len(data))
+                        self.assertEqual(contents(buffer)[:len(data)], data)
             with self.subTest(data=name):
                 self.assertEqual(lzs.compress(data), lzs.compress(data, lzs.LEVEL_OPTIMAL))
                 self.assertLessEqual(len(lzs.compress(data)), len(lzs.compress(data, lzs.LEVEL_FAST)))
@@ -124,6 +140,10 @@ class RoundTrip(unittest.TestCase):
             image = lzs.compress(data, lzs.LEVEL_FAST)
             with self.subTest(image=len(image)):
                 self.assertEqual(lzs.decompress(image), data)
+                self.assertEqual(lzs.decompress(image, max_length=size), data)
+                with self.assertRaises(lzs.LzsError) as caught:
+                    lzs.decompress(image, max_length=size - 1)
+                self.assertEqual(caught.exception.code, CODES["INPUT_TOO_LARGE"])
                 for bad, code, sizes in [
                         (image[:-1], "TRUNCATED", f"({len(image) - 1:,} of {len(image):,} bytes)"),
                         (image + b"x", "TRAILING_DATA", f"({len(image) + 1:,} bytes; the image is {len(image):,})")]:
@@ -169,6 +189,19 @@ class Errors(unittest.TestCase):
             ("above 2 GiB", lzs.compress, (huge,), "INPUT_TOO_LARGE"),
             ("image_length, 3 bytes", lzs.image_length, (b"\x01\x00\x00",), "NOT_AN_IMAGE"),
             ("image_length, past the end", lzs.image_length, (b"\x02\x00\x00\x00\xff",), "TRUNCATED"),
+            # An output cap, and a caller's buffer: the words of every face.
+            ("above max_length", lzs.decompress, (lzs.compress(b"x" * 200_000), 199_999), "INPUT_TOO_LARGE",
+             ": it would unpack to 200,000 bytes, above max_length (199,999)"),
+            ("max_length 0", lambda image: lzs.decompress(image, max_length=0), (lzs.compress(b"x"),),
+             "INPUT_TOO_LARGE", ": it would unpack to 1 bytes, above max_length (0)"),
+            ("max_length, cut short", lzs.decompress, (b"\x02\x00\x00\x00\xff", 1), "TRUNCATED", " (5 of 6 bytes)"),
+            ("buffer too small", lzs.decompress_into, (lzs.compress(b"y" * 5000), bytearray(4999)),
+             "DST_TOO_SMALL", ": it would unpack to 5,000 bytes, the buffer holds 4,999"),
+            ("into, header one short", lzs.decompress_into, (b"\x02\x00\x00\x00\xff", bytearray(10)),
+             "TRUNCATED", " (5 of 6 bytes)"),
+            ("into, flag byte alone", lzs.decompress_into, (image_of(b"\x00"), bytearray(10)), "NO_OUTPUT"),
+            ("into the image itself", lambda image: lzs.decompress_into(image, image), (bytearray(image_of(b"\xffabcdefgh")),),
+             "BAD_ARGUMENT"),
         ]
         # An image cut short or followed by more bytes: the library's words,
         # then the sizes, as every face writes them.
@@ -187,6 +220,7 @@ class Errors(unittest.TestCase):
         self.assertEqual({name: getattr(lzs, name, None) for name in expected}, expected)
         self.assertLessEqual(set(expected), set(lzs.__all__))
 
+    @unittest.skipIf(os.environ.get("LZS_EMULATED"), "an emulator maps the program's memory its own way")
     def test_out_of_memory_is_memory_error(self):
         # Address space for the input and the image but not for the
         # encoder's workspace (several bytes per input byte).
@@ -206,9 +240,11 @@ class Errors(unittest.TestCase):
 
     def test_type_errors(self):
         cases = [(lzs.compress, "text"), (lzs.decompress, None), (lzs.decoded_size, [1, 2]),
-                 (lzs.image_length, 12), (lzs.Encoder().compress, 1.5)]
+                 (lzs.image_length, 12), (lzs.Encoder().compress, 1.5),
+                 (lambda image: lzs.decompress_into(image, b"read-only"), lzs.compress(b"abc")),
+                 (lambda image: lzs.decompress(image, max_length="1"), lzs.compress(b"abc"))]
         for call, argument in cases:
-            with self.subTest(call=call.__name__, argument=argument):
+            with self.subTest(call=call.__qualname__, argument=argument):
                 self.assertRaises(TypeError, call, argument)
 
 
@@ -278,7 +314,9 @@ class Threads(unittest.TestCase):
         # 64 MiB of zeros from groups of eight 18-byte back-references.
         image = image_of((b"\x00" + b"\x00\x0f" * 8) * 466034)
         data = bytes(range(256)) * 40000
+        room = bytearray(466034 * 8 * 18)
         for name, call in [("decompress", lambda: lzs.decompress(image)),
+                           ("decompress_into", lambda: lzs.decompress_into(image, room)),
                            # a scan takes about 2 ms: many give the thread its chances
                            ("decoded_size", lambda: [lzs.decoded_size(image) for _ in range(20)]),
                            ("compress", lambda: lzs.compress(data, lzs.LEVEL_FAST))]:
@@ -316,6 +354,33 @@ class Threads(unittest.TestCase):
                 self.assertEqual(refused[:1], [f"this {name} is in use by another thread"])
         self.assertEqual(lzs.decompress(lzs.Encoder().compress(b"abc")), b"abc")
 
+    def test_one_decompressor_drained_by_two_threads_gives_its_output_or_refuses(self):
+        # Each call gives the next 4,096 bytes exactly: a race on the state
+        # kept around the library's call would give other pieces.
+        sys.setswitchinterval(1e-6)
+        data = random_bytes(9, 100_000) + bytes(100_000)
+        image = lzs.compress(data, lzs.LEVEL_FAST)
+        pieces = sorted(data[k:k + 4096] for k in range(0, len(data), 4096))
+        for trial in range(200):
+            decompressor = lzs.LzsDecompressor()
+            outputs = [decompressor.decompress(image, 4096)]
+
+            def drain():
+                while not decompressor.eof:
+                    try:
+                        outputs.append(decompressor.decompress(b"", 4096))
+                    except RuntimeError:
+                        pass  # the other thread is inside
+                    except EOFError:
+                        return
+
+            threads = [threading.Thread(target=drain) for _ in range(2)]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+            self.assertEqual(sorted(piece for piece in outputs if piece), pieces, f"trial {trial}")
+
 
 class Names(unittest.TestCase):
     def test_versions(self):
@@ -334,7 +399,35 @@ class Names(unittest.TestCase):
                 self.assertGreater(len(call.__doc__ or ""), 40)
                 inspect.signature(call)
         self.assertEqual(str(inspect.signature(lzs.compress)), f"(data, level={lzs.LEVEL_DEFAULT})")
-        self.assertEqual(str(inspect.signature(lzs.decompress)), "(image, /)")
+        self.assertEqual(str(inspect.signature(lzs.decompress)), "(image, /, max_length=-1)")
+        self.assertEqual(str(inspect.signature(lzs.decompress_into)), "(image, buffer, /)")
+
+    def test_stubs_match_the_runtime(self):
+        # mypy's stubtest: every name and signature of the stubs against the
+        # module as it runs; and every method of LzsFile's own in its stub.
+        try:
+            import mypy.stubtest  # noqa: F401
+        except ImportError:
+            self.skipTest("no mypy for this Python (Debian: python3-mypy)")
+        package = pathlib.Path(lzs.__file__).parent
+        with tempfile.TemporaryDirectory() as folder:
+            config = pathlib.Path(folder, "mypy.ini")
+            config.write_text("[mypy]\n[mypy-lzs._lzs]\nignore_missing_imports = True\n")
+            result = subprocess.run([sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config), "lzs"],
+                                    cwd=folder, env=dict(os.environ, PYTHONPATH=str(package.parent)),
+                                    capture_output=True, text=True, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        stub = ast.parse((package / "__init__.pyi").read_text())
+        declared = next(node for node in stub.body if isinstance(node, ast.ClassDef) and node.name == "LzsFile")
+        declared = {node.name for node in declared.body if isinstance(node, ast.FunctionDef)}
+        own = {name for name in vars(lzs.LzsFile) if not name.startswith("_") and callable(getattr(lzs.LzsFile, name))}
+        self.assertLessEqual(own, declared)
+
+    def test_import_with_the_collector_at_every_allocation(self):
+        # The collector visits the module while Python makes it.
+        script = "import gc; gc.set_threshold(1); import hashlib, resource, lzs; print(lzs.decompress(lzs.compress(b'ok')))"
+        result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+        self.assertEqual((result.returncode, result.stdout), (0, "b'ok'\n"), result.stderr)
 
     def test_public_names_are_all_and_only_the_public_ones(self):
         # Besides the dunder names, only the package's own submodules.

@@ -1,11 +1,15 @@
 """LzsDecompressor and lzs.open(..., "rb") against the one-shot decompress:
 the same bytes and the same errors for every split of a few images, at the
 edges of max_length, for images cut short and with bytes after their end;
-reading a path, an open file and a BytesIO in pieces, in constant memory."""
+reading a path, an open file, a BytesIO and sources that give a few bytes
+at a time or nothing for a while (non-blocking), in pieces, in constant
+memory, as bytes, into the caller's buffers and as text."""
 import io
 import os
 import pathlib
+import re
 import tempfile
+import threading
 import tracemalloc
 import unittest
 
@@ -25,6 +29,8 @@ BAD = [
     ("one byte after the end", SMALL + b"x"),
     ("another image after it", SMALL + SMALL),
     ("flag byte alone", image_of(b"\x00")),
+    ("header of 0, then xyz", b"\x00\x00\x00\x00xyz"),
+    ("flag byte alone, then xyz", image_of(b"\x00") + b"xyz"),
 ]
 
 
@@ -36,14 +42,51 @@ def one_shot_error(image):
     return None
 
 
-def feed(pieces, max_length=-1):
+class Trickle(io.RawIOBase):
+    """A file that gives at most `size` bytes per read (a pipe's way)."""
+
+    def __init__(self, data, size):
+        self._data, self._size, self._at = data, size, 0
+
+    def readable(self):
+        return True
+
+    def readinto(self, buffer):
+        piece = self._data[self._at:self._at + min(self._size, len(buffer))]
+        buffer[:len(piece)] = piece
+        self._at += len(piece)
+        return len(piece)
+
+
+class Blocked(io.FileIO):
+    """A non-blocking pipe's read end that says when it had nothing to give."""
+
+    def __init__(self, fd, empty):
+        super().__init__(fd, "rb")
+        self._empty = empty
+
+    def read(self, size=-1):
+        piece = super().read(size)
+        if piece is None:
+            self._empty.set()
+        return piece
+
+    def readinto(self, buffer):
+        count = super().readinto(buffer)
+        if count is None:
+            self._empty.set()
+        return count
+
+
+def feed(pieces, max_length=-1, eager=False):
     """The output of an LzsDecompressor given pieces (and b"" while it has
-    more to give), each call's output checked against max_length."""
+    more to give), each call's output checked against max_length; eager
+    gives the next piece while input is still kept."""
     decompressor = lzs.LzsDecompressor()
     output = []
-    for piece in pieces:
+    for number, piece in enumerate(pieces, 1):
         output.append(decompressor.decompress(piece, max_length))
-        while not decompressor.needs_input and not decompressor.eof:
+        while not decompressor.needs_input and not decompressor.eof and not (eager and number < len(pieces)):
             output.append(decompressor.decompress(b"", max_length))
             assert max_length >= 0 and 0 < len(output[-1]) <= max_length, len(output[-1])
         if decompressor.eof:
@@ -66,6 +109,7 @@ class Decompressor(unittest.TestCase):
                 with self.subTest(name, piece=size):
                     pieces = [memoryview(image)[k:k + size] for k in range(0, len(image), size)]
                     self.assertEqual(feed(pieces)[0], lzs.decompress(image))
+                    self.assertEqual(feed(pieces, 1000, eager=True)[0], lzs.decompress(image))
 
     def test_max_length_at_its_edges(self):
         for name, image in IMAGES:
@@ -82,6 +126,29 @@ class Decompressor(unittest.TestCase):
                     while not decompressor.eof:
                         rest += decompressor.decompress(b"", max_length)
                     self.assertEqual(first + rest, lzs.decompress(image))
+
+    def test_max_length_inside_the_last_item_before_more_bytes(self):
+        # The output stops anywhere in the image, its last back-reference
+        # too, while what follows it is already there: it stays unused.
+        data = b"ab" * 20
+        image = lzs.compress(data)
+        for tail in (b"NEXT", image):
+            for max_length in range(1, len(data) + 2):
+                with self.subTest(tail=tail, max_length=max_length):
+                    output, decompressor = feed([image + tail], max_length)
+                    self.assertEqual((output, decompressor.unused_data), (data, tail))
+
+    def test_into_a_buffer_as_into_bytes(self):
+        data = lzs.decompress(SMALL)
+        for size in (1, 7, len(data) - 1, len(data), len(data) + 5):
+            with self.subTest(buffer=size):
+                decompressor, buffer, output = lzs.LzsDecompressor(), bytearray(size), b""
+                piece = SMALL + b"after"
+                while not decompressor.eof:
+                    count = decompressor._decompress_into(piece, memoryview(buffer))
+                    output += buffer[:count]
+                    piece = b""
+                self.assertEqual((output, decompressor.unused_data), (data, b"after"))
 
     def test_needs_input_and_eof_on_the_way(self):
         decompressor = lzs.LzsDecompressor()
@@ -165,6 +232,81 @@ class Reading(unittest.TestCase):
                                                       f"than its header says ({len(SMALL) - 1} of {len(SMALL)} bytes)"))
         self.assertEqual(one_shot_error(SMALL + b"xy"), (lzs.ERROR_TRAILING_DATA, f"bytes after the end of the "
                                                          f"image ({len(SMALL) + 2} bytes; the image is {len(SMALL)})"))
+
+    def test_every_split_of_the_file_gives_one_verdict(self):
+        # Pieces of every size up to the image and more, and every cut in two.
+        for name, image in BAD:
+            expected = one_shot_error(image)
+            splits = [("pieces", size, Trickle(image, size)) for size in range(1, len(image) + 2)]
+            splits += [("cut", cut, io.BufferedReader(Trickle(image, cut or 1))) for cut in range(len(image) + 1)]
+            for kind, size, source in splits:
+                with self.subTest(name, split=kind, size=size):
+                    with self.assertRaises(lzs.LzsError) as caught, lzs.open(source) as packed:
+                        packed.read()
+                    # Bytes after the end: as many as were read, at least.
+                    message = re.sub(r"\(at least [\d,]+ bytes;", "(N bytes;", str(caught.exception))
+                    self.assertEqual((caught.exception.code, message),
+                                     (expected[0], re.sub(r"\([\d,]+ bytes;", "(N bytes;", expected[1])))
+
+    def test_a_non_blocking_source_briefly_empty_is_waited_for(self):
+        # The writer sends the rest only once the reader found nothing.
+        name, image = IMAGES[2]
+        for buffered in (False, True):
+            with self.subTest(buffered=buffered):
+                read_end, write_end = os.pipe()
+                os.set_blocking(read_end, False)
+                empty = threading.Event()
+                source = Blocked(read_end, empty)
+                self.addCleanup(source.close)
+
+                def write():
+                    with open(write_end, "wb", buffering=0) as pipe:
+                        pipe.write(image[:1000])
+                        empty.wait(60)
+                        pipe.write(image[1000:])
+
+                writer = threading.Thread(target=write)
+                writer.start()
+                try:
+                    with lzs.open(io.BufferedReader(source) if buffered else source) as packed:
+                        self.assertEqual(packed.read(), lzs.decompress(image))
+                finally:
+                    empty.set()
+                    writer.join()
+                self.assertTrue(empty.is_set())
+
+    def test_readinto_and_fileno(self):
+        name, image = IMAGES[2]
+        data = lzs.decompress(image)
+        for size in (1, 1000, lzs._files.OUTPUT_SIZE + 1, len(data) + 10):
+            for kind, source in self.sources(image):
+                with self.subTest(kind, buffer=size), lzs.open(source) as packed:
+                    buffer, output = bytearray(size), b""
+                    while True:
+                        count = packed.readinto(memoryview(buffer))
+                        if not count:
+                            break
+                        output += buffer[:count]
+                    self.assertEqual(output, data)
+                    if kind == "BytesIO":
+                        self.assertRaises(io.UnsupportedOperation, packed.fileno)
+                    else:
+                        self.assertEqual(os.fstat(packed.fileno()).st_ino, os.fstat(source.fileno()).st_ino
+                                         if kind == "open file" else os.stat(source).st_ino)
+
+    def test_text(self):
+        text = "première ligne\r\nzweite Zeile\n" * 50
+        image = lzs.compress(text.encode("utf-8"))
+        rows = [  # keywords, what is read
+            ({"encoding": "utf-8"}, text.replace("\r\n", "\n")),
+            ({"encoding": "utf-8", "newline": ""}, text),
+            ({"encoding": "ascii", "errors": "replace"}, text.replace("\r\n", "\n").replace("è", "\ufffd\ufffd")),
+        ]
+        for keywords, expected in rows:
+            for kind, source in self.sources(image):
+                with self.subTest(kind, **keywords), lzs.open(source, "rt", **keywords) as packed:
+                    self.assertIsInstance(packed, io.TextIOWrapper)
+                    self.assertEqual(packed.read(), expected)
 
     def test_read_n_takes_only_what_it_needs_in_constant_memory(self):
         # 64 MiB of zeros from groups of eight 18-byte back-references.

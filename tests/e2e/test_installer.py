@@ -1,13 +1,15 @@
 """The installer lzs-unpack-VERSION-x64.msi under Wine, from a user's side:
 installed with msiexec /i /qn for the current user, its files, registry
 keys, PATH entry and Add/Remove Programs entry (size and icon) read back, the
-right-click verb's exact command line run on a sample through our launcher
-and lzs-unpack.exe run by name from the PATH, then uninstalled with msiexec
-/x /qn, after which every key and the PATH read as before. One table row per
-state the user's registry was in beforehand: who opens .lzs files, and the
-user's PATH without the install folder or holding it already (as the
-installer writes it, without its backslash, in another case); one row
-installs the next version over this one.
+right-click verb's exact command line (lzs.exe -d) run through our launcher
+on a sample, on an image larger than lzs-unpack.exe reads and on a damaged
+one, and lzs-unpack.exe run by name from the PATH, then uninstalled with
+msiexec /x /qn, after which every key and the PATH read exactly as before.
+One table row per state the user's registry was in beforehand: who opens
+.lzs files, and the user's PATH without the install folder or holding it
+already (as the installer writes it, without its backslash, in another
+case); one row installs the same msi twice, two install the next version
+over this one.
 
 Wine shows neither Explorer's menu nor its double-click, so the test reads
 what they would run from the registry and runs that. The registry is read in
@@ -25,6 +27,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import wine
+from e2e_case import literal_image, pattern
 
 SOURCE = Path(__file__).resolve().parents[2]
 PROGID = "lzs-unpack.lzs"
@@ -49,8 +52,9 @@ class Case:
     path: tuple[str, str] | None  # the user's PATH (value, type); {folder}: the install
                                   # folder without its backslash, {FOLDER} in upper case
     owner_after: str | None    # the user's .lzs owner once installed
-    adds_path: bool            # installing appends the folder to the PATH
+    adds_path: bool            # installing puts the folder on the PATH
     upgrade: bool = False      # the next version is installed over this one
+    again: bool = False        # the same msi is installed a second time
 
 
 MINE = r"C:\mine;%USERPROFILE%\bin"
@@ -66,7 +70,12 @@ CASES = [
          (r"C:\mine;{FOLDER}\;%USERPROFILE%\bin", "REG_EXPAND_SZ"), PROGID, False),
     Case("an upgrade keeps the entry it added", None, None, (r"C:\mine", "REG_SZ"), PROGID, True,
          upgrade=True),
+    Case("an upgrade keeps the PATH it made", None, None, None, PROGID, True, upgrade=True),
+    Case("a second install changes nothing", None, None, (MINE, "REG_EXPAND_SZ"), PROGID, True,
+         again=True),
 ]
+# The verb on an image larger than the 8 MiB that lzs-unpack.exe reads.
+LARGE = pattern(9 << 20)
 
 
 def wine_run(*args: str, check: bool = True, env: dict[str, str] | None = None,
@@ -192,8 +201,12 @@ class InstallerTest(unittest.TestCase):
         cls.msi = Path(os.environ["LZS_MSI"])
         cls.version = os.environ["LZS_VERSION"]
         cls.packaging = Path(os.environ["LZS_WINDOWS_PACKAGING_DIR"])
-        # Left by a failed run.
-        wine_run("msiexec", "/x", wine.windows_path(cls.msi), "/qn", check=False)
+        # Left by a failed run: this version, and the next one that the
+        # upgrade rows install (its codes follow from its version).
+        with tempfile.TemporaryDirectory(dir=wine.work_path()) as temp:
+            following, _ = next_version(cls.msi, cls.version, Path(temp))
+            for msi in (following, cls.msi):
+                wine_run("msiexec", "/x", wine.windows_path(msi), "/qn", check=False)
         shell = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders"
         local = value(registry([shell])[shell], shell, "Local AppData")[1]
         cls.folder = local + r"\Programs\lzs-unpack"
@@ -218,17 +231,29 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(installed.returncode, 0, installed.stderr[-2000:])
 
     def run_verb(self, command: str, folder: Path) -> None:
-        """Runs the verb's command line on sample.lzs in folder, with %1 as
-        Explorer gives it: the file's full path."""
-        shutil.copy(SOURCE / "samples" / "sample.lzs", folder / "sample.lzs")
-        line = command.replace("%1", wine.windows_path(folder / "sample.lzs"))
+        """Runs the verb's command line, with %1 as Explorer gives it (the
+        file's full path), on the sample, on an image of more than 8 MiB and
+        on a damaged image: each whole one unpacked to NAME, the damaged
+        one named in the message and no output left."""
+        sample = (SOURCE / "samples" / "sample.lzs").read_bytes()
+        rows = [("sample.lzs", sample, (SOURCE / "samples" / "sample.txt").read_bytes(), b""),
+                ("large.lzs", literal_image(LARGE), LARGE, b""),
+                ("cut.lzs", sample[:-1], None, b"cut short: the image is shorter than its header says")]
         program = command.split('"')[1]
-        env = wine.wine_env()
-        env.update(LZS_PROGRAM=program, LZS_COMMAND_LINE=line)
-        result = wine_run(str(wine.launcher_path()), check=False, env=env, cwd=wine.work_path())
-        self.assertEqual(result.stdout.strip(), b"exit code 0", result.stderr[-2000:])
-        self.assertEqual((folder / "sample.lzs.DeLZS").read_bytes(),
-                         (SOURCE / "samples" / "sample.txt").read_bytes())
+        for name, image, unpacked, message in rows:
+            (folder / name).write_bytes(image)
+            path = wine.windows_path(folder / name)
+            env = wine.wine_env()
+            env.update(LZS_PROGRAM=program, LZS_COMMAND_LINE=command.replace("%1", path))
+            result = wine_run(str(wine.launcher_path()), check=False, env=env, cwd=wine.work_path())
+            output = folder / name.removesuffix(".lzs")
+            if unpacked is None:
+                self.assertEqual(result.stdout.strip(), b"exit code 1", name)
+                self.assertIn(f"lzs: {path}: ".encode() + message, result.stderr, name)
+                self.assertFalse(output.exists(), name)
+            else:
+                self.assertEqual(result.stdout.strip(), b"exit code 0", result.stderr[-2000:])
+                self.assertEqual(output.read_bytes(), unpacked, name)
 
     def run_from_path(self, folder: Path) -> None:
         """lzs-unpack.exe by name, as the README gives it for a command prompt
@@ -258,6 +283,8 @@ class InstallerTest(unittest.TestCase):
                 msi, version = self.msi, self.version
                 self.install(msi)
                 try:
+                    if case.again:
+                        self.install(msi)
                     if case.upgrade:
                         msi, version = next_version(self.msi, self.version, folder)
                         self.install(msi)
@@ -267,14 +294,6 @@ class InstallerTest(unittest.TestCase):
                 self.assertEqual(removed.returncode, 0, removed.stderr[-2000:])
 
                 after = registry(WATCHED + ENTRIES)
-                if case.adds_path and case.path:
-                    # Wine leaves the ";" before each entry it removed.
-                    kind, path = value(after[ENVIRONMENT], ENVIRONMENT, "PATH")
-                    self.assertEqual((path.rstrip(";"), kind), (self.user_path(case), case.path[1]))
-                    for state in (before, after):
-                        state[ENVIRONMENT] = {key: {name: data for name, data in values.items()
-                                                    if name != "path"}
-                                              for key, values in state[ENVIRONMENT].items()}
                 self.assertEqual({key: after[key] for key in WATCHED}, before)
                 self.assertEqual(product_entries(after), [])
                 self.assertEqual(self.our_files(), files_before)
@@ -297,7 +316,7 @@ class InstallerTest(unittest.TestCase):
         for file, source in sources.items():
             self.assertEqual((target / file).read_bytes(), Path(source).read_bytes(), file)
 
-        command = f'"{install_dir}lzs-unpack.exe" /D"%1"'
+        command = f'"{install_dir}lzs.exe" -d -- "%1"'
         verb = CLASSES + r"\SystemFileAssociations\.lzs\shell\Unpack"
         verbs = state[CLASSES + r"\SystemFileAssociations\.lzs"]
         self.assertEqual(value(verbs, verb), ("REG_SZ", "Unpack"))
@@ -310,15 +329,12 @@ class InstallerTest(unittest.TestCase):
         owner = value(classes, CLASSES + r"\.lzs")
         self.assertEqual(owner and owner[1], case.owner_after)
 
+        # The folder alone where the user had no PATH, else first on it.
         path = value(state[ENVIRONMENT], ENVIRONMENT, "PATH")
         if not case.path:
             self.assertEqual(path, ("REG_SZ", install_dir))
         elif case.adds_path:
-            # After an upgrade, Wine leaves the ";" before the entry that
-            # the older version removed.
-            kind, data = path
-            self.assertEqual((kind, re.sub(";+", ";", data)),
-                             (case.path[1], self.user_path(case) + ";" + install_dir))
+            self.assertEqual(path, (case.path[1], install_dir + ";" + self.user_path(case)))
         else:
             self.assertEqual(path, (case.path[1], self.user_path(case)))
 
@@ -332,10 +348,7 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(icon_sizes(unix_path(icon).read_bytes()), [32, 16])
 
         self.run_verb(command, folder)
-        # Wine's cmd ends its search at an empty PATH entry, as Wine's msi
-        # leaves after an upgrade.
-        if ";;" not in path[1]:
-            self.run_from_path(folder)
+        self.run_from_path(folder)
 
 
 if __name__ == "__main__":

@@ -110,14 +110,15 @@ EXPLORER_CASES = [
      ["lzs: {}\\b: 3 -> ", "lzs: {}\\a.lzs: 10 -> ", "lzs: {}\\c: 3 -> ", "lzs: 2 files packed: 6 -> ",
       "Press Enter to close this window."], ["unpacked"],
      {"a": WORKED_EXAMPLE_DECODED, "b.lzs": "round trip", "c.lzs": "round trip"}),
-    # A drop cannot give -f or -r; and no total of what was not done.
+    # A drop cannot give -f or -r; no sizes of what was not done, but the
+    # failures counted.
     ("dropped files: existing outputs are kept", {"x.lzs": WORKED_EXAMPLE, "x": b"old", "y": b"y", "y.lzs": b"old",
                                                   "d/z": b"z"},
      ["x.lzs", "y", "d"], 1,
      ["lzs: {}\\x: already exists; not overwritten (move or rename it, then drop again)",
       "lzs: {}\\y.lzs: already exists; not overwritten (move or rename it, then drop again)",
-      "lzs: {}\\d: is a folder (open it and drop the files in it)",
-      "Press Enter to close this window."], ["-f", "-r", " packed:", " unpacked:"],
+      "lzs: {}\\d: is a folder (open it and drop the files in it)", "lzs: 0 files packed; 2 failed",
+      "Press Enter to close this window."], ["-f", "-r", " packed:", " unpacked"],
      {"x": b"old", "y.lzs": b"old", "d.lzs": None}),
     ("a double-click shows the help", {}, [], 0,
      ["Usage: lzs [OPTION]... [FILE]...", "Press Enter to close this window."], ["lzscat"], {}),
@@ -178,13 +179,22 @@ class LzsExeTest(unittest.TestCase):
         shutil.copyfile(wine.launcher_path(), explorer)
         # The exe's own path, quoted as Explorer quotes it, then each file.
         quoted = lambda path: '"' + wine.windows_path(path) + '"'  # noqa: E731
-        # With an option the run is one from cmd: no waiting, the usual
-        # refusal. A script that gives the program a console of its own
-        # (start, Start-Process, the Task Scheduler) is no Explorer either:
-        # the line is done as typed and the program ends without waiting.
+        # With an option the line is done as typed, as from cmd (the
+        # installer's Unpack verb is lzs.exe -d -- FILE): a success ends
+        # without waiting, a failure waits so that its message can be read.
+        # A script that gives the program a console of its own (start,
+        # Start-Process, the Task Scheduler) is no Explorer either: the line
+        # is done as typed and the program ends without waiting.
         cases = [(*case, explorer) for case in EXPLORER_CASES] + [
-            ("an option given: nothing changes", {"x.lzs": WORKED_EXAMPLE}, ["-v", "x.lzs"], 1, None, [],
+            ("an option given: the usual refusal, waiting", {"x.lzs": WORKED_EXAMPLE}, ["-v", "x.lzs"], 1,
+             ["lzs: {}\\x.lzs: already has the .lzs suffix", "Press Enter to close this window."], [],
              {"x.lzs.lzs": None, "x": None}, explorer),
+            ("the Unpack verb on an image: NAME, no waiting", {"x.lzs": WORKED_EXAMPLE}, ["-d", "--", "x.lzs"],
+             0, None, [], {"x": WORKED_EXAMPLE_DECODED, "x.lzs": WORKED_EXAMPLE}, explorer),
+            ("the Unpack verb on a damaged image: named, waiting", {"cut.lzs": WORKED_EXAMPLE[:-1]},
+             ["-d", "--", "cut.lzs"], 1,
+             ["lzs: {}\\cut.lzs: cut short: the image is shorter than its header says (9 of 10 bytes)",
+              "Press Enter to close this window."], [], {"cut": None}, explorer),
             ("a console of its own from a script: as typed, no waiting", {"y": b"xyz"}, ["y"], 0, None,
              [], {"y.lzs": "round trip"}, None)]
         for name, files, args, code, lines, absent, after, parent in cases:
@@ -198,7 +208,8 @@ class LzsExeTest(unittest.TestCase):
                 line = " ".join([quoted(program)] + [a if a.startswith("-") else quoted(folder / a)
                                                      for a in args])
                 result = wine.run_exe(line, folder, display=display, program=program, new_console=True,
-                                      extra_env={"LC_ALL": "C.UTF-8"}, launcher=parent)
+                                      extra_env={"LC_ALL": "C.UTF-8"}, launcher=parent,
+                                      screen_end="Press Enter to close this window.")
                 screen = result.screen()
                 self.assertEqual(result.exit_code, code, screen)
                 if lines is None:

@@ -53,7 +53,7 @@ class NoticeOnScreenTest(ExeTestCase):
         self.addCleanup(xvfb.terminate)
         return display
 
-    def find_window(self, display: str, process, timeout: float = 30) -> str:
+    def find_window(self, display: str, process, timeout: float = 120) -> str:
         # xdotool takes a POSIX extended regular expression.
         caption = "".join("\\" + c if c in "[](){}.*+?^$|\\" else c
                           for c in CAPTION.decode("cp1251"))

@@ -507,6 +507,15 @@ class ProgramKilled(RuntimeError):
         self.signals = signals
 
 
+class WineStartFailed(RuntimeError):
+    """Wine did not start the launcher: it wrote nothing, so the program did
+    not run. On a busy machine Wine now and then fails so; `run_exe` starts
+    the run again."""
+
+
+# How many times `run_exe` starts a run that Wine failed to start.
+WINE_STARTS = 3
+
 _PR_SET_CHILD_SUBREAPER = 36
 
 
@@ -634,7 +643,8 @@ def start_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
               display: str | None = None, file_size_limit: int | None = None,
               extra_env: dict[str, str] | None = None,
               ignore_sigxfsz: bool = True, program: os.PathLike | str | None = None,
-              new_console: bool = False, launcher: os.PathLike | str | None = None) -> RunningExe:
+              new_console: bool = False, launcher: os.PathLike | str | None = None,
+              screen_end: str | None = None) -> RunningExe:
     """Starts the program through the launcher and returns at once; finish
     the run with `finish_exe`. The arguments are those of `run_exe`."""
     debug = "-all,+relay,+loaddll" if relay else "-all"
@@ -643,6 +653,8 @@ def start_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
     env["LZS_PROGRAM"] = windows_path(program if program is not None else exe_path())
     if new_console:
         env["LZS_NEW_CONSOLE"] = "1"
+    if screen_end is not None:
+        env["LZS_SCREEN_END"] = screen_end
     env["LZS_COMMAND_LINE"] = command_line
     _adopt_orphans()
     return RunningExe(subprocess.Popen(
@@ -657,7 +669,7 @@ def finish_exe(run: RunningExe, relay: bool = False, timeout: float = 60) -> Run
     still going after timeout seconds is killed and raises TimeoutError; a
     program killed by a signal raises ProgramKilled, whatever the launcher
     reports; a launcher that could not start the program raises
-    RuntimeError."""
+    RuntimeError, and one that Wine did not start WineStartFailed."""
     out, err = run.wait(timeout)
     killed = _reap_run(run.process.pid)
     if killed:
@@ -665,6 +677,8 @@ def finish_exe(run: RunningExe, relay: bool = False, timeout: float = 60) -> Run
     status = run.process.returncode
     log = err.decode("latin-1")
     m = re.search(rb"^exit code (\d+)$", out, re.M)
+    if not m and not out:
+        raise WineStartFailed(f"Wine did not start the launcher (status {status}): {log[-2000:]}")
     if not m:
         raise RuntimeError(f"the launcher failed (status {status}): {out!r} {log[-2000:]}")
     exit_code = int(m.group(1))
@@ -679,7 +693,8 @@ def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
             display: str | None = None, file_size_limit: int | None = None,
             extra_env: dict[str, str] | None = None, timeout: float = 60,
             ignore_sigxfsz: bool = True, program: os.PathLike | str | None = None,
-            new_console: bool = False, launcher: os.PathLike | str | None = None) -> RunResult:
+            new_console: bool = False, launcher: os.PathLike | str | None = None,
+            screen_end: str | None = None) -> RunResult:
     """Runs the program once with exactly this command line (its own path
     first, as the program sees it: it need not be the real path) in the
     folder cwd, and returns the exit code and, with relay=True, the platform
@@ -700,10 +715,21 @@ def run_exe(command_line: str, cwd: os.PathLike | str, relay: bool = False,
     display is needed: Wine's console opens a window); once it has gone
     quiet the launcher reads its screen (RunResult.screen) and types Enter.
     launcher: a copy of the launcher to start the program from, by another
-    name (the program sees its parent's name)."""
-    process = start_exe(command_line, cwd, relay, display, file_size_limit, extra_env,
-                        ignore_sigxfsz, program, new_console, launcher)
-    return finish_exe(process, relay, timeout)
+    name (the program sees its parent's name).
+    screen_end: with new_console, the text the program shows once it waits
+    for Enter: the screen is read once it holds that text (else once it has
+    stayed the same for a second, which a slow machine can outwait).
+    A run that Wine fails to start (WineStartFailed) is started again, up to
+    WINE_STARTS times in all."""
+    for start in range(WINE_STARTS):
+        process = start_exe(command_line, cwd, relay, display, file_size_limit, extra_env,
+                            ignore_sigxfsz, program, new_console, launcher, screen_end)
+        try:
+            return finish_exe(process, relay, timeout)
+        except WineStartFailed:
+            if start == WINE_STARTS - 1:
+                raise
+    raise AssertionError("not reached")
 
 
 def run_console(program: os.PathLike | str, args: list[str], cwd: os.PathLike | str,

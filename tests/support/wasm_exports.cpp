@@ -19,17 +19,13 @@ std::uint32_t lzs_test_decode(const std::uint8_t* image, std::uint32_t imageLeng
   return lzs::DecodeLzs(image, imageLength, outputArea);
 }
 
-// Makes decoding take path number `path` (lzs::DecodePath); 0, and nothing
-// changed, when this module cannot take it.
-int lzs_test_force_path(int path) {
-  return lzs::ForceDecodePath(static_cast<lzs::DecodePath>(path)) ? 1 : 0;
-}
+// Makes decoding take path number `path` (its place in the table of paths);
+// 0, and nothing changed, when this module cannot take it.
+int lzs_test_force_path(int path) { return lzs::ForceDecodePath(path) ? 1 : 0; }
 
-const char* lzs_test_path_name(int path) {
-  return lzs::DecodePathName(static_cast<lzs::DecodePath>(path));
-}
+const char* lzs_test_path_name(int path) { return lzs::DecodePathName(path); }
 
-int lzs_test_path_count() { return lzs::DecodePathCount; }
+int lzs_test_path_count() { return lzs::DecodePathCount(); }
 
-int lzs_test_current_path() { return static_cast<int>(lzs::CurrentDecodePath()); }
+int lzs_test_current_path() { return lzs::CurrentDecodePath(); }
 }

@@ -6,9 +6,11 @@
 # package holds); checks that one more build in another folder is identical;
 # installs each wheel in every Python the build found, and the source package;
 # installs the debs and runs both programs from PATH on the bundled sample and
-# the module from Debian's python3; runs lintian on the debs; runs the zip's
-# programs under Wine and installs, uses and uninstalls the msi there. Run as
-# root; the debs are removed again at the end.
+# the module from Debian's python3; runs the arm64 debs' programs and library
+# and the module of the arm64 deb and wheel under qemu-aarch64-static, in
+# Debian's arm64 libpython; runs lintian on the debs; runs the zip's programs
+# under Wine and installs, uses and uninstalls the msi there. Run as root; the
+# debs are removed again at the end.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source_dir=$PWD
@@ -20,6 +22,7 @@ libdebs=("$packages/liblzs1_${version}_amd64.deb" "$packages/liblzs-dev_${versio
 zip=$packages/lzs-unpack-${version}-win64.zip
 msi=$packages/lzs-unpack-${version}-x64.msi
 pydeb=$packages/python3-lzs_${version}_amd64.deb
+arm64_debs=("$packages"/{lzs-unpack,liblzs1,liblzs-dev,python3-lzs}_"${version}"_arm64.deb)
 
 rm -rf "$packages"
 cmake --workflow --preset release
@@ -103,6 +106,45 @@ lzs-unpack /D"$work/deb/module.lzs" /O"$work/deb/module.txt"
 cmp "$work/deb/module.txt" samples/sample.txt
 echo "import lzs: unpacked the sample and packed it again"
 
+echo "== the arm64 packages and wheel under qemu-aarch64-static"
+# Unpacked into a folder of their own (an arm64 deb does not install here):
+# the programs on the sample, a program built against liblzs1 and
+# liblzs-dev, and the module of python3-lzs and of the aarch64 wheel in
+# Debian's arm64 libpython, under a main of ours.
+qemu=qemu-aarch64-static
+arm64=$work/arm64
+mkdir -p "$arm64/run" "$arm64/wheel"
+for package in "${arm64_debs[@]}"; do
+  [ "$(dpkg-deb -f "$package" Architecture)" = arm64 ] || { echo "$package is not for arm64" >&2; exit 1; }
+  dpkg-deb -x "$package" "$arm64/root"
+done
+root=$arm64/root
+cp samples/sample.lzs "$arm64/run/"
+(cd "$arm64/run" &&
+   $qemu "$root/usr/bin/lzs-unpack" /D"sample.lzs" && cmp sample.lzs.DeLZS "$source_dir/samples/sample.txt" &&
+   $qemu "$root/usr/bin/lzs-pack" sample.lzs.DeLZS -o repacked.lzs &&
+   $qemu "$root/usr/bin/lzs" -d -c repacked.lzs | cmp - "$source_dir/samples/sample.txt" &&
+   [ "$($qemu "$root/usr/bin/lzs" --version)" = "lzs $version (liblzs $version)" ])
+libdir=$root/usr/lib/aarch64-linux-gnu
+aarch64-linux-gnu-gcc -std=c99 -O2 tests/consumer/consumer.c -I"$root/usr/include" -L"$libdir" -llzs \
+  -o "$arm64/consumer"
+LD_LIBRARY_PATH=$libdir $qemu "$arm64/consumer" samples/sample.txt "$arm64/run/c.lzs" "$arm64/run/c.txt"
+cmp "$arm64/run/c.txt" samples/sample.txt
+aarch64-linux-gnu-gcc tests/support/python_main.c -I/usr/include/python3.11 -lpython3.11 -o "$arm64/python3"
+unzip -q "$packages/lzs-$version-cp311-abi3-manylinux_2_17_aarch64.whl" -d "$arm64/wheel"
+for site in "$root/usr/lib/python3/dist-packages" "$arm64/wheel"; do
+  (cd "$arm64/run" && $qemu "$arm64/python3" -I -c '
+import sys, platform
+sys.path.insert(0, sys.argv[1])
+import lzs
+assert platform.machine() == "aarch64" and lzs.__file__.startswith(sys.argv[1]), lzs.__file__
+assert lzs.__version__ == sys.argv[2]
+data = open("sample.lzs.DeLZS", "rb").read()
+assert lzs.decompress(open("sample.lzs", "rb").read()) == data == lzs.decompress(lzs.compress(data))
+' "$site" "$version")
+done
+echo "the arm64 programs, liblzs.so.1, python3-lzs and the aarch64 wheel unpacked and packed the sample"
+
 echo "== the npm package lzs: installed from its tarball, used from Node"
 mkdir -p "$work/npm" && echo '{"private": true}' > "$work/npm/package.json"
 (cd "$work/npm" && npm install --offline --no-audit --no-fund "$packages/lzs-$version.tgz" >/dev/null &&
@@ -123,7 +165,7 @@ echo "the npm package: unpacked the sample and packed it again"
 echo "== lintian"
 # Errors and warnings fail; a warning that does not apply is overridden,
 # with the reason, in the package's lintian overrides.
-lintian --display-info --fail-on error,warning "$deb" "${libdebs[@]}" "$pydeb"
+lintian --display-info --fail-on error,warning "$deb" "${libdebs[@]}" "$pydeb" "${arm64_debs[@]}"
 
 echo "== the zip under Wine"
 unzip -q "$zip" -d "$work/zip"

@@ -3,9 +3,10 @@
 # folders whose paths differ in name and length, lays the working tree's
 # changes over each clone (so uncommitted work is checked too), builds the
 # release workflow in each, some seconds apart and under another time zone and
-# locale, installs the native and the Windows trees, and compares every
-# installed file byte for byte: lzs-unpack.exe, lzs-pack.exe, the native
-# programs, the man pages and whatever else is installed, and the packages.
+# locale, installs the native, the Windows and the arm64 trees, and compares
+# every installed file byte for byte: lzs-unpack.exe, lzs-pack.exe, the native
+# and the arm64 programs, the man pages and whatever else is installed, and the
+# packages.
 #
 #   tools/release/check-reproducible.sh [--first-built] [WORK_DIR]
 #
@@ -32,13 +33,14 @@ environments=("TZ=UTC LC_ALL=C" "TZ=Asia/Tokyo LC_ALL=C.UTF-8")
 unset SOURCE_DATE_EPOCH
 
 # install_release SOURCE INSTALL: the packages of SOURCE's release build and
-# its native and Windows trees, installed, under INSTALL.
+# its native, Windows and arm64 trees, installed, under INSTALL.
 install_release() {
   (cd "$1" &&
      mkdir -p "$2/packages" &&
      find build/release/packages -maxdepth 1 -type f -exec cp -t "$2/packages" {} + &&
      # The native tree at its own prefix (/usr), which lzs.pc names.
      DESTDIR="$2/native" cmake --install build/release >/dev/null &&
+     DESTDIR="$2/arm64" cmake --install build/release/arm64 >/dev/null &&
      cmake --install build/release/windows --prefix "$2/windows" >/dev/null)
 }
 

@@ -6,21 +6,25 @@
 // package's lzs.mjs).
 import assert from "node:assert/strict";
 import { readFileSync } from "node:fs";
-import { join } from "node:path";
+import { dirname, join } from "node:path";
+import { Readable, Writable } from "node:stream";
+import { pipeline } from "node:stream/promises";
 import { before, test } from "node:test";
 import { pathToFileURL } from "node:url";
-import { Env, LargeImage, MakeFiles, Native, UnpackCases, work } from "./fixtures.mjs";
+import { env, largeImage, makeFiles, native, unpackCases, work } from "./fixtures.mjs";
 
-const lzs = await import(pathToFileURL(Env("LZS_MODULE")).href);
+const lzs = await import(pathToFileURL(env("LZS_MODULE")).href);
+// lzs/node, the Node stream, beside the package's lzs.mjs.
+const { createDecompress } = await import(pathToFileURL(join(dirname(env("LZS_MODULE")), "node.mjs")).href);
 const { ErrorCode, LzsError } = lzs;
 
 before(async () => {
-  MakeFiles({ large: false });
+  makeFiles({ large: false });
   await lzs.ready;
 });
 
-const Inputs = ["tree/sub/text.bin", "tree/sub/binary.bin", "tree/sub/deeper/one.txt"];
-const Read = (name) => readFileSync(join(work, name));
+const inputs = ["tree/sub/text.bin", "tree/sub/binary.bin", "tree/sub/deeper/one.txt"];
+const read = (name) => readFileSync(join(work, name));
 
 test("packs as lzs does at every level, and unpacks what it packs", () => {
   const levels = [
@@ -29,20 +33,20 @@ test("packs as lzs does at every level, and unpacks what it packs", () => {
     { level: lzs.LEVEL_FAST, args: ["-1"] },
     { level: undefined, args: [] },
   ];
-  for (const name of Inputs) {
-    const data = Read(name);
+  for (const name of inputs) {
+    const data = read(name);
     for (const { level, args } of levels) {
       const image = lzs.compress(data, level === undefined ? undefined : { level });
       assert.ok(image instanceof Uint8Array && !Buffer.isBuffer(image));
-      assert.ok(Buffer.from(image).equals(Native(args, join(work, name))), `${name} at level ${level}`);
+      assert.ok(Buffer.from(image).equals(native(args, join(work, name))), `${name} at level ${level}`);
       assert.ok(Buffer.from(lzs.decompress(image)).equals(data), `${name} at level ${level} comes back`);
     }
   }
 });
 
 test("takes a Uint8Array, a Buffer, an ArrayBuffer or a view, and refuses anything else", () => {
-  const data = Read("tree/sub/text.bin");
-  const image = Native([], join(work, "tree/sub/text.bin"));
+  const data = read("tree/sub/text.bin");
+  const image = native([], join(work, "tree/sub/text.bin"));
   // The same bytes in the middle of a larger buffer.
   const inner = new Uint8Array(image.length + 10);
   inner.set(image, 5);
@@ -60,7 +64,7 @@ test("takes a Uint8Array, a Buffer, an ArrayBuffer or a view, and refuses anythi
 
 // Every piece of `image`, split at `cuts`, through LzsDecompressionStream:
 // its output, or the error it ends with.
-async function Stream(image, cuts) {
+async function streamed(image, cuts) {
   const points = [0, ...cuts, image.length];
   const source = new ReadableStream({
     start(controller) {
@@ -77,8 +81,37 @@ async function Stream(image, cuts) {
   return Buffer.concat(chunks);
 }
 
+// The same through lzs/node's Transform, in Node's pipeline.
+async function nodeStreamed(image, cuts) {
+  const points = [0, ...cuts, image.length];
+  const pieces = points.slice(1).map((end, k) => Buffer.from(image.subarray(points[k], end)));
+  const chunks = [];
+  try {
+    await pipeline(Readable.from(pieces), createDecompress(), new Writable({
+      write(chunk, encoding, done) {
+        chunks.push(chunk);
+        done();
+      },
+    }));
+  } catch (e) {
+    return e;
+  }
+  return Buffer.concat(chunks);
+}
+
+// decompressInto on `image`, into room for the most any image of its size
+// unpacks to: its output, or its error.
+function into(image) {
+  const out = new Uint8Array(9 * image.length + 64);
+  try {
+    return Buffer.from(out.subarray(0, lzs.decompressInto(image, out)));
+  } catch (e) {
+    return e;
+  }
+}
+
 // decompress on `image`: its output, or its error.
-function OneShot(image) {
+function oneShot(image) {
   try {
     return Buffer.from(lzs.decompress(image));
   } catch (e) {
@@ -87,36 +120,36 @@ function OneShot(image) {
 }
 
 // Good and bad images, the bad ones as the page's tests have them.
-const images = () => UnpackCases.map((c) => ({ name: c.file, image: Read(c.file), error: c.error }));
+const images = () => unpackCases.map((c) => ({ name: c.file, image: read(c.file), error: c.error }));
 
 test("tells every error apart, in the library's words with the sizes, alike in all calls", async () => {
   for (const { name, image, error } of images()) {
     const want = error ?? null;
-    for (const result of [OneShot(image), await Stream(image, [])]) {
+    for (const result of [oneShot(image), await streamed(image, []), await nodeStreamed(image, []), into(image)]) {
       assert.equal(result instanceof Error ? result.message : null, want, name);
     }
     if (!error) {
-      assert.ok(OneShot(image).equals(Native(["-d"], join(work, name))), `${name} unpacks as lzs -d does`);
+      assert.ok(oneShot(image).equals(native(["-d"], join(work, name))), `${name} unpacks as lzs -d does`);
       continue;
     }
-    const e = OneShot(image);
+    const e = oneShot(image);
     assert.ok(e instanceof LzsError && e.name === "LzsError" && e.message.startsWith(e.reason), name);
     assert.throws(() => lzs.decodedSize(image), { message: error });
   }
   const codes = [
     [() => lzs.decompress(new Uint8Array(3)), ErrorCode.NOT_AN_IMAGE, {}],
-    [() => lzs.decompress(Read("bad/cut.lzs")), ErrorCode.TRUNCATED, { imageSize: 10004, inputSize: 5000 }],
-    [() => lzs.decompress(Read("bad/after.lzs")), ErrorCode.TRAILING_DATA, { imageSize: 10004, inputSize: 10010 }],
-    [() => lzs.decompress(Read("bad/nothing.lzs")), ErrorCode.NO_OUTPUT, {}],
+    [() => lzs.decompress(read("bad/cut.lzs")), ErrorCode.TRUNCATED, { imageSize: 10004, inputSize: 5000 }],
+    [() => lzs.decompress(read("bad/after.lzs")), ErrorCode.TRAILING_DATA, { imageSize: 10004, inputSize: 10010 }],
+    [() => lzs.decompress(read("bad/nothing.lzs")), ErrorCode.NO_OUTPUT, {}],
     [() => lzs.compress(new Uint8Array(0)), ErrorCode.EMPTY_INPUT, {}],
-    ...[2, 5, 8, 10, -1, 1.5, "9"].map((level) => [() => lzs.compress(Read("tree/sub/text.bin"), { level }), ErrorCode.BAD_LEVEL, {}]),
+    ...[2, 5, 8, 10, -1, 1.5, "9"].map((level) => [() => lzs.compress(read("tree/sub/text.bin"), { level }), ErrorCode.BAD_LEVEL, {}]),
   ];
   for (const [call, code, sizes] of codes) assert.throws(call, (e) => e instanceof LzsError && e.code === code &&
                                                        Object.entries(sizes).every(([key, value]) => e[key] === value));
 });
 
 test("maxOutputSize refuses a larger output before unpacking it", () => {
-  const image = Native([], join(work, "tree/sub/text.bin"));
+  const image = native([], join(work, "tree/sub/text.bin"));
   assert.equal(lzs.decompress(image, { maxOutputSize: 200000 }).length, 200000);
   assert.throws(() => lzs.decompress(image, { maxOutputSize: NaN }), RangeError);
   assert.throws(() => lzs.decompress(image, { maxOutputSize: 199999 }), {
@@ -125,8 +158,44 @@ test("maxOutputSize refuses a larger output before unpacking it", () => {
   });
 });
 
+test("decompressInto writes into the caller's array from its start, and leaves it as it was when the image needs more", () => {
+  const image = native([], join(work, "tree/sub/text.bin"));
+  const data = read("tree/sub/text.bin");
+  const tooSmall = {
+    name: "LzsError", code: ErrorCode.DST_TOO_SMALL, decodedSize: 200000, outputSize: 199999,
+    message: `${new LzsError(ErrorCode.DST_TOO_SMALL).reason}: the image unpacks to 200,000 bytes; out holds 199,999`,
+  };
+  // Each `out` inside a larger array filled with 0xee, to see what is written.
+  const rows = [
+    { room: 200000, written: 200000 },
+    { room: 250000, written: 200000 },
+    { room: 199999, error: tooSmall },
+    { room: 0, error: { code: ErrorCode.DST_TOO_SMALL, decodedSize: 200000, outputSize: 0 } },
+    { room: 300000, image: read("bad/cut.lzs"), error: { code: ErrorCode.TRUNCATED, imageSize: 10004, inputSize: 5000 } },
+    { room: 300000, image: new Uint8Array(3), error: { code: ErrorCode.NOT_AN_IMAGE } },
+    { room: 200000, buffer: true, written: 200000 },
+  ];
+  for (const { room, written, error, buffer, image: other } of rows) {
+    const whole = buffer ? Buffer.alloc(room + 20, 0xee) : new Uint8Array(room + 20).fill(0xee);
+    const out = whole.subarray(10, 10 + room);
+    const call = () => lzs.decompressInto(other ?? image, out);
+    if (error) {
+      assert.throws(call, error, `room ${room}`);
+      assert.ok(whole.every((b) => b === 0xee), `room ${room}: out was written`);
+      continue;
+    }
+    assert.equal(call(), written);
+    assert.ok(Buffer.from(out.subarray(0, written)).equals(data), `room ${room}`);
+    assert.ok(whole.subarray(0, 10).every((b) => b === 0xee) && whole.subarray(10 + written).every((b) => b === 0xee), `room ${room}`);
+  }
+  for (const wrong of [[0, 0], new ArrayBuffer(10), new Uint16Array(10), null]) assert.throws(() => lzs.decompressInto(image, wrong), TypeError);
+  // decompress gives a plain Uint8Array over an ArrayBuffer of its own.
+  const output = lzs.decompress(image);
+  assert.ok(!Buffer.isBuffer(output) && output.byteOffset === 0 && output.buffer.byteLength === output.length);
+});
+
 test("imageLength walks images put one after another, reading only their headers", () => {
-  const parts = ["tree/sub/text.bin.lzs", "tree/sub/deeper/one.txt.lzs", "tree/sub/binary.bin.lzs"].map(Read);
+  const parts = ["tree/sub/text.bin.lzs", "tree/sub/deeper/one.txt.lzs", "tree/sub/binary.bin.lzs"].map(read);
   const all = Buffer.concat(parts);
   let offset = 0;
   for (const part of parts) {
@@ -150,7 +219,7 @@ test("the stream gives the one-shot call's bytes and errors for any split of the
   const small = Buffer.from(lzs.compress(Buffer.from("abcabcabcabcab-".repeat(20))));
   const extra = [small, [0, 0, 0, 0], [0, 0, 0, 0, 1], [...small, 0], small.subarray(0, -1), [2, 0, 0, 0, 0, 0x12]];
   for (const { name, image } of [...images(), ...extra.map((bytes, k) => ({ name: `extra ${k}`, image: Buffer.from(bytes) }))]) {
-    const want = OneShot(image);
+    const want = oneShot(image);
     const splits = [];
     if (image.length <= 200) {
       // Every split in two, and one byte at a time.
@@ -163,16 +232,17 @@ test("the stream gives the one-shot call's bytes and errors for any split of the
       }
     }
     for (const cuts of splits) {
-      const got = await Stream(image, cuts);
-      if (want instanceof Error) assert.equal(got.message, want.message, `${name} split at ${cuts}`);
-      else assert.ok(Buffer.isBuffer(got) && got.equals(want), `${name} split at ${cuts}`);
+      for (const got of [await streamed(image, cuts), await nodeStreamed(image, cuts)]) {
+        if (want instanceof Error) assert.equal(got.message, want.message, `${name} split at ${cuts}`);
+        else assert.ok(Buffer.isBuffer(got) && got.equals(want), `${name} split at ${cuts}`);
+      }
     }
   }
 });
 
 test("a size the module's 32-bit size_t cannot give is refused, never wrapped into an error code", () => {
   // 4 GiB less 2 bytes, as a size_t, is the code of TRUNCATED.
-  const image = LargeImage(2 ** 32 - 2);
+  const image = largeImage(2 ** 32 - 2);
   for (const call of [lzs.decodedSize, lzs.decompress]) {
     assert.throws(() => call(image), {
       code: ErrorCode.INPUT_TOO_LARGE, maxOutputSize: 4294967285,

@@ -22,6 +22,9 @@
 // output as UTF-8 (a line "screen:", the lines up to the cursor without their
 // trailing blanks, a line "end of screen"), types Enter into it and lets go
 // again. The console is made 512 characters wide, so that no line wraps.
+// With LZS_SCREEN_END set too, to the text the program shows once it waits
+// for input, the screen is read as soon as it holds that text, however long
+// the program takes to get there, instead of once it has stayed the same.
 //
 // With LZS_MEMORY set (to anything), the program's memory counters are also
 // sampled every millisecond while it runs (those of a process that has ended
@@ -39,6 +42,7 @@ constexpr DWORD LaunchFailed = 255;
 // Static, so zero-filled without a memset call.
 char commandLine[LineCapacity];
 char programPath[LineCapacity];
+char screenEnd[LineCapacity];  // LZS_SCREEN_END, or empty
 STARTUPINFOA startupInfo;
 PROCESS_INFORMATION processInfo;
 
@@ -122,10 +126,20 @@ DWORD TakeScreen(HANDLE screen) {
   return length;
 }
 
-// Attaches to the process's console and waits until its screen has stayed
-// the same for SteadySamples in a row with the process still running; then
-// writes the screen to output and types Enter. Writes nothing when the
-// process ends first.
+// Whether text[0..length) holds wanted, a zero-ended text.
+bool Holds(const char* text, DWORD length, const char* wanted) {
+  for (DWORD at = 0; at < length; ++at) {
+    DWORD k = 0;
+    while (wanted[k] != '\0' && at + k < length && text[at + k] == wanted[k]) ++k;
+    if (wanted[k] == '\0') return true;
+  }
+  return false;
+}
+
+// Attaches to the process's console and waits until its screen holds
+// screenEnd (when given) or else has stayed the same for SteadySamples in a
+// row, with the process still running; then writes the screen to output and
+// types Enter. Writes nothing when the process ends first.
 void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
   // Attaching and letting go of a console resets the standard handles.
   const HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), output,
@@ -148,6 +162,12 @@ void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
   bool running = true;
   for (DWORD steady = 0; running && steady < SteadySamples;) {
     length = TakeScreen(screen);
+    if (screenEnd[0] != '\0') {
+      // The program shows this once it waits: no guess from a still screen.
+      if (Holds(screenText, length, screenEnd)) break;
+      running = WaitForSingleObject(process, 200) == WAIT_TIMEOUT;
+      continue;
+    }
     bool same = length == lengthBefore;
     for (DWORD k = 0; same && k < length; ++k) same = screenText[k] == screenBefore[k];
     for (DWORD k = 0; k < length; ++k) screenBefore[k] = screenText[k];
@@ -219,6 +239,8 @@ extern "C" [[noreturn]] void Launch() {
 
   startupInfo.cb = sizeof(startupInfo);
   const bool newConsole = GetEnvironmentVariableA("LZS_NEW_CONSOLE", nullptr, 0) != 0;
+  if (GetEnvironmentVariableA("LZS_SCREEN_END", screenEnd, LineCapacity) >= LineCapacity)
+    Fail("LZS_SCREEN_END");
   if (newConsole) {
     // Lines wide enough that no line of the program's wraps on the screen.
     startupInfo.dwFlags = STARTF_USECOUNTCHARS;
