@@ -30,10 +30,14 @@
 
 #include "lzs.h"
 #include "tests/support/greedy_packer.hpp"
+#include "tests/support/like.hpp"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using testdata::Kept;
+using testdata::Like;
+using testdata::Liked;
 constexpr std::size_t Size = 1 << 20;
 constexpr int Places = 20;
 
@@ -52,39 +56,6 @@ Bytes Pack(const Bytes& data, int level) {
   Bytes image(lzs_encode_bound(data.size()));
   image.resize(lzs_encode(image.data(), image.size(), data.data(), data.size(), level));
   return image;
-}
-
-struct Liked {
-  Bytes image;
-  unsigned long long reused = 0;
-  unsigned long long items = 0;
-};
-
-Liked Like(const Bytes& data, const Bytes& orig) {
-  Liked liked;
-  liked.image.resize(lzs_encode_bound(data.size()) + 2);
-  const size_t n = lzs_encode_like(liked.image.data(), liked.image.size(), data.data(), data.size(),
-                                   orig.data(), orig.size(), &liked.reused, &liked.items);
-  liked.image.resize(lzs_is_error(n) ? 0 : n);
-  return liked;
-}
-
-// The share of orig's bytes from `first` on that stand in a common prefix
-// and a common suffix of the two images.
-double Kept(const Bytes& image, const Bytes& orig, std::size_t first) {
-  const std::size_t common = std::min(image.size(), orig.size());
-  const auto prefix =
-      static_cast<std::size_t>(std::mismatch(image.begin() + static_cast<long>(first),
-                                             image.begin() + static_cast<long>(common),
-                                             orig.begin() + static_cast<long>(first))
-                                   .first -
-                               image.begin());
-  const auto suffix = static_cast<std::size_t>(
-      std::mismatch(image.rbegin(), image.rbegin() + static_cast<long>(common - prefix),
-                    orig.rbegin())
-          .first -
-      image.rbegin());
-  return static_cast<double>(prefix - first + suffix) / static_cast<double>(orig.size() - first);
 }
 
 void LikeEdits(benchmark::State& state, const char* corpus, int packer) {

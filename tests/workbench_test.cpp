@@ -24,11 +24,15 @@
 #include "lzs/walk.hpp"
 #include "tests/support/greedy_packer.hpp"
 #include "tests/support/images.hpp"
+#include "tests/support/like.hpp"
 #include "tests/support/reference.hpp"
 
 namespace {
 
 using testdata::Bytes;
+using testdata::Kept;
+using testdata::Like;
+using testdata::Liked;
 using testdata::PayloadBuilder;
 using testdata::RandomBytes;
 using testdata::WithHeader;
@@ -486,37 +490,6 @@ TEST(LzsScan, EdgesAndArguments) {
 
 // ---- lzs_encode_like -------------------------------------------------------
 
-struct Liked {
-  Bytes image;
-  unsigned long long reused = 0;
-  unsigned long long items = 0;
-};
-
-Liked Like(const Bytes& data, const Bytes& orig) {
-  Liked liked;
-  liked.image.resize(lzs_encode_bound(data.size()) + 2);
-  const size_t n = lzs_encode_like(liked.image.data(), liked.image.size(), data.data(), data.size(),
-                                   orig.data(), orig.size(), &liked.reused, &liked.items);
-  EXPECT_FALSE(lzs_is_error(n)) << lzs_error_name(n);
-  liked.image.resize(lzs_is_error(n) ? 0 : n);
-  return liked;
-}
-
-// The share of orig's bytes that stand unchanged in a common prefix and a
-// common suffix of the two images; with fromPayload, the header left out
-// (it gives the size, which an edit may change).
-double Kept(const Bytes& image, const Bytes& orig, bool fromPayload) {
-  const size_t first = fromPayload ? lzs::HeaderSize : 0;
-  const size_t common = std::min(image.size(), orig.size());
-  const auto prefix = static_cast<size_t>(
-      std::mismatch(image.begin() + first, image.begin() + common, orig.begin() + first).first -
-      image.begin());
-  const auto suffix = static_cast<size_t>(
-      std::mismatch(image.rbegin(), image.rbegin() + (common - prefix), orig.rbegin()).first -
-      image.rbegin());
-  return static_cast<double>(prefix - first + suffix) / static_cast<double>(orig.size() - first);
-}
-
 // The bytes after the header that two images have in common from there on.
 size_t CommonPayload(const Bytes& a, const Bytes& b) {
   size_t n = lzs::HeaderSize;
@@ -559,12 +532,12 @@ TEST(LzsEncodeLike, ReproducesAndEditsImagesOfEveryPacker) {
       // Of the image's bytes after its header, 90 % stand unchanged; the
       // header too where the parse could keep the image's size, which a
       // packer less thorough than ours leaves room for.
-      EXPECT_GE(Kept(liked.image, orig, true), 0.9) << "at " << at;
+      EXPECT_GE(Kept(liked.image, orig, lzs::HeaderSize), 0.9) << "at " << at;
       if (packer.pack != Packers[0].pack) {
         EXPECT_EQ(liked.image.size(), orig.size()) << "at " << at;
       }
       if (liked.image.size() == orig.size()) {
-        EXPECT_GE(Kept(liked.image, orig, false), 0.9) << "at " << at;
+        EXPECT_GE(Kept(liked.image, orig, 0), 0.9) << "at " << at;
       }
     }
     for (const long change : {100L, -100L, 7L}) {
