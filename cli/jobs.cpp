@@ -9,6 +9,7 @@
 #include "cli/console.hpp"
 #include "cli/messages.hpp"
 #include "cli/paths.hpp"
+#include "cli/workbench.hpp"
 
 namespace cli {
 namespace {
@@ -65,7 +66,9 @@ class FileJob {
   }
   void ReadFailed(const Failure& failure);
   void Pack(const Bytes& data);
+  void PackLikeOrig(const Bytes& data);
   void Decode(const Bytes& data);
+  void Salvaged(const Bytes& data);
   void FailImage(std::size_t code, const Bytes& data);
   void Deliver(const Bytes& result);
   void Stream();
@@ -126,8 +129,9 @@ void FileJob::Run() {
       job_.mode == Mode::List ||
       (job_.mode != Mode::Pack && (job_.fromStdin || input_.Size() > WholeReadLimit));
   if (inPieces) return Stream();
+  // A damaged image is read to be salvaged, not refused for its header.
   const ReadRule rule = job_.mode == Mode::Pack ? ReadRule{LZS_ENCODE_SIZE_MAX, false}
-                                                : ReadRule{LZS_IMAGE_SIZE_MAX, true};
+                                                : ReadRule{LZS_IMAGE_SIZE_MAX, !options_.salvage};
   if (!input_.ReadWhole(rule, work_.input, failure)) return ReadFailed(failure);
   if (job_.mode == Mode::Pack) return Pack(work_.input);
   Decode(work_.input);
@@ -152,6 +156,7 @@ void FileJob::Pack(const Bytes& data) {
   if (data.empty() && toFile_ && !job_.fromStdin && options_.output.empty()) {
     return Warn("empty: left as it is, not packed");
   }
+  if (!options_.like.empty()) return PackLikeOrig(data);
   Bytes& result = work_.output;
   const int level = options_.fast ? LZS_LEVEL_FAST : LZS_LEVEL_OPTIMAL;
   result.resize(lzs_encode_bound(data.size()));
@@ -167,7 +172,48 @@ void FileJob::Pack(const Bytes& data) {
   Deliver(result);
 }
 
+// --like: packed as the image named was, reusing its items; -v tells how
+// many.
+void FileJob::PackLikeOrig(const Bytes& data) {
+  unsigned long long reused = 0;
+  unsigned long long items = 0;
+  std::string why;
+  Bytes& result = work_.output;
+  const std::size_t n = PackLike(options_, data, result, reused, items, why);
+  if (n == 0) return Fail(name_, why);
+  outcome_.unpackedBytes = data.size();
+  outcome_.packedBytes = n;
+  if (options_.verbosity > 0) outcome_.messages += PackWarnings(name_, data.size(), n);
+  if (options_.verbosity > 1) {
+    outcome_.messages += Line(name_, Grouped(reused) + " of the " + Count(items, "item") + " of " +
+                                         options_.like + " reused");
+  }
+  Deliver(result);
+}
+
+// --salvage: what a damaged image holds is kept, with a warning and exit
+// status 2; a whole image is unpacked as ever.
+void FileJob::Salvaged(const Bytes& data) {
+  lzs_info info{};
+  const std::size_t n = Salvage(data.data(), data.size(), work_.output, info);
+  if (lzs_is_error(n)) return Fail(name_, ImageFailure(n, info));
+  outcome_.packedBytes = data.size();
+  outcome_.unpackedBytes = n;
+  if ((info.flags & LZS_INFO_SALVAGED) != 0) {
+    outcome_.salvaged = true;
+    if (options_.verbosity > 0) outcome_.messages += Line(name_, SalvageWarning(info, false));
+  }
+  if (job_.mode == Mode::Test) {
+    outcome_.messages +=
+        TestReport(options_.verbosity, name_, n, info.lastItemCut != 0 && !outcome_.salvaged);
+    outcome_.done = true;
+    return;
+  }
+  Deliver(work_.output);
+}
+
 void FileJob::Decode(const Bytes& data) {
+  if (options_.salvage) return Salvaged(data);
   // A small image is decoded into room for the most it can yield, which is
   // touched only as far as it is written; a large one into exactly its
   // decoded size, from the size scan.
@@ -305,8 +351,8 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
       if (pos == size) return true;
     }
   };
-  bool ok =
-      input_.ReadInPieces(ReadRule{LZS_IMAGE_SIZE_MAX, true}, lzs_dstream_in_size(), take, failure);
+  bool ok = input_.ReadInPieces(ReadRule{LZS_IMAGE_SIZE_MAX, !options_.salvage},
+                                lzs_dstream_in_size(), take, failure);
   // The input has ended, or the image failed: the library's verdict on
   // it, the one lzs_decode gives for the same bytes. Bytes after the end of
   // the image stop the read: a file's size is known, but of a pipe only
@@ -316,9 +362,20 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
   if (lzs_is_error(verdict)) {
     const bool trailing = lzs_get_error(verdict) == LZS_ERROR_TRAILING_DATA;
     if (trailing) info.inputSize = input_.Regular() ? input_.Size() : taken;
-    imageFailed = true;
-    failure = Failure{Fault::Other, ImageFailure(verdict, info, !trailing || input_.Regular())};
-    ok = false;
+    if (options_.salvage && (trailing || lzs_get_error(verdict) == LZS_ERROR_TRUNCATED)) {
+      // --salvage: the output given so far is what the image holds.
+      outcome_.salvaged = true;
+      if (options_.verbosity > 0) {
+        outcome_.messages += Line(name_, SalvageWarning(info, trailing && !input_.Regular()));
+      }
+      failure = Failure{};
+      imageFailed = false;
+      ok = true;
+    } else {
+      imageFailed = true;
+      failure = Failure{Fault::Other, ImageFailure(verdict, info, !trailing || input_.Regular())};
+      ok = false;
+    }
   }
   if (ok && !flush(failure.reason)) ok = false;
   if (ok && toFile && !file.Commit(OutputStamp(), options_.force, failure)) {
@@ -338,7 +395,8 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
   }
   outcome_.done = true;
   if (job_.mode == Mode::Test) {
-    outcome_.messages += TestReport(options_.verbosity, name_, made, info.lastItemCut != 0);
+    outcome_.messages +=
+        TestReport(options_.verbosity, name_, made, info.lastItemCut != 0 && !outcome_.salvaged);
   } else if (options_.verbosity > 1) {
     outcome_.messages += DoneLine(name_, false, taken, made, outputName);
   }

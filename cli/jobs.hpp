@@ -33,6 +33,7 @@ struct Outcome {
   bool done = false;     // packed, unpacked or tested: counted in the total
   std::uint64_t packedBytes = 0;
   std::uint64_t unpackedBytes = 0;
+  bool salvaged = false;  // a damaged image's output was kept (--salvage)
 };
 
 // NAME.SUFFIX (.lzs unless -S), in any case, with something before the

@@ -18,6 +18,7 @@
 #include "cli/paths.hpp"
 #include "cli/report.hpp"
 #include "cli/shell.hpp"
+#include "cli/workbench.hpp"
 #include "cli/workers.hpp"
 
 namespace {
@@ -179,7 +180,7 @@ int Run(const Options& options) {
   reporter.End();
 
   PrintTotals(options, jobs, outcomes, lost);
-  return lost == 0 && reporter.AllOk() ? 0 : 1;
+  return lost == 0 && reporter.AllOk() ? SalvageStatus(outcomes) : 1;
 }
 
 // Whether the command line holds file names only: what Explorer passes for
@@ -221,7 +222,10 @@ int Main(int argc, char** argv) {
   switch (ParseOptions(argc, argv, options)) {
     case ParseResult::Exit: return 0;
     case ParseResult::UsageError: status = UsageError(); break;
-    case ParseResult::Run: status = Run(options); break;
+    case ParseResult::Run:
+      status = options.mode == Mode::Inspect || options.mode == Mode::Scan ? RunExamine(options)
+                                                                           : Run(options);
+      break;
   }
   // A command of Explorer's with options, such as the installer's "Unpack"
   // verb (lzs.exe -d -- FILE): its window closes when the run ends, so a

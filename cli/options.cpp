@@ -57,6 +57,20 @@ constexpr const char* HelpOptions =
     "  -1, --fast        level 1, fast: packs faster, a little larger\n"
     "  -9, --best        level 9, smallest image (the default); there are only\n"
     "                    these two levels\n"
+    "      --inspect     show what each image holds: its items, the lengths and\n"
+    "                    distances of its back-references, what reads zeros,\n"
+    "                    where decoding stops, the smallest image of its output\n"
+    "      --scan        list the LZS images found inside each file: offset,\n"
+    "                    size, unpacked size and a confidence, high or low\n"
+    "      --json        with --inspect or --scan: one JSON object per line\n"
+    "      --extract=DIR with --scan: unpack each image found with high\n"
+    "                    confidence into DIR as FILE@OFFSET\n"
+    "      --salvage     with -d or -t: keep what a damaged image holds (the\n"
+    "                    whole items before a cut; the image before bytes\n"
+    "                    after it), say so, and end with exit status 2\n"
+    "      --like=ORIG   pack as ORIG (an image) was packed, reusing its items:\n"
+    "                    ORIG's content packs to ORIG's bytes, an edited one to\n"
+    "                    bytes that differ only near the edit\n"
     "  -q, --quiet       no warnings, no progress line\n"
     "      --no-progress no progress line\n"
     "  -v, --verbose     one line per file with the sizes and the ratio, and a\n"
@@ -77,7 +91,7 @@ constexpr const char* HelpRules =
     "they are decoded, before a cut-short image is found bad at its end.\n"
     "Exit status: 0 when every file succeeded, 1 when any failed (a run of\n"
     "more than one file then ends with a total that counts them), 2 for a\n"
-    "wrong command line.\n";
+    "wrong command line, or with --salvage when a damaged image was kept.\n";
 
 constexpr const char* PackHelpText =
     "Usage: lzs-pack INPUT [-o OUTPUT] [-f] [-v]\n"
@@ -104,6 +118,12 @@ enum LongOnly {
   NoProgressOption,
   ExcludeCompressedOption,
   OutputDirFlatOption,
+  InspectOption,
+  ScanOption,
+  JsonOption,
+  ExtractOption,
+  SalvageOption,
+  LikeOption,
 };
 
 const option LongOptions[] = {
@@ -126,6 +146,12 @@ const option LongOptions[] = {
     {"no-progress", no_argument, nullptr, NoProgressOption},
     {"exclude-compressed", no_argument, nullptr, ExcludeCompressedOption},
     {"output-dir-flat", required_argument, nullptr, OutputDirFlatOption},
+    {"inspect", no_argument, nullptr, InspectOption},
+    {"scan", no_argument, nullptr, ScanOption},
+    {"json", no_argument, nullptr, JsonOption},
+    {"extract", required_argument, nullptr, ExtractOption},
+    {"salvage", no_argument, nullptr, SalvageOption},
+    {"like", required_argument, nullptr, LikeOption},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
@@ -193,6 +219,33 @@ ParseResult FinishPack(int argc, char** argv, Options& options, bool outputSeen)
   return ParseResult::Run;
 }
 
+// The options of looking inside images (cli/workbench.hpp), where they go
+// and where not.
+ParseResult CheckWorkbench(const Options& options, bool outputSeen) {
+  const bool reports = options.mode == Mode::Inspect || options.mode == Mode::Scan;
+  if (options.json && !reports) return Usage("--json goes with --inspect or --scan");
+  if (!options.extractDir.empty() && options.mode != Mode::Scan) {
+    return Usage("--extract goes with --scan");
+  }
+  if (reports && (outputSeen || options.toStdout || !options.outputDir.empty() ||
+                  options.removeInput || options.salvage || !options.like.empty())) {
+    return Usage(
+        "--inspect and --scan print their reports; they take no output, --rm, "
+        "--salvage or --like");
+  }
+  if (options.salvage && options.mode != Mode::Unpack && options.mode != Mode::Test) {
+    return Usage("--salvage goes with -d or -t");
+  }
+  if (options.salvage && options.removeInput) {
+    return Usage("--salvage keeps the input: --rm cannot be used with it");
+  }
+  if (!options.like.empty() && options.mode != Mode::Pack) return Usage("--like goes with packing");
+  if (!options.like.empty() && options.inputs.size() != 1) {
+    return Usage("--like takes one file to pack");
+  }
+  return ParseResult::Run;
+}
+
 // The rest of lzs's command line: the inputs, and the options that do not
 // go together.
 ParseResult FinishLzs(int argc, char** argv, Options& options, bool outputSeen) {
@@ -211,7 +264,7 @@ ParseResult FinishLzs(int argc, char** argv, Options& options, bool outputSeen) 
     return Usage("--output-dir-flat cannot be used with -o or -c");
   }
   if (outputSeen && options.output.empty()) return Usage("-o needs a file name");
-  return ParseResult::Run;
+  return CheckWorkbench(options, outputSeen);
 }
 
 }  // namespace
@@ -307,6 +360,18 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
       case OutputDirFlatOption:
         if (*optarg == '\0') return Usage("--output-dir-flat needs a folder");
         options.outputDir = optarg;
+        break;
+      case InspectOption: options.mode = Mode::Inspect; break;
+      case ScanOption: options.mode = Mode::Scan; break;
+      case JsonOption: options.json = true; break;
+      case ExtractOption:
+        if (*optarg == '\0') return Usage("--extract needs a folder");
+        options.extractDir = optarg;
+        break;
+      case SalvageOption: options.salvage = true; break;
+      case LikeOption:
+        if (*optarg == '\0') return Usage("--like needs an image");
+        options.like = optarg;
         break;
       case 'q': options.verbosity = 0; break;
       case 'v': options.verbosity = 2; break;

@@ -7,8 +7,9 @@
 namespace cli {
 
 // Dropped: files dropped on lzs.exe in Explorer, each NAME.SUFFIX unpacked
-// and any other file packed, in the order given.
-enum class Mode { Pack, Unpack, Test, List, Dropped };
+// and any other file packed, in the order given. Inspect and Scan report
+// on each file (cli/workbench.hpp).
+enum class Mode { Pack, Unpack, Test, List, Dropped, Inspect, Scan };
 
 // Which program the user started: lzs (also as lzscat and unlzs), or
 // lzs-pack, which packs one file by a command line of its own.
@@ -31,6 +32,10 @@ struct Options {
   bool progress = true;            // --no-progress
   int verbosity = 1;               // 0 with -q, 2 with -v
   unsigned long threads = 0;       // 0: one per core
+  bool json = false;               // --json, with --inspect and --scan
+  std::string extractDir;          // --extract: --scan unpacks what it finds there
+  bool salvage = false;            // --salvage: a damaged image's output is kept
+  std::string like;                // --like: packed as this image was
 };
 
 // The program the name it was started by (argv[0]) stands for: lzs-pack, or

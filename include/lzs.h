@@ -221,10 +221,14 @@ typedef struct {
 /* lzs_info's flags: LZS_INFO_INPUT_PARTIAL, inputSize counts only the input
  * read before the error, and there may be more; LZS_INFO_PACKING, the
  * result is of packing (lzs_encode); LZS_INFO_INPUT_LIMIT, sizeLimit limits
- * the input, not the output. */
+ * the input, not the output; LZS_INFO_SALVAGED, set by lzs_decode_salvage
+ * and lzs_salvage_alloc (or by a caller that kept a stream's output), the
+ * input was not a whole image and decodedSize bytes of output were kept
+ * from it. */
 #define LZS_INFO_INPUT_PARTIAL 1u
 #define LZS_INFO_PACKING 2u
 #define LZS_INFO_INPUT_LIMIT 4u
+#define LZS_INFO_SALVAGED 8u
 
 /* Writes the description of a call's result, sizes included, into buf[0,
  * cap) with a terminating NUL (cut to fit), and returns its length without
@@ -249,7 +253,12 @@ typedef struct {
  *    bytes, the most a 32-bit module returns";
  *  - with LZS_INFO_PACKING, as lzs says it of a file it cannot pack: "is
  *    empty; no LZS image holds zero bytes", "is too large to pack: more than
- *    2,147,483,648 bytes", else "cannot pack: " and the error's name.
+ *    2,147,483,648 bytes", else "cannot pack: " and the error's name;
+ *  - a size with LZS_INFO_SALVAGED: the damage and what was kept, "cut
+ *    short: the image is shorter than its header says (3,609 of 10,004
+ *    bytes); kept what its whole items give, 8,000 bytes", or "bytes after
+ *    the end of the image (10,010 bytes; the image is 10,004); kept the
+ *    image's 25,000 bytes".
  * Sizes have thousands separators. */
 LZS_API size_t lzs_describe(size_t result, const lzs_info* info, char* buf, size_t cap);
 
@@ -294,6 +303,28 @@ typedef void* (*lzs_alloc_fn)(void* opaque, size_t size);
  * (maxOutput), for lzs_describe. The room must not overlap the image. */
 LZS_API size_t lzs_decode_alloc(void** output, const void* image, size_t imageSize,
                                 size_t maxOutput, lzs_alloc_fn alloc, void* opaque, lzs_info* info);
+
+/* Saving what a damaged image holds: src is an image cut short, or an
+ * image with bytes after its end, or a whole image. Decodes what the image's
+ * whole items give: of an image cut short, the items before the cut (an
+ * item cut in two is dropped); of an image with bytes after it, the image
+ * alone (its header tells where it ends). A whole image decodes as
+ * lzs_decode decodes it. Returns the decoded size, or an error:
+ * LZS_ERROR_NOT_AN_IMAGE (srcSize 4 or less, or a header of 0),
+ * LZS_ERROR_NO_OUTPUT (no whole item yields a byte),
+ * LZS_ERROR_DST_TOO_SMALL, LZS_ERROR_BAD_ARGUMENT (as lzs_decode). info
+ * (may be NULL) gets what lzs_image_info tells of an image (imageSize, what
+ * the header promises; inputSize, srcSize; decodedSize; lastItemCut), and
+ * the flag LZS_INFO_SALVAGED when src was not a whole image and output was
+ * kept, so that lzs_describe words both. A destination of
+ * lzs_decode_bound(srcSize) bytes always has room. */
+LZS_API size_t lzs_decode_salvage(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
+                                  lzs_info* info);
+
+/* lzs_decode_alloc for lzs_decode_salvage: the same choice of room and the
+ * same maxOutput, alloc and opaque, with lzs_decode_salvage's results. */
+LZS_API size_t lzs_salvage_alloc(void** output, const void* src, size_t srcSize, size_t maxOutput,
+                                 lzs_alloc_fn alloc, void* opaque, lzs_info* info);
 
 /* Decoding a stream
  *
@@ -428,6 +459,158 @@ LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapaci
                                size_t srcSize, int level);
 /* Releases the encoder and its workspace. Accepts NULL. */
 LZS_API void lzs_encoder_free(lzs_encoder* encoder);
+
+/* Packs src as orig was packed: orig's items are taken wherever they still
+ * decode to src's bytes, and only where src differs from what orig decodes
+ * to is it parsed anew, with the smallest parse there that ends on one of
+ * orig's items at the same place in its group of eight (so that the flag
+ * bytes and the items after it are orig's again). So src that is what orig
+ * decodes to gives orig's bytes, whatever packer made orig. After an edit
+ * that keeps src's size, the two images differ only near the edit, and the
+ * new parse costs what orig's items it replaces cost where it can (it looks
+ * some 64 KiB on for such a place), so that the image keeps orig's size and
+ * header; an image of orig's made by a packer less thorough than
+ * LZS_LEVEL_OPTIMAL leaves room for that. After an edit that changes the
+ * size, the items past it are orig's where they still fit, each moved by the
+ * change, and the image is never larger than lzs_encode at LZS_LEVEL_FAST
+ * makes of src. orig must be a whole image (the errors of lzs_decode
+ * otherwise). Returns the image size, or an error: LZS_ERROR_EMPTY_INPUT,
+ * LZS_ERROR_INPUT_TOO_LARGE (src or orig's output above
+ * LZS_ENCODE_SIZE_MAX), LZS_ERROR_DST_TOO_SMALL (dst is then left as it
+ * was), LZS_ERROR_OUT_OF_MEMORY (a workspace of about 24 bytes per byte of
+ * orig's output, 20 per byte of src parsed anew, and the encoder's),
+ * LZS_ERROR_BAD_ARGUMENT (a NULL buffer with a size, dst overlapping src or
+ * orig). reusedItems (may be NULL) gets how many of orig's items the image
+ * took, origItems (may be NULL) how many orig has. A dstCapacity of
+ * lzs_encode_bound(srcSize) + 2 always suffices (orig may end in a flag byte
+ * without items, or in one byte of a back-reference, which decoding drops
+ * and the new image keeps). */
+LZS_API size_t lzs_encode_like(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
+                               const void* orig, size_t origSize, unsigned long long* reusedItems,
+                               unsigned long long* origItems);
+
+/* Looking inside images
+ *
+ * What an image holds item by item (lzs_inspect), images found inside other
+ * data (lzs_scan_next), and both in the words lzs prints them in, as text or
+ * as JSON (lzs_inspection_text, lzs_finding_text), so that every face shows
+ * the same numbers in the same way. */
+
+/* What lzs_inspect tells of an image, one field for each key of the JSON
+ * that lzs_inspection_text writes (lzs --inspect --json): status, the
+ * lzs_status below; image_size, the bytes given; promised_size, what the
+ * header promises (LZS_HEADER_SIZE plus its value; 0 for fewer than 4
+ * bytes); decoded_size, groups (flag bytes read), literals, references;
+ * length_histogram, the back-references by copy length, 3 to 18;
+ * distance_histogram, by the distance d they read from, 0, then d in [2^k,
+ * 2^(k+1)) for k from 0 to 11; zero_references, the back-references that
+ * read before the start of the output or at distance 0, which write zeros,
+ * and first_zero_reference, the output offset of the first (null in the
+ * JSON when there is none); smallest_image_size, the size of the image
+ * lzs_encode at LZS_LEVEL_OPTIMAL makes of the decoded bytes (0 when
+ * nothing decodes); stopped_at, the payload offset where decoding stopped,
+ * after the last whole item; last_item_cut; and strip_literals,
+ * strip_references and strip_zero_references, the items whose first byte
+ * lies in each of LZS_STRIP_SEGMENTS equal pieces of the payload, for a
+ * picture of the image. Of a damaged image the counts cover the whole
+ * items that decode: of one cut short, those before the cut; of one with
+ * bytes after it, the image's. */
+typedef enum {
+  LZS_STATUS_OK = 0,          /* "ok": a whole image */
+  LZS_STATUS_TRUNCATED = 1,   /* "truncated": cut short */
+  LZS_STATUS_TRAILING = 2,    /* "trailing": bytes after the image's end */
+  LZS_STATUS_NOT_AN_IMAGE = 3 /* "not-an-image": nothing decodes */
+} lzs_status;
+#define LZS_LENGTH_BUCKETS 16
+#define LZS_DISTANCE_BUCKETS 13
+#define LZS_STRIP_SEGMENTS 64
+typedef struct {
+  lzs_status status;
+  unsigned long long imageSize;
+  unsigned long long promisedSize;
+  unsigned long long decodedSize;
+  unsigned long long groups;
+  unsigned long long literals;
+  unsigned long long references;
+  unsigned long long lengthHistogram[LZS_LENGTH_BUCKETS];
+  unsigned long long distanceHistogram[LZS_DISTANCE_BUCKETS];
+  unsigned long long zeroReferences;
+  unsigned long long firstZeroReference;
+  unsigned long long smallestImageSize;
+  unsigned long long stoppedAt;
+  int lastItemCut;
+  unsigned long long stripLiterals[LZS_STRIP_SEGMENTS];
+  unsigned long long stripReferences[LZS_STRIP_SEGMENTS];
+  unsigned long long stripZeroReferences[LZS_STRIP_SEGMENTS];
+} lzs_inspection;
+
+/* Fills *inspection from image[0, imageSize), which may be any bytes: a
+ * whole image, a damaged one or none. Returns the decoded size (0 when
+ * nothing decodes), or an error: LZS_ERROR_BAD_ARGUMENT (a NULL inspection,
+ * a NULL image with a size), LZS_ERROR_OUT_OF_MEMORY (room for the decoded
+ * bytes and the encoder's workspace, for smallest_image_size), or
+ * LZS_ERROR_INPUT_TOO_LARGE (a decoded size that a size_t cannot hold). The
+ * decoded bytes above LZS_ENCODE_SIZE_MAX are not packed: smallest_image_size
+ * is then 0. */
+LZS_API size_t lzs_inspect(const void* image, size_t imageSize, lzs_inspection* inspection);
+
+/* Writes an inspection into buf[0, cap) as lzs_describe does (NUL ended,
+ * cut to fit, returns the whole length): with json 1, the JSON object of
+ * lzs --inspect --json on one line, "file" first when name is not NULL;
+ * with json 0, the summary lzs --inspect prints, lines ended by "\n", the
+ * first naming name when it is not NULL. */
+LZS_API size_t lzs_inspection_text(const lzs_inspection* inspection, const char* name, int json,
+                                   char* buf, size_t cap);
+
+/* An image found inside other data: where it starts, its size (from its
+ * header, LZS_HEADER_SIZE included), what it decodes to, and how sure the
+ * scan is. The format has no magic number, and any bytes whose header fits
+ * decode to something: the confidence comes from evidence in the items.
+ * Every packer extends a match as far as it goes and never spends two items
+ * where one does, so an image a packer made has almost no item that shows
+ * otherwise (a back-reference followed by the byte it would have copied
+ * next, two back-references that the first could have copied as one, five
+ * literals in a row that the window holds near, distance 0, a last item
+ * cut in two); bytes that are no image have many, their back-references
+ * reading zeros from before the output's start and cutting the runs of
+ * zeros into pieces. Of the rare bytes that have none, some read that zero
+ * window far more than packers do while packing worse than their decoded
+ * bytes repack, and others pack much worse than that (their decoded bytes
+ * repack to less than half). LZS_CONFIDENCE_HIGH: an image of
+ * LZS_SCAN_HIGH_IMAGE bytes or more that passes all of this;
+ * LZS_CONFIDENCE_LOW: a smaller one, down to LZS_SCAN_MIN_IMAGE bytes,
+ * that passes it too, where bytes that are no image still do now and
+ * then (a few in 10 MB of executables and libraries; none in random
+ * bytes). */
+#define LZS_CONFIDENCE_LOW 1
+#define LZS_CONFIDENCE_HIGH 2
+#define LZS_SCAN_MIN_IMAGE 128
+#define LZS_SCAN_HIGH_IMAGE 1024
+typedef struct {
+  unsigned long long offset;
+  unsigned long long imageSize;
+  unsigned long long decodedSize;
+  int confidence;
+} lzs_finding;
+
+/* Looks for the next image in src[*pos, srcSize) and fills *finding with
+ * it: returns 1, with *pos past it (past the image's end for a high one,
+ * whose bytes hold no other; one byte past its start for a low one); or 0
+ * when there is none, *pos then srcSize. A loop over a buffer:
+ *     size_t pos = 0;
+ *     while ((r = lzs_scan_next(buffer, size, &pos, &finding)) == 1) { ... }
+ * Errors: LZS_ERROR_BAD_ARGUMENT (pos or finding NULL, *pos above srcSize,
+ * a NULL src with a size), LZS_ERROR_OUT_OF_MEMORY (about 200 KiB of
+ * workspace, more to repack an image). The scan reads past *pos only as
+ * far as an image there reaches, and never past srcSize. */
+LZS_API size_t lzs_scan_next(const void* src, size_t srcSize, size_t* pos, lzs_finding* finding);
+
+/* Writes a finding as lzs_inspection_text writes an inspection: with json
+ * 1, the JSON object of lzs --scan --json ("file", when name is not NULL,
+ * "offset", "image_size", "decoded_size", "confidence" as "high" or "low");
+ * with json 0, the line lzs --scan prints for it. */
+LZS_API size_t lzs_finding_text(const lzs_finding* finding, const char* name, int json, char* buf,
+                                size_t cap);
 
 /* EXAMPLES
  *

@@ -80,37 +80,91 @@ const char* lzs_error_symbol(size_t code) {
   return "LZS_OK";
 }
 
-size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t imageSize) {
-  const size_t checked = CheckImage(image, imageSize);
+namespace lzs {
+
+size_t ImagePayload(const void* src, size_t srcSize, bool salvage, lzs_info& facts,
+                    size_t& payloadLength) {
+  payloadLength = 0;
+  const size_t fit = lzs_check_header(src, srcSize, &facts);
+  if (!salvage || fit == Error(LZS_ERROR_BAD_ARGUMENT) || fit == Error(LZS_ERROR_NOT_AN_IMAGE)) {
+    if (fit == 0) payloadLength = srcSize - HeaderSize;
+    return fit;
+  }
+  // The image's bytes that are there: up to its end, or to the input's.
+  const std::uint64_t end = facts.imageSize < srcSize ? facts.imageSize : srcSize;
+  if (end <= HeaderSize) return Error(LZS_ERROR_NOT_AN_IMAGE);  // a header of 0
+  payloadLength = static_cast<size_t>(end - HeaderSize);
+  return 0;
+}
+
+}  // namespace lzs
+
+namespace {
+
+// lzs_decode and lzs_decode_salvage: the image's payload (see
+// lzs::ImagePayload) into dst[0, dstCapacity).
+size_t DecodeInto(void* dst, size_t dstCapacity, const void* src, size_t srcSize, bool salvage,
+                  lzs_info& facts) {
+  size_t payloadLength = 0;
+  const size_t checked = lzs::ImagePayload(src, srcSize, salvage, facts, payloadLength);
   if (checked != 0) return checked;
-  if ((dst == nullptr && dstCapacity != 0) || lzs::Overlap(dst, dstCapacity, image, imageSize)) {
+  if ((dst == nullptr && dstCapacity != 0) || lzs::Overlap(dst, dstCapacity, src, srcSize)) {
     return Error(LZS_ERROR_BAD_ARGUMENT);
   }
-  const size_t n = lzs::DecodeLzsPayload(Payload(image), imageSize - lzs::HeaderSize,
-                                         static_cast<std::uint8_t*>(dst), dstCapacity);
+  bool cut = false;
+  const size_t n = lzs::DecodeLzsPayload(Payload(src), payloadLength,
+                                         static_cast<std::uint8_t*>(dst), dstCapacity, &cut);
   if (n == lzs::DecodeTooSmall) return Error(LZS_ERROR_DST_TOO_SMALL);
-  return n == 0 ? Error(LZS_ERROR_NO_OUTPUT) : lzs::SizeResult(n);
+  facts.lastItemCut = cut ? 1 : 0;
+  if (n == 0) return Error(LZS_ERROR_NO_OUTPUT);
+  return lzs::Kept(lzs::SizeResult(n), facts);
+}
+
+}  // namespace
+
+size_t lzs_decode(void* dst, size_t dstCapacity, const void* image, size_t imageSize) {
+  lzs_info facts{};
+  return DecodeInto(dst, dstCapacity, image, imageSize, false, facts);
+}
+
+size_t lzs_decode_salvage(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
+                          lzs_info* info) {
+  lzs_info scratch{};
+  return DecodeInto(dst, dstCapacity, src, srcSize, true, info != nullptr ? *info : scratch);
 }
 
 namespace lzs {
 
+size_t Kept(size_t result, lzs_info& facts) {
+  if (lzs_is_error(result)) return result;
+  facts.decodedSize = result;
+  if (facts.imageSize != facts.inputSize) facts.flags |= LZS_INFO_SALVAGED;
+  return result;
+}
+
 size_t DecodeAllocating(void** output, const void* image, size_t imageSize, size_t maxOutput,
-                        lzs_alloc_fn alloc, void* opaque, lzs_info* info, size_t onePassRoomMax) {
+                        lzs_alloc_fn alloc, void* opaque, lzs_info* info, size_t onePassRoomMax,
+                        bool salvage) {
   lzs_info scratch{};
   lzs_info& facts = info != nullptr ? *info : scratch;
   facts = Info(0, false, 0, imageSize);
   if (output == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
   *output = nullptr;
-  const size_t checked = CheckImage(image, imageSize, &facts);
+  size_t payloadLength = 0;
+  const size_t checked = ImagePayload(image, imageSize, salvage, facts, payloadLength);
   if (checked != 0) return checked;
   // One pass into room for the most the image can yield, where that room is
   // small enough to ask for; else the exact size from the scan, which also
   // tells an output above maxOutput before any memory is asked for.
-  const size_t bound = lzs_decode_bound(imageSize);
+  const size_t bound = lzs_decode_bound(payloadLength + HeaderSize);
   size_t room = bound;
   if (bound == 0 || bound > onePassRoomMax || bound > maxOutput) {
-    room = lzs_image_info(image, imageSize, &facts);
+    bool cut = false;
+    room = SizeResult(DecodedLzsSize(Payload(image), payloadLength, &cut));
+    facts.lastItemCut = cut ? 1 : 0;
+    if (room == 0) return Error(LZS_ERROR_NO_OUTPUT);
     if (lzs_is_error(room)) return room;
+    facts.decodedSize = room;
     if (room > maxOutput) {
       facts.sizeLimit = maxOutput;
       return Error(LZS_ERROR_INPUT_TOO_LARGE);
@@ -120,15 +174,13 @@ size_t DecodeAllocating(void** output, const void* image, size_t imageSize, size
   if (memory == nullptr) return Error(LZS_ERROR_OUT_OF_MEMORY);
   *output = memory;
   bool cut = false;
-  const size_t n = DecodeLzsPayload(Payload(image), imageSize - HeaderSize,
+  const size_t n = DecodeLzsPayload(Payload(image), payloadLength,
                                     static_cast<std::uint8_t*>(memory), room, &cut);
   // Too small only if the image changed since the scan.
   if (n == DecodeTooSmall) return Error(LZS_ERROR_DST_TOO_SMALL);
   facts.lastItemCut = cut ? 1 : 0;
   if (n == 0) return Error(LZS_ERROR_NO_OUTPUT);
-  const size_t result = SizeResult(n);
-  if (!lzs_is_error(result)) facts.decodedSize = result;
-  return result;
+  return Kept(SizeResult(n), facts);
 }
 
 }  // namespace lzs
@@ -136,7 +188,13 @@ size_t DecodeAllocating(void** output, const void* image, size_t imageSize, size
 size_t lzs_decode_alloc(void** output, const void* image, size_t imageSize, size_t maxOutput,
                         lzs_alloc_fn alloc, void* opaque, lzs_info* info) {
   return lzs::DecodeAllocating(output, image, imageSize, maxOutput, alloc, opaque, info,
-                               lzs::OnePassRoomMax);
+                               lzs::OnePassRoomMax, false);
+}
+
+size_t lzs_salvage_alloc(void** output, const void* src, size_t srcSize, size_t maxOutput,
+                         lzs_alloc_fn alloc, void* opaque, lzs_info* info) {
+  return lzs::DecodeAllocating(output, src, srcSize, maxOutput, alloc, opaque, info,
+                               lzs::OnePassRoomMax, true);
 }
 
 size_t lzs_decoded_size(const void* image, size_t imageSize) {

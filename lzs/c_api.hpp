@@ -58,11 +58,24 @@ constexpr lzs_info Info(size_t decodedSize, bool lastItemCut, std::uint64_t imag
 // WebAssembly commit whole.
 inline constexpr size_t OnePassRoomMax = size_t{32} << 20;
 
-// lzs_decode_alloc with the choice's threshold given, for the benchmark
-// that measures it: 0 always scans first, SIZE_MAX never does (when the
-// room can be had).
+// lzs_decode_alloc (or with salvage, lzs_salvage_alloc) with the choice's
+// threshold given, for the benchmark that measures it: 0 always scans
+// first, SIZE_MAX never does (when the room can be had).
 size_t DecodeAllocating(void** output, const void* image, size_t imageSize, size_t maxOutput,
-                        lzs_alloc_fn alloc, void* opaque, lzs_info* info, size_t onePassRoomMax);
+                        lzs_alloc_fn alloc, void* opaque, lzs_info* info, size_t onePassRoomMax,
+                        bool salvage = false);
+
+// The payload that decoding takes from src[0, srcSize): all of it after
+// the header for a whole image (0, else the header rule's error); with
+// salvage, also the image's bytes that are there when it is cut short or
+// followed by more (an error only for no image at all). facts gets what
+// the header tells (lzs_check_header).
+size_t ImagePayload(const void* src, size_t srcSize, bool salvage, lzs_info& facts,
+                    size_t& payloadLength);
+
+// A decoded size as a call's result, with facts.decodedSize, and the flag
+// LZS_INFO_SALVAGED when the input was not the whole image.
+size_t Kept(size_t result, lzs_info& facts);
 
 // Whether [a, a + aSize) and [b, b + bSize) share a byte.
 inline bool Overlap(const void* a, size_t aSize, const void* b, size_t bSize) {

@@ -8,8 +8,11 @@
 
 #include "lzs.h"
 #include "lzs/c_api.hpp"
+#include "lzs/words.hpp"
 
 namespace {
+
+using lzs::Words;
 
 // An image cut short whose header promises more than this many times the
 // bytes there are is worded as probably not an image at all: the format has
@@ -17,49 +20,6 @@ namespace {
 // are not an image promises some 2 GiB on average. A download cut that
 // early is rare, and the words give both sizes either way.
 constexpr unsigned long long JunkRatio = 64;
-
-// Writes into buf[0, cap) with a terminating NUL, cutting what does not
-// fit, and counts every byte it was given.
-class Words {
- public:
-  Words(char* buf, size_t cap) : buf_(buf), cap_(cap) {}
-
-  Words& operator<<(const char* text) {
-    while (*text != '\0') Put(*text++);
-    return *this;
-  }
-
-  // 3364354902 as "3,364,354,902".
-  Words& operator<<(unsigned long long value) {
-    char digits[20];
-    int count = 0;
-    do {
-      digits[count++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value != 0);
-    while (count > 0) {
-      Put(digits[--count]);
-      if (count > 0 && count % 3 == 0) Put(',');
-    }
-    return *this;
-  }
-
-  // The length of all the words, and the NUL after what fits.
-  size_t End() {
-    if (cap_ > 0) buf_[length_ < cap_ ? length_ : cap_ - 1] = '\0';
-    return length_;
-  }
-
- private:
-  void Put(char c) {
-    if (length_ + 1 < cap_) buf_[length_] = c;
-    ++length_;
-  }
-
-  char* buf_;
-  size_t cap_;
-  size_t length_ = 0;
-};
 
 void DescribePacking(size_t result, Words& words) {
   switch (lzs_get_error(result)) {
@@ -88,11 +48,30 @@ void DescribeTooLarge(const lzs_info& info, Words& words) {
   }
 }
 
+// A damaged image whose output was kept: the damage as its error says it,
+// and what was kept.
+void DescribeSalvaged(const lzs_info& info, Words& words) {
+  const auto kept = static_cast<unsigned long long>(info.decodedSize);
+  if (info.inputSize < info.imageSize) {
+    words << lzs_error_name(lzs::Error(LZS_ERROR_TRUNCATED)) << " (" << info.inputSize << " of "
+          << info.imageSize << " bytes); kept what its whole items give, " << kept << " bytes";
+  } else {
+    words << lzs_error_name(lzs::Error(LZS_ERROR_TRAILING_DATA)) << " ("
+          << ((info.flags & LZS_INFO_INPUT_PARTIAL) != 0 ? "at least " : "") << info.inputSize
+          << " bytes; the image is " << info.imageSize << "); kept the image's " << kept
+          << " bytes";
+  }
+}
+
 }  // namespace
 
 size_t lzs_describe(size_t result, const lzs_info* info, char* buf, size_t cap) {
-  Words words(buf, buf == nullptr ? 0 : cap);
+  Words words(buf, cap);
   const char* name = lzs_error_name(result);
+  if (info != nullptr && !lzs_is_error(result) && (info->flags & LZS_INFO_SALVAGED) != 0) {
+    DescribeSalvaged(*info, words);
+    return words.End();
+  }
   if (info == nullptr || !lzs_is_error(result)) {
     words << name;
     return words.End();

@@ -26,17 +26,13 @@
 namespace {
 
 using testdata::Bytes;
+using testdata::RandomBytes;
 using testdata::WithHeader;
 using testdata::Words;
 
 using lzs::Error;
 
-Bytes Reference(const Bytes& image) {
-  Bytes out(lzs::MaxExpansion * image.size() + 1);
-  out.resize(
-      DecodeLzsReference(image.data(), static_cast<std::uint32_t>(image.size()), out.data()));
-  return out;
-}
+Bytes Reference(const Bytes& image) { return ReferenceDecoded(image); }
 
 // lzs_decode at every capacity from 0 to the decoded size plus a few, each
 // destination ending at the guard page; lzs_decoded_size once.
@@ -64,12 +60,6 @@ void ExpectBoundedLikeReference(const Bytes& image, const std::string& what) {
 // An lzs_info with something in every field, for calls that must write all
 // of them.
 lzs_info Spoiled() { return lzs_info{7, 7, 7, 7, 7, "spoiled", 7}; }
-
-Bytes RandomBytes(std::mt19937& rng, size_t size, std::uint32_t alphabet) {
-  Bytes out(size);
-  for (auto& byte : out) byte = static_cast<std::uint8_t>(rng() % alphabet);
-  return out;
-}
 
 TEST(LzsDecode, EveryCapacityOnRandomImages) {
   std::mt19937 rng(1111);

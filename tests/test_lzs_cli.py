@@ -8,6 +8,7 @@ from __future__ import annotations
 import contextlib
 import dataclasses
 import functools
+import json
 import os
 import pty
 import random
@@ -139,6 +140,35 @@ PRIVATE_DEV = ["unshare", "-m", "sh", "-c",
                "ln -s /proc/self/fd/1 /dev/stdout && ln -s /proc/self/fd/2 /dev/stderr && "
                "echo old > /dev/regular && \"$0\" \"$@\"; status=$?; "
                "find /dev -printf '%y %s %p %l\\n' | sort > dev.after; exit $status"]
+
+
+# Looking inside images: a text that packs to a few KiB, packed by lzs
+# itself in the folder (setup), and a container of random bytes with that
+# image at offset 1,000.
+PROSE = Path(__file__).read_bytes()[:30000]
+BACKGROUND = random.Random(9).randbytes(50_000)
+
+
+def packed_prose(d: Path) -> None:
+    (d / "p.txt").write_bytes(PROSE)
+    subprocess.run([PROGRAM, "-k", "p.txt"], cwd=d, check=True)
+
+
+def container(d: Path) -> None:
+    packed_prose(d)
+    (d / "c.bin").write_bytes(BACKGROUND[:1000] + (d / "p.txt.lzs").read_bytes() + BACKGROUND)
+
+
+def found_line(d: Path, at: int) -> str:
+    """What lzs --scan says of the prose's image at offset at of c.bin."""
+    return (f"c.bin: at {at:,}: an image of {(d / 'p.txt.lzs').stat().st_size:,} bytes that unpacks to "
+            f"{len(PROSE):,} bytes, high confidence\n")
+
+
+def inspected(out: bytes, **want: object) -> bool:
+    """Whether lzs --inspect --json said what want holds, key for key."""
+    got = json.loads(out)
+    return all(got[key] == value for key, value in want.items())
 
 
 def sparse(path: Path, size: int, header: bool = False) -> None:
@@ -279,6 +309,71 @@ CASES = [
          check=lambda err, out, _: err.endswith(f" bytes; the image is {size(len(IMAGE))})\n")),
     Case("-t warns of a cut-off item", {"c.lzs": CUT}, ["-t", "c.lzs"], 0, {}, "c.lzs: warning: the last back-reference is cut off"),
     Case("-t -q does not", {"c.lzs": CUT}, ["-t", "-q", "c.lzs"], 0, {}),
+    # Inspect: the library's counts, as words or JSON, of any bytes.
+    Case("--inspect a whole image", {"x.lzs": WORKED}, ["--inspect", "x.lzs"], 0, {},
+         check=lambda err, out, _: out.startswith(b"x.lzs: an image of 10 bytes that unpacks to 9 bytes\n"
+                                                  b"  groups: 1, literals: 3, back-references: 1\n")
+         and b"\n  smallest image (lzs -9): 10 bytes\n" in out and err == ""),
+    Case("--inspect --json", {"x.lzs": WORKED}, ["--inspect", "--json", "x.lzs"], 0, {},
+         check=lambda err, out, _: out.count(b"\n") == 1 and inspected(
+             out, file="x.lzs", status="ok", image_size=10, decoded_size=9, groups=1, literals=3, references=1,
+             length_histogram=[0, 0, 0, 1] + [0] * 12, distance_histogram=[0, 0, 1] + [0] * 10,
+             zero_references=0, first_zero_reference=None, smallest_image_size=10, stopped_at=6)),
+    Case("--inspect a cut image and bytes that are none", {"x.lzs": WORKED[:-1], "y": b"abc"},
+         ["--inspect", "--json", "x.lzs", "y"], 0, {},
+         check=lambda err, out, _: inspected(out.split(b"\n")[0], status="truncated", promised_size=10,
+                                             decoded_size=3, stopped_at=4, last_item_cut=True)
+         and inspected(out.split(b"\n")[1], file="y", status="not-an-image", decoded_size=0)),
+    # Scan: where images are in other bytes, and out with --extract.
+    Case("--scan finds an image among other bytes", {}, ["--scan", "c.bin"], 0, {}, setup=container,
+         check=lambda err, out, d: out.decode() == found_line(d, 1000)),
+    Case("--scan --json --extract", {"out/keep": b""}, ["--scan", "--json", "--extract=out", "c.bin"], 0,
+         {"out/c.bin@1000": PROSE}, setup=container,
+         check=lambda err, out, d: json.loads(out) == {
+             "file": "c.bin", "offset": 1000, "image_size": (d / "p.txt.lzs").stat().st_size,
+             "decoded_size": len(PROSE), "confidence": "high"}),
+    Case("--scan --extract keeps what is there", {"out/c.bin@1000": b"old"}, ["--scan", "--extract=out", "c.bin"], 1,
+         {"out/c.bin@1000": b"old"}, "lzs: out/c.bin@1000: already exists; not overwritten (use -f to overwrite)\n",
+         setup=container),
+    Case("--scan of random bytes finds nothing", {"r.bin": BACKGROUND}, ["--scan", "r.bin"], 0, {}, "",
+         b"r.bin: no LZS image found\n"),
+    Case("--json alone is refused", {"x.lzs": WORKED}, ["--json", "x.lzs"], 2, {"x.lzs.lzs": None},
+         "lzs: --json goes with --inspect or --scan\n"),
+    # Salvage: what a damaged image holds, kept with a warning and status 2;
+    # without --salvage nothing changes (above).
+    Case("-d --salvage of an image cut short", {"cut.lzs": IMAGE[:5000]}, ["-d", "--salvage", "cut.lzs"], 2,
+         {"cut": TEXT[:4440], "cut.lzs": IMAGE[:5000]},
+         f"lzs: cut.lzs: cut short: the image is shorter than its header says (5,000 of {size(len(IMAGE))} "
+         "bytes); kept what its whole items give, 4,440 bytes\n"),
+    Case("-dc --salvage of two images joined", {"two.lzs": IMAGE * 2}, ["-dc", "--salvage", "two.lzs"], 2, {},
+         f"lzs: two.lzs: bytes after the end of the image ({size(2 * len(IMAGE))} bytes; the image is "
+         f"{size(len(IMAGE))}); kept the image's {size(len(TEXT))} bytes\n", TEXT),
+    Case("-t --salvage", {"cut.lzs": WORKED[:-1]}, ["-t", "--salvage", "cut.lzs"], 2, {},
+         "lzs: cut.lzs: cut short: the image is shorter than its header says (9 of 10 bytes); kept what its "
+         "whole items give, 3 bytes\n", check=lambda err, out, _: "cut off" not in err),
+    Case("--salvage of a whole image", {"x.lzs": WORKED}, ["-d", "--salvage", "x.lzs"], 0, {"x": b"ABCABCABC"}),
+    Case("--salvage of no image", {"x.lzs": b"\0\0\0\0abc"}, ["-d", "--salvage", "x.lzs"], 1, {"x": None},
+         "lzs: x.lzs: not an LZS image\n"),
+    Case("--salvage of standard input cut short", {}, ["-d", "--salvage"], 2, {},
+         "lzs: (standard input): cut short: the image is shorter than its header says", LONG[:len(LONG) - 8],
+         LONG_IMAGE[:-9]),
+    Case("--salvage of a pipe with bytes after the image", {}, ["-d", "--salvage"], 2, {},
+         "bytes after the end of the image (at least ", LONG, LONG_IMAGE + b"more"),
+    Case("--salvage --rm is refused", {"x.lzs": WORKED}, ["-d", "--salvage", "--rm", "x.lzs"], 2,
+         {"x.lzs": WORKED, "x": None}, "lzs: --salvage keeps the input: --rm cannot be used with it\n"),
+    # Like: the same content packs to the same bytes; -v counts the items.
+    Case("--like gives the image back", {}, ["-c", "--like=p.txt.lzs", "p.txt"], 0, {}, "", None,
+         setup=packed_prose, check=lambda err, out, d: out == (d / "p.txt.lzs").read_bytes()),
+    Case("--like -v counts what it reused", {}, ["-v", "--like=p.txt.lzs", "-o", "q.lzs", "p.txt"], 0,
+         {"q.lzs": Packed(PROSE)}, " items of p.txt.lzs reused\n", setup=packed_prose,
+         check=lambda err, out, d: re.search(r"lzs: p.txt: ([\d,]+) of the \1 items of p.txt.lzs reused\n", err)),
+    Case("--like of an edited file", {"e.txt": PROSE[:9000] + b"#" * 50 + PROSE[9050:]},
+         ["--like=p.txt.lzs", "e.txt"], 0, {"e.txt.lzs": Packed(PROSE[:9000] + b"#" * 50 + PROSE[9050:])},
+         setup=packed_prose),
+    Case("--like of a damaged image", {"a": TEXT, "x.lzs": WORKED[:-1]}, ["--like=x.lzs", "a"], 1, {"a.lzs": None},
+         "lzs: a: x.lzs: cut short: the image is shorter than its header says (9 of 10 bytes)\n"),
+    Case("--like with -d is refused", {"x.lzs": WORKED}, ["-d", "--like=x.lzs", "x.lzs"], 2, {"x": None},
+         "lzs: --like goes with packing\n"),
     Case("-l lists one file", {"x.lzs": WORKED}, ["-l", "x.lzs"], 0, {"x": None}, "",
          b"        Packed       Unpacked    Ratio  Name\n            10              9 111.11 %  x.lzs\n"),
     Case("-l totals several, failures named", {"x.lzs": WORKED, "y.lzs": literal_image(b"0123456789")},

@@ -44,4 +44,61 @@ inline Bytes Words(std::size_t size, std::uint32_t seed) {
   return out;
 }
 
+// size bytes drawn at random from the first `alphabet` byte values.
+inline Bytes RandomBytes(std::mt19937& rng, std::size_t size, std::uint32_t alphabet = 256) {
+  Bytes out(size);
+  for (auto& byte : out) byte = static_cast<std::uint8_t>(rng() % alphabet);
+  return out;
+}
+
+// Builds a payload item by item; back-references are given by distance and
+// length and encoded for the output index they will be decoded at.
+class PayloadBuilder {
+ public:
+  PayloadBuilder& Literal(std::uint8_t byte) {
+    StartItem(true);
+    payload_.push_back(byte);
+    ++outputLength_;
+    return *this;
+  }
+  PayloadBuilder& Literals(std::uint32_t count, std::uint8_t first = 'a') {
+    for (std::uint32_t n = 0; n < count; ++n) Literal(static_cast<std::uint8_t>(first + n * 7));
+    return *this;
+  }
+  PayloadBuilder& Reference(std::uint32_t distance, std::uint32_t length) {
+    StartItem(false);
+    const std::uint32_t position = lzs::ItemPositionAt(outputLength_, distance);
+    payload_.push_back(lzs::ItemByte0(position));
+    payload_.push_back(lzs::ItemByte1(position, length));
+    outputLength_ += length;
+    return *this;
+  }
+  // Sets the flag bits of the items not yet used in the last group.
+  PayloadBuilder& UnusedFlags(std::uint8_t bits) {
+    if (item_ < 8) payload_[flagIndex_] |= static_cast<std::uint8_t>(bits << item_);
+    return *this;
+  }
+  PayloadBuilder& Raw(std::uint8_t byte) {
+    payload_.push_back(byte);
+    return *this;
+  }
+  Bytes Image() const { return WithHeader(payload_); }
+
+ private:
+  void StartItem(bool literal) {
+    if (item_ == 8) {
+      flagIndex_ = payload_.size();
+      payload_.push_back(0);
+      item_ = 0;
+    }
+    if (literal) payload_[flagIndex_] |= static_cast<std::uint8_t>(1 << item_);
+    ++item_;
+  }
+
+  Bytes payload_;
+  std::size_t flagIndex_ = 0;
+  int item_ = 8;
+  std::uint32_t outputLength_ = 0;
+};
+
 }  // namespace testdata
