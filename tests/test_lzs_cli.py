@@ -708,6 +708,25 @@ class LzsCli(unittest.TestCase):
                         self.assertEqual(path.read_bytes(), want, name)
                 self.assertEqual([p.name for p in self.dir.rglob(".*")], [], "temporary files left")
 
+    def test_naming_table(self) -> None:
+        # Every row of the table all faces share: the input alone in a
+        # folder, packed or unpacked by its name, leaves the output named
+        # there, or (-) is refused with nothing written.
+        table = (Path(__file__).resolve().parent / "naming.tsv").read_text().splitlines()
+        rows = [line.split("\t") for line in table if line and not line.startswith("#")][1:]
+        self.assertGreater(len(rows), 10)
+        for mode, given, output in rows:
+            with self.subTest(mode=mode, input=given), tempfile.TemporaryDirectory() as temp:
+                self.dir = Path(temp)
+                self.lay_out({given: WORKED if mode == "unpack" else TEXT})
+                result = self.run_lzs(["-d", given] if mode == "unpack" else [given])
+                made = sorted(str(p.relative_to(self.dir)) for p in self.dir.rglob("*") if p.is_file())
+                if output == "-":
+                    self.assertEqual((result.returncode, made), (1, [given]), result.stderr)
+                    self.assertIn(b"already has the .lzs suffix", result.stderr)
+                else:
+                    self.assertEqual((result.returncode, made), (0, sorted([given, output])), result.stderr)
+
     def test_special_files_are_neither_waited_on_nor_replaced(self) -> None:
         self.lay_out({"x.lzs": WORKED}, {"to-fifo": "fifo", "to-null": "/dev/null"})
         os.mkfifo(self.dir / "fifo")
