@@ -36,7 +36,7 @@ inline Bytes WithHeader(const Bytes& payload) {
 inline Bytes ImageFile(const std::string& name) {
   std::ifstream file(std::filesystem::path(LZS_TEST_IMAGES_DIR) / name, std::ios::binary);
   if (!file) {
-    std::fprintf(stderr, "cannot read %s in %s\n", name.c_str(), LZS_TEST_IMAGES_DIR);
+    (void)std::fprintf(stderr, "cannot read %s in %s\n", name.c_str(), LZS_TEST_IMAGES_DIR);
     std::abort();
   }
   return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
@@ -74,6 +74,7 @@ inline std::vector<NamedImage> NamedImages() {
   }
   std::sort(names.begin(), names.end());
   std::vector<NamedImage> images;
+  images.reserve(names.size());
   for (const std::string& name : names) images.push_back(ReadNamedImage(name));
   return images;
 }
