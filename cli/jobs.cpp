@@ -23,13 +23,14 @@ struct DstreamFree {
 };
 
 // Room for lzs_decode_alloc's output in the worker's buffer (opaque), kept
-// for the next file; NULL when it cannot be had.
+// for the next file; NULL when it cannot be had. Nothing is thrown through
+// the library.
 void* GrowOutput(void* opaque, std::size_t size) noexcept {
   try {
     Bytes& output = *static_cast<Bytes*>(opaque);
     output.resize(size);
     return output.data();
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     return nullptr;
   }
 }
