@@ -30,18 +30,15 @@ bool FailSystem(Failure& failure, const char* what, os::Error error) {
   return Fail(failure, SystemReason(what, error));
 }
 
-// 0 when the header at head (its first LZS_HEADER_SIZE bytes) gives an image
-// of size bytes, else the codec's error for such an image; info gets the
-// sizes: what the header promises, and size.
-std::size_t HeaderError(const std::uint8_t* head, std::uint64_t size, lzs_info& info) {
-  // The header alone, as an image, tells the size it promises.
-  (void)lzs_image_info(head, LZS_HEADER_SIZE, &info);
+// A file above the most a read takes, in the library's words: larger than
+// any image, or than the encoder takes.
+std::string TooLarge(const ReadRule& rule, std::uint64_t size) {
+  constexpr std::size_t NotAnImage = static_cast<std::size_t>(0) - LZS_ERROR_NOT_AN_IMAGE;
+  constexpr std::size_t InputTooLarge = static_cast<std::size_t>(0) - LZS_ERROR_INPUT_TOO_LARGE;
+  if (!rule.image) return PackFailure(InputTooLarge);
+  lzs_info info{};
   info.inputSize = size;
-  constexpr std::size_t TrailingData = static_cast<std::size_t>(0) - LZS_ERROR_TRAILING_DATA;
-  if (size > SIZE_MAX) return TrailingData;  // no header gives that much (32-bit systems)
-  const std::size_t length = lzs_image_length(head, static_cast<std::size_t>(size));
-  if (lzs_is_error(length)) return length;
-  return length == size ? 0 : TrailingData;
+  return Described(NotAnImage, info);
 }
 
 // Reads until size bytes are in or the file ends; got tells how many.
@@ -141,15 +138,15 @@ bool Input::Read(const ReadRule& rule, const Body& body, Failure& failure) {
   if (!Regular() && !standard_) return Fail(failure, "is not a regular file");
   if (!Regular()) return body(head, 0, got, failure);
   const std::uint64_t size = Size();
-  if (size > rule.limit) return Fail(failure, TooLarge(rule.image, rule.limit));
+  if (size > rule.limit) return Fail(failure, TooLarge(rule, size));
   std::size_t count = 0;
   if (rule.image && size > LZS_HEADER_SIZE) {
     const os::Error error = ReadFully(file_, head, LZS_HEADER_SIZE, count);
     if (error != 0) return FailSystem(failure, "cannot read", error);
     if (count < LZS_HEADER_SIZE) return Fail(failure, ChangedReason);
     lzs_info info{};
-    const std::size_t header = HeaderError(head, size, info);
-    if (header != 0) return Fail(failure, ImageFailure(header, info));
+    const std::size_t header = lzs_check_header(head, size, &info);
+    if (header != 0) return Fail(failure, Described(header, info));
   }
   const os::Lease lease = os::TakeReadLease(file_);
   if (lease == os::Lease::Refused) {
@@ -184,7 +181,7 @@ bool Input::ReadWhole(const ReadRule& rule, Bytes& data, Failure& failure) noexc
             if (error != 0) return FailSystem(why, "cannot read", error);
             if (n == 0) break;
             size += n;
-            if (size > rule.limit) return Fail(why, TooLarge(rule.image, rule.limit));
+            if (size > rule.limit) return Fail(why, TooLarge(rule, size));
           }
           data.resize(size);
           got = size;

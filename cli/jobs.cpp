@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <unordered_map>
@@ -14,8 +15,6 @@
 namespace cli {
 namespace {
 
-// Images up to this size are decoded without the size scan.
-constexpr std::size_t DirectDecodeLimit = std::size_t{32} << 20;
 // Images above this size, and those whose whole read cannot have its
 // memory, are unpacked and tested in pieces, in constant memory.
 constexpr std::uint64_t WholeReadLimit = std::uint64_t{256} << 20;
@@ -23,6 +22,19 @@ constexpr std::uint64_t WholeReadLimit = std::uint64_t{256} << 20;
 struct DstreamFree {
   void operator()(lzs_dstream* ds) const { lzs_dstream_free(ds); }
 };
+
+// Room for lzs_decode_alloc's output in the worker's buffer (opaque), kept
+// for the next file; NULL when it cannot be had. Nothing is thrown through
+// the library.
+void* GrowOutput(void* opaque, std::size_t size) noexcept {
+  try {
+    Bytes& output = *static_cast<Bytes*>(opaque);
+    output.resize(size);
+    return output.data();
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 // Data on standard output; false, with the reason, when it was not all
 // written.
@@ -69,7 +81,6 @@ class FileJob {
   void PackLikeOrig(const Bytes& data);
   void Decode(const Bytes& data);
   void Salvaged(const Bytes& data);
-  void FailImage(std::size_t code, const Bytes& data);
   void Deliver(const Bytes& result);
   void Stream();
   bool StreamImage(std::string& blamed, Failure& failure);
@@ -196,7 +207,7 @@ void FileJob::PackLikeOrig(const Bytes& data) {
 void FileJob::Salvaged(const Bytes& data) {
   lzs_info info{};
   const std::size_t n = Salvage(data.data(), data.size(), work_.output, info);
-  if (lzs_is_error(n)) return Fail(name_, ImageFailure(n, info));
+  if (lzs_is_error(n)) return Fail(name_, Described(n, info));
   outcome_.packedBytes = data.size();
   outcome_.unpackedBytes = n;
   if ((info.flags & LZS_INFO_SALVAGED) != 0) {
@@ -214,40 +225,25 @@ void FileJob::Salvaged(const Bytes& data) {
 
 void FileJob::Decode(const Bytes& data) {
   if (options_.salvage) return Salvaged(data);
-  // A small image is decoded into room for the most it can yield, which is
-  // touched only as far as it is written; a large one into exactly its
-  // decoded size, from the size scan.
-  const bool scan = data.size() > DirectDecodeLimit;
-  const size_t size = scan ? lzs_decoded_size(data.data(), data.size()) : 0;
-  if (lzs_is_error(size)) return FailImage(size, data);
-  Bytes& result = work_.output;
-  try {
-    result.resize(scan ? size : lzs_decode_bound(data.size()));
-  } catch (const std::bad_alloc&) {
+  // The library chooses how, and takes the room from the worker's buffer.
+  lzs_info info{};
+  void* room = nullptr;
+  const size_t n =
+      lzs_decode_alloc(&room, data.data(), data.size(), SIZE_MAX, GrowOutput, &work_.output, &info);
+  if (lzs_get_error(n) == LZS_ERROR_OUT_OF_MEMORY) {
     return ReadFailed(Failure{Fault::OutOfMemory, "out of memory"});
   }
-  const size_t n = lzs_decode(result.data(), result.size(), data.data(), data.size());
-  if (lzs_is_error(n)) return FailImage(n, data);
+  if (lzs_is_error(n)) return Fail(name_, Described(n, info));
+  Bytes& result = work_.output;
   result.resize(n);
   outcome_.packedBytes = data.size();
   outcome_.unpackedBytes = n;
   if (job_.mode == Mode::Test) {
-    lzs_info info{};
-    const bool lastItemCut = options_.verbosity > 0 &&
-                             !lzs_is_error(lzs_image_info(data.data(), data.size(), &info)) &&
-                             info.lastItemCut != 0;
-    outcome_.messages += TestReport(options_.verbosity, name_, n, lastItemCut);
+    outcome_.messages += TestReport(options_.verbosity, name_, n, info.lastItemCut != 0);
     outcome_.done = true;
     return;
   }
   Deliver(result);
-}
-
-// An image the codec refused, with the sizes its header and the file give.
-void FileJob::FailImage(std::size_t code, const Bytes& data) {
-  lzs_info info{};
-  (void)lzs_image_info(data.data(), data.size(), &info);
-  Fail(name_, ImageFailure(code, info));
 }
 
 // Puts a result out: on standard output, or in place as the output file;
@@ -361,7 +357,10 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
   const size_t verdict = ok || imageFailed ? lzs_dstream_end(ds.get(), &info) : 0;
   if (lzs_is_error(verdict)) {
     const bool trailing = lzs_get_error(verdict) == LZS_ERROR_TRAILING_DATA;
-    if (trailing) info.inputSize = input_.Regular() ? input_.Size() : taken;
+    if (trailing) {
+      info.inputSize = input_.Regular() ? input_.Size() : taken;
+      if (!input_.Regular()) info.flags |= LZS_INFO_INPUT_PARTIAL;
+    }
     if (options_.salvage && (trailing || lzs_get_error(verdict) == LZS_ERROR_TRUNCATED)) {
       // --salvage: the output given so far is what the image holds.
       outcome_.salvaged = true;
@@ -373,7 +372,7 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
       ok = true;
     } else {
       imageFailed = true;
-      failure = Failure{Fault::Other, ImageFailure(verdict, info, !trailing || input_.Regular())};
+      failure = Failure{Fault::Other, Described(verdict, info)};
       ok = false;
     }
   }

@@ -44,7 +44,9 @@ bool HasLzsSuffix(const std::string& name, const std::string& suffix);
 Mode ModeFor(const Options& options, const std::string& input);
 // FILE.SUFFIX when packing; NAME for NAME.SUFFIX and NAME.DeLZS for any
 // other name when unpacking; with --output-dir-flat, that name's base name
-// in the folder given.
+// in the folder given. lzs's naming rules, with HasLzsSuffix and the refusal
+// to pack NAME.SUFFIX again (DecideJobs): tests/naming.tsv holds the cases
+// that every face's names are tested against.
 std::string DefaultOutputName(const Options& options, Mode mode, const std::string& input);
 
 // What a worker keeps from one file to the next, so that a batch does not

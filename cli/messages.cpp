@@ -22,8 +22,6 @@ std::string Column(const std::string& text, std::size_t width) {
 
 std::string SizeText(std::uint64_t count) { return Grouped(count) + " bytes"; }
 
-constexpr std::size_t ErrorCode(lzs_error error) { return static_cast<std::size_t>(0) - error; }
-
 // "; 3 failed" after a count of files, when any failed.
 std::string Failed(std::size_t failed) {
   return failed == 0 ? "" : "; " + Grouped(failed) + " failed";
@@ -72,30 +70,16 @@ std::string Ratio(std::uint64_t packed, std::uint64_t unpacked) {
   return Fixed(share, 2) + " %";
 }
 
-std::string ImageFailure(std::size_t code, const lzs_info& info, bool inputWhole) {
-  std::string name = lzs_error_name(code);
-  switch (lzs_get_error(code)) {
-    case LZS_ERROR_TRUNCATED:
-      return name + " (" + Grouped(info.inputSize) + " of " + SizeText(info.imageSize) + ")";
-    case LZS_ERROR_TRAILING_DATA:
-      return name + " (" + (inputWhole ? "" : "at least ") + SizeText(info.inputSize) +
-             "; the image is " + Grouped(info.imageSize) + ")";
-    default: return name;
-  }
-}
-
-std::string TooLarge(bool image, std::uint64_t limit) {
-  return image ? std::string(lzs_error_name(ErrorCode(LZS_ERROR_NOT_AN_IMAGE))) +
-                     ": larger than the largest, " + SizeText(limit)
-               : "is too large to pack: more than " + SizeText(limit);
+std::string Described(std::size_t result, const lzs_info& info) {
+  std::string text(lzs_describe(result, &info, nullptr, 0), '\0');
+  (void)lzs_describe(result, &info, text.data(), text.size() + 1);
+  return text;
 }
 
 std::string PackFailure(std::size_t code) {
-  switch (lzs_get_error(code)) {
-    case LZS_ERROR_EMPTY_INPUT: return "is empty; no LZS image holds zero bytes";
-    case LZS_ERROR_INPUT_TOO_LARGE: return TooLarge(false, LZS_ENCODE_SIZE_MAX);
-    default: return std::string("cannot pack: ") + lzs_error_name(code);
-  }
+  lzs_info packing{};
+  packing.flags = LZS_INFO_PACKING;
+  return Described(code, packing);
 }
 
 std::string PackWarnings(const std::string& name, std::uint64_t unpacked, std::uint64_t packed) {

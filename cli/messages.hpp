@@ -1,9 +1,11 @@
-// The one writer of lzs's messages and the one place that writes numbers in
-// them: every line on standard error starts with the program's name, and
-// every count, size and ratio is formatted here, the same way everywhere: a
-// size with thousands separators ("37,510,112 bytes"), a ratio as the packed
-// size in percent of the unpacked size ("50.22 %"), a count with its noun in
-// the right number ("1 file", "2 files").
+// The one writer of lzs's messages: every line on standard error starts
+// with the program's name. What went wrong with an image or a file to pack,
+// sizes included, is the library's description (lzs_describe), as every face
+// prints it; the lines that are lzs's own (-v, -l, totals, progress) are
+// formatted here, the way the library writes its sizes: thousands separators
+// ("37,510,112 bytes"), a ratio as the packed size in percent of the
+// unpacked size ("50.22 %"), a count with its noun in the right number
+// ("1 file", "2 files").
 #pragma once
 
 #include <cstddef>
@@ -38,16 +40,11 @@ std::string Count(std::uint64_t count, const char* noun);
 // The packed size as a percentage of the unpacked size: "50.22 %".
 std::string Ratio(std::uint64_t packed, std::uint64_t unpacked);
 
-// An image the library refused, in its words, with the sizes from info when
-// it is cut short ("... (5,000 of 10,004 bytes)") or followed by more bytes
-// ("... (10,010 bytes; the image is 10,004)"). inputWhole: whether
-// info.inputSize is all of the input, or only what was read of it before
-// the error (a pipe read no further).
-std::string ImageFailure(std::size_t code, const lzs_info& info, bool inputWhole = true);
-// A file above the most a read takes: an image larger than any LZS image,
-// or (not an image) an input larger than the encoder takes.
-std::string TooLarge(bool image, std::uint64_t limit);
-// A file the encoder refused.
+// A result in the library's words, with the sizes info tells
+// (lzs_describe): an image refused ("cut short: ... (5,000 of 10,004
+// bytes)"), a file above the largest image.
+std::string Described(std::size_t result, const lzs_info& info);
+// A file the encoder refused, or could not take, in the library's words.
 std::string PackFailure(std::size_t code);
 // Warnings on an image just packed, one line each, for name.
 std::string PackWarnings(const std::string& name, std::uint64_t unpacked, std::uint64_t packed);

@@ -64,7 +64,7 @@ struct DecodeCase {
 void PrintTo(const DecodeCase& c, std::ostream* out) { *out << c.name; }
 
 std::vector<DecodeCase> DecodeCases() {
-  const Bytes worked = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  const Bytes worked = testdata::WorkedExample;
   Bytes headerHigh = worked;
   headerHigh[0] = 0x07;
   Bytes headerLow = worked;

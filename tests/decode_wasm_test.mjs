@@ -13,6 +13,7 @@ import assert from "node:assert/strict";
 import { readFileSync, readdirSync } from "node:fs";
 import { join } from "node:path";
 import { test } from "node:test";
+import { namedImages } from "./support/images.mjs";
 
 const { exports: lzs } = (await WebAssembly.instantiate(readFileSync(process.env.LZS_TEST_WASM), {})).instance;
 lzs._initialize();
@@ -206,6 +207,14 @@ test("the fuzz targets' seeds, as images and as payloads", () => {
     }
   }
   assert.ok(files >= 8, `${files} seeds`);
+});
+
+test("the named images: their output, or refused", () => {
+  for (const { name, image, output } of namedImages) {
+    ExpectSameAsReference(image, name);
+    const reference = Reference(image);
+    assert.ok(output ? Buffer.from(reference ?? []).equals(output) : reference === null, name);
+  }
 });
 
 test("random payloads", () => {

@@ -151,8 +151,8 @@ TEST(EncodeLzs, KnownImages) {
       {"empty", {}, {0, 0, 0, 0}},
       {"one byte", {'A'}, {2, 0, 0, 0, 0x01, 'A'}},
       {"worked example",
-       {'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'},
-       {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3}},
+       Bytes(testdata::WorkedExampleDecoded.begin(), testdata::WorkedExampleDecoded.end()),
+       testdata::WorkedExample},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -107,7 +107,7 @@ TEST(LzsDecode, EveryCapacityOnEncoderImages) {
 }
 
 TEST(LzsDecode, RefusedImagesAndArguments) {
-  const Bytes worked = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  const Bytes worked = testdata::WorkedExample;
   std::uint8_t out[16];
   auto with = [](Bytes bytes, std::initializer_list<std::uint8_t> more) {
     bytes.insert(bytes.end(), more);
@@ -255,7 +255,8 @@ TEST(LzsImageInfo, SizeAndCutLastItem) {
 
 TEST(LzsImageLength, HeaderAgainstTheBufferEnd) {
   // The worked example (10 bytes), then bytes of something else.
-  const Bytes blob = {0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3, 0xFF, 0xFF, 0xFF, 0xFF};
+  Bytes blob = testdata::WorkedExample;
+  blob.insert(blob.end(), {0xFF, 0xFF, 0xFF, 0xFF});
   const Bytes huge = {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
   const Bytes empty = {0, 0, 0, 0};
   struct Case {
@@ -644,7 +645,7 @@ struct StreamCall {
 }  // namespace
 
 TEST(LzsDecodeStream, ResultsAndPositions) {
-  const Bytes worked{0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  const Bytes worked = testdata::WorkedExample;
   const Bytes text{'A', 'B', 'C', 'A', 'B', 'C', 'A', 'B', 'C'};
   auto part = [&](size_t from, size_t to) {
     return Bytes(worked.begin() + from, worked.begin() + to);
@@ -711,7 +712,7 @@ TEST(LzsDecodeStream, ResultsAndPositions) {
 }
 
 TEST(LzsDecodeStream, ArgumentsAndReset) {
-  const Bytes worked{0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  const Bytes worked = testdata::WorkedExample;
   lzs_dstream* ds = lzs_dstream_create();
   ASSERT_NE(ds, nullptr);
   Bytes out(16);
@@ -764,7 +765,7 @@ TEST(LzsDecodeStream, ArgumentsAndReset) {
 // The verdict when the input ends, and what the stream saw, after the bytes
 // given in one call with `room` bytes of output room.
 TEST(LzsDecodeStream, EndInEachState) {
-  const Bytes worked{0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  const Bytes worked = testdata::WorkedExample;
   auto head = [&](size_t size) { return Bytes(worked.begin(), worked.begin() + size); };
   struct Case {
     const char* what;
@@ -891,7 +892,7 @@ testdata::StreamResult ExampleLoop(const Bytes& input, const std::vector<size_t>
 // input turns into bytes after the end (a header of 0, an image that yields
 // no byte), and for two images back to back.
 TEST(LzsDecodeStream, VerdictWhateverTheSplitsAndRooms) {
-  const Bytes worked{0x06, 0, 0, 0, 0x07, 'A', 'B', 'C', 0xEE, 0xF3};
+  const Bytes worked = testdata::WorkedExample;
   auto join = [](Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;

@@ -24,14 +24,13 @@ import typing
 import unittest
 from pathlib import Path
 
-from support.lzs_images import decode, literal_image
+from support.lzs_images import NAMED_IMAGES, WORKED_EXAMPLE, WORKED_EXAMPLE_DECODED, decode, literal_image, named_image
 from support.rewrite import rewritten
 
 PROGRAM = ""
 PACK = ""
 
-# 6 payload bytes: literals A B C, then 6 bytes copied from 3 back.
-WORKED = bytes.fromhex("06000000074142 43EEF3".replace(" ", ""))
+WORKED = WORKED_EXAMPLE
 TEXT = b"".join(b"line %d of a packable text, packed and unpacked\n" % (k % 40) for k in range(400))
 ANY = object()  # a file that must exist, whatever it holds
 # lzs-pack's sample: a text that packs, and bytes that do not.
@@ -77,8 +76,7 @@ def list_row(packed: int, unpacked: int, name: str) -> bytes:
 LIST_HEADER = b"        Packed       Unpacked    Ratio  Name\n"
 
 
-# Two literals, then a back-reference cut off by the end after one byte.
-CUT = (4).to_bytes(4, "little") + b"\x03AB\x00"
+CUT = named_image("last-item-cut").image
 # An image of many input pieces and output rooms, for the reads in pieces.
 LONG = TEXT * 30
 LONG_IMAGE = literal_image(LONG)
@@ -261,22 +259,27 @@ CASES = [
     Case("-r -q skips them quietly", {"d/a": TEXT}, ["-r", "-q", "d"], 0, {"d/a.lzs": Packed(TEXT)},
          links={"d/l": "a"}, setup=lambda d: os.mkfifo(d / "d/f")),
     Case("-d -r: only the links it would have taken", {"d/x.lzs": WORKED}, ["-d", "-r", "d"], 0,
-         {"d/x": b"ABCABCABC"}, "lzs: d/y.lzs: is a symbolic link; skipped", links={"d/y.lzs": "x.lzs", "d/z": "x.lzs"},
+         {"d/x": WORKED_EXAMPLE_DECODED}, "lzs: d/y.lzs: is a symbolic link; skipped", links={"d/y.lzs": "x.lzs", "d/z": "x.lzs"},
          check=lambda err, out, _: "d/z" not in err),
     Case("unpack NAME.lzs in any case", {"x.lzs": WORKED, "y.LzS": WORKED}, ["-d", "x.lzs", "y.LzS"], 0,
-         {"x": b"ABCABCABC", "y": b"ABCABCABC", "x.lzs": WORKED}),
+         {"x": WORKED_EXAMPLE_DECODED, "y": WORKED_EXAMPLE_DECODED, "x.lzs": WORKED}),
     Case("unpack another name to NAME.DeLZS", {"x.bin": WORKED}, ["--decompress", "x.bin"], 0,
-         {"x.bin.DeLZS": b"ABCABCABC"}),
+         {"x.bin.DeLZS": WORKED_EXAMPLE_DECODED}),
     Case("unpack -r takes only *.lzs", {"d/x.lzs": WORKED, "d/e/y.lzs": WORKED, "d/z": WORKED}, ["-d", "-r", "d"], 0,
-         {"d/x": b"ABCABCABC", "d/e/y": b"ABCABCABC", "d/z.DeLZS": None}),
+         {"d/x": WORKED_EXAMPLE_DECODED, "d/e/y": WORKED_EXAMPLE_DECODED, "d/z.DeLZS": None}),
     Case("bad header: existing output untouched even with -f", {"x.lzs": WORKED + b"!", "x": b"keep"},
          ["-d", "-f", "--rm", "x.lzs"], 1, {"x": b"keep", "x.lzs": ANY},
          "lzs: x.lzs: bytes after the end of the image (11 bytes; the image is 10)\n"),
-    Case("too short to be LZS", {"x.lzs": b"\x00\x00\x00\x00"}, ["-d", "x.lzs"], 1, {"x": None},
-         "lzs: x.lzs: not an LZS image\n"),
-    Case("an image that yields nothing", {"x.lzs": b"\x01\x00\x00\x00\x00"}, ["-d", "x.lzs"], 1,
-         {"x": None}, "lzs: x.lzs: the image yields no byte\n"),
-    Case("unpack --rm", {"x.lzs": WORKED}, ["-d", "--rm", "x.lzs"], 0, {"x.lzs": None, "x": b"ABCABCABC"}),
+    # The named images: what each decodes to, or the library's words for
+    # it and nothing else, named or on standard input (on a file: read as a
+    # named one is).
+    *(Case(f"-d {named.name}", {"x.lzs": named.image}, ["-d", "x.lzs"], 0 if named.output else 1,
+           {"x": named.output}, err, check=lambda err, out, _, said=err: err == said)
+      for named in NAMED_IMAGES for err in ["" if named.output else f"lzs: x.lzs: {named.error}\n"]),
+    *(Case(f"-dc {named.name} on standard input", {"x.lzs": named.image}, ["-dc"], 0 if named.output else 1, {},
+           err, named.output, stdin_file="x.lzs", check=lambda err, out, _, said=err: err == said)
+      for named in NAMED_IMAGES for err in ["" if named.output else f"lzs: (standard input): {named.error}\n"]),
+    Case("unpack --rm", {"x.lzs": WORKED}, ["-d", "--rm", "x.lzs"], 0, {"x.lzs": None, "x": WORKED_EXAMPLE_DECODED}),
     *(Case(f"the input as its own output{extra}", {"x.lzs": WORKED}, ["-d", *force, "x.lzs", "-o", "./x.lzs"], 1,
            {"x.lzs": WORKED}, "lzs: ./x.lzs: is the input file itself\n") for force, extra in ((["-f"], ""), ([], ", no -f"))),
     Case("standard input as its own output", {"x.lzs": WORKED}, ["-d", "-f", "-o", "x.lzs"], 1, {"x.lzs": WORKED},
@@ -386,8 +389,8 @@ CASES = [
          LIST_HEADER, check=lambda err, out, _: err.endswith("cannot open: No such file or directory\n"
                                                               "lzs: 0 files listed; 2 failed\n")),
     Case("-c writes standard output", {"x.lzs": WORKED, "y.lzs": WORKED}, ["-dc", "x.lzs", "y.lzs"], 0,
-         {"x": None}, "", b"ABCABCABC" * 2),
-    Case("standard input to standard output", {}, ["-d"], 0, {}, "", b"ABCABCABC", WORKED),
+         {"x": None}, "", WORKED_EXAMPLE_DECODED * 2),
+    Case("standard input to standard output", {}, ["-d"], 0, {}, "", WORKED_EXAMPLE_DECODED, WORKED),
     Case("- is standard input", {}, ["-", "-c"], 0, {}, "", None, TEXT,
          lambda err, out, _: decode(out) == TEXT),
     # Unpacking and testing standard input go piece by piece: to standard
@@ -430,7 +433,7 @@ CASES = [
     # A ratio is the packed size as a percentage of the unpacked size, in
     # every line.
     Case("-d -v totals what it unpacked", {"x.lzs": WORKED, "y.lzs": WORKED}, ["-d", "-v", "x.lzs", "y.lzs"], 0,
-         {"x": b"ABCABCABC"}, "lzs: y.lzs: 10 -> 9 bytes (111.11 %) -> y\n",
+         {"x": WORKED_EXAMPLE_DECODED}, "lzs: y.lzs: 10 -> 9 bytes (111.11 %) -> y\n",
          check=lambda err, out, _: err.endswith("lzs: 2 files unpacked: 20 -> 18 bytes (111.11 %)\n")),
     Case("-t -v totals what it tested", {"x.lzs": WORKED, "bad.lzs": b"bad"}, ["-t", "-v", "x.lzs", "bad.lzs"], 1,
          {}, "lzs: bad.lzs: not an LZS image\n",
@@ -457,10 +460,10 @@ CASES = [
          check=lambda err, out, _: err.endswith("lzs: 37 files tested: 370 -> 333 bytes (111.11 %); 3 failed\n")
          and err.count("\n") == 4),
     Case("-q: failures without a total", {"a.lzs": WORKED, "b.lzs": b"bad"}, ["-q", "-d", "a.lzs", "b.lzs"], 1,
-         {"a": b"ABCABCABC"}, "lzs: b.lzs: not an LZS image\n", check=lambda err, out, _: err.count("\n") == 1),
+         {"a": WORKED_EXAMPLE_DECODED}, "lzs: b.lzs: not an LZS image\n", check=lambda err, out, _: err.count("\n") == 1),
     Case("one file failed: its message alone", {"b.lzs": b"bad"}, ["-d", "b.lzs"], 1, {}, "lzs: b.lzs: not",
          check=lambda err, out, _: err == "lzs: b.lzs: not an LZS image\n"),
-    Case("no total without -v", {"x.lzs": WORKED, "y.lzs": WORKED}, ["-d", "x.lzs", "y.lzs"], 0, {"y": b"ABCABCABC"}),
+    Case("no total without -v", {"x.lzs": WORKED, "y.lzs": WORKED}, ["-d", "x.lzs", "y.lzs"], 0, {"y": WORKED_EXAMPLE_DECODED}),
     Case("-q keeps the errors", {}, ["-q", "nothing"], 1, {}, "nothing: cannot open"),
     Case("--help", {}, ["--help"], 0, {}, "", None,
          check=lambda err, out, _: out.startswith(b"Usage: lzs [OPTION]... [FILE]...\n")),
@@ -481,11 +484,11 @@ CASES = [
       for arg in ("-0", "-5", "-8")),
     Case("-S packs to NAME.SUF", {"a": TEXT}, ["-S", ".z", "a"], 0, {"a.z": Packed(TEXT), "a.lzs": None}),
     Case("--suffix unpacks NAME.SUF, in any case", {"x.Z": WORKED}, ["-d", "--suffix=.z", "x.Z"], 0,
-         {"x": b"ABCABCABC"}),
+         {"x": WORKED_EXAMPLE_DECODED}),
     Case("-S: NAME.lzs is another name", {"x.lzs": WORKED}, ["-d", "-S", ".z", "x.lzs"], 0,
-         {"x.lzs.DeLZS": b"ABCABCABC"}),
+         {"x.lzs.DeLZS": WORKED_EXAMPLE_DECODED}),
     Case("-S with -r", {"d/x.z": WORKED, "d/y.lzs": WORKED}, ["-d", "-r", "-S", ".z", "d"], 0,
-         {"d/x": b"ABCABCABC", "d/y": None, "d/y.lzs.DeLZS": None}),
+         {"d/x": WORKED_EXAMPLE_DECODED, "d/y": None, "d/y.lzs.DeLZS": None}),
     Case("-S refuses a packed name", {"a.z": TEXT}, ["-S", ".z", "a.z"], 1, {"a.z.z": None},
          "a.z: already has the .z suffix"),
     *(Case(f"-S '{suffix}' is refused", {"a": TEXT}, ["-S", suffix, "a"], 2, {"a": TEXT},
@@ -509,7 +512,7 @@ CASES = [
          ["--output-dir-flat=out", "a/x", "b/c/y"], 0,
          {"out/x.lzs": Packed(TEXT), "out/y.lzs": Packed(b"y" * 28), "a/x.lzs": None, "a/x": TEXT}),
     Case("--output-dir-flat -d", {"a/x.lzs": WORKED, "out/k": b""}, ["-d", "--output-dir-flat", "out/", "a/x.lzs"], 0,
-         {"out/x": b"ABCABCABC", "a/x": None}),
+         {"out/x": WORKED_EXAMPLE_DECODED, "a/x": None}),
     Case("--output-dir-flat: the same base name twice", {"a/x": TEXT, "b/x": b"other x", "out/k": b""},
          ["--output-dir-flat=out", "a/x", "b/x"], 1, {"out/x.lzs": None},
          "lzs: b/x: not done: its output out/x.lzs is also the input or the output of another file"),
@@ -521,18 +524,18 @@ CASES = [
     # lzscat and unlzs, the links to lzs.
     Case("lzscat", {"x.lzs": WORKED, "y.lzs": literal_image(b"other")}, ["x.lzs", "y.lzs"], 0, {"x": None},
          out=b"ABCABCABCother", tool="lzscat"),
-    Case("lzscat from standard input", {}, [], 0, {}, out=b"ABCABCABC", stdin=WORKED, tool="lzscat"),
+    Case("lzscat from standard input", {}, [], 0, {}, out=WORKED_EXAMPLE_DECODED, stdin=WORKED, tool="lzscat"),
     Case("lzscat -o is refused", {"x.lzs": WORKED}, ["-o", "x", "x.lzs"], 2, {"x": None},
          "lzscat: writes to standard output; -o cannot be used", out=b"", tool="lzscat"),
     Case("lzscat --output-dir-flat is refused", {"x.lzs": WORKED}, ["--output-dir-flat=d", "x.lzs"], 2, {"d": None},
          "lzscat: writes to standard output; --output-dir-flat cannot be used", out=b"", tool="lzscat"),
-    Case("unlzs", {"x.lzs": WORKED}, ["--rm", "x.lzs"], 0, {"x": b"ABCABCABC", "x.lzs": None}, out=b"",
+    Case("unlzs", {"x.lzs": WORKED}, ["--rm", "x.lzs"], 0, {"x": WORKED_EXAMPLE_DECODED, "x.lzs": None}, out=b"",
          tool="unlzs"),
     Case("unlzs -z packs", {"a": TEXT}, ["-z", "a"], 0, {"a.lzs": Packed(TEXT)}, tool="unlzs"),
     Case("-V", {}, ["-V"], 0, {}, "", None,
          check=lambda err, out, _: re.fullmatch(rb"lzs \d+\.\d+\.\d+ \(liblzs \d+\.\d+\.\d+\)\n", out) is not None),
     Case("--uncompress -k", {"x.lzs": WORKED}, ["--uncompress", "-k", "x.lzs"], 0,
-         {"x": b"ABCABCABC", "x.lzs": WORKED}),
+         {"x": WORKED_EXAMPLE_DECODED, "x.lzs": WORKED}),
     Case("unknown option", {"a": TEXT}, ["--bogus", "a"], 2, {"a.lzs": None}, "Try 'lzs --help'"),
     Case("-o with two inputs", {"a": TEXT, "b": TEXT}, ["a", "b", "-o", "x"], 2, {"x": None},
          "-o takes exactly one input file"),
@@ -559,7 +562,7 @@ CASES = [
     Case("lzs-pack -o /dev/stdout", {"a": TEXT}, ["a", "-f", "-o", "/dev/stdout"], 0,
          {"out": Packed(TEXT), "a.lzs": None}, stdout_file="out", private_dev=True, tool="lzs-pack"),
     *(Case(f"-d -o {name}, standard output a pipe", {"x.lzs": WORKED}, ["-d", "-o", name, "x.lzs"], 0, {},
-           out=b"ABCABCABC", links={"l": "/dev/stdout"}, private_dev=True)
+           out=WORKED_EXAMPLE_DECODED, links={"l": "/dev/stdout"}, private_dev=True)
       for name in ("/dev/stdout", "/dev/fd/1", "/proc/self/fd/1", "l")),
     Case("-d -v -o /dev/stderr", {"x.lzs": WORKED}, ["-d", "-v", "-o", "/dev/stderr", "x.lzs"], 0, {},
          "ABCABCABClzs: x.lzs: 10 -> 9 bytes (111.11 %) -> /dev/stderr\n", b"", private_dev=True),
@@ -573,7 +576,7 @@ CASES = [
     Case("-f -o a regular file in /dev", {"x.lzs": WORKED}, ["-d", "-f", "-o", "/dev/regular", "x.lzs"], 1, {},
          "lzs: /dev/regular: is in /dev; not replaced\n", private_dev=True),
     *(Case(f"--rm {name}", {"x.lzs": WORKED}, ["-d", "--rm", "-o", "out", name], 1,
-           {"out": b"ABCABCABC", "x.lzs": WORKED}, f"lzs: {name}: is in {folder}; not removed\n",
+           {"out": WORKED_EXAMPLE_DECODED, "x.lzs": WORKED}, f"lzs: {name}: is in {folder}; not removed\n",
            stdin_file="x.lzs", private_dev=True)
       for name, folder in (("/dev/stdin", "/dev"), ("/dev/fd/0", "/proc"), ("/proc/self/fd/0", "/proc"))),
     # lzs-pack
@@ -633,7 +636,7 @@ CASES = [
            f"warning: -T {n}: at most 64 files are worked on at once") for n in ("65", "5000")),
     # Outputs that are other jobs' inputs or outputs: refused before any work.
     Case("unpack a.lzs and a.lzs.lzs", {"a.lzs": WORKED, "a.lzs.lzs": literal_image(b"other")},
-         ["-d", "-f", "--rm", "a.lzs.lzs", "a.lzs"], 1, {"a": b"ABCABCABC", "a.lzs": None,
+         ["-d", "-f", "--rm", "a.lzs.lzs", "a.lzs"], 1, {"a": WORKED_EXAMPLE_DECODED, "a.lzs": None,
                                                          "a.lzs.lzs": literal_image(b"other")},
          "a.lzs.lzs: not done: its output a.lzs is also the input or the output of another file"),
     Case("pack a and a.lzs", {"a": TEXT, "a.lzs": b"other"}, ["-f", "--rm", "a", "a.lzs"], 1,
@@ -642,13 +645,13 @@ CASES = [
          ["-d", "-f", "--rm", "y.lzs", "y.LZS"], 1, {"y": None, "y.lzs": WORKED, "y.LZS": ANY},
          "y.LZS: not done: its output y"),
     Case("the same, found by -r", {"d/a.lzs": WORKED, "d/a.lzs.lzs": literal_image(b"other")},
-         ["-d", "-r", "-f", "--rm", "d"], 1, {"d/a": b"ABCABCABC", "d/a.lzs.lzs": ANY},
+         ["-d", "-r", "-f", "--rm", "d"], 1, {"d/a": WORKED_EXAMPLE_DECODED, "d/a.lzs.lzs": ANY},
          "d/a.lzs.lzs: not done: its output d/a.lzs"),
     Case("an output that is a link to another input", {"x.lzs": WORKED, "p.lzs": literal_image(b"other")},
-         ["-d", "-f", "--rm", "x.lzs", "p.lzs"], 1, {"x": b"ABCABCABC", "p.lzs": ANY},
+         ["-d", "-f", "--rm", "x.lzs", "p.lzs"], 1, {"x": WORKED_EXAMPLE_DECODED, "p.lzs": ANY},
          "p.lzs: not done: its output p", setup=lambda d: (d / "p").symlink_to("x.lzs")),
     # Huge inputs fail alone; the files after them are still done.
-    Case("-d -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-d", "-r", "d"], 1, {"d/b": b"ABCABCABC"},
+    Case("-d -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-d", "-r", "d"], 1, {"d/b": WORKED_EXAMPLE_DECODED},
          "lzs: d/a.lzs: not an LZS image: larger than the largest, 4,294,967,299 bytes\n",
          setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
     Case("-t -r: a 100 GB sparse file", {"d/b.lzs": WORKED}, ["-t", "-v", "-r", "d"], 1, {},
@@ -657,12 +660,12 @@ CASES = [
          LIST_HEADER + list_row(10, 9, "d/b.lzs") + list_row(10, 9, "(total, 1 file; 1 failed)"),
          setup=lambda d: sparse(d / "d/a.lzs", 100 << 30)),
     Case("a wrong header is refused before the read", {"c.lzs": WORKED}, ["-d", "a.lzs", "c.lzs"], 1,
-         {"c": b"ABCABCABC", "a": None}, "lzs: a.lzs: bytes after the end of the image (3,221,225,472 bytes; the "
+         {"c": WORKED_EXAMPLE_DECODED, "a": None}, "lzs: a.lzs: bytes after the end of the image (3,221,225,472 bytes; the "
          "image is 4)\n", setup=lambda d: sparse(d / "a.lzs", 3 << 30), memory=1 << 30),
     # An image whose whole read cannot have its memory (12 MB read, room for
     # 108 MB of output) is unpacked in pieces; standard input always is.
     Case("a file too large to read whole", {"c.lzs": WORKED}, ["-d", "-v", "big.lzs", "c.lzs"], 0,
-         {"c": b"ABCABCABC"}, "big.lzs: 12,000,000 -> %s bytes" % size(zeros_decoded(12_000_000)),
+         {"c": WORKED_EXAMPLE_DECODED}, "big.lzs: 12,000,000 -> %s bytes" % size(zeros_decoded(12_000_000)),
          setup=lambda d: zeros_image(d / "big.lzs", 12_000_000), memory=48 << 20,
          check=lambda err, out, d: all_zeros(d / "big", zeros_decoded(12_000_000))),
     Case("-t of a file too large to read whole", {}, ["-t", "-v", "big.lzs"], 0, {"big": None},
@@ -799,6 +802,25 @@ class LzsCli(unittest.TestCase):
                     else:
                         self.assertEqual(path.read_bytes(), want, name)
                 self.assertEqual([p.name for p in self.dir.rglob(".*")], [], "temporary files left")
+
+    def test_naming_table(self) -> None:
+        # Every row of the table all faces share: the input alone in a
+        # folder, packed or unpacked by its name, leaves the output named
+        # there, or (-) is refused with nothing written.
+        table = (Path(__file__).resolve().parent / "naming.tsv").read_text().splitlines()
+        rows = [line.split("\t") for line in table if line and not line.startswith("#")][1:]
+        self.assertGreater(len(rows), 10)
+        for mode, given, output in rows:
+            with self.subTest(mode=mode, input=given), tempfile.TemporaryDirectory() as temp:
+                self.dir = Path(temp)
+                self.lay_out({given: WORKED if mode == "unpack" else TEXT})
+                result = self.run_lzs(["-d", given] if mode == "unpack" else [given])
+                made = sorted(str(p.relative_to(self.dir)) for p in self.dir.rglob("*") if p.is_file())
+                if output == "-":
+                    self.assertEqual((result.returncode, made), (1, [given]), result.stderr)
+                    self.assertIn(b"already has the .lzs suffix", result.stderr)
+                else:
+                    self.assertEqual((result.returncode, made), (0, sorted([given, output])), result.stderr)
 
     def test_special_files_are_neither_waited_on_nor_replaced(self) -> None:
         self.lay_out({"x.lzs": WORKED}, {"to-fifo": "fifo", "to-null": "/dev/null"})
@@ -1055,7 +1077,7 @@ class LzsCli(unittest.TestCase):
                     self.assertEqual((result.returncode, result.stderr), (0, b""))
         os.close(write_end)
         with os.fdopen(read_end, "rb") as pipe:
-            self.assertEqual(pipe.read(), b"ABCABCABC")
+            self.assertEqual(pipe.read(), WORKED_EXAMPLE_DECODED)
         self.assertEqual((self.dir / "other").read_bytes(), b"old ABCABCABC")
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["other", "x.lzs"])
 
@@ -1076,7 +1098,7 @@ class LzsCli(unittest.TestCase):
         code, _ = self.run_on_terminal(["-d"], "stdin")
         self.assertEqual(code, 1)
         code, seen = self.run_on_terminal(["-dc", "x.lzs"], "stdout")
-        self.assertEqual((code, seen), (0, b"ABCABCABC"))
+        self.assertEqual((code, seen), (0, WORKED_EXAMPLE_DECODED))
         code, seen = self.run_on_terminal(["-f"] + [f"f{k}" for k in range(6)], "stderr")
         self.assertEqual(code, 0)
         self.assertIn(b" of 6 files", seen)

@@ -77,7 +77,7 @@ TEST(Walk, ItemsAndStops) {
   };
   const Case cases[] = {
       {"worked example",
-       {0x07, 'A', 'B', 'C', 0xEE, 0xF3},
+       Bytes(testdata::WorkedExample.begin() + lzs::HeaderSize, testdata::WorkedExample.end()),
        {"lit 1@0 len 1 dist 0", "lit 2@1 len 1 dist 0", "lit 3@2 len 1 dist 0",
         "ref 4@3 len 6 dist 3"},
        WalkStop::End},

@@ -14,12 +14,7 @@ import wine
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 import expected_notices  # noqa: E402
-from support.lzs_images import literal_image  # noqa: E402,F401
-
-# The worked example: 6 payload bytes; three literals, then a back-reference
-# of length 6 three bytes back.
-WORKED_EXAMPLE = bytes.fromhex("06000000074142 43EEF3".replace(" ", ""))
-WORKED_EXAMPLE_DECODED = b"ABCABCABC"
+from support.lzs_images import WORKED_EXAMPLE, WORKED_EXAMPLE_DECODED, literal_image  # noqa: E402,F401
 
 MAX_INPUT_SIZE = 8 * 1024 * 1024
 MB_FLAGS = 0x00042000  # MB_TOPMOST | MB_TASKMODAL, MB_OK, no icon

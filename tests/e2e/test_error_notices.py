@@ -45,7 +45,7 @@ class FormatErrorTest(ExeTestCase):
                 self.assertEqual(self.snapshot(), before)
 
     def test_no_output_made_when_none_existed(self):
-        self.write("in.lzs", b"\x06\x00\x00\x00\x07")
+        self.write("in.lzs", WORKED_EXAMPLE[:5])
         result = self.run_exe('p /D"in.lzs" /O"never.bin"')
         self.assert_exit(result, ERROR_INVALID_DATA)
         self.assertEqual(self.snapshot().keys(), {"in.lzs"})

@@ -11,7 +11,7 @@ import time
 import unittest
 
 import wine
-from e2e_case import (CAPTION, ERROR_INVALID_DATA, FORMAT_ERROR_TEXT, NOTICE_CALLS,
+from e2e_case import (CAPTION, ERROR_INVALID_DATA, FORMAT_ERROR_TEXT, NOTICE_CALLS, WORKED_EXAMPLE,
                       ExeTestCase)
 
 TOOLS = ("Xvfb", "xdotool", "xwd", "convert")
@@ -127,7 +127,7 @@ class NoticeOnScreenTest(ExeTestCase):
         reads right under both. (The 8-bit box would show "Îøèáêà!" under
         1252.) The screenshots are notice-1252.png and notice-1251.png."""
         display = self.start_xvfb()
-        self.write("bad.lzs", b"\x06\x00\x00\x00\x07A")
+        self.write("bad.lzs", WORKED_EXAMPLE[:6])
         boxes = {}
         for code_page, locale in (("1252", "en_US.UTF-8"), ("1251", "ru_RU.UTF-8")):
             with self.subTest(code_page=code_page):

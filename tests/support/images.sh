@@ -1,8 +1,7 @@
 # LZS images for the shell scripts of the tests (source this file): each
-# function writes an image, or what one decodes to, on standard output.
+# function writes a named image of tests/images/ (its README tells what each
+# is), or what one decodes to, on standard output.
+lzs_images=$(cd "$(dirname "${BASH_SOURCE[0]}")/../images" && pwd)
 
-# The worked example: a flag byte 07 (three literals, then a back-reference),
-# the literals ABC, and EE F3: window position FEE, where the first literal
-# went, for 3 + 3 bytes.
-worked_example() { printf '\006\000\000\000\007ABC\356\363'; }
-worked_example_decoded() { printf 'ABCABCABC'; }
+worked_example() { cat "$lzs_images/worked-example.lzs"; }
+worked_example_decoded() { cat "$lzs_images/worked-example.out"; }

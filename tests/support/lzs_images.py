@@ -1,13 +1,39 @@
-"""LZS images for the Python tests: built from payloads and literals, and
-decoded by a plain decoder of our own, written apart from the codec's."""
+"""LZS images for the Python tests: the named images of tests/images/ (its
+README tells what each is), images built from payloads and literals, and a
+plain decoder of our own, written apart from the codec's."""
 
 from __future__ import annotations
 
-# The worked example: a flag byte 07 (three literals, then a back-reference),
-# the literals ABC, and EE F3: window position FEE, where the first literal
-# went, for 3 + 3 bytes.
-WORKED_EXAMPLE = bytes.fromhex("06 00 00 00 07 41 42 43 EE F3")
-WORKED_EXAMPLE_DECODED = b"ABCABCABC"
+import dataclasses
+from pathlib import Path
+
+IMAGES = Path(__file__).resolve().parent.parent / "images"
+
+
+@dataclasses.dataclass(frozen=True)
+class NamedImage:
+    """A named image with what it decodes to or, when it is refused, the
+    words of lzs_describe for it (one of output and error is None)."""
+
+    name: str
+    image: bytes
+    output: bytes | None
+    error: str | None
+
+
+def named_image(name: str) -> NamedImage:
+    err = IMAGES / f"{name}.err"
+    if err.exists():
+        return NamedImage(name, (IMAGES / f"{name}.lzs").read_bytes(), None, err.read_text().rstrip("\n"))
+    return NamedImage(name, (IMAGES / f"{name}.lzs").read_bytes(), (IMAGES / f"{name}.out").read_bytes(), None)
+
+
+# Every image of tests/images/, by name.
+NAMED_IMAGES = [named_image(path.stem) for path in sorted(IMAGES.glob("*.lzs"))]
+
+# The worked example: ABCABCABC.
+WORKED_EXAMPLE = named_image("worked-example").image
+WORKED_EXAMPLE_DECODED = named_image("worked-example").output
 
 
 def with_header(payload: bytes, header_delta: int = 0) -> bytes:

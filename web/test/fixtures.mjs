@@ -9,6 +9,7 @@ import { execFileSync } from "node:child_process";
 import { mkdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { fileURLToPath, pathToFileURL } from "node:url";
+import { namedImage } from "../../tests/support/images.mjs";
 
 export function env(name) {
   assert.ok(process.env[name], `${name} is not set`);
@@ -33,18 +34,24 @@ const imageOf = (payload, size) => {
   return [...image];
 };
 
+// A named image of tests/images/ that is refused, with its words.
+const refused = (name) => {
+  const { image, error } = namedImage(name);
+  return { bytes: [...image], error };
+};
+
 // Images of every kind, good and bad, chosen together for unpacking: each
 // good one gives `output`, each bad one its error.
 export const unpackCases = [
   { file: "tree/sub/text.bin.lzs", output: "text.bin" },
-  { file: "bad/short.lzs", bytes: [1, 0, 0], error: "not an LZS image" },
+  { file: "bad/short.lzs", ...refused("three-bytes") },
   { file: "tree/sub/binary.bin.lzs", output: "binary.bin" },
   { file: "bad/cut.lzs", bytes: imageOf(10000, 5000),
     error: "cut short: the image is shorter than its header says (5,000 of 10,004 bytes)" },
   { file: "bad/after.lzs", bytes: imageOf(10000, 10010),
     error: "bytes after the end of the image (10,010 bytes; the image is 10,004)" },
-  { file: "bad/nothing.lzs", bytes: [1, 0, 0, 0, 0], error: "the image yields no byte" },
-  { file: "bad/empty.lzs", bytes: [], error: "not an LZS image" },
+  { file: "bad/nothing.lzs", ...refused("flag-byte-alone") },
+  { file: "bad/empty.lzs", ...refused("empty") },
   { file: "big.lzs", output: "big", warning: true },
   { file: "tree/sub/deeper/one.txt.lzs", output: "one.txt" },
 ];
