@@ -43,7 +43,7 @@ export const ErrorCode: Readonly<{
 /** One of ErrorCode's values. */
 export type ErrorCodeValue = (typeof ErrorCode)[keyof typeof ErrorCode];
 
-/** A failure of the codec: its code and the library's words for it. */
+/** A failure of the codec: its code, and as `message` the library's words for it with the sizes that tell it apart (lzs_describe). */
 export class LzsError extends Error {
   name: "LzsError";
   /** One of ErrorCode's values. */
@@ -54,7 +54,7 @@ export class LzsError extends Error {
   imageSize?: number;
   /** TRUNCATED and TRAILING_DATA: the size of the input. */
   inputSize?: number;
-  /** INPUT_TOO_LARGE of an image that would unpack to more: the limit, decompress's maxOutputSize or the most the module returns (4,294,967,285). */
+  /** INPUT_TOO_LARGE of an image that would unpack to more: the limit, decompress's maxOutputSize, or the most the module returns (2 ** 32 - 1 less the largest ErrorCode). */
   maxOutputSize?: number;
   /** INPUT_TOO_LARGE above decompress's maxOutputSize, and DST_TOO_SMALL of decompressInto: the size the image would unpack to. */
   decodedSize?: number;
@@ -70,6 +70,9 @@ export function decompress(image: Bytes, options?: { maxOutputSize?: number }): 
 
 /** Unpacks a whole image into `out` from its start and returns the number of bytes written. Throws LzsError for a bad image, and DST_TOO_SMALL (with decodedSize and outputSize), `out` left as it was, for one that would unpack to more than `out` holds. */
 export function decompressInto(image: Bytes, out: Uint8Array): number;
+
+/** The header's rule alone, for an input of `inputSize` bytes that starts with `head` (its first 4 bytes, or all of it when shorter): throws the LzsError decompress gives any such input (NOT_AN_IMAGE, TRUNCATED or TRAILING_DATA, with their sizes). For a file whose size is known before it is read. */
+export function checkHeader(head: Bytes, inputSize: number): void;
 
 /** The size the image unpacks to, from a scan of it; throws its LzsError. */
 export function decodedSize(image: Bytes): number;

@@ -37,27 +37,21 @@ const LEVEL_DEFAULT = 0;
 const LEVEL_FAST = 1;
 const LEVEL_OPTIMAL = 9;
 
-// lzs_info as wasm32 lays it out: size_t decodedSize, int lastItemCut, then
-// the 8-byte aligned unsigned long long imageSize, inputSize and sizeLimit,
-// the pointer limitName and unsigned flags.
-const INFO_SIZE = 40;
-const INFO_IMAGE_SIZE = 8;
-const INFO_INPUT_SIZE = 16;
+// lzs_info as wasm32 lays it out (the byte offsets of its fields): size_t
+// decodedSize, int lastItemCut, then the 8-byte aligned unsigned long long
+// imageSize, inputSize and sizeLimit, the pointer limitName and unsigned
+// flags, of which LZS_INFO_INPUT_LIMIT says that sizeLimit limits the input.
+const INFO = Object.freeze({ size: 40, decodedSize: 0, imageSize: 8, inputSize: 16, sizeLimit: 24, limitName: 32, flags: 36 });
+const INFO_INPUT_LIMIT = 4;
 
 // The largest size the module returns: a 32-bit size_t, less the values
-// that are its error codes.
+// that are its error codes. Its own largest value asks for no limit.
 const SIZE_MAX = 2 ** 32 - 1 - Math.max(...Object.values(ErrorCode));
+const NO_LIMIT = 2 ** 32 - 1;
 
 // An instance whose memory grew past this for one call is dropped after it,
 // so that one large input does not keep its memory for good.
 const MEMORY_KEPT = 64 << 20;
-// decompress() unpacks an image in one pass, into room for the most it can
-// unpack to (lzs_decode_bound), where that room and the image take no more
-// than this; the rest of MEMORY_KEPT is for the module's own memory and an
-// encoder. A larger image is first scanned for its exact size.
-const BOUND_ROOM_MAX = MEMORY_KEPT - (16 << 20);
-
-const count = (n) => n.toLocaleString("en-US");
 
 let compiled = null;
 // The library's words for each error, read from the first instance, so that
@@ -85,44 +79,39 @@ const ready = init();
 // nobody handled at import.
 ready.catch(() => {});
 
-// The code and the library's name of an error, with the sizes that tell it
-// apart: `imageSize` and `inputSize` for TRUNCATED and TRAILING_DATA;
-// `maxOutputSize` for an image that would unpack to more (INPUT_TOO_LARGE),
-// the caller's or the most the module returns, and `decodedSize` with the
-// caller's; `decodedSize` and `outputSize` for an image that would unpack
-// to more than decompressInto's `out` holds (DST_TOO_SMALL).
+// An error of the codec: its code, the library's name for it (`reason`)
+// and, as `message`, the library's words for it with the sizes that tell it
+// apart (lzs_describe), which are fields too:
+//  - imageSize and inputSize: TRUNCATED and TRAILING_DATA (the size the
+//    header gives the image, and the input's);
+//  - maxOutputSize: INPUT_TOO_LARGE of an image that would unpack to more,
+//    with decodedSize, the size it would unpack to, for a limit of the
+//    caller's; without it, the most the module returns;
+//  - inputSize and maxInputSize: INPUT_TOO_LARGE of an input above a limit;
+//  - decodedSize and outputSize: DST_TOO_SMALL of decompressInto's `out`.
+// `limitName` (not kept) names the limit in the words ("maxOutputSize").
 class LzsError extends Error {
   constructor(code, details = {}) {
     super(describe(code, details));
+    const { limitName, ...sizes } = details;
     this.name = "LzsError";
     this.code = code;
     this.reason = errorName(code);
-    Object.assign(this, details);
+    Object.assign(this, sizes);
   }
 }
 
+// The library's name of an error (lzs_error_name).
 function errorName(code) {
+  if (errorNames === null) instance();
   return errorNames?.get(code) ?? `error ${code}`;
 }
 
-function describe(code, { imageSize, inputSize, decodedSize, maxOutputSize, outputSize }) {
-  const name = errorName(code);
-  if (outputSize !== undefined) {
-    return `${name}: the image unpacks to ${count(decodedSize)} bytes; out holds ${count(outputSize)}`;
-  }
-  if (decodedSize !== undefined) {
-    return `${name}: it would unpack to ${count(decodedSize)} bytes, above maxOutputSize (${count(maxOutputSize)})`;
-  }
-  if (maxOutputSize !== undefined) {
-    return `${name}: it would unpack to more than ${count(maxOutputSize)} bytes, the most a 32-bit module returns`;
-  }
-  if (code === ErrorCode.TRUNCATED && imageSize !== undefined) {
-    return `${name} (${count(inputSize)} of ${count(imageSize)} bytes)`;
-  }
-  if (code === ErrorCode.TRAILING_DATA && imageSize !== undefined) {
-    return `${name} (${count(inputSize)} bytes; the image is ${count(imageSize)})`;
-  }
-  return name;
+// The library's words for an error with its sizes; its name alone where no
+// instance of the module can be had (out of memory, say).
+function describe(code, details) {
+  const codec = Object.keys(details).length > 0 ? instance() : null;
+  return codec?.describe(code, details) ?? errorName(code);
 }
 
 // One instance of the module: its exports, the memory a call has taken in
@@ -146,19 +135,52 @@ class Codec {
     return new TextDecoder().decode(heap.subarray(at, end));
   }
 
-  // A size_t result as a number, or the LzsError it names; `info`, when
-  // given, is the lzs_info the call filled, whose sizes tell a cut-short
-  // image and bytes after the end (the input's, `inputSize` when the caller
-  // counted more of it than the library took).
-  check(result, info = 0, inputSize = undefined) {
+  // A size_t result as a number, or the LzsError it names. `info`, when
+  // given, is the lzs_info the call filled, whose sizes the error tells;
+  // `sizes` adds the caller's: `inputSize` when it counted more input than
+  // the library took, `limitName` for its limit.
+  check(result, info = 0, sizes = {}) {
     if (!this.exports.lzs_is_error(result)) return result >>> 0;
     const code = this.exports.lzs_get_error(result);
-    if (info === 0 || (code !== ErrorCode.TRUNCATED && code !== ErrorCode.TRAILING_DATA)) throw new LzsError(code);
-    const view = new DataView(this.exports.memory.buffer, info, INFO_SIZE);
-    throw new LzsError(code, {
-      imageSize: Number(view.getBigUint64(INFO_IMAGE_SIZE, true)),
-      inputSize: inputSize ?? Number(view.getBigUint64(INFO_INPUT_SIZE, true)),
-    });
+    throw new LzsError(code, info === 0 ? {} : this.sizesOf(code, info, sizes));
+  }
+
+  // What the lzs_info at `info` tells of the error `code`, as LzsError's
+  // fields, with the caller's `inputSize` and `limitName`.
+  sizesOf(code, info, { inputSize, limitName }) {
+    const view = new DataView(this.exports.memory.buffer, info, INFO.size);
+    const imageSize = Number(view.getBigUint64(INFO.imageSize, true));
+    if ((code === ErrorCode.TRUNCATED || code === ErrorCode.TRAILING_DATA) && imageSize !== 0) {
+      return { imageSize, inputSize: inputSize ?? Number(view.getBigUint64(INFO.inputSize, true)) };
+    }
+    if (code !== ErrorCode.INPUT_TOO_LARGE) return {};
+    const decodedSize = view.getUint32(INFO.decodedSize, true);
+    const limit = Number(view.getBigUint64(INFO.sizeLimit, true));
+    return decodedSize !== 0 && limit !== 0 ? { decodedSize, maxOutputSize: limit, limitName } : { maxOutputSize: SIZE_MAX };
+  }
+
+  // lzs_describe of the error `code` with LzsError's `details`: the
+  // library's words; null when the module has no memory for them.
+  describe(code, { imageSize = 0, inputSize = 0, decodedSize = 0, maxOutputSize, maxInputSize, limitName }) {
+    const { exports } = this;
+    const name = limitName === undefined ? null : new TextEncoder().encode(`${limitName}\0`);
+    const cap = 1024;
+    const at = exports.malloc(INFO.size + cap + (name?.length ?? 0));
+    if (at === 0) return null;
+    try {
+      const info = new DataView(exports.memory.buffer, at, INFO.size);
+      info.setUint32(INFO.decodedSize, decodedSize, true);
+      info.setUint32(INFO.limitName, name === null ? 0 : at + INFO.size + cap, true);
+      info.setBigUint64(INFO.imageSize, BigInt(imageSize), true);
+      info.setBigUint64(INFO.inputSize, BigInt(inputSize), true);
+      info.setBigUint64(INFO.sizeLimit, BigInt(maxOutputSize ?? maxInputSize ?? 0), true);
+      info.setUint32(INFO.flags, maxInputSize === undefined ? 0 : INFO_INPUT_LIMIT, true);
+      if (name !== null) this.heap.set(name, at + INFO.size + cap);
+      exports.lzs_describe(-code, at, at + INFO.size, cap);
+      return this.readString(at + INFO.size);
+    } finally {
+      exports.free(at);
+    }
   }
 
   // `size` bytes of the module's memory, or 0 where it has no more.
@@ -194,18 +216,24 @@ class Codec {
 
   // lzs_image_info on an image at `at`: its decoded size, or its LzsError.
   imageInfo(at, size) {
-    const info = this.alloc(INFO_SIZE);
-    const result = this.exports.lzs_image_info(at, size, info);
-    if (this.exports.lzs_get_error(result) === ErrorCode.INPUT_TOO_LARGE) {
-      throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { maxOutputSize: SIZE_MAX });
-    }
-    return this.check(result, info);
+    const info = this.alloc(INFO.size);
+    return this.check(this.exports.lzs_image_info(at, size, info), info);
   }
 }
 
 // The instance the one-shot calls share; made anew after one whose memory
 // grew large, or that failed in a way the library could not report.
 let shared = null;
+
+// The shared instance, made where there is none; null where none can be.
+function instance() {
+  try {
+    shared ??= new Codec();
+  } catch {
+    return null;
+  }
+  return shared;
+}
 
 // `work(codec)` on the shared instance; the memory it took there is given
 // back after it, however it ends.
@@ -261,24 +289,18 @@ function decompress(image, options) {
   if (typeof maxOutputSize !== "number" || !(maxOutputSize >= 0)) {
     throw new RangeError(`lzs: maxOutputSize must be a number of bytes, not ${maxOutputSize}`);
   }
+  // The library decides how (one pass, or the size scan first) and asks for
+  // the output's room itself: its address comes back in `slot`, beside the
+  // lzs_info.
+  const limit = Math.min(Math.floor(maxOutputSize), NO_LIMIT);
   return withCodec((codec) => {
     const { exports } = codec;
     const input = codec.copyIn(bytes);
-    // A bad image, or room that cannot be had, is told by the scan below.
-    const bound = exports.lzs_decode_bound(bytes.length) >>> 0;
-    if (bound !== 0 && bound <= maxOutputSize && bound + bytes.length <= BOUND_ROOM_MAX) {
-      const room = codec.tryAlloc(bound);
-      if (room !== 0) {
-        const size = exports.lzs_decode(room, bound, input, bytes.length);
-        if (!exports.lzs_is_error(size)) return codec.copyOut(room, size >>> 0);
-        codec.release(room);
-      }
-    }
-    const decodedSize = codec.imageInfo(input, bytes.length);
-    if (decodedSize > maxOutputSize) throw new LzsError(ErrorCode.INPUT_TOO_LARGE, { decodedSize, maxOutputSize });
-    const output = codec.alloc(decodedSize);
-    const size = codec.check(exports.lzs_decode(output, decodedSize, input, bytes.length));
-    return codec.copyOut(output, size);
+    const slot = codec.alloc(8 + INFO.size);
+    const result = exports.lzs_decode_alloc(slot, input, bytes.length, limit, 0, 0, slot + 8);
+    const output = new DataView(exports.memory.buffer, slot, 4).getUint32(0, true);
+    if (output !== 0) codec.taken.push(output);
+    return codec.copyOut(output, codec.check(result, slot + 8, { limitName: "maxOutputSize" }));
   });
 }
 
@@ -321,10 +343,30 @@ function decodedSize(image) {
 function imageLength(buffer, offset = 0) {
   const bytes = asBytes(buffer, "buffer");
   if (!Number.isInteger(offset) || offset < 0 || offset > bytes.length) {
-    throw new RangeError(`lzs: offset ${offset} is outside the buffer (${count(bytes.length)} bytes)`);
+    throw new RangeError(`lzs: offset ${offset} is outside the buffer`);
   }
   const rest = Math.min(bytes.length - offset, 0xffffffff);
   return withCodec((codec) => codec.check(codec.exports.lzs_image_length(codec.copyIn(bytes.subarray(offset, offset + 4)), rest)));
+}
+
+// The header's rule alone, for an input of `inputSize` bytes that starts
+// with `head` (its first 4 bytes, or all of it when it is shorter): throws
+// the LzsError decompress gives for any such input whatever its other bytes
+// (NOT_AN_IMAGE, TRUNCATED or TRAILING_DATA, with their sizes). For a file
+// whose size is known before it is read.
+function checkHeader(head, inputSize) {
+  const bytes = asBytes(head, "head");
+  if (!Number.isSafeInteger(inputSize) || inputSize < 0) {
+    throw new RangeError(`lzs: inputSize must be a number of bytes, not ${inputSize}`);
+  }
+  if (bytes.length < Math.min(inputSize, 4)) {
+    throw new RangeError(`lzs: head must hold the input's first ${Math.min(inputSize, 4)} bytes, not ${bytes.length}`);
+  }
+  withCodec((codec) => {
+    const info = codec.alloc(INFO.size);
+    const result = codec.exports.lzs_check_header(codec.copyIn(bytes.subarray(0, 4)), BigInt(inputSize), info);
+    codec.check(result, info);
+  });
 }
 
 // lzs_decode_stream over an instance of its own (dropped with the decoder,
@@ -344,7 +386,7 @@ class StreamDecoder {
     this.input = this.codec.alloc(this.inSize);
     this.output = this.codec.alloc(this.outSize);
     this.positions = this.codec.alloc(8); // size_t dstPos, then srcPos
-    this.info = this.codec.alloc(INFO_SIZE);
+    this.info = this.codec.alloc(INFO.size);
     this.inputSize = 0;
     this.stopped = false;
   }
@@ -379,7 +421,7 @@ class StreamDecoder {
   // The verdict once the input has ended: the decoded size, or the error
   // (a cut-short image, bytes after its end, ...).
   end() {
-    return this.codec.check(this.codec.exports.lzs_dstream_end(this.ds, this.info), this.info, this.inputSize);
+    return this.codec.check(this.codec.exports.lzs_dstream_end(this.ds, this.info), this.info, { inputSize: this.inputSize });
   }
 }
 
@@ -428,12 +470,13 @@ export {
   LEVEL_OPTIMAL,
   LzsDecompressionStream,
   LzsError,
-  libraryVersion,
+  checkHeader,
   compress,
   decodedSize,
   decompress,
   decompressInto,
   imageLength,
   init,
+  libraryVersion,
   ready,
 };

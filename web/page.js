@@ -37,16 +37,20 @@ function startWorker() {
 
 function chosenMode() { return document.querySelector('input[name="mode"]:checked').value; }
 
-// NAME.lzs (any case) unpacks to NAME, any other name to NAME.DeLZS;
-// packing appends .lzs. A name that is only ".lzs" keeps it.
+// The output's name, as lzs gives it, for `mode` ("unpack", or a packing
+// mode): packing appends .lzs, and gives null for a name that already ends
+// in it (it is not packed again); unpacking takes .lzs off, and gives any
+// other name .DeLZS. A name ends in .lzs (any case) only with something
+// before the suffix that is not a folder separator (a slash or a
+// backslash).
 function hasSuffix(path) {
   if (path.length <= SUFFIX.length) return false;
   const start = path.length - SUFFIX.length;
-  return path[start - 1] !== "/" && path.slice(start).toLowerCase() === SUFFIX;
+  return !"/\\".includes(path[start - 1]) && path.slice(start).toLowerCase() === SUFFIX;
 }
 
-function outputPath(path, mode) {
-  if (mode !== "unpack") return path + SUFFIX;
+function outputName(path, mode) {
+  if (mode !== "unpack") return hasSuffix(path) ? null : path + SUFFIX;
   return hasSuffix(path) ? path.slice(0, -SUFFIX.length) : path + ".DeLZS";
 }
 
@@ -94,22 +98,22 @@ function addFiles(items) {
   batch.total += items.length;
   // Each output in the list, by the input that gives it.
   const taken = new Map(outputs.map((o) => [o.path, o.input]));
-  for (const job of batch.jobs.values()) taken.set(job.output, job.path);
+  for (const job of batch.jobs.values()) if (job.output !== null) taken.set(job.output, job.path);
   const jobs = [];
   for (const { file, path } of items) {
     const id = nextId++;
     const row = rows.insertRow(-1);
     row.dataset.name = path;
     addCell(row, path, "name");
-    const named = outputPath(path, mode);
-    const output = safePath(named);
+    const named = outputName(path, mode);
+    const output = named === null ? null : safePath(named);
     const job = { id, file, path, output, renamed: output !== named ? named : null, mode, row, ended: false };
     batch.jobs.set(id, job);
     // As lzs does, an image or an empty file is not packed; and two inputs
     // with one output would overwrite each other in the zip: the later one
     // is left.
     const other = taken.get(output);
-    if (mode !== "unpack" && hasSuffix(path)) {
+    if (named === null) {
       finish(job, { skipped: `already has the ${SUFFIX} suffix; not packed again (choose Unpack to unpack it)` });
     } else if (mode !== "unpack" && file.size === 0) {
       finish(job, { skipped: "empty; no LZS image holds zero bytes" });
@@ -169,7 +173,7 @@ function finish(job, result) {
   row.className = "ok";
   if (job.renamed) addNote(cell, "warning", `(renamed from ${job.renamed}, which is not a safe name for a file)`);
   if (packed > UNPACK_IMAGE_MAX) {
-    addNote(cell, "warning", `warning: the image, ${count(packed)} bytes, is larger than 8 MiB: lzs-unpack.exe refuses it`);
+    addNote(cell, "warning", `warning: the image, ${count(packed)} bytes, is larger than 8 MiB: lzs-unpack.exe refuses it (lzs -d takes it)`);
   }
   if (!unpacking && packed > unpacked) {
     addNote(cell, "warning", `warning: the image, ${count(packed)} bytes, is larger than its input, ${count(unpacked)} bytes`);

@@ -14,19 +14,20 @@ const OUTPUT_TYPE = "application/octet-stream";
 
 const count = (n) => n.toLocaleString("en-US");
 
-function tooLarge(what) {
-  return `too large for this page: ${what}; the page takes up to ${count(PAGE_MAX)}`;
+// The library's words for a size above the page's limit: `sizes` are the
+// file's (inputSize, maxInputSize) or its output's (decodedSize,
+// maxOutputSize).
+function tooLarge(sizes) {
+  return new lzs.LzsError(lzs.ErrorCode.INPUT_TOO_LARGE, { ...sizes, limitName: "the page's limit" }).message;
 }
 
-// The words for a failure: the codec's, or memory the browser would not
-// give.
+// The words for a failure: the codec's, memory the browser would not give,
+// or a file it could not read.
 const outOfMemory = () => new lzs.LzsError(lzs.ErrorCode.OUT_OF_MEMORY).message;
 
 function words(e) {
   if (e instanceof RangeError) return outOfMemory();
-  if (!(e instanceof lzs.LzsError)) return String(e.message || e);
-  if (e.maxOutputSize !== undefined) return tooLarge(`it would unpack to more than ${count(e.maxOutputSize)} bytes`);
-  return e.message;
+  return String(e.message || e);
 }
 
 // The words for an output (`what`) the browser would not keep: it holds
@@ -57,7 +58,7 @@ async function kept(blob, size) {
 // the decoder's own error is kept aside.
 async function unpack(bytes) {
   const size = lzs.decodedSize(bytes);
-  if (size > PAGE_MAX) return { error: tooLarge(`it would unpack to ${count(size)} bytes`) };
+  if (size > PAGE_MAX) return { error: tooLarge({ decodedSize: size, maxOutputSize: PAGE_MAX }) };
   const decoded = new ReadableStream({
     start(controller) {
       controller.enqueue(bytes);
@@ -93,16 +94,26 @@ async function pack(bytes, mode) {
   return blob ? { output: blob } : { error: notKept("this output", image.length) };
 }
 
-// Unpacks or packs one file. Returns { output: Blob } or { error: words }.
-async function runFile(job, mode) {
-  if (job.file.size > PAGE_MAX) return { error: tooLarge(`the file has ${count(job.file.size)} bytes`) };
-  let bytes;
+// The bytes of a file, or of a part of it (a Blob); a failure to read it
+// is told as such, and memory the browser would not give as RangeError.
+async function readBytes(blob) {
   try {
-    bytes = new Uint8Array(await job.file.arrayBuffer());
+    return new Uint8Array(await blob.arrayBuffer());
   } catch (e) {
-    return { error: e instanceof RangeError ? words(e) : `could not be read (${e.name}); choose it again` };
+    throw e instanceof RangeError ? e : new Error(`could not be read (${e.name}); choose it again`);
   }
+}
+
+// Unpacks or packs one file. Returns { output: Blob } or { error: words }.
+// An image's header is checked first, from its first bytes and the file's
+// size, so that a file that is no image of its size fails before it is read
+// whole, whatever its size.
+async function runFile(job, mode) {
+  const { file } = job;
   try {
+    if (mode === "unpack") lzs.checkHeader(await readBytes(file.slice(0, 4)), file.size);
+    if (file.size > PAGE_MAX) return { error: tooLarge({ inputSize: file.size, maxInputSize: PAGE_MAX }) };
+    const bytes = await readBytes(file);
     return mode === "unpack" ? await unpack(bytes) : await pack(bytes, mode);
   } catch (e) {
     return { error: words(e) };

@@ -1,23 +1,29 @@
 // lzs.mjs and lzs.wasm against the native codec, in one run: decoding (MB/s
-// of output) of images of 1 to 20 MB packed optimally, as decode_bench's
-// lib/ rows measure lzs_decode into a buffer made once, in Node and in
-// headless Chromium:
+// of output) of images of 1 to 20 MB packed optimally, beside native
+// lzs_decode into a buffer made once (lzs_web_bench_native, "decode"), in
+// Node and in headless Chromium:
 //   raw         the module's lzs_decode itself, into a buffer made once in
 //               its memory (what the decode loop reaches in WebAssembly);
 //   decompress  decompress(), as the package's users call it: the image
-//               copied in, the decode, and a new Uint8Array of the output;
+//               copied in, lzs_decode_alloc, and a new Uint8Array of the
+//               output;
 //   into        decompressInto() into the same Uint8Array every time;
 //   stream      LzsDecompressionStream, the output's pieces taken and
 //               dropped, as the page unpacks;
-// and the fast pack level (MB/s of input) of the 8 MiB files, as
-// pack_bench's BM_Level/.../1 rows measure it.
+//   new output  decompress() again, beside native lzs_decode_alloc into new
+//               memory each time ("alloc"): both pay for memory the process
+//               has not touched yet;
+//   before      with LZS_BENCH_BEFORE=path/to/other/lzs.mjs, that module's
+//               decompress(), taking turns with this one's;
+// and the fast pack level (MB/s of input) of the 8 MiB files, beside native
+// lzs_encode_with at that level.
 //
-// Node's figures are of CPU time, as Google Benchmark's, and are compared
-// with native CPU time; Chromium's are of wall time (a page has no CPU
-// clock), compared with native wall time. Each figure is the best of
-// LZS_BENCH_WINDOWS measurements of LZS_BENCH_SECONDS (default 8 of 0.25 s),
-// over LZS_BENCH_ROUNDS rounds (default 2) in which native, Node and
-// Chromium take turns, so that a machine busy for a while weighs on all.
+// Node's figures are of CPU time, and are compared with native CPU time;
+// Chromium's are of wall time (a page has no CPU clock), compared with
+// native wall time. Each figure is the best of LZS_BENCH_WINDOWS
+// measurements of LZS_BENCH_SECONDS (default 8 of 0.25 s), over
+// LZS_BENCH_ROUNDS rounds (default 2) in which native, Node and Chromium
+// take turns, so that a machine busy for a while weighs on all.
 //
 //   bench/corpora.sh && node web/bench/bench.mjs [BUILD_DIR]
 //
@@ -26,7 +32,7 @@
 // build/corpora's headers.tar (20 MiB) and libs.bin (12 MiB) where
 // bench/corpora.sh has made them.
 import { execFileSync } from "node:child_process";
-import { existsSync, mkdtempSync, readFileSync, rmSync, symlinkSync } from "node:fs";
+import { existsSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath, pathToFileURL } from "node:url";
@@ -54,22 +60,23 @@ if (existsSync(join(corpora, "headers.tar")) && existsSync(join(corpora, "libs.b
   console.log(`(no ${corpora}/headers.tar and libs.bin: bench/corpora.sh makes them)`);
 }
 
-// Google Benchmark's JSON file: each run's bytes per second of CPU time and
-// of wall time, in MB/s.
-function nativeRates(program, filter, dir) {
-  const json = join(scratch, "native.json");
-  execFileSync(join(build, "bench", program),
-               [`--benchmark_filter=${filter}`, `--benchmark_out=${json}`, "--benchmark_out_format=json",
-                `--benchmark_min_time=${seconds}`, `--benchmark_repetitions=${windows}`],
-               { stdio: "ignore", env: { ...process.env, LZS_CORPUS_DIR: dir } });
-  const rates = [];
-  for (const run of JSON.parse(readFileSync(json, "utf8")).benchmarks) {
-    if (run.run_type !== "iteration") continue;
-    const cpu = run.bytes_per_second / 1e6;
-    rates.push({ name: run.run_name, cpu, wall: (cpu * run.cpu_time) / run.real_time });
-  }
-  rmSync(json);
-  return rates;
+// Where an image (kind "lzs") or an input ("bin") of the table lies for
+// the native program.
+const scratchFile = (name, kind) => join(scratch, `${name.replaceAll(" ", "_")}.${kind}`);
+
+// The native program's rates on the images and the inputs named: each
+// { key: "name what", cpu, wall } (MB/s of CPU and of wall time), what
+// being "decode", "alloc" or "pack-fast".
+function nativeRates(imageNames, inputNames) {
+  const names = new Map([...imageNames.map((name) => [scratchFile(name, "lzs"), name]),
+                         ...inputNames.map((name) => [scratchFile(name, "bin"), name])]);
+  const out = execFileSync(join(build, "web/lzs_web_bench_native"),
+                           [String(seconds), String(windows), "decode", ...imageNames.map((name) => scratchFile(name, "lzs")),
+                            "pack", ...inputNames.map((name) => scratchFile(name, "bin"))], { encoding: "utf8" });
+  return out.split("\n").filter(Boolean).map((line) => {
+    const { file, what, cpu, wall } = JSON.parse(line);
+    return { key: `${names.get(file)} ${what === "pack" ? "pack-fast" : what}`, cpu, wall };
+  });
 }
 
 // Runs in the page and in Node: the best MB/s of each way to decode each
@@ -78,6 +85,7 @@ function nativeRates(program, filter, dir) {
 // what turns out hot in the background: a warm-up and a pause come first.
 async function measure({ wasm, images, inputs, seconds, windows, clock }) {
   const lzs = globalThis.lzsUnderTest;
+  const before = globalThis.lzsBefore;
   const now = clock === "cpu" ? () => {
     const { user, system } = process.cpuUsage();
     return (user + system) / 1000;
@@ -114,6 +122,7 @@ async function measure({ wasm, images, inputs, seconds, windows, clock }) {
     exports.free(out);
     exports.free(at);
     result[`${name} decompress`] = n / 1e6 / await timed(() => lzs.decompress(image));
+    if (before) result[`${name} before`] = n / 1e6 / await timed(() => before.decompress(image));
     const room = new Uint8Array(n);
     result[`${name} into`] = n / 1e6 / await timed(() => lzs.decompressInto(image, room));
     const stream = () => new ReadableStream({
@@ -138,13 +147,18 @@ const inputs = {};
 for (const set of sets) {
   for (const [kind, name] of Object.entries(set.names)) {
     const file = join(set.dir, `${kind}.bin`);
-    images[name] = execFileSync(lzsCli, ["-c", file], { maxBuffer: 1 << 28 }).toString("base64");
-    if (set.pack) inputs[name] = readFileSync(file).toString("base64");
+    const image = execFileSync(lzsCli, ["-c", file], { maxBuffer: 1 << 28 });
+    images[name] = image.toString("base64");
+    writeFileSync(scratchFile(name, "lzs"), image);
+    if (!set.pack) continue;
+    const input = readFileSync(file);
+    inputs[name] = input.toString("base64");
+    writeFileSync(scratchFile(name, "bin"), input);
   }
 }
 
-// The best of every round: native rates by "name lib"/"name pack-fast", per
-// clock; the module's by "node name what" and "chromium name what".
+// The best of every round: native rates by "cpu name what" and "wall name
+// what"; the module's by "node name what" and "chromium name what".
 const best = {};
 const keep = (key, rate) => {
   best[key] = Math.max(best[key] ?? 0, rate);
@@ -158,23 +172,18 @@ const browser = await chromium.launch({
 try {
   const page = await browser.newPage();
   // lzs.mjs as a module script that leaves its calls on the page.
-  await page.addScriptTag({ type: "module", content: `${readFileSync(module, "utf8")}\nglobalThis.lzsUnderTest = { compress, decompress, decompressInto, decodedSize, LEVEL_FAST, LzsDecompressionStream };` });
-  await page.waitForFunction(() => globalThis.lzsUnderTest);
-  globalThis.lzsUnderTest = await import(pathToFileURL(module).href);
-  await globalThis.lzsUnderTest.ready;
+  const calls = "{ compress, decompress, decompressInto, decodedSize, LEVEL_FAST, LzsDecompressionStream }";
+  const modules = [["lzsUnderTest", module], ...(process.env.LZS_BENCH_BEFORE ? [["lzsBefore", process.env.LZS_BENCH_BEFORE]] : [])];
+  for (const [name, path] of modules) {
+    await page.addScriptTag({ type: "module", content: `${readFileSync(path, "utf8")}\nglobalThis.${name} = ${calls};` });
+    await page.waitForFunction((name) => globalThis[name], name);
+    globalThis[name] = await import(pathToFileURL(resolve(path)).href);
+    await globalThis[name].ready;
+  }
   for (let round = 0; round < rounds; ++round) {
-    for (const set of sets) {
-      for (const { name, cpu, wall } of nativeRates("decode_bench", "^lib/(text|binary)$", set.dir)) {
-        const key = `${set.names[name.split("/")[1]]} lib`;
-        keep(`cpu ${key}`, cpu);
-        keep(`wall ${key}`, wall);
-      }
-      if (!set.pack) continue;
-      for (const { name, cpu, wall } of nativeRates("pack_bench", "^BM_Level/(text|binary)/1$", set.dir)) {
-        const key = `${set.names[name.split("/")[1]]} pack-fast`;
-        keep(`cpu ${key}`, cpu);
-        keep(`wall ${key}`, wall);
-      }
+    for (const { key, cpu, wall } of nativeRates(Object.keys(images), Object.keys(inputs))) {
+      keep(`cpu ${key}`, cpu);
+      keep(`wall ${key}`, wall);
     }
     for (const [name, rate] of Object.entries(await measure({ wasm, images, inputs, seconds, windows, clock: "cpu" }))) {
       keep(`node ${name}`, rate);
@@ -183,16 +192,21 @@ try {
     for (const [name, rate] of Object.entries(rates)) keep(`chromium ${name}`, rate);
   }
   console.log(`Node ${process.version} (CPU time) and Chromium ${browser.version()} (wall time) beside native ` +
-              `lzs_decode and the fast pack level, the best of ${rounds} rounds of ${windows} measurements of ${seconds} s`);
+              `lzs_decode (lzs_decode_alloc for "new output") and the fast pack level, the best of ${rounds} rounds of ` +
+              `${windows} measurements of ${seconds} s`);
   console.log(`${"image".padEnd(20)}  ${"what".padEnd(10)}  ${"native".padStart(7)}  ${"Node".padStart(7)}  ${"ratio".padStart(5)}  ` +
               `${"native".padStart(7)}  ${"Chromium".padStart(8)}  ${"ratio".padStart(5)}   (MB/s; native CPU, then wall)`);
+  // Each row: the module's measure, and the native one beside it.
+  const rows = [["raw", "raw", "decode"], ["decompress", "decompress", "decode"], ["before", "before", "decode"],
+                ["into", "into", "decode"], ["stream", "stream", "decode"], ["new output", "decompress", "alloc"],
+                ["pack-fast", "pack-fast", "pack-fast"]];
   for (const name of Object.keys(images)) {
-    for (const what of ["raw", "decompress", "into", "stream", "pack-fast"]) {
+    for (const [label, what, nativeWhat] of rows) {
       const node = best[`node ${name} ${what}`];
       if (node === undefined) continue;
-      const nativeKey = `${name} ${what === "pack-fast" ? "pack-fast" : "lib"}`;
+      const nativeKey = `${name} ${nativeWhat}`;
       const [cpu, wall, page] = [best[`cpu ${nativeKey}`], best[`wall ${nativeKey}`], best[`chromium ${name} ${what}`]];
-      console.log(`${name.padEnd(20)}  ${what.padEnd(10)}  ${cpu.toFixed(0).padStart(7)}  ${node.toFixed(0).padStart(7)}  ` +
+      console.log(`${name.padEnd(20)}  ${label.padEnd(10)}  ${cpu.toFixed(0).padStart(7)}  ${node.toFixed(0).padStart(7)}  ` +
                   `${(node / cpu).toFixed(2).padStart(5)}  ${wall.toFixed(0).padStart(7)}  ${page.toFixed(0).padStart(8)}  ` +
                   `${(page / wall).toFixed(2).padStart(5)}`);
     }

@@ -51,6 +51,9 @@ export const unpackCases = [
   { file: "bad/after.lzs", bytes: imageOf(10000, 10010),
     error: "bytes after the end of the image (10,010 bytes; the image is 10,004)" },
   { file: "bad/nothing.lzs", ...refused("flag-byte-alone") },
+  // Bytes that are no image: their header promises far more than they hold.
+  { file: "bad/junk.lzs", bytes: imageOf(0x7fffffff, 5000),
+    error: "probably not an LZS image (its header promises 2,147,483,651 bytes; there are 5,000)" },
   { file: "bad/empty.lzs", ...refused("empty") },
   { file: "big.lzs", output: "big", warning: true },
   { file: "tree/sub/deeper/one.txt.lzs", output: "one.txt" },
@@ -99,6 +102,12 @@ export function makeFiles({ large }) {
 export const modeFiles = (c) => (c.rename ? [c.rename] : c.files).map((name) => join(work, name));
 
 export const baseName = (path) => path.slice(path.lastIndexOf("/") + 1);
+
+// The largest size the WebAssembly module returns: a 32-bit size_t, less
+// the values that are the library's error codes (ErrorCode, made from
+// lzs.h), so that a new error kind moves it.
+const { ErrorCode } = await import(pathToFileURL(env("LZS_MODULE")).href);
+export const MODULE_SIZE_MAX = 2 ** 32 - 1 - Math.max(...Object.values(ErrorCode));
 
 // An image that unpacks to `size` bytes from about a ninth of that: groups
 // of eight back-references of 18 bytes (a flag byte of 0, then 00 0f eight

@@ -10,7 +10,7 @@ import { join } from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
 import { BROWSER_FLAGS, launch, openPageIn, readRows, waitIdle } from "./chromium.mjs";
-import { count, env, largeImage, makeFiles, work } from "./fixtures.mjs";
+import { MODULE_SIZE_MAX, count, env, largeImage, makeFiles, work } from "./fixtures.mjs";
 
 let browser;
 let context;
@@ -53,11 +53,11 @@ test("a file too large for the page fails alone, in words that say so, and the n
   const cases = [
     { files: ["huge.lzs", "tree/sub/deeper/one.txt.lzs"], results: ["error: out of memory", "Download one.txt"], browser: small },
     { files: ["huge.raw", "tree/sub/deeper/one.txt"], browser: small, results: [
-      "error: too large for this page: the file has 2,147,483,649 bytes; the page takes up to 2,147,483,648",
+      "error: input too large: 2,147,483,649 bytes, above the page's limit (2,147,483,648)",
       "Download one.txt.lzs warning: the image, 6 bytes, is larger than its input, 1 bytes"] },
     { files: ["2gib.lzs", "4gib.lzs", "tree/sub/deeper/one.txt.lzs"], browser: context, results: [
-      "error: too large for this page: it would unpack to 2,147,483,649 bytes; the page takes up to 2,147,483,648",
-      "error: too large for this page: it would unpack to more than 4,294,967,285 bytes; the page takes up to 2,147,483,648",
+      "error: input too large: it would unpack to 2,147,483,649 bytes, above the page's limit (2,147,483,648)",
+      `error: input too large: it would unpack to more than ${count(MODULE_SIZE_MAX)} bytes, the most a 32-bit module returns`,
       "Download one.txt"] },
   ];
   try {

@@ -157,6 +157,7 @@ const typedUse = (from) => `
     ${from}
     const image = compress(new ArrayBuffer(8), { level: LEVEL_OPTIMAL });
     const size: number = decodedSize(image) + imageLength(image, 0);
+    checkHeader(image.subarray(0, 4), image.length);
     const data = decompress(image, { maxOutputSize: size });
     const written: number = decompressInto(image, new Uint8Array(size));
     const blob = new Blob([data, image]);
@@ -173,8 +174,8 @@ const ESM_USE = typedUse(`
     import { createReadStream, createWriteStream } from "node:fs";
     import type { Transform } from "node:stream";
     import { pipeline } from "node:stream/promises";
-    import { ErrorCode, LEVEL_OPTIMAL, LzsDecompressionStream, LzsError, compress, decodedSize, decompress, decompressInto, imageLength,
-             libraryVersion } from "lzs";
+    import { ErrorCode, LEVEL_OPTIMAL, LzsDecompressionStream, LzsError, checkHeader, compress, decodedSize, decompress, decompressInto,
+             imageLength, libraryVersion } from "lzs";
     import { createDecompress } from "lzs/node";`);
 const CJS_USE = typedUse(`
     import { createReadStream, createWriteStream } from "node:fs";
@@ -182,8 +183,8 @@ const CJS_USE = typedUse(`
     import { pipeline } from "node:stream/promises";
     import lzs = require("lzs");
     import lzsNode = require("lzs/node");
-    const { ErrorCode, LEVEL_OPTIMAL, LzsDecompressionStream, LzsError, compress, decodedSize, decompress, decompressInto, imageLength,
-            libraryVersion } = lzs;
+    const { ErrorCode, LEVEL_OPTIMAL, LzsDecompressionStream, LzsError, checkHeader, compress, decodedSize, decompress, decompressInto,
+            imageLength, libraryVersion } = lzs;
     const { createDecompress } = lzsNode;`);
 const STRICT = ["--noEmit", "--strict", "--module", "nodenext", "--target", "es2022", "--lib", "es2022,dom", "--types", "node"];
 
