@@ -1,0 +1,190 @@
+#include "lzs/match_tree.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace lzs {
+namespace {
+
+constexpr int HashBits = 16;
+constexpr std::uint32_t None = TextLayout::None;
+
+std::uint32_t Hash4(const std::uint8_t* p) {
+  std::uint32_t v = 0;
+  std::memcpy(&v, p, 4);
+  return (v * 2654435761u) >> (32 - HashBits);
+}
+
+std::uint32_t Hash3(const std::uint8_t* p) {
+  const std::uint32_t v = std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2];
+  return (v * 2654435761u) >> (32 - HashBits);
+}
+
+// True when a back-reference from cur to c is allowed: c lies 1 to
+// MaxDistance bytes before cur. Never true for None.
+bool InWindow(std::uint32_t c, std::uint32_t cur) { return cur - c - 1 < MaxDistance; }
+
+// Eight bytes from p as one number, the first byte highest, so that numbers
+// compare like the byte strings they hold.
+std::uint64_t LoadOrdered(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v;
+}
+
+// The leading bits in which a and b agree, over their first 24 bytes.
+std::uint32_t CommonBits(const std::uint8_t* a, const std::uint8_t* b) {
+  for (std::uint32_t n = 0; n < 24; n += 8) {
+    const std::uint64_t x = LoadOrdered(a + n) ^ LoadOrdered(b + n);
+    if (x != 0) return 8 * n + static_cast<std::uint32_t>(std::countl_zero(x));
+  }
+  return 192;
+}
+
+void RebaseAll(Buffer<std::uint32_t>& table, std::uint32_t shift) {
+  for (std::size_t k = 0; k < table.size(); ++k) {
+    const std::uint32_t v = table[k];
+    table[k] = v > shift ? v - shift : None;
+  }
+}
+
+}  // namespace
+
+bool MatchTree::Start() {
+  return head_.Assign(std::size_t{1} << HashBits, None) &&
+         head3_.Assign(std::size_t{1} << HashBits, None) && chain3_.Assign(WindowSize, None) &&
+         tree_.Assign(std::size_t{2} * WindowSize, None);
+}
+
+void MatchTree::Rebase(std::uint32_t shift) {
+  RebaseAll(head_, shift);
+  RebaseAll(tree_, shift);
+  RebaseAll(head3_, shift);
+  RebaseAll(chain3_, shift);
+}
+
+std::size_t MatchTree::Bytes() const {
+  return sizeof(std::uint32_t) *
+         (head_.capacity() + tree_.capacity() + head3_.capacity() + chain3_.capacity());
+}
+
+// A match of MinCopy bytes for pos: the first position from `three` on down
+// its hash chain that holds the same three bytes.
+std::uint32_t MatchTree::FindThree(const std::uint8_t* text, std::uint32_t pos, std::uint32_t three,
+                                   std::uint32_t& distance) const {
+  while (InWindow(three, pos) && std::memcmp(text + three, text + pos, MinCopy) != 0) {
+    three = chain3_[three & WindowMask];
+  }
+  if (!InWindow(three, pos)) return 0;
+  distance = pos - three;
+  return MinCopy;
+}
+
+// Matches of four bytes or more: the positions of the window that share a
+// hash of their first four bytes form a binary search tree, ordered by the
+// bytes that follow each position (compared up to MaxCopy bytes). Every
+// insertion puts the new position at the root and splits the old tree along
+// the search path into the parts that sort below and above it, so a parent is
+// always newer than its children and the first position found outside the
+// window ends the search: all below it are older still. A position equal to
+// pos over all `limit` bytes is replaced by pos, which is nearer for every
+// later search.
+//
+// So the positions of the window in a tree are ordered by their bytes and
+// stacked by age: the tree is the only one with both orders, whatever the
+// positions inserted before the window, and a search visits the same
+// positions whatever came before. The longest match is with one of the two
+// positions nearest to pos in byte order, the last one visited on each side
+// of the search path (any other position on that side agrees with pos in
+// fewer bits, or in as many and is newer): of those two, the one that agrees
+// in more bits (they cannot agree in as many), at its distance.
+//
+// Matches of three bytes: the positions that share a hash of their first
+// three bytes are chained, newest first; the first one in the window with the
+// same three bytes is the match. It is looked for only when the tree finds no
+// longer one.
+std::uint32_t MatchTree::Find(const std::uint8_t* text, std::uint32_t pos, std::uint32_t limit,
+                              std::uint32_t& distance) {
+  if (limit < MinCopy) return 0;
+  const std::uint8_t* const here = text + pos;
+  const std::uint32_t hash3 = Hash3(here);
+  const std::uint32_t three = head3_[hash3];
+  head3_[hash3] = pos;
+  chain3_[pos & WindowMask] = three;
+  if (limit == MinCopy) return FindThree(text, pos, three, distance);
+  const std::uint32_t hash = Hash4(here);
+  const std::uint32_t root = head_[hash];
+  head_[hash] = pos;
+
+  // The first `limit` bytes at pos, as numbers that compare like the bytes;
+  // the bytes beyond the limit masked off.
+  std::uint64_t mask[3];
+  for (std::uint32_t k = 0; k < 3; ++k) {
+    const std::uint32_t bytes = std::min(8u, limit - std::min(limit, 8 * k));
+    mask[k] = bytes == 0 ? 0 : ~std::uint64_t{0} << (64 - 8 * bytes);
+  }
+  const std::uint64_t y0 = LoadOrdered(here) & mask[0];
+  const std::uint64_t y1 = LoadOrdered(here + 8) & mask[1];
+  const std::uint64_t y2 = LoadOrdered(here + 16) & mask[2];
+
+  // tree[2k] and tree[2k + 1] hold the children of the position in window
+  // slot k: the roots of the parts that sort below and above it. link[1] is
+  // the entry that the next position found to sort below pos goes into,
+  // link[0] the one for the next position above; nearest[1] and nearest[0]
+  // the last positions found below and above.
+  std::uint32_t* const tree = tree_.data();
+  std::uint32_t link[2] = {2 * (pos & WindowMask) + 1, 2 * (pos & WindowMask)};
+  std::uint32_t nearest[2] = {None, None};
+  std::uint32_t candidate = root;
+  for (;;) {
+    if (!InWindow(candidate, pos)) {
+      tree[link[0]] = None;
+      tree[link[1]] = None;
+      break;
+    }
+    const std::uint32_t node = 2 * (candidate & WindowMask);
+    const std::uint32_t belowChild = tree[node];
+    const std::uint32_t aboveChild = tree[node + 1];
+    const std::uint8_t* const there = text + candidate;
+    // The first eight bytes that are not all equal decide the order.
+    std::uint64_t x = LoadOrdered(there) & mask[0];
+    std::uint64_t y = y0;
+    if (x == y) {
+      x = LoadOrdered(there + 8) & mask[1];
+      y = y1;
+      if (x == y) {
+        x = LoadOrdered(there + 16) & mask[2];
+        y = y2;
+        if (x == y) {
+          // Equal as far as a match can reach: pos takes its place.
+          tree[link[1]] = belowChild;
+          tree[link[0]] = aboveChild;
+          distance = pos - candidate;
+          return limit;
+        }
+      }
+    }
+    // Which way the search goes is as good as a coin toss, so it is taken
+    // without a branch. A position below pos is followed by the part above
+    // it, and the other way round.
+    const std::uint32_t below = x < y;
+    const std::uint32_t isBelow = 0u - below;
+    tree[link[below]] = candidate;
+    link[below] = node + below;
+    nearest[below] = candidate;
+    candidate = (aboveChild & isBelow) | (belowChild & ~isBelow);
+  }
+  // The better of the two as (common bits << 12) | distance.
+  std::uint32_t best = 0;
+  for (const std::uint32_t near : nearest) {
+    if (near != None) best = std::max(best, CommonBits(text + near, here) << 12 | (pos - near));
+  }
+  const std::uint32_t length = (best >> 12) / 8;
+  if (length <= MinCopy) return FindThree(text, pos, three, distance);
+  distance = best & WindowMask;
+  return length;
+}
+
+}  // namespace lzs
