@@ -53,13 +53,16 @@ struct lzs_cstream {
   Phase phase = Phase::Open;
   size_t error = 0;
   bool done = false;
-  // The segment last taken whole, whose output may still wait.
-  const lzs_segment* taken = nullptr;
+  std::uint64_t image = 0;  // images begun: a reset begins one
 };
 
 struct lzs_segment {
   lzs::SegmentParser parser;
   bool parsed = false;
+  // The stream and image that took the chunk whole (whose output may still
+  // wait).
+  const lzs_cstream* takenBy = nullptr;
+  std::uint64_t takenIn = 0;
 };
 
 namespace {
@@ -103,7 +106,7 @@ size_t lzs_cstream_reset(lzs_cstream* cs, int level) {
   cs->phase = Phase::Open;
   cs->error = 0;
   cs->done = false;
-  cs->taken = nullptr;
+  ++cs->image;
   if (!cs->stream.Reset(ParseOf(level), cs->memoryLimit)) {
     return Fail(cs, Error(LZS_ERROR_OUT_OF_MEMORY));
   }
@@ -160,6 +163,7 @@ size_t lzs_segment_parse(lzs_segment* seg, int level, const void* chunk, size_t 
   if (seg == nullptr || chunk == nullptr) return Error(LZS_ERROR_BAD_ARGUMENT);
   if (!KnownLevel(level)) return Error(LZS_ERROR_BAD_LEVEL);
   seg->parsed = false;
+  seg->takenBy = nullptr;
   if (chunkSize == 0 || offset % LZS_SEGMENT_SIZE != 0 ||
       (last == 0 && chunkSize % LZS_SEGMENT_SIZE != 0)) {
     return Error(LZS_ERROR_BAD_ARGUMENT);
@@ -181,17 +185,21 @@ size_t lzs_encode_segment(lzs_cstream* cs, lzs_segment* seg, void* dst, size_t d
   if (cs->phase == Phase::Failed) return cs->error;
   if (cs->phase == Phase::Closed) return Fail(cs, Error(LZS_ERROR_BAD_ARGUMENT));
   lzs::EncodeStatus status = lzs::EncodeStatus::Working;
-  if (cs->taken == seg) {
+  const bool taken = seg->takenBy == cs && seg->takenIn == cs->image;
+  if (taken) {
     size_t none = 0;
     status = cs->stream.Encode(nullptr, 0, &none, static_cast<std::uint8_t*>(dst), dstCapacity,
                                dstPos, false);
   } else {
     status = cs->stream.Take(seg->parser, static_cast<std::uint8_t*>(dst), dstCapacity, dstPos);
-    if (status == lzs::EncodeStatus::Done) cs->taken = seg;
+    if (status == lzs::EncodeStatus::Done) {
+      seg->takenBy = cs;
+      seg->takenIn = cs->image;
+    }
   }
   if (status == lzs::EncodeStatus::Done || status == lzs::EncodeStatus::Working) {
-    if (cs->taken != seg) return cs->stream.Waiting() == 0 ? 1 : cs->stream.Waiting();
-    return cs->stream.Waiting();
+    const size_t waiting = cs->stream.Waiting();
+    return status == lzs::EncodeStatus::Done || taken || waiting != 0 ? waiting : 1;
   }
   return Result(cs, status, false);
 }
