@@ -11,13 +11,10 @@ constexpr std::uint32_t InputStart = TextLayout::InputStart;
 constexpr std::uint32_t Padding = TextLayout::SearchPadding;
 
 // Input the tree parses hold ahead of their search, and the stage of output.
-constexpr std::size_t TreeChunk = std::size_t{256} << 10;
+constexpr std::size_t TreeChunk = std::size_t{1} << 20;
 constexpr std::size_t StageSize = std::size_t{128} << 10;
-
-// The match code of a search's answer.
-std::uint32_t Code(std::uint32_t length, std::uint32_t distance) {
-  return length == 0 ? 0 : MakeCode(distance, length);
-}
+// Positions searched at once before the optimal parse takes them.
+constexpr std::size_t Batch = 1024;
 
 // Inserts the positions of the window before InputStart into a fresh tree:
 // the zero bytes before the input, or the bytes before a segment. textEnd is
@@ -56,12 +53,7 @@ bool SegmentParser::Run(Parse parse, const std::uint8_t* chunk, std::size_t size
   if (!matches_.Resize(size) || !tree_.Start()) return false;
   const auto textEnd = static_cast<std::uint32_t>(InputStart + size + after);
   InsertWindow(tree_, text, textEnd);
-  for (std::uint32_t k = 0; k < size; ++k) {
-    const std::uint32_t pos = InputStart + k;
-    std::uint32_t distance = 0;
-    const std::uint32_t length = tree_.Find(text, pos, std::min(MaxCopy, textEnd - pos), distance);
-    matches_[k] = static_cast<MatchCode>(Code(length, distance));
-  }
+  tree_.FindRun(text, InputStart, size, textEnd, matches_.data());
   return true;
 }
 
@@ -93,8 +85,11 @@ bool StreamEncoder::Reset(Parse parse, std::size_t limitBytes) {
   segmentAt_ = 0;
   segmentByte_ = 0;
   writer_.Start();
+  batchAt_ = 0;
+  batchEnd_ = 0;
   if (parse == Parse::Fast) return fast_.Start();
-  return tree_.Start() && (parse != Parse::Optimal || optimal_.Start(limitBytes));
+  return tree_.Start() && batchMatches_.Resize(Batch) && batchBytes_.Resize(Batch) &&
+         (parse != Parse::Optimal || optimal_.Start(limitBytes));
 }
 
 std::size_t StreamEncoder::Bytes() const {
@@ -134,6 +129,11 @@ bool StreamEncoder::WorkTree(bool ended) {
     optimal_.Emit(writer_);
     return writer_.PayloadSize() != before || !optimal_.Emitting();
   }
+  if (batchAt_ < batchEnd_) {
+    batchAt_ += optimal_.Steps(batchMatches_.data() + batchAt_, batchBytes_.data() + batchAt_,
+                               batchEnd_ - batchAt_);
+    return true;
+  }
   const std::uint64_t last = ended ? filled_ : filled_ - std::min<std::uint64_t>(filled_, MaxCopy);
   if (next_ >= last) {
     if (!ended || parseEnded_) return false;
@@ -147,13 +147,14 @@ bool StreamEncoder::WorkTree(bool ended) {
   std::uint32_t pos = Index(next_);
   const std::uint32_t stop = Index(last);
   if (parse_ == Parse::Optimal) {
-    while (pos < stop && !optimal_.Emitting() && !optimal_.Failed()) {
-      std::uint32_t distance = 0;
-      const std::uint32_t length =
-          tree_.Find(text, pos, std::min(MaxCopy, dataEnd - pos), distance);
-      optimal_.Step(Code(length, distance), text[pos]);
-      ++pos;
-    }
+    // A batch of searches, then the parse takes them (maybe not all at once:
+    // see WorkTree's start).
+    const std::size_t n = std::min<std::size_t>(Batch, stop - pos);
+    tree_.FindRun(text, pos, n, dataEnd, batchMatches_.data());
+    std::memcpy(batchBytes_.data(), text + pos, n);
+    pos += static_cast<std::uint32_t>(n);
+    batchAt_ = optimal_.Steps(batchMatches_.data(), batchBytes_.data(), n);
+    batchEnd_ = n;
   } else {
     for (; pos < stop && writer_.HasRoom(1); ++pos) {
       std::uint32_t distance = 0;
@@ -276,15 +277,14 @@ EncodeStatus StreamEncoder::Take(const SegmentParser& segment, std::uint8_t* dst
       taken = writer_.Splice(segment.items_, segmentAt_, segmentByte_);
       if (!taken && writer_.Ready() == 0 && !writer_.HasRoom(8)) return EncodeStatus::Working;
     } else {
-      while (segmentAt_ < segment.size_) {
+      while (segmentAt_ < segment.size_ && !optimal_.Failed()) {
         if (optimal_.Emitting()) {
           optimal_.Emit(writer_);
           if (optimal_.Emitting()) break;
         }
-        const std::uint8_t byte = segment.text_[InputStart + segmentAt_];
-        optimal_.Step(segment.matches_[segmentAt_], byte);
-        if (optimal_.Failed()) break;
-        ++segmentAt_;
+        segmentAt_ += optimal_.Steps(segment.matches_.data() + segmentAt_,
+                                     segment.text_.data() + InputStart + segmentAt_,
+                                     segment.size_ - segmentAt_);
       }
       taken = segmentAt_ == segment.size_;
     }

@@ -121,6 +121,11 @@ class StreamEncoder {
   std::uint64_t next_ = 0;      // the next position to search (tree parses)
   MatchTree tree_;
   OptimalParse optimal_;
+  // Searched positions the optimal parse has not taken yet.
+  Buffer<MatchCode> batchMatches_;
+  Buffer<std::uint8_t> batchBytes_;
+  std::size_t batchAt_ = 0;
+  std::size_t batchEnd_ = 0;
   FastParse fast_;
   bool blockBegun_ = false;
   std::uint64_t greedyNext_ = 0;  // where the greedy parse's next item starts

@@ -51,6 +51,12 @@ std::uint32_t Distance(std::uint64_t position, std::uint16_t kept) {
 
 bool InWindow(std::uint32_t distance) { return distance - 1 < MaxDistance; }
 
+// The mask of the first n (below 4) bytes of a 4-byte load.
+std::uint32_t KeepFirst(std::uint32_t n) {
+  const std::uint32_t bits = (1u << (8 * n)) - 1;
+  return std::endian::native == std::endian::little ? bits : bits << (8 * (4 - n));
+}
+
 }  // namespace
 
 bool FastParse::Start() {
@@ -62,8 +68,11 @@ std::size_t FastParse::Bytes() const {
   return sizeof(std::uint16_t) * (head_.capacity() + head3_.capacity() + link_.capacity());
 }
 
-void FastParse::Insert(const std::uint8_t* at, std::uint64_t position) {
-  const std::uint32_t v = Load4(at);
+[[gnu::always_inline]] inline void FastParse::Insert(const std::uint8_t* at, std::uint64_t position,
+                                                     std::uint64_t end) {
+  std::uint32_t v = Load4(at);
+  // Bytes past the block's end read as zeros.
+  if (end - position < 4) v &= KeepFirst(static_cast<std::uint32_t>(end - position));
   const auto kept = static_cast<std::uint16_t>(position);
   const std::uint32_t hash = Hash4(v);
   const std::uint32_t hash3 = Hash3(v);
@@ -80,7 +89,11 @@ void FastParse::BeginBlock(const std::uint8_t* text, std::uint64_t start) {
   std::fill_n(head_.data(), head_.size(), empty);
   std::fill_n(head3_.data(), head3_.size(), empty);
   std::fill_n(link_.data(), link_.size(), empty);
-  for (std::uint32_t back = MaxDistance; back > 0; --back) Insert(text - back, start - back);
+  // The window's last positions hash the block's first bytes too, which every
+  // parse of the block has (zeros past the input's end).
+  for (std::uint32_t back = MaxDistance; back > 0; --back) {
+    Insert(text - back, start - back, ~std::uint64_t{0});
+  }
   position_ = start;
   inserted_ = start;
   nextKnown_ = false;
@@ -89,25 +102,28 @@ void FastParse::BeginBlock(const std::uint8_t* text, std::uint64_t start) {
 // The longest match for the position at `here` (inserted, with its
 // predecessors) that is longer than atLeast, at most `left` bytes (0 when
 // none), with its distance; three_ is the newest earlier position with the
-// same hash of three bytes.
-std::uint32_t FastParse::Find(const std::uint8_t* here, std::uint64_t position, std::uint32_t left,
-                              int depth, std::uint32_t atLeast, std::uint32_t& distance) {
+// same hash of three bytes. No byte beyond `left` is looked at, so the bytes
+// after the block's end change nothing.
+[[gnu::always_inline]] inline std::uint32_t FastParse::Find(const std::uint8_t* here,
+                                                            std::uint64_t position,
+                                                            std::uint32_t left, int depth,
+                                                            std::uint32_t atLeast,
+                                                            std::uint32_t& distance) {
   std::uint32_t best = atLeast;  // a candidate must pass it to count
   std::uint32_t span = Distance(position, link_[position & WindowMask]);
-  for (; depth > 0 && InWindow(span); --depth) {
+  for (; depth > 0 && best < left && InWindow(span); --depth) {
     const std::uint8_t* const there = here - span;
     // Only a match that also agrees at `best` can be longer.
     if (there[best] == here[best]) {
-      const std::uint32_t length = CommonLength(there, here);
+      const std::uint32_t length = std::min(CommonLength(there, here), left);
       if (length > best) {
         best = length;
         distance = span;
-        if (length == MaxCopy) break;
       }
     }
     span += Distance(position - span, link_[(position - span) & WindowMask]);
   }
-  if (best > atLeast) return std::min(best, left);
+  if (best > atLeast) return best;
   if (atLeast > MinCopy) return 0;
   const std::uint32_t three = Distance(position, three_);
   if (InWindow(three) && left >= MinCopy && std::memcmp(here - three, here, MinCopy) == 0) {
@@ -131,7 +147,7 @@ bool FastParse::Parse(const std::uint8_t* text, std::uint64_t end, Sink& sink) {
   bool known = nextKnown_;
   while (i < end && sink.HasRoom(2)) {
     if (!known) {
-      for (; inserted_ <= i; ++inserted_) Insert(here - (i - inserted_), inserted_);
+      for (; inserted_ <= i; ++inserted_) Insert(here - (i - inserted_), inserted_, end);
       const auto left = static_cast<std::uint32_t>(std::min<std::uint64_t>(end - i, MaxCopy));
       length = Find(here, i, left, depth, MinCopy, distance);
     }
@@ -144,7 +160,7 @@ bool FastParse::Parse(const std::uint8_t* text, std::uint64_t end, Sink& sink) {
     }
     if (length < limits_.lazyBelow && i + 1 < end) {
       for (; inserted_ <= i + 1; ++inserted_) {
-        Insert(here + static_cast<std::ptrdiff_t>(inserted_ - i), inserted_);
+        Insert(here + static_cast<std::ptrdiff_t>(inserted_ - i), inserted_, end);
       }
       const auto left = static_cast<std::uint32_t>(std::min<std::uint64_t>(end - i - 1, MaxCopy));
       std::uint32_t nextDistance = 0;

@@ -33,9 +33,9 @@ inline constexpr std::size_t FastBlockSize = std::size_t{1} << 20;
 // less). The defaults are LZS_LEVEL_FAST's; other values trade speed against
 // image size, for measuring.
 struct FastLimits {
-  int depth = 16;
+  int depth = 32;
   std::uint32_t lazyBelow = 5;
-  int lazyDepth = 4;
+  int lazyDepth = 8;
 };
 
 class FastParse {
@@ -58,7 +58,7 @@ class FastParse {
   std::size_t Bytes() const;
 
  private:
-  void Insert(const std::uint8_t* at, std::uint64_t position);
+  void Insert(const std::uint8_t* at, std::uint64_t position, std::uint64_t end);
   std::uint32_t Find(const std::uint8_t* here, std::uint64_t position, std::uint32_t left,
                      int depth, std::uint32_t atLeast, std::uint32_t& distance);
 

@@ -11,6 +11,7 @@
 // of the open group.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -36,7 +37,8 @@ class ItemList {
   bool Reserve(std::size_t inputBytes) {
     count_ = 0;
     byteCount_ = 0;
-    if (!bits_.Resize(inputBytes / 64 + 1) || !bytes_.Resize(inputBytes + 1)) return false;
+    // Room to read a group's bits and bytes whole past the last item.
+    if (!bits_.Resize(inputBytes / 64 + 2) || !bytes_.Resize(inputBytes + 2 * 8)) return false;
     bits_[0] = 0;
     return true;
   }
@@ -54,6 +56,13 @@ class ItemList {
   }
   std::size_t Count() const { return count_; }
   bool IsLiteral(std::size_t item) const { return (bits_[item / 64] >> (item % 64) & 1) != 0; }
+  // The flag bits of items item to item + 7.
+  std::uint32_t Group(std::size_t item) const {
+    const std::size_t shift = item % 64;
+    std::uint64_t v = bits_[item / 64] >> shift;
+    if (shift > 56) v |= bits_[item / 64 + 1] << (64 - shift);
+    return static_cast<std::uint32_t>(v & 0xFF);
+  }
   const std::uint8_t* Bytes() const { return bytes_.data(); }
   std::size_t ByteCount() const { return byteCount_; }
   std::size_t MemoryBytes() const { return bits_.capacity() * 8 + bytes_.capacity(); }
@@ -128,6 +137,19 @@ class ItemWriter {
     std::size_t at = byte;
     const std::size_t count = list.Count();
     while (k < count && HasRoom(8)) {
+      if (item_ == 0 && count - k >= 8) {
+        // A whole group: its flag byte, and its items' bytes at once (2 for a
+        // back-reference, 1 for a literal).
+        const std::uint32_t flags = list.Group(k);
+        const std::size_t n = 16 - static_cast<std::size_t>(std::popcount(flags));
+        stage_[flag_] = static_cast<std::uint8_t>(flags);
+        std::memcpy(stage_ + end_, bytes + at, 16);
+        end_ += n;
+        at += n;
+        k += 8;
+        flag_ = end_++;
+        continue;
+      }
       // Up to the end of a group, or of a run of 8 items.
       for (std::size_t last = k + 8; k < last && k < count; ++k) {
         if (list.IsLiteral(k)) {

@@ -10,15 +10,13 @@ namespace {
 constexpr int HashBits = 16;
 constexpr std::uint32_t None = TextLayout::None;
 
-std::uint32_t Hash4(const std::uint8_t* p) {
-  std::uint32_t v = 0;
-  std::memcpy(&v, p, 4);
-  return (v * 2654435761u) >> (32 - HashBits);
-}
+// The hashes place positions in tables only: the matches found do not depend
+// on them (every candidate's bytes are compared).
+std::uint32_t Hash4(std::uint32_t v) { return (v * 2654435761u) >> (32 - HashBits); }
 
-std::uint32_t Hash3(const std::uint8_t* p) {
-  const std::uint32_t v = std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2];
-  return (v * 2654435761u) >> (32 - HashBits);
+std::uint32_t Hash3(std::uint32_t v) {
+  const std::uint32_t first3 = std::endian::native == std::endian::little ? v << 8 : v >> 8;
+  return (first3 * 2246822519u) >> (32 - HashBits);
 }
 
 // True when a back-reference from cur to c is allowed: c lies 1 to
@@ -32,15 +30,6 @@ std::uint64_t LoadOrdered(const std::uint8_t* p) {
   std::memcpy(&v, p, 8);
   if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
   return v;
-}
-
-// The leading bits in which a and b agree, over their first 24 bytes.
-std::uint32_t CommonBits(const std::uint8_t* a, const std::uint8_t* b) {
-  for (std::uint32_t n = 0; n < 24; n += 8) {
-    const std::uint64_t x = LoadOrdered(a + n) ^ LoadOrdered(b + n);
-    if (x != 0) return 8 * n + static_cast<std::uint32_t>(std::countl_zero(x));
-  }
-  return 192;
 }
 
 void RebaseAll(Buffer<std::uint32_t>& table, std::uint32_t shift) {
@@ -96,34 +85,38 @@ std::uint32_t MatchTree::FindThree(const std::uint8_t* text, std::uint32_t pos, 
 // stacked by age: the tree is the only one with both orders, whatever the
 // positions inserted before the window, and a search visits the same
 // positions whatever came before. The longest match is with one of the two
-// positions nearest to pos in byte order, the last one visited on each side
-// of the search path (any other position on that side agrees with pos in
-// fewer bits, or in as many and is newer): of those two, the one that agrees
-// in more bits (they cannot agree in as many), at its distance.
+// positions nearest to pos in byte order, which the search path passes.
 //
 // Matches of three bytes: the positions that share a hash of their first
 // three bytes are chained, newest first; the first one in the window with the
 // same three bytes is the match. It is looked for only when the tree finds no
 // longer one.
-std::uint32_t MatchTree::Find(const std::uint8_t* text, std::uint32_t pos, std::uint32_t limit,
-                              std::uint32_t& distance) {
+[[gnu::always_inline]] inline std::uint32_t MatchTree::Search(const std::uint8_t* text,
+                                                              std::uint32_t pos,
+                                                              std::uint32_t limit,
+                                                              std::uint32_t& distance) {
   if (limit < MinCopy) return 0;
   const std::uint8_t* const here = text + pos;
-  const std::uint32_t hash3 = Hash3(here);
+  std::uint32_t first4 = 0;
+  std::memcpy(&first4, here, 4);
+  const std::uint32_t hash3 = Hash3(first4);
   const std::uint32_t three = head3_[hash3];
   head3_[hash3] = pos;
   chain3_[pos & WindowMask] = three;
   if (limit == MinCopy) return FindThree(text, pos, three, distance);
-  const std::uint32_t hash = Hash4(here);
+  const std::uint32_t hash = Hash4(first4);
   const std::uint32_t root = head_[hash];
   head_[hash] = pos;
 
   // The first `limit` bytes at pos, as numbers that compare like the bytes;
   // the bytes beyond the limit masked off.
-  std::uint64_t mask[3];
-  for (std::uint32_t k = 0; k < 3; ++k) {
-    const std::uint32_t bytes = std::min(8u, limit - std::min(limit, 8 * k));
-    mask[k] = bytes == 0 ? 0 : ~std::uint64_t{0} << (64 - 8 * bytes);
+  std::uint64_t mask[3] = {~std::uint64_t{0}, ~std::uint64_t{0},
+                           ~std::uint64_t{0} << (64 - 8 * (MaxCopy - 16))};
+  if (limit < MaxCopy) {
+    for (std::uint32_t k = 0; k < 3; ++k) {
+      const std::uint32_t bytes = std::min(8u, limit - std::min(limit, 8 * k));
+      mask[k] = bytes == 0 ? 0 : ~std::uint64_t{0} << (64 - 8 * bytes);
+    }
   }
   const std::uint64_t y0 = LoadOrdered(here) & mask[0];
   const std::uint64_t y1 = LoadOrdered(here + 8) & mask[1];
@@ -132,14 +125,17 @@ std::uint32_t MatchTree::Find(const std::uint8_t* text, std::uint32_t pos, std::
   // tree[2k] and tree[2k + 1] hold the children of the position in window
   // slot k: the roots of the parts that sort below and above it. link[1] is
   // the entry that the next position found to sort below pos goes into,
-  // link[0] the one for the next position above; nearest[1] and nearest[0]
-  // the last positions found below and above.
+  // link[0] the one for the next position above.
   std::uint32_t* const tree = tree_.data();
   std::uint32_t link[2] = {2 * (pos & WindowMask) + 1, 2 * (pos & WindowMask)};
-  std::uint32_t nearest[2] = {None, None};
+  // The best match so far as (common bits << 12) | distance: the larger,
+  // the longer (of two that agree in as many bits, the farther: the one
+  // nearer to pos in byte order).
+  std::uint32_t best = 0;
   std::uint32_t candidate = root;
   for (;;) {
-    if (!InWindow(candidate, pos)) {
+    const std::uint32_t span = pos - candidate;
+    if (span - 1 >= MaxDistance) {
       tree[link[0]] = None;
       tree[link[1]] = None;
       break;
@@ -151,21 +147,26 @@ std::uint32_t MatchTree::Find(const std::uint8_t* text, std::uint32_t pos, std::
     // The first eight bytes that are not all equal decide the order.
     std::uint64_t x = LoadOrdered(there) & mask[0];
     std::uint64_t y = y0;
+    std::uint32_t bits = 0;  // leading bits in common
     if (x == y) {
       x = LoadOrdered(there + 8) & mask[1];
       y = y1;
+      bits = 64;
       if (x == y) {
         x = LoadOrdered(there + 16) & mask[2];
         y = y2;
+        bits = 128;
         if (x == y) {
           // Equal as far as a match can reach: pos takes its place.
           tree[link[1]] = belowChild;
           tree[link[0]] = aboveChild;
-          distance = pos - candidate;
+          distance = span;
           return limit;
         }
       }
     }
+    bits += static_cast<std::uint32_t>(std::countl_zero(x ^ y));
+    best = std::max(best, bits << 12 | span);
     // Which way the search goes is as good as a coin toss, so it is taken
     // without a branch. A position below pos is followed by the part above
     // it, and the other way round.
@@ -173,18 +174,26 @@ std::uint32_t MatchTree::Find(const std::uint8_t* text, std::uint32_t pos, std::
     const std::uint32_t isBelow = 0u - below;
     tree[link[below]] = candidate;
     link[below] = node + below;
-    nearest[below] = candidate;
     candidate = (aboveChild & isBelow) | (belowChild & ~isBelow);
-  }
-  // The better of the two as (common bits << 12) | distance.
-  std::uint32_t best = 0;
-  for (const std::uint32_t near : nearest) {
-    if (near != None) best = std::max(best, CommonBits(text + near, here) << 12 | (pos - near));
   }
   const std::uint32_t length = (best >> 12) / 8;
   if (length <= MinCopy) return FindThree(text, pos, three, distance);
   distance = best & WindowMask;
   return length;
+}
+
+std::uint32_t MatchTree::Find(const std::uint8_t* text, std::uint32_t pos, std::uint32_t limit,
+                              std::uint32_t& distance) {
+  return Search(text, pos, limit, distance);
+}
+
+void MatchTree::FindRun(const std::uint8_t* text, std::uint32_t pos, std::size_t count,
+                        std::uint32_t end, std::uint16_t* matches) {
+  for (std::size_t k = 0; k < count; ++k, ++pos) {
+    std::uint32_t distance = 0;
+    const std::uint32_t length = Search(text, pos, std::min(MaxCopy, end - pos), distance);
+    matches[k] = static_cast<std::uint16_t>(length == 0 ? 0 : distance << 4 | (length - MinCopy));
+  }
 }
 
 }  // namespace lzs

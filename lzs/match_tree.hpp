@@ -48,6 +48,11 @@ class MatchTree {
   std::uint32_t Find(const std::uint8_t* text, std::uint32_t pos, std::uint32_t limit,
                      std::uint32_t& distance);
 
+  // Find for the positions [pos, pos + count), whose matches can reach up to
+  // `end`, as MatchCodes.
+  void FindRun(const std::uint8_t* text, std::uint32_t pos, std::size_t count, std::uint32_t end,
+               std::uint16_t* matches);
+
   // The text moved `shift` bytes (a multiple of WindowSize, as a position's
   // node is kept by its place in the window) towards its start: every
   // position kept becomes position - shift, and those below shift are
@@ -58,6 +63,8 @@ class MatchTree {
   std::size_t Bytes() const;
 
  private:
+  std::uint32_t Search(const std::uint8_t* text, std::uint32_t pos, std::uint32_t limit,
+                       std::uint32_t& distance);
   std::uint32_t FindThree(const std::uint8_t* text, std::uint32_t pos, std::uint32_t three,
                           std::uint32_t& distance) const;
 

@@ -35,7 +35,7 @@ std::uint32_t EntryPeriod(std::uint32_t distance) {
 constexpr std::size_t MinArena = 4096;
 // The first nodes above the last emitted one are checked for agreement this
 // often at least.
-constexpr std::uint64_t MinCheckInterval = 64;
+constexpr std::uint64_t MinCheckInterval = 1024;
 // An explicit record of the emission plan covers at most this many nodes.
 constexpr std::uint64_t MaxRunNodes = std::uint64_t{1} << 16;
 // Stretches are crossed a period at a time when they hold at least this many
@@ -62,11 +62,9 @@ void PendingStore::Reset(std::uint64_t first, std::size_t limitBytes) {
   cached_ = 0;
   next_ = first;
   limit_ = limitBytes;
-  period_ = 0;
-  run_ = 0;
   stretchPhase_ = 0;
-  farthest_ = 0;
   farthestSince_ = first;
+  StopLooking();
 }
 
 bool PendingStore::NewPiece(const Piece& piece) {
@@ -98,6 +96,9 @@ void PendingStore::Compact() {
   arenaUsed_ -= start;
 }
 
+// Besides writing the entry: extends the open stretch, starts a piece, grows
+// the arena, and looks for a period once the last piece holds TrackAfter
+// nodes.
 bool PendingStore::Append(std::uint32_t entry) {
   const std::uint64_t node = next_;
   const bool open = pieceEnd_ > pieceBegin_;
@@ -109,10 +110,10 @@ bool PendingStore::Append(std::uint32_t entry) {
       if (++stretchPhase_ == stretch.period) stretchPhase_ = 0;
       return true;
     }
-    run_ = 0;
   }
   if (!open || Last().period != 0) {
     if (!NewPiece({node, node, node, 0, arenaUsed_})) return false;
+    StopLooking();
   }
   if (arenaUsed_ == arena_.size()) {
     Compact();
@@ -126,6 +127,7 @@ bool PendingStore::Append(std::uint32_t entry) {
   arena_[arenaUsed_++] = entry;
   ++piece.end;
   ++next_;
+  if (node - piece.begin < TrackAfter) return true;
 
   const std::uint32_t code = entry & 0xFFFF;
   if (code != 0) {
@@ -135,9 +137,9 @@ bool PendingStore::Append(std::uint32_t entry) {
       farthestSince_ = node;
     }
   }
-  const std::uint32_t period = farthest_ == 0 ? 0 : EntryPeriod(farthest_);
-  if (period != period_) {
-    period_ = period;
+  if (farthest_ != periodOf_) {
+    periodOf_ = farthest_;
+    period_ = EntryPeriod(farthest_);
     run_ = 0;
   }
   if (period_ != 0 && node - piece.begin >= period_ && entry == arena_[arenaUsed_ - 1 - period_]) {
@@ -146,6 +148,13 @@ bool PendingStore::Append(std::uint32_t entry) {
     run_ = 0;
   }
   return true;
+}
+
+void PendingStore::StopLooking() {
+  run_ = 0;
+  farthest_ = 0;
+  periodOf_ = 0;
+  period_ = 0;
 }
 
 // The entries of the last run_ nodes up to `node` equal those a period
@@ -181,6 +190,8 @@ const PendingStore::Piece& PendingStore::PieceOf(std::uint64_t node) {
 }
 
 std::uint32_t PendingStore::At(std::uint64_t node) {
+  const Piece& last = pieces_[pieceEnd_ - 1];
+  if (node >= last.begin && last.period == 0) return arena_[last.offset + (node - last.begin)];
   const Piece& piece = PieceOf(node);
   if (piece.period == 0) return arena_[piece.offset + (node - piece.begin)];
   return arena_[piece.offset + (node - piece.phase) % piece.period];
@@ -192,13 +203,14 @@ void PendingStore::DropBefore(std::uint64_t node) {
     pieceBegin_ = 0;
     pieceEnd_ = 0;
     arenaUsed_ = 0;
-    run_ = 0;
+    StopLooking();
     return;
   }
   Piece& first = pieces_[pieceBegin_];
   if (first.begin < node) {
     if (first.period == 0) first.offset += node - first.begin;
     first.begin = node;
+    if (pieceBegin_ + 1 == pieceEnd_) StopLooking();
   }
   if (first.offset >= MinArena && first.offset > arenaUsed_ / 2) Compact();
 }
@@ -210,9 +222,10 @@ std::size_t PendingStore::Bytes() const {
 bool OptimalParse::Start(std::size_t limitBytes) {
   std::fill_n(cost_, Ring, ~std::uint64_t{0});
   std::fill_n(match_, Ring, 0u);
+  std::fill_n(code_, Ring, 0u);
   cost_[0] = 0;
-  queueFront_ = 0;
-  queueBack_ = 0;
+  reach_ = 0;
+  reachCost_ = 0;
   store_.Reset(1, limitBytes);
   node_ = 0;
   emitted_ = 0;
@@ -229,37 +242,78 @@ std::size_t OptimalParse::Bytes() const {
          temp_.capacity() * sizeof(std::uint32_t);
 }
 
-void OptimalParse::Step(std::uint32_t match, std::uint8_t byte) {
-  const std::uint64_t i = node_;
-  match_[i % Ring] = match;
-  // Position i - 2 offers copies from node i + 1 on.
-  if (i >= 2) {
-    const std::uint64_t j = i - 2;
-    const std::uint32_t offer = match_[j % Ring];
-    if (offer != 0) {
-      const std::uint64_t cost = cost_[j % Ring];
-      while (queueBack_ != queueFront_ && queue_[(queueBack_ - 1) % Ring].cost > cost) --queueBack_;
-      queue_[queueBack_++ % Ring] = {j, cost, j + CodeLength(offer), CodeDistance(offer)};
+std::size_t OptimalParse::Steps(const MatchCode* matches, const std::uint8_t* bytes,
+                                std::size_t count) {
+  std::size_t k = 0;
+  while (k < count && !emitting_ && !failed_) {
+    // Up to the next check, with the state in locals.
+    const std::size_t stop =
+        static_cast<std::size_t>(std::min<std::uint64_t>(count - k, nextCheck_ - node_)) + k;
+    std::uint64_t* const costs = cost_;
+    std::uint32_t* const codes = code_;
+    std::uint32_t* const ring = match_;
+    std::uint64_t reach = reach_;
+    std::uint64_t reachCost = reachCost_;
+    std::uint64_t i = node_;
+    const std::size_t first = k;
+    std::size_t room = 0;
+    std::uint32_t* out = store_.Room(room);
+    std::size_t written = 0;
+    for (; k < stop; ++k, ++i) {
+      const std::uint32_t match = matches[k];
+      ring[i % Ring] = match;
+      costs[(i + MaxCopy) % Ring] = ~std::uint64_t{0};
+      const std::uint64_t here = costs[i % Ring];
+      if (here + LiteralBits < costs[(i + 1) % Ring]) {
+        costs[(i + 1) % Ring] = here + LiteralBits;
+        codes[(i + 1) % Ring] = 0;
+      }
+      if (match != 0) {
+        const std::uint32_t longest = CodeLength(match);
+        // Lengths up to the furthest reach so far are no gain when the
+        // position that reached it was no dearer.
+        std::uint32_t shortest = MinCopy;
+        if (reachCost <= here && reach > i + MinCopy) {
+          shortest = static_cast<std::uint32_t>(reach - i) + 1;
+        }
+        if (i + longest >= reach) {
+          reach = i + longest;
+          reachCost = here;
+        }
+        const std::uint64_t copy = here + ReferenceBits;
+        const std::uint32_t base = match & ~0x0Fu;
+        for (std::uint32_t length = shortest; length <= longest; ++length) {
+          std::uint64_t& there = costs[(i + length) % Ring];
+          if (copy < there) {
+            there = copy;
+            codes[(i + length) % Ring] = base | (length - MinCopy);
+          }
+        }
+      }
+      // Node i + 1 is final now.
+      const std::uint32_t entry = codes[(i + 1) % Ring] | std::uint32_t{bytes[k]} << 16;
+      if (room != 0) {
+        *out++ = entry;
+        --room;
+        ++written;
+        continue;
+      }
+      store_.Commit(written);
+      written = 0;
+      if (!store_.Append(entry)) {
+        failed_ = true;
+        ++k;
+        break;
+      }
+      out = store_.Room(room);
     }
+    store_.Commit(written);
+    reach_ = reach;
+    reachCost_ = reachCost;
+    node_ += k - first;
+    if (node_ >= nextCheck_ && !failed_) Check();
   }
-  while (queueBack_ != queueFront_ && queue_[queueFront_ % Ring].reach <= i) ++queueFront_;
-  const std::uint64_t literal = cost_[i % Ring] + LiteralBits;
-  std::uint64_t cost = literal;
-  std::uint32_t code = 0;
-  if (queueBack_ != queueFront_) {
-    const Candidate& best = queue_[queueFront_ % Ring];
-    if (best.cost + ReferenceBits <= literal) {
-      cost = best.cost + ReferenceBits;
-      code = MakeCode(best.distance, static_cast<std::uint32_t>(i + 1 - best.start));
-    }
-  }
-  cost_[(i + 1) % Ring] = cost;
-  node_ = i + 1;
-  if (!store_.Append(code | std::uint32_t{byte} << 16)) {
-    failed_ = true;
-    return;
-  }
-  if (node_ >= nextCheck_) Check();
+  return k;
 }
 
 void OptimalParse::StepWalk(Walk& walk) {
@@ -346,6 +400,10 @@ void OptimalParse::Check() {
   Walk walk{k, mask};
   walkSteps_ = 0;
   while (walk.mask != 1 && walk.top > emitted_) {
+    if (store_.InLastExplicit(walk.top)) {
+      StepWalk(walk);
+      continue;
+    }
     const PendingStore::Piece piece = store_.PieceOf(walk.top);
     if (piece.period != 0 && walk.top - piece.begin >= JumpPeriods * piece.period) {
       const std::uint64_t x0 = piece.begin + (walk.top - piece.begin) / piece.period * piece.period;

@@ -3,14 +3,14 @@
 // longest match at each position, emitted as soon as it is decided.
 //
 // Costs. Node k is the point after k input bytes; c(k) is the cost of the
-// cheapest path to it. Since a match of length L at j gives one of L - 1 at
-// j + 1 (same distance), the positions j whose copies reach node k form one
-// run [lo(k), k - 3], and lo(k) only grows with k: c(k) is the smaller of
-// c(k - 1) + 9 (a literal) and 17 plus the least c(j) over that run, which a
-// queue of candidates ordered by cost gives in constant time. Of equal costs,
-// the copy from the smallest j is taken, and a literal only when strictly
-// cheaper: the choices of a forward search that offers each position's
-// copies in order and keeps the first of equal offers.
+// cheapest path to it. When position i is reached, c(i) is final, and it
+// offers a literal to node i + 1 and a copy of every length from MinCopy to
+// its longest match; only the costs of the next MaxCopy nodes are live. Of
+// equal offers the first is kept. A copy from i to k is no gain when an
+// earlier position j, no dearer than i, already offered a copy to k, so
+// those lengths are skipped (a match of length L at j gives one of L - 1 at
+// j + 1, so j reached all of them); the parse is the same as without the
+// skip.
 //
 // Emitting. Each node keeps the item that ends it on its cheapest path (its
 // entry). The path that the image will follow is decided by the input still
@@ -30,6 +30,7 @@
 // memory in proportion; beyond the limit given to Start the parse fails.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -73,7 +74,29 @@ class PendingStore {
   void Reset(std::uint64_t first, std::size_t limitBytes);
   // The entry of node Next(); false when the memory is out or over the limit.
   bool Append(std::uint32_t entry);
+  // Where the entries of the next `room` nodes may be written straight
+  // (room may be 0); Commit(n) then says how many were.
+  std::uint32_t* Room(std::size_t& room) {
+    room = 0;
+    if (pieceEnd_ == pieceBegin_) return nullptr;
+    const Piece& last = pieces_[pieceEnd_ - 1];
+    const std::uint64_t held = next_ - last.begin;
+    if (last.period != 0 || held >= TrackAfter) return nullptr;
+    room = std::min<std::size_t>(arena_.size() - arenaUsed_, TrackAfter - held);
+    return arena_.data() + arenaUsed_;
+  }
+  void Commit(std::size_t n) {
+    if (n == 0) return;
+    arenaUsed_ += n;
+    pieces_[pieceEnd_ - 1].end += n;
+    next_ += n;
+  }
   std::uint64_t Next() const { return next_; }
+  // Whether node (which must be held) is in the last piece, an explicit one.
+  bool InLastExplicit(std::uint64_t node) const {
+    const Piece& last = pieces_[pieceEnd_ - 1];
+    return node >= last.begin && last.period == 0;
+  }
   // The piece holding node (which must be held) and node's entry.
   const Piece& PieceOf(std::uint64_t node);
   std::uint32_t At(std::uint64_t node);
@@ -82,7 +105,11 @@ class PendingStore {
   std::size_t Bytes() const;
 
  private:
+  // A period is looked for among the entries of a piece from this many on.
+  static constexpr std::uint64_t TrackAfter = 2048;
+
   Piece& Last() { return pieces_[pieceEnd_ - 1]; }
+  void StopLooking();
   bool NewPiece(const Piece& piece);
   void MakeStretch(std::uint64_t node);
   void Compact();
@@ -102,6 +129,7 @@ class PendingStore {
   std::uint64_t run_ = 0;
   std::uint32_t stretchPhase_ = 0;
   std::uint32_t farthest_ = 0;  // largest distance of late entries
+  std::uint32_t periodOf_ = 0;  // the farthest distance period_ was made for
   std::uint64_t farthestSince_ = 0;
 };
 
@@ -110,9 +138,10 @@ class OptimalParse {
   // A new input: node 0. limitBytes bounds the store of entries (0: none).
   bool Start(std::size_t limitBytes);
 
-  // The next input position: its longest match (MatchCode) and its byte.
-  // Not while Emitting().
-  void Step(std::uint32_t match, std::uint8_t byte);
+  // The next input positions: their longest matches and their bytes. Takes
+  // them until a check decides items (Emitting()) or the memory runs out;
+  // returns how many it took. Not while Emitting().
+  std::size_t Steps(const MatchCode* matches, const std::uint8_t* bytes, std::size_t count);
 
   // The input has ended: all of the parse is to be emitted.
   void End();
@@ -158,22 +187,16 @@ class OptimalParse {
   void Plan(std::uint64_t node);
   bool FillTemp();
 
-  // Costs of the last nodes, and matches of the last positions, by index
-  // modulo Ring.
+  // Costs of the nodes up to MaxCopy ahead, and matches of the last
+  // positions, by index modulo Ring.
   static constexpr std::uint32_t Ring = 32;
   std::uint64_t cost_[Ring];
   std::uint32_t match_[Ring];
-  // Candidates for the copy into the next node, cheapest first, each cheaper
-  // than those after it or as cheap and earlier.
-  struct Candidate {
-    std::uint64_t start;
-    std::uint64_t cost;
-    std::uint64_t reach;
-    std::uint32_t distance;
-  };
-  Candidate queue_[Ring];
-  std::uint32_t queueFront_ = 0;
-  std::uint32_t queueBack_ = 0;
+  // The cheapest item into each of the next MaxCopy nodes so far, and the
+  // furthest a copy reaches with the cost of the position it is from.
+  std::uint32_t code_[Ring];
+  std::uint64_t reach_ = 0;
+  std::uint64_t reachCost_ = 0;
 
   PendingStore store_;
   std::uint64_t node_ = 0;     // the last final node: input positions taken

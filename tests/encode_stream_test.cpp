@@ -17,6 +17,7 @@
 #include "lzs.h"
 #include "lzs/c_api.hpp"
 #include "tests/support/images.hpp"
+#include "tests/support/stream_encode.hpp"
 
 namespace {
 
@@ -34,47 +35,13 @@ Bytes OneShot(const Bytes& input, int level) {
   return image;
 }
 
-// Puts the stream's header in place of the zeros it wrote first.
-void PutHeader(const lzs_cstream* cs, Bytes& image) {
-  ASSERT_GE(image.size(), size_t{LZS_HEADER_SIZE});
-  EXPECT_TRUE(std::all_of(image.begin(), image.begin() + LZS_HEADER_SIZE,
-                          [](std::uint8_t b) { return b == 0; }));
-  EXPECT_EQ(lzs_cstream_header(cs, image.data()), image.size());
-}
-
-// The image of `input` given to cs in pieces that end at `cuts` (and at the
-// end), with `room` bytes of output room per call.
+// The image through cs as testdata::PackInPieces gives it; the stream
+// wrote zeros where the header goes.
 Bytes Streamed(lzs_cstream* cs, const Bytes& input, int level, const std::vector<size_t>& cuts,
                size_t room) {
-  EXPECT_EQ(lzs_cstream_reset(cs, level), 0u);
-  Bytes image;
-  Bytes out(room);
-  size_t from = 0;
-  for (size_t k = 0; k <= cuts.size(); ++k) {
-    const size_t to = k < cuts.size() ? cuts[k] : input.size();
-    const bool last = k == cuts.size();
-    const lzs_cstream_op op = last ? LZS_CSTREAM_END : LZS_CSTREAM_CONTINUE;
-    size_t srcPos = 0;
-    size_t result = 0;
-    int calls = 0;
-    do {
-      size_t dstPos = 0;
-      result = lzs_encode_stream(cs, out.data(), room, &dstPos, input.data() + from, to - from,
-                                 &srcPos, op);
-      if (lzs_is_error(result)) {
-        ADD_FAILURE() << lzs_error_name(result);
-        return {};
-      }
-      image.insert(image.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(dstPos));
-      if (++calls > 100'000'000) {
-        ADD_FAILURE() << "no progress";
-        return {};
-      }
-    } while (srcPos < to - from || (last && result != 0));
-    from = to;
-  }
-  PutHeader(cs, image);
-  return image;
+  const testdata::Packed packed = testdata::PackInPieces(cs, input, level, cuts, room);
+  EXPECT_EQ(packed.result, 0u) << lzs_error_name(packed.result);
+  return packed.image;
 }
 
 Bytes Random(size_t size, std::uint32_t alphabet, std::uint32_t seed) {
@@ -197,17 +164,7 @@ TEST(EncodeStream, Errors) {
     EXPECT_EQ(call(LZS_CSTREAM_CONTINUE), Error(LZS_ERROR_EMPTY_INPUT));
   }
   // Input after the end.
-  ASSERT_EQ(lzs_cstream_reset(cs, LZS_LEVEL_FAST), 0u);
-  Bytes image;
-  size_t result = 1;
-  srcPos = 0;
-  while (result != 0 && !lzs_is_error(result)) {
-    dstPos = 0;
-    result = call(LZS_CSTREAM_END);
-    image.insert(image.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(dstPos));
-  }
-  ASSERT_EQ(result, 0u);
-  PutHeader(cs, image);
+  const Bytes image = Streamed(cs, input, LZS_LEVEL_FAST, {}, out.size());
   EXPECT_EQ(image, OneShot(input, LZS_LEVEL_FAST));
   size_t again = 0;
   EXPECT_EQ(lzs_encode_stream(cs, out.data(), out.size(), &dstPos, src, n, &again, LZS_CSTREAM_END),
@@ -241,27 +198,34 @@ Bytes Segmented(const Bytes& input, int level, size_t chunkSize, size_t threads)
   Bytes out(70'001);
   for (size_t k = 0; k < chunks; ++k) {
     EXPECT_EQ(results[k], 0u) << lzs_error_name(results[k]);
-    size_t result = 0;
-    do {
-      size_t dstPos = 0;
-      result = lzs_encode_segment(cs, segments[k], out.data(), out.size(), &dstPos);
-      image.insert(image.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(dstPos));
-    } while (result != 0 && !lzs_is_error(result));
+    const size_t result = testdata::TakeSegment(cs, segments[k], out, image);
     EXPECT_EQ(result, 0u) << lzs_error_name(result);
   }
-  size_t result = 0;
-  do {
-    size_t dstPos = 0;
-    size_t none = 0;
-    result =
-        lzs_encode_stream(cs, out.data(), out.size(), &dstPos, nullptr, 0, &none, LZS_CSTREAM_END);
-    image.insert(image.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(dstPos));
-  } while (result != 0 && !lzs_is_error(result));
+  const size_t result = testdata::EndImage(cs, out, image);
   EXPECT_EQ(result, 0u) << lzs_error_name(result);
-  PutHeader(cs, image);
   lzs_cstream_free(cs);
   for (auto* segment : segments) lzs_segment_free(segment);
   return image;
+}
+
+// Random bytes, and across the end of the first segment's chunk ten bytes
+// that occur twice in the window before, followed once by the bytes that
+// follow them across the end and once by others: a match there must not
+// look past the end, where one thread and many see different bytes.
+Bytes MatchAcrossTheEnd(size_t size) {
+  Bytes out = Random(size, 256, 18);
+  const Bytes tail = Random(10, 256, 19);
+  const Bytes after = Random(18, 256, 20);
+  auto put = [&](size_t at, const Bytes& part) {
+    std::copy(part.begin(), part.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+  };
+  constexpr size_t End = LZS_SEGMENT_SIZE;
+  put(End - 2000, tail);
+  put(End - 1990, after);
+  put(End - 1000, tail);
+  put(End - 10, tail);
+  put(End, after);
+  return out;
 }
 
 // Sizes at and around the edges of chunks and of the window: the image is
@@ -271,13 +235,20 @@ TEST(EncodeSegments, ThreadCountDoesNotChangeTheImage) {
   struct Case {
     size_t size;
     size_t chunk;
+    bool acrossTheEnd;  // else Mixed
   };
-  const Case cases[] = {{1, S},        {17, S},        {18, S},         {4096, S},
-                        {S - 1, S},    {S, S},         {S + 1, S},      {S + 18, S},
-                        {S + 4095, S}, {2 * S + 5, S}, {3 * S - 17, S}, {3 * S + 1, 2 * S}};
+  const Case cases[] = {{1, S, false},          {17, S, false},
+                        {18, S, false},         {4096, S, false},
+                        {S - 1, S, false},      {S, S, false},
+                        {S + 1, S, false},      {S + 18, S, false},
+                        {S + 4095, S, false},   {2 * S + 5, S, false},
+                        {3 * S - 17, S, false}, {3 * S + 1, 2 * S, false},
+                        {S + 100, S, true},     {2 * S + 100, 2 * S, true}};
   const Bytes all = Mixed(3 * S + 18, 8);
   for (const Case& c : cases) {
-    const Bytes input(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(c.size));
+    const Bytes input = c.acrossTheEnd
+                            ? MatchAcrossTheEnd(c.size)
+                            : Bytes(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(c.size));
     for (const int level : Levels) {
       SCOPED_TRACE("size " + std::to_string(c.size) + ", chunk " + std::to_string(c.chunk) +
                    ", level " + std::to_string(level));
