@@ -87,10 +87,10 @@ LZS_API const char* lzs_error_name(size_t code);
  * itself has no such limit; a packer that makes files for that program
  * checks against it. */
 #define LZS_UNPACK_IMAGE_MAX ((size_t)8 << 20)
-/* The largest input lzs_encode takes, 3,817,748,704 bytes: the largest
- * whose every image fits the format (lzs_encode_bound is then at most
- * 4 GiB). lzs_encode_stream takes any input whose image fits. */
-#define LZS_ENCODE_SIZE_MAX ((size_t)3817748704u)
+/* The largest input lzs_encode takes, 2 GiB: a limit of the one-shot call,
+ * which holds the input and its image whole. lzs_encode_stream takes any
+ * input whose image fits the format. */
+#define LZS_ENCODE_SIZE_MAX ((size_t)1 << 31)
 
 /* Decoding. The window starts zero-filled, so a back-reference before the
  * start copies zeros; a back-reference of distance 0 is taken as it comes;
@@ -246,7 +246,7 @@ LZS_API size_t lzs_dstream_out_size(void);
 #define LZS_LEVEL_OPTIMAL 9 /* the smallest image the format allows */
 
 /* Largest image of srcSize bytes (every byte a literal); 0 above
- * LZS_ENCODE_SIZE_MAX or where a size_t cannot hold it. */
+ * LZS_ENCODE_SIZE_MAX. */
 LZS_API size_t lzs_encode_bound(size_t srcSize);
 
 /* Packs src into dst, header included; returns the image size or an error:

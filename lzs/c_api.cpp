@@ -122,9 +122,7 @@ size_t lzs_image_info(const void* image, size_t imageSize, lzs_info* info) {
 
 size_t lzs_encode_bound(size_t srcSize) {
   if (srcSize > LZS_ENCODE_SIZE_MAX) return 0;
-  const size_t bound =
-      lzs::SizeResult(std::uint64_t{lzs::HeaderSize} + srcSize + (std::uint64_t{srcSize} + 7) / 8);
-  return lzs_is_error(bound) ? 0 : bound;
+  return lzs::HeaderSize + srcSize + (srcSize + 7) / 8;
 }
 
 // malloc and placement new rather than operator new, which would need the

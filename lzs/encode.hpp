@@ -20,9 +20,9 @@
 
 namespace lzs {
 
-// Largest input the one-shot encoder takes: the largest whose every image
-// fits the format (MaxImageSize is then at most 4 GiB).
-inline constexpr std::size_t MaxEncodeSize = std::size_t{3817748704u};
+// Largest input the one-shot encoder takes, which holds the input and its
+// image whole; the stream takes any input whose image fits the format.
+inline constexpr std::size_t MaxEncodeSize = std::size_t{1} << 31;
 
 // The largest image of size input bytes: every byte a literal.
 constexpr std::size_t MaxImageSize(std::size_t size) { return 4 + (size + 7) / 8 + size; }
