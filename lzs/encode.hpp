@@ -65,11 +65,11 @@ class LzsEncoder {
   // exists, else the length; distances[i] is a distance at which it occurs.
   // Both arrays hold size entries; false (and nothing found) when size is
   // above MaxEncodeSize or out of memory.
-  bool FindLongestMatches(const std::uint8_t* data, std::size_t size, std::uint8_t* lengths,
-                          std::uint16_t* distances);
-  void FindLongestMatches(const std::uint8_t* data, std::size_t size,
-                          std::vector<std::uint8_t>& lengths,
-                          std::vector<std::uint16_t>& distances) {
+  static bool FindLongestMatches(const std::uint8_t* data, std::size_t size, std::uint8_t* lengths,
+                                 std::uint16_t* distances);
+  static void FindLongestMatches(const std::uint8_t* data, std::size_t size,
+                                 std::vector<std::uint8_t>& lengths,
+                                 std::vector<std::uint16_t>& distances) {
     lengths.assign(size, 0);
     distances.assign(size, 0);
     if (!FindLongestMatches(data, size, lengths.data(), distances.data())) {

@@ -38,11 +38,12 @@ class ItemList {
     count_ = 0;
     byteCount_ = 0;
     // Room to read a group's bits and bytes whole past the last item.
-    if (!bits_.Resize(inputBytes / 64 + 2) || !bytes_.Resize(inputBytes + 2 * 8)) return false;
+    if (!bits_.Resize(inputBytes / 64 + 2) || !bytes_.Resize(inputBytes + std::size_t{16}))
+      return false;
     bits_[0] = 0;
     return true;
   }
-  bool HasRoom(std::size_t) const { return true; }
+  static bool HasRoom(std::size_t) { return true; }
   void Literal(std::uint8_t byte) {
     bytes_[byteCount_++] = byte;
     EndItem(1);

@@ -190,11 +190,11 @@ class OptimalParse {
   // Costs of the nodes up to MaxCopy ahead, and matches of the last
   // positions, by index modulo Ring.
   static constexpr std::uint32_t Ring = 32;
-  std::uint64_t cost_[Ring];
-  std::uint32_t match_[Ring];
+  std::uint64_t cost_[Ring] = {};
+  std::uint32_t match_[Ring] = {};
   // The cheapest item into each of the next MaxCopy nodes so far, and the
   // furthest a copy reaches with the cost of the position it is from.
-  std::uint32_t code_[Ring];
+  std::uint32_t code_[Ring] = {};
   std::uint64_t reach_ = 0;
   std::uint64_t reachCost_ = 0;
 

@@ -267,18 +267,18 @@ TEST(EncodeSegments, Errors) {
   ASSERT_NE(seg, nullptr);
   struct Row {
     const char* name;
-    int level;
     size_t size;
     unsigned long long offset;
-    int last;
     size_t expected;
+    int level;
+    int last;
   };
   const Row rows[] = {
-      {"unknown level", 4, S, 0, 0, Error(LZS_ERROR_BAD_LEVEL)},
-      {"empty chunk", 1, 0, 0, 1, Error(LZS_ERROR_BAD_ARGUMENT)},
-      {"offset inside a segment", 1, 100, 4096, 1, Error(LZS_ERROR_BAD_ARGUMENT)},
-      {"short chunk that is not the last", 9, S - 1, 0, 0, Error(LZS_ERROR_BAD_ARGUMENT)},
-      {"short last chunk", 9, 100, S, 1, 0},
+      {"unknown level", S, 0, Error(LZS_ERROR_BAD_LEVEL), 4, 0},
+      {"empty chunk", 0, 0, Error(LZS_ERROR_BAD_ARGUMENT), 1, 1},
+      {"offset inside a segment", 100, 4096, Error(LZS_ERROR_BAD_ARGUMENT), 1, 1},
+      {"short chunk that is not the last", S - 1, 0, Error(LZS_ERROR_BAD_ARGUMENT), 9, 0},
+      {"short last chunk", 100, S, 0, 9, 1},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(lzs_segment_parse(seg, row.level, input.data() + row.offset, row.size, row.offset,

@@ -48,8 +48,8 @@ void MakePiece(std::uint64_t k, std::vector<std::uint8_t>& out) {
 }
 
 int Fail(const char* what, size_t result = 0) {
-  std::fprintf(stderr, "stream_memory: %s%s%s\n", what, result != 0 ? ": " : "",
-               result != 0 ? lzs_error_name(result) : "");
+  (void)std::fprintf(stderr, "stream_memory: %s%s%s\n", what, result != 0 ? ": " : "",
+                     result != 0 ? lzs_error_name(result) : "");
   return 1;
 }
 
@@ -57,7 +57,7 @@ int Fail(const char* what, size_t result = 0) {
 
 int main(int argc, char** argv) {
   if (argc != 4) return Fail("usage: stream_memory LEVEL MIB FILE");
-  const int level = std::atoi(argv[1]);
+  const int level = static_cast<int>(std::strtol(argv[1], nullptr, 10));
   const std::uint64_t pieces = std::strtoull(argv[2], nullptr, 10);
   FILE* file = std::fopen(argv[3], "w+b");
   if (file == nullptr) return Fail("cannot open the file");
@@ -125,8 +125,8 @@ int main(int argc, char** argv) {
   lzs_info info;
   result = lzs_dstream_end(ds, &info);
   lzs_dstream_free(ds);
-  std::fclose(file);
-  std::remove(argv[3]);
+  (void)std::fclose(file);
+  (void)std::remove(argv[3]);
   if (lzs_is_error(result) || made != pieces || decodedAt != 0) return Fail("unpacking", result);
   std::printf("stream_memory: level %d, %llu MiB in, %llu bytes of image, unpacked equal\n", level,
               static_cast<unsigned long long>(pieces), imageSize);
