@@ -431,9 +431,10 @@ void OptimalParse::Plan(std::uint64_t node) {
       const std::uint64_t x0 = piece.begin + (walk.top - piece.begin) / piece.period * piece.period;
       if (!Push(records_, recordCount_, Record{walk.top, x0, NoStretch})) failed_ = true;
       WalkBelow(walk, x0, false);
+      // A single chain enters a block in one of MaxCopy ways, so it repeats
+      // within MaxStates blocks.
       StretchPlan plan{};
-      CrossStretch(walk, x0, piece, false, &plan);
-      if (!Push(plans_, planCount_, plan) ||
+      if (!CrossStretch(walk, x0, piece, false, &plan) || !Push(plans_, planCount_, plan) ||
           !Push(records_, recordCount_, Record{0, 0, static_cast<std::uint32_t>(planCount_ - 1)})) {
         failed_ = true;
       }
