@@ -93,7 +93,8 @@ LZS_API const char* lzs_version_string(void);
   X(DST_TOO_SMALL, 4, "destination buffer too small",                                           \
     "dstCapacity is below what the call needs; a stream's output still waits")                  \
   X(INPUT_TOO_LARGE, 5, "input too large",                                                      \
-    "encode: above LZS_ENCODE_SIZE_MAX; decode: a size that a size_t cannot return; "           \
+    "encode: above LZS_ENCODE_SIZE_MAX, or in a stream an image past LZS_IMAGE_SIZE_MAX; "      \
+    "decode: a size that a size_t cannot return; "                                              \
     "lzs_decode_alloc: above maxOutput")                                                        \
   X(OUT_OF_MEMORY, 6, "out of memory",                                                          \
     "encode: the workspace could not be allocated; lzs_decode_alloc: no room for the output")   \
@@ -145,8 +146,9 @@ LZS_API const char* lzs_error_symbol(size_t code);
  * itself has no such limit; a packer that makes files for that program
  * checks against it. */
 #define LZS_UNPACK_IMAGE_MAX ((size_t)8 << 20)
-/* The largest input the encoder takes, 2 GiB: it indexes input positions
- * with 32 bits. (An image's header could describe a larger one.) */
+/* The largest input lzs_encode takes, 2 GiB: a limit of the one-shot call,
+ * which holds the input and its image whole. lzs_encode_stream takes any
+ * input whose image fits the format. */
 #define LZS_ENCODE_SIZE_MAX ((size_t)1 << 31)
 
 /* Decoding a whole image
@@ -436,14 +438,14 @@ LZS_API size_t lzs_encode_bound(size_t srcSize);
 /* Packs src into dst, header included; returns the image size or an error:
  * LZS_ERROR_EMPTY_INPUT (srcSize 0), LZS_ERROR_INPUT_TOO_LARGE (above
  * LZS_ENCODE_SIZE_MAX), LZS_ERROR_DST_TOO_SMALL (dst is then left as it
- * was), LZS_ERROR_OUT_OF_MEMORY (the workspace, about 3 bytes per input byte
- * plus under 1 MiB, could not be allocated), LZS_ERROR_BAD_ARGUMENT (a NULL
- * buffer with a size), LZS_ERROR_BAD_LEVEL (a level other than
- * LZS_LEVEL_DEFAULT, LZS_LEVEL_FAST and LZS_LEVEL_OPTIMAL; checked before
- * anything but the NULL pointers). A dstCapacity of lzs_encode_bound(srcSize)
- * always suffices. At every level src and dst may overlap (packing in
- * place): the input is copied into the encoder's workspace before any byte
- * of dst is written. */
+ * was), LZS_ERROR_OUT_OF_MEMORY (the workspace, about 1 MiB, plus
+ * a copy of the input when it overlaps dst and the largest image's room when
+ * dstCapacity is below lzs_encode_bound(srcSize), could not be allocated), LZS_ERROR_BAD_ARGUMENT
+ * (a NULL buffer with a size), LZS_ERROR_BAD_LEVEL (a level other than LZS_LEVEL_DEFAULT,
+ * LZS_LEVEL_FAST and LZS_LEVEL_OPTIMAL; checked before anything but the NULL pointers). A
+ * dstCapacity of lzs_encode_bound(srcSize) always suffices. At every level src and dst may overlap
+ * (packing in place): the input is copied into the encoder's workspace before any byte of dst is
+ * written. The image is the one lzs_encode_stream gives. */
 LZS_API size_t lzs_encode(void* dst, size_t dstCapacity, const void* src, size_t srcSize,
                           int level);
 
@@ -459,6 +461,144 @@ LZS_API size_t lzs_encode_with(lzs_encoder* encoder, void* dst, size_t dstCapaci
                                size_t srcSize, int level);
 /* Releases the encoder and its workspace. Accepts NULL. */
 LZS_API void lzs_encoder_free(lzs_encoder* encoder);
+
+/* Streaming encoding, for inputs that arrive in pieces or are too large to
+ * hold (pipes, files read in chunks), in the manner of zstd's
+ * ZSTD_compressStream2. The context holds a few hundred KiB of input and
+ * match tables (see lzs_cstream_set_memory_limit for the one part that can
+ * grow); the input and the image never need to be held whole by anyone.
+ * The image is byte for byte lzs_encode's at the same level, for any split
+ * of the input and any output room, down to one byte each. One context
+ * packs one image at a time and is used by one thread at a time.
+ *
+ * The header holds the payload's length, which is known only at the end:
+ * the stream writes LZS_HEADER_SIZE zero bytes in its place first, and
+ * lzs_cstream_header gives the header once the image is complete. A caller
+ * writing to a file that can seek writes the stream's output as it comes,
+ * then the header at offset 0; one writing to a pipe keeps the output in a
+ * temporary file (or memory) and sends the header, then the rest. */
+typedef struct lzs_cstream lzs_cstream;
+
+/* A new context, ready for an image at LZS_LEVEL_DEFAULT; NULL when out of
+ * memory. */
+LZS_API lzs_cstream* lzs_cstream_create(void);
+
+/* Releases a context. Accepts NULL. */
+LZS_API void lzs_cstream_free(lzs_cstream* cs);
+
+/* Makes cs ready for a new image at `level`, whatever state it is in (also
+ * after an error). Returns 0, or LZS_ERROR_BAD_ARGUMENT (NULL),
+ * LZS_ERROR_BAD_LEVEL (cs is then left as it was) or
+ * LZS_ERROR_OUT_OF_MEMORY. */
+LZS_API size_t lzs_cstream_reset(lzs_cstream* cs, int level);
+
+/* The optimal level decides its items as soon as the input read so far fixes
+ * them, which on ordinary data is a few items behind, and on long repeats
+ * (runs of a byte, any pattern repeated with a period up to 4,095 bytes)
+ * keeps one period for the whole repeat: its memory stays within a few
+ * hundred KiB more. Only input built so that the choice stays open over a
+ * long span that does not repeat makes it hold about 4 bytes per input byte
+ * of that span; past `bytes` (0: no limit) the stream fails with
+ * LZS_ERROR_OUT_OF_MEMORY. The limit starts at LZS_CSTREAM_MEMORY_DEFAULT;
+ * lzs_encode has none. Resets cs at its level (see lzs_cstream_reset, whose
+ * results it returns). */
+#define LZS_CSTREAM_MEMORY_DEFAULT ((size_t)32 << 20)
+LZS_API size_t lzs_cstream_set_memory_limit(lzs_cstream* cs, size_t bytes);
+
+typedef enum {
+  LZS_CSTREAM_CONTINUE = 0, /* more input will follow */
+  LZS_CSTREAM_END = 1       /* src holds the last of the input */
+} lzs_cstream_op;
+
+/* Takes what it can of src[*srcPos, srcSize) and writes what it can of the
+ * image into dst[*dstPos, dstCapacity), advancing *srcPos and *dstPos. It
+ * never reads or writes outside those ranges; dst and src must not overlap.
+ * *srcPos is the progress: the input bytes taken so far in this call.
+ *
+ * With LZS_CSTREAM_CONTINUE, returns the bytes of output ready in the
+ * context that did not fit in dst (0: none; the context may still hold input
+ * that it has taken and not yet packed). With LZS_CSTREAM_END, the input is
+ * complete once all of src is taken: returns 0 when the image is complete
+ * and all of it written (lzs_cstream_header then gives the header), else a
+ * hint above 0 (call again, with more room, passing what is left of src and
+ * LZS_CSTREAM_END). Errors, which stay until lzs_cstream_reset:
+ * LZS_ERROR_EMPTY_INPUT (the input ended with no byte),
+ * LZS_ERROR_INPUT_TOO_LARGE (the image would pass LZS_IMAGE_SIZE_MAX),
+ * LZS_ERROR_OUT_OF_MEMORY (see lzs_cstream_set_memory_limit),
+ * LZS_ERROR_BAD_ARGUMENT (cs, dstPos or srcPos NULL, *dstPos above
+ * dstCapacity, *srcPos above srcSize, a NULL buffer with a size, dst and src
+ * sharing a byte, an unknown op: these change nothing in cs; input after
+ * the input has ended, or a stream that took segments: these fail cs).
+ *
+ * A packing loop (examples/stream_encode.c is a whole program):
+ *     do { read a piece into src; srcPos = 0; op = (last piece) ? END : CONTINUE;
+ *          do { dstPos = 0;
+ *               r = lzs_encode_stream(cs, dst, cap, &dstPos, src, n, &srcPos, op);
+ *               write dst[0, dstPos); if (lzs_is_error(r)) fail;
+ *          } while (srcPos < n || (op == END && r != 0));
+ *     } while (op != END);
+ *     lzs_cstream_header(cs, header); write header at offset 0. */
+LZS_API size_t lzs_encode_stream(lzs_cstream* cs, void* dst, size_t dstCapacity, size_t* dstPos,
+                                 const void* src, size_t srcSize, size_t* srcPos,
+                                 lzs_cstream_op op);
+
+/* Once lzs_encode_stream with LZS_CSTREAM_END has returned 0: writes the
+ * image's LZS_HEADER_SIZE header bytes to header and returns the image's
+ * size (header included). LZS_ERROR_BAD_ARGUMENT for a NULL argument or an
+ * image not yet complete. */
+LZS_API size_t lzs_cstream_header(const lzs_cstream* cs, void* header);
+
+/* Recommended sizes of the input piece and of the output room for
+ * lzs_encode_stream. Any other sizes work too. */
+LZS_API size_t lzs_cstream_in_size(void);
+LZS_API size_t lzs_cstream_out_size(void);
+
+/* Segments: all cores for one input. A segment does one chunk's share of the
+ * packing on any thread: at the optimal level the match search (most of the
+ * time), at the fast level the whole parse, which goes by blocks of
+ * LZS_SEGMENT_SIZE bytes that depend only on their bytes and the 4,095 bytes
+ * before them. A stream then takes the segments in input order
+ * (lzs_encode_segment, on one thread) and makes the image one stream makes
+ * of the same input: the same bytes for any number of threads.
+ *
+ * The input is cut into chunks at multiples of LZS_SEGMENT_SIZE (1 MiB);
+ * every chunk but the last has a multiple of it. A segment reads the chunk,
+ * the LZS_SEGMENT_BEFORE input bytes before it (fewer at the input's start)
+ * and, unless it is the last, the LZS_SEGMENT_AFTER bytes after it; the
+ * caller keeps them readable during lzs_segment_parse only. A segment holds
+ * about 3.6 bytes per chunk byte at the optimal level and 2 at the fast
+ * level, plus 600 KiB. A stream takes its input either from
+ * lzs_encode_stream or from segments, from its start; after the last
+ * segment, lzs_encode_stream with no input and LZS_CSTREAM_END ends it. */
+#define LZS_SEGMENT_SIZE ((size_t)1 << 20)
+#define LZS_SEGMENT_BEFORE 4095
+#define LZS_SEGMENT_AFTER 18
+typedef struct lzs_segment lzs_segment;
+
+/* A new segment; NULL when out of memory. */
+LZS_API lzs_segment* lzs_segment_create(void);
+
+/* Releases a segment. Accepts NULL. */
+LZS_API void lzs_segment_free(lzs_segment* seg);
+
+/* Parses the chunk chunk[0, chunkSize), which starts `offset` bytes into the
+ * input; `last` is nonzero when the input ends with it. Returns 0, or
+ * LZS_ERROR_BAD_LEVEL, LZS_ERROR_OUT_OF_MEMORY or LZS_ERROR_BAD_ARGUMENT
+ * (NULL, chunkSize 0, offset not a multiple of LZS_SEGMENT_SIZE, or a chunk
+ * that is not the last and not a multiple of it). Reuses seg's memory. */
+LZS_API size_t lzs_segment_parse(lzs_segment* seg, int level, const void* chunk, size_t chunkSize,
+                                 unsigned long long offset, int last);
+
+/* Takes a parsed segment into cs, as if its chunk were passed to
+ * lzs_encode_stream, and writes what it can of the image into dst[*dstPos,
+ * dstCapacity). Returns 0 once seg is taken and its output written (seg may
+ * then be parsed anew or freed), above 0 when output waits (call again with
+ * the same seg and more room), or an error: LZS_ERROR_BAD_ARGUMENT (NULL, a
+ * segment not parsed, not the next chunk of the input, of another level, or
+ * after the last; all but the NULLs fail cs), LZS_ERROR_OUT_OF_MEMORY,
+ * LZS_ERROR_INPUT_TOO_LARGE. */
+LZS_API size_t lzs_encode_segment(lzs_cstream* cs, lzs_segment* seg, void* dst, size_t dstCapacity,
+                                  size_t* dstPos);
 
 /* Packs src as orig was packed: orig's items are taken wherever they still
  * decode to src's bytes, and only where src differs from what orig decodes
@@ -636,10 +776,11 @@ LZS_API size_t lzs_finding_text(const lzs_finding* finding, const char* name, in
  *     }
  *     free(out);
  *
- * The folder examples of the sources holds three small programs:
+ * The folder examples of the sources holds four small programs:
  * round_trip.c (one-shot), stream_decode.c (standard input to standard
- * output in pieces of the recommended sizes) and pack_folder.c (one encoder
- * over the files of a folder).
+ * output in pieces of the recommended sizes), stream_encode.c (standard
+ * input packed in pieces, the header written last) and pack_folder.c (one
+ * encoder over the files of a folder).
  *
  * SEE ALSO
  *

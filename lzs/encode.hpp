@@ -1,12 +1,13 @@
-// The LZS encoder: turns bytes into an LZS image (4-byte little-endian payload
-// length, then groups of one flag byte and up to eight items) that DecodeLzs
-// expands to exactly those bytes.
+// The one-shot encoder: turns bytes into an LZS image (4-byte little-endian
+// payload length, then groups of one flag byte and up to eight items) that
+// DecodeLzs expands to exactly those bytes. It runs the streaming encoder
+// (encode_stream.hpp) over the whole input at once.
 //
 // A literal costs 9 bits and a back-reference 17 bits, the flag bit included,
 // so the smallest image is a shortest path over the input positions. The
-// encoder finds the longest match (3 to 18 bytes, distance 1 to 4095, the zero
-// bytes before the start of the output included) exactly at every position
-// and picks the cheapest parse by dynamic programming. It never writes a
+// optimal parse finds the longest match (3 to 18 bytes, distance 1 to 4095,
+// the zero bytes before the start of the output included) exactly at every
+// position and takes the cheapest path (optimal_parse.hpp). It never writes a
 // back-reference of distance 0.
 #pragma once
 
@@ -15,10 +16,12 @@
 #include <vector>
 
 #include "lzs/buffer.hpp"
+#include "lzs/encode_stream.hpp"
 
 namespace lzs {
 
-// Largest input the encoder takes: it indexes positions with 32 bits.
+// Largest input the one-shot encoder takes, which holds the input and its
+// image whole; the stream takes any input whose image fits the format.
 inline constexpr std::size_t MaxEncodeSize = std::size_t{1} << 31;
 
 // The largest image of size input bytes: every byte a literal.
@@ -27,34 +30,11 @@ constexpr std::size_t MaxImageSize(std::size_t size) { return 4 + (size + 7) / 8
 // What Encode returns when its workspace cannot be allocated.
 inline constexpr std::size_t EncodeOutOfMemory = static_cast<std::size_t>(-1);
 
-// One item of a parse, packed in 16 bits: 0 is a literal, otherwise the
-// distance (1 to 4095) in the high 12 bits and the copy length minus 3 in
-// the low 4 bits.
-using ItemCode = std::uint16_t;
-
-// Optimal: the cheapest parse over the longest match at every position.
-// Greedy: the longest match at each item's start. Fast: greedy over a short
-// search (the last few positions that share a hash of the next four bytes,
-// and the newest that shares one of three), with one position of lookahead
-// for short matches; for large batches.
-enum class Parse { Optimal, Greedy, Fast };
-
-// How hard the fast parse searches: the newest `depth` positions of a chain
-// at each item's start; for a match shorter than `lazyBelow`, the newest
-// `lazyDepth` at the next position too (no lookahead when lazyBelow is 3 or
-// less). The defaults are what Parse::Fast uses; other values trade speed
-// against image size, for measuring.
-struct FastLimits {
-  int depth = 16;
-  std::uint32_t lazyBelow = 5;
-  int lazyDepth = 4;
-};
-
-// Owns the workspace (about 3 bytes per input byte, plus 560 KiB of match
-// tables for the optimal and greedy parses and 384 KiB for the fast one), so
-// that one object can pack many inputs without reallocating.
-// The workspace is malloc'd, so the class needs no C++ runtime; only its
-// std::vector conveniences, inline below, do.
+// Owns the workspace (a few hundred KiB of match tables and buffers; a copy
+// of the input when it overlaps the destination, and room for the largest
+// image when the destination has less), so that one object can pack many
+// inputs without reallocating. The workspace is malloc'd, so the class needs
+// no C++ runtime; only its std::vector conveniences, inline below, do.
 class LzsEncoder {
  public:
   // Returns the whole image, header included; an empty vector only when size
@@ -69,8 +49,8 @@ class LzsEncoder {
 
   // Returns the image size (0 only when size is above MaxEncodeSize,
   // EncodeOutOfMemory when the workspace cannot be allocated) and writes the
-  // image to dst when it fits in dstCapacity bytes; otherwise writes nothing. dst may overlap data:
-  // every parse reads the input from its own copy.
+  // image to dst when it fits in dstCapacity bytes; otherwise writes nothing.
+  // dst may overlap data.
   std::size_t Encode(const std::uint8_t* data, std::size_t size, Parse parse, std::uint8_t* dst,
                      std::size_t dstCapacity);
 
@@ -85,11 +65,11 @@ class LzsEncoder {
   // exists, else the length; distances[i] is a distance at which it occurs.
   // Both arrays hold size entries; false (and nothing found) when size is
   // above MaxEncodeSize or out of memory.
-  bool FindLongestMatches(const std::uint8_t* data, std::size_t size, std::uint8_t* lengths,
-                          std::uint16_t* distances);
-  void FindLongestMatches(const std::uint8_t* data, std::size_t size,
-                          std::vector<std::uint8_t>& lengths,
-                          std::vector<std::uint16_t>& distances) {
+  static bool FindLongestMatches(const std::uint8_t* data, std::size_t size, std::uint8_t* lengths,
+                                 std::uint16_t* distances);
+  static void FindLongestMatches(const std::uint8_t* data, std::size_t size,
+                                 std::vector<std::uint8_t>& lengths,
+                                 std::vector<std::uint16_t>& distances) {
     lengths.assign(size, 0);
     distances.assign(size, 0);
     if (!FindLongestMatches(data, size, lengths.data(), distances.data())) {
@@ -99,31 +79,10 @@ class LzsEncoder {
   }
 
  private:
-  bool PrepareText(const std::uint8_t* data, std::size_t size);
-  bool Prepare(const std::uint8_t* data, std::size_t size);
-  std::uint32_t FindMatch(std::uint32_t pos, std::uint32_t& distance);
-  std::uint32_t FindThree(std::uint32_t pos, std::uint32_t three, std::uint32_t& distance) const;
-  void ParseOptimal(std::size_t size);
-  void ParseGreedy(std::size_t size);
-  std::size_t PackFast(const std::uint8_t* data, std::size_t size, std::uint8_t* image);
-  std::size_t ParseAndMeasure(const std::uint8_t* data, std::size_t size, Parse parse);
-  void WriteImage(std::size_t size, std::uint8_t* image);
-
-  Buffer<std::uint8_t> text_;  // zero prefix, then the input
-  std::uint32_t textEnd_ = 0;
-  Buffer<std::uint32_t> head_;    // match tree root per 4-byte hash
-  Buffer<std::uint32_t> tree_;    // two children per window slot
-  Buffer<std::uint32_t> head3_;   // newest position per 3-byte hash
-  Buffer<std::uint32_t> chain3_;  // the one before, per window slot
-  // The fast parse's tables, kept from one input to the next.
-  Buffer<std::uint32_t> fastHead_;   // newest position per 4-byte hash
-  Buffer<std::uint32_t> fastHead3_;  // newest position per 3-byte hash
-  Buffer<std::uint32_t> fastLink_;   // the position before, per ring slot
-  Buffer<std::uint32_t> fastLink3_;  // the same for 3-byte hashes
-  std::uint32_t fastBase_ = 0;       // added to the positions stored
+  StreamEncoder stream_;
   FastLimits fastLimits_;
-  Buffer<std::uint8_t> image_;  // a fast image too large for dst
-  Buffer<ItemCode> items_;      // per position, see the parsers
+  Buffer<std::uint8_t> copy_;   // the input, when it overlaps dst
+  Buffer<std::uint8_t> image_;  // an image for a dst smaller than the bound
 };
 
 // The smallest LZS image of data[0, size).

@@ -201,12 +201,11 @@ std::uint32_t LongestMatch(const Bytes& input, std::size_t i, std::uint32_t dist
 TEST(FindLongestMatches, EqualsPlainSearch) {
   const Bytes inputs[] = {Random(20000, 2, 3), Random(20000, 4, 4),     Runs(20000, 5),
                           Words(20000, 6),     ZerosThenText(9000, 40), Bytes(9000, 0)};
-  lzs::LzsEncoder encoder;
   for (const Bytes& input : inputs) {
     SCOPED_TRACE("input " + std::to_string(&input - inputs));
     std::vector<std::uint8_t> lengths;
     std::vector<std::uint16_t> distances;
-    encoder.FindLongestMatches(input.data(), input.size(), lengths, distances);
+    lzs::LzsEncoder::FindLongestMatches(input.data(), input.size(), lengths, distances);
     for (std::size_t i = 0; i < input.size(); ++i) {
       std::uint32_t longest = 0;
       for (std::uint32_t d = 1; d <= lzs::WindowMask && longest < lzs::MaxCopy; ++d) {
@@ -226,7 +225,6 @@ TEST(FindLongestMatches, EqualsPlainSearch) {
 TEST(FindLongestMatches, FindsThreeBytesBehindOthersOfTheSameHash) {
   // Three bytes, 4000 random ones (among which, for some seeds, three that
   // hash alike), the three again: always a match at the end.
-  lzs::LzsEncoder encoder;
   for (std::uint32_t seed = 0; seed < 200; ++seed) {
     Bytes input = {'x', 'y', 'z'};
     const Bytes noise = Random(4000, 256, seed);
@@ -234,7 +232,7 @@ TEST(FindLongestMatches, FindsThreeBytesBehindOthersOfTheSameHash) {
     input.insert(input.end(), {'x', 'y', 'z'});
     std::vector<std::uint8_t> lengths;
     std::vector<std::uint16_t> distances;
-    encoder.FindLongestMatches(input.data(), input.size(), lengths, distances);
+    lzs::LzsEncoder::FindLongestMatches(input.data(), input.size(), lengths, distances);
     EXPECT_EQ(lengths[input.size() - 3], 3) << "seed " << seed;
   }
 }

@@ -551,8 +551,12 @@ TEST(LzsEncodeLike, ReproducesAndEditsImagesOfEveryPacker) {
       const Liked liked = Like(edited, orig);
       ASSERT_EQ(Reference(liked.image), edited) << "change " << change << " at " << at;
       EXPECT_LE(liked.image.size(), Pack(edited, LZS_LEVEL_FAST).size()) << "change " << change;
-      // orig's bytes before the edit stand, up to its group there.
-      EXPECT_GE(CommonPayload(liked.image, orig) + 17, PayloadOffsetOf(orig, at)) << change;
+      // orig's bytes before the edit stand, up to its group there, unless
+      // orig is larger than the fast level's image: then an image that
+      // keeps them may be too, and the spans parsed anew take them over.
+      if (orig.size() <= Pack(data, LZS_LEVEL_FAST).size()) {
+        EXPECT_GE(CommonPayload(liked.image, orig) + 17, PayloadOffsetOf(orig, at)) << change;
+      }
     }
   }
 }

@@ -82,7 +82,7 @@ python3 tests/consumer/round_trip.py "$so" || fail "ctypes round trip failed"
 
 # The examples as liblzs-dev installs them, against the installed tree: a
 # one-shot round trip, the streaming decoder over standard input (whole, and
-# cut short), and one encoder over a folder.
+# cut short), the streaming encoder, and one encoder over a folder.
 cmake -S "$prefix/share/doc/liblzs-dev/examples" -B "$work/examples" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/examples" >/dev/null
 ex=$work/examples
@@ -94,6 +94,16 @@ else
   fail "examples/stream_decode: output differs"
 fi
 head -c -1 "$work/ex.lzs" | "$ex/stream_decode" >/dev/null 2>&1 && fail "examples/stream_decode took a cut image"
+# The streaming encoder, to a file and through a pipe: the image lzs -9 makes,
+# which stream_decode unpacks.
+"$ex/stream_encode" -9 "$work/ex.stream.lzs" <"$input" || fail "examples/stream_encode failed"
+"$ex/stream_encode" -9 - <"$input" | cat >"$work/ex.pipe.lzs" || fail "examples/stream_encode to a pipe failed"
+if cmp -s "$work/ex.stream.lzs" "$work/ex.pipe.lzs" && "$ex/stream_decode" <"$work/ex.stream.lzs" |
+  cmp -s "$input" -; then
+  echo "consumer: examples/stream_encode: equal"
+else
+  fail "examples/stream_encode: the image differs or does not unpack to the input"
+fi
 mkdir "$work/folder"
 cp "$input" "$work/folder/a"
 printf 'abcabcabcabc' >"$work/folder/b"
