@@ -21,6 +21,16 @@
 
 namespace lzs {
 
+// The literals of a group, the set bits of its flag byte, counted without
+// std::popcount: on a processor without a popcount instruction that is a
+// call into the compiler's runtime, which a DLL of the library must not
+// import.
+constexpr std::size_t LiteralCount(std::uint32_t flags) {
+  flags = flags - ((flags >> 1) & 0x55);
+  flags = (flags & 0x33) + ((flags >> 2) & 0x33);
+  return (flags + (flags >> 4)) & 0x0F;
+}
+
 // The largest payload an image can have: its header has 32 bits.
 inline constexpr std::uint64_t MaxPayload = 0xFFFFFFFFu;
 
@@ -142,7 +152,7 @@ class ItemWriter {
         // A whole group: its flag byte, and its items' bytes at once (2 for a
         // back-reference, 1 for a literal).
         const std::uint32_t flags = list.Group(k);
-        const std::size_t n = 16 - static_cast<std::size_t>(std::popcount(flags));
+        const std::size_t n = 16 - LiteralCount(flags);
         stage_[flag_] = static_cast<std::uint8_t>(flags);
         std::memcpy(stage_ + end_, bytes + at, 16);
         end_ += n;

@@ -237,9 +237,9 @@ class Errors(unittest.TestCase):
 
     @unittest.skipIf(os.environ.get("LZS_EMULATED"), "an emulator maps the program's memory its own way")
     def test_out_of_memory_is_memory_error(self):
-        # Address space for the input and the image but not for the
-        # encoder's workspace (several bytes per input byte); then 20 MiB
-        # more, but not the output's room: for the most a small image
+        # 40 MiB more address space: not enough for the room of the image
+        # of 64 MiB (its bound, a little above the input's size); then
+        # 20 MiB more, but not the output's room: for the most a small image
         # (3 MB of random bytes) can yield, and the 64 MiB a larger one
         # unpacks to.
         script = "\n".join([
@@ -255,7 +255,7 @@ class Errors(unittest.TestCase):
             "data = bytes(64 << 20)",
             "images = [lzs.compress(random.Random(1).getrandbits(24_000_000).to_bytes(3_000_000, 'little'), 1),",
             "          lzs.compress(data, 1)]",
-            "most(200 << 20)",
+            "most(40 << 20)",
             "for function in (lzs.compress, lzs.Encoder().compress):",
             "    call(function, data)",
             "most(20 << 20)",

@@ -53,7 +53,8 @@ class NoticeOnScreenTest(ExeTestCase):
         self.addCleanup(xvfb.terminate)
         return display
 
-    def find_window(self, display: str, process, timeout: float = 120) -> str:
+    def find_window(self, display: str, process, timeout: float = 120) -> str | None:
+        """The window of the notice, or None if the program ended first."""
         # xdotool takes a POSIX extended regular expression.
         caption = "".join("\\" + c if c in "[](){}.*+?^$|\\" else c
                           for c in CAPTION.decode("cp1251"))
@@ -63,7 +64,8 @@ class NoticeOnScreenTest(ExeTestCase):
             windows = found.stdout.split()
             if windows:
                 return windows[0].decode()
-            self.assertIsNone(process.poll(), "the program ended without showing a notice")
+            if process.poll() is not None:
+                return None
             time.sleep(0.1)
         self.fail("no window with the caption appeared")
 
@@ -75,11 +77,21 @@ class NoticeOnScreenTest(ExeTestCase):
         (raw RGB of the upper half of the window)."""
         # Wine's desktop process takes the display of the process that starts
         # it: let a fresh server make it for this run.
-        wine.stop_servers(display=True)
-        process = wine.start_exe('lzs-unpack.exe /D"bad.lzs"', self.dir, display=display,
-                                 relay=True, extra_env={"LC_ALL": locale})
-        try:
+        for _ in range(3):
+            wine.stop_servers(display=True)
+            process = wine.start_exe('lzs-unpack.exe /D"bad.lzs"', self.dir, display=display,
+                                     relay=True, extra_env={"LC_ALL": locale})
             window = self.find_window(display, process)
+            if window is not None:
+                break
+            # On a busy machine Wine's desktop, just restarted, now and then
+            # fails to show the box: MessageBoxW then returns 0 at once.
+            shown = wine.finish_exe(process, relay=True, timeout=30).calls_to("MessageBoxW")
+            self.assertTrue(shown and shown[0].retval == 0,
+                            "the program ended without showing a notice")
+        else:
+            self.fail("Wine failed to show the notice three times")
+        try:
             name = x_command(display, "xdotool", "getwindowname", window).stdout
             self.assertEqual(name.decode().strip(), CAPTION.decode("cp1251"))
             time.sleep(1.0)
