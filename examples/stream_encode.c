@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     ++arg;
   }
   if (arg + 1 != argc) {
-    fprintf(stderr, "usage: stream_encode [-1|-9] OUTPUT < INPUT\n");
+    (void)fprintf(stderr, "usage: stream_encode [-1|-9] OUTPUT < INPUT\n");
     return 2;
   }
   FILE* output = strcmp(argv[arg], "-") == 0 ? stdout : fopen(argv[arg], "wb");
@@ -70,14 +70,14 @@ int main(int argc, char** argv) {
   if (!failed && image != output && !CopyAll(image, output)) failed = 1;
   if (fflush(output) != 0 || ferror(output)) failed = 1;
   if (failed && lzs_is_error(result)) {
-    fprintf(stderr, "stream_encode: %s\n", lzs_error_name(result));
+    (void)fprintf(stderr, "stream_encode: %s\n", lzs_error_name(result));
   } else if (failed) {
-    fprintf(stderr, "stream_encode: out of memory, or a read or write error\n");
+    (void)fprintf(stderr, "stream_encode: out of memory, or a read or write error\n");
   }
   lzs_cstream_free(cs);
   free(out);
   free(in);
-  if (image != NULL && image != output) fclose(image);
-  if (output != stdout) fclose(output);
+  if (image != NULL && image != output) (void)fclose(image);
+  if (output != stdout && fclose(output) != 0) failed = 1;
   return failed ? 1 : 0;
 }

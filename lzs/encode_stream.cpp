@@ -10,8 +10,10 @@ constexpr std::uint32_t ZeroStart = TextLayout::ZeroStart;
 constexpr std::uint32_t InputStart = TextLayout::InputStart;
 constexpr std::uint32_t Padding = TextLayout::SearchPadding;
 
-// Input the tree parses hold ahead of their search, and the stage of output.
-constexpr std::size_t TreeChunk = std::size_t{1} << 20;
+// Input the tree parses hold ahead of their search (as much as the fast
+// parse's block, so both levels take input in pieces of one size), and the
+// stage of output.
+constexpr std::size_t TreeChunk = FastBlockSize;
 constexpr std::size_t StageSize = std::size_t{128} << 10;
 // Positions searched at once before the optimal parse takes them.
 constexpr std::size_t Batch = 1024;
@@ -64,8 +66,7 @@ std::size_t SegmentParser::Bytes() const {
 
 bool StreamEncoder::Reset(Parse parse, std::size_t limitBytes) {
   parse_ = parse;
-  const std::size_t chunk = parse == Parse::Fast ? FastBlockSize : TreeChunk;
-  capacity_ = static_cast<std::uint32_t>(InputStart + chunk);
+  capacity_ = static_cast<std::uint32_t>(InputStart + TreeChunk);
   if (!text_.Resize(capacity_ + Padding) || !writer_.UseOwnStage(StageSize)) return false;
   std::memset(text_.data(), 0, InputStart);
   start_ = 0;

@@ -271,8 +271,8 @@ class Like {
     const std::size_t span = limit - pos;
     if (!lengths_.Resize(limit - start) || !distances_.Resize(limit - start) ||
         !choice_.Resize((span + 1) * 8) || !spanItems_.Resize(span) ||
-        !matcher_.FindLongestMatches(src_ + start, limit - start, lengths_.data(),
-                                     distances_.data())) {
+        !lzs::LzsEncoder::FindLongestMatches(src_ + start, limit - start, lengths_.data(),
+                                             distances_.data())) {
       return false;
     }
     std::memset(choice_.data(), 0, (span + 1) * 8);
@@ -476,7 +476,6 @@ class Like {
   std::size_t minSpan_ = 0;
   std::size_t reused_ = 0;
   bool endsAsOrig_ = false;
-  lzs::LzsEncoder matcher_;
   Buffer<std::uint8_t> lengths_;
   Buffer<std::uint16_t> distances_;
   Buffer<std::uint8_t> choice_;
