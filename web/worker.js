@@ -104,17 +104,44 @@ async function readBytes(blob) {
   }
 }
 
-// Unpacks or packs one file. Returns { output: Blob } or { error: words }.
-// An image's header is checked first, from its first bytes and the file's
-// size, so that a file that is no image of its size fails before it is read
-// whole, whatever its size.
+// What an image's damage lets be saved: an image cut short, or with bytes
+// after its end, still holds output.
+const DAMAGED = [lzs.ErrorCode.TRUNCATED, lzs.ErrorCode.TRAILING_DATA];
+
+// What an image still holds (decompress with salvage): { output: Blob,
+// warning: the library's words for the damage and what was kept }.
+async function salvage(bytes) {
+  const data = lzs.decompress(bytes, { salvage: true, maxOutputSize: PAGE_MAX });
+  const blob = await kept(new Blob([data], { type: OUTPUT_TYPE }), data.length);
+  return blob ? { output: blob, warning: data.warning } : { error: notKept("this output", data.length) };
+}
+
+// Unpacks or packs one file, or saves what a damaged image holds. Returns {
+// output: Blob }, or { error: words, damaged: whether salvage can save
+// some of it }. An image's header is checked first, from its first bytes
+// and the file's size, so that a file that is no image of its size fails
+// before it is read whole, whatever its size.
 async function runFile(job, mode) {
   const { file } = job;
   try {
     if (mode === "unpack") lzs.checkHeader(await readBytes(file.slice(0, 4)), file.size);
     if (file.size > PAGE_MAX) return { error: tooLarge({ inputSize: file.size, maxInputSize: PAGE_MAX }) };
     const bytes = await readBytes(file);
+    if (mode === "salvage") return await salvage(bytes);
     return mode === "unpack" ? await unpack(bytes) : await pack(bytes, mode);
+  } catch (e) {
+    return { error: words(e), damaged: mode === "unpack" && e instanceof lzs.LzsError && DAMAGED.includes(e.code) };
+  }
+}
+
+// What an image holds, in the library's words and numbers (lzs --inspect):
+// { text, inspection }, or { error: words }.
+async function inspectFile(message) {
+  const { file, path } = message;
+  try {
+    if (file.size > PAGE_MAX) return { error: tooLarge({ inputSize: file.size, maxInputSize: PAGE_MAX }) };
+    const bytes = await readBytes(file);
+    return { text: lzs.inspectText(bytes, { name: path }), inspection: lzs.inspect(bytes, { name: path }) };
   } catch (e) {
     return { error: words(e) };
   }
@@ -153,5 +180,6 @@ let queue = Promise.resolve();
 onmessage = (event) => {
   const message = event.data;
   if (message.type === "run") queue = queue.then(() => runBatch(message));
+  else if (message.type === "inspect") queue = queue.then(async () => postMessage({ type: "inspection", ...(await inspectFile(message)) }));
   else if (message.type === "zip") queue = queue.then(() => makeZip(message));
 };

@@ -41,18 +41,20 @@ const refused = (name) => {
 };
 
 // Images of every kind, good and bad, chosen together for unpacking: each
-// good one gives `output`, each bad one its error.
+// good one gives `output`, each bad one its error, and a damaged one
+// (`salvage`: cut short or with bytes after it) the page's offer to save
+// what it holds.
 export const unpackCases = [
   { file: "tree/sub/text.bin.lzs", output: "text.bin" },
   { file: "bad/short.lzs", ...refused("three-bytes") },
   { file: "tree/sub/binary.bin.lzs", output: "binary.bin" },
-  { file: "bad/cut.lzs", bytes: imageOf(10000, 5000),
+  { file: "bad/cut.lzs", bytes: imageOf(10000, 5000), salvage: true,
     error: "cut short: the image is shorter than its header says (5,000 of 10,004 bytes)" },
-  { file: "bad/after.lzs", bytes: imageOf(10000, 10010),
+  { file: "bad/after.lzs", bytes: imageOf(10000, 10010), salvage: true,
     error: "bytes after the end of the image (10,010 bytes; the image is 10,004)" },
   { file: "bad/nothing.lzs", ...refused("flag-byte-alone") },
   // Bytes that are no image: their header promises far more than they hold.
-  { file: "bad/junk.lzs", bytes: imageOf(0x7fffffff, 5000),
+  { file: "bad/junk.lzs", bytes: imageOf(0x7fffffff, 5000), salvage: true,
     error: "probably not an LZS image (its header promises 2,147,483,651 bytes; there are 5,000)" },
   { file: "bad/empty.lzs", ...refused("empty") },
   { file: "big.lzs", output: "big", warning: true },
