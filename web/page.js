@@ -193,6 +193,16 @@ function finish(job, result) {
   }
 }
 
+// A large file's progress in its row, in bytes, with its rate and share,
+// and in the bar as a part of a file.
+function showFileProgress(job, { verb, done, total, seconds }) {
+  const rate = seconds > 0 ? done / 1e6 / seconds : 0;
+  const share = Math.floor((100 * done) / total);
+  job.row.cells[LABELS.indexOf("Result") + 1].textContent =
+    `${verb}: ${count(done)} of ${count(total)} bytes (${share} %), ${rate.toFixed(1)} MB/s`;
+  progress.value = batch.done + done / total;
+}
+
 // A damaged image's row offers to save what the image still holds: its
 // whole items before a cut, or the image without the bytes after it.
 function addSalvage(job, cell) {
@@ -362,6 +372,9 @@ function onWorkerMessage(event) {
       finish(job, message);
       settle();
     }
+  } else if (message.type === "progress") {
+    const job = batch === null ? undefined : batch.jobs.get(message.id);
+    if (job && !job.ended) showFileProgress(job, message);
   } else if (message.type === "inspection") {
     showInspection(message);
   } else if (message.type === "zip") {
