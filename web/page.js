@@ -245,8 +245,14 @@ function countedRect(parent, attributes, tip) {
   svgElement(svgElement(parent, "rect", attributes), "title", {}, tip);
 }
 
+// Whether an inspection is under way: the page is busy until it comes, or
+// until Cancel.
+let inspecting = false;
+
 function inspectFile(item) {
   if (worker === null) startWorker();
+  inspecting = true;
+  cancel.disabled = false;
   inspection.hidden = false;
   $("inspect-name").textContent = item.path;
   $("inspect-error").textContent = "";
@@ -314,8 +320,17 @@ function drawBars(svg, title, words, counts) {
   });
 }
 
+// The page is idle once nothing is under way.
+function settleInspection() {
+  inspecting = false;
+  if (batch === null) {
+    document.body.dataset.state = "idle";
+    cancel.disabled = true;
+  }
+}
+
 function showInspection(message) {
-  document.body.dataset.state = "idle";
+  settleInspection();
   if (message.error) {
     $("inspect-error").textContent = `error: ${message.error}`;
     $("inspect-text").textContent = "";
@@ -358,10 +373,12 @@ function showSummary(words, ending = "") {
 
 // The next file chosen starts a new batch.
 function endBatch() {
-  cancel.disabled = true;
   if (batch.failed === 0) status.textContent += ", done";
-  document.body.dataset.state = "idle";
   batch = null;
+  if (!inspecting) {
+    cancel.disabled = true;
+    document.body.dataset.state = "idle";
+  }
 }
 
 function onWorkerMessage(event) {
@@ -396,9 +413,14 @@ function onWorkerMessage(event) {
 // cancelBatch: the worker is stopped where it is (a new one takes the next
 // batch); files not done yet are marked as cancelled.
 function cancelBatch() {
-  if (batch === null) return;
+  if (batch === null && !inspecting) return;
   if (worker !== null) worker.terminate();
   worker = null;
+  if (inspecting) {
+    $("inspect-text").textContent = "cancelled";
+    settleInspection();
+  }
+  if (batch === null) return;
   for (const job of batch.jobs.values()) {
     if (job.ended) continue;
     while (job.row.cells.length > 1) job.row.deleteCell(1);

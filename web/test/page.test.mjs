@@ -369,6 +369,16 @@ test("Inspect shows an image as lzs --inspect tells it: the strip, both histogra
   writeFileSync(join(folder, "cut.lzs"), readFileSync(join(work, "tree/sub/binary.bin.lzs")).subarray(0, 30000));
   const page = await openPage({ width: 1280, height: 900 });
   await page.check('input[name="mode"][value="inspect"]');
+  // Cancel stops an inspection before it comes (in the same turn of the
+  // page's thread, so the worker cannot answer first), and the page is idle;
+  // the inspections below run in a new worker.
+  const stopped = await page.evaluate(() => {
+    inspectFile({ file: new File([new Uint8Array(100)], "x.lzs"), path: "x.lzs" });
+    const busy = [document.body.dataset.state, document.getElementById("cancel").disabled];
+    document.getElementById("cancel").click();
+    return [...busy, document.body.dataset.state, document.getElementById("inspect-text").textContent];
+  });
+  assert.deepEqual(stopped, ["busy", false, "idle", "cancelled"]);
   for (const name of ["cut.lzs", "zeros.bin.lzs"]) {
     // lzs names the file as it is given: its name alone, from its folder.
     const lzs = (args) => execFileSync(env("LZS_CLI"), [...args, name], { cwd: folder, encoding: "utf8" });
