@@ -113,30 +113,39 @@ async function unpack(bytes, id) {
   return blob ? { output: blob } : { error: notKept("this output", size) };
 }
 
-// Packs a file: a small one in one call, a large one through the
-// compression stream (the same image) in pieces, telling its progress.
+// The image of a large file through the compression stream, in pieces,
+// telling its progress: the pieces of the image.
+async function packStream(bytes, level, id) {
+  const report = progress(id, bytes.length, "packing");
+  const stream = new lzs.LzsCompressionStream({ level });
+  const writer = stream.writable.getWriter();
+  const made = [];
+  const reading = (async () => {
+    for await (const piece of stream.readable) made.push(piece);
+  })();
+  reading.catch(() => {});
+  for (let at = 0; at < bytes.length; at += PROGRESS_STEP) {
+    await writer.write(bytes.subarray(at, at + PROGRESS_STEP));
+    report(at + PROGRESS_STEP);
+  }
+  await writer.close();
+  await reading;
+  return made;
+}
+
+// Packs a file: a small one in one call, a large one through the stream
+// (the same image). Input built to keep the smallest level's choices open
+// takes the stream past its memory limit: it is packed in one call then,
+// as compress has no such limit.
 async function pack(bytes, mode, id) {
   const level = mode === "pack-fast" ? lzs.LEVEL_FAST : lzs.LEVEL_OPTIMAL;
   let pieces = null;
-  if (bytes.length < PROGRESS_FROM) {
-    pieces = [lzs.compress(bytes, { level })];
-  } else {
-    const report = progress(id, bytes.length, "packing");
-    const stream = new lzs.LzsCompressionStream({ level });
-    const writer = stream.writable.getWriter();
-    const made = [];
-    const reading = (async () => {
-      for await (const piece of stream.readable) made.push(piece);
-    })();
-    reading.catch(() => {});
-    for (let at = 0; at < bytes.length; at += PROGRESS_STEP) {
-      await writer.write(bytes.subarray(at, at + PROGRESS_STEP));
-      report(at + PROGRESS_STEP);
-    }
-    await writer.close();
-    await reading;
-    pieces = made;
+  try {
+    if (bytes.length >= PROGRESS_FROM) pieces = await packStream(bytes, level, id);
+  } catch (e) {
+    if (!(e instanceof lzs.LzsError && e.code === lzs.ErrorCode.OUT_OF_MEMORY)) throw e;
   }
+  pieces ??= [lzs.compress(bytes, { level })];
   const size = pieces.reduce((sum, piece) => sum + piece.length, 0);
   const blob = await kept(new Blob(pieces, { type: OUTPUT_TYPE }), size);
   return blob ? { output: blob } : { error: notKept("this output", size) };

@@ -165,6 +165,29 @@ export function variedBytes(kind, size, random) {
   return bytes;
 }
 
+// `size` bytes built to keep the smallest level's parse open: blocks A and
+// B of 1,000 bytes that begin alike, in an order with no run of more than
+// three, so every position has a match of 18 bytes and the parse's choices
+// run apart, but nothing repeats. The compression stream holds about 4
+// bytes per byte of such a span, and past its memory limit (32 MiB) fails
+// where compress packs it.
+export function openParseBytes(size, random) {
+  const a = Uint8Array.from({ length: 1000 }, () => random(256));
+  const b = Uint8Array.from({ length: 1000 }, () => random(256));
+  b.set(a.subarray(0, 40));
+  const bytes = new Uint8Array(size);
+  let run = 0;
+  let lastA = true;
+  for (let at = 0; at < size; at += 1000) {
+    let useA = random(2) === 0;
+    if (run === 3 && useA === lastA) useA = !useA;
+    run = useA === lastA ? run + 1 : 1;
+    lastA = useA;
+    bytes.set((useA ? a : b).subarray(0, size - at), at);
+  }
+  return bytes;
+}
+
 // `count` files ({ path, bytes }) of every kind, under a few folders unless
 // `flat`: most of a few KB, every 50th up to 200 KB, every 7th of a few
 // bytes.

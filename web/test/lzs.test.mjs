@@ -12,7 +12,8 @@ import { Readable, Writable } from "node:stream";
 import { pipeline } from "node:stream/promises";
 import { before, test } from "node:test";
 import { pathToFileURL } from "node:url";
-import { MODULE_SIZE_MAX, count, env, largeImage, makeFiles, native, seededRandom, unpackCases, variedBytes, work } from "./fixtures.mjs";
+import { MODULE_SIZE_MAX, count, env, largeImage, makeFiles, native, openParseBytes, seededRandom, unpackCases, variedBytes,
+         work } from "./fixtures.mjs";
 
 const lzs = await import(pathToFileURL(env("LZS_MODULE")).href);
 // lzs/node, the Node stream, beside the package's lzs.mjs.
@@ -499,8 +500,10 @@ test("the compression streams give compress's image for any split, at both level
     }
   }
   for (const node of [false, true]) {
-    for (const [data, options, code] of [[new Uint8Array(0), {}, ErrorCode.EMPTY_INPUT], [Buffer.from("x"), { level: 5 }, ErrorCode.BAD_LEVEL],
-                                         [Buffer.from("x"), { level: 1.5, headerLast: true }, ErrorCode.BAD_LEVEL]]) {
+    const rows = [[new Uint8Array(0), {}, ErrorCode.EMPTY_INPUT], [Buffer.from("x"), { level: 5 }, ErrorCode.BAD_LEVEL],
+                  [Buffer.from("x"), { level: 1.5, headerLast: true }, ErrorCode.BAD_LEVEL],
+                  [openParseBytes(10 << 20, seededRandom(3)), { headerLast: true }, ErrorCode.OUT_OF_MEMORY]];
+    for (const [data, options, code] of rows) {
       const got = await packed(data, [], options, node);
       assert.ok(got instanceof LzsError && got.code === code, `${code}: ${got}`);
     }

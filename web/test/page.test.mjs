@@ -12,8 +12,8 @@ import { after, before, test } from "node:test";
 import { fileURLToPath } from "node:url";
 import { unzipSync } from "fflate";
 import { launch, openPageIn, readRows, saveDownload, waitIdle } from "./chromium.mjs";
-import { baseName, count, env, makeFiles, makeVariedImages, modeCases, modeFiles, native, ratio, readZipBack, unpackCases, pageUrl,
-         work } from "./fixtures.mjs";
+import { baseName, count, env, makeFiles, makeVariedImages, modeCases, modeFiles, native, openParseBytes, ratio, readZipBack,
+         seededRandom, unpackCases, pageUrl, work } from "./fixtures.mjs";
 
 
 // Every request the browser sees, from the pages and their workers.
@@ -442,7 +442,11 @@ test("Unpack offers to save what a damaged image holds, as lzs -d --salvage does
 });
 
 test("a large file shows its progress in bytes, with its rate and share, packing and unpacking", async () => {
+  // A file that takes the compression stream past its memory limit is
+  // packed in one call, the same image.
+  writeFileSync(join(work, "large/open.bin"), openParseBytes(10 << 20, seededRandom(3)));
   const cases = [
+    { mode: "pack", file: "large/open.bin", args: [], verb: "packing", total: 10 << 20 },
     { mode: "pack-fast", file: "large/huge.bin", args: ["-1"], verb: "packing", total: readFileSync(join(work, "large/huge.bin")).length },
     { mode: "unpack", file: "big.lzs", args: ["-d"], verb: "unpacking", total: 9 << 20 },
   ];
