@@ -62,11 +62,74 @@ export class LzsError extends Error {
   outputSize?: number;
 }
 
-/** Packs data into an LZS image, header included. Throws LzsError (EMPTY_INPUT, INPUT_TOO_LARGE above 2 GiB, BAD_LEVEL, OUT_OF_MEMORY). */
-export function compress(data: Bytes, options?: { level?: Level }): Output;
+/**
+ * Packs data into an LZS image, header included. Throws LzsError (EMPTY_INPUT, INPUT_TOO_LARGE above 2 GiB, BAD_LEVEL, OUT_OF_MEMORY).
+ * With `like`, an image, packs data as that image was packed, reusing its items wherever they still decode to data's bytes (`level` is not used): data that is like's output gives like's bytes. A `like` that is no whole image throws its LzsError.
+ */
+export function compress(data: Bytes, options?: { level?: Level; like?: Bytes }): Output;
 
-/** Unpacks a whole image. Throws LzsError for a bad image, and INPUT_TOO_LARGE (with decodedSize) before unpacking one that would give more than maxOutputSize bytes. */
-export function decompress(image: Bytes, options?: { maxOutputSize?: number }): Output;
+/** What decompress gives with `salvage`: for a damaged image, `warning` holds the library's words for the damage and what was kept. */
+export type Salvaged = Output & { warning?: string };
+
+/**
+ * Unpacks a whole image. Throws LzsError for a bad image, and INPUT_TOO_LARGE (with decodedSize) before unpacking one that would give more than maxOutputSize bytes.
+ * With `salvage`, an image cut short gives what its whole items give, and one with bytes after its end its own output, with `warning` set.
+ */
+export function decompress(image: Bytes, options: { maxOutputSize?: number; salvage: true }): Salvaged;
+export function decompress(image: Bytes, options?: { maxOutputSize?: number; salvage?: boolean }): Output;
+
+/** What inspect gives: the object of `lzs --inspect --json`, its keys and values. */
+export interface Inspection {
+  /** The name given to inspect, when one was. */
+  file?: string;
+  status: "ok" | "truncated" | "trailing" | "not-an-image";
+  /** The bytes given. */
+  image_size: number;
+  /** What the header promises, header included; 0 for fewer than 4 bytes. */
+  promised_size: number;
+  decoded_size: number;
+  /** Flag bytes read. */
+  groups: number;
+  literals: number;
+  references: number;
+  /** The back-references by copy length, 3 to 18. */
+  length_histogram: number[];
+  /** The back-references by distance: 0, then [2^k, 2^(k+1)) for k from 0 to 11. */
+  distance_histogram: number[];
+  /** Back-references that read before the output's start or at distance 0. */
+  zero_references: number;
+  /** The output offset of the first of them, or null. */
+  first_zero_reference: number | null;
+  /** The image lzs -9 makes of the decoded bytes; 0 when nothing decodes. */
+  smallest_image_size: number;
+  /** The payload offset where decoding stopped. */
+  stopped_at: number;
+  last_item_cut: boolean;
+  /** The items whose first byte lies in each of 64 equal pieces of the payload. */
+  strip_literals: number[];
+  strip_references: number[];
+  strip_zero_references: number[];
+}
+
+/** What an image (or any bytes) holds, item by item: the object of `lzs --inspect --json`, `file` only with `name`. */
+export function inspect(image: Bytes, options?: { name?: string }): Inspection;
+
+/** The summary `lzs --inspect` prints of an image, lines ended by "\n", the first naming `name` when given. */
+export function inspectText(image: Bytes, options?: { name?: string }): string;
+
+/** An image found by scan: the object of `lzs --scan --json`. */
+export interface Finding {
+  /** The name given to scan, when one was. */
+  file?: string;
+  offset: number;
+  /** From its header, header included. */
+  image_size: number;
+  decoded_size: number;
+  confidence: "high" | "low";
+}
+
+/** The images found inside buffer, in order, as `lzs --scan --json` lists them. */
+export function scan(buffer: Bytes, options?: { name?: string }): Finding[];
 
 /** Unpacks a whole image into `out` from its start and returns the number of bytes written. Throws LzsError for a bad image, and DST_TOO_SMALL (with decodedSize and outputSize), `out` left as it was, for one that would unpack to more than `out` holds. */
 export function decompressInto(image: Bytes, out: Uint8Array): number;
@@ -82,6 +145,17 @@ export function imageLength(buffer: Bytes, offset?: number): number;
 
 /** The version of liblzs inside, "major.minor.patch". */
 export function libraryVersion(): string;
+
+/**
+ * A TransformStream from data to its image, the same bytes as compress(data, { level }) for any split.
+ * By default it holds the image (as much memory as the image) and gives it all, header first, once its input ends.
+ * With `headerLast` it gives 4 zero bytes in the header's place, then the rest as it is made, in bounded memory, and `header` resolves to the 4 bytes to write at the image's start.
+ */
+export class LzsCompressionStream extends TransformStream<Bytes, Output> {
+  constructor(options?: { level?: Level; headerLast?: boolean });
+  /** The image's 4 header bytes, once the input has ended; rejects with the stream's error. */
+  readonly header: Promise<Output>;
+}
 
 /** A TransformStream from an image's bytes to its output, for `body.pipeThrough(...)`; it errors with an LzsError for a bad image, at the latest when its input ends. (lzs/node has a Node stream.Transform.) */
 export class LzsDecompressionStream extends TransformStream<Bytes, Output> {

@@ -43,6 +43,14 @@ const LEVEL_OPTIMAL = 9;
 // flags, of which LZS_INFO_INPUT_LIMIT says that sizeLimit limits the input.
 const INFO = Object.freeze({ size: 40, decodedSize: 0, imageSize: 8, inputSize: 16, sizeLimit: 24, limitName: 32, flags: 36 });
 const INFO_INPUT_LIMIT = 4;
+const INFO_SALVAGED = 8;
+// Room for an lzs_inspection (1,864 bytes on wasm32) and an lzs_finding
+// (32), with some to spare.
+const INSPECTION_SIZE = 2048;
+const FINDING_SIZE = 64;
+// lzs_cstream_op.
+const CSTREAM_CONTINUE = 0;
+const CSTREAM_END = 1;
 
 // The largest size the module returns: a 32-bit size_t, less the values
 // that are its error codes. Its own largest value asks for no limit.
@@ -203,6 +211,25 @@ class Codec {
     this.taken = at === undefined ? [] : this.taken.filter((block) => block !== at);
   }
 
+  // A text the library writes as snprintf does (`write(buf, cap)` gives
+  // its whole length): its length asked for first, then the text written.
+  text(write) {
+    const room = (write(0, 0) >>> 0) + 1;
+    const at = this.alloc(room);
+    write(at, room);
+    const text = this.readString(at);
+    this.release(at);
+    return text;
+  }
+
+  // A name for the library's texts (lzs --inspect's file name), NUL ended;
+  // 0 for none.
+  copyName(name) {
+    if (name === undefined) return 0;
+    if (typeof name !== "string") throw new TypeError("lzs: name must be a string");
+    return this.copyIn(new TextEncoder().encode(`${name}\0`));
+  }
+
   copyIn(bytes) {
     const at = this.alloc(bytes.length);
     this.heap.set(bytes, at);
@@ -261,17 +288,23 @@ function asBytes(data, what) {
   throw new TypeError(`lzs: ${what} must be a Uint8Array, an ArrayBuffer or a Buffer`);
 }
 
+// A level as the library takes it: one that is no integer is no level the
+// library knows.
+const levelOf = (level) => (Number.isInteger(level) && level >= 0 && level <= 0x7fffffff ? level : -1);
+
 // Packs data into an LZS image (header included). level: LEVEL_OPTIMAL (9,
 // the smallest image; LEVEL_DEFAULT, 0, is the same) or LEVEL_FAST (1).
+// With `like`, an image, packs data as that image was packed (level is not
+// used then): see compressLike.
 function compress(data, options) {
-  const { level = LEVEL_DEFAULT } = options ?? {};
+  const { level = LEVEL_DEFAULT, like } = options ?? {};
   const bytes = asBytes(data, "data");
+  if (like !== undefined) return compressLike(bytes, asBytes(like, "like"));
   return withCodec((codec) => {
     const { exports } = codec;
     if (codec.encoder === 0) codec.encoder = exports.lzs_encoder_create();
     if (codec.encoder === 0) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
-    // A level that is no integer is no level the library knows.
-    const known = Number.isInteger(level) && level >= 0 && level <= 0x7fffffff ? level : -1;
+    const known = levelOf(level);
     const capacity = exports.lzs_encode_bound(bytes.length) >>> 0;
     const input = codec.copyIn(bytes);
     const output = codec.alloc(capacity);
@@ -280,11 +313,37 @@ function compress(data, options) {
   });
 }
 
+// lzs_encode_like: data packed reusing orig's items wherever they still
+// decode to data's bytes, parsed anew only where data differs from what
+// orig unpacks to; data that is orig's output gives orig's bytes. orig must
+// be a whole image: one that is not fails with its LzsError, as decompress
+// gives it.
+function compressLike(bytes, orig) {
+  return withCodec((codec) => {
+    const { exports } = codec;
+    // Room for the largest image, and the two bytes orig may end in that
+    // decode to nothing (a flag byte without items, a back-reference cut
+    // in two), which the new image keeps.
+    const capacity = (exports.lzs_encode_bound(bytes.length) >>> 0) + 2;
+    const input = codec.copyIn(bytes);
+    const original = codec.copyIn(orig);
+    const output = codec.alloc(capacity);
+    const result = exports.lzs_encode_like(output, capacity, input, bytes.length, original, orig.length, 0, 0);
+    // orig's own error is told with orig's sizes.
+    const info = codec.alloc(INFO.size);
+    if (exports.lzs_is_error(result)) exports.lzs_image_info(original, orig.length, info);
+    return codec.copyOut(output, codec.check(result, info));
+  });
+}
+
 // Unpacks a whole image. An image that would unpack to more than
 // maxOutputSize bytes fails (INPUT_TOO_LARGE, with decodedSize) before any
-// memory is taken for its output.
+// memory is taken for its output. With `salvage`, an image cut short gives
+// what its whole items give, and one with bytes after its end gives its own
+// output: the array then has `warning`, the library's words for the damage
+// and what was kept.
 function decompress(image, options) {
-  const { maxOutputSize = Infinity } = options ?? {};
+  const { maxOutputSize = Infinity, salvage = false } = options ?? {};
   const bytes = asBytes(image, "image");
   if (typeof maxOutputSize !== "number" || !(maxOutputSize >= 0)) {
     throw new RangeError(`lzs: maxOutputSize must be a number of bytes, not ${maxOutputSize}`);
@@ -297,10 +356,60 @@ function decompress(image, options) {
     const { exports } = codec;
     const input = codec.copyIn(bytes);
     const slot = codec.alloc(8 + INFO.size);
-    const result = exports.lzs_decode_alloc(slot, input, bytes.length, limit, 0, 0, slot + 8);
+    const call = salvage ? exports.lzs_salvage_alloc : exports.lzs_decode_alloc;
+    const result = call(slot, input, bytes.length, limit, 0, 0, slot + 8);
     const output = new DataView(exports.memory.buffer, slot, 4).getUint32(0, true);
     if (output !== 0) codec.taken.push(output);
-    return codec.copyOut(output, codec.check(result, slot + 8, { limitName: "maxOutputSize" }));
+    const data = codec.copyOut(output, codec.check(result, slot + 8, { limitName: "maxOutputSize" }));
+    const flags = new DataView(exports.memory.buffer, slot + 8, INFO.size).getUint32(INFO.flags, true);
+    if (flags & INFO_SALVAGED) {
+      data.warning = codec.text((buf, cap) => exports.lzs_describe(result, slot + 8, buf, cap));
+    }
+    return data;
+  });
+}
+
+// lzs_inspect's findings on any bytes, in lzs_inspection_text's words: as
+// JSON (`json`) or as the summary lzs --inspect prints, naming `name`.
+function inspection(image, name, json) {
+  const bytes = asBytes(image, "image");
+  return withCodec((codec) => {
+    const { exports } = codec;
+    const label = codec.copyName(name);
+    const found = codec.alloc(INSPECTION_SIZE);
+    codec.check(exports.lzs_inspect(codec.copyIn(bytes), bytes.length, found));
+    return codec.text((buf, cap) => exports.lzs_inspection_text(found, label, json ? 1 : 0, buf, cap));
+  });
+}
+
+// What an image holds, item by item: the object of lzs --inspect --json,
+// the same keys and values (`file` only with a name).
+function inspect(image, options) {
+  return JSON.parse(inspection(image, options?.name, true));
+}
+
+// The same as the summary lzs --inspect prints, lines ended by "\n".
+function inspectText(image, options) {
+  return inspection(image, options?.name, false);
+}
+
+// The images found inside buffer, in order, each the object of lzs --scan
+// --json: offset, image_size, decoded_size, confidence ("high" or "low"),
+// and `file` with a name.
+function scan(buffer, options) {
+  const bytes = asBytes(buffer, "buffer");
+  return withCodec((codec) => {
+    const { exports } = codec;
+    const label = codec.copyName(options?.name);
+    const input = codec.copyIn(bytes);
+    // The size_t position, then the lzs_finding.
+    const pos = codec.alloc(8 + FINDING_SIZE);
+    new DataView(exports.memory.buffer, pos, 4).setUint32(0, 0, true);
+    const findings = [];
+    while (codec.check(exports.lzs_scan_next(input, bytes.length, pos, pos + 8)) === 1) {
+      findings.push(JSON.parse(codec.text((buf, cap) => exports.lzs_finding_text(pos + 8, label, 1, buf, cap))));
+    }
+    return findings;
   });
 }
 
@@ -425,6 +534,119 @@ class StreamDecoder {
   }
 }
 
+// lzs_encode_stream over an instance of its own (dropped with the encoder):
+// pieces of input in, pieces of the image out, its header in their first 4
+// bytes as zeros; end() returns it once the input has ended.
+class StreamEncoder {
+  constructor(level) {
+    this.codec = new Codec();
+    const { exports } = this.codec;
+    this.inSize = exports.lzs_cstream_in_size() >>> 0;
+    this.outSize = exports.lzs_cstream_out_size() >>> 0;
+    this.cs = exports.lzs_cstream_create();
+    if (this.cs === 0) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
+    this.codec.check(exports.lzs_cstream_reset(this.cs, levelOf(level)));
+    this.input = this.codec.alloc(this.inSize);
+    this.output = this.codec.alloc(this.outSize);
+    this.positions = this.codec.alloc(8); // size_t dstPos, then srcPos
+  }
+
+  // Packs `bytes`, the last of the input when `end`, handing each piece of
+  // the image to `give`. Pieces of the recommended size go in; each is
+  // taken whole before the next (the library packs what it has room for
+  // and keeps the rest of its output for the next call).
+  push(bytes, give, end = false) {
+    const { exports } = this.codec;
+    let start = 0;
+    do {
+      const piece = bytes.subarray(start, start + this.inSize);
+      start += piece.length;
+      const op = end && start >= bytes.length ? CSTREAM_END : CSTREAM_CONTINUE;
+      this.codec.heap.set(piece, this.input);
+      // The memory may grow in a call: its views are made anew after each.
+      const positions = () => new Uint32Array(exports.memory.buffer, this.positions, 2);
+      positions()[1] = 0;
+      let left = 0;
+      do {
+        positions()[0] = 0;
+        left = this.codec.check(exports.lzs_encode_stream(this.cs, this.output, this.outSize, this.positions,
+                                                          this.input, piece.length, this.positions + 4, op));
+        const made = positions()[0];
+        if (made > 0) give(this.codec.copyOut(this.output, made));
+      } while (positions()[1] < piece.length || (op === CSTREAM_END && left !== 0));
+    } while (start < bytes.length);
+  }
+
+  // Ends the input, handing the rest of the image to `give`; returns the
+  // image's header.
+  end(give) {
+    this.push(new Uint8Array(0), give, true);
+    const header = this.codec.alloc(4);
+    this.codec.check(this.codec.exports.lzs_cstream_header(this.cs, header));
+    return this.codec.copyOut(header, 4);
+  }
+}
+
+// A TransformStream from data to its LZS image, the same bytes as
+// compress(data, { level }) for any split of the input. The image's header
+// holds the size of the rest, known only at the end, so by default the
+// stream holds the image (in pieces, as much memory as the image takes) and
+// gives it all once the input ends, header first. With `headerLast`, it
+// gives 4 zero bytes in the header's place, then the rest as it is made, in
+// bounded memory (the encoder's few hundred KiB), and `header` resolves to
+// the 4 bytes to write at the image's start once the input has ended: for
+// a file that can be written at its start afterwards.
+class LzsCompressionStream extends TransformStream {
+  constructor(options) {
+    const { level = LEVEL_DEFAULT, headerLast = false } = options ?? {};
+    let encoder = null;
+    let held = [];
+    let settle = null;
+    const header = new Promise((resolve, reject) => {
+      settle = { resolve, reject };
+    });
+    header.catch(() => {});
+    const failing = (work) => {
+      try {
+        work();
+      } catch (e) {
+        encoder = null;
+        held = [];
+        const error = e instanceof RangeError ? new LzsError(ErrorCode.OUT_OF_MEMORY) : e;
+        settle.reject(error);
+        throw error;
+      }
+    };
+    super({
+      start: () => failing(() => {
+        encoder = new StreamEncoder(level);
+      }),
+      transform: (chunk, controller) => failing(() => {
+        encoder.push(asBytes(chunk, "a chunk"), (piece) => (headerLast ? controller.enqueue(piece) : held.push(piece)));
+      }),
+      flush: (controller) => failing(() => {
+        const give = (piece) => (headerLast ? controller.enqueue(piece) : held.push(piece));
+        const bytes = encoder.end(give);
+        encoder = null;
+        if (!headerLast) {
+          // The header in place of the first 4 bytes, wherever the pieces split them.
+          let k = 0;
+          for (const piece of held) for (let at = 0; at < piece.length && k < 4; ++at) piece[at] = bytes[k++];
+          for (const piece of held) controller.enqueue(piece);
+          held = [];
+        }
+        settle.resolve(bytes);
+      }),
+      cancel: (reason) => {
+        encoder = null;
+        held = [];
+        settle.reject(reason);
+      },
+    });
+    this.header = header;
+  }
+}
+
 // A TransformStream from an LZS image's bytes to its output, as the
 // platform's DecompressionStream is for gzip:
 //   const output = response.body.pipeThrough(new LzsDecompressionStream());
@@ -468,6 +690,7 @@ export {
   LEVEL_DEFAULT,
   LEVEL_FAST,
   LEVEL_OPTIMAL,
+  LzsCompressionStream,
   LzsDecompressionStream,
   LzsError,
   checkHeader,
@@ -477,6 +700,9 @@ export {
   decompressInto,
   imageLength,
   init,
+  inspect,
+  inspectText,
   libraryVersion,
   ready,
+  scan,
 };

@@ -85,16 +85,26 @@ function addNote(cell, className, text) {
   cell.append(" ", note);
 }
 
+// A new batch: its jobs by id, and its counts.
+function newBatch() {
+  return { jobs: new Map(), total: 0, done: 0, failed: 0, skipped: 0, bytes: 0, started: performance.now() };
+}
+
 // Adds the rows of newly chosen files and hands them to the worker; files
-// chosen while others are at work join the same batch.
+// chosen while others are at work join the same batch. In Inspect, the
+// first file is inspected instead.
 function addFiles(items) {
   if (items.length === 0) return;
+  if (chosenMode() === "inspect") {
+    inspectFile(items[0]);
+    return;
+  }
   if (!modeChosen) {
     const allImages = items.every((item) => hasSuffix(item.path));
     document.querySelector(`input[name="mode"][value="${allImages ? "unpack" : "pack"}"]`).checked = true;
   }
   const mode = chosenMode();
-  if (batch === null) batch = { jobs: new Map(), total: 0, done: 0, failed: 0, skipped: 0, bytes: 0, started: performance.now() };
+  batch ??= newBatch();
   batch.total += items.length;
   // Each output in the list, by the input that gives it.
   const taken = new Map(outputs.map((o) => [o.path, o.input]));
@@ -142,7 +152,7 @@ function finish(job, result) {
   job.ended = true;
   batch.done += 1;
   while (row.cells.length > 1) row.deleteCell(1);
-  const unpacking = job.mode === "unpack";
+  const unpacking = job.mode === "unpack" || job.mode === "salvage";
   const inSize = result.skipped ? null : job.file.size;
   const outSize = result.output ? result.output.size : null;
   const packed = unpacking ? inSize : outSize;
@@ -162,6 +172,7 @@ function finish(job, result) {
     cell.textContent = `error: ${result.error}`;
     row.className = "error";
     batch.failed += 1;
+    if (result.damaged) addSalvage(job, cell);
     return;
   }
   const link = document.createElement("a");
@@ -169,8 +180,10 @@ function finish(job, result) {
   link.download = baseName(job.output);
   link.textContent = `Download ${job.output}`;
   cell.append(link);
-  outputs.push({ path: job.output, input: job.path, blob: result.output, mtime: job.file.lastModified, mode: job.mode });
+  outputs.push({ path: job.output, input: job.path, blob: result.output, mtime: job.file.lastModified,
+                 mode: unpacking ? "unpack" : job.mode });
   row.className = "ok";
+  if (result.warning) addNote(cell, "warning", `warning: ${result.warning}; the rest is lost`);
   if (job.renamed) addNote(cell, "warning", `(renamed from ${job.renamed}, which is not a safe name for a file)`);
   if (packed > UNPACK_IMAGE_MAX) {
     addNote(cell, "warning", `warning: the image, ${count(packed)} bytes, is larger than 8 MiB: lzs-unpack.exe refuses it (lzs -d takes it)`);
@@ -178,6 +191,156 @@ function finish(job, result) {
   if (!unpacking && packed > unpacked) {
     addNote(cell, "warning", `warning: the image, ${count(packed)} bytes, is larger than its input, ${count(unpacked)} bytes`);
   }
+}
+
+// A large file's progress in its row, in bytes, with its rate and share,
+// and in the bar as a part of a file.
+function showFileProgress(job, { verb, done, total, seconds }) {
+  const rate = seconds > 0 ? done / 1e6 / seconds : 0;
+  const share = Math.floor((100 * done) / total);
+  job.row.cells[LABELS.indexOf("Result") + 1].textContent =
+    `${verb}: ${count(done)} of ${count(total)} bytes (${share} %), ${rate.toFixed(1)} MB/s`;
+  progress.value = batch.done + done / total;
+}
+
+// A damaged image's row offers to save what the image still holds: its
+// whole items before a cut, or the image without the bytes after it.
+function addSalvage(job, cell) {
+  const button = document.createElement("button");
+  button.type = "button";
+  button.className = "salvage";
+  button.textContent = "Save what is there";
+  button.addEventListener("click", () => {
+    batch ??= newBatch();
+    batch.total += 1;
+    const again = { ...job, mode: "salvage", ended: false };
+    batch.jobs.set(job.id, again);
+    while (job.row.cells.length > 1) job.row.deleteCell(1);
+    for (const label of LABELS) addCell(job.row, label === "Result" ? "waiting" : "", label === "Result" ? "result" : "size");
+    job.row.className = "";
+    settle();
+    document.body.dataset.state = "busy";
+    cancel.disabled = false;
+    if (worker === null) startWorker();
+    worker.postMessage({ type: "run", mode: "salvage", jobs: [{ id: job.id, file: job.file }] });
+  });
+  cell.append(" ", button);
+}
+
+// Inspect: one image as a picture (its items along the payload, the copy
+// lengths and the distances as bar charts) and the library's words for it.
+const SVG = "http://www.w3.org/2000/svg";
+const inspection = $("inspection");
+
+function svgElement(parent, name, attributes, text) {
+  const element = document.createElementNS(SVG, name);
+  for (const [key, value] of Object.entries(attributes)) element.setAttribute(key, value);
+  if (text !== undefined) element.textContent = text;
+  parent.append(element);
+  return element;
+}
+
+// A rectangle with its count told on hover.
+function countedRect(parent, attributes, tip) {
+  svgElement(svgElement(parent, "rect", attributes), "title", {}, tip);
+}
+
+// Whether an inspection is under way: the page is busy until it comes, or
+// until Cancel.
+let inspecting = false;
+
+function inspectFile(item) {
+  if (worker === null) startWorker();
+  inspecting = true;
+  cancel.disabled = false;
+  inspection.hidden = false;
+  $("inspect-name").textContent = item.path;
+  $("inspect-error").textContent = "";
+  $("inspect-text").textContent = "inspecting…";
+  for (const id of ["inspect-strip", "inspect-lengths", "inspect-distances"]) $(id).replaceChildren();
+  document.body.dataset.state = "busy";
+  worker.postMessage({ type: "inspect", file: item.file, path: item.path });
+}
+
+// The strip: a column for each of the payload's 64 pieces, as tall as its
+// items are many, literals below and back-references above; beneath it, the
+// zero references of each piece, the darker the more.
+function drawStrip(found) {
+  const svg = $("inspect-strip");
+  const pieces = found.strip_literals.length;
+  const width = 640 / pieces;
+  const items = found.strip_literals.map((literals, k) => literals + found.strip_references[k]);
+  const most = Math.max(1, ...items);
+  const zeros = Math.max(1, ...found.strip_zero_references);
+  const stride = Math.ceil(Math.max(found.image_size - 4, 0) / pieces);
+  for (let k = 0; k < pieces; ++k) {
+    const x = k * width;
+    const piece = `payload bytes from ${count(k * stride)}`;
+    const literalHeight = (70 * found.strip_literals[k]) / most;
+    const referenceHeight = (70 * found.strip_references[k]) / most;
+    countedRect(svg, { class: "literal", x, y: 72 - literalHeight, width: width - 1, height: literalHeight,
+                       "data-count": found.strip_literals[k] }, `${piece}: ${count(found.strip_literals[k])} literals`);
+    countedRect(svg, { class: "reference", x, y: 72 - literalHeight - referenceHeight, width: width - 1, height: referenceHeight,
+                       "data-count": found.strip_references[k] }, `${piece}: ${count(found.strip_references[k])} back-references`);
+    const zero = found.strip_zero_references[k];
+    countedRect(svg, { class: "zero", x, y: 76, width: width - 1, height: 12, "fill-opacity": zero === 0 ? 0.05 : 0.3 + (0.7 * zero) / zeros,
+                       "data-count": zero }, `${piece}: ${count(zero)} zero references`);
+  }
+  svgElement(svg, "text", { x: 0, y: 100 }, "payload byte 0");
+  svgElement(svg, "text", { x: 640, y: 100, "text-anchor": "end" }, count(found.stopped_at));
+}
+
+// A histogram's buckets in the library's words: the line of `text` that
+// starts with `title` ("copy lengths: 3:1,562 4:959 ..."), as [label,
+// count] pairs.
+function bucketWords(text, title) {
+  const line = text.split("\n").map((l) => l.trim()).find((l) => l.startsWith(`${title}: `)) ?? "";
+  return line.slice(title.length + 2).split(" ").filter(Boolean).map((pair) => {
+    const colon = pair.lastIndexOf(":");
+    return [pair.slice(0, colon), pair.slice(colon + 1)];
+  });
+}
+
+// A bar chart of `counts`, each bar under its count and above its label
+// as `words` (bucketWords) write them.
+function drawBars(svg, title, words, counts) {
+  // Room at both ends for the widest label, 2,048-4,095, under a bar.
+  const margin = 16;
+  const width = (640 - 2 * margin) / counts.length;
+  const most = Math.max(1, ...counts);
+  svgElement(svg, "text", { x: 0, y: 12 }, `back-references by ${title}`);
+  svgElement(svg, "line", { class: "axis", x1: 0, x2: 640, y1: 120.5, y2: 120.5 });
+  counts.forEach((n, k) => {
+    const [label, written] = words[k] ?? ["", count(n)];
+    const height = (90 * n) / most;
+    const x = margin + k * width;
+    countedRect(svg, { class: "bar", x: x + 2, y: 120 - height, width: width - 4, height, "data-count": n }, `${label}: ${written}`);
+    svgElement(svg, "text", { x: x + width / 2, y: 116 - height, "text-anchor": "middle", class: "count" }, written);
+    svgElement(svg, "text", { x: x + width / 2, y: 134 + (k % 2) * 12, "text-anchor": "middle", class: "label" }, label);
+  });
+}
+
+// The page is idle once nothing is under way.
+function settleInspection() {
+  inspecting = false;
+  if (batch === null) {
+    document.body.dataset.state = "idle";
+    cancel.disabled = true;
+  }
+}
+
+function showInspection(message) {
+  settleInspection();
+  if (message.error) {
+    $("inspect-error").textContent = `error: ${message.error}`;
+    $("inspect-text").textContent = "";
+    return;
+  }
+  const found = message.inspection;
+  $("inspect-text").textContent = message.text;
+  drawStrip(found);
+  drawBars($("inspect-lengths"), "copy length", bucketWords(message.text, "copy lengths"), found.length_histogram);
+  drawBars($("inspect-distances"), "distance", bucketWords(message.text, "distances"), found.distance_histogram);
 }
 
 // Shows the batch's progress, and ends it when every file has ended (done,
@@ -210,10 +373,12 @@ function showSummary(words, ending = "") {
 
 // The next file chosen starts a new batch.
 function endBatch() {
-  cancel.disabled = true;
   if (batch.failed === 0) status.textContent += ", done";
-  document.body.dataset.state = "idle";
   batch = null;
+  if (!inspecting) {
+    cancel.disabled = true;
+    document.body.dataset.state = "idle";
+  }
 }
 
 function onWorkerMessage(event) {
@@ -224,6 +389,11 @@ function onWorkerMessage(event) {
       finish(job, message);
       settle();
     }
+  } else if (message.type === "progress") {
+    const job = batch === null ? undefined : batch.jobs.get(message.id);
+    if (job && !job.ended) showFileProgress(job, message);
+  } else if (message.type === "inspection") {
+    showInspection(message);
   } else if (message.type === "zip") {
     downloadAll.disabled = false;
     downloadAll.textContent = "Download all";
@@ -243,9 +413,14 @@ function onWorkerMessage(event) {
 // cancelBatch: the worker is stopped where it is (a new one takes the next
 // batch); files not done yet are marked as cancelled.
 function cancelBatch() {
-  if (batch === null) return;
+  if (batch === null && !inspecting) return;
   if (worker !== null) worker.terminate();
   worker = null;
+  if (inspecting) {
+    $("inspect-text").textContent = "cancelled";
+    settleInspection();
+  }
+  if (batch === null) return;
   for (const job of batch.jobs.values()) {
     if (job.ended) continue;
     while (job.row.cells.length > 1) job.row.deleteCell(1);

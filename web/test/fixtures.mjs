@@ -41,18 +41,20 @@ const refused = (name) => {
 };
 
 // Images of every kind, good and bad, chosen together for unpacking: each
-// good one gives `output`, each bad one its error.
+// good one gives `output`, each bad one its error, and a damaged one
+// (`salvage`: cut short or with bytes after it) the page's offer to save
+// what it holds.
 export const unpackCases = [
   { file: "tree/sub/text.bin.lzs", output: "text.bin" },
   { file: "bad/short.lzs", ...refused("three-bytes") },
   { file: "tree/sub/binary.bin.lzs", output: "binary.bin" },
-  { file: "bad/cut.lzs", bytes: imageOf(10000, 5000),
+  { file: "bad/cut.lzs", bytes: imageOf(10000, 5000), salvage: true,
     error: "cut short: the image is shorter than its header says (5,000 of 10,004 bytes)" },
-  { file: "bad/after.lzs", bytes: imageOf(10000, 10010),
+  { file: "bad/after.lzs", bytes: imageOf(10000, 10010), salvage: true,
     error: "bytes after the end of the image (10,010 bytes; the image is 10,004)" },
   { file: "bad/nothing.lzs", ...refused("flag-byte-alone") },
   // Bytes that are no image: their header promises far more than they hold.
-  { file: "bad/junk.lzs", bytes: imageOf(0x7fffffff, 5000),
+  { file: "bad/junk.lzs", bytes: imageOf(0x7fffffff, 5000), salvage: true,
     error: "probably not an LZS image (its header promises 2,147,483,651 bytes; there are 5,000)" },
   { file: "bad/empty.lzs", ...refused("empty") },
   { file: "big.lzs", output: "big", warning: true },
@@ -159,6 +161,29 @@ export function variedBytes(kind, size, random) {
       const distance = 1 + random(Math.min(at, 65536));
       for (const end = Math.min(size, at + length); at < end; ++at) bytes[at] = far ? bytes[at - distance] : random(4);
     }
+  }
+  return bytes;
+}
+
+// `size` bytes built to keep the smallest level's parse open: blocks A and
+// B of 1,000 bytes that begin alike, in an order with no run of more than
+// three, so every position has a match of 18 bytes and the parse's choices
+// run apart, but nothing repeats. The compression stream holds about 4
+// bytes per byte of such a span, and past its memory limit (32 MiB) fails
+// where compress packs it.
+export function openParseBytes(size, random) {
+  const a = Uint8Array.from({ length: 1000 }, () => random(256));
+  const b = Uint8Array.from({ length: 1000 }, () => random(256));
+  b.set(a.subarray(0, 40));
+  const bytes = new Uint8Array(size);
+  let run = 0;
+  let lastA = true;
+  for (let at = 0; at < size; at += 1000) {
+    let useA = random(2) === 0;
+    if (run === 3 && useA === lastA) useA = !useA;
+    run = useA === lastA ? run + 1 : 1;
+    lastA = useA;
+    bytes.set((useA ? a : b).subarray(0, size - at), at);
   }
   return bytes;
 }

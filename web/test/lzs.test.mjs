@@ -5,26 +5,33 @@
 // Environment (ctest sets it): as fixtures.mjs, and LZS_MODULE (the
 // package's lzs.mjs).
 import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
+import { spawnSync } from "node:child_process";
+import { mkdirSync, readFileSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { Readable, Writable } from "node:stream";
 import { pipeline } from "node:stream/promises";
 import { before, test } from "node:test";
 import { pathToFileURL } from "node:url";
-import { MODULE_SIZE_MAX, count, env, largeImage, makeFiles, native, unpackCases, work } from "./fixtures.mjs";
+import { MODULE_SIZE_MAX, count, env, largeImage, makeFiles, native, openParseBytes, seededRandom, unpackCases, variedBytes,
+         work } from "./fixtures.mjs";
 
 const lzs = await import(pathToFileURL(env("LZS_MODULE")).href);
 // lzs/node, the Node stream, beside the package's lzs.mjs.
-const { createDecompress } = await import(pathToFileURL(join(dirname(env("LZS_MODULE")), "node.mjs")).href);
+const { createCompress, createDecompress } = await import(pathToFileURL(join(dirname(env("LZS_MODULE")), "node.mjs")).href);
 const { ErrorCode, LzsError } = lzs;
+
+const read = (name) => readFileSync(join(work, name));
+
+// The workbench's images (workbenchImages, below).
+let workbench = [];
 
 before(async () => {
   makeFiles({ large: false });
+  workbench = workbenchImages();
   await lzs.ready;
 });
 
 const inputs = ["tree/sub/text.bin", "tree/sub/binary.bin", "tree/sub/deeper/one.txt"];
-const read = (name) => readFileSync(join(work, name));
 
 test("packs as lzs does at every level, and unpacks what it packs", () => {
   const levels = [
@@ -294,4 +301,211 @@ test("ErrorCode and the library's words are the module's own list, read from it"
     assert.equal(new LzsError(code).reason, text(x.lzs_error_name(-code)));
   }
   assert.deepEqual(ErrorCode, listed);
+});
+
+// native lzs with `args`: its standard output and error, and its status.
+function cli(args) {
+  const run = spawnSync(env("LZS_CLI"), args, { maxBuffer: 1 << 30 });
+  return { out: run.stdout, err: run.stderr.toString(), status: run.status };
+}
+
+// Whole images of both levels, images cut short and with bytes after
+// them, and bytes that are none, each written beside the others: their
+// paths.
+function workbenchImages() {
+  const text = read("tree/sub/text.bin.lzs");
+  const made = {
+    "wb/fast.lzs": native(["-1"], join(work, "tree/sub/text.bin")),
+    "wb/cut-5.lzs": text.subarray(0, 5),
+    "wb/cut-100.lzs": text.subarray(0, 100),
+    "wb/cut-half.lzs": text.subarray(0, text.length >> 1),
+    "wb/cut-1.lzs": text.subarray(0, -1),
+    "wb/after-7.lzs": Buffer.concat([text, Buffer.from("garbage")]),
+    "wb/after-1.lzs": Buffer.concat([read("tree/sub/deeper/one.txt.lzs"), Buffer.from([0])]),
+    "wb/zero.lzs": Buffer.alloc(4),
+  };
+  mkdirSync(join(work, "wb"), { recursive: true });
+  for (const [name, bytes] of Object.entries(made)) writeFileSync(join(work, name), bytes);
+  const kept = ["tree/sub/text.bin.lzs", "tree/sub/binary.bin.lzs", "tree/sub/deeper/one.txt.lzs", "bad/nothing.lzs",
+                "bad/junk.lzs", "bad/short.lzs", "bad/empty.lzs"];
+  return [...kept, ...Object.keys(made)];
+}
+
+test("inspect and inspectText give what lzs --inspect and --inspect --json print, whole, cut and trailing images", () => {
+  const statuses = new Set();
+  for (const name of workbench) {
+    const path = join(work, name);
+    const image = read(name);
+    const json = JSON.parse(cli(["--inspect", "--json", path]).out.toString());
+    statuses.add(json.status);
+    assert.deepEqual(lzs.inspect(image, { name: path }), json, name);
+    const { file, ...unnamed } = json;
+    assert.deepEqual(lzs.inspect(image), unnamed, name);
+    assert.equal(lzs.inspectText(image, { name: path }), cli(["--inspect", path]).out.toString(), name);
+  }
+  assert.deepEqual([...statuses].sort(), ["not-an-image", "ok", "trailing", "truncated"]);
+  assert.throws(() => lzs.inspect(new Uint8Array(9), { name: 5 }), TypeError);
+});
+
+test("decompress with salvage keeps what lzs -d --salvage keeps, and says what it says", () => {
+  for (const name of workbench) {
+    const path = join(work, name);
+    const image = read(name);
+    const run = cli(["-d", "--salvage", "-c", path]);
+    // lzs says "lzs: PATH: words"; the array's warning and the error are the words.
+    const words = run.err.replace(`lzs: ${path}: `, "").trimEnd();
+    let got;
+    try {
+      got = lzs.decompress(image, { salvage: true });
+    } catch (e) {
+      assert.equal(run.status, 1, `${name}: ${e.message}`);
+      assert.equal(e.message, words, name);
+      continue;
+    }
+    assert.ok(Buffer.from(got).equals(run.out), name);
+    assert.equal(got.warning, run.status === 2 ? words : undefined, name);
+    assert.equal(run.status === 2, Boolean(got.warning), name);
+    // Without salvage, a damaged image fails as ever.
+    if (run.status === 2) assert.throws(() => lzs.decompress(image), LzsError, name);
+  }
+  // Every cut of a small image.
+  const small = Buffer.from(lzs.compress(Buffer.from("abcabcabcabc-defdefdefdef-".repeat(8))));
+  // A flag byte alone yields nothing; from the first literal on, each cut keeps a beginning.
+  assert.throws(() => lzs.decompress(small.subarray(0, 5), { salvage: true }), { code: ErrorCode.NO_OUTPUT });
+  for (let at = 6; at < small.length; ++at) {
+    const cut = small.subarray(0, at);
+    const kept = lzs.decompress(cut, { salvage: true });
+    assert.ok(kept.warning.startsWith(`cut short: the image is shorter than its header says (${at} of ${small.length} bytes)`), kept.warning);
+    assert.ok(Buffer.from(lzs.decompress(small)).subarray(0, kept.length).equals(kept), `cut at ${at}`);
+  }
+});
+
+test("scan finds what lzs --scan --json finds, among random bytes and among the bytes of files", () => {
+  const random = seededRandom(91);
+  const images = ["tree/sub/text.bin.lzs", "tree/sub/binary.bin.lzs", "wb/fast.lzs"].map(read);
+  const containers = {
+    "wb/noise.dat": [variedBytes("noise", 3000, random), images[0], variedBytes("noise", 777, random), images[2],
+                     variedBytes("noise", 20000, random), images[1], variedBytes("noise", 5, random)],
+    "wb/files.dat": [read("tree/sub/binary.bin").subarray(0, 4321), images[1], variedBytes("text", 9000, random), images[0]],
+    "wb/none.dat": [variedBytes("noise", 200000, random)],
+  };
+  for (const [name, parts] of Object.entries(containers)) {
+    const path = join(work, name);
+    writeFileSync(path, Buffer.concat(parts));
+    const listed = cli(["--scan", "--json", path]).out.toString().split("\n").filter(Boolean).map((line) => JSON.parse(line));
+    assert.deepEqual(lzs.scan(read(name), { name: path }), listed, name);
+    // Every image put in is found where it was put, whole.
+    let offset = 0;
+    for (const part of parts) {
+      if (images.includes(part)) {
+        assert.ok(listed.some((f) => f.offset === offset && f.image_size === part.length && f.confidence === "high"), `${name} at ${offset}`);
+      }
+      offset += part.length;
+    }
+  }
+  assert.deepEqual(lzs.scan(new Uint8Array(0)), []);
+});
+
+test("compress with like packs as lzs --like does: the original's bytes again, and near them after an edit", () => {
+  const data = read("tree/sub/text.bin");
+  const edited = Buffer.from(data);
+  edited.fill(0x41, 100000, 100100);
+  const longer = Buffer.concat([data.subarray(0, 5000), Buffer.from("inserted"), data.subarray(5000)]);
+  writeFileSync(join(work, "wb/edited.bin"), edited);
+  writeFileSync(join(work, "wb/longer.bin"), longer);
+  const rows = [
+    { orig: "tree/sub/text.bin.lzs", file: "tree/sub/text.bin", same: true },
+    { orig: "wb/fast.lzs", file: "tree/sub/text.bin", same: true },
+    { orig: "wb/fast.lzs", file: "wb/edited.bin" },
+    { orig: "tree/sub/text.bin.lzs", file: "wb/edited.bin" },
+    { orig: "wb/fast.lzs", file: "wb/longer.bin" },
+    { orig: "wb/cut-half.lzs", file: "tree/sub/text.bin", error: ErrorCode.TRUNCATED },
+    { orig: "wb/after-7.lzs", file: "tree/sub/text.bin", error: ErrorCode.TRAILING_DATA },
+  ];
+  for (const { orig, file, same, error } of rows) {
+    const run = cli(["-c", `--like=${join(work, orig)}`, join(work, file)]);
+    const call = () => lzs.compress(read(file), { like: read(orig), level: lzs.LEVEL_FAST });
+    if (error) {
+      // lzs names the file, then the original, then the library's words.
+      assert.throws(call, { code: error, message: run.err.replace(`lzs: ${join(work, file)}: ${join(work, orig)}: `, "").trimEnd() });
+      continue;
+    }
+    const image = call();
+    assert.ok(Buffer.from(image).equals(run.out), `${file} like ${orig}`);
+    if (same) assert.ok(Buffer.from(image).equals(read(orig)), `${file} like ${orig}`);
+    assert.ok(Buffer.from(lzs.decompress(image)).equals(read(file)));
+  }
+  assert.throws(() => lzs.compress(data, { like: "image" }), TypeError);
+  assert.throws(() => lzs.compress(new Uint8Array(0), { like: read("wb/fast.lzs") }), { code: ErrorCode.EMPTY_INPUT });
+});
+
+// `data` split at `cuts` through LzsCompressionStream or lzs/node's
+// LzsCompress with `options`: the image (its header put in place, with
+// headerLast, as a caller that can seek puts it), or the error.
+async function packed(data, cuts, options, node) {
+  const points = [0, ...cuts, data.length];
+  const pieces = points.slice(1).map((end, k) => data.subarray(points[k], end));
+  const chunks = [];
+  let header;
+  try {
+    if (node) {
+      const transform = createCompress(options);
+      await pipeline(Readable.from(pieces.map((piece) => Buffer.from(piece))), transform, new Writable({
+        write(chunk, encoding, done) {
+          chunks.push(chunk);
+          done();
+        },
+      }));
+      header = await transform.header;
+    } else {
+      const stream = new lzs.LzsCompressionStream(options);
+      const source = new ReadableStream({
+        start(controller) {
+          for (const piece of pieces) controller.enqueue(piece);
+          controller.close();
+        },
+      });
+      for await (const chunk of source.pipeThrough(stream)) chunks.push(chunk);
+      header = await stream.header;
+    }
+  } catch (e) {
+    return e;
+  }
+  const image = Buffer.concat(chunks);
+  if (options?.headerLast) {
+    assert.ok(image.subarray(0, 4).equals(Buffer.alloc(4)), "the header's place holds zeros");
+    image.set(header, 0);
+  } else {
+    assert.ok(image.subarray(0, 4).equals(header));
+  }
+  return image;
+}
+
+test("the compression streams give compress's image for any split, at both levels, header first or last", async () => {
+  const random = seededRandom(5);
+  const inputs = [read("tree/sub/text.bin"), read("tree/sub/binary.bin"), Buffer.from("x"),
+                  Buffer.from(variedBytes("copies", 300000, random)), Buffer.from("abcabcabc-abcabc-".repeat(9))];
+  for (const data of inputs) {
+    const splits = [[], [1], [data.length >> 1]];
+    if (data.length < 200) splits.push([...data.keys()].slice(1));
+    for (let k = 0; k < 3; ++k) splits.push(Array.from({ length: 1 + random(30) }, () => random(data.length)).sort((a, b) => a - b));
+    for (const level of [lzs.LEVEL_FAST, lzs.LEVEL_OPTIMAL]) {
+      const want = Buffer.from(lzs.compress(data, { level }));
+      for (const cuts of splits) {
+        for (const [headerLast, node] of [[false, false], [true, false], [false, true], [true, true]]) {
+          const got = await packed(data, cuts, { level, headerLast }, node);
+          assert.ok(Buffer.isBuffer(got) && got.equals(want), `${data.length} bytes at level ${level}, split at ${cuts}, ${headerLast} ${node}: ${got}`);
+        }
+      }
+    }
+  }
+  for (const node of [false, true]) {
+    const rows = [[new Uint8Array(0), {}, ErrorCode.EMPTY_INPUT], [Buffer.from("x"), { level: 5 }, ErrorCode.BAD_LEVEL],
+                  [Buffer.from("x"), { level: 1.5, headerLast: true }, ErrorCode.BAD_LEVEL],
+                  [openParseBytes(10 << 20, seededRandom(3)), { headerLast: true }, ErrorCode.OUT_OF_MEMORY]];
+    for (const [data, options, code] of rows) {
+      const got = await packed(data, [], options, node);
+      assert.ok(got instanceof LzsError && got.code === code, `${code}: ${got}`);
+    }
+  }
 });

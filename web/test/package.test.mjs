@@ -169,23 +169,34 @@ const typedUse = (from) => `
       if (e instanceof LzsError && e.code === ErrorCode.DST_TOO_SMALL) console.log(e.decodedSize, e.outputSize, written);
     }
     const transform: Transform = createDecompress();
-    pipeline(createReadStream("a.lzs"), transform, createWriteStream("a")).then(() => console.log(libraryVersion()));`;
+    pipeline(createReadStream("a.lzs"), transform, createWriteStream("a")).then(() => console.log(libraryVersion()));
+    const saved = decompress(image, { salvage: true });
+    const warning: string | undefined = saved.warning;
+    const again: Uint8Array = compress(saved, { like: image });
+    const shown = inspect(image, { name: "a.lzs" });
+    const zeros: number | null = shown.first_zero_reference;
+    const found: string[] = scan(again).map((finding) => \`\${finding.offset} \${finding.confidence} \${inspectText(image)}\`);
+    const packing = new LzsCompressionStream({ level: LEVEL_OPTIMAL, headerLast: true });
+    const packed: ReadableStream<Uint8Array> = blob.stream().pipeThrough(packing);
+    const header: Promise<Uint8Array> = packing.header;
+    const packer = createCompress({ level: LEVEL_OPTIMAL, highWaterMark: 1 << 16 });
+    packer.header.then((bytes) => console.log(warning, zeros, found, packed, header, shown.status === "truncated", bytes.length));`;
 const ESM_USE = typedUse(`
     import { createReadStream, createWriteStream } from "node:fs";
     import type { Transform } from "node:stream";
     import { pipeline } from "node:stream/promises";
-    import { ErrorCode, LEVEL_OPTIMAL, LzsDecompressionStream, LzsError, checkHeader, compress, decodedSize, decompress, decompressInto,
-             imageLength, libraryVersion } from "lzs";
-    import { createDecompress } from "lzs/node";`);
+    import { ErrorCode, LEVEL_OPTIMAL, LzsCompressionStream, LzsDecompressionStream, LzsError, checkHeader, compress, decodedSize,
+             decompress, decompressInto, imageLength, inspect, inspectText, libraryVersion, scan } from "lzs";
+    import { createCompress, createDecompress } from "lzs/node";`);
 const CJS_USE = typedUse(`
     import { createReadStream, createWriteStream } from "node:fs";
     import type { Transform } from "node:stream";
     import { pipeline } from "node:stream/promises";
     import lzs = require("lzs");
     import lzsNode = require("lzs/node");
-    const { ErrorCode, LEVEL_OPTIMAL, LzsDecompressionStream, LzsError, checkHeader, compress, decodedSize, decompress, decompressInto,
-            imageLength, libraryVersion } = lzs;
-    const { createDecompress } = lzsNode;`);
+    const { ErrorCode, LEVEL_OPTIMAL, LzsCompressionStream, LzsDecompressionStream, LzsError, checkHeader, compress, decodedSize,
+            decompress, decompressInto, imageLength, inspect, inspectText, libraryVersion, scan } = lzs;
+    const { createCompress, createDecompress } = lzsNode;`);
 const STRICT = ["--noEmit", "--strict", "--module", "nodenext", "--target", "es2022", "--lib", "es2022,dom", "--types", "node"];
 
 test("its types pass tsc --strict on TypeScript 4.7, 5.0 and the newest, in ES modules and CommonJS", () => {
@@ -194,8 +205,9 @@ test("its types pass tsc --strict on TypeScript 4.7, 5.0 and the newest, in ES m
   writeFileSync(join(folder, "use.cts"), CJS_USE);
   // Calls the types do not allow, one a line: each line must have its
   // error, and no other file any.
-  const wrong = [`compress("text");`, `compress(new Uint8Array(1), { level: 5 });`, `decompressInto(new Uint8Array(1), [0]);`];
-  writeFileSync(join(folder, "wrong.mts"), [`import { compress, decompressInto } from "lzs";`, ...wrong].join("\n"));
+  const wrong = [`compress("text");`, `compress(new Uint8Array(1), { level: 5 });`, `decompressInto(new Uint8Array(1), [0]);`,
+                 `inspect(new Uint8Array(1)).status === "cut";`, `compress(new Uint8Array(1), { like: "orig" });`];
+  writeFileSync(join(folder, "wrong.mts"), [`import { compress, decompressInto, inspect } from "lzs";`, ...wrong].join("\n"));
   for (const typeScript of typeScripts) {
     const said = tsc(typeScript, folder, [...STRICT, "use.mts", "use.cts", "wrong.mts"]);
     const lines = said.split("\n").filter((line) => /error TS/.test(line));

@@ -5,14 +5,15 @@
 // screenshots lzs-page-390.png and lzs-page-1280.png (a phone's width and a
 // desktop's) are left in LZS_WEB_WORK.
 import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
 import { mkdirSync, readFileSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
 import { after, before, test } from "node:test";
 import { fileURLToPath } from "node:url";
 import { unzipSync } from "fflate";
 import { launch, openPageIn, readRows, saveDownload, waitIdle } from "./chromium.mjs";
-import { baseName, count, makeFiles, makeVariedImages, modeCases, modeFiles, native, ratio, readZipBack, unpackCases, pageUrl,
-         work } from "./fixtures.mjs";
+import { baseName, count, env, makeFiles, makeVariedImages, modeCases, modeFiles, native, openParseBytes, ratio, readZipBack,
+         seededRandom, unpackCases, pageUrl, work } from "./fixtures.mjs";
 
 
 // Every request the browser sees, from the pages and their workers.
@@ -50,7 +51,7 @@ test("unpacks images as lzs -d does, and a bad image fails alone with the librar
     const row = rows.find((r) => r.name === base);
     assert.ok(row, `no row for ${base}`);
     if (c.error) {
-      assert.equal(row.result, `error: ${c.error}`, base);
+      assert.equal(row.result, `error: ${c.error}${c.salvage ? " Save what is there" : ""}`, base);
       assert.throws(() => native(["-d"], join(work, c.file)), `native lzs takes ${base}`);
       continue;
     }
@@ -300,7 +301,9 @@ test("stays responsive during a large job, and Cancel stops it", async () => {
   }, before + 30, { timeout: 120000 })).jsonValue();
   assert.equal(seen.state, "busy", `the job ended after ${seen.ticks - before} ticks of the page's timer`);
   assert.match(await page.textContent("#status"), /^1 of 3 files, [0-9.]+ MB\/s$/);
-  assert.equal(await page.$eval("#progress", (bar) => [bar.value, bar.max].join(" of ")), "1 of 3");
+  // One file done, and a part of the large one.
+  const [value, max] = await page.$eval("#progress", (bar) => [bar.value, bar.max]);
+  assert.ok(value >= 1 && value < 2 && max === 3, `the bar at ${value} of ${max}`);
   await page.click("#cancel");
   const rows = await readRows(page);
   assert.deepEqual(rows.map((row) => row.className), ["ok", "cancelled", "cancelled"]);
@@ -354,4 +357,132 @@ test("makes no network request, and its policy blocks one", async () => {
     assert.match(request.failure()?.errorText ?? "", /csp/i, request.url());
   }
   await page.close();
+});
+
+test("Inspect shows an image as lzs --inspect tells it: the strip, both histograms and the library's words", async () => {
+  // An image of the fast level whose data start with zeros, which it copies
+  // from before the start (zero references); and a cut one.
+  const folder = join(work, "inspect");
+  mkdirSync(folder, { recursive: true });
+  writeFileSync(join(folder, "zeros.bin"), Buffer.concat([Buffer.alloc(3000), readFileSync(join(work, "tree/sub/text.bin"))]));
+  writeFileSync(join(folder, "zeros.bin.lzs"), native(["-1"], join(folder, "zeros.bin")));
+  writeFileSync(join(folder, "cut.lzs"), readFileSync(join(work, "tree/sub/binary.bin.lzs")).subarray(0, 30000));
+  const page = await openPage({ width: 1280, height: 900 });
+  await page.check('input[name="mode"][value="inspect"]');
+  // Cancel stops an inspection before it comes (in the same turn of the
+  // page's thread, so the worker cannot answer first), and the page is idle;
+  // the inspections below run in a new worker.
+  const stopped = await page.evaluate(() => {
+    inspectFile({ file: new File([new Uint8Array(100)], "x.lzs"), path: "x.lzs" });
+    const busy = [document.body.dataset.state, document.getElementById("cancel").disabled];
+    document.getElementById("cancel").click();
+    return [...busy, document.body.dataset.state, document.getElementById("inspect-text").textContent];
+  });
+  assert.deepEqual(stopped, ["busy", false, "idle", "cancelled"]);
+  for (const name of ["cut.lzs", "zeros.bin.lzs"]) {
+    // lzs names the file as it is given: its name alone, from its folder.
+    const lzs = (args) => execFileSync(env("LZS_CLI"), [...args, name], { cwd: folder, encoding: "utf8" });
+    const json = JSON.parse(lzs(["--inspect", "--json"]));
+    await page.setInputFiles("#files", join(folder, name));
+    await page.waitForFunction((n) => document.body.dataset.state === "idle" && document.getElementById("inspect-name").textContent === n &&
+                                      document.querySelectorAll("#inspect-strip rect").length > 0, name, { timeout: 120000 });
+    assert.equal(await page.textContent("#inspect-text"), lzs(["--inspect"]));
+    const counts = (selector) => page.$$eval(selector, (rects) => rects.map((rect) => Number(rect.dataset.count)));
+    assert.deepEqual(await counts("#inspect-lengths rect"), json.length_histogram, name);
+    assert.deepEqual(await counts("#inspect-distances rect"), json.distance_histogram, name);
+    assert.deepEqual(await counts("#inspect-strip rect.literal"), json.strip_literals, name);
+    assert.deepEqual(await counts("#inspect-strip rect.reference"), json.strip_references, name);
+    assert.deepEqual(await counts("#inspect-strip rect.zero"), json.strip_zero_references, name);
+    // The counts above the bars are written as lzs --inspect writes them.
+    const written = await page.$$eval("#inspect-distances text.count", (texts) => texts.map((text) => text.textContent));
+    assert.deepEqual(written, json.distance_histogram.map(count), name);
+  }
+  assert.deepEqual(page.errors, []);
+  assert.equal(await page.$$eval("#rows tr", (rows) => rows.length), 0, "Inspect adds no row");
+  await page.evaluate(() => window.scrollTo(0, 0));
+  await page.screenshot({ path: join(work, "inspect.png"), fullPage: true });
+  await page.close();
+});
+
+test("Unpack offers to save what a damaged image holds, as lzs -d --salvage does", async () => {
+  const folder = join(work, "salvage");
+  mkdirSync(folder, { recursive: true });
+  const image = readFileSync(join(work, "tree/sub/text.bin.lzs"));
+  const cases = [
+    { name: "cut.lzs", bytes: image.subarray(0, 7000) },
+    { name: "after.lzs", bytes: Buffer.concat([image, Buffer.from("junk")]) },
+  ];
+  for (const c of cases) writeFileSync(join(folder, c.name), c.bytes);
+  const page = await openPage();
+  await page.setInputFiles("#files", cases.map((c) => join(folder, c.name)));
+  await waitIdle(page, cases.length);
+  for (const c of cases) {
+    const run = (() => {
+      try {
+        execFileSync(env("LZS_CLI"), ["-d", "--salvage", "-c", c.name], { cwd: folder, stdio: "pipe" });
+      } catch (e) {
+        return { status: e.status, out: e.stdout, words: e.stderr.toString().replace(`lzs: ${c.name}: `, "").trimEnd() };
+      }
+      return null;
+    })();
+    assert.equal(run?.status, 2, `lzs salvages ${c.name}`);
+    const row = `tr[data-name="${c.name}"]`;
+    assert.equal(await page.getAttribute(row, "class"), "error");
+    await page.click(`${row} button.salvage`);
+    await page.waitForSelector(`${row}.ok a[download]`, { timeout: 60000 });
+    const [got] = (await readRows(page)).filter((r) => r.name === c.name);
+    assert.equal(got.result, `Download ${c.name.slice(0, -4)} warning: ${run.words}; the rest is lost`);
+    assert.deepEqual([got.packed, got.unpacked], [count(c.bytes.length), count(run.out.length)]);
+    const saved = await saveDownload(page, `${row} a[download]`);
+    assert.ok(saved.bytes.equals(run.out), `${c.name}: what is saved differs from lzs -d --salvage`);
+  }
+  assert.equal(await page.$$eval("button.salvage", (buttons) => buttons.length), 0);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
+test("a large file shows its progress in bytes, with its rate and share, packing and unpacking", async () => {
+  // A file that takes the compression stream past its memory limit is
+  // packed in one call, the same image.
+  writeFileSync(join(work, "large/open.bin"), openParseBytes(10 << 20, seededRandom(3)));
+  const cases = [
+    { mode: "pack", file: "large/open.bin", args: [], verb: "packing", total: 10 << 20 },
+    { mode: "pack-fast", file: "large/huge.bin", args: ["-1"], verb: "packing", total: readFileSync(join(work, "large/huge.bin")).length },
+    { mode: "unpack", file: "big.lzs", args: ["-d"], verb: "unpacking", total: 9 << 20 },
+  ];
+  for (const c of cases) {
+    const page = await openPage();
+    await page.check(`input[name="mode"][value="${c.mode}"]`);
+    // Every text the rows show, as it is shown, and the bar's value then.
+    await page.evaluate(() => {
+      window.shown = [];
+      new MutationObserver((records) => {
+        for (const record of records) {
+          for (const node of record.addedNodes) {
+            window.shown.push([node.textContent, document.getElementById("progress").value]);
+          }
+        }
+      }).observe(document.getElementById("rows"), { childList: true, subtree: true });
+    });
+    await page.setInputFiles("#files", join(work, c.file));
+    await waitIdle(page, 1);
+    const shown = (await page.evaluate(() => window.shown)).filter(([text]) => text.startsWith(`${c.verb}:`));
+    assert.ok(shown.length >= 5, `${c.file}: ${JSON.stringify(shown)}`);
+    let last = 0;
+    for (const [text, value] of shown) {
+      const [, done, total, share] = text.match(/^\w+: ([\d,]+) of ([\d,]+) bytes \((\d+) %\), [\d.]+ MB\/s$/) ?? [];
+      assert.ok(done, text);
+      const bytes = Number(done.replaceAll(",", ""));
+      assert.equal(total, count(c.total), text);
+      assert.equal(Number(share), Math.floor((100 * bytes) / c.total), text);
+      assert.ok(bytes > last && bytes < c.total, text);
+      assert.ok(Math.abs(value - bytes / c.total) < 1e-6, `the bar at ${value} for ${text}`);
+      last = bytes;
+    }
+    const name = baseName(c.file);
+    const saved = await saveDownload(page, `tr[data-name="${name}"] a[download]`);
+    assert.ok(saved.bytes.equals(native(c.args, join(work, c.file))), `${c.file}: the output differs from lzs ${c.args}`);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  }
 });
