@@ -76,5 +76,8 @@ std::string Summary(std::size_t files, const char* done, bool packed, std::uint6
                     std::uint64_t unpackedBytes, std::size_t failed);
 // The progress line, without its leading carriage return.
 std::string ProgressLine(std::size_t done, std::size_t files, std::uint64_t bytes, double seconds);
+// The progress line of a single file: the bytes of its input read, of total
+// (0: not known) with the share, and the rate.
+std::string FileProgressLine(std::uint64_t bytes, std::uint64_t total, double seconds);
 
 }  // namespace cli

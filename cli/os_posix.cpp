@@ -326,6 +326,24 @@ Error CreateNew(const std::string& path, std::uint32_t mode, File& file) {
   return 0;
 }
 
+Error CreateScratch(File& file) {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string folder = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  // Where the file system has no unnamed files: a new name, removed at
+  // once; the file lives on while it is open.
+  for (unsigned k = 0; fd < 0 && k < 100; ++k) {
+    const std::string path = JoinPath(
+        folder, ".lzs-scratch-" + std::to_string(getpid()) + "-" + std::to_string(k) + ".tmp");
+    fd = open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) (void)unlink(path.c_str());
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return Last();
+  file = File(fd, true);
+  return 0;
+}
+
 Error SetOwner(const File& file, const FileStamp& stamp) {
   // As root, as with gzip. A user who may not give a file away keeps it,
   // with the input's group where that is allowed.
