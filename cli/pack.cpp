@@ -91,7 +91,10 @@ bool Packer::Feed(std::vector<Segment>& segments, std::size_t count, std::string
 // round before into the stream.
 bool Packer::Round(bool last, std::string& why) {
   const std::size_t bytes = last ? have_ - before_ : setting_.threads * LZS_SEGMENT_SIZE;
-  const std::size_t chunks = (bytes + LZS_SEGMENT_SIZE - 1) / LZS_SEGMENT_SIZE;
+  // A chunk that is not the last has the bytes after it in the input: the
+  // last one takes what is left past the last whole segment size.
+  const std::size_t chunks =
+      last ? std::max<std::size_t>(1, bytes / LZS_SEGMENT_SIZE) : setting_.threads;
   const std::size_t tasks = chunks + 1;
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> parseError{0};
@@ -106,7 +109,7 @@ bool Packer::Round(bool last, std::string& why) {
           }
           const std::size_t k = task - 1;
           const std::size_t start = k * LZS_SEGMENT_SIZE;
-          const std::size_t size = std::min(LZS_SEGMENT_SIZE, bytes - start);
+          const std::size_t size = k + 1 == chunks ? bytes - start : LZS_SEGMENT_SIZE;
           const size_t result =
               lzs_segment_parse(parsing_[k].get(), setting_.level, round_.data() + before_ + start,
                                 size, offset_ + start, last && k + 1 == chunks);

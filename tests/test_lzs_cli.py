@@ -1043,6 +1043,88 @@ class LzsCli(unittest.TestCase):
         self.assertEqual(seen, {0o640})
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["z", "z.lzs"])
 
+    def test_threads_keep_the_image(self) -> None:
+        # A single file is cut into chunks of 1 MiB, a round of one chunk a
+        # thread at a time: sizes around the edges of chunks and rounds, and
+        # the 18 bytes after a chunk that tell it is not the last, give the
+        # same image on any number of threads, from a file and from a pipe.
+        rng = random.Random(38)
+        words = [bytes(rng.choices(b"etaoin shrdlu", k=rng.randint(2, 9))) for _ in range(300)]
+        text = b" ".join(rng.choices(words, k=900_000))[: (4 << 20) + 17]
+        mib = 1 << 20
+        sizes = (1, 4095, mib - 1, mib, mib + 17, mib + 18, 2 * mib + 2, 3 * mib + 19, 4 * mib + 17)
+        for level in ("-1", "-9"):
+            for size_ in sizes:
+                data = text[:size_]
+                (self.dir / "in").write_bytes(data)
+                one = self.run_lzs([level, "-T1", "-q", "-c", "in"])
+                self.assertEqual((one.returncode, decode(one.stdout)), (0, data), (level, size_))
+                for threads in ("2", "3", "4"):
+                    with self.subTest(level=level, size=size_, threads=threads):
+                        got = self.run_lzs([level, "-T", threads, "-q", "-c", "in"])
+                        self.assertEqual((got.returncode, got.stdout), (0, one.stdout))
+                        if threads == "3":
+                            got = self.run_lzs([level, "-T", threads, "-q", "-f", "-o", "out"], data)
+                            self.assertEqual(got.returncode, 0, got.stderr)
+                            self.assertEqual((self.dir / "out").read_bytes(), one.stdout)
+
+    def test_spool_goes_on_every_ending(self) -> None:
+        # Packed to a pipe, the image waits in a scratch file in $TMPDIR
+        # until it is complete: nothing of it is left when the reader goes
+        # after one byte, nor when a signal ends the run with its input half
+        # read.
+        spool = self.dir / "tmp"
+        spool.mkdir()
+        env = {**os.environ, "TMPDIR": str(spool)}
+        data = random.Random(5).randbytes(4 << 20)
+        (self.dir / "in").write_bytes(data)
+        for threads in ("-T1", "-T2"):
+            with self.subTest(threads):
+                process = subprocess.Popen([PROGRAM, "-1", threads, "-c", "in"], cwd=self.dir, env=env,
+                                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                self.assertEqual(len(process.stdout.read(1)), 1)
+                process.stdout.close()
+                self.assertNotEqual(process.wait(timeout=300), 0)
+                self.assertEqual(list(spool.iterdir()), [])
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(sig.name):
+                process = subprocess.Popen([PROGRAM, "-1", "-T1", "-c"], cwd=self.dir, env=env, stdin=subprocess.PIPE,
+                                           stdout=subprocess.DEVNULL)
+                process.stdin.write(data)
+                process.stdin.flush()
+                self.wait_until(process, lambda: self.output_written(process))
+                process.send_signal(sig)
+                self.assertEqual(process.wait(timeout=300), -sig)
+                process.stdin.close()
+                self.assertEqual(list(spool.iterdir()), [])
+
+    def test_progress_in_bytes_for_one_file(self) -> None:
+        # One file packed or unpacked from a pipe that holds back the rest
+        # of its input: a line of the bytes read and the rate, redrawn,
+        # until the input ends; then the line is cleared.
+        for args, data in ((["-1", "-c", "-f"], random.Random(6).randbytes(1000) * 4000),
+                           (["-dc"], ZEROS_64M)):
+            with self.subTest(args=args):
+                master, slave = pty.openpty()
+                process = subprocess.Popen([PROGRAM, *args], cwd=self.dir, stdin=subprocess.PIPE,
+                                           stdout=subprocess.DEVNULL, stderr=slave)
+                os.close(slave)
+                process.stdin.write(data[:len(data) // 2])
+                process.stdin.flush()
+                seen = b""
+                while not re.search(rb"lzs: [\d,.]+ MiB, [\d,.]+ MiB/s", seen):
+                    seen += os.read(master, 4096)
+                process.stdin.write(data[len(data) // 2:])
+                process.stdin.close()
+                self.assertEqual(process.wait(timeout=300), 0)
+                with contextlib.suppress(OSError):
+                    while chunk := os.read(master, 4096):
+                        seen += chunk
+                os.close(master)
+                line = seen.split(b"\r")[-2]
+                self.assertEqual(seen.split(b"\r")[-1], b"")
+                self.assertEqual(line.strip(b" "), b"")
+
     def run_on_terminal(self, args: list[str], stream: str) -> tuple[int, bytes]:
         """Runs with stdin, stdout or stderr on a new terminal; returns the
         status and what the terminal got."""
