@@ -17,8 +17,9 @@ namespace cli {
 namespace {
 
 // Images above this size, and those whose whole read cannot have its
-// memory, are unpacked and tested in pieces, in constant memory.
-constexpr std::uint64_t WholeReadLimit = std::uint64_t{256} << 20;
+// memory, are unpacked and tested in pieces, in constant memory: a whole
+// read holds the image and its output, up to about 9 times its size.
+constexpr std::uint64_t WholeReadLimit = std::uint64_t{4} << 20;
 
 struct DstreamFree {
   void operator()(lzs_dstream* ds) const { lzs_dstream_free(ds); }
@@ -200,7 +201,7 @@ void FileJob::PackStreamed() {
                             work_.progress != nullptr ? &work_.progress->bytes : nullptr};
   Packed packed;
   if (!PackInput(input_, setting, put, packed, failure)) {
-    if (packed.code != 0) return Fail(name_, PackFailure(packed.code));
+    if (packed.code != 0) return Fail(name_, StreamPackFailure(packed.code));
     return packed.outputFailed ? Fail(outputName, failure.reason) : FailInput(failure);
   }
   const bool delivered = direct ? file.WriteAt(0, packed.header, LZS_HEADER_SIZE, failure) &&

@@ -83,6 +83,12 @@ std::string PackFailure(std::size_t code) {
   return Described(code, packing);
 }
 
+std::string StreamPackFailure(std::size_t code) {
+  if (lzs_get_error(code) != LZS_ERROR_INPUT_TOO_LARGE) return PackFailure(code);
+  return "is too large to pack: its image would pass " + Grouped(LZS_IMAGE_SIZE_MAX) +
+         " bytes, the most a header allows";
+}
+
 std::string PackWarnings(const std::string& name, std::uint64_t unpacked, std::uint64_t packed) {
   std::string warnings;
   if (packed > LZS_UNPACK_IMAGE_MAX) {

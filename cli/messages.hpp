@@ -46,6 +46,8 @@ std::string Ratio(std::uint64_t packed, std::uint64_t unpacked);
 std::string Described(std::size_t result, const lzs_info& info);
 // A file the encoder refused, or could not take, in the library's words.
 std::string PackFailure(std::size_t code);
+// The same for a stream, whose only size limit is the image's.
+std::string StreamPackFailure(std::size_t code);
 // Warnings on an image just packed, one line each, for name.
 std::string PackWarnings(const std::string& name, std::uint64_t unpacked, std::uint64_t packed);
 

@@ -1,6 +1,7 @@
 #include "cli/pack.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -97,8 +98,10 @@ bool Packer::Round(bool last, std::string& why) {
       last ? std::max<std::size_t>(1, bytes / LZS_SEGMENT_SIZE) : setting_.threads;
   const std::size_t tasks = chunks + 1;
   std::atomic<std::size_t> next{0};
+  // What a task did not finish (one that threw) fails the round.
   std::atomic<std::size_t> parseError{0};
-  bool fed = true;
+  std::atomic<std::size_t> parsedCount{0};
+  bool fed = false;
   RunWorkers(
       static_cast<unsigned>(tasks),
       [&] {
@@ -114,11 +117,16 @@ bool Packer::Round(bool last, std::string& why) {
               lzs_segment_parse(parsing_[k].get(), setting_.level, round_.data() + before_ + start,
                                 size, offset_ + start, last && k + 1 == chunks);
           if (result != 0) parseError = result;
+          ++parsedCount;
         }
       },
       [] {});
+  if (!fed && packed_.code == 0 && !packed_.outputFailed) {
+    return Fail(static_cast<std::size_t>(0) - LZS_ERROR_OUT_OF_MEMORY);
+  }
   if (!fed) return false;
   if (parseError != 0) return Fail(parseError);
+  if (parsedCount != chunks) return Fail(static_cast<std::size_t>(0) - LZS_ERROR_OUT_OF_MEMORY);
   std::swap(parsing_, parsed_);
   waiting_ = chunks;
   // The next round keeps the bytes before its first chunk, and those after
@@ -173,8 +181,7 @@ bool Packer::Run(Input& input, Failure& failure) {
   const TakePiece take = [this](const std::uint8_t* data, std::size_t size, std::string& why) {
     return Take(data, size, why);
   };
-  if (!input.ReadInPieces(ReadRule{LZS_ENCODE_SIZE_MAX, false}, lzs_cstream_in_size(), take,
-                          failure)) {
+  if (!input.ReadInPieces(ReadRule{UINT64_MAX, false}, lzs_cstream_in_size(), take, failure)) {
     return false;
   }
   if (setting_.threads >= 2) {

@@ -38,7 +38,8 @@ struct Packed {
 // start, where LZS_HEADER_SIZE zero bytes stand for the header, which is
 // known only at the end and given in packed.header. False on failure: the
 // library's (packed.code), the output's (packed.outputFailed) or the
-// input's, with failure's reason for the last two.
+// input's, with failure's reason for the last two. Any input is taken whose
+// image stays within LZS_IMAGE_SIZE_MAX.
 bool PackInput(Input& input, const PackSetting& setting, const TakePiece& put, Packed& packed,
                Failure& failure);
 
