@@ -183,16 +183,21 @@ void FileJob::PackStreamed() {
   if (work_.stream == nullptr) work_.stream = lzs_cstream_create();
   if (work_.stream == nullptr) return Fail(name_, "out of memory");
   const bool direct = toFile_ && job_.outputDescriptor == os::NoDescriptor;
+  // Standard output on a file takes the image where it stands.
+  std::uint64_t start = 0;
+  const bool inPlace = !toFile_ && StandardOutputWritesAt(start);
   OutputFile file;
   ScratchFile scratch;
   Failure failure;
   if (direct ? !file.Open(job_.output, job_.outputDescriptor, OutputStamp(), failure)
-             : !scratch.Open(failure)) {
+             : !inPlace && !scratch.Open(failure)) {
     return Fail(outputName, failure.reason);
   }
   const TakePiece put = [&](const std::uint8_t* data, std::size_t size, std::string& why) {
     Failure failed;
-    const bool ok = direct ? file.Write(data, size, failed) : scratch.Write(data, size, failed);
+    const bool ok = direct    ? file.Write(data, size, failed)
+                    : inPlace ? ToStandardOutput(data, size, failed)
+                              : scratch.Write(data, size, failed);
     if (!ok) why = failed.reason;
     return ok;
   };
@@ -204,9 +209,13 @@ void FileJob::PackStreamed() {
     if (packed.code != 0) return Fail(name_, StreamPackFailure(packed.code));
     return packed.outputFailed ? Fail(outputName, failure.reason) : FailInput(failure);
   }
+  const os::Error headed =
+      inPlace ? WriteStandardOutputAt(start, packed.header, LZS_HEADER_SIZE) : 0;
+  if (headed != 0) failure.reason = SystemReason("cannot write", headed);
   const bool delivered = direct ? file.WriteAt(0, packed.header, LZS_HEADER_SIZE, failure) &&
                                       file.Commit(OutputStamp(), options_.force, failure)
-                                : CopyOut(scratch, packed.header, failure);
+                         : inPlace ? headed == 0
+                                   : CopyOut(scratch, packed.header, failure);
   if (!delivered) return Fail(outputName, Said(failure));
   if (toFile_ && Removes() && !input_.Remove(job_.input, failure)) {
     return Fail(name_, failure.reason);

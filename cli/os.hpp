@@ -117,6 +117,9 @@ const char* SystemFolderOf(const std::string& path);
 // Where reading stands now (for standard input, which may not start at 0).
 Error Position(const File& file, std::uint64_t& offset);
 Error Seek(const File& file, std::uint64_t offset);
+// Whether writes to file go where its position stands (a regular file not
+// opened to append), and that position.
+bool WritesAt(const File& file, std::uint64_t& offset);
 // Reads at most size bytes; got is 0 at the end.
 Error Read(const File& file, void* data, std::size_t size, std::size_t& got);
 // Writes all of data.

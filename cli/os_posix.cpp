@@ -285,6 +285,13 @@ Error Seek(const File& file, std::uint64_t offset) {
   return lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) < 0 ? Last() : 0;
 }
 
+bool WritesAt(const File& file, std::uint64_t& offset) {
+  struct stat st {};
+  const int flags = fcntl(Fd(file), F_GETFL);
+  return fstat(Fd(file), &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 &&
+         (flags & O_APPEND) == 0 && Position(file, offset) == 0;
+}
+
 Error Read(const File& file, void* data, std::size_t size, std::size_t& got) {
   return Retrying(read, Fd(file), data, size, got);
 }

@@ -213,6 +213,10 @@ Error Seek(const File& file, std::uint64_t offset) {
   return SetFilePointerEx(Handle(file), at, nullptr, FILE_BEGIN) ? 0 : Last();
 }
 
+bool WritesAt(const File& file, std::uint64_t& offset) {
+  return GetFileType(Handle(file)) == FILE_TYPE_DISK && Position(file, offset) == 0;
+}
+
 Error Read(const File& file, void* data, std::size_t size, std::size_t& got) {
   DWORD count = 0;
   got = 0;

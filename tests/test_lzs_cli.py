@@ -1098,6 +1098,23 @@ class LzsCli(unittest.TestCase):
                 process.stdin.close()
                 self.assertEqual(list(spool.iterdir()), [])
 
+    def test_standard_output_on_a_file_takes_the_image_where_it_stands(self) -> None:
+        # A file not opened to append is written in place, the header last;
+        # one opened to append gets the image through the spool. Either way
+        # what was there before stays.
+        data = TEXT * 50
+        (self.dir / "in").write_bytes(data)
+        for mode in ("r+b", "ab"):
+            for threads in ("-T1", "-T2"):
+                with self.subTest(mode=mode, threads=threads):
+                    (self.dir / "out").write_bytes(b"before")
+                    with open(self.dir / "out", mode) as out:
+                        out.seek(6)
+                        result = self.run_lzs(["-c", threads, "in"], stdout=out)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    written = (self.dir / "out").read_bytes()
+                    self.assertEqual((written[:6], decode(written[6:])), (b"before", data))
+
     def test_progress_in_bytes_for_one_file(self) -> None:
         # One file packed or unpacked from a pipe that holds back the rest
         # of its input: a line of the bytes read and the rate, redrawn,
