@@ -18,6 +18,16 @@ os::Error WriteStandardOutput(const std::uint8_t* data, std::size_t size) {
   return os::Write(os::StandardOutput(), data, size);
 }
 
+os::Error WriteStandardOutputAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
+  const os::File output = os::StandardOutput();
+  std::uint64_t end = 0;
+  os::Error error = os::Position(output, end);
+  if (error == 0) error = os::Seek(output, offset);
+  if (error == 0) error = os::Write(output, data, size);
+  const os::Error back = os::Seek(output, end);
+  return error != 0 ? error : back;
+}
+
 os::Error CloseStandardOutput() {
   const os::Error closed = os::CloseStandardOutput();
   return stdoutError != 0 ? stdoutError : closed;

@@ -18,6 +18,14 @@ namespace cli {
 bool PutText(int stream, const std::string& text);
 // Data on standard output; the system's error, or 0.
 os::Error WriteStandardOutput(const std::uint8_t* data, std::size_t size);
+// Whether standard output is a file written where it stands (see
+// os::WritesAt), and where it stands now.
+inline bool StandardOutputWritesAt(std::uint64_t& offset) {
+  return os::WritesAt(os::StandardOutput(), offset);
+}
+// Writes data at offset of such a standard output, then goes on from where
+// it stood.
+os::Error WriteStandardOutputAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size);
 inline bool IsTerminal(int stream) { return os::IsTerminal(stream); }
 // Closes standard output; the error that lost anything written there (the
 // first one, when text was lost before), or 0.

@@ -262,6 +262,40 @@ bool OutputFile::Write(const std::uint8_t* data, std::size_t size, Failure& fail
   return error == 0 || FailSystem(failure, "cannot write", error);
 }
 
+bool OutputFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size,
+                         Failure& failure) {
+  std::uint64_t end = 0;
+  os::Error error = os::Position(file_, end);
+  if (error == 0) error = os::Seek(file_, offset);
+  if (error == 0) error = os::Write(file_, data, size);
+  if (error == 0) error = os::Seek(file_, std::max(end, offset + size));
+  return error == 0 || FailSystem(failure, "cannot write", error);
+}
+
+bool ScratchFile::Open(Failure& failure) {
+  const os::Error error = os::CreateScratch(file_);
+  return error == 0 || FailSystem(failure, "cannot create a temporary file", error);
+}
+
+bool ScratchFile::Write(const std::uint8_t* data, std::size_t size, Failure& failure) {
+  const os::Error error = os::Write(file_, data, size);
+  return error == 0 || FailSystem(failure, "cannot write a temporary file", error);
+}
+
+bool ScratchFile::CopyFrom(std::uint64_t offset, const TakePiece& put, Failure& failure) {
+  os::Error error = os::Seek(file_, offset);
+  if (error != 0) return FailSystem(failure, "cannot read a temporary file", error);
+  Bytes piece;
+  if (!Resize(piece, ReadChunk, failure)) return false;
+  for (;;) {
+    std::size_t n = 0;
+    error = os::Read(file_, piece.data(), piece.size(), n);
+    if (error != 0) return FailSystem(failure, "cannot read a temporary file", error);
+    if (n == 0) return true;
+    if (!put(piece.data(), n, failure.reason)) return false;
+  }
+}
+
 bool OutputFile::Commit(const FileStamp& stamp, bool overwrite, Failure& failure) {
   if (through_) {
     // What was written is where it goes; the file there keeps its own

@@ -134,6 +134,12 @@ class OutputFile {
   // descriptor is what OutputDescriptor told of the target.
   bool Open(const std::string& target, int descriptor, const FileStamp& stamp, Failure& failure);
   bool Write(const std::uint8_t* data, std::size_t size, Failure& failure);
+  // Writes data at offset, of a file that is not written through; later
+  // writes go on from its end.
+  bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size, Failure& failure);
+  // Whether the output can be written at any offset: not one written
+  // through a descriptor.
+  bool Seekable() const { return !through_; }
   // Gives the file the stamp (when known: owner, mode and times) and puts it
   // in place as the target; an existing target is replaced only when
   // overwrite is set, and never a device, a FIFO or a socket, even through
@@ -150,6 +156,21 @@ class OutputFile {
   os::File file_;
   int slot_ = -1;         // where tempName_ is known to the interrupt handler
   bool through_ = false;  // written through a descriptor, not put in place
+};
+
+// Where an output that cannot be written at any offset is kept until it is
+// complete: a file in the system's folder for temporary files that is gone
+// however the run ends (see os::CreateScratch).
+class ScratchFile {
+ public:
+  bool Open(Failure& failure);
+  bool Write(const std::uint8_t* data, std::size_t size, Failure& failure);
+  // Hands what was written from offset on to put, a piece at a time; stops
+  // when put returns false (put then gave the reason).
+  bool CopyFrom(std::uint64_t offset, const TakePiece& put, Failure& failure);
+
+ private:
+  os::File file_;
 };
 
 // What an output's name leads to, looked at once before any file is

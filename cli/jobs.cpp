@@ -9,6 +9,7 @@
 
 #include "cli/console.hpp"
 #include "cli/messages.hpp"
+#include "cli/pack.hpp"
 #include "cli/paths.hpp"
 #include "cli/workbench.hpp"
 
@@ -16,8 +17,9 @@ namespace cli {
 namespace {
 
 // Images above this size, and those whose whole read cannot have its
-// memory, are unpacked and tested in pieces, in constant memory.
-constexpr std::uint64_t WholeReadLimit = std::uint64_t{256} << 20;
+// memory, are unpacked and tested in pieces, in constant memory: a whole
+// read holds the image and its output, up to about 9 times its size.
+constexpr std::uint64_t WholeReadLimit = std::uint64_t{4} << 20;
 
 struct DstreamFree {
   void operator()(lzs_dstream* ds) const { lzs_dstream_free(ds); }
@@ -77,11 +79,15 @@ class FileJob {
     if (options_.verbosity > 0) outcome_.messages += Line(name_, text);
   }
   void ReadFailed(const Failure& failure);
+  bool LeftEmpty() const { return toFile_ && !job_.fromStdin && options_.output.empty(); }
+  void PackStreamed();
+  bool CopyOut(ScratchFile& scratch, const std::uint8_t* header, Failure& failure);
   void Pack(const Bytes& data);
   void PackLikeOrig(const Bytes& data);
   void Decode(const Bytes& data);
   void Salvaged(const Bytes& data);
   void Deliver(const Bytes& result);
+  void Finished();
   void Stream();
   bool StreamImage(std::string& blamed, Failure& failure);
 
@@ -134,6 +140,8 @@ void FileJob::Run() {
     }
   }
   if (!opened) return FailInput(failure);
+  if (work_.progress != nullptr) work_.progress->total = input_.Size();
+  if (job_.mode == Mode::Pack && options_.like.empty()) return PackStreamed();
 
   // In pieces: -l always, -d and -t for standard input and a large file.
   const bool inPieces =
@@ -161,26 +169,87 @@ void FileJob::ReadFailed(const Failure& failure) {
   Stream();
 }
 
-void FileJob::Pack(const Bytes& data) {
+// Packs in pieces, in bounded memory: into the output file, whose header
+// is written at its start once the image is complete, or, for an output
+// that cannot be written at any offset (standard output, a descriptor),
+// into a scratch file, which is then copied there after the header.
+void FileJob::PackStreamed() {
   // An empty file stays as it is, not packed: no image holds zero bytes.
   // Standard output or -o would get no image at all: that fails below.
-  if (data.empty() && toFile_ && !job_.fromStdin && options_.output.empty()) {
+  if (input_.Regular() && input_.Size() == 0 && LeftEmpty()) {
     return Warn("empty: left as it is, not packed");
   }
-  if (!options_.like.empty()) return PackLikeOrig(data);
-  Bytes& result = work_.output;
+  const std::string outputName = toFile_ ? job_.output : StandardOutputName;
+  if (work_.stream == nullptr) work_.stream = lzs_cstream_create();
+  if (work_.stream == nullptr) return Fail(name_, "out of memory");
+  const bool direct = toFile_ && job_.outputDescriptor == os::NoDescriptor;
+  // Standard output on a file takes the image where it stands.
+  std::uint64_t start = 0;
+  const bool inPlace = !toFile_ && StandardOutputWritesAt(start);
+  OutputFile file;
+  ScratchFile scratch;
+  Failure failure;
+  if (direct ? !file.Open(job_.output, job_.outputDescriptor, OutputStamp(), failure)
+             : !inPlace && !scratch.Open(failure)) {
+    return Fail(outputName, failure.reason);
+  }
+  const TakePiece put = [&](const std::uint8_t* data, std::size_t size, std::string& why) {
+    Failure failed;
+    const bool ok = direct    ? file.Write(data, size, failed)
+                    : inPlace ? ToStandardOutput(data, size, failed)
+                              : scratch.Write(data, size, failed);
+    if (!ok) why = failed.reason;
+    return ok;
+  };
   const int level = options_.fast ? LZS_LEVEL_FAST : LZS_LEVEL_OPTIMAL;
-  result.resize(lzs_encode_bound(data.size()));
-  const size_t n = work_.encoder != nullptr
-                       ? lzs_encode_with(work_.encoder, result.data(), result.size(), data.data(),
-                                         data.size(), level)
-                       : lzs_encode(result.data(), result.size(), data.data(), data.size(), level);
-  if (lzs_is_error(n)) return Fail(name_, PackFailure(n));
-  result.resize(n);
-  outcome_.unpackedBytes = data.size();
-  outcome_.packedBytes = n;
-  if (options_.verbosity > 0) outcome_.messages += PackWarnings(name_, data.size(), n);
-  Deliver(result);
+  const PackSetting setting{work_.stream, level, work_.packThreads,
+                            work_.progress != nullptr ? &work_.progress->bytes : nullptr};
+  Packed packed;
+  if (!PackInput(input_, setting, put, packed, failure)) {
+    if (packed.code != 0) return Fail(name_, StreamPackFailure(packed.code));
+    return packed.outputFailed ? Fail(outputName, failure.reason) : FailInput(failure);
+  }
+  const os::Error headed =
+      inPlace ? WriteStandardOutputAt(start, packed.header, LZS_HEADER_SIZE) : 0;
+  if (headed != 0) failure.reason = SystemReason("cannot write", headed);
+  const bool delivered = direct ? file.WriteAt(0, packed.header, LZS_HEADER_SIZE, failure) &&
+                                      file.Commit(OutputStamp(), options_.force, failure)
+                         : inPlace ? headed == 0
+                                   : CopyOut(scratch, packed.header, failure);
+  if (!delivered) return Fail(outputName, Said(failure));
+  if (toFile_ && Removes() && !input_.Remove(job_.input, failure)) {
+    return Fail(name_, failure.reason);
+  }
+  outcome_.unpackedBytes = packed.unpacked;
+  outcome_.packedBytes = packed.image;
+  if (options_.verbosity > 0) {
+    outcome_.messages += PackWarnings(name_, packed.unpacked, packed.image);
+  }
+  Finished();
+}
+
+// The header, then the rest of the scratch file's image, to standard
+// output or through the output's descriptor.
+bool FileJob::CopyOut(ScratchFile& scratch, const std::uint8_t* header, Failure& failure) {
+  OutputFile file;
+  const TakePiece put = [&](const std::uint8_t* data, std::size_t size, std::string& why) {
+    Failure failed;
+    const bool ok = toFile_ ? file.Write(data, size, failed) : ToStandardOutput(data, size, failed);
+    if (!ok) why = failed.reason;
+    return ok;
+  };
+  if (toFile_ && !file.Open(job_.output, job_.outputDescriptor, OutputStamp(), failure)) {
+    return false;
+  }
+  return put(header, LZS_HEADER_SIZE, failure.reason) &&
+         scratch.CopyFrom(LZS_HEADER_SIZE, put, failure) &&
+         (!toFile_ || file.Commit(OutputStamp(), options_.force, failure));
+}
+
+// With --like, the whole input, read already.
+void FileJob::Pack(const Bytes& data) {
+  if (data.empty() && LeftEmpty()) return Warn("empty: left as it is, not packed");
+  PackLikeOrig(data);
 }
 
 // --like: packed as the image named was, reusing its items; -v tells how
@@ -263,6 +332,11 @@ void FileJob::Deliver(const Bytes& result) {
     }
     if (Removes() && !input_.Remove(job_.input, failure)) return Fail(name_, failure.reason);
   }
+  Finished();
+}
+
+// Counts the file as done, and says so with -v.
+void FileJob::Finished() {
   outcome_.done = true;
   if (options_.verbosity < 2) return;
   const std::string to = toFile_ ? job_.output : StandardOutputName;
@@ -332,6 +406,7 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
       opened = true;
     }
     taken += size;
+    if (work_.progress != nullptr) work_.progress->bytes += size;
     std::size_t pos = 0;
     for (;;) {
       const size_t result =

@@ -3,6 +3,7 @@
 // files worked on at once still come out whole and in input order.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -49,17 +50,26 @@ Mode ModeFor(const Options& options, const std::string& input);
 // that every face's names are tested against.
 std::string DefaultOutputName(const Options& options, Mode mode, const std::string& input);
 
+// How far the file being worked on is: its input bytes read so far, of
+// total (0: not known), for the progress line of a single file.
+struct FileProgress {
+  std::atomic<std::uint64_t> bytes{0};
+  std::atomic<std::uint64_t> total{0};
+};
+
 // What a worker keeps from one file to the next, so that a batch does not
 // allocate its buffers anew for every file.
 struct Workspace {
   Workspace() = default;
   Workspace(const Workspace&) = delete;
   Workspace& operator=(const Workspace&) = delete;
-  ~Workspace() { lzs_encoder_free(encoder); }
+  ~Workspace() { lzs_cstream_free(stream); }
 
   Bytes input;
   Bytes output;
-  lzs_encoder* encoder = nullptr;  // for packing; without one, each call makes its own
+  lzs_cstream* stream = nullptr;     // for packing: made at the first file packed
+  unsigned packThreads = 1;          // the threads each file is packed on
+  FileProgress* progress = nullptr;  // of the file worked on, when shown
 };
 
 // Never throws: a failed allocation is "out of memory" for this file only.

@@ -15,6 +15,7 @@
 #include "cli/jobs.hpp"
 #include "cli/messages.hpp"
 #include "cli/options.hpp"
+#include "cli/pack.hpp"
 #include "cli/paths.hpp"
 #include "cli/report.hpp"
 #include "cli/shell.hpp"
@@ -107,7 +108,6 @@ int Run(const Options& options) {
   std::vector<Job> jobs;
   bool toStdout = false;
   bool fromStdin = false;
-  bool packs = false;
   bool packsToTerminal = false;
   for (const Listed& input : inputs) {
     Job job;
@@ -129,7 +129,6 @@ int Run(const Options& options) {
                                           IsTerminal(descriptor));
     toStdout = toStdout || (writes && job.output.empty());
     fromStdin = fromStdin || job.fromStdin;
-    packs = packs || job.mode == Mode::Pack;
     jobs.push_back(job);
   }
   if (!options.output.empty() && jobs.size() != 1) {
@@ -161,6 +160,11 @@ int Run(const Options& options) {
   // Standard output takes the files' bytes one after another.
   if (toStdout || fromStdin) threads = 1;
   threads = std::min<std::uint64_t>({threads, MaxThreads, jobs.size()});
+  // A single file is packed on the threads asked for, up to a few.
+  const auto packThreads = static_cast<unsigned>(
+      jobs.size() == 1
+          ? std::min(options.threads != 0 ? options.threads : CoreCount(), MaxPackThreads)
+          : 1);
 
   if (options.mode == Mode::List) PutText(1, ListHeader());
   std::atomic<std::size_t> nextJob{0};
@@ -169,7 +173,8 @@ int Run(const Options& options) {
       static_cast<unsigned>(std::max(threads, 1ul)),
       [&] {
         Workspace work;
-        if (packs) work.encoder = lzs_encoder_create();
+        work.packThreads = packThreads;
+        work.progress = reporter.File();
         for (std::size_t k; (k = nextJob++) < jobs.size();) {
           RunJob(options, jobs[k], work, outcomes[k]);
           const Outcome& done = outcomes[k];

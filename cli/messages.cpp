@@ -1,5 +1,6 @@
 #include "cli/messages.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/console.hpp"
@@ -82,6 +83,12 @@ std::string PackFailure(std::size_t code) {
   return Described(code, packing);
 }
 
+std::string StreamPackFailure(std::size_t code) {
+  if (lzs_get_error(code) != LZS_ERROR_INPUT_TOO_LARGE) return PackFailure(code);
+  return "is too large to pack: its image would pass " + Grouped(LZS_IMAGE_SIZE_MAX) +
+         " bytes, the most a header allows";
+}
+
 std::string PackWarnings(const std::string& name, std::uint64_t unpacked, std::uint64_t packed) {
   std::string warnings;
   if (packed > LZS_UNPACK_IMAGE_MAX) {
@@ -153,6 +160,18 @@ std::string Summary(std::size_t files, const char* done, bool packed, std::uint6
                                        : ": " + Grouped(taken) + " -> " + SizeText(made) + " (" +
                                              Ratio(packedBytes, unpackedBytes) + ")";
   return programName + ": " + Count(files, "file") + " " + done + sizes + Failed(failed) + "\n";
+}
+
+std::string FileProgressLine(std::uint64_t bytes, std::uint64_t total, double seconds) {
+  const double mib = static_cast<double>(bytes) / (1 << 20);
+  std::string line = programName + ": " + Fixed(mib, 1);
+  if (total != 0) {
+    line += " of " + Fixed(static_cast<double>(total) / (1 << 20), 1) + " MiB (" +
+            std::to_string(std::min<std::uint64_t>(bytes, total) * 100 / total) + "%)";
+  } else {
+    line += " MiB";
+  }
+  return line + ", " + Fixed(seconds > 0 ? mib / seconds : 0.0, 1) + " MiB/s";
 }
 
 std::string ProgressLine(std::size_t done, std::size_t files, std::uint64_t bytes, double seconds) {

@@ -46,6 +46,8 @@ std::string Ratio(std::uint64_t packed, std::uint64_t unpacked);
 std::string Described(std::size_t result, const lzs_info& info);
 // A file the encoder refused, or could not take, in the library's words.
 std::string PackFailure(std::size_t code);
+// The same for a stream, whose only size limit is the image's.
+std::string StreamPackFailure(std::size_t code);
 // Warnings on an image just packed, one line each, for name.
 std::string PackWarnings(const std::string& name, std::uint64_t unpacked, std::uint64_t packed);
 
@@ -76,5 +78,8 @@ std::string Summary(std::size_t files, const char* done, bool packed, std::uint6
                     std::uint64_t unpackedBytes, std::size_t failed);
 // The progress line, without its leading carriage return.
 std::string ProgressLine(std::size_t done, std::size_t files, std::uint64_t bytes, double seconds);
+// The progress line of a single file: the bytes of its input read, of total
+// (0: not known) with the share, and the rate.
+std::string FileProgressLine(std::uint64_t bytes, std::uint64_t total, double seconds);
 
 }  // namespace cli

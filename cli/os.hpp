@@ -117,6 +117,9 @@ const char* SystemFolderOf(const std::string& path);
 // Where reading stands now (for standard input, which may not start at 0).
 Error Position(const File& file, std::uint64_t& offset);
 Error Seek(const File& file, std::uint64_t offset);
+// Whether writes to file go where its position stands (a regular file not
+// opened to append), and that position.
+bool WritesAt(const File& file, std::uint64_t& offset);
 // Reads at most size bytes; got is 0 at the end.
 Error Read(const File& file, void* data, std::size_t size, std::size_t& got);
 // Writes all of data.
@@ -134,6 +137,11 @@ bool DropReadLease(const File& file);
 // it is complete; an error where the system has none.
 Error CreateUnnamed(const std::string& folder, std::uint32_t mode, File& file);
 Error CreateNew(const std::string& path, std::uint32_t mode, File& file);
+// A scratch file, to write and read back, in the system's folder for
+// temporary files ($TMPDIR or /tmp; on Windows the user's): it has no name
+// while open, or one that goes when it is closed, so that it is gone
+// however the process ends.
+Error CreateScratch(File& file);
 // The owner and group of stamp, where this user may give them (root); a
 // refusal is no error. Nothing on Windows.
 Error SetOwner(const File& file, const FileStamp& stamp);

@@ -285,6 +285,13 @@ Error Seek(const File& file, std::uint64_t offset) {
   return lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) < 0 ? Last() : 0;
 }
 
+bool WritesAt(const File& file, std::uint64_t& offset) {
+  struct stat st {};
+  const int flags = fcntl(Fd(file), F_GETFL);
+  return fstat(Fd(file), &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 &&
+         (flags & O_APPEND) == 0 && Position(file, offset) == 0;
+}
+
 Error Read(const File& file, void* data, std::size_t size, std::size_t& got) {
   return Retrying(read, Fd(file), data, size, got);
 }
@@ -321,6 +328,24 @@ Error CreateUnnamed(const std::string& folder, std::uint32_t mode, File& file) {
 Error CreateNew(const std::string& path, std::uint32_t mode, File& file) {
   const int fd =
       open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) return Last();
+  file = File(fd, true);
+  return 0;
+}
+
+Error CreateScratch(File& file) {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string folder = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  // Where the file system has no unnamed files: a new name, removed at
+  // once; the file lives on while it is open.
+  for (unsigned k = 0; fd < 0 && k < 100; ++k) {
+    const std::string path = JoinPath(
+        folder, ".lzs-scratch-" + std::to_string(getpid()) + "-" + std::to_string(k) + ".tmp");
+    fd = open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) (void)unlink(path.c_str());
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) return Last();
   file = File(fd, true);
   return 0;

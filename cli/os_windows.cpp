@@ -213,6 +213,10 @@ Error Seek(const File& file, std::uint64_t offset) {
   return SetFilePointerEx(Handle(file), at, nullptr, FILE_BEGIN) ? 0 : Last();
 }
 
+bool WritesAt(const File& file, std::uint64_t& offset) {
+  return GetFileType(Handle(file)) == FILE_TYPE_DISK && Position(file, offset) == 0;
+}
+
 Error Read(const File& file, void* data, std::size_t size, std::size_t& got) {
   DWORD count = 0;
   got = 0;
@@ -244,6 +248,26 @@ Error CreateNew(const std::string& path, std::uint32_t /*mode*/, File& file) {
   if (created == INVALID_HANDLE_VALUE) return Last();
   file = File(reinterpret_cast<std::intptr_t>(created), true);
   return 0;
+}
+
+Error CreateScratch(File& file) {
+  char folder[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length > MAX_PATH) return Last();
+  for (unsigned k = 0;; ++k) {
+    const std::string path = std::string(folder) + "lzs-scratch-" +
+                             std::to_string(GetCurrentProcessId()) + "-" + std::to_string(k) +
+                             ".tmp";
+    // Deleted when its handle closes, also when the process is ended.
+    const HANDLE created =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (created != INVALID_HANDLE_VALUE) {
+      file = File(reinterpret_cast<std::intptr_t>(created), true);
+      return 0;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS || k == 100) return Last();
+  }
 }
 
 Error SetOwner(const File& /*file*/, const FileStamp& /*stamp*/) { return 0; }

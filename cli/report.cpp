@@ -57,7 +57,9 @@ void Reporter::DrawProgress() {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   if (outcomes_.size() <= FewFiles && seconds < 1.0) return;
   const std::string line =
-      ProgressLine(filesDone_.load(), outcomes_.size(), bytesDone_.load(), seconds);
+      outcomes_.size() == 1
+          ? FileProgressLine(file_.bytes.load(), file_.total.load(), seconds)
+          : ProgressLine(filesDone_.load(), outcomes_.size(), bytesDone_.load(), seconds);
   PutText(2, "\r" + line + std::string(shown_ > line.size() ? shown_ - line.size() : 0, ' '));
   shown_ = line.size();
 }

@@ -20,6 +20,9 @@ namespace cli {
 class Reporter {
  public:
   Reporter(std::vector<Outcome>& outcomes, bool progress);
+  // Where the jobs tell how far a single file is: its progress line shows
+  // bytes, not files.
+  FileProgress* File() { return progress_ && outcomes_.size() == 1 ? &file_ : nullptr; }
   void Finished(std::size_t k, std::uint64_t bytes);
   void Tick() { Flush(true); }
   void End();
@@ -40,6 +43,7 @@ class Reporter {
   std::atomic<std::uint64_t> bytesDone_{0};
   const bool progress_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  FileProgress file_;
   std::size_t shown_ = 0;  // length of the progress line on screen
   bool allOk_ = true;
 };
