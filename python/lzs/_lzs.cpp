@@ -172,7 +172,7 @@ Box<Fields>* BoxOf(PyObject* capsule) {
 struct EncoderFields {
   static constexpr const char* Name = "lzs._lzs.encoder";
   lzs_encoder* encoder;
-  void Release() { lzs_encoder_free(encoder); }
+  void Release() const { lzs_encoder_free(encoder); }
 };
 
 // The context behind lzs.LzsDecompressor: the library's, and what the
@@ -184,7 +184,7 @@ struct StreamFields {
   lzs_dstream* stream;
   size_t left;
   bool ended;
-  void Release() { lzs_dstream_free(stream); }
+  void Release() const { lzs_dstream_free(stream); }
 };
 
 // The context behind lzs.LzsCompressor and lzs.open's writing.
@@ -192,7 +192,7 @@ struct PackStreamFields {
   static constexpr const char* Name = "lzs._lzs.cstream";
   static constexpr const char* User = "LzsCompressor";
   lzs_cstream* stream;
-  void Release() { lzs_cstream_free(stream); }
+  void Release() const { lzs_cstream_free(stream); }
 };
 
 // Packs the view into a new bytes object: with `encoder`, through it, else
@@ -505,16 +505,6 @@ PyObject* ScanNext(PyObject* module, PyObject* args) {
   }
   PyBuffer_Release(&buffer);
   return next;
-}
-
-// Raises LzsError for a level the library does not know, as packing would:
-// the library checks the level before it looks at the (empty) input.
-PyObject* CheckLevel(PyObject* module, PyObject* args) {
-  int level = LZS_LEVEL_DEFAULT;
-  if (!PyArg_ParseTuple(args, "i:check_level", &level)) return nullptr;
-  const size_t result = lzs_encode(nullptr, 0, nullptr, 0, level);
-  if (lzs_get_error(result) == LZS_ERROR_BAD_LEVEL) return RaiseLzsError(module, result);
-  Py_RETURN_NONE;
 }
 
 PyObject* LibraryVersion(PyObject*, PyObject*) {
@@ -890,10 +880,6 @@ PyDoc_STRVAR(libraryVersionDoc,
              "library_version($module, /)\n--\n\n"
              "The version of the liblzs linked into this module, as \"major.minor.patch\".");
 
-PyDoc_STRVAR(checkLevelDoc,
-             "check_level($module, level, /)\n--\n\n"
-             "Raise LzsError when compress would refuse level.");
-
 PyDoc_STRVAR(encoderNewDoc,
              "encoder_new($module, /)\n--\n\n"
              "A new encoder's workspace, for lzs.Encoder.");
@@ -943,7 +929,6 @@ PyMethodDef moduleMethods[] = {
     {"decoded_size", DecodedSize, METH_O, decodedSizeDoc},
     {"image_length", WithKeywords(ImageLength), METH_VARARGS | METH_KEYWORDS, imageLengthDoc},
     {"library_version", LibraryVersion, METH_NOARGS, libraryVersionDoc},
-    {"check_level", CheckLevel, METH_VARARGS, checkLevelDoc},
     {"encoder_new", EncoderNew, METH_NOARGS, encoderNewDoc},
     {"encoder_compress", WithKeywords(EncoderCompress), METH_VARARGS | METH_KEYWORDS,
      encoderCompressDoc},
