@@ -1,10 +1,11 @@
 """lzs.Encoder, lzs.LzsCompressor and lzs.LzsDecompressor: the library's
 contexts, each held in a capsule of the extension, which keeps them to one
 thread at a time."""
+import contextlib
 import tempfile
 
 from . import _lzs
-from ._lzs import CSTREAM_IN_SIZE, LEVEL_DEFAULT
+from ._lzs import CSTREAM_IN_SIZE, LEVEL_DEFAULT, LzsError
 
 # LzsCompressor keeps the image in memory up to this size, in an unnamed
 # temporary file beyond it.
@@ -39,29 +40,41 @@ class PackStream:
     image's bytes to a write function as they are ready, in pieces of about
     PACK_PIECE bytes at most; the first 4 bytes, zeros, stand for the
     header, which end() returns. The context is held for this thread during
-    each call."""
+    each call. A call that fails partway (write() raises, memory runs out,
+    an interrupt) may have packed part of its data and lost its output:
+    every later call raises ValueError. The library's own errors stay in
+    its context and are raised again."""
 
-    __slots__ = ("_stream",)
+    __slots__ = ("_stream", "_broken")
 
     def __init__(self, level):
         self._stream = _lzs.cstream_new(level)
+        self._broken = False
 
     def pack(self, data, write):
         """Packs data (any bytes-like object) after the data given so far."""
-        _lzs.cstream_hold(self._stream)
-        try:
-            with memoryview(data) as view, view.cast("B") as byte_view:
-                for start in range(0, len(byte_view), PACK_PIECE):
-                    write(_lzs.cstream_compress(self._stream, byte_view[start:start + PACK_PIECE], False))
-        finally:
-            _lzs.cstream_release(self._stream)
+        with memoryview(data) as view, view.cast("B") as byte_view, self._held():
+            for start in range(0, len(byte_view), PACK_PIECE):
+                write(_lzs.cstream_compress(self._stream, byte_view[start:start + PACK_PIECE], False))
 
     def end(self, write):
         """Ends the input, and returns the header of the image completed."""
-        _lzs.cstream_hold(self._stream)
-        try:
+        with self._held():
             write(_lzs.cstream_compress(self._stream, b"", True))
             return _lzs.cstream_header(self._stream)
+
+    @contextlib.contextmanager
+    def _held(self):
+        _lzs.cstream_hold(self._stream)
+        try:
+            if self._broken:
+                raise ValueError("an earlier call failed partway: the image cannot be completed")
+            yield
+        except LzsError:
+            raise
+        except BaseException:
+            self._broken = True
+            raise
         finally:
             _lzs.cstream_release(self._stream)
 
@@ -86,7 +99,9 @@ class LzsCompressor:
 
     flush() raises LzsError when no byte was given (ERROR_EMPTY_INPUT), and
     ValueError when called twice; compress() after flush() raises
-    ValueError. An LzsCompressor is for one thread at a time, as an Encoder
+    ValueError, as does every call after one that failed partway (the
+    temporary file could not be written, an interrupt), which may have
+    packed part of its data. An LzsCompressor is for one thread at a time, as an Encoder
     is: a call made while another thread is inside one raises RuntimeError.
     """
 

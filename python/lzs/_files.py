@@ -650,7 +650,9 @@ def open(file, mode="rb", *, level=LEVEL_DEFAULT, encoding=None, errors=None,  #
     (LzsError at once for one the library does not know), in bounded memory
     whatever the size: a few hundred KiB beside the pieces written.
     Closing a file into which nothing was written raises LzsError (empty
-    input). A file object gets the image when the file is closed, all of
+    input). A write that fails partway (a full disk, an interrupt) may have
+    packed part of its data: every later write, and the close, raise
+    ValueError, and the close writes nothing. A file object gets the image when the file is closed, all of
     it, kept until then in memory up to 4 MiB and in an unnamed temporary
     file beyond that. A path gets it only complete: the file appears (or is replaced, keeping its mode and
     owner) only then, and nothing is left when packing fails or the with

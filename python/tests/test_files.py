@@ -273,6 +273,28 @@ class OpenWrite(Folder):
                         self.assertEqual(self.path.read_bytes(), before)
                         self.path.unlink()
 
+    def test_a_write_that_fails_partway_leaves_nothing(self):
+        # A file size limit of 1 MiB (Python ignores SIGXFSZ: the write
+        # fails with EFBIG) while 3 MiB of random bytes are written.
+        script = "\n".join([
+            "import os, resource, sys, lzs",
+            "from lzs import _files",
+            "_files._UNNAMED_FILES &= sys.argv[2] == 'unnamed'",
+            "resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))",
+            "out = lzs.open(sys.argv[1], 'wb')",
+            "for call in (lambda: out.write(os.urandom(3 << 20)), lambda: out.write(b'more'), out.close):",
+            "    try:",
+            "        call()",
+            "    except (OSError, ValueError) as error:",
+            "        print(type(error).__name__, getattr(error, 'filename', None) == sys.argv[1])",
+            "print(out.closed)",
+        ])
+        for files in ("unnamed", "named"):
+            with self.subTest(files=files):
+                self.assertEqual(quiet_run(script, str(self.path), files),
+                                 (0, "OSError True\nValueError False\nValueError False\nTrue\n", ""))
+                self.assertEqual(self.listing(), [])
+
     def test_bad_arguments(self):
         self.path.write_bytes(b"not an image")
         for mode in ("rbt", "ab", "r+b", "t", "at"):

@@ -7,6 +7,7 @@ edges of max_length, for images cut short and with bytes after their end;
 reading a path, an open file, a BytesIO and sources that give a few bytes
 at a time or nothing for a while (non-blocking), in pieces, in constant
 memory, as bytes, into the caller's buffers and as text."""
+import errno
 import io
 import os
 import pathlib
@@ -15,9 +16,10 @@ import tempfile
 import threading
 import tracemalloc
 import unittest
+from unittest import mock
 
 import lzs
-from test_module import CODES, ROUND_TRIP_DATA, image_of
+from test_module import CODES, ROUND_TRIP_DATA, image_of, random_bytes
 
 IMAGES = [(name, lzs.compress(data)) for name, data in ROUND_TRIP_DATA[:4]]
 SMALL = lzs.compress(b"abcabcabcabc, abcabc! " * 20)  # every split point of it
@@ -181,7 +183,17 @@ class Compressor(unittest.TestCase):
         compressor.flush()
         self.assertRaises(ValueError, compressor.flush)
         self.assertRaises(ValueError, compressor.compress, b"more")
-        self.assertRaises(TypeError, lzs.LzsCompressor().compress, "text")
+        # A call that fails partway spends the compressor; one refused
+        # before it packs anything does not.
+        compressor = lzs.LzsCompressor()
+        self.assertRaises(TypeError, compressor.compress, "text")
+        self.assertEqual(compressor.compress(b"abc") + compressor.flush(), lzs.compress(b"abc"))
+        compressor = lzs.LzsCompressor()
+        compressor.compress(b"abc")
+        with mock.patch.object(compressor._image, "write", side_effect=OSError(errno.ENOSPC, "no space left")):
+            self.assertRaises(OSError, compressor.compress, random_bytes(1, 3 << 20))
+        self.assertRaises(ValueError, compressor.compress, b"more")
+        self.assertRaises(ValueError, compressor.flush)
 
 
 class Decompressor(unittest.TestCase):
