@@ -89,22 +89,26 @@ class _ImageReader(_compression.DecompressReader):
         return None
 
     def _take(self):
-        """The next piece of the file, b"" at its end. A non-blocking file
-        that has nothing yet (None, or b"" from a buffered one) is waited
-        for."""
-        piece = self._read_file(BUFFER_SIZE)
-        if piece is None or (not piece and not _blocking(self._fp)):
-            piece = None
-            while piece is None:
-                _wait(self._fp, reading=True)
-                piece = self._read_file(BUFFER_SIZE)
-        return piece
+        """The next piece of the file, b"" at its end."""
+        return _next_piece(self._fp, self._read_file, BUFFER_SIZE)
 
     def _rewind(self):
         self._fp.seek(self._start)
         self._eof = False
         self._pos = 0
         self._decompressor = LzsDecompressor()
+
+
+def _next_piece(file, read, size):
+    """read(size) of a file object, b"" at its end. A non-blocking file that
+    has nothing yet (None, or b"" from a buffered one) is waited for."""
+    piece = read(size)
+    if piece is None or (not piece and not _blocking(file)):
+        piece = None
+        while piece is None:
+            _wait(file, reading=True)
+            piece = read(size)
+    return piece
 
 
 def _blocking(file):
