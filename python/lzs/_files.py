@@ -272,7 +272,7 @@ class LzsFile(io.BufferedIOBase):
         self._check_mode("wb", "xb")
         with memoryview(data) as view:
             size = view.nbytes
-        self._packer.pack(data, (self._spool or self._output).write)
+        self._packer.pack(data, self._sink().write)
         self._written += size
         return size
 
@@ -294,7 +294,7 @@ class LzsFile(io.BufferedIOBase):
         the file made for a path, or all of it, from the spool, into the
         file object or the descriptor."""
         spool, output = self._spool, self._output
-        header = self._packer.end((spool or output).write)
+        header = self._packer.end(self._sink().write)
         if spool is None:
             output.write_at_start(header)
         else:
@@ -308,6 +308,10 @@ class LzsFile(io.BufferedIOBase):
                     _write_all(self._file, piece)
         if output is not None:
             output.commit()
+
+    def _sink(self):
+        """Where the image goes as it is made."""
+        return self._spool if self._spool is not None else self._output
 
     def __exit__(self, exc_type, exc, traceback):
         if exc_type is not None:
