@@ -10,13 +10,15 @@ every file went well, 1 when one failed (said on standard error), 2 for a
 bad command line.
 """
 import argparse
+import contextlib
 import errno
 import shutil
 import sys
 
 from . import LEVEL_DEFAULT, LEVEL_FAST, LEVEL_OPTIMAL, LzsError
 from . import open as open_image
-from ._files import OUTPUT_SIZE, _Output
+from ._codec import PACK_PIECE
+from ._files import OUTPUT_SIZE, _next_piece, _Output
 
 SUFFIX = ".lzs"
 UNPACKED_SUFFIX = ".DeLZS"  # what -d adds to a name without SUFFIX
@@ -114,14 +116,12 @@ def convert(name, options):
             shutil.copyfileobj(image, stdout, OUTPUT_SIZE)
             stdout.flush()
         return
-    if name == "-":
-        data = source.read()
-    else:
-        with open(source, "rb") as file:
-            data = file.read()
-    stdout = standard(sys.stdout, "output") if target is None else None
-    with open_image(stdout or target, "wb" if options.force else "xb", level=options.level) as packed:
-        packed.write(data)
+    # Packed as it is read, in bounded memory.
+    with contextlib.nullcontext(source) if name == "-" else open(source, "rb") as file:
+        stdout = standard(sys.stdout, "output") if target is None else None
+        with open_image(stdout or target, "wb" if options.force else "xb", level=options.level) as packed:
+            for piece in iter(lambda: _next_piece(file, file.read, PACK_PIECE), b""):
+                packed.write(piece)
     if stdout is not None:
         stdout.flush()
 

@@ -1,7 +1,17 @@
-"""lzs.Encoder and lzs.LzsDecompressor: the library's contexts, each held
-in a capsule of the extension, which keeps them to one thread at a time."""
+"""lzs.Encoder, lzs.LzsCompressor and lzs.LzsDecompressor: the library's
+contexts, each held in a capsule of the extension, which keeps them to one
+thread at a time."""
+import contextlib
+import tempfile
+
 from . import _lzs
-from ._lzs import LEVEL_DEFAULT
+from ._lzs import CSTREAM_IN_SIZE, LEVEL_DEFAULT, LzsError
+
+# LzsCompressor keeps the image in memory up to this size, in an unnamed
+# temporary file beyond it.
+SPOOL_SIZE = 4 << 20
+# The most input packed in one call, so that its output stays as small.
+PACK_PIECE = max(CSTREAM_IN_SIZE, 1 << 20)
 
 
 class Encoder:
@@ -23,6 +33,103 @@ class Encoder:
     def compress(self, data, level=LEVEL_DEFAULT):
         """Pack data, as lzs.compress does, in this encoder's workspace."""
         return _lzs.encoder_compress(self._workspace, data, level)
+
+
+class PackStream:
+    """The library's streaming encoder at a level: pack() and end() give the
+    image's bytes to a write function as they are ready, in pieces of about
+    PACK_PIECE bytes at most; the first 4 bytes, zeros, stand for the
+    header, which end() returns. The context is held for this thread during
+    each call. A call that fails partway (write() raises, memory runs out,
+    an interrupt) may have packed part of its data and lost its output:
+    every later call raises ValueError. The library's own errors stay in
+    its context and are raised again."""
+
+    __slots__ = ("_stream", "_broken")
+
+    def __init__(self, level):
+        self._stream = _lzs.cstream_new(level)
+        self._broken = False
+
+    def pack(self, data, write):
+        """Packs data (any bytes-like object) after the data given so far."""
+        with memoryview(data) as view, view.cast("B") as byte_view, self._held():
+            for start in range(0, len(byte_view), PACK_PIECE):
+                write(_lzs.cstream_compress(self._stream, byte_view[start:start + PACK_PIECE], False))
+
+    def end(self, write):
+        """Ends the input, and returns the header of the image completed."""
+        with self._held():
+            write(_lzs.cstream_compress(self._stream, b"", True))
+            return _lzs.cstream_header(self._stream)
+
+    @contextlib.contextmanager
+    def _held(self):
+        _lzs.cstream_hold(self._stream)
+        try:
+            if self._broken:
+                raise ValueError("an earlier call failed partway: the image cannot be completed")
+            yield
+        except LzsError:
+            raise
+        except BaseException:
+            self._broken = True
+            raise
+        finally:
+            _lzs.cstream_release(self._stream)
+
+
+class LzsCompressor:
+    """LzsCompressor(level=LEVEL_DEFAULT)
+
+    Packs data that arrives in pieces, in the manner of lzma.LZMACompressor:
+    give the pieces to compress() in order, then call flush(); the bytes
+    they return, joined, are what lzs.compress gives for all of the data at
+    that level, byte for byte.
+
+    The image starts with its length, which is known only at the end: so
+    compress() returns b"" and keeps the image as it is made, in memory up
+    to 4 MiB and in an unnamed temporary file beyond that, and flush()
+    returns all of it. Packing takes a few hundred KiB whatever the size;
+    the bytes flush() returns are the image's size. To write an image of any
+    size in bounded memory, use lzs.open(path, "wb"), which writes the
+    header in place at the end. LEVEL_OPTIMAL holds more only where the
+    choice of items stays open over a long span, on data made for it: past
+    32 MiB it raises MemoryError there, where lzs.compress would go on.
+
+    flush() raises LzsError when no byte was given (ERROR_EMPTY_INPUT), and
+    ValueError when called twice; compress() after flush() raises
+    ValueError, as does every call after one that failed partway (the
+    temporary file could not be written, an interrupt), which may have
+    packed part of its data. An LzsCompressor is for one thread at a time, as an Encoder
+    is: a call made while another thread is inside one raises RuntimeError.
+    """
+
+    def __init__(self, level=LEVEL_DEFAULT):
+        self._stream = PackStream(level)
+        self._image = tempfile.SpooledTemporaryFile(SPOOL_SIZE)
+
+    def compress(self, data):
+        """Pack data (any bytes-like object) after the data given so far;
+        returns b"", the image being kept until flush()."""
+        self._stream.pack(data, self._open_image().write)
+        return b""
+
+    def flush(self):
+        """Ends the input and returns the whole image."""
+        image = self._open_image()
+        self._image = None
+        with image:
+            header = self._stream.end(image.write)
+            image.seek(0)
+            image.write(header)
+            image.seek(0)
+            return image.read()
+
+    def _open_image(self):
+        if self._image is None:
+            raise ValueError("the compressor was flushed already")
+        return self._image
 
 
 class LzsDecompressor:

@@ -1,8 +1,9 @@
 """lzs.open and LzsFile: one LZS image as a binary file object (or a text
 file over one), in the manner of gzip.open, over a path or a file object.
 
-A path written to gets its image only when the file is closed, and only
-whole: the image goes into an unnamed file in the target's folder (or,
+What is written is packed as it comes, in bounded memory. A path written
+to gets its image only when the file is closed, and only whole: the image
+goes, as it is made, into an unnamed file in the target's folder (or,
 where the system has none, a named one made at that moment, which a helper
 process removes if this one dies first), which is then linked in under the
 target's name, taking the mode and owner of the file it replaces. A device,
@@ -20,10 +21,11 @@ import secrets
 import select
 import stat
 import sys
+import tempfile
 import threading
 
-from ._codec import LzsDecompressor
-from ._lzs import DSTREAM_IN_SIZE, DSTREAM_OUT_SIZE, LEVEL_DEFAULT, LzsError, check_level, compress
+from ._codec import PACK_PIECE, SPOOL_SIZE, LzsDecompressor, PackStream
+from ._lzs import DSTREAM_IN_SIZE, DSTREAM_OUT_SIZE, LEVEL_DEFAULT, LzsError
 
 # What is read from a file at a time, and what is decoded at a time: the
 # library's recommended input piece and output room.
@@ -87,22 +89,26 @@ class _ImageReader(_compression.DecompressReader):
         return None
 
     def _take(self):
-        """The next piece of the file, b"" at its end. A non-blocking file
-        that has nothing yet (None, or b"" from a buffered one) is waited
-        for."""
-        piece = self._read_file(BUFFER_SIZE)
-        if piece is None or (not piece and not _blocking(self._fp)):
-            piece = None
-            while piece is None:
-                _wait(self._fp, reading=True)
-                piece = self._read_file(BUFFER_SIZE)
-        return piece
+        """The next piece of the file, b"" at its end."""
+        return _next_piece(self._fp, self._read_file, BUFFER_SIZE)
 
     def _rewind(self):
         self._fp.seek(self._start)
         self._eof = False
         self._pos = 0
         self._decompressor = LzsDecompressor()
+
+
+def _next_piece(file, read, size):
+    """read(size) of a file object, b"" at its end. A non-blocking file that
+    has nothing yet (None, or b"" from a buffered one) is waited for."""
+    piece = read(size)
+    if piece is None or (not piece and not _blocking(file)):
+        piece = None
+        while piece is None:
+            _wait(file, reading=True)
+            piece = read(size)
+    return piece
 
 
 def _blocking(file):
@@ -169,7 +175,9 @@ class LzsFile(io.BufferedIOBase):
     # What a file holds, as it is before __init__ has set it: a file whose
     # opening failed is closed as quietly as one never used.
     _reader = None  # "rb": what decodes the image
-    _data = None  # what is written, packed when closed
+    _packer = None  # "wb", "xb": what packs what is written, as it comes
+    _written = 0  # the bytes written
+    _spool = None  # the image until it is written, for a target that cannot take it in place
     _file = None  # a file object written to, which is not ours
     _owned = None  # the file object opened here, closed with this one
     _output = None  # the target of a path written to
@@ -180,21 +188,25 @@ class LzsFile(io.BufferedIOBase):
             raise ValueError(f"invalid mode: {mode!r} (use 'rb', 'wb' or 'xb')")
         if not _is_path(file) and not hasattr(file, "read" if _MODES[mode] == "rb" else "write"):
             raise TypeError(f"file must be a path or a binary file object, not {type(file).__name__}")
-        if _MODES[mode] != "rb":
-            check_level(level)
+        packer = PackStream(level) if _MODES[mode] != "rb" else None  # LzsError for an unknown level
         super().__init__()
         self.mode = _MODES[mode]
         self.name = os.fspath(file) if _is_path(file) else getattr(file, "name", "")
-        self._level = level
-        self._data = io.BytesIO()
         if self.mode == "rb":
             self._owned = io.open(file, "rb") if _is_path(file) else None
             self._reader = io.BufferedReader(_ImageReader(self._owned or file), OUTPUT_SIZE)
-        elif _is_path(file):
+            return
+        if _is_path(file):
             self._output = _Output(os.fspath(file), exclusive=self.mode == "xb")
         else:
             self._file = file
-        self._writing = self.mode != "rb"
+        # The image goes into the file made for a path, its header written
+        # in place at the end; a file object, or a descriptor written
+        # through, gets it whole when the file is closed.
+        if self._output is None or self._output.through:
+            self._spool = tempfile.SpooledTemporaryFile(SPOOL_SIZE)
+        self._packer = packer
+        self._writing = True
 
     def readable(self):
         self._check_open()
@@ -253,11 +265,16 @@ class LzsFile(io.BufferedIOBase):
 
     def tell(self):
         self._check_open()
-        return self._reader.tell() if self.mode == "rb" else self._data.tell()
+        return self._reader.tell() if self.mode == "rb" else self._written
 
     def write(self, data):
+        """Packs data (any bytes-like object) and returns its length."""
         self._check_mode("wb", "xb")
-        return self._data.write(data)
+        with memoryview(data) as view:
+            size = view.nbytes
+        self._packer.pack(data, self._sink().write)
+        self._written += size
+        return size
 
     def close(self):
         """Closes the file; in a write mode, packs what was written and writes
@@ -267,15 +284,34 @@ class LzsFile(io.BufferedIOBase):
             return
         try:
             if self._writing:
-                image = compress(self._data.getbuffer(), self._level)
-                if self._output is not None:
-                    self._output.write(image)
-                    self._output.commit()
-                else:
-                    _write_all(self._file, image)
+                self._write_end()
         finally:
             self._discard()
             super().close()
+
+    def _write_end(self):
+        """Ends the image and puts it in place: its header at the start of
+        the file made for a path, or all of it, from the spool, into the
+        file object or the descriptor."""
+        spool, output = self._spool, self._output
+        header = self._packer.end(self._sink().write)
+        if spool is None:
+            output.write_at_start(header)
+        else:
+            spool.seek(0)
+            spool.write(header)
+            spool.seek(0)
+            for piece in iter(lambda: spool.read(PACK_PIECE), b""):
+                if output is not None:
+                    output.write(piece)
+                else:
+                    _write_all(self._file, piece)
+        if output is not None:
+            output.commit()
+
+    def _sink(self):
+        """Where the image goes as it is made."""
+        return self._spool if self._spool is not None else self._output
 
     def __exit__(self, exc_type, exc, traceback):
         if exc_type is not None:
@@ -289,15 +325,14 @@ class LzsFile(io.BufferedIOBase):
     def _let_go_if_unused(self):
         """For collection: a file into which nothing was written (never used,
         or its opening failed) has no image to write and nothing to say."""
-        if self._writing and not self._data.tell():
+        if self._writing and not self._written:
             self._discard()
 
     def _discard(self):
         """Lets go of what this file holds, writing nothing."""
         self._writing = False
-        self._data = io.BytesIO()
         self._file = None
-        for held in (self._reader, self._output, self._owned):
+        for held in (self._reader, self._output, self._owned, self._spool):
             if held is not None:
                 held.close()
 
@@ -343,13 +378,13 @@ class _Output:
         self._exclusive = exclusive
         self._fd = None
         self._temp = None  # a named temporary file, while there is one
-        self._through = False  # whether _fd is a descriptor written through
+        self.through = False  # whether _fd is a descriptor written through
         if exclusive and os.path.lexists(path):
             raise FileExistsError(errno.EEXIST, "file exists", path)
         descriptor = _descriptor(path)
         if descriptor is not None:
             try:
-                self._fd, self._through = os.dup(descriptor), True
+                self._fd, self.through = os.dup(descriptor), True
             except OSError as error:  # not open
                 raise OSError(error.errno, error.strerror, path) from None
             return
@@ -381,10 +416,19 @@ class _Output:
         except OSError as error:  # said of the path written to
             raise OSError(error.errno, error.strerror, self._path) from None
 
+    def write_at_start(self, data):
+        """Writes data over the first bytes written (not through a
+        descriptor)."""
+        try:
+            if os.pwrite(self._fd, data, 0) != len(data):
+                raise OSError(errno.EIO, "short write")
+        except OSError as error:  # said of the path written to
+            raise OSError(error.errno, error.strerror, self._path) from None
+
     def commit(self):
         """Puts what was written in place under the path."""
         try:
-            if self._through:
+            if self.through:
                 return
             self.write(b"")
             os.fsync(self._fd)
@@ -610,11 +654,15 @@ def open(file, mode="rb", *, level=LEVEL_DEFAULT, encoding=None, errors=None,  #
     soon as it has n bytes. An image cut short, one with bytes after its end
     and one that is not an image raise LzsError when the reading gets there.
 
-    "wb" and "xb" collect what is written and pack it at the given level
-    (LzsError at once for one the library does not know) when the file is
-    closed; closing a file into which nothing was written raises LzsError
-    (empty input). A file object gets the image then, all of it. A path gets
-    it only complete: the file appears (or is replaced, keeping its mode and
+    "wb" and "xb" pack what is written as it comes, at the given level
+    (LzsError at once for one the library does not know), in bounded memory
+    whatever the size: a few hundred KiB beside the pieces written.
+    Closing a file into which nothing was written raises LzsError (empty
+    input). A write that fails partway (a full disk, an interrupt) may have
+    packed part of its data: every later write, and the close, raise
+    ValueError, and the close writes nothing. A file object gets the image when the file is closed, all of
+    it, kept until then in memory up to 4 MiB and in an unnamed temporary
+    file beyond that. A path gets it only complete: the file appears (or is replaced, keeping its mode and
     owner) only then, and nothing is left when packing fails or the with
     block raises. A device, a FIFO or a socket at the path, or reached
     through a link there, is never replaced: OSError, at once (open the

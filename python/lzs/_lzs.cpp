@@ -23,7 +23,8 @@
 namespace {
 
 struct ModuleState {
-  PyObject* lzsError;  // lzs.LzsError
+  PyObject* lzsError;        // lzs.LzsError
+  PyObject* salvageWarning;  // lzs.SalvageWarning
 };
 
 ModuleState* StateOf(PyObject* module) {
@@ -46,25 +47,30 @@ PyObject* RaiseMessage(PyObject* module, lzs_error code, PyObject* message) {
   return nullptr;
 }
 
-// Raises the exception for a failed call's result: MemoryError for
-// LZS_ERROR_OUT_OF_MEMORY, else LzsError with .code set and the library's
-// description of the result as its message (lzs_describe, with the sizes
-// that `info`, when given, tells).
-PyObject* RaiseLzsError(PyObject* module, size_t result, const lzs_info* info = nullptr) {
-  const lzs_error code = lzs_get_error(result);
-  if (code == LZS_ERROR_OUT_OF_MEMORY) return PyErr_NoMemory();
+// The library's description of a call's result (lzs_describe, with the
+// sizes that `info`, when given, tells), as a str.
+PyObject* Describe(size_t result, const lzs_info* info) {
   char words[256];
   const size_t length = lzs_describe(result, info, words, sizeof words);
   if (length < sizeof words) {
-    return RaiseMessage(module, code,
-                        PyUnicode_FromStringAndSize(words, static_cast<Py_ssize_t>(length)));
+    return PyUnicode_FromStringAndSize(words, static_cast<Py_ssize_t>(length));
   }
   char* longer = static_cast<char*>(PyMem_Malloc(length + 1));
   if (longer == nullptr) return PyErr_NoMemory();
   lzs_describe(result, info, longer, length + 1);
-  PyObject* message = PyUnicode_FromStringAndSize(longer, static_cast<Py_ssize_t>(length));
+  PyObject* text = PyUnicode_FromStringAndSize(longer, static_cast<Py_ssize_t>(length));
   PyMem_Free(longer);
-  return RaiseMessage(module, code, message);
+  return text;
+}
+
+// Raises the exception for a failed call's result: MemoryError for
+// LZS_ERROR_OUT_OF_MEMORY, else LzsError with .code set and the library's
+// description of the result as its message.
+PyObject* RaiseLzsError(PyObject* module, size_t result, const lzs_info* info = nullptr) {
+  const lzs_error code = lzs_get_error(result);
+  if (code == LZS_ERROR_OUT_OF_MEMORY) return PyErr_NoMemory();
+  PyObject* message = Describe(result, info);
+  return message != nullptr ? RaiseMessage(module, code, message) : nullptr;
 }
 
 PyObject* RaiseCode(PyObject* module, lzs_error code) {
@@ -166,7 +172,7 @@ Box<Fields>* BoxOf(PyObject* capsule) {
 struct EncoderFields {
   static constexpr const char* Name = "lzs._lzs.encoder";
   lzs_encoder* encoder;
-  void Release() { lzs_encoder_free(encoder); }
+  void Release() const { lzs_encoder_free(encoder); }
 };
 
 // The context behind lzs.LzsDecompressor: the library's, and what the
@@ -174,10 +180,19 @@ struct EncoderFields {
 // gives the library input past the image's end, and whether it has ended.
 struct StreamFields {
   static constexpr const char* Name = "lzs._lzs.stream";
+  static constexpr const char* User = "LzsDecompressor";
   lzs_dstream* stream;
   size_t left;
   bool ended;
-  void Release() { lzs_dstream_free(stream); }
+  void Release() const { lzs_dstream_free(stream); }
+};
+
+// The context behind lzs.LzsCompressor and lzs.open's writing.
+struct PackStreamFields {
+  static constexpr const char* Name = "lzs._lzs.cstream";
+  static constexpr const char* User = "LzsCompressor";
+  lzs_cstream* stream;
+  void Release() const { lzs_cstream_free(stream); }
 };
 
 // Packs the view into a new bytes object: with `encoder`, through it, else
@@ -205,16 +220,49 @@ PyObject* Pack(PyObject* module, lzs_encoder* encoder, const Py_buffer& data, in
 // ---------------------------------------------------------------------------
 // Module functions
 
-const char* const levelKeywords[] = {"data", "level", nullptr};
+// Packs data as the image `like` was packed (lzs_encode_like) into a new
+// bytes object. A failure is worded with what like's header tells, for the
+// errors of an image that is not whole.
+PyObject* PackLike(PyObject* module, const Py_buffer& data, const Py_buffer& like) {
+  const size_t size = static_cast<size_t>(data.len);
+  const size_t bound = lzs_encode_bound(size);
+  if (bound == 0) return RaiseCode(module, LZS_ERROR_INPUT_TOO_LARGE);
+  PyObject* image = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bound + 2));
+  if (image == nullptr) return nullptr;
+  char* dst = BytesData(image);
+  size_t result = 0;
+  Py_BEGIN_ALLOW_THREADS
+    result = lzs_encode_like(dst, bound + 2, data.buf, size, like.buf,
+                             static_cast<size_t>(like.len), nullptr, nullptr);
+  Py_END_ALLOW_THREADS
+  if (lzs_is_error(result)) {
+    Py_DECREF(image);
+    lzs_info info{};
+    (void)lzs_image_info(like.buf, static_cast<size_t>(like.len), &info);
+    return RaiseLzsError(module, result, &info);
+  }
+  if (!ResizeBytes(&image, static_cast<Py_ssize_t>(result))) return nullptr;
+  return image;
+}
+
+const char* const compressKeywords[] = {"data", "level", "like", nullptr};
 
 PyObject* Compress(PyObject* module, PyObject* args, PyObject* kwargs) {
   Py_buffer data;
   int level = LZS_LEVEL_DEFAULT;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|i:compress", const_cast<char**>(levelKeywords),
-                                   &data, &level)) {
+  PyObject* like = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|i$O:compress",
+                                   const_cast<char**>(compressKeywords), &data, &level, &like)) {
     return nullptr;
   }
-  PyObject* image = Pack(module, nullptr, data, level);
+  PyObject* image = nullptr;
+  Py_buffer orig;
+  if (like == Py_None) {
+    image = Pack(module, nullptr, data, level);
+  } else if (GetBytes(like, &orig)) {
+    image = PackLike(module, data, orig);
+    PyBuffer_Release(&orig);
+  }
   PyBuffer_Release(&data);
   return image;
 }
@@ -275,13 +323,29 @@ PyObject* OutputOf(OutputRoom& room, size_t size) {
   return output;
 }
 
-const char* const decompressKeywords[] = {"", "max_length", nullptr};
+// Warns with lzs.SalvageWarning, in the library's words, that `info`
+// tells of an image that was not whole and what was kept of it. False when
+// the warning was made an error (it is then set).
+bool WarnSalvaged(PyObject* module, size_t size, const lzs_info& info) {
+  PyObject* message = Describe(size, &info);
+  if (message == nullptr) return false;
+  PyObject* text = PyUnicode_AsUTF8String(message);
+  Py_DECREF(message);
+  if (text == nullptr) return false;
+  const int warned = PyErr_WarnEx(StateOf(module)->salvageWarning, BytesData(text), 1);
+  Py_DECREF(text);
+  return warned == 0;
+}
+
+const char* const decompressKeywords[] = {"", "max_length", "salvage", nullptr};
 
 PyObject* Decompress(PyObject* module, PyObject* args, PyObject* kwargs) {
   Py_buffer image;
   Py_ssize_t maxLength = -1;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|n:decompress",
-                                   const_cast<char**>(decompressKeywords), &image, &maxLength)) {
+  int salvage = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|n$p:decompress",
+                                   const_cast<char**>(decompressKeywords), &image, &maxLength,
+                                   &salvage)) {
     return nullptr;
   }
   const auto imageSize = static_cast<size_t>(image.len);
@@ -289,11 +353,20 @@ PyObject* Decompress(PyObject* module, PyObject* args, PyObject* kwargs) {
   lzs_info info{};
   void* output = nullptr;
   room.thread = PyEval_SaveThread();
-  const size_t size =
-      lzs_decode_alloc(&output, image.buf, imageSize, Most(maxLength), AskForRoom, &room, &info);
+  const size_t size = salvage != 0 ? lzs_salvage_alloc(&output, image.buf, imageSize,
+                                                       Most(maxLength), AskForRoom, &room, &info)
+                                   : lzs_decode_alloc(&output, image.buf, imageSize,
+                                                      Most(maxLength), AskForRoom, &room, &info);
   PyEval_RestoreThread(room.thread);
   PyBuffer_Release(&image);
-  if (!lzs_is_error(size)) return OutputOf(room, size);
+  if (!lzs_is_error(size)) {
+    PyObject* decoded = OutputOf(room, size);
+    if (decoded != nullptr && (info.flags & LZS_INFO_SALVAGED) != 0 &&
+        !WarnSalvaged(module, size, info)) {
+      Py_CLEAR(decoded);
+    }
+    return decoded;
+  }
   Py_XDECREF(room.bytes);
   std::free(room.raw);
   info.limitName = "max_length";
@@ -358,14 +431,80 @@ PyObject* ImageLength(PyObject* module, PyObject* args, PyObject* kwargs) {
   return length;
 }
 
-// Raises LzsError for a level the library does not know, as packing would:
-// the library checks the level before it looks at the (empty) input.
-PyObject* CheckLevel(PyObject* module, PyObject* args) {
-  int level = LZS_LEVEL_DEFAULT;
-  if (!PyArg_ParseTuple(args, "i:check_level", &level)) return nullptr;
-  const size_t result = lzs_encode(nullptr, 0, nullptr, 0, level);
-  if (lzs_get_error(result) == LZS_ERROR_BAD_LEVEL) return RaiseLzsError(module, result);
-  Py_RETURN_NONE;
+// The library's text of an inspection or a finding (lzs_inspection_text,
+// lzs_finding_text) as a str; `write(buf, cap)` writes it and says how long
+// it is.
+template <typename Write>
+PyObject* TextOf(const Write& write) {
+  const size_t length = write(nullptr, 0);
+  char* text = static_cast<char*>(PyMem_Malloc(length + 1));
+  if (text == nullptr) return PyErr_NoMemory();
+  write(text, length + 1);
+  PyObject* str = PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(length));
+  PyMem_Free(text);
+  return str;
+}
+
+const char* const inspectKeywords[] = {"", "name", nullptr};
+
+// The JSON of lzs --inspect --json for one image, "file" first when a name
+// is given.
+PyObject* Inspect(PyObject* module, PyObject* args, PyObject* kwargs) {
+  Py_buffer image;
+  const char* name = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|z:inspect",
+                                   const_cast<char**>(inspectKeywords), &image, &name)) {
+    return nullptr;
+  }
+  auto* inspection = static_cast<lzs_inspection*>(PyMem_Malloc(sizeof(lzs_inspection)));
+  PyObject* text = nullptr;
+  if (inspection == nullptr) {
+    PyErr_NoMemory();
+  } else {
+    size_t result = 0;
+    Py_BEGIN_ALLOW_THREADS
+      result = lzs_inspect(image.buf, static_cast<size_t>(image.len), inspection);
+    Py_END_ALLOW_THREADS
+    text =
+        lzs_is_error(result) ? RaiseLzsError(module, result) : TextOf([&](char* buf, size_t cap) {
+          return lzs_inspection_text(inspection, name, 1, buf, cap);
+        });
+    PyMem_Free(inspection);
+  }
+  PyBuffer_Release(&image);
+  return text;
+}
+
+// The next image found in buffer from pos on: (the JSON of lzs --scan
+// --json for it, the position to go on from), or None when there is none.
+PyObject* ScanNext(PyObject* module, PyObject* args) {
+  Py_buffer buffer;
+  Py_ssize_t start = 0;
+  const char* name = nullptr;
+  if (!PyArg_ParseTuple(args, "y*n|z:scan_next", &buffer, &start, &name)) return nullptr;
+  PyObject* next = nullptr;
+  if (start < 0 || start > buffer.len) {
+    PyErr_SetString(PyExc_ValueError, "pos must be within the buffer");
+  } else {
+    auto pos = static_cast<size_t>(start);
+    lzs_finding finding{};
+    size_t result = 0;
+    Py_BEGIN_ALLOW_THREADS
+      result = lzs_scan_next(buffer.buf, static_cast<size_t>(buffer.len), &pos, &finding);
+    Py_END_ALLOW_THREADS
+    if (lzs_is_error(result)) {
+      RaiseLzsError(module, result);
+    } else if (result == 0) {
+      next = Py_None;
+      Py_INCREF(next);
+    } else {
+      PyObject* text = TextOf(
+          [&](char* buf, size_t cap) { return lzs_finding_text(&finding, name, 1, buf, cap); });
+      if (text != nullptr) next = Py_BuildValue("(Nn)", text, static_cast<Py_ssize_t>(pos));
+    }
+  }
+  PyBuffer_Release(&buffer);
+  return next;
 }
 
 PyObject* LibraryVersion(PyObject*, PyObject*) {
@@ -406,17 +545,20 @@ PyObject* StreamNew(PyObject*, PyObject*) {
   return NewBox(StreamFields{stream, LZS_HEADER_SIZE, false});
 }
 
-// lzs.LzsDecompressor keeps state of its own beside the context (the input
-// left over, eof): it holds the context's flag from stream_hold to
-// stream_release, around all of it, and calls the others in between.
-PyObject* StreamHold(PyObject*, PyObject* capsule) {
-  auto* box = BoxOf<StreamFields>(capsule);
-  if (box == nullptr || !Take(box->busy, "LzsDecompressor")) return nullptr;
+// lzs.LzsDecompressor and lzs.LzsCompressor keep state of their own beside
+// the context (the input left over, eof; the output kept): each holds the
+// context's flag from its hold to its release, around all of it, and calls
+// the others in between.
+template <typename Fields>
+PyObject* Hold(PyObject*, PyObject* capsule) {
+  auto* box = BoxOf<Fields>(capsule);
+  if (box == nullptr || !Take(box->busy, Fields::User)) return nullptr;
   Py_RETURN_NONE;
 }
 
-PyObject* StreamRelease(PyObject*, PyObject* capsule) {
-  auto* box = BoxOf<StreamFields>(capsule);
+template <typename Fields>
+PyObject* Release(PyObject*, PyObject* capsule) {
+  auto* box = BoxOf<Fields>(capsule);
   if (box == nullptr) return nullptr;
   box->busy.store(false, std::memory_order_release);
   Py_RETURN_NONE;
@@ -577,22 +719,105 @@ PyObject* StreamEnd(PyObject* module, PyObject* args) {
 }
 
 // ---------------------------------------------------------------------------
+// The context behind lzs.LzsCompressor
+
+PyObject* PackStreamNew(PyObject* module, PyObject* args) {
+  int level = LZS_LEVEL_DEFAULT;
+  if (!PyArg_ParseTuple(args, "i:cstream_new", &level)) return nullptr;
+  lzs_cstream* stream = lzs_cstream_create();
+  if (stream == nullptr) return PyErr_NoMemory();
+  const size_t result = lzs_cstream_reset(stream, level);
+  if (lzs_is_error(result)) {
+    lzs_cstream_free(stream);
+    return RaiseLzsError(module, result);
+  }
+  return NewBox(PackStreamFields{stream});
+}
+
+// Packs what it can of data, the last of the input when `end`, into a new
+// bytes object grown as the output needs: all of data is taken, and with
+// `end` the image is complete.
+PyObject* PackPiece(PyObject* module, lzs_cstream* stream, const Py_buffer& data, bool end) {
+  const auto srcSize = static_cast<size_t>(data.len);
+  const size_t room = lzs_cstream_out_size();
+  size_t capacity = std::max(room, srcSize + srcSize / 8 + 64);
+  PyObject* output = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(capacity));
+  size_t srcPos = 0;
+  size_t dstPos = 0;
+  size_t result = 0;
+  const lzs_cstream_op op = end ? LZS_CSTREAM_END : LZS_CSTREAM_CONTINUE;
+  while (output != nullptr) {
+    char* dst = BytesData(output);
+    Py_BEGIN_ALLOW_THREADS
+      result = lzs_encode_stream(stream, dst, capacity, &dstPos, data.buf, srcSize, &srcPos, op);
+    Py_END_ALLOW_THREADS
+    if (lzs_is_error(result)) {
+      Py_DECREF(output);
+      return RaiseLzsError(module, result);
+    }
+    if (srcPos == srcSize && result == 0) break;
+    // More input to take or output waiting: room for the output waiting,
+    // and a piece of the recommended size at least.
+    const size_t wanted = dstPos + std::max(result, room);
+    if (wanted > capacity) {
+      capacity = std::max(wanted, 2 * capacity);
+      if (!ResizeBytes(&output, static_cast<Py_ssize_t>(capacity))) return nullptr;
+    }
+  }
+  if (output != nullptr && !ResizeBytes(&output, static_cast<Py_ssize_t>(dstPos))) return nullptr;
+  return output;
+}
+
+PyObject* PackStreamCompress(PyObject* module, PyObject* args) {
+  PyObject* capsule = nullptr;
+  Py_buffer data;
+  int end = 0;
+  if (!PyArg_ParseTuple(args, "Oy*p:cstream_compress", &capsule, &data, &end)) return nullptr;
+  auto* box = BoxOf<PackStreamFields>(capsule);
+  PyObject* output =
+      box != nullptr ? PackPiece(module, box->fields.stream, data, end != 0) : nullptr;
+  PyBuffer_Release(&data);
+  return output;
+}
+
+PyObject* PackStreamHeader(PyObject* module, PyObject* capsule) {
+  auto* box = BoxOf<PackStreamFields>(capsule);
+  if (box == nullptr) return nullptr;
+  char header[LZS_HEADER_SIZE];
+  const size_t result = lzs_cstream_header(box->fields.stream, header);
+  if (lzs_is_error(result)) return RaiseLzsError(module, result);
+  return PyBytes_FromStringAndSize(header, LZS_HEADER_SIZE);
+}
+
+// ---------------------------------------------------------------------------
 // The module
 
 PyDoc_STRVAR(compressDoc,
-             "compress($module, /, data, level=LEVEL_DEFAULT)\n--\n\n"
+             "compress($module, /, data, level=LEVEL_DEFAULT, *, like=None)\n--\n\n"
              "Pack data (any bytes-like object of 1 byte to 2 GiB) into an LZS image,\n"
              "its 4-byte header included. LEVEL_OPTIMAL (9) makes the smallest image the\n"
              "format allows, as LEVEL_DEFAULT (0) does; LEVEL_FAST (1) packs greedily,\n"
              "for large batches. Raises LzsError for empty or too large data and for\n"
-             "an unknown level.");
+             "an unknown level.\n\n"
+             "With like, a whole image, data is packed as like was packed, whatever\n"
+             "packer made it: like's items are kept wherever they still give data's\n"
+             "bytes, and only what differs is parsed anew. Data that like unpacks to\n"
+             "gives like's bytes; after an edit the images differ near it alone. The\n"
+             "level is not used then. Raises LzsError, in the words of decompress,\n"
+             "when like is not a whole image.");
 
 PyDoc_STRVAR(decompressDoc,
-             "decompress($module, image, /, max_length=-1)\n--\n\n"
+             "decompress($module, image, /, max_length=-1, *, salvage=False)\n--\n\n"
              "Unpack exactly one LZS image (header included) from a bytes-like object.\n"
              "Raises LzsError when it is not an image or yields no byte, and when it\n"
              "would unpack to more than max_length bytes (ERROR_INPUT_TOO_LARGE; no\n"
-             "limit when negative), before any memory is taken for its output.");
+             "limit when negative), before any memory is taken for its output.\n\n"
+             "With salvage=True, a damaged image gives what it still holds: one cut\n"
+             "short, what its whole items give; one with bytes after its end, its own\n"
+             "output. A lzs.SalvageWarning then says, in the words lzs prints, what\n"
+             "the header promised, where the image stops and what was kept. A whole\n"
+             "image gives its output with no warning; bytes that give nothing raise\n"
+             "LzsError as before.");
 
 PyDoc_STRVAR(decompressIntoDoc,
              "decompress_into($module, image, buffer, /)\n--\n\n"
@@ -617,13 +842,43 @@ PyDoc_STRVAR(imageLengthDoc,
              "    n = lzs.image_length(blob, off)\n"
              "    data = lzs.decompress(memoryview(blob)[off:off + n])");
 
+PyDoc_STRVAR(inspectDoc,
+             "inspect($module, image, /, name=None)\n--\n\n"
+             "The JSON object of lzs --inspect --json for image (any bytes), with\n"
+             "\"file\" first when name is given, for lzs.inspect.");
+
+PyDoc_STRVAR(scanNextDoc,
+             "scan_next($module, buffer, pos, name=None, /)\n--\n\n"
+             "The next image found in buffer from pos on: (the JSON object of lzs\n"
+             "--scan --json for it, the position to go on from), or None, for lzs.scan.");
+
+PyDoc_STRVAR(cstreamNewDoc,
+             "cstream_new($module, level, /)\n--\n\n"
+             "A new streaming encoder's context at level, for lzs.LzsCompressor.");
+
+PyDoc_STRVAR(cstreamHoldDoc,
+             "cstream_hold($module, stream, /)\n--\n\n"
+             "Claim the context for this thread (RuntimeError when another thread has\n"
+             "it), until cstream_release.");
+
+PyDoc_STRVAR(cstreamCompressDoc,
+             "cstream_compress($module, stream, data, end, /)\n--\n\n"
+             "Pack all of data, the last of the input when end is true, and return the\n"
+             "image's bytes that are ready: from the start, 4 zero bytes in the\n"
+             "header's place. Only between cstream_hold and cstream_release.");
+
+PyDoc_STRVAR(cstreamHeaderDoc,
+             "cstream_header($module, stream, /)\n--\n\n"
+             "The image's 4-byte header, once cstream_compress with end has completed it.");
+
+PyDoc_STRVAR(salvageWarningDoc,
+             "decompress(image, salvage=True) kept what a damaged image holds. str(warning)\n"
+             "is the library's description of the damage and of what was kept, as lzs\n"
+             "-d --salvage prints it.");
+
 PyDoc_STRVAR(libraryVersionDoc,
              "library_version($module, /)\n--\n\n"
              "The version of the liblzs linked into this module, as \"major.minor.patch\".");
-
-PyDoc_STRVAR(checkLevelDoc,
-             "check_level($module, level, /)\n--\n\n"
-             "Raise LzsError when compress would refuse level.");
 
 PyDoc_STRVAR(encoderNewDoc,
              "encoder_new($module, /)\n--\n\n"
@@ -674,16 +929,22 @@ PyMethodDef moduleMethods[] = {
     {"decoded_size", DecodedSize, METH_O, decodedSizeDoc},
     {"image_length", WithKeywords(ImageLength), METH_VARARGS | METH_KEYWORDS, imageLengthDoc},
     {"library_version", LibraryVersion, METH_NOARGS, libraryVersionDoc},
-    {"check_level", CheckLevel, METH_VARARGS, checkLevelDoc},
     {"encoder_new", EncoderNew, METH_NOARGS, encoderNewDoc},
     {"encoder_compress", WithKeywords(EncoderCompress), METH_VARARGS | METH_KEYWORDS,
      encoderCompressDoc},
     {"stream_new", StreamNew, METH_NOARGS, streamNewDoc},
-    {"stream_hold", StreamHold, METH_O, streamHoldDoc},
-    {"stream_release", StreamRelease, METH_O, streamReleaseDoc},
+    {"stream_hold", Hold<StreamFields>, METH_O, streamHoldDoc},
+    {"stream_release", Release<StreamFields>, METH_O, streamReleaseDoc},
     {"stream_decode", StreamDecode, METH_VARARGS, streamDecodeDoc},
     {"stream_decode_into", StreamDecodeInto, METH_VARARGS, streamDecodeIntoDoc},
     {"stream_end", StreamEnd, METH_VARARGS, streamEndDoc},
+    {"inspect", WithKeywords(Inspect), METH_VARARGS | METH_KEYWORDS, inspectDoc},
+    {"scan_next", ScanNext, METH_VARARGS, scanNextDoc},
+    {"cstream_new", PackStreamNew, METH_VARARGS, cstreamNewDoc},
+    {"cstream_hold", Hold<PackStreamFields>, METH_O, cstreamHoldDoc},
+    {"cstream_release", Release<PackStreamFields>, METH_O, streamReleaseDoc},
+    {"cstream_compress", PackStreamCompress, METH_VARARGS, cstreamCompressDoc},
+    {"cstream_header", PackStreamHeader, METH_O, cstreamHeaderDoc},
     {nullptr, nullptr, 0, nullptr}};
 
 PyDoc_STRVAR(lzsErrorDoc,
@@ -705,7 +966,8 @@ const struct {
                     {"LEVEL_OPTIMAL", LZS_LEVEL_OPTIMAL},
                     LZS_ERRORS(LZS_ERROR_CONSTANT)
                     {"DSTREAM_IN_SIZE", static_cast<long>(lzs_dstream_in_size())},
-                    {"DSTREAM_OUT_SIZE", static_cast<long>(lzs_dstream_out_size())}};
+                    {"DSTREAM_OUT_SIZE", static_cast<long>(lzs_dstream_out_size())},
+                    {"CSTREAM_IN_SIZE", static_cast<long>(lzs_cstream_in_size())}};
 // clang-format on
 #undef LZS_ERROR_CONSTANT
 
@@ -725,7 +987,11 @@ int ModuleExec(PyObject* module) {
       PyErr_NewExceptionWithDoc("lzs.LzsError", lzsErrorDoc, PyExc_ValueError, attributes);
   Py_DECREF(attributes);
   if (state->lzsError == nullptr) return -1;
+  state->salvageWarning = PyErr_NewExceptionWithDoc("lzs.SalvageWarning", salvageWarningDoc,
+                                                    PyExc_UserWarning, nullptr);
+  if (state->salvageWarning == nullptr) return -1;
   if (AddObject(module, "LzsError", state->lzsError) != 0 ||
+      AddObject(module, "SalvageWarning", state->salvageWarning) != 0 ||
       PyModule_AddStringConstant(module, "__version__", LZS_MODULE_VERSION) != 0) {
     return -1;
   }
@@ -739,12 +1005,18 @@ int ModuleExec(PyObject* module) {
 // calls these between making the module and running ModuleExec, with no
 // state yet.
 int ModuleTraverse(PyObject* module, visitproc visit, void* arg) {
-  if (ModuleState* state = StateOf(module)) Py_VISIT(state->lzsError);
+  if (ModuleState* state = StateOf(module)) {
+    Py_VISIT(state->lzsError);
+    Py_VISIT(state->salvageWarning);
+  }
   return 0;
 }
 
 int ModuleClear(PyObject* module) {
-  if (ModuleState* state = StateOf(module)) Py_CLEAR(state->lzsError);
+  if (ModuleState* state = StateOf(module)) {
+    Py_CLEAR(state->lzsError);
+    Py_CLEAR(state->salvageWarning);
+  }
   return 0;
 }
 

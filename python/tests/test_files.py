@@ -18,7 +18,7 @@ from unittest import mock
 
 import lzs
 from lzs import _files
-from test_module import CODES, ROUND_TRIP_DATA, SOURCE_DIR, random_bytes
+from test_module import CODES, ROUND_TRIP_DATA, SOURCE_DIR, measures_memory, random_bytes
 
 DATA = ROUND_TRIP_DATA[2][1]
 BIG = random_bytes(4, 300_000)  # an image of 337,506 bytes: five times a pipe's room
@@ -136,15 +136,18 @@ class OpenWrite(Folder):
     def test_file_objects_get_the_image_when_closed_and_stay_open(self):
         with open(self.path, "w+b") as opened:
             opened.write(b"HEAD")
-            targets = [("BytesIO", io.BytesIO(), 0), ("open file", opened, 4)]
-            for kind, target, start in targets:
+            # (kind, file object, where the image starts, data): the image of
+            # the last is kept in a temporary file, past the 4 MiB in memory.
+            targets = [("BytesIO", io.BytesIO(), 0, DATA), ("open file", opened, 4, DATA),
+                       ("beyond 4 MiB", io.BytesIO(), 0, random_bytes(6, 5 << 20))]
+            for kind, target, start, data in targets:
                 with self.subTest(kind):
                     with lzs.open(target, "wb", level=lzs.LEVEL_FAST) as out:
-                        out.write(DATA)
-                        self.assertEqual(target.tell(), start)
+                        out.write(data)
+                        self.assertEqual((target.tell(), out.tell()), (start, len(data)))
                     self.assertFalse(target.closed)
                     target.seek(start)
-                    self.assertEqual(target.read(), lzs.compress(DATA, lzs.LEVEL_FAST))
+                    self.assertEqual(target.read(), lzs.compress(data, lzs.LEVEL_FAST))
         self.assertRaises(TypeError, lzs.open, 12, "wb")
 
     def test_file_objects_get_every_byte(self):
@@ -192,6 +195,33 @@ class OpenWrite(Folder):
         with self.assertRaises(BlockingIOError):
             with lzs.open(Sip(0, stalls=True), "wb") as out:
                 out.write(DATA)
+
+    @measures_memory
+    def test_writing_takes_bounded_memory(self):
+        # 110 MiB written in 1 MiB pieces: the peak of resident memory grows
+        # by less than 32 MiB (holding it all took 280 MiB more). A file
+        # object gets the image at the end, kept in a temporary file.
+        script = "\n".join([
+            "import random, resource, sys, lzs",
+            "level, target = int(sys.argv[1]), sys.argv[2]",
+            "table = bytes(b'abcdefghijklmno '[k % 16] for k in range(256))",
+            "base = random.Random(1).getrandbits(8 << 20).to_bytes(1 << 20, 'little').translate(table)",
+            "peak = lambda: resource.getrusage(resource.RUSAGE_SELF).ru_maxrss",
+            "before = peak()",
+            "with lzs.open(open(target, 'wb') if sys.argv[3] == 'object' else target, 'wb', level=level) as out:",
+            "    for k in range(110):",
+            "        rotation = k * 7919 % len(base)",
+            "        out.write(base[rotation:] + base[:rotation])",
+            "print((peak() - before) // 1024)",
+        ])
+        for level, kind in [(lzs.LEVEL_FAST, "path"), (lzs.LEVEL_OPTIMAL, "path"), (lzs.LEVEL_FAST, "object")]:
+            with self.subTest(level=level, target=kind):
+                result = subprocess.run([sys.executable, "-c", script, str(level), str(self.path), kind],
+                                        capture_output=True, text=True, timeout=600)
+                self.assertEqual((result.returncode, result.stderr), (0, ""))
+                self.assertLess(int(result.stdout), 32)
+                with lzs.open(self.path) as packed:
+                    self.assertEqual(sum(len(piece) for piece in iter(lambda: packed.read(1 << 20), b"")), 110 << 20)
 
     def test_nothing_said_when_collected(self):
         script = ("import gc, io, sys, lzs\n"
@@ -242,6 +272,28 @@ class OpenWrite(Folder):
                     if before is not None:
                         self.assertEqual(self.path.read_bytes(), before)
                         self.path.unlink()
+
+    def test_a_write_that_fails_partway_leaves_nothing(self):
+        # A file size limit of 1 MiB (Python ignores SIGXFSZ: the write
+        # fails with EFBIG) while 3 MiB of random bytes are written.
+        script = "\n".join([
+            "import os, resource, sys, lzs",
+            "from lzs import _files",
+            "_files._UNNAMED_FILES &= sys.argv[2] == 'unnamed'",
+            "resource.setrlimit(resource.RLIMIT_FSIZE, (1 << 20, 1 << 20))",
+            "out = lzs.open(sys.argv[1], 'wb')",
+            "for call in (lambda: out.write(os.urandom(3 << 20)), lambda: out.write(b'more'), out.close):",
+            "    try:",
+            "        call()",
+            "    except (OSError, ValueError) as error:",
+            "        print(type(error).__name__, getattr(error, 'filename', None) == sys.argv[1])",
+            "print(out.closed)",
+        ])
+        for files in ("unnamed", "named"):
+            with self.subTest(files=files):
+                self.assertEqual(quiet_run(script, str(self.path), files),
+                                 (0, "OSError True\nValueError False\nValueError False\nTrue\n", ""))
+                self.assertEqual(self.listing(), [])
 
     def test_bad_arguments(self):
         self.path.write_bytes(b"not an image")

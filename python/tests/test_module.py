@@ -64,6 +64,10 @@ def reference_decode(image):
     return out.raw[:n] if n < 2**64 - CODES["MAX_CODE"] else 2**64 - n
 
 
+# Tests of the memory a process takes, which an emulator maps its own way.
+measures_memory = unittest.skipIf(os.environ.get("LZS_EMULATED"), "an emulator maps the program's memory its own way")
+
+
 def image_of(payload):
     return len(payload).to_bytes(4, "little") + payload
 
@@ -235,7 +239,7 @@ class Errors(unittest.TestCase):
         self.assertEqual({name: getattr(lzs, name, None) for name in expected}, expected)
         self.assertLessEqual(set(expected), set(lzs.__all__))
 
-    @unittest.skipIf(os.environ.get("LZS_EMULATED"), "an emulator maps the program's memory its own way")
+    @measures_memory
     def test_out_of_memory_is_memory_error(self):
         # 40 MiB more address space: not enough for the room of the image
         # of 64 MiB (its bound, a little above the input's size); then
@@ -342,11 +346,18 @@ class Threads(unittest.TestCase):
         image = image_of((b"\x00" + b"\x00\x0f" * 8) * 466034)
         data = bytes(range(256)) * 40000
         room = bytearray(466034 * 8 * 18)
+        packed = lzs.compress(data, lzs.LEVEL_FAST)
+        container = random_bytes(8, 3 << 20) + packed  # a scan judges the image found: some 40 ms
         for name, call in [("decompress", lambda: lzs.decompress(image)),
+                           ("salvage", lambda: lzs.decompress(image[:-1], salvage=True)),
                            ("decompress_into", lambda: lzs.decompress_into(image, room)),
                            # a scan takes about 2 ms: many give the thread its chances
                            ("decoded_size", lambda: [lzs.decoded_size(image) for _ in range(20)]),
-                           ("compress", lambda: lzs.compress(data, lzs.LEVEL_FAST))]:
+                           ("compress", lambda: lzs.compress(data, lzs.LEVEL_FAST)),
+                           ("compress like", lambda: lzs.compress(data, like=packed)),
+                           ("LzsCompressor", lambda: lzs.LzsCompressor(lzs.LEVEL_FAST).compress(data)),
+                           ("inspect", lambda: lzs.inspect(packed)),
+                           ("scan", lambda: lzs.scan(container))]:
             with self.subTest(name):
                 self.assertTrue(any(self.run_beside(call) > 0 for _ in range(20)))
 
@@ -358,6 +369,8 @@ class Threads(unittest.TestCase):
              lambda encoder: encoder.compress(b"abc")),
             ("LzsDecompressor", lzs.LzsDecompressor, lambda stream: stream.decompress(image),
              lambda stream: stream.decompress(b"")),
+            ("LzsCompressor", lzs.LzsCompressor, lambda stream: stream.compress(data),
+             lambda stream: stream.compress(b"abc")),
         ]
         for name, make, long_call, short_call in cases:
             with self.subTest(name):
@@ -419,14 +432,15 @@ class Names(unittest.TestCase):
 
     def test_every_name_documented_with_a_signature(self):
         callables = [getattr(lzs, name) for name in lzs.__all__
-                     if callable(getattr(lzs, name)) and name != "LzsError"]
-        methods = [lzs.Encoder.compress, lzs.LzsDecompressor.decompress]
+                     if callable(getattr(lzs, name)) and name not in ("LzsError", "SalvageWarning")]
+        methods = [lzs.Encoder.compress, lzs.LzsCompressor.compress, lzs.LzsCompressor.flush,
+                   lzs.LzsDecompressor.decompress]
         for call in callables + methods:
             with self.subTest(call.__qualname__):
                 self.assertGreater(len(call.__doc__ or ""), 40)
                 inspect.signature(call)
-        self.assertEqual(str(inspect.signature(lzs.compress)), f"(data, level={lzs.LEVEL_DEFAULT})")
-        self.assertEqual(str(inspect.signature(lzs.decompress)), "(image, /, max_length=-1)")
+        self.assertEqual(str(inspect.signature(lzs.compress)), f"(data, level={lzs.LEVEL_DEFAULT}, *, like=None)")
+        self.assertEqual(str(inspect.signature(lzs.decompress)), "(image, /, max_length=-1, *, salvage=False)")
         self.assertEqual(str(inspect.signature(lzs.decompress_into)), "(image, buffer, /)")
 
     def test_stubs_match_the_runtime(self):

@@ -29,7 +29,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 SOURCE_DIR = pathlib.Path(os.environ.get("LZS_SOURCE_DIR", HERE.parents[1]))
 DIST = pathlib.Path(os.environ.get("LZS_PYTHON_DIST", SOURCE_DIR / "build/native/python/dist"))
 PYTHONS = [path for path in os.environ.get("LZS_TEST_PYTHONS", "").split(os.pathsep) if path]
-MODULE_TESTS = ["test_module", "test_stream", "test_files"]
+MODULE_TESTS = ["test_module", "test_stream", "test_files", "test_workbench"]
 # The installed module must be the one used: nothing of the build's.
 ENVIRONMENT = {key: value for key, value in os.environ.items() if not key.startswith("PYTHON")}
 ENVIRONMENT.update(PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1", PYTHONDONTWRITEBYTECODE="1")

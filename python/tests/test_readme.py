@@ -1,7 +1,7 @@
-"""Runs the Python examples of python/README.md and of the project's README
-as written: each document's in order, in one namespace and in a fresh
-folder. Each print() must print what the comment at the end of its line
-says, and no temporary file may be left."""
+"""Runs the Python examples of python/README.md, of the project's README and
+of docs/workbench.md as written: each document's in order, in one namespace
+and in a fresh folder. Each print() must print what the comment at the end
+of its line says, and no temporary file may be left."""
 import contextlib
 import io
 import os
@@ -12,7 +12,7 @@ import unittest
 
 SOURCE_DIR = pathlib.Path(os.environ.get("LZS_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 # Each document, and how many examples it has at least.
-DOCUMENTS = [("python/README.md", 4), ("README.md", 1)]
+DOCUMENTS = [("python/README.md", 4), ("README.md", 1), ("docs/workbench.md", 4)]
 
 
 def python_examples(document):

@@ -1,9 +1,13 @@
-"""LzsDecompressor and lzs.open(..., "rb") against the one-shot decompress:
+"""LzsCompressor against the one-shot compress: the same image for every
+split of a few inputs at both levels, the same errors.
+
+LzsDecompressor and lzs.open(..., "rb") against the one-shot decompress:
 the same bytes and the same errors for every split of a few images, at the
 edges of max_length, for images cut short and with bytes after their end;
 reading a path, an open file, a BytesIO and sources that give a few bytes
 at a time or nothing for a while (non-blocking), in pieces, in constant
 memory, as bytes, into the caller's buffers and as text."""
+import errno
 import io
 import os
 import pathlib
@@ -12,9 +16,10 @@ import tempfile
 import threading
 import tracemalloc
 import unittest
+from unittest import mock
 
 import lzs
-from test_module import CODES, ROUND_TRIP_DATA, image_of
+from test_module import CODES, ROUND_TRIP_DATA, image_of, random_bytes
 
 IMAGES = [(name, lzs.compress(data)) for name, data in ROUND_TRIP_DATA[:4]]
 SMALL = lzs.compress(b"abcabcabcabc, abcabc! " * 20)  # every split point of it
@@ -122,6 +127,73 @@ def stream_verdict(pieces, max_length):
             words = re.sub(r"\(at least [\d,]+ bytes;", f"({whole:,} bytes;", words)
         return error.code, words
     return None
+
+
+def packed_in_pieces(pieces, level):
+    compressor = lzs.LzsCompressor(level)
+    image = b"".join(compressor.compress(piece) for piece in pieces)
+    return image + compressor.flush()
+
+
+def one_shot_pack_error(data, level):
+    try:
+        lzs.compress(data, level)
+    except lzs.LzsError as error:
+        return error.code, str(error)
+    return None
+
+
+class Compressor(unittest.TestCase):
+    def test_every_split_gives_the_one_shot_image(self):
+        inputs = [b"a", b"abcabcabcabc, abcabc! " * 20 + bytes(30), ROUND_TRIP_DATA[1][1][:600]]
+        for data in inputs:
+            for level in (lzs.LEVEL_FAST, lzs.LEVEL_OPTIMAL):
+                expected = lzs.compress(data, level)
+                with self.subTest(size=len(data), level=level):
+                    for cut in range(len(data) + 1):
+                        self.assertEqual(packed_in_pieces([data[:cut], data[cut:]], level), expected, cut)
+                    byte_by_byte = [data[k:k + 1] for k in range(len(data))]
+                    self.assertEqual(packed_in_pieces(byte_by_byte, level), expected)
+                    thirds = [data[:len(data) // 3], b"", bytearray(data[len(data) // 3:2 * len(data) // 3]),
+                              memoryview(data)[2 * len(data) // 3:]]
+                    self.assertEqual(packed_in_pieces(thirds, level), expected)
+
+    def test_inputs_beyond_a_piece_and_beyond_memory_kept(self):
+        # Larger than one call's piece (1 MiB) and than the 4 MiB kept in
+        # memory before the image goes into a temporary file.
+        data = bytes(range(256)) * 8192 + ROUND_TRIP_DATA[2][1] * 70  # 6.2 MiB
+        for level in (lzs.LEVEL_DEFAULT, lzs.LEVEL_FAST):
+            with self.subTest(level=level):
+                pieces = [data[k:k + 3_000_001] for k in range(0, len(data), 3_000_001)]
+                self.assertEqual(packed_in_pieces(pieces, level), lzs.compress(data, level))
+                self.assertEqual(packed_in_pieces([data], level), lzs.compress(data, level))
+
+    def test_errors_are_the_one_shot_ones(self):
+        for level in (lzs.LEVEL_DEFAULT, 2, -1):
+            with self.subTest(level=level):
+                try:
+                    stream_error = None
+                    packed_in_pieces([b"", b""], level)
+                except lzs.LzsError as error:
+                    stream_error = error.code, str(error)
+                self.assertEqual(stream_error, one_shot_pack_error(b"", level))
+                self.assertIsNotNone(stream_error)
+        compressor = lzs.LzsCompressor()
+        compressor.compress(b"data")
+        compressor.flush()
+        self.assertRaises(ValueError, compressor.flush)
+        self.assertRaises(ValueError, compressor.compress, b"more")
+        # A call that fails partway spends the compressor; one refused
+        # before it packs anything does not.
+        compressor = lzs.LzsCompressor()
+        self.assertRaises(TypeError, compressor.compress, "text")
+        self.assertEqual(compressor.compress(b"abc") + compressor.flush(), lzs.compress(b"abc"))
+        compressor = lzs.LzsCompressor()
+        compressor.compress(b"abc")
+        with mock.patch.object(compressor._image, "write", side_effect=OSError(errno.ENOSPC, "no space left")):
+            self.assertRaises(OSError, compressor.compress, random_bytes(1, 3 << 20))
+        self.assertRaises(ValueError, compressor.compress, b"more")
+        self.assertRaises(ValueError, compressor.flush)
 
 
 class Decompressor(unittest.TestCase):
