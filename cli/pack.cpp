@@ -175,7 +175,12 @@ bool Packer::Prepare() {
 }
 
 bool Packer::Run(Input& input, Failure& failure) {
-  const size_t reset = lzs_cstream_reset(setting_.stream, setting_.level);
+  // The smallest level's store of open choices has no limit here: input
+  // built to keep them open over a long span that does not repeat takes
+  // about 4 bytes per byte of it, as the one-shot encoder does, rather than
+  // a refusal of a file that packs.
+  size_t reset = lzs_cstream_reset(setting_.stream, setting_.level);
+  if (!lzs_is_error(reset)) reset = lzs_cstream_set_memory_limit(setting_.stream, 0);
   if (lzs_is_error(reset)) return Fail(reset);
   if (!Prepare()) return Fail(static_cast<std::size_t>(0) - LZS_ERROR_OUT_OF_MEMORY);
   const TakePiece take = [this](const std::uint8_t* data, std::size_t size, std::string& why) {
