@@ -174,9 +174,11 @@ TEST(EncodeStream, Errors) {
 }
 
 // The image of input packed through segments of chunkSize bytes, parsed by
-// `threads` threads and taken in order.
+// `threads` threads and taken in order. A segment reads LZS_SEGMENT_AFTER
+// bytes past its chunk, so a shorter tail goes with the chunk before it.
 Bytes Segmented(const Bytes& input, int level, size_t chunkSize, size_t threads) {
-  const size_t chunks = std::max<size_t>(1, (input.size() + chunkSize - 1) / chunkSize);
+  size_t chunks = std::max<size_t>(1, (input.size() + chunkSize - 1) / chunkSize);
+  if (chunks > 1 && input.size() - (chunks - 1) * chunkSize < LZS_SEGMENT_AFTER) --chunks;
   std::vector<lzs_segment*> segments(chunks);
   for (auto& segment : segments) segment = lzs_segment_create();
   std::vector<size_t> results(chunks);
@@ -185,7 +187,7 @@ Bytes Segmented(const Bytes& input, int level, size_t chunkSize, size_t threads)
     workers.emplace_back([&, t] {
       for (size_t k = t; k < chunks; k += threads) {
         const size_t offset = k * chunkSize;
-        const size_t size = std::min(chunkSize, input.size() - offset);
+        const size_t size = k + 1 == chunks ? input.size() - offset : chunkSize;
         results[k] = lzs_segment_parse(segments[k], level, input.data() + offset, size, offset,
                                        k + 1 == chunks);
       }
