@@ -203,6 +203,7 @@ class InstallerTest(unittest.TestCase):
         cls.packaging = Path(os.environ["LZS_WINDOWS_PACKAGING_DIR"])
         # Left by a failed run: this version, and the next one that the
         # upgrade rows install (its codes follow from its version).
+        wine.work_path().mkdir(parents=True, exist_ok=True)
         with tempfile.TemporaryDirectory(dir=wine.work_path()) as temp:
             following, _ = next_version(cls.msi, cls.version, Path(temp))
             for msi in (following, cls.msi):

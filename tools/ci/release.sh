@@ -200,15 +200,18 @@ echo "== the msi under Wine"
 # read back, its Unpack verb run, and uninstalled (tests/e2e/test_installer.py),
 # in this prefix (LZS_E2E_DIR/wineprefix) with a server kept running
 # meanwhile; and a program built against the zip's SDK, linked with lzs.lib.
+# The tests' own start makes the prefixes and the work folder, and lets a
+# process without pipes start Wine's services (else they would hold a test's
+# captured output open until the server ends).
 /usr/lib/wine/wineserver64 -k || true
 /usr/lib/wine/wineserver64 -w
-/usr/lib/wine/wineserver64 -p
+env "${zip_files[@]}" LZS_E2E_DIR="$source_dir/build/release" python3 tests/e2e/wine.py start
 status=0
 env "${zip_files[@]}" LZS_MSI="$msi" LZS_WINDOWS_PACKAGING_DIR="$work/zip" LZS_WEB_PAGE="$work/zip/lzs.html" \
   LZS_LAUNCHER="$source_dir/build/release/windows/lzs-launch.exe" LZS_E2E_DIR="$source_dir/build/release" \
   python3 tests/e2e/test_installer.py || status=1
 env "${zip_files[@]}" LZS_E2E_DIR="$source_dir/build/release" \
   python3 tests/e2e/test_windows_files.py SdkLinkTest || status=1
-/usr/lib/wine/wineserver64 -k || true  # the persistent server ends, pass or fail
+env "${zip_files[@]}" LZS_E2E_DIR="$source_dir/build/release" python3 tests/e2e/wine.py stop  # pass or fail
 [ "$status" -eq 0 ]
 echo "the msi installed, unpacked through its verb and uninstalled; a program linked with lzs.lib ran"
