@@ -721,7 +721,9 @@ LZS_API size_t lzs_inspection_text(const lzs_inspection* inspection, const char*
  * LZS_CONFIDENCE_LOW: a smaller one, down to LZS_SCAN_MIN_IMAGE bytes,
  * that passes it too, where bytes that are no image still do now and
  * then (a few in 10 MB of executables and libraries; none in random
- * bytes). */
+ * bytes). The few bytes before an image can read as a shorter image that
+ * falls in step with its items: a high finding gives way to a high one
+ * that starts at most 64 bytes on and reaches past its end. */
 #define LZS_CONFIDENCE_LOW 1
 #define LZS_CONFIDENCE_HIGH 2
 #define LZS_SCAN_MIN_IMAGE 128

@@ -293,6 +293,57 @@ Verdict Examine(Workspace& work, std::uint32_t serial, const std::uint8_t* paylo
                                                                         : Verdict::Low;
 }
 
+// The candidate whose header is at src[offset], when its length gives an
+// image large enough to be found that fits in src[0, srcSize).
+struct Candidate {
+  std::size_t offset = 0;
+  std::uint32_t length = 0;  // its header's
+  std::uint64_t decodedSize = 0;
+  Verdict verdict = Verdict::None;
+
+  std::uint64_t End() const { return offset + lzs::HeaderSize + std::uint64_t{length}; }
+};
+
+// The candidates' serials; 0 is the hash table's empty entry: after the
+// last serial, the table is emptied and they start again.
+std::uint32_t NextSerial(Workspace& work, std::uint32_t& serial) {
+  if (serial == UINT32_MAX) {
+    std::memset(work.positions, 0, sizeof work.positions);
+    serial = 0;
+  }
+  return ++serial;
+}
+
+bool Fits(const std::uint8_t* src, std::size_t srcSize, Candidate& c) {
+  c.length = lzs::ReadHeader(src + c.offset);
+  return c.length >= LZS_SCAN_MIN_IMAGE - lzs::HeaderSize &&
+         c.length <= srcSize - c.offset - lzs::HeaderSize;
+}
+
+void Judge(Workspace& work, std::uint32_t& serial, const std::uint8_t* src, Candidate& c) {
+  c.verdict = Examine(work, NextSerial(work, serial), src + c.offset + lzs::HeaderSize, c.length,
+                      c.decodedSize);
+}
+
+// Bytes just before an image can read as a shorter image that runs into
+// its items, falls in step with them and ends inside it. So a high finding
+// gives way to a high one that starts a few bytes on and reaches past its
+// end (and that one in turn).
+constexpr std::size_t Overtake = 64;
+void GiveWay(Workspace& work, std::uint32_t& serial, const std::uint8_t* src, std::size_t srcSize,
+             Candidate& found) {
+  for (std::size_t next = found.offset + 1;
+       next <= found.offset + Overtake && srcSize - next >= LZS_SCAN_MIN_IMAGE; ++next) {
+    Candidate c{next};
+    if (!Fits(src, srcSize, c) || c.End() <= found.End()) continue;
+    Judge(work, serial, src, c);
+    if (c.verdict == Verdict::High || c.verdict == Verdict::OutOfMemory) {
+      found = c;
+      if (c.verdict == Verdict::OutOfMemory) return;
+    }
+  }
+}
+
 // The offsets from `offset` on, of the next Block, whose header's highest
 // byte allows an image that fits in src[0, srcSize): bit k for offset + k.
 // src holds at least Block + HeaderSize bytes from offset on. Most offsets
@@ -347,31 +398,20 @@ size_t lzs_scan_next(const void* src, size_t srcSize, size_t* pos, lzs_finding* 
       continue;
     }
     offset += static_cast<std::size_t>(__builtin_ctzll(rest));
-    const std::uint32_t header = lzs::ReadHeader(bytes + offset);
-    if (header < LZS_SCAN_MIN_IMAGE - lzs::HeaderSize ||
-        header > srcSize - offset - lzs::HeaderSize) {
-      continue;
-    }
-    std::uint64_t decodedSize = 0;
-    // Serial 0 is the table's empty entry: after the last, the table is
-    // emptied and the serials start again.
-    if (serial == UINT32_MAX) {
-      std::memset(work->positions, 0, sizeof work->positions);
-      serial = 0;
-    }
-    ++serial;
-    const Verdict verdict =
-        Examine(*work, serial, bytes + offset + lzs::HeaderSize, header, decodedSize);
-    if (verdict == Verdict::None) continue;
-    if (verdict == Verdict::OutOfMemory) {
+    Candidate c{offset};
+    if (!Fits(bytes, srcSize, c)) continue;
+    Judge(*work, serial, bytes, c);
+    if (c.verdict == Verdict::High) GiveWay(*work, serial, bytes, srcSize, c);
+    if (c.verdict == Verdict::None) continue;
+    if (c.verdict == Verdict::OutOfMemory) {
       result = Error(LZS_ERROR_OUT_OF_MEMORY);
       break;
     }
-    const bool high = verdict == Verdict::High;
-    *finding = lzs_finding{offset, lzs::HeaderSize + std::uint64_t{header}, decodedSize,
+    const bool high = c.verdict == Verdict::High;
+    *finding = lzs_finding{c.offset, c.End() - c.offset, c.decodedSize,
                            high ? LZS_CONFIDENCE_HIGH : LZS_CONFIDENCE_LOW};
     result = 1;
-    offset += high ? lzs::HeaderSize + std::size_t{header} : 1;
+    offset = high ? static_cast<std::size_t>(c.End()) : c.offset + 1;
     break;
   }
   std::free(work);

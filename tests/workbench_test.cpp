@@ -384,20 +384,25 @@ Bytes ProgramBytes(size_t size) {
 
 // Images of every packer and kind of data, from 1 KiB up, at random offsets
 // among other bytes: each is found, high, at its offset and size, and
-// nothing else is high. Among programs' bytes (ProgramBytes) the scan still
-// misses one image in about fifty now and then, a candidate in the
-// program's bytes reaching over it, so that container waits until it
-// does not.
+// nothing else is high. Among programs' bytes, the few bytes before an
+// image often read as a shorter image that falls in step with its items
+// (the placements of seeds 1 and 3 put such bytes before an image).
 TEST(LzsScan, FindsEveryImageInContainers) {
-  std::mt19937 rng(99);
+  std::mt19937 backgrounds(99);
+  const Bytes random = RandomBytes(backgrounds, 4 << 20);
+  const Bytes programs = ProgramBytes(4 << 20);
   const struct {
     const char* name;
-    Bytes background;
+    const Bytes& background;
+    unsigned seed;  // of the images and their places
   } containers[] = {
-      {"random bytes", RandomBytes(rng, 4 << 20)},
+      {"random bytes", random, 99},
+      {"programs' bytes", programs, 1},
+      {"programs' bytes", programs, 3},
   };
   for (const auto& container : containers) {
-    SCOPED_TRACE(container.name);
+    SCOPED_TRACE(testing::Message() << container.name << ", seed " << container.seed);
+    std::mt19937 rng(container.seed);
     Bytes data = container.background;
     struct Placed {
       size_t offset;
