@@ -141,13 +141,7 @@ std::size_t DecodePayload(const std::uint8_t* in, std::size_t payloadLength,
 // runs the groups that follow the first window through the loop of the
 // first window too (which tests, in vain there, whether a source lies
 // before the output): one loop less to carry.
-FastLoop ScalarLoop() {
-  return [](const std::uint8_t*& in, const std::uint8_t* inEnd, std::uint8_t* outputArea,
-            std::size_t i, std::size_t outLimit) {
-    PortableGroup<SmallDecoder> group;
-    return RunGroups(group, in, inEnd, outputArea, i, outLimit);
-  };
-}
+FastLoop ScalarLoop() { return DecodeGroupsWith<PortableGroup<SmallDecoder>>; }
 
 std::size_t DecodeGroups(const std::uint8_t*& in, const std::uint8_t* inEnd,
                          std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {

@@ -3,18 +3,12 @@
 
 #include "lzs/decode_paths.hpp"
 
-#if LZS_X86_LOOPS
+#ifdef LZS_AVX2_PATH
 
 #include <immintrin.h>
 
-#include <cstddef>
-#include <cstdint>
-
-#include "lzs/format.hpp"
-
 LZS_TARGET_BEGIN("avx2")
 
-#include "lzs/decode_groups.hpp"
 #include "lzs/decode_vector.hpp"
 
 namespace lzs {
@@ -79,25 +73,12 @@ struct Avx2 {
   };
 };
 
-std::size_t DecodeGroupsAvx2(const std::uint8_t*& in, const std::uint8_t* inEnd,
-                             std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
-  VectorGroup<Avx2> group;
-  return RunGroups(group, in, inEnd, outputArea, i, outLimit);
-}
-
 }  // namespace
+
+FastLoop Avx2Loop() { return DecodeGroupsWith<VectorGroup<Avx2>>; }
+
 }  // namespace lzs
 
 LZS_TARGET_END
-
-namespace lzs {
-FastLoop Avx2Loop() { return DecodeGroupsAvx2; }
-}  // namespace lzs
-
-#else
-
-namespace lzs {
-FastLoop Avx2Loop() { return nullptr; }
-}  // namespace lzs
 
 #endif

@@ -9,18 +9,12 @@
 
 #include "lzs/decode_paths.hpp"
 
-#if LZS_X86_LOOPS && !defined(LZS_SMALL_DECODER)
+#ifdef LZS_AVX512_PATH
 
 #include <immintrin.h>
 
-#include <cstddef>
-#include <cstdint>
-
-#include "lzs/format.hpp"
-
 LZS_TARGET_BEGIN("avx2,bmi2,avx512f,avx512bw,avx512vl")
 
-#include "lzs/decode_groups.hpp"
 #include "lzs/decode_vector.hpp"
 
 namespace lzs {
@@ -118,25 +112,12 @@ class Avx512Group {
   alignas(16) std::uint16_t length_[8];
 };
 
-std::size_t DecodeGroupsAvx512(const std::uint8_t*& in, const std::uint8_t* inEnd,
-                               std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
-  Avx512Group group;
-  return RunGroups(group, in, inEnd, outputArea, i, outLimit);
-}
-
 }  // namespace
+
+FastLoop Avx512Loop() { return DecodeGroupsWith<Avx512Group>; }
+
 }  // namespace lzs
 
 LZS_TARGET_END
-
-namespace lzs {
-FastLoop Avx512Loop() { return DecodeGroupsAvx512; }
-}  // namespace lzs
-
-#else
-
-namespace lzs {
-FastLoop Avx512Loop() { return nullptr; }
-}  // namespace lzs
 
 #endif

@@ -165,5 +165,13 @@ inline std::size_t RunGroups(Group& group, const std::uint8_t*& inCursor, const 
   return i;
 }
 
+// A path's loop (FastLoop): RunGroups with a Group of its own.
+template <typename Group>
+std::size_t DecodeGroupsWith(const std::uint8_t*& in, const std::uint8_t* inEnd,
+                             std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
+  Group group;
+  return RunGroups(group, in, inEnd, outputArea, i, outLimit);
+}
+
 }  // namespace
 }  // namespace lzs

@@ -3,17 +3,11 @@
 
 #include "lzs/decode_paths.hpp"
 
-#if !defined(LZS_SCALAR_ONLY) && defined(__aarch64__) && defined(__ARM_NEON) && \
-    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#ifdef LZS_NEON_PATH
 
 #include <arm_neon.h>
 
-#include <cstddef>
-#include <cstdint>
-
-#include "lzs/decode_groups.hpp"
 #include "lzs/decode_vector.hpp"
-#include "lzs/format.hpp"
 
 namespace lzs {
 
@@ -39,22 +33,10 @@ struct Neon : PairedMoves {
   }
 };
 
-std::size_t DecodeGroupsNeon(const std::uint8_t*& in, const std::uint8_t* inEnd,
-                             std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
-  VectorGroup<Neon> group;
-  return RunGroups(group, in, inEnd, outputArea, i, outLimit);
-}
-
 }  // namespace
 
-FastLoop NeonLoop() { return DecodeGroupsNeon; }
+FastLoop NeonLoop() { return DecodeGroupsWith<VectorGroup<Neon>>; }
 
-}  // namespace lzs
-
-#else
-
-namespace lzs {
-FastLoop NeonLoop() { return nullptr; }
 }  // namespace lzs
 
 #endif

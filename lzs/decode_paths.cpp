@@ -6,7 +6,9 @@
 
 namespace lzs {
 
-// Each path's loop, from its own source file.
+// Each path's loop, from its own source file where this build has it. A
+// loop compiled for an instruction set is asked for only where the
+// processor has that set.
 FastLoop ScalarLoop();
 FastLoop Ssse3Loop();
 FastLoop Avx2Loop();
@@ -19,11 +21,21 @@ namespace {
 constexpr DecodePathRow Paths[] = {
     // name     loop         needs                  priority
     {"scalar", ScalarLoop, 0, 0},
+#ifdef LZS_SSSE3_PATH
     {"ssse3", Ssse3Loop, CpuSsse3, 10},
+#endif
+#ifdef LZS_AVX2_PATH
     {"avx2", Avx2Loop, CpuAvx2, 20},
+#endif
+#ifdef LZS_AVX512_PATH
     {"avx512", Avx512Loop, CpuAvx2 | CpuBmi2 | CpuAvx512F | CpuAvx512Bw | CpuAvx512Vl, 25},
+#endif
+#ifdef LZS_SIMD128_PATH
     {"simd128", Simd128Loop, 0, 30},  // WebAssembly: the module would not load without it
-    {"neon", NeonLoop, 0, 40},        // arm64: every processor has Advanced SIMD
+#endif
+#ifdef LZS_NEON_PATH
+    {"neon", NeonLoop, 0, 40},  // arm64: every processor has Advanced SIMD
+#endif
 };
 constexpr int PathCount = sizeof Paths / sizeof Paths[0];
 
@@ -51,7 +63,7 @@ int FindDecodePath(const char* name) {
 }
 
 bool DecodePathAvailable(int path) {
-  if (path < 0 || path >= PathCount || Paths[path].loop() == nullptr) return false;
+  if (path < 0 || path >= PathCount) return false;
   return (ReadCpuFeatures() & Paths[path].needs) == Paths[path].needs;
 }
 

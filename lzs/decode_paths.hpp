@@ -6,20 +6,31 @@
 // the processor features it needs and its priority; decoding takes the
 // available path of highest priority. A path's loop lives in a source file
 // of its own, which names its instruction set in the source (so every build
-// compiles the same files with one set of flags) and gives a null loop in
-// builds where that set does not apply. Adding a path is that file, its
-// line in lzs/sources.txt and its row.
+// compiles the same files with one set of flags); the conditions below say
+// which builds have it, and the table has a row for each path the build
+// has. Adding a path is that file, its line in lzs/sources.txt, its
+// condition and its row.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// The vector loops for x86-64 (the exe's small decoder takes the AVX2 one
-// alone), unless LZS_SCALAR_ONLY asks for the portable loop alone.
+// The vector paths: for x86-64 (the exe's small decoder takes the AVX2 one
+// alone), arm64 and WebAssembly, unless LZS_SCALAR_ONLY asks for the
+// portable loop alone.
 #if !defined(LZS_SCALAR_ONLY) && defined(__x86_64__)
-#define LZS_X86_LOOPS 1
-#else
-#define LZS_X86_LOOPS 0
+#define LZS_AVX2_PATH
+#if !defined(LZS_SMALL_DECODER)
+#define LZS_SSSE3_PATH
+#define LZS_AVX512_PATH
+#endif
+#endif
+#if !defined(LZS_SCALAR_ONLY) && defined(__aarch64__) && defined(__ARM_NEON) && \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define LZS_NEON_PATH
+#endif
+#if !defined(LZS_SCALAR_ONLY) && defined(__wasm_simd128__)
+#define LZS_SIMD128_PATH
 #endif
 
 namespace lzs {
@@ -34,20 +45,21 @@ using FastLoop = std::size_t (*)(const std::uint8_t*& in, const std::uint8_t* in
 // One decode path.
 struct DecodePathRow {
   const char* name;
-  FastLoop (*loop)();  // the loop, or nullptr where this build lacks it
+  FastLoop (*loop)();  // the loop; compiled for the path's instruction set
   unsigned needs;      // CpuFeature bits the processor must have
   int priority;        // the available path of highest priority is taken
 };
 
-// The table: paths are numbered by their place in it, 0 to
-// DecodePathCount() - 1 (path 0 is the portable loop, always available).
+// The table of the paths this build has: they are numbered by their place
+// in it, 0 to DecodePathCount() - 1 (path 0 is the portable loop, always
+// available).
 const DecodePathRow& DecodePathAt(int path);
 int DecodePathCount();
 
 const char* DecodePathName(int path);
 // The path of that name, or -1.
 int FindDecodePath(const char* name);
-// Whether this build has the path and this processor can run it.
+// Whether the path is in the table and this processor can run it.
 bool DecodePathAvailable(int path);
 // The path decoding uses now: the available one of highest priority, unless
 // one was forced.

@@ -3,16 +3,11 @@
 
 #include "lzs/decode_paths.hpp"
 
-#if !defined(LZS_SCALAR_ONLY) && defined(__wasm_simd128__)
+#ifdef LZS_SIMD128_PATH
 
 #include <wasm_simd128.h>
 
-#include <cstddef>
-#include <cstdint>
-
-#include "lzs/decode_groups.hpp"
 #include "lzs/decode_vector.hpp"
-#include "lzs/format.hpp"
 
 namespace lzs {
 
@@ -62,22 +57,10 @@ struct Simd128 : PairedMoves {
   };
 };
 
-std::size_t DecodeGroupsSimd128(const std::uint8_t*& in, const std::uint8_t* inEnd,
-                                std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
-  VectorGroup<Simd128> group;
-  return RunGroups(group, in, inEnd, outputArea, i, outLimit);
-}
-
 }  // namespace
 
-FastLoop Simd128Loop() { return DecodeGroupsSimd128; }
+FastLoop Simd128Loop() { return DecodeGroupsWith<VectorGroup<Simd128>>; }
 
-}  // namespace lzs
-
-#else
-
-namespace lzs {
-FastLoop Simd128Loop() { return nullptr; }
 }  // namespace lzs
 
 #endif

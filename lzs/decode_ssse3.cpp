@@ -3,18 +3,12 @@
 
 #include "lzs/decode_paths.hpp"
 
-#if LZS_X86_LOOPS && !defined(LZS_SMALL_DECODER)
+#ifdef LZS_SSSE3_PATH
 
 #include <immintrin.h>
 
-#include <cstddef>
-#include <cstdint>
-
-#include "lzs/format.hpp"
-
 LZS_TARGET_BEGIN("ssse3")
 
-#include "lzs/decode_groups.hpp"
 #include "lzs/decode_vector.hpp"
 
 namespace lzs {
@@ -35,25 +29,12 @@ struct Ssse3 : PairedMoves {
   }
 };
 
-std::size_t DecodeGroupsSsse3(const std::uint8_t*& in, const std::uint8_t* inEnd,
-                              std::uint8_t* outputArea, std::size_t i, std::size_t outLimit) {
-  VectorGroup<Ssse3> group;
-  return RunGroups(group, in, inEnd, outputArea, i, outLimit);
-}
-
 }  // namespace
+
+FastLoop Ssse3Loop() { return DecodeGroupsWith<VectorGroup<Ssse3>>; }
+
 }  // namespace lzs
 
 LZS_TARGET_END
-
-namespace lzs {
-FastLoop Ssse3Loop() { return DecodeGroupsSsse3; }
-}  // namespace lzs
-
-#else
-
-namespace lzs {
-FastLoop Ssse3Loop() { return nullptr; }
-}  // namespace lzs
 
 #endif
