@@ -478,23 +478,32 @@ function checkHeader(head, inputSize) {
   });
 }
 
-// lzs_decode_stream over an instance of its own (dropped with the decoder,
-// whatever becomes of the stream): pieces of input in, pieces of output
-// out, and at the end the verdict on the whole input, which is lzs_decode's
-// on the same bytes. An error met on the way can still change with more
-// input (the end of an image, then more bytes), so it waits for the end
-// too; the input the library no longer takes is only counted.
-class StreamDecoder {
-  constructor() {
+// What both streams stand on: an instance of the module of their own
+// (dropped with the stream, whatever becomes of it), the library's stream
+// (`kind` "dstream" or "cstream"), buffers of its recommended sizes for a
+// piece of input and of output, and the positions in them.
+class StreamState {
+  constructor(kind) {
     this.codec = new Codec();
     const { exports } = this.codec;
-    this.inSize = exports.lzs_dstream_in_size() >>> 0;
-    this.outSize = exports.lzs_dstream_out_size() >>> 0;
-    this.ds = exports.lzs_dstream_create();
-    if (this.ds === 0) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
+    this.inSize = exports[`lzs_${kind}_in_size`]() >>> 0;
+    this.outSize = exports[`lzs_${kind}_out_size`]() >>> 0;
+    this.stream = exports[`lzs_${kind}_create`]();
+    if (this.stream === 0) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
     this.input = this.codec.alloc(this.inSize);
     this.output = this.codec.alloc(this.outSize);
     this.positions = this.codec.alloc(8); // size_t dstPos, then srcPos
+  }
+}
+
+// lzs_decode_stream: pieces of input in, pieces of output out, and at the
+// end the verdict on the whole input, which is lzs_decode's on the same
+// bytes. An error met on the way can still change with more input (the end
+// of an image, then more bytes), so it waits for the end too; the input the
+// library no longer takes is only counted.
+class StreamDecoder extends StreamState {
+  constructor() {
+    super("dstream");
     this.info = this.codec.alloc(INFO.size);
     this.inputSize = 0;
     this.stopped = false;
@@ -513,7 +522,7 @@ class StreamDecoder {
       while (more) {
         const taken = positions[1];
         positions[0] = 0;
-        const result = exports.lzs_decode_stream(this.ds, this.output, this.outSize, this.positions,
+        const result = exports.lzs_decode_stream(this.stream, this.output, this.outSize, this.positions,
                                                  this.input, piece.length, this.positions + 4);
         const made = positions[0];
         if (made > 0) give(this.codec.copyOut(this.output, made));
@@ -530,25 +539,17 @@ class StreamDecoder {
   // The verdict once the input has ended: the decoded size, or the error
   // (a cut-short image, bytes after its end, ...).
   end() {
-    return this.codec.check(this.codec.exports.lzs_dstream_end(this.ds, this.info), this.info, { inputSize: this.inputSize });
+    return this.codec.check(this.codec.exports.lzs_dstream_end(this.stream, this.info), this.info, { inputSize: this.inputSize });
   }
 }
 
-// lzs_encode_stream over an instance of its own (dropped with the encoder):
-// pieces of input in, pieces of the image out, its header in their first 4
-// bytes as zeros; end() returns it once the input has ended.
-class StreamEncoder {
+// lzs_encode_stream: pieces of input in, pieces of the image out, its
+// header in their first 4 bytes as zeros; end() returns it once the input
+// has ended.
+class StreamEncoder extends StreamState {
   constructor(level) {
-    this.codec = new Codec();
-    const { exports } = this.codec;
-    this.inSize = exports.lzs_cstream_in_size() >>> 0;
-    this.outSize = exports.lzs_cstream_out_size() >>> 0;
-    this.cs = exports.lzs_cstream_create();
-    if (this.cs === 0) throw new LzsError(ErrorCode.OUT_OF_MEMORY);
-    this.codec.check(exports.lzs_cstream_reset(this.cs, levelOf(level)));
-    this.input = this.codec.alloc(this.inSize);
-    this.output = this.codec.alloc(this.outSize);
-    this.positions = this.codec.alloc(8); // size_t dstPos, then srcPos
+    super("cstream");
+    this.codec.check(this.codec.exports.lzs_cstream_reset(this.stream, levelOf(level)));
   }
 
   // Packs `bytes`, the last of the input when `end`, handing each piece of
@@ -569,7 +570,7 @@ class StreamEncoder {
       let left = 0;
       do {
         positions()[0] = 0;
-        left = this.codec.check(exports.lzs_encode_stream(this.cs, this.output, this.outSize, this.positions,
+        left = this.codec.check(exports.lzs_encode_stream(this.stream, this.output, this.outSize, this.positions,
                                                           this.input, piece.length, this.positions + 4, op));
         const made = positions()[0];
         if (made > 0) give(this.codec.copyOut(this.output, made));
@@ -582,7 +583,7 @@ class StreamEncoder {
   end(give) {
     this.push(new Uint8Array(0), give, true);
     const header = this.codec.alloc(4);
-    this.codec.check(this.codec.exports.lzs_cstream_header(this.cs, header));
+    this.codec.check(this.codec.exports.lzs_cstream_header(this.stream, header));
     return this.codec.copyOut(header, 4);
   }
 }

@@ -3,8 +3,9 @@
 // its rows read and a download saved.
 import { readFileSync } from "node:fs";
 import { join } from "node:path";
+import { after, before } from "node:test";
 import { chromium } from "playwright-core";
-import { env, pageUrl, work } from "./fixtures.mjs";
+import { env, makeFiles, pageUrl, work } from "./fixtures.mjs";
 
 // Headless, as root, and quiet: no background requests of its own.
 export const BROWSER_FLAGS = ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
@@ -12,6 +13,24 @@ export const BROWSER_FLAGS = ["--no-sandbox", "--disable-gpu", "--disable-quic",
 
 // Debian's chromium with those flags and `extra` ones.
 export const launch = (extra = []) => chromium.launch({ executablePath: env("LZS_CHROMIUM"), args: [...BROWSER_FLAGS, ...extra] });
+
+// The browser of one test file, made before its tests (after the files of
+// makeFiles(files)) with a context that takes downloads and is handed to
+// `withContext`, and closed after them: the object returned holds both
+// (`browser`, `context`).
+export function useBrowser(files, withContext = () => {}) {
+  const session = {};
+  before(async () => {
+    makeFiles(files);
+    session.browser = await launch();
+    session.context = await session.browser.newContext({ acceptDownloads: true });
+    withContext(session.context);
+  });
+  after(async () => {
+    await session.browser?.close();
+  });
+  return session;
+}
 
 // The page in a new tab of `context`; the tab's `errors` gathers the page's
 // uncaught errors.

@@ -7,23 +7,12 @@
 import assert from "node:assert/strict";
 import { closeSync, ftruncateSync, openSync, rmSync, writeFileSync, writeSync } from "node:fs";
 import { join } from "node:path";
-import { after, before, test } from "node:test";
+import { test } from "node:test";
 import { chromium } from "playwright-core";
-import { BROWSER_FLAGS, launch, openPageIn, readRows, waitIdle } from "./chromium.mjs";
-import { MODULE_SIZE_MAX, count, env, largeImage, makeFiles, work } from "./fixtures.mjs";
+import { BROWSER_FLAGS, launch, openPageIn, readRows, useBrowser, waitIdle } from "./chromium.mjs";
+import { MODULE_SIZE_MAX, count, env, largeImage, work } from "./fixtures.mjs";
 
-let browser;
-let context;
-
-before(async () => {
-  makeFiles({ large: false });
-  browser = await launch();
-  context = await browser.newContext({ acceptDownloads: true });
-});
-
-after(async () => {
-  await browser?.close();
-});
+const launched = useBrowser({ large: false });
 
 // A file of `size` bytes that starts with `head` and holds zeros after it,
 // made sparse, so that it takes no room on the disk.
@@ -55,7 +44,7 @@ test("a file too large for the page fails alone, in words that say so, and the n
     { files: ["huge.raw", "tree/sub/deeper/one.txt"], browser: small, results: [
       "error: input too large: 2,147,483,649 bytes, above the page's limit (2,147,483,648)",
       "Download one.txt.lzs warning: the image, 6 bytes, is larger than its input, 1 bytes"] },
-    { files: ["2gib.lzs", "4gib.lzs", "tree/sub/deeper/one.txt.lzs"], browser: context, results: [
+    { files: ["2gib.lzs", "4gib.lzs", "tree/sub/deeper/one.txt.lzs"], browser: launched.context, results: [
       "error: input too large: it would unpack to 2,147,483,649 bytes, above the page's limit (2,147,483,648)",
       `error: input too large: it would unpack to more than ${count(MODULE_SIZE_MAX)} bytes, the most a 32-bit module returns`,
       "Download one.txt"] },
@@ -104,7 +93,7 @@ test("outputs of 2 GiB and 2 GiB less a byte are unpacked; a browser that cannot
   }
   // A private window keeps its outputs in memory, as far as the browser
   // allows: an output it would not keep fails in words that say so.
-  const page = await openPageIn(context);
+  const page = await openPageIn(launched.context);
   await page.setInputFiles("#files", files[1]);
   await waitIdle(page, 1);
   const [row] = await readRows(page);

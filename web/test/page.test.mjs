@@ -8,31 +8,19 @@ import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 import { mkdirSync, readFileSync, writeFileSync } from "node:fs";
 import { dirname, join } from "node:path";
-import { after, before, test } from "node:test";
+import { test } from "node:test";
 import { fileURLToPath } from "node:url";
 import { unzipSync } from "fflate";
-import { launch, openPageIn, readRows, saveDownload, waitIdle } from "./chromium.mjs";
-import { baseName, count, env, makeFiles, makeVariedImages, modeCases, modeFiles, native, openParseBytes, ratio, readZipBack,
+import { openPageIn, readRows, saveDownload, useBrowser, waitIdle } from "./chromium.mjs";
+import { baseName, count, env, makeVariedImages, modeCases, modeFiles, native, openParseBytes, ratio, readZipBack,
          seededRandom, unpackCases, pageUrl, work } from "./fixtures.mjs";
 
 
 // Every request the browser sees, from the pages and their workers.
 const requests = [];
-let browser;
-let context;
+const launched = useBrowser({ large: true }, (context) => context.on("request", (request) => requests.push(request)));
 
-before(async () => {
-  makeFiles({ large: true });
-  browser = await launch();
-  context = await browser.newContext({ acceptDownloads: true });
-  context.on("request", (request) => requests.push(request));
-});
-
-after(async () => {
-  await browser?.close();
-});
-
-const openPage = (viewport) => openPageIn(context, viewport);
+const openPage = (viewport) => openPageIn(launched.context, viewport);
 
 test("unpacks images as lzs -d does, and a bad image fails alone with the library's words", async () => {
   const cases = unpackCases;
@@ -207,7 +195,7 @@ test("files dropped on the page are taken as chosen ones, in the box or beside i
     const page = await openPage();
     const box = await page.locator("#drop").boundingBox();
     const [x, y] = beside ? [5, 5] : [box.x + 20, box.y + 20];
-    const session = await context.newCDPSession(page);
+    const session = await launched.context.newCDPSession(page);
     const files = ["tree/sub/text.bin.lzs", "tree/sub/deeper/one.txt.lzs"].map((name) => join(work, name));
     const data = { items: [], files, dragOperationsMask: 1 };
     for (const type of ["dragEnter", "dragOver", "drop"]) await session.send("Input.dispatchDragEvent", { type, x, y, data });
