@@ -40,11 +40,12 @@ int main(int argc, char** argv) {
   }
   /* The image is written where the header can be put in afterwards. */
   FILE* image = fseek(output, 0, SEEK_SET) == 0 ? output : tmpfile();
+  /* The stream, and its buffers of the recommended sizes. */
+  lzs_cstream* cs = lzs_cstream_create();
   const size_t inSize = lzs_cstream_in_size();
   const size_t outSize = lzs_cstream_out_size();
   unsigned char* in = malloc(inSize);
   unsigned char* out = malloc(outSize);
-  lzs_cstream* cs = lzs_cstream_create();
   size_t result = 1;
   int failed = image == NULL || in == NULL || out == NULL || cs == NULL ||
                lzs_is_error(lzs_cstream_reset(cs, level));

@@ -28,10 +28,9 @@ using testdata::Words;
 constexpr int Levels[] = {LZS_LEVEL_FAST, LZS_LEVEL_OPTIMAL};
 
 Bytes OneShot(const Bytes& input, int level) {
-  Bytes image(lzs_encode_bound(input.size()));
-  const size_t n = lzs_encode(image.data(), image.size(), input.data(), input.size(), level);
+  size_t n = 0;
+  Bytes image = testdata::Encoded(input, level, &n);
   EXPECT_FALSE(lzs_is_error(n)) << lzs_error_name(n);
-  image.resize(lzs_is_error(n) ? 0 : n);
   return image;
 }
 
@@ -46,9 +45,7 @@ Bytes Streamed(lzs_cstream* cs, const Bytes& input, int level, const std::vector
 
 Bytes Random(size_t size, std::uint32_t alphabet, std::uint32_t seed) {
   std::mt19937 random(seed);
-  Bytes out(size);
-  for (auto& byte : out) byte = static_cast<std::uint8_t>(random() % alphabet);
-  return out;
+  return testdata::RandomBytes(random, size, alphabet);
 }
 
 // `period` random bytes, repeated to `size`.
@@ -62,21 +59,15 @@ Bytes Periodic(size_t size, size_t period, std::uint32_t seed) {
 // Pieces of text, zeros, a period of 17 and random bytes, one after another:
 // each changes how far behind the optimal parse decides.
 Bytes Mixed(size_t size, std::uint32_t seed) {
-  std::mt19937 random(seed);
-  Bytes out;
-  while (out.size() < size) {
+  return testdata::Pieces(size, seed, [](std::mt19937& random) {
     const size_t n = 1 + random() % 30000;
-    Bytes part;
     switch (random() % 4) {
-      case 0: part = Words(n, random()); break;
-      case 1: part.assign(n, 0); break;
-      case 2: part = Periodic(n, 17, random()); break;
-      default: part = Random(n, 256, random()); break;
+      case 0: return Words(n, random());
+      case 1: return Bytes(n, 0);
+      case 2: return Periodic(n, 17, random());
+      default: return Random(n, 256, random());
     }
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  out.resize(size);
-  return out;
+  });
 }
 
 // Short inputs cut at every position, and in pieces of one byte with one

@@ -26,6 +26,7 @@
 #include "tests/support/images.hpp"
 #include "tests/support/like.hpp"
 #include "tests/support/reference.hpp"
+#include "tests/support/stream_encode.hpp"
 
 namespace {
 
@@ -43,10 +44,9 @@ using lzs::Error;
 Bytes Reference(const Bytes& image) { return ReferenceDecoded(image); }
 
 Bytes Pack(const Bytes& data, int level) {
-  Bytes image(lzs_encode_bound(data.size()));
-  const size_t n = lzs_encode(image.data(), image.size(), data.data(), data.size(), level);
+  size_t n = 0;
+  Bytes image = testdata::Encoded(data, level, &n);
   EXPECT_FALSE(lzs_is_error(n)) << lzs_error_name(n);
-  image.resize(lzs_is_error(n) ? 0 : n);
   return image;
 }
 
@@ -69,15 +69,10 @@ Bytes Records(size_t size, std::uint32_t seed) {
 
 // Text and records in turns, as a file of a program's resources has them.
 Bytes Mixed(size_t size, std::uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes out;
-  while (out.size() < size) {
+  return testdata::Pieces(size, seed, [](std::mt19937& rng) {
     const size_t piece = 2000 + rng() % 30000;
-    const Bytes part = rng() % 2 == 0 ? Words(piece, rng()) : Records(piece, rng());
-    out.insert(out.end(), part.begin(), part.end());
-  }
-  out.resize(size);
-  return out;
+    return rng() % 2 == 0 ? Words(piece, rng()) : Records(piece, rng());
+  });
 }
 
 // The packers whose images the scan must find and lzs_encode_like must

@@ -86,18 +86,28 @@ inline const std::string WorkedExampleDecoded = [] {
   return std::string(output.begin(), output.end());
 }();
 
+// size bytes of pieces one after another, piece(random) making each, with
+// random seeded by `seed`.
+template <typename Piece>
+Bytes Pieces(std::size_t size, std::uint32_t seed, Piece piece) {
+  std::mt19937 random(seed);
+  Bytes out;
+  while (out.size() < size) {
+    const Bytes part = piece(random);
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  out.resize(size);
+  return out;
+}
+
 // size bytes of text-like input: words drawn at random from a short list.
 inline Bytes Words(std::size_t size, std::uint32_t seed) {
   static const char* const words[] = {"the ",    "LZS ",   "window ", "of ",    "and ",
                                       "packed ", "file, ", "a ",      "byte. ", "\n"};
-  std::mt19937 random(seed);
-  Bytes out;
-  while (out.size() < size) {
+  return Pieces(size, seed, [](std::mt19937& random) {
     const char* word = words[random() % 10];
-    out.insert(out.end(), word, word + std::char_traits<char>::length(word));
-  }
-  out.resize(size);
-  return out;
+    return Bytes(word, word + std::char_traits<char>::length(word));
+  });
 }
 
 // size bytes drawn at random from the first `alphabet` byte values.

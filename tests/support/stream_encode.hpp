@@ -11,6 +11,17 @@
 
 namespace testdata {
 
+// lzs_encode's image of data at `level`, empty when it fails; *result (when
+// given) gets lzs_encode's result.
+inline std::vector<std::uint8_t> Encoded(const std::vector<std::uint8_t>& data, int level,
+                                         size_t* result = nullptr) {
+  std::vector<std::uint8_t> image(lzs_encode_bound(data.size()));
+  const size_t n = lzs_encode(image.data(), image.size(), data.data(), data.size(), level);
+  if (result != nullptr) *result = n;
+  image.resize(lzs_is_error(n) ? 0 : n);
+  return image;
+}
+
 // Repeats `call` (one call of the stream that writes into out[0, dstPos))
 // while it returns a hint above 0, adding the output to image; returns the
 // last result (0 or an error).
