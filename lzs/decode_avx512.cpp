@@ -9,7 +9,7 @@
 
 #include "lzs/decode_paths.hpp"
 
-#ifdef LZS_AVX512_PATH
+#ifdef LZS_X86_PATHS
 
 #include <immintrin.h>
 

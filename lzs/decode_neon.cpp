@@ -3,7 +3,7 @@
 
 #include "lzs/decode_paths.hpp"
 
-#ifdef LZS_NEON_PATH
+#ifdef LZS_ARM64_PATHS
 
 #include <arm_neon.h>
 

@@ -21,20 +21,18 @@ namespace {
 constexpr DecodePathRow Paths[] = {
     // name     loop         needs                  priority
     {"scalar", ScalarLoop, 0, 0},
-#ifdef LZS_SSSE3_PATH
-    {"ssse3", Ssse3Loop, CpuSsse3, 10},
-#endif
 #ifdef LZS_AVX2_PATH
     {"avx2", Avx2Loop, CpuAvx2, 20},
 #endif
-#ifdef LZS_AVX512_PATH
+#ifdef LZS_X86_PATHS
+    {"ssse3", Ssse3Loop, CpuSsse3, 10},
     {"avx512", Avx512Loop, CpuAvx2 | CpuBmi2 | CpuAvx512F | CpuAvx512Bw | CpuAvx512Vl, 25},
 #endif
-#ifdef LZS_SIMD128_PATH
-    {"simd128", Simd128Loop, 0, 30},  // WebAssembly: the module would not load without it
+#ifdef LZS_WASM_PATHS
+    {"simd128", Simd128Loop, 0, 30},  // the module would not load without it
 #endif
-#ifdef LZS_NEON_PATH
-    {"neon", NeonLoop, 0, 40},  // arm64: every processor has Advanced SIMD
+#ifdef LZS_ARM64_PATHS
+    {"neon", NeonLoop, 0, 40},  // every arm64 processor has Advanced SIMD
 #endif
 };
 constexpr int PathCount = sizeof Paths / sizeof Paths[0];

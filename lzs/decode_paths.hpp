@@ -8,29 +8,29 @@
 // of its own, which names its instruction set in the source (so every build
 // compiles the same files with one set of flags); the conditions below say
 // which builds have it, and the table has a row for each path the build
-// has. Adding a path is that file, its line in lzs/sources.txt, its
-// condition and its row.
+// has. Adding a path for one of these processors is that file, its line in
+// lzs/sources.txt and its row.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-// The vector paths: for x86-64 (the exe's small decoder takes the AVX2 one
-// alone), arm64 and WebAssembly, unless LZS_SCALAR_ONLY asks for the
-// portable loop alone.
+// The vector paths, by processor: x86-64, arm64 and WebAssembly, unless
+// LZS_SCALAR_ONLY asks for the portable loop alone. The exe's small decoder
+// takes the AVX2 path alone of the x86 ones (LZS_AVX2_PATH); every other
+// build has them all (LZS_X86_PATHS).
 #if !defined(LZS_SCALAR_ONLY) && defined(__x86_64__)
 #define LZS_AVX2_PATH
 #if !defined(LZS_SMALL_DECODER)
-#define LZS_SSSE3_PATH
-#define LZS_AVX512_PATH
+#define LZS_X86_PATHS
 #endif
 #endif
 #if !defined(LZS_SCALAR_ONLY) && defined(__aarch64__) && defined(__ARM_NEON) && \
     __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-#define LZS_NEON_PATH
+#define LZS_ARM64_PATHS
 #endif
 #if !defined(LZS_SCALAR_ONLY) && defined(__wasm_simd128__)
-#define LZS_SIMD128_PATH
+#define LZS_WASM_PATHS
 #endif
 
 namespace lzs {

@@ -3,7 +3,7 @@
 
 #include "lzs/decode_paths.hpp"
 
-#ifdef LZS_SIMD128_PATH
+#ifdef LZS_WASM_PATHS
 
 #include <wasm_simd128.h>
 

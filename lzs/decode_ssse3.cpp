@@ -3,7 +3,7 @@
 
 #include "lzs/decode_paths.hpp"
 
-#ifdef LZS_SSSE3_PATH
+#ifdef LZS_X86_PATHS
 
 #include <immintrin.h>
 
