@@ -63,6 +63,7 @@ class MatchTree {
   std::size_t Bytes() const;
 
  private:
+  template <bool Full>
   std::uint32_t Search(const std::uint8_t* text, std::uint32_t pos, std::uint32_t limit,
                        std::uint32_t& distance);
   std::uint32_t FindThree(const std::uint8_t* text, std::uint32_t pos, std::uint32_t three,
