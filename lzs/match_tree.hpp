@@ -63,6 +63,7 @@ class MatchTree {
   std::size_t Bytes() const;
 
  private:
+  // Full: `limit` is MaxCopy, so the bytes compared need no masks.
   template <bool Full>
   std::uint32_t Search(const std::uint8_t* text, std::uint32_t pos, std::uint32_t limit,
                        std::uint32_t& distance);
