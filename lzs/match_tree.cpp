@@ -91,11 +91,12 @@ std::uint32_t MatchTree::FindThree(const std::uint8_t* text, std::uint32_t pos, 
 // three bytes are chained, newest first; the first one in the window with the
 // same three bytes is the match. It is looked for only when the tree finds no
 // longer one.
+template <bool Full>
 [[gnu::always_inline]] inline std::uint32_t MatchTree::Search(const std::uint8_t* text,
                                                               std::uint32_t pos,
                                                               std::uint32_t limit,
                                                               std::uint32_t& distance) {
-  if (limit < MinCopy) return 0;
+  if (!Full && limit < MinCopy) return 0;
   const std::uint8_t* const here = text + pos;
   std::uint32_t first4 = 0;
   std::memcpy(&first4, here, 4);
@@ -103,7 +104,7 @@ std::uint32_t MatchTree::FindThree(const std::uint8_t* text, std::uint32_t pos, 
   const std::uint32_t three = head3_[hash3];
   head3_[hash3] = pos;
   chain3_[pos & WindowMask] = three;
-  if (limit == MinCopy) return FindThree(text, pos, three, distance);
+  if (!Full && limit == MinCopy) return FindThree(text, pos, three, distance);
   const std::uint32_t hash = Hash4(first4);
   const std::uint32_t root = head_[hash];
   head_[hash] = pos;
@@ -112,7 +113,7 @@ std::uint32_t MatchTree::FindThree(const std::uint8_t* text, std::uint32_t pos, 
   // the bytes beyond the limit masked off.
   std::uint64_t mask[3] = {~std::uint64_t{0}, ~std::uint64_t{0},
                            ~std::uint64_t{0} << (64 - 8 * (MaxCopy - 16))};
-  if (limit < MaxCopy) {
+  if (!Full) {
     for (std::uint32_t k = 0; k < 3; ++k) {
       const std::uint32_t bytes = std::min(8u, limit - std::min(limit, 8 * k));
       mask[k] = bytes == 0 ? 0 : ~std::uint64_t{0} << (64 - 8 * bytes);
@@ -165,7 +166,8 @@ std::uint32_t MatchTree::FindThree(const std::uint8_t* text, std::uint32_t pos, 
         }
       }
     }
-    bits += static_cast<std::uint32_t>(std::countl_zero(x ^ y));
+    // x ^ y is not 0 here: the count needs no case for it.
+    bits += static_cast<std::uint32_t>(__builtin_clzll(x ^ y));
     best = std::max(best, bits << 12 | span);
     // Which way the search goes is as good as a coin toss, so it is taken
     // without a branch. A position below pos is followed by the part above
@@ -184,14 +186,30 @@ std::uint32_t MatchTree::FindThree(const std::uint8_t* text, std::uint32_t pos, 
 
 std::uint32_t MatchTree::Find(const std::uint8_t* text, std::uint32_t pos, std::uint32_t limit,
                               std::uint32_t& distance) {
-  return Search(text, pos, limit, distance);
+  if (limit >= MaxCopy) return Search<true>(text, pos, MaxCopy, distance);
+  return Search<false>(text, pos, limit, distance);
 }
 
 void MatchTree::FindRun(const std::uint8_t* text, std::uint32_t pos, std::size_t count,
                         std::uint32_t end, std::uint16_t* matches) {
-  for (std::size_t k = 0; k < count; ++k, ++pos) {
+  // Searches that may reach MaxCopy bytes first, then those near the end.
+  const std::size_t full =
+      end - pos < MaxCopy ? 0 : std::min<std::size_t>(count, end - pos - MaxCopy + 1);
+  std::size_t k = 0;
+  for (; k < full; ++k, ++pos) {
+    // The tables' entries of a later position are fetched ahead: their
+    // loads would otherwise wait on the cache at the start of its search.
+    std::uint32_t ahead = 0;
+    std::memcpy(&ahead, text + pos + 8, 4);
+    __builtin_prefetch(head_.data() + Hash4(ahead), 1);
+    __builtin_prefetch(head3_.data() + Hash3(ahead), 1);
     std::uint32_t distance = 0;
-    const std::uint32_t length = Search(text, pos, std::min(MaxCopy, end - pos), distance);
+    const std::uint32_t length = Search<true>(text, pos, MaxCopy, distance);
+    matches[k] = static_cast<std::uint16_t>(length == 0 ? 0 : distance << 4 | (length - MinCopy));
+  }
+  for (; k < count; ++k, ++pos) {
+    std::uint32_t distance = 0;
+    const std::uint32_t length = Search<false>(text, pos, std::min(MaxCopy, end - pos), distance);
     matches[k] = static_cast<std::uint16_t>(length == 0 ? 0 : distance << 4 | (length - MinCopy));
   }
 }

@@ -63,6 +63,8 @@ class MatchTree {
   std::size_t Bytes() const;
 
  private:
+  // Full: `limit` is MaxCopy, so the bytes compared need no masks.
+  template <bool Full>
   std::uint32_t Search(const std::uint8_t* text, std::uint32_t pos, std::uint32_t limit,
                        std::uint32_t& distance);
   std::uint32_t FindThree(const std::uint8_t* text, std::uint32_t pos, std::uint32_t three,

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "lzs/decode.hpp"
+#include "lzs/match_tree.hpp"
+#include "lzs/optimal_parse.hpp"
 #include "tests/support/images.hpp"
 #include "tests/support/reference.hpp"
 
@@ -234,6 +236,40 @@ TEST(FindLongestMatches, FindsThreeBytesBehindOthersOfTheSameHash) {
     std::vector<std::uint16_t> distances;
     lzs::LzsEncoder::FindLongestMatches(input.data(), input.size(), lengths, distances);
     EXPECT_EQ(lengths[input.size() - 3], 3) << "seed " << seed;
+  }
+}
+
+TEST(MatchTree, RunsOfSearchesFindWhatSingleSearchesFind) {
+  // Runs of every length up to past MaxCopy, so that their ends fall on each
+  // position around the last MaxCopy bytes, where the searches reach fewer.
+  using lzs::TextLayout;
+  const Bytes inputs[] = {Random(600, 2, 8), Runs(600, 9), Words(600, 10)};
+  for (const Bytes& input : inputs) {
+    const auto end = static_cast<std::uint32_t>(TextLayout::InputStart + input.size());
+    Bytes text(end + TextLayout::SearchPadding, 0);
+    std::copy(input.begin(), input.end(), text.begin() + TextLayout::InputStart);
+    for (std::uint32_t run = 1; run <= lzs::MaxCopy + 2; ++run) {
+      SCOPED_TRACE("input " + std::to_string(&input - inputs) + ", runs of " + std::to_string(run));
+      lzs::MatchTree single;
+      lzs::MatchTree runs;
+      ASSERT_TRUE(single.Start() && runs.Start());
+      std::uint32_t distance = 0;
+      for (std::uint32_t pos = TextLayout::ZeroStart; pos < TextLayout::InputStart; ++pos) {
+        single.Find(text.data(), pos, lzs::MaxCopy, distance);
+        runs.Find(text.data(), pos, lzs::MaxCopy, distance);
+      }
+      std::vector<std::uint16_t> codes(run);
+      for (std::uint32_t pos = TextLayout::InputStart; pos < end; pos += run) {
+        const std::uint32_t count = std::min(run, end - pos);
+        runs.FindRun(text.data(), pos, count, end, codes.data());
+        for (std::uint32_t k = 0; k < count; ++k) {
+          const std::uint32_t length =
+              single.Find(text.data(), pos + k, std::min(lzs::MaxCopy, end - pos - k), distance);
+          ASSERT_EQ(codes[k], length == 0 ? 0 : lzs::MakeCode(distance, length))
+              << "at " << pos + k;
+        }
+      }
+    }
   }
 }
 
