@@ -106,9 +106,10 @@ TEST(DecodePaths, FeaturesAsTheCompilerSeesThem) {
 }
 
 TEST(DecodePaths, NamesAndAvailability) {
-  std::vector<std::string> names;
-  for (int path = 0; path < lzs::DecodePathCount(); ++path)
-    names.emplace_back(lzs::DecodePathName(path));
+  std::vector<std::string> names(static_cast<size_t>(lzs::DecodePathCount()));
+  for (size_t path = 0; path < names.size(); ++path) {
+    names[path] = lzs::DecodePathName(static_cast<int>(path));
+  }
   EXPECT_EQ(names, ExpectedPaths());
   EXPECT_EQ(lzs::DecodePathAt(0).needs, 0u);
   for (int path = 0; path < lzs::DecodePathCount(); ++path) {
