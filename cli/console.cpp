@@ -19,13 +19,7 @@ os::Error WriteStandardOutput(const std::uint8_t* data, std::size_t size) {
 }
 
 os::Error WriteStandardOutputAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
-  const os::File output = os::StandardOutput();
-  std::uint64_t end = 0;
-  os::Error error = os::Position(output, end);
-  if (error == 0) error = os::Seek(output, offset);
-  if (error == 0) error = os::Write(output, data, size);
-  const os::Error back = os::Seek(output, end);
-  return error != 0 ? error : back;
+  return os::WriteAt(os::StandardOutput(), offset, data, size);
 }
 
 os::Error CloseStandardOutput() {

@@ -264,11 +264,7 @@ bool OutputFile::Write(const std::uint8_t* data, std::size_t size, Failure& fail
 
 bool OutputFile::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size,
                          Failure& failure) {
-  std::uint64_t end = 0;
-  os::Error error = os::Position(file_, end);
-  if (error == 0) error = os::Seek(file_, offset);
-  if (error == 0) error = os::Write(file_, data, size);
-  if (error == 0) error = os::Seek(file_, std::max(end, offset + size));
+  const os::Error error = os::WriteAt(file_, offset, data, size);
   return error == 0 || FailSystem(failure, "cannot write", error);
 }
 

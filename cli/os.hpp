@@ -124,6 +124,17 @@ bool WritesAt(const File& file, std::uint64_t& offset);
 Error Read(const File& file, void* data, std::size_t size, std::size_t& got);
 // Writes all of data.
 Error Write(const File& file, const void* data, std::size_t size);
+// Writes all of data at offset of a file that can be written at any
+// offset, then goes on from where it stood (or past the data, when that
+// reaches further).
+inline Error WriteAt(const File& file, std::uint64_t offset, const void* data, std::size_t size) {
+  std::uint64_t end = 0;
+  Error error = Position(file, end);
+  if (error == 0) error = Seek(file, offset);
+  if (error == 0) error = Write(file, data, size);
+  const Error back = Seek(file, end > offset + size ? end : offset + size);
+  return error != 0 ? error : back;
+}
 
 // A read lease: while it is held no other process opens the file for
 // writing unnoticed (an open breaks it, and waits until it is let go). On
