@@ -100,23 +100,34 @@ _VALUE = re.compile(r"^    (.*?)    (REG_\w+)(?:    (.*))?$")
 def registry(keys: list[str]) -> dict[str, dict[str, tuple[str, str]] | None]:
     """Each key with its subkeys, as `reg query KEY /s` shows them, in one Wine
     process: {key: {subkey path in upper case: {value name in lower case:
-    (type, data)}}}, or None for a key that does not exist."""
+    (type, data)}}}, or None for a key that does not exist or holds nothing.
+    reg answers every key with at least a line (a key without values gets an
+    empty one); a run of it that Wine failed to start prints nothing, and
+    then the whole snapshot is read again."""
     mark = "@@lzs-key"
     command = []
     for key in keys:
         command += ["echo", mark, "&", "reg", "query", key, "/s", "&"]
-    text = wine_run("cmd", "/c", *command[:-1]).stdout.decode("utf-8", "replace")
-    trees, values = [], None
-    for line in text.splitlines():
-        if line.strip() == mark:
-            trees.append({})
-        elif line.startswith("HKEY_"):
-            values = trees[-1].setdefault(line.strip().upper(), {})
+    for _ in range(wine.WINE_STARTS):
+        text = wine_run("cmd", "/c", *command[:-1]).stdout.decode("utf-8", "replace")
+        answers = [a.split("\n", 1)[1] if "\n" in a else "" for a in text.split(mark)[1:]]
+        if len(answers) != len(keys):
+            raise RuntimeError(f"reg query gave {len(answers)} answers for {len(keys)} keys: {text}")
+        if all(answers):
+            return {key: read_tree(answer) for key, answer in zip(keys, answers)}
+    raise RuntimeError(f"reg query left a key unanswered {wine.WINE_STARTS} times: {text}")
+
+
+def read_tree(answer: str) -> dict[str, dict[str, tuple[str, str]]] | None:
+    """One key's answer of `reg query KEY /s` as {subkey path in upper case:
+    {value name in lower case: (type, data)}}, or None when it shows none."""
+    tree, values = {}, None
+    for line in answer.splitlines():
+        if line.startswith("HKEY_"):
+            values = tree.setdefault(line.strip().upper(), {})
         elif m := _VALUE.match(line):
             values[m.group(1).lower()] = (m.group(2), m.group(3) or "")
-    if len(trees) != len(keys):
-        raise RuntimeError(f"reg query gave {len(trees)} answers for {len(keys)} keys: {text}")
-    return {key: tree or None for key, tree in zip(keys, trees)}
+    return tree or None
 
 
 def long_key(key: str) -> str:
