@@ -15,11 +15,11 @@
 //
 // With LZS_NEW_CONSOLE set (to anything), the program gets a console of its
 // own, as one started from Explorer does. Once the program has used no
-// processor time for a second (it has passed its start, where it may look at
-// who shares its console), the launcher attaches to that console; when the
-// screen has then stayed the same for a second with the program still
-// running (it waits for input), the launcher writes what it shows to standard
-// output as UTF-8 (a line "screen:", the lines up to the cursor without their
+// processor time for a second (it has most likely passed its start, where it
+// may look at who shares its console), the launcher looks at that console
+// every 200 ms, attaching for each look only; when the screen has stayed the
+// same for a second with the program still running (it waits for input), the
+// launcher writes what it shows to standard output as UTF-8 (a line "screen:", the lines up to the cursor without their
 // trailing blanks, a line "end of screen"), types Enter into it and lets go
 // again. The console is made 512 characters wide, so that no line wraps.
 // With LZS_SCREEN_END set too, to the text the program shows once it waits
@@ -136,20 +136,17 @@ bool Holds(const char* text, DWORD length, const char* wanted) {
   return false;
 }
 
-// Attaches to the process's console and waits until its screen holds
-// screenEnd (when given) or else has stayed the same for SteadySamples in a
-// row, with the process still running; then writes the screen to output and
-// types Enter. Writes nothing when the process ends first.
-void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
+// Attaches to the process's console for one look: its screen into
+// screenText (the length into length) and, with pressEnter, Enter typed into
+// it. Lets go at once, so that a program still starting, which looks at who
+// shares its console, nearly always finds it its own. False when there is no
+// console to look at (not yet, or no more).
+bool LookAtConsole(DWORD processId, bool pressEnter, DWORD& length) {
   // Attaching and letting go of a console resets the standard handles.
-  const HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), output,
+  const HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
                               GetStdHandle(STD_ERROR_HANDLE)};
   FreeConsole();
-  if (!AttachConsole(processId)) {
-    // A program that ended meanwhile has no console left to read.
-    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return;
-    Fail("AttachConsole");
-  }
+  if (!AttachConsole(processId)) return false;
   const HANDLE screen =
       CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, 0, nullptr);
@@ -157,29 +154,8 @@ void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
       CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, 0, nullptr);
   if (screen == INVALID_HANDLE_VALUE || keyboard == INVALID_HANDLE_VALUE) Fail("CreateFileA(CON)");
-  DWORD length = 0;
-  DWORD lengthBefore = 0;
-  bool running = true;
-  for (DWORD steady = 0; running && steady < SteadySamples;) {
-    length = TakeScreen(screen);
-    if (screenEnd[0] != '\0') {
-      // The program shows this once it waits: no guess from a still screen.
-      if (Holds(screenText, length, screenEnd)) break;
-      running = WaitForSingleObject(process, 200) == WAIT_TIMEOUT;
-      continue;
-    }
-    bool same = length == lengthBefore;
-    for (DWORD k = 0; same && k < length; ++k) same = screenText[k] == screenBefore[k];
-    for (DWORD k = 0; k < length; ++k) screenBefore[k] = screenText[k];
-    lengthBefore = length;
-    steady = same ? steady + 1 : 0;
-    running = WaitForSingleObject(process, 200) == WAIT_TIMEOUT;
-  }
-  if (running) {
-    DWORD written = 0;
-    WriteFile(output, "screen:\n", 8, &written, nullptr);
-    WriteFile(output, screenText, length, &written, nullptr);
-    WriteFile(output, "end of screen\n", 14, &written, nullptr);
+  length = TakeScreen(screen);
+  if (pressEnter) {
     for (int k = 0; k < 2; ++k) {
       enterKey[k].EventType = KEY_EVENT;
       enterKey[k].Event.KeyEvent.bKeyDown = k == 0;
@@ -197,6 +173,37 @@ void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
   SetStdHandle(STD_INPUT_HANDLE, standard[0]);
   SetStdHandle(STD_OUTPUT_HANDLE, standard[1]);
   SetStdHandle(STD_ERROR_HANDLE, standard[2]);
+  return true;
+}
+
+// Looks at the process's console every 200 ms until its screen holds
+// screenEnd (when given) or else has stayed the same for SteadySamples in a
+// row, with the process still running; then writes the screen to output and
+// types Enter. Writes nothing when the process ends first.
+void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
+  DWORD length = 0;
+  DWORD lengthBefore = 0;
+  for (DWORD steady = 0; steady < SteadySamples;) {
+    const bool seen = LookAtConsole(processId, false, length);
+    if (seen && screenEnd[0] != '\0') {
+      // The program shows this once it waits: no guess from a still screen.
+      if (Holds(screenText, length, screenEnd)) break;
+    } else if (seen) {
+      bool same = length == lengthBefore;
+      for (DWORD k = 0; same && k < length; ++k) same = screenText[k] == screenBefore[k];
+      for (DWORD k = 0; k < length; ++k) screenBefore[k] = screenText[k];
+      lengthBefore = length;
+      steady = same ? steady + 1 : 0;
+    }
+    if (WaitForSingleObject(process, 200) != WAIT_TIMEOUT) return;
+  }
+  DWORD written = 0;
+  WriteFile(output, "screen:\n", 8, &written, nullptr);
+  WriteFile(output, screenText, length, &written, nullptr);
+  WriteFile(output, "end of screen\n", 14, &written, nullptr);
+  // The screen just read stays as it was: the program waits for this Enter.
+  DWORD unused = 0;
+  if (!LookAtConsole(processId, true, unused)) Fail("AttachConsole");
 }
 
 struct MemoryPeaks {
