@@ -13,17 +13,15 @@
 // Windows call tells it from ExitProcess(0). The test harness (tests/e2e/wine.py)
 // takes the program's Unix wait status instead.
 //
-// With LZS_NEW_CONSOLE set (to anything), the program gets a console of its
-// own, as one started from Explorer does. Once the program has used no
-// processor time for a second (it has most likely passed its start, where it
-// may look at who shares its console), the launcher looks at that console
-// every 200 ms, attaching for each look only; when the screen has stayed the
-// same for a second with the program still running (it waits for input), the
-// launcher writes what it shows to standard output as UTF-8 (a line "screen:", the lines up to the cursor without their
-// trailing blanks, a line "end of screen"), types Enter into it and lets go
-// again. The console is made 512 characters wide, so that no line wraps.
-// With LZS_SCREEN_END set too, to the text the program shows once it waits
-// for input, the screen is read as soon as it holds that text, however long
+// With LZS_NEW_CONSOLE set (to anything), the program gets a console of its own, as one started
+// from Explorer does. Once the program has used no processor time for a second (it has most
+// likely passed its start, where it may look at who shares its console), the launcher looks at
+// that console every 200 ms, attaching for each look only; when the screen has stayed the same
+// for a second with the program still running (it waits for input), the launcher writes what it
+// shows to standard output as UTF-8 (a line "screen:", the lines up to the cursor without their
+// trailing blanks, a line "end of screen") and types Enter into it. The console is made 512
+// characters wide, so that no line wraps. With LZS_SCREEN_END set too, to the text the program
+// shows once it waits for input, the screen is read as soon as it holds that text, however long
 // the program takes to get there, instead of once it has stayed the same.
 //
 // With LZS_MEMORY set (to anything), the program's memory counters are also
