@@ -46,6 +46,16 @@ bool ToStandardOutput(const std::uint8_t* data, std::size_t size, Failure& failu
   return error == 0;
 }
 
+// A piece of output: to the file, or to standard output where there is
+// none; false, with the reason in why, when it was not all written.
+bool WritePiece(OutputFile* file, const std::uint8_t* data, std::size_t size, std::string& why) {
+  Failure failed;
+  const bool ok =
+      file != nullptr ? file->Write(data, size, failed) : ToStandardOutput(data, size, failed);
+  if (!ok) why = failed.reason;
+  return ok;
+}
+
 // One file's work, from its input to what it says.
 class FileJob {
  public:
@@ -194,10 +204,9 @@ void FileJob::PackStreamed() {
     return Fail(outputName, failure.reason);
   }
   const TakePiece put = [&](const std::uint8_t* data, std::size_t size, std::string& why) {
+    if (direct || inPlace) return WritePiece(direct ? &file : nullptr, data, size, why);
     Failure failed;
-    const bool ok = direct    ? file.Write(data, size, failed)
-                    : inPlace ? ToStandardOutput(data, size, failed)
-                              : scratch.Write(data, size, failed);
+    const bool ok = scratch.Write(data, size, failed);
     if (!ok) why = failed.reason;
     return ok;
   };
@@ -233,10 +242,7 @@ void FileJob::PackStreamed() {
 bool FileJob::CopyOut(ScratchFile& scratch, const std::uint8_t* header, Failure& failure) {
   OutputFile file;
   const TakePiece put = [&](const std::uint8_t* data, std::size_t size, std::string& why) {
-    Failure failed;
-    const bool ok = toFile_ ? file.Write(data, size, failed) : ToStandardOutput(data, size, failed);
-    if (!ok) why = failed.reason;
-    return ok;
+    return WritePiece(toFile_ ? &file : nullptr, data, size, why);
   };
   if (toFile_ && !file.Open(job_.output, job_.outputDescriptor, OutputStamp(), failure)) {
     return false;
@@ -384,13 +390,8 @@ bool FileJob::StreamImage(std::string& blamed, Failure& failure) {
   bool imageFailed = false;
   auto flush = [&](std::string& why) {
     made += used;
-    bool ok = true;
-    Failure failed;
-    if (writes && used > 0) {
-      ok = toFile ? file.Write(room.data(), used, failed)
-                  : ToStandardOutput(room.data(), used, failed);
-    }
-    if (!ok) why = failed.reason;
+    const bool ok =
+        !writes || used == 0 || WritePiece(toFile ? &file : nullptr, room.data(), used, why);
     used = 0;
     outputFailed = !ok;
     return ok;

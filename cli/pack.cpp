@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::size_t Before = LZS_SEGMENT_BEFORE;
 constexpr std::size_t After = LZS_SEGMENT_AFTER;
+constexpr std::size_t OutOfMemory = static_cast<std::size_t>(0) - LZS_ERROR_OUT_OF_MEMORY;
 
 struct SegmentFree {
   void operator()(lzs_segment* segment) const { lzs_segment_free(segment); }
@@ -122,11 +123,11 @@ bool Packer::Round(bool last, std::string& why) {
       },
       [] {});
   if (!fed && packed_.code == 0 && !packed_.outputFailed) {
-    return Fail(static_cast<std::size_t>(0) - LZS_ERROR_OUT_OF_MEMORY);
+    return Fail(OutOfMemory);
   }
   if (!fed) return false;
   if (parseError != 0) return Fail(parseError);
-  if (parsedCount != chunks) return Fail(static_cast<std::size_t>(0) - LZS_ERROR_OUT_OF_MEMORY);
+  if (parsedCount != chunks) return Fail(OutOfMemory);
   std::swap(parsing_, parsed_);
   waiting_ = chunks;
   // The next round keeps the bytes before its first chunk, and those after
@@ -182,7 +183,7 @@ bool Packer::Run(Input& input, Failure& failure) {
   size_t reset = lzs_cstream_reset(setting_.stream, setting_.level);
   if (!lzs_is_error(reset)) reset = lzs_cstream_set_memory_limit(setting_.stream, 0);
   if (lzs_is_error(reset)) return Fail(reset);
-  if (!Prepare()) return Fail(static_cast<std::size_t>(0) - LZS_ERROR_OUT_OF_MEMORY);
+  if (!Prepare()) return Fail(OutOfMemory);
   const TakePiece take = [this](const std::uint8_t* data, std::size_t size, std::string& why) {
     return Take(data, size, why);
   };
