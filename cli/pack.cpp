@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::size_t Before = LZS_SEGMENT_BEFORE;
 constexpr std::size_t After = LZS_SEGMENT_AFTER;
+// A round parses two chunks more than it has threads: the stream's share of
+// the round, taken on one of the threads, is then evened out among them.
+constexpr std::size_t ExtraChunks = 1;
 constexpr std::size_t OutOfMemory = static_cast<std::size_t>(0) - LZS_ERROR_OUT_OF_MEMORY;
 
 struct SegmentFree {
@@ -27,6 +30,7 @@ class Packer {
   bool Run(Input& input, Failure& failure);
 
  private:
+  std::size_t RoundChunks() const { return setting_.threads + ExtraChunks; }
   bool Fail(std::size_t code) {
     packed_.code = code;
     return false;
@@ -92,11 +96,11 @@ bool Packer::Feed(std::vector<Segment>& segments, std::size_t count, std::string
 // Parses the round's chunks on the threads while one of them takes the
 // round before into the stream.
 bool Packer::Round(bool last, std::string& why) {
-  const std::size_t bytes = last ? have_ - before_ : setting_.threads * LZS_SEGMENT_SIZE;
+  const std::size_t bytes = last ? have_ - before_ : RoundChunks() * LZS_SEGMENT_SIZE;
   // A chunk that is not the last has the bytes after it in the input: the
   // last one takes what is left past the last whole segment size.
   const std::size_t chunks =
-      last ? std::max<std::size_t>(1, bytes / LZS_SEGMENT_SIZE) : setting_.threads;
+      last ? std::max<std::size_t>(1, bytes / LZS_SEGMENT_SIZE) : RoundChunks();
   const std::size_t tasks = chunks + 1;
   std::atomic<std::size_t> next{0};
   // What a task did not finish (one that threw) fails the round.
@@ -104,7 +108,7 @@ bool Packer::Round(bool last, std::string& why) {
   std::atomic<std::size_t> parsedCount{0};
   bool fed = false;
   RunWorkers(
-      static_cast<unsigned>(tasks),
+      static_cast<unsigned>(std::min<std::size_t>(tasks, setting_.threads)),
       [&] {
         for (std::size_t task; (task = next++) < tasks;) {
           if (task == 0) {
@@ -147,7 +151,7 @@ bool Packer::Take(const std::uint8_t* data, std::size_t size, std::string& why) 
   if (setting_.threads < 2) return Stream(data, size, LZS_CSTREAM_CONTINUE, why);
   while (size > 0) {
     // A full round, with the bytes after it that tell it is not the last.
-    const std::size_t full = before_ + setting_.threads * LZS_SEGMENT_SIZE + After;
+    const std::size_t full = before_ + RoundChunks() * LZS_SEGMENT_SIZE + After;
     const std::size_t n = std::min(size, full - have_);
     std::memcpy(round_.data() + have_, data, n);
     have_ += n;
@@ -162,9 +166,9 @@ bool Packer::Prepare() {
   try {
     out_.resize(lzs_cstream_out_size());
     if (setting_.threads < 2) return true;
-    round_.resize(Before + setting_.threads * LZS_SEGMENT_SIZE + After);
+    round_.resize(Before + RoundChunks() * LZS_SEGMENT_SIZE + After);
     for (std::vector<Segment>* set : {&parsing_, &parsed_}) {
-      for (unsigned k = 0; k < setting_.threads; ++k) {
+      for (std::size_t k = 0; k < RoundChunks(); ++k) {
         set->emplace_back(lzs_segment_create());
         if (set->back() == nullptr) return false;
       }
