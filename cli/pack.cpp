@@ -12,9 +12,6 @@ namespace {
 
 constexpr std::size_t Before = LZS_SEGMENT_BEFORE;
 constexpr std::size_t After = LZS_SEGMENT_AFTER;
-// A round parses two chunks more than it has threads: the stream's share of
-// the round, taken on one of the threads, is then evened out among them.
-constexpr std::size_t ExtraChunks = 1;
 constexpr std::size_t OutOfMemory = static_cast<std::size_t>(0) - LZS_ERROR_OUT_OF_MEMORY;
 
 struct SegmentFree {
@@ -30,7 +27,14 @@ class Packer {
   bool Run(Input& input, Failure& failure);
 
  private:
-  std::size_t RoundChunks() const { return setting_.threads + ExtraChunks; }
+  // A round parses more chunks than it has threads, so that the thread that
+  // takes the round before into the stream is not left behind by the
+  // others: one more at the smallest level, whose segments are the larger
+  // and whose stream takes the larger share; at the fast level, twice as
+  // many and one more.
+  std::size_t RoundChunks() const {
+    return setting_.level == LZS_LEVEL_FAST ? 2 * setting_.threads + 1 : setting_.threads + 1;
+  }
   bool Fail(std::size_t code) {
     packed_.code = code;
     return false;

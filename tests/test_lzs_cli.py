@@ -1044,17 +1044,17 @@ class LzsCli(unittest.TestCase):
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["z", "z.lzs"])
 
     def test_threads_keep_the_image(self) -> None:
-        # A single file is cut into chunks of 1 MiB, a round of two chunks
-        # more than threads at a time (4 MiB on 2 threads, 6 on 4): sizes
-        # around the edges of chunks and rounds, and the 18 bytes after a
-        # chunk that tell it is not the last, give the same image on any
-        # number of threads, from a file and from a pipe.
+        # A single file is cut into chunks of 1 MiB, a round of several at a
+        # time (on 2 threads 3 MiB at -9 and 5 MiB at -1, on 4 threads 5 and
+        # 9): sizes around the edges of chunks and rounds, and the 18 bytes
+        # after a chunk that tell it is not the last, give the same image on
+        # any number of threads, from a file and from a pipe.
         rng = random.Random(38)
         words = [bytes(rng.choices(b"etaoin shrdlu", k=rng.randint(2, 9))) for _ in range(300)]
         mib = 1 << 20
         text = b" ".join(rng.choices(words, k=2_200_000))[: 12 * mib + 19]
         sizes = (1, 4095, mib - 1, mib, mib + 17, mib + 18, 2 * mib + 2, 3 * mib + 19, 4 * mib + 17,
-                 4 * mib + 18, 6 * mib + 18, 12 * mib + 19)
+                 4 * mib + 18, 5 * mib + 18, 6 * mib + 18, 12 * mib + 19)
         for level in ("-1", "-9"):
             for size_ in sizes:
                 data = text[:size_]
