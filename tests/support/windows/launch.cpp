@@ -134,12 +134,12 @@ bool Holds(const char* text, DWORD length, const char* wanted) {
   return false;
 }
 
-// Attaches to the process's console for one look: its screen into
-// screenText (the length into length) and, with pressEnter, Enter typed into
-// it. Lets go at once, so that a program still starting, which looks at who
+// Attaches to the process's console, hands use its screen and keyboard, and
+// lets go at once, so that a program still starting, which looks at who
 // shares its console, nearly always finds it its own. False when there is no
-// console to look at (not yet, or no more).
-bool LookAtConsole(DWORD processId, bool pressEnter, DWORD& length) {
+// console to attach to (not yet, or no more).
+template <typename Use>
+bool WithConsole(DWORD processId, Use use) {
   // Attaching and letting go of a console resets the standard handles.
   const HANDLE standard[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
                               GetStdHandle(STD_ERROR_HANDLE)};
@@ -152,19 +152,7 @@ bool LookAtConsole(DWORD processId, bool pressEnter, DWORD& length) {
       CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, 0, nullptr);
   if (screen == INVALID_HANDLE_VALUE || keyboard == INVALID_HANDLE_VALUE) Fail("CreateFileA(CON)");
-  length = TakeScreen(screen);
-  if (pressEnter) {
-    for (int k = 0; k < 2; ++k) {
-      enterKey[k].EventType = KEY_EVENT;
-      enterKey[k].Event.KeyEvent.bKeyDown = k == 0;
-      enterKey[k].Event.KeyEvent.wRepeatCount = 1;
-      enterKey[k].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
-      enterKey[k].Event.KeyEvent.uChar.UnicodeChar = L'\r';
-    }
-    DWORD typed = 0;
-    if (!WriteConsoleInputW(keyboard, enterKey, 2, &typed) || typed != 2)
-      Fail("WriteConsoleInputW");
-  }
+  use(screen, keyboard);
   CloseHandle(screen);
   CloseHandle(keyboard);
   FreeConsole();
@@ -174,6 +162,19 @@ bool LookAtConsole(DWORD processId, bool pressEnter, DWORD& length) {
   return true;
 }
 
+// Types Enter (key down, then up) into the console.
+void TypeEnter(HANDLE keyboard) {
+  for (int k = 0; k < 2; ++k) {
+    enterKey[k].EventType = KEY_EVENT;
+    enterKey[k].Event.KeyEvent.bKeyDown = k == 0;
+    enterKey[k].Event.KeyEvent.wRepeatCount = 1;
+    enterKey[k].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
+    enterKey[k].Event.KeyEvent.uChar.UnicodeChar = L'\r';
+  }
+  DWORD typed = 0;
+  if (!WriteConsoleInputW(keyboard, enterKey, 2, &typed) || typed != 2) Fail("WriteConsoleInputW");
+}
+
 // Looks at the process's console every 200 ms until its screen holds
 // screenEnd (when given) or else has stayed the same for SteadySamples in a
 // row, with the process still running; then writes the screen to output and
@@ -181,8 +182,9 @@ bool LookAtConsole(DWORD processId, bool pressEnter, DWORD& length) {
 void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
   DWORD length = 0;
   DWORD lengthBefore = 0;
+  const auto look = [&](HANDLE screen, HANDLE) { length = TakeScreen(screen); };
   for (DWORD steady = 0; steady < SteadySamples;) {
-    const bool seen = LookAtConsole(processId, false, length);
+    const bool seen = WithConsole(processId, look);
     if (seen && screenEnd[0] != '\0') {
       // The program shows this once it waits: no guess from a still screen.
       if (Holds(screenText, length, screenEnd)) break;
@@ -199,9 +201,9 @@ void ReadScreenAndPressEnter(HANDLE process, DWORD processId, HANDLE output) {
   WriteFile(output, "screen:\n", 8, &written, nullptr);
   WriteFile(output, screenText, length, &written, nullptr);
   WriteFile(output, "end of screen\n", 14, &written, nullptr);
-  // The screen just read stays as it was: the program waits for this Enter.
-  DWORD unused = 0;
-  if (!LookAtConsole(processId, true, unused)) Fail("AttachConsole");
+  // The program waits for this Enter, so its console is still there.
+  if (!WithConsole(processId, [](HANDLE, HANDLE keyboard) { TypeEnter(keyboard); }))
+    Fail("AttachConsole");
 }
 
 struct MemoryPeaks {
