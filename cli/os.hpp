@@ -202,6 +202,8 @@ bool StartThread(const ThreadStart& start, std::intptr_t& thread);
 // Waits up to milliseconds for all threads to end; true when they have
 // (they are then let go and threads is empty).
 bool WaitThreads(std::vector<std::intptr_t>& threads, unsigned milliseconds);
+// Lets other threads run, for about a millisecond.
+void Pause();
 
 }  // namespace os
 }  // namespace cli

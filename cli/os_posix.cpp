@@ -450,4 +450,9 @@ bool WaitThreads(std::vector<std::intptr_t>& threads, unsigned milliseconds) {
   return true;
 }
 
+void Pause() {
+  const timespec millisecond{0, 1000000};
+  nanosleep(&millisecond, nullptr);
+}
+
 }  // namespace cli::os

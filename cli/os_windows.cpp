@@ -369,4 +369,6 @@ bool WaitThreads(std::vector<std::intptr_t>& threads, unsigned milliseconds) {
   return true;
 }
 
+void Pause() { Sleep(1); }
+
 }  // namespace cli::os

@@ -1,10 +1,5 @@
 #include "cli/workers.hpp"
 
-#include <cstdint>
-#include <vector>
-
-#include "cli/os.hpp"
-
 namespace cli {
 namespace {
 
@@ -23,22 +18,34 @@ void Run(void* work) {
 
 unsigned CoreCount() { return os::CoreCount(); }
 
-void RunWorkers(unsigned count, const std::function<void()>& work,
-                const std::function<void()>& tick) {
-  std::vector<std::intptr_t> threads;
+unsigned Workers::Start(unsigned count, const std::function<void()>& work) {
+  Wait();
   try {
-    threads.reserve(count);
+    threads_.reserve(count);
   } catch (...) {
     count = 0;
   }
-  const os::ThreadStart start{Run, const_cast<std::function<void()>*>(&work)};
+  start_ = {Run, const_cast<std::function<void()>*>(&work)};
   for (unsigned k = 0; k < count; ++k) {
     std::intptr_t thread = 0;
-    if (!os::StartThread(start, thread)) break;
-    threads.push_back(thread);
+    if (!os::StartThread(start_, thread)) break;
+    threads_.push_back(thread);
   }
-  if (threads.empty()) return Run(start.argument);
-  while (!os::WaitThreads(threads, TickMilliseconds)) {
+  return static_cast<unsigned>(threads_.size());
+}
+
+bool Workers::Wait(unsigned milliseconds) { return os::WaitThreads(threads_, milliseconds); }
+
+void Workers::Wait() {
+  while (!Wait(TickMilliseconds)) {
+  }
+}
+
+void RunWorkers(unsigned count, const std::function<void()>& work,
+                const std::function<void()>& tick) {
+  Workers workers;
+  if (workers.Start(count, work) == 0) return Run(const_cast<std::function<void()>*>(&work));
+  while (!workers.Wait(TickMilliseconds)) {
     try {
       tick();
     } catch (...) {
