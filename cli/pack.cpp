@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "cli/workers.hpp"
@@ -19,22 +21,29 @@ struct SegmentFree {
 };
 using Segment = std::unique_ptr<lzs_segment, SegmentFree>;
 
+// One chunk of the input and its segment, in a ring: read by the calling
+// thread, parsed by any worker, then taken into the stream, in input order,
+// by whichever worker gets there; the slot is then read into again.
+struct Chunk {
+  Bytes text;  // the bytes before the chunk (before of them), the chunk, the bytes after
+  Segment segment;
+  std::size_t before = 0;
+  std::size_t size = 0;
+  bool last = false;
+  std::atomic<std::uint64_t> parsed{0};  // the chunk's number + 1, once parsed
+};
+
 class Packer {
  public:
   Packer(const PackSetting& setting, const TakePiece& put, Packed& packed)
       : setting_(setting), put_(put), packed_(packed) {}
+  ~Packer() { Stop(); }
+  Packer(const Packer&) = delete;
+  Packer& operator=(const Packer&) = delete;
 
   bool Run(Input& input, Failure& failure);
 
  private:
-  // A round parses more chunks than it has threads, so that the thread that
-  // takes the round before into the stream is not left behind by the
-  // others: one more at the smallest level, whose segments are the larger
-  // and whose stream takes the larger share; at the fast level, twice as
-  // many and one more.
-  std::size_t RoundChunks() const {
-    return setting_.level == LZS_LEVEL_FAST ? 2 * setting_.threads + 1 : setting_.threads + 1;
-  }
   bool Fail(std::size_t code) {
     packed_.code = code;
     return false;
@@ -43,24 +52,37 @@ class Packer {
   bool Stream(const std::uint8_t* data, std::size_t size, lzs_cstream_op op, std::string& why);
   bool Take(const std::uint8_t* data, std::size_t size, std::string& why);
   bool Prepare();
-  bool Round(bool last, std::string& why);
-  bool Feed(std::vector<Segment>& segments, std::size_t count, std::string& why);
+  Chunk& Slot(std::uint64_t number) { return ring_[number % ring_.size()]; }
+  bool Publish(bool last, std::string& why);
+  bool Finish(std::string& why);
+  void Stop();
+  void Work();
+  bool FeedParsed();
+  bool Feed(Chunk& chunk);
+  bool ParseNext();
 
   const PackSetting& setting_;
   const TakePiece& put_;
   Packed& packed_;
   Bytes out_;
-  // Segments: the input of a round of chunks, after the bytes before its
-  // first chunk (before_ of them) and up to the bytes after its last.
-  Bytes round_;
-  std::size_t before_ = 0;
+  bool threaded_ = false;
+  // The chunks: the one read into (reading_, have_ bytes of its text so
+  // far), those read (below ready_), taken by a worker to parse (below
+  // claimed_) and taken into the stream (below fed_). A slot is read into
+  // again once its chunk is taken into the stream.
+  std::vector<Chunk> ring_;
+  std::uint64_t reading_ = 0;
   std::size_t have_ = 0;
-  std::uint64_t offset_ = 0;  // of the round's first chunk in the input
-  // The segments a round parses, and those of the round before, which are
-  // taken into the stream meanwhile.
-  std::vector<Segment> parsing_;
-  std::vector<Segment> parsed_;
-  std::size_t waiting_ = 0;  // of parsed_, not yet taken
+  std::atomic<std::uint64_t> ready_{0};
+  std::atomic<std::uint64_t> claimed_{0};
+  std::atomic<std::uint64_t> fed_{0};
+  std::atomic<bool> feeding_{false};  // a worker takes chunks into the stream
+  std::atomic<bool> ended_{false};    // ready_ counts every chunk
+  std::atomic<bool> stop_{false};     // a failure: every thread stops
+  std::atomic<std::size_t> parseError_{0};
+  std::string why_;  // of the output's failure, while feeding
+  std::function<void()> work_{[this] { Work(); }};
+  Workers workers_;
 };
 
 bool Packer::Put(std::size_t size, std::string& why) {
@@ -83,104 +105,140 @@ bool Packer::Stream(const std::uint8_t* data, std::size_t size, lzs_cstream_op o
   }
 }
 
-bool Packer::Feed(std::vector<Segment>& segments, std::size_t count, std::string& why) {
-  for (std::size_t k = 0; k < count; ++k) {
-    for (;;) {
-      std::size_t used = 0;
-      const size_t result =
-          lzs_encode_segment(setting_.stream, segments[k].get(), out_.data(), out_.size(), &used);
-      if (!Put(used, why)) return false;
-      if (lzs_is_error(result)) return Fail(result);
-      if (result == 0) break;
+// Takes the parsed chunks into the stream, in input order, unless
+// another worker does.
+bool Packer::FeedParsed() {
+  if (feeding_.exchange(true, std::memory_order_acquire)) return false;
+  bool fed = false;
+  for (std::uint64_t number = fed_; number < ready_ && !stop_; ++number) {
+    Chunk& chunk = Slot(number);
+    if (chunk.parsed.load(std::memory_order_acquire) != number + 1) break;
+    if (!Feed(chunk)) {
+      stop_ = true;
+      break;
     }
+    fed_.store(number + 1, std::memory_order_release);
+    fed = true;
   }
+  feeding_.store(false, std::memory_order_release);
+  return fed;
+}
+
+bool Packer::Feed(Chunk& chunk) {
+  for (;;) {
+    std::size_t used = 0;
+    const size_t result =
+        lzs_encode_segment(setting_.stream, chunk.segment.get(), out_.data(), out_.size(), &used);
+    if (!Put(used, why_)) return false;
+    if (lzs_is_error(result)) return Fail(result);
+    if (result == 0) return true;
+  }
+}
+
+bool Packer::ParseNext() {
+  std::uint64_t number = claimed_;
+  do {
+    if (number >= ready_) return false;
+  } while (!claimed_.compare_exchange_weak(number, number + 1));
+  Chunk& chunk = Slot(number);
+  const size_t result =
+      lzs_segment_parse(chunk.segment.get(), setting_.level, chunk.text.data() + chunk.before,
+                        chunk.size, number * LZS_SEGMENT_SIZE, chunk.last);
+  if (result != 0) {
+    parseError_ = result;
+    stop_ = true;
+  }
+  chunk.parsed.store(number + 1, std::memory_order_release);
   return true;
 }
 
-// Parses the round's chunks on the threads while one of them takes the
-// round before into the stream.
-bool Packer::Round(bool last, std::string& why) {
-  const std::size_t bytes = last ? have_ - before_ : RoundChunks() * LZS_SEGMENT_SIZE;
-  // A chunk that is not the last has the bytes after it in the input: the
-  // last one takes what is left past the last whole segment size.
-  const std::size_t chunks =
-      last ? std::max<std::size_t>(1, bytes / LZS_SEGMENT_SIZE) : RoundChunks();
-  const std::size_t tasks = chunks + 1;
-  std::atomic<std::size_t> next{0};
-  // What a task did not finish (one that threw) fails the round.
-  std::atomic<std::size_t> parseError{0};
-  std::atomic<std::size_t> parsedCount{0};
-  bool fed = false;
-  RunWorkers(
-      static_cast<unsigned>(std::min<std::size_t>(tasks, setting_.threads)),
-      [&] {
-        for (std::size_t task; (task = next++) < tasks;) {
-          if (task == 0) {
-            fed = Feed(parsed_, waiting_, why);
-            continue;
-          }
-          const std::size_t k = task - 1;
-          const std::size_t start = k * LZS_SEGMENT_SIZE;
-          const std::size_t size = k + 1 == chunks ? bytes - start : LZS_SEGMENT_SIZE;
-          const size_t result =
-              lzs_segment_parse(parsing_[k].get(), setting_.level, round_.data() + before_ + start,
-                                size, offset_ + start, last && k + 1 == chunks);
-          if (result != 0) parseError = result;
-          ++parsedCount;
-        }
-      },
-      [] {});
-  if (!fed && packed_.code == 0 && !packed_.outputFailed) {
-    return Fail(OutOfMemory);
+void Packer::Work() {
+  try {
+    while (!stop_) {
+      if (FeedParsed() || ParseNext()) continue;
+      if (ended_ && fed_ == ready_) return;
+      os::Pause();
+    }
+  } catch (...) {
+    stop_ = true;  // what is left undone fails the packing
   }
-  if (!fed) return false;
-  if (parseError != 0) return Fail(parseError);
-  if (parsedCount != chunks) return Fail(OutOfMemory);
-  std::swap(parsing_, parsed_);
-  waiting_ = chunks;
-  // The next round keeps the bytes before its first chunk, and those after
-  // this round's last that were read already.
-  const std::size_t end = before_ + bytes;
-  const std::size_t from = end - std::min(end, Before);
-  std::memmove(round_.data(), round_.data() + from, have_ - from);
-  offset_ += bytes;
+}
+
+// Lets the workers have the chunk read into, and starts reading the next
+// one, with the bytes before it and those after this one read already, as
+// soon as its slot is free.
+bool Packer::Publish(bool last, std::string& why) {
+  Chunk& chunk = Slot(reading_);
+  chunk.size = last ? have_ - chunk.before : LZS_SEGMENT_SIZE;
+  chunk.last = last;
+  ready_.store(reading_ + 1, std::memory_order_release);
+  if (last) return true;
+  while (reading_ + 1 >= fed_.load(std::memory_order_acquire) + ring_.size()) {
+    if (stop_) return Finish(why);
+    os::Pause();
+  }
+  Chunk& next = Slot(++reading_);
+  const std::size_t from = chunk.before + LZS_SEGMENT_SIZE - Before;
+  std::memcpy(next.text.data(), chunk.text.data() + from, have_ - from);
+  next.before = Before;
   have_ -= from;
-  before_ = end - from;
   return true;
+}
+
+// Waits for the workers to take every chunk read into the stream, or to
+// stop, and tells how it went.
+bool Packer::Finish(std::string& why) {
+  ended_ = true;
+  workers_.Wait();
+  if (packed_.outputFailed || packed_.code != 0) {
+    why = why_;
+    return false;
+  }
+  if (parseError_ != 0) return Fail(parseError_);
+  return (!stop_ && fed_ == ready_) || Fail(OutOfMemory);
+}
+
+void Packer::Stop() {
+  stop_ = true;
+  workers_.Wait();
 }
 
 bool Packer::Take(const std::uint8_t* data, std::size_t size, std::string& why) {
   if (setting_.progress != nullptr) *setting_.progress += size;
   packed_.unpacked += size;
-  if (setting_.threads < 2) return Stream(data, size, LZS_CSTREAM_CONTINUE, why);
+  if (!threaded_) return Stream(data, size, LZS_CSTREAM_CONTINUE, why);
   while (size > 0) {
-    // A full round, with the bytes after it that tell it is not the last.
-    const std::size_t full = before_ + RoundChunks() * LZS_SEGMENT_SIZE + After;
-    const std::size_t n = std::min(size, full - have_);
-    std::memcpy(round_.data() + have_, data, n);
+    // A whole chunk, with the bytes after it that tell it is not the last.
+    Chunk& chunk = Slot(reading_);
+    const std::size_t n = std::min(size, chunk.before + LZS_SEGMENT_SIZE + After - have_);
+    std::memcpy(chunk.text.data() + have_, data, n);
     have_ += n;
     data += n;
     size -= n;
-    if (have_ == full && !Round(false, why)) return false;
+    if (have_ == chunk.before + LZS_SEGMENT_SIZE + After && !Publish(false, why)) return false;
   }
   return true;
 }
 
+// The ring holds a chunk to read into, one being taken into the stream and
+// a few more per thread, so that no thread waits for another.
 bool Packer::Prepare() {
   try {
     out_.resize(lzs_cstream_out_size());
     if (setting_.threads < 2) return true;
-    round_.resize(Before + RoundChunks() * LZS_SEGMENT_SIZE + After);
-    for (std::vector<Segment>* set : {&parsing_, &parsed_}) {
-      for (std::size_t k = 0; k < RoundChunks(); ++k) {
-        set->emplace_back(lzs_segment_create());
-        if (set->back() == nullptr) return false;
-      }
+    std::vector<Chunk> ring(2 * std::size_t{setting_.threads} + 1);
+    for (Chunk& chunk : ring) {
+      chunk.text.resize(Before + LZS_SEGMENT_SIZE + After);
+      chunk.segment.reset(lzs_segment_create());
+      if (chunk.segment == nullptr) return false;
     }
-    return true;
+    ring_.swap(ring);
   } catch (const std::bad_alloc&) {
     return false;
   }
+  // Where no thread starts, the stream alone packs.
+  threaded_ = workers_.Start(setting_.threads, work_) > 0;
+  return true;
 }
 
 bool Packer::Run(Input& input, Failure& failure) {
@@ -198,9 +256,9 @@ bool Packer::Run(Input& input, Failure& failure) {
   if (!input.ReadInPieces(ReadRule{UINT64_MAX, false}, lzs_cstream_in_size(), take, failure)) {
     return false;
   }
-  if (setting_.threads >= 2) {
-    if (have_ > before_ && !Round(true, failure.reason)) return false;
-    if (!Feed(parsed_, waiting_, failure.reason)) return false;
+  if (threaded_) {
+    if (have_ > Slot(reading_).before && !Publish(true, failure.reason)) return false;
+    if (!Finish(failure.reason)) return false;
   }
   if (!Stream(nullptr, 0, LZS_CSTREAM_END, failure.reason)) return false;
   const size_t size = lzs_cstream_header(setting_.stream, packed_.header);
