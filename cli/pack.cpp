@@ -190,10 +190,8 @@ bool Packer::Publish(bool last, std::string& why) {
 bool Packer::Finish(std::string& why) {
   ended_ = true;
   workers_.Wait();
-  if (packed_.outputFailed || packed_.code != 0) {
-    why = why_;
-    return false;
-  }
+  if (packed_.outputFailed) why = why_;
+  if (packed_.outputFailed || packed_.code != 0) return false;
   if (parseError_ != 0) return Fail(parseError_);
   return (!stop_ && fed_ == ready_) || Fail(OutOfMemory);
 }
@@ -210,12 +208,13 @@ bool Packer::Take(const std::uint8_t* data, std::size_t size, std::string& why) 
   while (size > 0) {
     // A whole chunk, with the bytes after it that tell it is not the last.
     Chunk& chunk = Slot(reading_);
-    const std::size_t n = std::min(size, chunk.before + LZS_SEGMENT_SIZE + After - have_);
+    const std::size_t full = chunk.before + LZS_SEGMENT_SIZE + After;
+    const std::size_t n = std::min(size, full - have_);
     std::memcpy(chunk.text.data() + have_, data, n);
     have_ += n;
     data += n;
     size -= n;
-    if (have_ == chunk.before + LZS_SEGMENT_SIZE + After && !Publish(false, why)) return false;
+    if (have_ == full && !Publish(false, why)) return false;
   }
   return true;
 }
